@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Set-up, build and run, on a fresh Debian machine.
+#
+#   ./build.sh test     install what is missing, build under the sanitizers, run every test
+#   ./build.sh sample   install what is missing, build, convert the bundled sample scan
+#   ./build.sh fuzz [S] build the libFuzzer targets with clang and run each for S seconds
+#   ./build.sh bench    build optimised and run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+top=$PWD
+jobs=$(nproc)
+
+# Debian packages: build, run, and the outside tools the tests use as oracles.
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  zlib1g-dev libjpeg62-turbo-dev libtiff-dev libfreetype-dev libfontconfig-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  poppler-utils qpdf libtiff-tools netpbm imagemagick img2pdf libjpeg-turbo-progs
+  python3 python3-pil
+)
+
+install_packages() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" = 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+configure() {  # configure DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S "$top" -B "$dir" -G Ninja "$@" >/dev/null
+}
+
+cmd=${1:-test}
+case "$cmd" in
+  test)
+    install_packages
+    configure build/test -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DTK_SANITIZE=ON
+    cmake --build build/test -j "$jobs"
+    export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    ctest --test-dir build/test --output-on-failure -j "$jobs"
+    ;;
+  sample)
+    install_packages
+    configure build/release -DCMAKE_BUILD_TYPE=Release -DTK_TESTS=OFF
+    cmake --build build/release -j "$jobs"
+    exec samples/run-sample.sh build/release/run
+    ;;
+  fuzz)
+    install_packages
+    seconds=${2:-20}
+    configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTK_FUZZ=ON \
+      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+    cmake --build build/fuzz -j "$jobs"
+    shopt -s nullglob
+    for f in build/fuzz/fuzz/*; do
+      [ -x "$f" ] || continue
+      name=$(basename "$f")
+      seeds=()
+      [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
+      echo "fuzzing $name for ${seconds}s"
+      work=$(mktemp -d)
+      "$f" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
+        -print_final_stats=0 "$work" "${seeds[@]}" 2>"$work.log" || { tail -50 "$work.log"; exit 1; }
+      rm -rf "$work" "$work.log"
+    done
+    ;;
+  bench)
+    install_packages
+    configure build/release -DCMAKE_BUILD_TYPE=Release -DTK_TESTS=OFF
+    cmake --build build/release -j "$jobs"
+    shopt -s nullglob
+    for b in build/release/bench/*_bench; do "$b"; done
+    for s in bench/*/compare.sh; do bash "$s" build/release; done
+    ;;
+  *)
+    echo "usage: $0 test|sample|fuzz [seconds]|bench" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,145 @@
+#include "support/TestSupport.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace tk::test {
+
+namespace fs = std::filesystem;
+
+fs::path DataDir() { return fs::path(TK_SOURCE_DIR) / "tests" / "data"; }
+
+fs::path RunDir() { return fs::path(TK_BINARY_DIR) / "run"; }
+
+fs::path CorpusDir() {
+  if (const char* env = std::getenv("TK_CORPUS"); env && *env) return env;
+  return fs::path(TK_SOURCE_DIR).parent_path() / "shared" / "corpus";
+}
+
+bool CorpusAvailable() { return fs::is_directory(CorpusDir()); }
+
+bool UnderCI() {
+  const char* ci = std::getenv("CI");
+  return ci && std::string(ci) == "true";
+}
+
+bool HaveTool(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (!path) return false;
+  std::stringstream ss(path);
+  std::string dir;
+  while (std::getline(ss, dir, ':')) {
+    if (dir.empty()) continue;
+    fs::path p = fs::path(dir) / name;
+    if (::access(p.c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+ToolResult RunTool(const std::vector<std::string>& argv, const std::string& input) {
+  ToolResult result;
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (pipe2(inPipe, O_CLOEXEC) || pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC))
+    throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(inPipe[0]);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (rc != 0) {
+    ::close(inPipe[1]);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    result.err = "spawn failed";
+    return result;
+  }
+  size_t written = 0;
+  if (input.empty()) {
+    ::close(inPipe[1]);
+    inPipe[1] = -1;
+  }
+  pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inPipe[1], POLLOUT, 0}};
+  int open = 2;
+  char buf[65536];
+  while (open > 0 || fds[2].fd >= 0) {
+    if (::poll(fds, 3, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP))) {
+        ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+        if (n <= 0) {
+          ::close(fds[i].fd);
+          fds[i].fd = -1;
+          --open;
+        } else {
+          (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
+        }
+      }
+    }
+    if (fds[2].fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      ssize_t n = ::write(fds[2].fd, input.data() + written, input.size() - written);
+      if (n > 0) written += static_cast<size_t>(n);
+      if (n <= 0 || written == input.size()) {
+        ::close(fds[2].fd);
+        fds[2].fd = -1;
+      }
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+std::string ReadFileBytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + p.string());
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFileBytes(const fs::path& p, const std::string& bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + p.string());
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+ScratchDir::ScratchDir() {
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path p = fs::temp_directory_path() / ("tk-test-" + std::to_string(rd()));
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      path_ = p;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a scratch folder");
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+}  // namespace tk::test

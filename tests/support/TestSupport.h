@@ -1,0 +1,71 @@
+// Helpers shared by every test folder: where fixtures and the shared corpus
+// live, scratch folders, and running outside tools as oracles.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tk::test {
+
+// tests/data in the source tree.
+std::filesystem::path DataDir();
+// The build folder's run folder (executables, the imaging library).
+std::filesystem::path RunDir();
+// Real files from other projects' test suites. TK_CORPUS overrides the
+// default, ../shared/corpus beside the checkout.
+std::filesystem::path CorpusDir();
+bool CorpusAvailable();
+
+// True under CI (the CI environment variable is "true").
+bool UnderCI();
+
+// True when an outside tool is on PATH.
+bool HaveTool(const std::string& name);
+
+struct ToolResult {
+  int exitCode = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// Runs argv[0] (searched on PATH) with the arguments, no shell. stdin is
+// empty; the optional input string is fed to it instead.
+ToolResult RunTool(const std::vector<std::string>& argv, const std::string& input = {});
+
+std::string ReadFileBytes(const std::filesystem::path& p);
+void WriteFileBytes(const std::filesystem::path& p, const std::string& bytes);
+
+// A fresh folder under the system's temporary folder, removed with the object.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace tk::test
+
+// Skips the test (or fails it under CI) when an oracle tool is missing.
+#define TK_REQUIRE_TOOL(name)                                              \
+  do {                                                                     \
+    if (!::tk::test::HaveTool(name)) {                                     \
+      if (::tk::test::UnderCI()) FAIL() << "oracle missing under CI: " << (name); \
+      GTEST_SKIP() << "oracle not installed: " << (name);                  \
+    }                                                                      \
+  } while (0)
+
+// Skips the test with a message when the shared corpus is absent.
+#define TK_REQUIRE_CORPUS()                                                \
+  do {                                                                     \
+    if (!::tk::test::CorpusAvailable())                                    \
+      GTEST_SKIP() << "corpus not found at " << ::tk::test::CorpusDir();   \
+  } while (0)
