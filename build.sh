@@ -62,7 +62,7 @@ case "$cmd" in
     cmake --build build/fuzz -j "$jobs"
     shopt -s nullglob
     for f in build/fuzz/fuzz/*; do
-      [ -x "$f" ] || continue
+      [ -f "$f" ] && [ -x "$f" ] || continue
       name=$(basename "$f")
       seeds=()
       [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
