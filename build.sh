@@ -59,7 +59,7 @@ case "$cmd" in
     seconds=${2:-20}
     configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTK_FUZZ=ON \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-    cmake --build build/fuzz -j "$jobs"
+    cmake --build build/fuzz -j "$jobs" --target fuzzers
     shopt -s nullglob
     for f in build/fuzz/fuzz/*; do
       [ -f "$f" ] && [ -x "$f" ] || continue

@@ -7,6 +7,13 @@ if(TK_SANITIZE OR TK_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(TK_FUZZ)
+  # Coverage instrumentation for the libraries under test; the fuzz build is
+  # about robustness, so a warning of the other compiler does not stop it.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  set(TK_WARNINGS -Wall -Wextra)
+endif()
+
 # tk_layer(NAME [DEPS target...]): one library per folder, built from every
 # .cpp file in it. A folder with no sources yet is an interface target.
 function(tk_layer name)
