@@ -1,0 +1,112 @@
+#include "pdf/kvCstPDFDoc.h"
+
+#include <gtest/gtest.h>
+
+#include "pdf/kvPDFDoc.h"
+
+namespace pdf {
+namespace {
+
+TEST(PDFDocument, ConstructorDefaults) {
+  TkvPDFDocument doc;
+  EXPECT_EQ(doc.PageCount(), 0);
+  EXPECT_FALSE(doc.IsLoaded);
+  EXPECT_EQ(doc.PDFVersion, pvPDF14);
+  EXPECT_TRUE(doc.ShowSetupDialog);
+  EXPECT_EQ(doc.MergeOptions, (TkvMergeOptions{moIncludeOutlines, moIncludeFormFields}));
+  EXPECT_EQ(doc.MeasurementUnit, muPixels);
+  EXPECT_FALSE(doc.UseFileStreams);
+  EXPECT_FALSE(doc.OpenAfterSave);
+  EXPECT_FALSE(doc.EMailAfterSave);
+  EXPECT_EQ(doc.PageMode, pmNone);
+  EXPECT_EQ(doc.PageLayout, plNone);
+  EXPECT_EQ(doc.WriteObjectCounter, 3);
+  EXPECT_EQ(doc.Compression.Enabled, 0);
+  EXPECT_EQ(doc.AsciiEncode.Enabled, 0);
+  EXPECT_NE(doc.EMailInfo(), nullptr);
+  EXPECT_EQ(doc.About(), "");
+  doc.SetAbout("x");
+  EXPECT_EQ(doc.About(), "");
+}
+
+TEST(PDFDocument, DocumentCounter) {
+  const uint32_t before = TkvCustomPDFDocument::CurrentDocumentID();
+  TkvPDFDocument a;
+  TkvPDFDocument b;
+  EXPECT_EQ(a.DocumentID, before + 1);
+  EXPECT_EQ(b.DocumentID, before + 2);
+  a.CloseDocument();
+  EXPECT_EQ(a.DocumentID, before + 3);
+  EXPECT_EQ(TkvCustomPDFDocument::CurrentDocumentID(), before + 3);
+}
+
+TEST(PDFDocument, SettingsSurviveClose) {
+  TkvPDFDocument doc;
+  doc.UseFileStreams = true;
+  doc.ShowSetupDialog = false;
+  doc.SetMeasurementUnit(muMM);
+  doc.PageMode = pmUseOutlines;
+  doc.PDFVersion = pvPDF12;
+  int calls = 0;
+  doc.OnStatusMessage = [&](TkvCustomPDFDocument*, const std::string&) { ++calls; };
+  doc.CloseDocument();
+  EXPECT_TRUE(doc.UseFileStreams);
+  EXPECT_FALSE(doc.ShowSetupDialog);
+  EXPECT_EQ(doc.MeasurementUnit, muMM);
+  EXPECT_EQ(doc.PageMode, pmUseOutlines);
+  EXPECT_EQ(doc.PDFVersion, pvPDF14);
+  EXPECT_TRUE(static_cast<bool>(doc.OnStatusMessage));
+}
+
+TEST(PDFDocument, ExceptionFamily) {
+  struct Case {
+    std::function<void()> raise;
+    const char* className;
+    const char* message;
+  } cases[] = {
+      {[] { throw ECrossReferenceError(SCrossReferenceError); }, "ECrossReferenceError",
+       "Error reading cross-referenece table"},
+      {[] { throw EUnexpectedObjectError(SUnexpectedObject); }, "EUnexpectedObjectError",
+       "Unexpected PDF object encountered"},
+      {[] { throw EPasswordError(SWrongPassword); }, "EPasswordError", "Wrong password."},
+      {[] { throw EInvalidPageError(rtl::Format(SInvalidPageNumber, {7})); }, "EInvalidPageError",
+       "Invalid page number (7)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.className);
+    try {
+      c.raise();
+      ADD_FAILURE();
+    } catch (const EPDFException& e) {
+      EXPECT_STREQ(e.ClassName(), c.className);
+      EXPECT_EQ(e.Message, c.message);
+    }
+  }
+}
+
+TEST(PDFDocument, SetupDialogSeam) {
+  TkvPDFDocument doc;
+  int shown = 0;
+  SetSetupDialogRunner([&](TkvCustomPDFDocument& d) {
+    EXPECT_EQ(&d, &doc);
+    ++shown;
+    return kModalCancel;
+  });
+  doc.ShowSetupDialog = false;
+  EXPECT_EQ(doc.RunSetupDialog(), kModalOk);
+  EXPECT_EQ(shown, 0);
+  doc.ShowSetupDialog = true;
+  EXPECT_EQ(doc.RunSetupDialog(), kModalCancel);
+  EXPECT_EQ(shown, 1);
+  SetSetupDialogRunner(nullptr);
+  EXPECT_EQ(doc.RunSetupDialog(), kModalOk);
+}
+
+TEST(PDFDocument, OwnedComponentsAreFreedWithTheDocument) {
+  TkvPDFDocument doc;
+  new TkvPDFDocument(&doc);  // owned: freed by doc (the sanitizer checks for a leak)
+  EXPECT_EQ(doc.ComponentCount(), 1);
+}
+
+}  // namespace
+}  // namespace pdf
