@@ -31,9 +31,12 @@ namespace pdf {
 using rtl::Exception;
 RTL_DECLARE_EXCEPTION(EPDFException, Exception);
 RTL_DECLARE_EXCEPTION(ECrossReferenceError, EPDFException);
-// Distinct from the lower layers' class of the same name: the document unit
-// raises its own.
+// Distinct from the lower layers' class of the same name (pdf::
+// EUnexpectedObjectError): the document unit raises its own, qualified by
+// the unit's name.
+namespace kvCstPDFDoc {
 RTL_DECLARE_EXCEPTION(EUnexpectedObjectError, EPDFException);
+}  // namespace kvCstPDFDoc
 RTL_DECLARE_EXCEPTION(EPasswordError, EPDFException);
 RTL_DECLARE_EXCEPTION(EInvalidPageError, EPDFException);
 RTL_DECLARE_EXCEPTION(EUnsupportedImageError, EPDFException);

@@ -66,7 +66,7 @@ TEST(PDFDocument, ExceptionFamily) {
   } cases[] = {
       {[] { throw ECrossReferenceError(SCrossReferenceError); }, "ECrossReferenceError",
        "Error reading cross-referenece table"},
-      {[] { throw EUnexpectedObjectError(SUnexpectedObject); }, "EUnexpectedObjectError",
+      {[] { throw kvCstPDFDoc::EUnexpectedObjectError(SUnexpectedObject); }, "EUnexpectedObjectError",
        "Unexpected PDF object encountered"},
       {[] { throw EPasswordError(SWrongPassword); }, "EPasswordError", "Wrong password."},
       {[] { throw EInvalidPageError(rtl::Format(SInvalidPageNumber, {7})); }, "EInvalidPageError",

@@ -1,0 +1,99 @@
+// Builds small PDF files for the document tests: the objects are given as
+// bodies, the helper numbers them, computes the cross-reference offsets and
+// writes the table and the trailer, so no test counts bytes by hand.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace tk::test::pdf {
+
+// Formats one 20-byte cross-reference entry.
+inline std::string XRefEntry(long offset, int generation, char kind) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%010ld %05d %c\r\n", offset, generation, kind);
+  return buf;
+}
+
+struct PdfBuilder {
+  std::string header = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+  // Object number -> body (what stands between "N 0 obj" and "endobj").
+  std::map<int, std::string> objects;
+  // Entries of the trailer besides /Size, e.g. "/Root 1 0 R".
+  std::string trailer = "/Root 1 0 R";
+
+  PdfBuilder& Obj(int num, std::string body) {
+    objects[num] = std::move(body);
+    return *this;
+  }
+
+  // A stream object body with a correct /Length (extra: more entries).
+  static std::string Stream(const std::string& data, const std::string& extra = "") {
+    return "<< /Length " + std::to_string(data.size()) + extra + " >>\nstream\n" + data + "\nendstream";
+  }
+
+  // The whole file: one section covering 0..max object number; numbers
+  // without an object become free entries.
+  std::string Build() const {
+    std::string out = header;
+    std::map<int, long> offsets;
+    for (const auto& [num, body] : objects) {
+      offsets[num] = static_cast<long>(out.size());
+      out += std::to_string(num) + " 0 obj\n" + body + "\nendobj\n";
+    }
+    const int size = objects.empty() ? 1 : objects.rbegin()->first + 1;
+    const long xref = static_cast<long>(out.size());
+    out += "xref\n0 " + std::to_string(size) + "\n";
+    for (int i = 0; i < size; ++i) {
+      auto it = offsets.find(i);
+      out += it == offsets.end() ? XRefEntry(0, i == 0 ? 65535 : 0, 'f') : XRefEntry(it->second, 0, 'n');
+    }
+    out += "trailer\n<< /Size " + std::to_string(size) + " " + trailer + " >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return out;
+  }
+};
+
+// The offset after the last "startxref" of a file.
+inline long LastStartXRef(const std::string& file) {
+  const size_t p = file.rfind("startxref");
+  if (p == std::string::npos) return -1;
+  return std::strtol(file.c_str() + p + 9, nullptr, 10);
+}
+
+// Appends an incremental update: the objects, one subsection per object and
+// a trailer with /Prev pointing at the previous section.
+inline std::string AppendUpdate(const std::string& base, const std::map<int, std::string>& objs,
+                                const std::string& trailer, int size) {
+  std::string out = base;
+  std::map<int, long> offsets;
+  for (const auto& [num, body] : objs) {
+    offsets[num] = static_cast<long>(out.size());
+    out += std::to_string(num) + " 0 obj\n" + body + "\nendobj\n";
+  }
+  const long xref = static_cast<long>(out.size());
+  out += "xref\n";
+  for (const auto& [num, off] : offsets) out += std::to_string(num) + " 1\n" + XRefEntry(off, 0, 'n');
+  out += "trailer\n<< /Size " + std::to_string(size) + " " + trailer + " /Prev " +
+         std::to_string(LastStartXRef(base)) + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+// A minimal valid document: catalog 1, page tree 3 with n pages (objects
+// 10.. each with its own MediaBox), info 2.
+inline PdfBuilder SimpleDocument(int pages = 1) {
+  PdfBuilder b;
+  b.Obj(1, "<< /Type /Catalog /Pages 3 0 R >>");
+  b.Obj(2, "<< /Title (Report (final)) /Producer (probe) >>");
+  std::string kids;
+  for (int i = 0; i < pages; ++i) {
+    kids += std::to_string(10 + i) + " 0 R ";
+    b.Obj(10 + i, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 " + std::to_string(600 + i) + " 800] >>");
+  }
+  b.Obj(3, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+  b.trailer = "/Root 1 0 R /Info 2 0 R";
+  return b;
+}
+
+}  // namespace tk::test::pdf
