@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,10 +114,13 @@ class TStringStream : public TMemoryStream {
   explicit TStringStream(const std::string& s);
 };
 
-class TPersistent {
+// The root of the objects a string list can carry beside its strings.
+class TObject {
  public:
-  virtual ~TPersistent() = default;
+  virtual ~TObject() = default;
 };
+
+class TPersistent : public TObject {};
 
 // A component owns the components created with it as their owner, and frees
 // them (last created first) when it is freed.
@@ -143,5 +147,113 @@ class TComponent : public TPersistent {
   TComponent* owner_ = nullptr;
   std::vector<TComponent*> components_;  // owned
 };
+
+enum TDuplicates { dupIgnore, dupAccept, dupError };
+
+// A list of byte strings, each with an optional object beside it. Objects
+// are borrowed unless OwnsObjects is set, in which case the list deletes an
+// entry's object when the entry goes (Delete, Clear, the destructor,
+// replacing it with PutObject). Comparisons ignore the case of ASCII letters
+// unless CaseSensitive is set. Index errors raise EStringListError
+// "List index out of bounds (i)".
+class TStringList : public TPersistent {
+ public:
+  TStringList() = default;
+  explicit TStringList(bool ownsObjects) : OwnsObjects(ownsObjects) {}
+  ~TStringList() override;
+  // Copies strings and object pointers, never ownership.
+  TStringList(const TStringList& other);
+  TStringList& operator=(const TStringList& other);
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  const std::string& Strings(int index) const;
+  void PutStrings(int index, const std::string& s);
+  const std::string& operator[](int index) const { return Strings(index); }
+  TObject* Objects(int index) const;
+  void PutObject(int index, TObject* obj);
+
+  // On a sorted list Add inserts in order and applies Duplicates; returns the index.
+  int Add(const std::string& s);
+  int AddObject(const std::string& s, TObject* obj);
+  void AddStrings(const TStringList& other);
+  void Insert(int index, const std::string& s);
+  void InsertObject(int index, const std::string& s, TObject* obj);
+  void Delete(int index);
+  void Clear();
+  void Exchange(int a, int b);
+  void Move(int from, int to);
+  // Copies the strings and object pointers of other (never its ownership).
+  void Assign(const TStringList& other);
+
+  int IndexOf(const std::string& s) const;
+  int IndexOfObject(const TObject* obj) const;
+  int IndexOfName(const std::string& name) const;
+  // Binary search of a sorted list: true and the index when found, else
+  // false and the index where s would go.
+  bool Find(const std::string& s, int& index) const;
+
+  void Sort();
+  void CustomSort(const std::function<int(const TStringList&, int, int)>& compare);
+  bool Sorted() const { return sorted_; }
+  void SetSorted(bool value);
+  TDuplicates Duplicates = dupIgnore;
+  bool CaseSensitive = false;
+  bool OwnsObjects = false;
+
+  // "name=value" entries.
+  std::string Names(int index) const;
+  std::string ValueFromIndex(int index) const;
+  std::string Values(const std::string& name) const;
+  // An empty value removes the entry, as in the design.
+  void SetValues(const std::string& name, const std::string& value);
+  char NameValueSeparator = '=';
+
+  // Every string followed by a line break; the setter splits at CR, LF and CR LF.
+  std::string Text() const;
+  void SetText(const std::string& text);
+  std::string LineBreak = "\n";
+
+  // Strings joined by Delimiter, quoted with QuoteChar when they hold a blank,
+  // a control character, the quote or the delimiter. The setter splits at
+  // the delimiter and, outside quotes, at blanks.
+  std::string DelimitedText() const;
+  void SetDelimitedText(const std::string& text);
+  char Delimiter = ',';
+  char QuoteChar = '"';
+  // DelimitedText with "," and '"'.
+  std::string CommaText() const;
+  void SetCommaText(const std::string& text);
+
+  void LoadFromFile(const std::string& fileName);
+  void SaveToFile(const std::string& fileName) const;
+  void LoadFromStream(TStream& stream);
+  void SaveToStream(TStream& stream) const;
+
+  // Called after every change of the content.
+  std::function<void(TStringList&)> OnChange;
+  void BeginUpdate() { ++updating_; }
+  void EndUpdate();
+
+ private:
+  struct Item {
+    std::string s;
+    TObject* obj = nullptr;
+  };
+  int Compare(const std::string& a, const std::string& b) const;
+  std::string Join(char delimiter, char quote) const;
+  void Split(const std::string& text, char delimiter, char quote);
+  void CheckIndex(int index) const;
+  void FreeObject(TObject* obj);
+  void InsertItem(int index, const std::string& s, TObject* obj);
+  void Changed();
+
+  std::vector<Item> items_;
+  bool sorted_ = false;
+  int updating_ = 0;
+  bool changedWhileUpdating_ = false;
+};
+
+// Callers that take "a list of strings" use the one string list class.
+using TStrings = TStringList;
 
 }  // namespace rtl
