@@ -1,0 +1,215 @@
+#include "pdf/kvClasses.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace pdf {
+
+// ---- TkvExtMemStream --------------------------------------------------------
+
+uint8_t TkvExtMemStream::ReadByte() {
+  uint8_t b = 0;
+  ReadBuffer(&b, 1);
+  return b;
+}
+
+uint16_t TkvExtMemStream::ReadWordBE() {
+  uint8_t b[2];
+  ReadBuffer(b, 2);
+  return static_cast<uint16_t>((b[0] << 8) | b[1]);
+}
+
+uint32_t TkvExtMemStream::ReadLongBE() {
+  uint8_t b[4];
+  ReadBuffer(b, 4);
+  return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
+}
+
+int64_t TkvExtMemStream::ReadChars(int64_t n, std::string& s) {
+  if (n <= 0) {
+    s.clear();
+    return 0;
+  }
+  s.assign(static_cast<size_t>(n), '\0');
+  return Read(s.data(), n);
+}
+
+void TkvExtMemStream::SkipClamped(int64_t n) {
+  int64_t pos = Position();
+  int64_t size = Size();
+  // Compared before adding, so that no count can overflow the position.
+  int64_t target = n >= size - pos ? size : n <= -pos ? 0 : pos + n;
+  SetPosition(target);
+}
+
+void TkvExtMemStream::WriteByte(uint8_t b) { WriteBuffer(&b, 1); }
+
+void TkvExtMemStream::WriteBytes(const std::vector<uint8_t>& bytes) {
+  if (!bytes.empty()) WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+}
+
+void TkvExtMemStream::WriteChars(const std::string& s) { WriteString(s); }
+
+void TkvExtMemStream::WriteWordBE(uint16_t v) {
+  uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  WriteBuffer(b, 2);
+}
+
+void TkvExtMemStream::WriteLongBE(uint32_t v) {
+  uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                  static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  WriteBuffer(b, 4);
+}
+
+void TkvExtMemStream::PadToLong() {
+  Seek(0, rtl::soEnd);
+  int64_t r = Size() % 4;
+  if (r != 0) {
+    const uint8_t zeros[4] = {0, 0, 0, 0};
+    WriteBuffer(zeros, 4 - r);
+    LastPadCount = 4 - r;
+  } else {
+    LastPadCount = 0;
+  }
+}
+
+// ---- TkvReadOnlyFilter ------------------------------------------------------
+
+TkvReadOnlyFilter::TkvReadOnlyFilter(rtl::TStream* source) : source_(source) {
+  if (!source_) throw EInvalidStream(SInvalidStream);
+  SourceSize = source_->Size();
+}
+
+int64_t TkvReadOnlyFilter::Read(void* buffer, int64_t count) { return source_->Read(buffer, count); }
+
+int64_t TkvReadOnlyFilter::Write(const void*, int64_t) { throw EReadError(SFilterCannotRead); }
+
+int64_t TkvReadOnlyFilter::Seek(int64_t offset, rtl::TSeekOrigin origin) {
+  return source_->Seek(offset, origin);
+}
+
+int TkvReadOnlyFilter::ReadChar() {
+  uint8_t c = 0;
+  return source_->Read(&c, 1) == 1 ? c : kEndOfData;
+}
+
+int TkvReadOnlyFilter::PeekChar() {
+  uint8_t c = 0;
+  if (source_->Read(&c, 1) != 1) return kEndOfData;
+  source_->Seek(-1, rtl::soCurrent);
+  return c;
+}
+
+int64_t TkvReadOnlyFilter::ReadString(int64_t n, std::string& s) {
+  if (n <= 0) {
+    s.clear();
+    return 0;
+  }
+  // Only what is left is read; the rest of the string stays zero bytes.
+  int64_t left = std::max<int64_t>(0, SourceSize - source_->Position());
+  s.assign(static_cast<size_t>(n), '\0');
+  int64_t want = std::min(n, std::max<int64_t>(left, 0));
+  int64_t got = 0;
+  while (got < want) {
+    int64_t r = Read(s.data() + got, want - got);
+    if (r <= 0) break;
+    got += r;
+  }
+  return got;
+}
+
+int64_t TkvReadOnlyFilter::PeekString(int64_t n, std::string& s) {
+  int64_t got = ReadString(n, s);
+  if (got > 0) source_->Seek(-got, rtl::soCurrent);
+  return got;
+}
+
+void TkvReadOnlyFilter::SkipBytes(int64_t n) { source_->Seek(n, rtl::soCurrent); }
+
+void TkvReadOnlyFilter::StepBack() { source_->Seek(-1, rtl::soCurrent); }
+
+// ---- TkvWriteOnlyFilter -----------------------------------------------------
+
+TkvWriteOnlyFilter::TkvWriteOnlyFilter(rtl::TStream* destination) : destination_(destination) {
+  if (!destination_) throw EInvalidStream(SInvalidStream);
+}
+
+int64_t TkvWriteOnlyFilter::Read(void*, int64_t) { throw EReadError(SFilterCannotRead); }
+
+int64_t TkvWriteOnlyFilter::Write(const void* buffer, int64_t count) {
+  return destination_->Write(buffer, count);
+}
+
+int64_t TkvWriteOnlyFilter::Seek(int64_t offset, rtl::TSeekOrigin origin) {
+  return destination_->Seek(offset, origin);
+}
+
+// ---- TkvObjectList ----------------------------------------------------------
+
+void TkvObjectList::Grow() {
+  int delta = capacity_ > 64 ? capacity_ / 4 : capacity_ > 8 ? 16 : 4;
+  capacity_ += delta;
+  items_.reserve(static_cast<size_t>(capacity_));
+}
+
+void TkvObjectList::CheckIndex(int index) const {
+  if (index < 0 || index >= Count()) throw rtl::EListError(rtl::Format(rtl::SListIndexError, {index}));
+}
+
+int TkvObjectList::Add(int64_t id, TkvObject* obj) {
+  int index = Count();
+  Insert(index, id, obj);
+  return index;
+}
+
+void TkvObjectList::Insert(int index, int64_t id, TkvObject* obj) {
+  if (id < 0) throw EInvalidID(rtl::Format(SInvalidUniqueID, {id}));
+  if (index < 0 || index > Count()) throw rtl::EListError(rtl::Format(rtl::SListIndexError, {index}));
+  if (Count() == capacity_) Grow();
+  items_.insert(items_.begin() + index, TkvObjectPair{id, obj});
+}
+
+TkvObject* TkvObjectList::Objects(int index) const {
+  CheckIndex(index);
+  return items_[static_cast<size_t>(index)].Object;
+}
+
+void TkvObjectList::GetItem(int index, TkvObjectPair& pair) const {
+  CheckIndex(index);
+  pair = items_[static_cast<size_t>(index)];
+}
+
+int TkvObjectList::IndexOf(int64_t id) const {
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (items_[i].ID == id) return static_cast<int>(i);
+  return -1;
+}
+
+void TkvObjectList::Clear() {
+  items_.clear();
+  items_.shrink_to_fit();
+  capacity_ = 0;
+}
+
+void TkvObjectList::Merge(TkvObjectList& other) {
+  if (&other == this) return;
+  capacity_ = std::max(capacity_, Count() + other.Count());
+  items_.reserve(static_cast<size_t>(capacity_));
+  // One object may sit under two pairs of other; free it once only, and
+  // never free an object that this list already holds.
+  std::unordered_set<TkvObject*> freed;
+  std::unordered_set<TkvObject*> kept;
+  for (const auto& p : items_) kept.insert(p.Object);
+  for (const auto& p : other.items_) {
+    if (IndexOf(p.ID) == -1 && p.ID >= 0) {
+      items_.push_back(p);
+      kept.insert(p.Object);
+    }
+  }
+  for (const auto& p : other.items_) {
+    if (!kept.count(p.Object) && freed.insert(p.Object).second) delete p.Object;
+  }
+  other.Clear();
+}
+
+}  // namespace pdf

@@ -1,0 +1,173 @@
+// Foundation of the PDF library: its exception base, the component base, a
+// memory stream with big-endian access, the stream adapters the syntax reader
+// and the writer stand on, and a list of (unique ID, object) pairs.
+//
+// Ownership: the stream adapters keep a pointer to the stream they wrap and
+// never own it; the stream must outlive the adapter. TkvObjectList borrows
+// its objects: Clear and the destructor free nothing; only Merge frees (the
+// duplicates it refuses).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/rtl/Classes.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace pdf {
+
+// The run-time's root exception under a plain name, so that
+// RTL_DECLARE_EXCEPTION can inherit its constructor.
+using RtlException = rtl::Exception;
+
+RTL_DECLARE_EXCEPTION(TkvException, RtlException);
+RTL_DECLARE_EXCEPTION(EInvalidID, TkvException);
+RTL_DECLARE_EXCEPTION(EInvalidStream, TkvException);
+// The library's own read error (not the class library's rtl::EReadError).
+RTL_DECLARE_EXCEPTION(EReadError, TkvException);
+
+inline constexpr const char* SInvalidStream = "Invalid Stream! Cannot create with null stream";
+inline constexpr const char* SFilterCannotRead = "A write-only filter cannot read";
+inline constexpr const char* SInvalidUniqueID = "Invalid unique ID (%d)";
+
+// Root of every library object that a TkvObjectList can hold and free.
+class TkvObject {
+ public:
+  virtual ~TkvObject() = default;
+};
+
+// Base of the library's components. About and Version are published for the
+// designer only: they always read empty and their setters ignore the value.
+class TkvComponent : public rtl::TComponent {
+ public:
+  explicit TkvComponent(rtl::TComponent* owner = nullptr) : rtl::TComponent(owner) {}
+  std::string About() const { return about_; }
+  void SetAbout(const std::string&) {}
+  std::string Version() const { return version_; }
+  void SetVersion(const std::string&) {}
+
+ private:
+  std::string about_;
+  std::string version_;
+};
+
+// Memory stream with big-endian number access (TrueType tables, ASCII
+// filters). Reads past the end raise rtl::EReadError.
+class TkvExtMemStream : public rtl::TMemoryStream {
+ public:
+  uint8_t ReadByte();
+  uint16_t ReadWordBE();
+  uint32_t ReadLongBE();
+  // Sets s to length n and reads up to n bytes into it; returns the count
+  // read. The tail beyond the count is zero bytes.
+  int64_t ReadChars(int64_t n, std::string& s);
+  // Moves the position by n, clamped to 0..Size.
+  void SkipClamped(int64_t n);
+
+  void WriteByte(uint8_t b);
+  void WriteBytes(const std::vector<uint8_t>& bytes);
+  void WriteChars(const std::string& s);
+  void WriteWordBE(uint16_t v);
+  void WriteLongBE(uint32_t v);
+  // Pads the stream with zero bytes to a multiple of 4 (at the end);
+  // LastPadCount is the number written.
+  void PadToLong();
+
+  int64_t LastPadCount = 0;
+};
+
+// Read-only view of a stream with the character operations of the syntax
+// reader. ReadChar and PeekChar return 0..255, or kEndOfData at the end of the
+// data (where nothing is read and the position does not move).
+class TkvReadOnlyFilter : public rtl::TStream {
+ public:
+  static constexpr int kEndOfData = -1;
+
+  // source must not be null (EInvalidStream); not owned.
+  explicit TkvReadOnlyFilter(rtl::TStream* source);
+
+  int64_t Read(void* buffer, int64_t count) override;
+  // Always raises EReadError: the adapter never writes.
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, rtl::TSeekOrigin origin) override;
+  int64_t Size() override { return SourceSize; }
+
+  int ReadChar();
+  int PeekChar();
+  // Sets s to length n and reads up to n bytes; returns the count read (the
+  // tail is zero bytes). PeekString then moves back by that count.
+  int64_t ReadString(int64_t n, std::string& s);
+  int64_t PeekString(int64_t n, std::string& s);
+  void SkipBytes(int64_t n);
+  void StepBack();
+
+  rtl::TStream& Source() { return *source_; }
+  // The source's size, taken once at construction.
+  int64_t SourceSize = 0;
+
+ private:
+  rtl::TStream* source_;
+};
+
+// The adapter the syntax reader derives from; it adds nothing.
+class TkvRandomAccessFilter : public TkvReadOnlyFilter {
+ public:
+  using TkvReadOnlyFilter::TkvReadOnlyFilter;
+};
+
+// Write-only view of a stream (the writer's output). Read raises EReadError.
+class TkvWriteOnlyFilter : public rtl::TStream {
+ public:
+  // destination must not be null (EInvalidStream); not owned.
+  explicit TkvWriteOnlyFilter(rtl::TStream* destination);
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, rtl::TSeekOrigin origin) override;
+
+ private:
+  rtl::TStream* destination_;
+};
+
+struct TkvObjectPair {
+  int64_t ID = 0;
+  TkvObject* Object = nullptr;  // borrowed
+};
+
+// Ordered list of (ID, object) pairs with the library's growth rule. Lookups
+// are linear. Objects are borrowed (see the file comment).
+class TkvObjectList : public rtl::TPersistent {
+ public:
+  TkvObjectList() = default;
+  ~TkvObjectList() override { Clear(); }
+  TkvObjectList(const TkvObjectList&) = delete;
+  TkvObjectList& operator=(const TkvObjectList&) = delete;
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  int Capacity() const { return capacity_; }
+  // Appends; returns the index of the new pair. A negative ID raises EInvalidID.
+  int Add(int64_t id, TkvObject* obj);
+  // Inserts before index (0..Count); bad index: rtl::EListError.
+  void Insert(int index, int64_t id, TkvObject* obj);
+  // Bounds-checked: rtl::EListError "List index out of bounds (%d)".
+  TkvObject* Objects(int index) const;
+  void GetItem(int index, TkvObjectPair& pair) const;
+  // First index with this ID, or -1.
+  int IndexOf(int64_t id) const;
+  // Forgets every pair and releases the array; frees no object.
+  void Clear();
+  // Takes over every pair of other whose ID is new here (appended in order)
+  // and frees the objects of the others (this list keeps its own). other is
+  // left empty, so it holds no pointer to a freed or moved object.
+  void Merge(TkvObjectList& other);
+
+ private:
+  void Grow();
+  void CheckIndex(int index) const;
+
+  std::vector<TkvObjectPair> items_;
+  int capacity_ = 0;
+};
+
+}  // namespace pdf

@@ -1,0 +1,245 @@
+#include "pdf/kvClasses.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using namespace pdf;
+
+// An object that reports its destruction, to see who frees what.
+struct Probe : TkvObject {
+  explicit Probe(int* counter) : freed(counter) {}
+  ~Probe() override { ++*freed; }
+  int* freed;
+};
+
+TEST(ExtMemStream, BigEndianReadsAndWrites) {
+  TkvExtMemStream m;
+  m.WriteBytes({0x12, 0x34, 0x00, 0x01, 0x00, 0x00});
+  m.SetPosition(0);
+  EXPECT_EQ(m.ReadWordBE(), 0x1234);
+  EXPECT_EQ(m.ReadLongBE(), 65536u);
+  EXPECT_THROW(m.ReadByte(), rtl::EReadError);
+
+  TkvExtMemStream w;
+  w.WriteLongBE(1);
+  w.WriteWordBE(0xABCD);
+  w.WriteByte(0xFF);
+  w.WriteChars("ok");
+  EXPECT_EQ(w.DataString(), std::string("\x00\x00\x00\x01\xAB\xCD\xFFok", 9));
+}
+
+TEST(ExtMemStream, PadToLongAndSkipClamped) {
+  struct Case {
+    int size;
+    int64_t pad;
+  } cases[] = {{13, 3}, {16, 0}, {0, 0}, {1, 3}, {15, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    TkvExtMemStream m;
+    m.WriteChars(std::string(static_cast<size_t>(c.size), 'x'));
+    m.SetPosition(0);
+    m.PadToLong();
+    EXPECT_EQ(m.Size(), c.size + c.pad);
+    EXPECT_EQ(m.LastPadCount, c.pad);
+    EXPECT_EQ(m.DataString().substr(static_cast<size_t>(c.size)), std::string(static_cast<size_t>(c.pad), '\0'));
+  }
+  TkvExtMemStream m;
+  m.WriteChars(std::string(20, 'a'));
+  m.SetPosition(4);
+  m.SkipClamped(-10);
+  EXPECT_EQ(m.Position(), 0);
+  m.SkipClamped(100);
+  EXPECT_EQ(m.Position(), 20);
+  m.SkipClamped(INT64_MAX);
+  EXPECT_EQ(m.Position(), 20);
+}
+
+TEST(ExtMemStream, ReadCharsKeepsRequestedLength) {
+  TkvExtMemStream m;
+  m.WriteChars("abc");
+  m.SetPosition(1);
+  std::string s;
+  EXPECT_EQ(m.ReadChars(5, s), 2);
+  EXPECT_EQ(s, std::string("bc\0\0\0", 5));
+}
+
+TEST(StreamAdapters, NullStreamRefused) {
+  try {
+    TkvRandomAccessFilter f(nullptr);
+    FAIL();
+  } catch (const EInvalidStream& e) {
+    EXPECT_STREQ(e.what(), "Invalid Stream! Cannot create with null stream");
+  }
+  EXPECT_THROW(TkvWriteOnlyFilter(nullptr), EInvalidStream);
+}
+
+TEST(StreamAdapters, WrongDirectionRaisesLibraryReadError) {
+  rtl::TStringStream s("abc");
+  TkvReadOnlyFilter r(&s);
+  TkvWriteOnlyFilter w(&s);
+  char buf[2];
+  try {
+    r.Write("x", 1);
+    FAIL();
+  } catch (const EReadError& e) {
+    EXPECT_STREQ(e.what(), "A write-only filter cannot read");
+  }
+  EXPECT_THROW(w.Read(buf, 1), EReadError);
+  // The library's read error is not the class library's.
+  EXPECT_THROW(w.Read(buf, 1), TkvException);
+}
+
+TEST(StreamAdapters, CharacterOperations) {
+  rtl::TStringStream s("abcd");
+  TkvRandomAccessFilter f(&s);
+  EXPECT_EQ(f.SourceSize, 4);
+  EXPECT_EQ(f.PeekChar(), 'a');
+  EXPECT_EQ(f.Position(), 0);
+  EXPECT_EQ(f.ReadChar(), 'a');
+  f.StepBack();
+  EXPECT_EQ(f.Position(), 0);
+  f.SkipBytes(2);
+  std::string t;
+  EXPECT_EQ(f.PeekString(10, t), 2);
+  EXPECT_EQ(t.size(), 10u);
+  EXPECT_EQ(t.substr(0, 2), "cd");
+  EXPECT_EQ(f.Position(), 2);
+  EXPECT_EQ(f.ReadString(2, t), 2);
+  EXPECT_EQ(t, "cd");
+  // At the end nothing is read and the position stays put.
+  EXPECT_EQ(f.PeekChar(), TkvReadOnlyFilter::kEndOfData);
+  EXPECT_EQ(f.Position(), 4);
+  EXPECT_EQ(f.ReadChar(), TkvReadOnlyFilter::kEndOfData);
+  EXPECT_EQ(f.Position(), 4);
+  // The adapter never owns: the stream outlives it untouched.
+  EXPECT_EQ(s.DataString(), "abcd");
+}
+
+TEST(StreamAdapters, WriteOnlyForwards) {
+  rtl::TMemoryStream m;
+  {
+    TkvWriteOnlyFilter w(&m);
+    w.WriteString("hello");
+    w.Seek(0, rtl::soBeginning);
+    w.WriteString("J");
+  }
+  EXPECT_EQ(m.DataString(), "Jello");
+}
+
+TEST(ObjectList, GrowthRule) {
+  TkvObjectList l;
+  // capacity after n additions
+  struct Case {
+    int adds;
+    int capacity;
+  } cases[] = {{1, 4}, {4, 4}, {5, 8}, {9, 12}, {13, 28}, {29, 44}, {45, 60}, {61, 76}, {77, 95}};
+  int done = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.adds);
+    for (; done < c.adds; ++done) EXPECT_EQ(l.Add(done, nullptr), done);
+    EXPECT_EQ(l.Capacity(), c.capacity);
+  }
+  l.Clear();
+  EXPECT_EQ(l.Count(), 0);
+  EXPECT_EQ(l.Capacity(), 0);
+
+  // A merge sizes the list to both counts; a full list of 80 grows by 20.
+  TkvObjectList a, b;
+  for (int i = 0; i < 40; ++i) a.Add(i, nullptr), b.Add(100 + i, nullptr);
+  a.Merge(b);
+  EXPECT_EQ(a.Capacity(), 80);
+  a.Add(500, nullptr);
+  EXPECT_EQ(a.Capacity(), 100);
+}
+
+TEST(ObjectList, ErrorsLeaveListUnchanged) {
+  TkvObjectList l;
+  int freed = 0;
+  Probe a(&freed);
+  l.Add(1, &a);
+  try {
+    l.Add(-5, &a);
+    FAIL();
+  } catch (const EInvalidID& e) {
+    EXPECT_STREQ(e.what(), "Invalid unique ID (-5)");
+  }
+  try {
+    l.Objects(1);
+    FAIL();
+  } catch (const rtl::EListError& e) {
+    EXPECT_STREQ(e.what(), "List index out of bounds (1)");
+  }
+  TkvObjectPair p;
+  EXPECT_THROW(l.GetItem(-1, p), rtl::EListError);
+  EXPECT_THROW(l.Insert(3, 2, &a), rtl::EListError);
+  EXPECT_EQ(l.Count(), 1);
+  EXPECT_EQ(l.Objects(0), &a);
+}
+
+TEST(ObjectList, IndexOfFindsFirstAndInsertShifts) {
+  TkvObjectList l;
+  int freed = 0;
+  Probe a(&freed), b(&freed), c(&freed);
+  l.Add(7, &a);
+  l.Add(7, &b);
+  l.Insert(0, 3, &c);
+  EXPECT_EQ(l.IndexOf(7), 1);
+  EXPECT_EQ(l.IndexOf(3), 0);
+  EXPECT_EQ(l.IndexOf(9), -1);
+  l.Clear();
+  EXPECT_EQ(freed, 0);  // the list never frees on Clear
+}
+
+TEST(ObjectList, MergeKeepsOwnAndFreesDuplicates) {
+  int freed = 0;
+  auto own7 = std::make_unique<Probe>(&freed);
+  TkvObjectList receiver;
+  receiver.Add(7, own7.get());
+  TkvObjectList other;
+  auto in5 = new Probe(&freed);
+  auto in7 = new Probe(&freed);
+  other.Add(5, in5);
+  other.Add(7, in7);  // freed by the merge
+  receiver.Merge(other);
+  EXPECT_EQ(freed, 1);
+  ASSERT_EQ(receiver.Count(), 2);
+  TkvObjectPair p;
+  receiver.GetItem(0, p);
+  EXPECT_EQ(p.ID, 7);
+  EXPECT_EQ(p.Object, own7.get());
+  receiver.GetItem(1, p);
+  EXPECT_EQ(p.ID, 5);
+  EXPECT_EQ(p.Object, in5);
+  // other holds nothing any more: discarding it cannot touch freed memory.
+  EXPECT_EQ(other.Count(), 0);
+  delete in5;
+}
+
+TEST(ObjectList, MergeFreesASharedDuplicateOnce) {
+  int freed = 0;
+  TkvObjectList receiver, other;
+  auto keep = std::make_unique<Probe>(&freed);
+  receiver.Add(1, keep.get());
+  auto dup = new Probe(&freed);
+  other.Add(1, dup);
+  other.Add(1, dup);
+  other.Add(2, keep.get());  // already held under another ID: kept, not freed
+  receiver.Merge(other);
+  EXPECT_EQ(freed, 1);
+  EXPECT_EQ(receiver.Count(), 2);
+}
+
+TEST(Component, AboutAndVersionReadEmpty) {
+  TkvComponent c;
+  c.SetAbout("x");
+  c.SetVersion("1");
+  EXPECT_EQ(c.About(), "");
+  EXPECT_EQ(c.Version(), "");
+  new TkvComponent(&c);  // owned and freed by c
+  EXPECT_EQ(c.ComponentCount(), 1);
+}
+
+}  // namespace
