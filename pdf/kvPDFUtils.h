@@ -31,10 +31,16 @@ RTL_DECLARE_EXCEPTION(ENullObjectError, RtlException);
 RTL_DECLARE_EXCEPTION(EOffsetError, RtlException);
 RTL_DECLARE_EXCEPTION(EInvalidHeader, RtlException);
 RTL_DECLARE_EXCEPTION(EInvalidPermission, RtlException);
-RTL_DECLARE_EXCEPTION(EUnexpectedObjectError, RtlException);
 RTL_DECLARE_EXCEPTION(EUnsupportedFilterError, RtlException);
 RTL_DECLARE_EXCEPTION(EUnexpectedFilterObject, RtlException);
 RTL_DECLARE_EXCEPTION(EInvalidIndex, RtlException);
+
+// The object store's resolvers and NumberValue raise this class. The
+// document unit has its own class of the same name (under EPDFException);
+// the unit's namespace keeps the two apart.
+namespace kvPDFUtils {
+RTL_DECLARE_EXCEPTION(EUnexpectedObjectError, RtlException);
+}  // namespace kvPDFUtils
 
 inline constexpr const char* SUnexpectedError = "Unexpected Error";
 inline constexpr const char* SUnexpectedPDFObject = "Unexpected PDF object encountered";
