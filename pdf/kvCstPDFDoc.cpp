@@ -1,5 +1,7 @@
 #include "pdf/kvCstPDFDoc.h"
 
+#include "pdf/kvPDFObjects.h"
+
 namespace pdf {
 
 namespace {
@@ -43,9 +45,10 @@ void TkvCustomPDFDocument::InitDocumentState() {
   Compression = TkvCompression{};
   AsciiEncode = TkvASCIIEncode{};
   PDFVersion = pvPDF14;
+  DocInfo = std::make_unique<TkvPDFInfo>(this);
 }
 
-void TkvCustomPDFDocument::FreeDocumentState() {}
+void TkvCustomPDFDocument::FreeDocumentState() { DocInfo.reset(); }
 
 void TkvCustomPDFDocument::CloseDocument() {
   FreeDocumentState();

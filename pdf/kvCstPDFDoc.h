@@ -21,6 +21,7 @@
 
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/SysUtils.h"
+#include "pdf/kvClasses.h"
 #include "pdf/kvPDFInfo.h"
 
 namespace pdf {
@@ -117,16 +118,6 @@ using TkvOnRenameFieldEvent = std::function<void(TkvCustomPDFDocument* Sender, c
 using TkvSetupDialogRunner = std::function<int(TkvCustomPDFDocument& Document)>;
 void SetSetupDialogRunner(TkvSetupDialogRunner runner);
 
-// The component base of the library: About and Version always read empty.
-class TkvComponent : public rtl::TComponent {
- public:
-  explicit TkvComponent(rtl::TComponent* owner = nullptr) : rtl::TComponent(owner) {}
-  std::string About() const { return {}; }
-  void SetAbout(const std::string&) {}
-  std::string Version() const { return {}; }
-  void SetVersion(const std::string&) {}
-};
-
 // ---------------------------------------------------------------------------
 
 class TkvCustomPDFDocument : public TkvComponent {
@@ -166,6 +157,7 @@ class TkvCustomPDFDocument : public TkvComponent {
   TkvASCIIEncode AsciiEncode;
   TkvPageLayout PageLayout = plNone;
   TkvPageMode PageMode = pmNone;
+  std::unique_ptr<TkvPDFInfo> DocInfo;
   int32_t OutlineCount = 0;
   bool UseFileStreams = false;
   int32_t WriteObjectCounter = 3;

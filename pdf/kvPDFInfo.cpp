@@ -3,6 +3,8 @@
 #include <charconv>
 
 #include "pdf/kvCstPDFDoc.h"
+#include "pdf/kvPDFObjects.h"
+#include "platform/rtl/CodePages.h"
 
 namespace pdf {
 
@@ -125,6 +127,90 @@ void ParsePageRange(const std::string& text, int32_t pageCount, TkvPageNumbers& 
       pages.push_back(v);
     }
   }
+}
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Pairs of hexadecimal digits into bytes; other characters are skipped and a
+// digit left alone at the end counts as followed by 0.
+std::string HexBytes(const std::string& hex) {
+  std::string out;
+  int high = -1;
+  for (char c : hex) {
+    const int v = HexDigit(c);
+    if (v < 0) continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      out += static_cast<char>(high * 16 + v);
+      high = -1;
+    }
+  }
+  if (high >= 0) out += static_cast<char>(high * 16);
+  return out;
+}
+
+}  // namespace
+
+std::u16string DecodeTextString(const TkvPDFStringObject& s) {
+  const std::string bytes = s.IsHex ? HexBytes(s.Content()) : s.Content();
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF) {
+    std::u16string out;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+      out += static_cast<char16_t>((static_cast<unsigned char>(bytes[i]) << 8) | static_cast<unsigned char>(bytes[i + 1]));
+    return out;
+  }
+  return rtl::MultiByteToWide(bytes);
+}
+
+std::string EncodeTextBytes(const std::u16string& text) {
+  std::string out = "\xFE\xFF";
+  for (char16_t c : text) {
+    out += static_cast<char>(c >> 8);
+    out += static_cast<char>(c & 0xFF);
+  }
+  return out;
+}
+
+TkvPDFInfo::TkvPDFInfo(TkvCustomPDFDocument* document)
+    : infoDictionary_(std::make_unique<TkvPDFDictObject>()), document_(document) {}
+
+TkvPDFInfo::~TkvPDFInfo() = default;
+
+void TkvPDFInfo::SetInfoDictionary(std::unique_ptr<TkvPDFDictObject> dict) {
+  infoDictionary_ = dict ? std::move(dict) : std::make_unique<TkvPDFDictObject>();
+}
+
+std::u16string TkvPDFInfo::GetText(const char* key, const std::u16string& cached) const {
+  if (!cached.empty()) return cached;
+  if (auto* s = dynamic_cast<const TkvPDFStringObject*>(infoDictionary_->Find(key))) return DecodeTextString(*s);
+  return {};
+}
+
+void TkvPDFInfo::SetText(const char* key, std::u16string& cache, const std::u16string& value) {
+  cache = value;
+  infoDictionary_->SetValue(key, std::make_unique<TkvPDFStringObject>("(" + EncodeTextBytes(value) + ")"));
+}
+
+std::string TkvPDFInfo::GetDate(const char* key, const std::string& cached) const {
+  if (!cached.empty()) return cached;
+  if (auto* s = dynamic_cast<const TkvPDFStringObject*>(infoDictionary_->Find(key)))
+    return rtl::WideToMultiByte(DecodeTextString(*s));
+  return {};
+}
+
+// Dates are written as plain strings: a date in UTF-16 is not a date any
+// reader parses.
+void TkvPDFInfo::SetDate(const char* key, std::string& cache, const std::string& value) {
+  cache = value;
+  infoDictionary_->SetValue(key, std::make_unique<TkvPDFStringObject>("(" + value + ")"));
 }
 
 }  // namespace pdf

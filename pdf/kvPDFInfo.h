@@ -5,12 +5,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/rtl/Classes.h"
 
 namespace pdf {
+
+class TkvCustomPDFDocument;
+class TkvPDFDictObject;
+class TkvPDFStringObject;
 
 // Unit of the geometry results of a document (PDF space is in points).
 enum TkvMeasurementUnit : uint8_t { muPixels = 0, muPoints = 1, muInches = 2, muMM = 3, muTwips = 4 };
@@ -37,6 +42,60 @@ void ParsePageRange(const std::string& text, int32_t pageCount, TkvPageNumbers& 
 
 // Splits a text the way a string list takes a comma text.
 std::vector<std::string> SplitCommaText(const std::string& text);
+
+// The text of a PDF text string: a string beginning with the bytes FE FF is
+// UTF-16BE, any other is text in the system code page. Hexadecimal strings
+// are turned into their bytes first.
+std::u16string DecodeTextString(const TkvPDFStringObject& s);
+// The bytes of a PDF text string for a wide text: FE FF, then UTF-16BE.
+std::string EncodeTextBytes(const std::u16string& text);
+
+// The document information, kept in the information dictionary that the
+// writer emits as object 2. The dictionary is owned; the document is not.
+//
+// Values set through the properties are stored as string objects holding
+// their exact bytes, so the writer escapes (and, for an encrypted save,
+// encrypts) them like every other string.
+class TkvPDFInfo : public rtl::TPersistent {
+ public:
+  explicit TkvPDFInfo(TkvCustomPDFDocument* document);
+  ~TkvPDFInfo() override;
+  TkvPDFInfo(const TkvPDFInfo&) = delete;
+  TkvPDFInfo& operator=(const TkvPDFInfo&) = delete;
+
+  // Takes the dictionary read from a file in place of the current one.
+  void SetInfoDictionary(std::unique_ptr<TkvPDFDictObject> dict);
+  TkvPDFDictObject* InfoDictionary() const { return infoDictionary_.get(); }
+  TkvCustomPDFDocument* Document() const { return document_; }
+
+  std::u16string Title() const { return GetText("/Title", title_); }
+  void SetTitle(const std::u16string& v) { SetText("/Title", title_, v); }
+  std::u16string Author() const { return GetText("/Author", author_); }
+  void SetAuthor(const std::u16string& v) { SetText("/Author", author_, v); }
+  std::u16string Subject() const { return GetText("/Subject", subject_); }
+  void SetSubject(const std::u16string& v) { SetText("/Subject", subject_, v); }
+  std::u16string Keywords() const { return GetText("/Keywords", keywords_); }
+  void SetKeywords(const std::u16string& v) { SetText("/Keywords", keywords_, v); }
+  std::u16string Creator() const { return GetText("/Creator", creator_); }
+  void SetCreator(const std::u16string& v) { SetText("/Creator", creator_, v); }
+  std::u16string Producer() const { return GetText("/Producer", producer_); }
+  void SetProducer(const std::u16string& v) { SetText("/Producer", producer_, v); }
+  std::string CreationDate() const { return GetDate("/CreationDate", creationDate_); }
+  void SetCreationDate(const std::string& v) { SetDate("/CreationDate", creationDate_, v); }
+  std::string ModDate() const { return GetDate("/ModDate", modDate_); }
+  void SetModDate(const std::string& v) { SetDate("/ModDate", modDate_, v); }
+
+ private:
+  std::u16string GetText(const char* key, const std::u16string& cached) const;
+  void SetText(const char* key, std::u16string& cache, const std::u16string& value);
+  std::string GetDate(const char* key, const std::string& cached) const;
+  void SetDate(const char* key, std::string& cache, const std::string& value);
+
+  std::unique_ptr<TkvPDFDictObject> infoDictionary_;
+  TkvCustomPDFDocument* document_;
+  std::u16string title_, author_, subject_, keywords_, creator_, producer_;
+  std::string creationDate_, modDate_;
+};
 
 // Stored e-mail settings. The library keeps them (and the settings dialog
 // edits them) but sends no mail.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "pdf/kvCstPDFDoc.h"
+#include "pdf/kvPDFDoc.h"
+#include "pdf/kvPDFObjects.h"
 
 namespace pdf {
 namespace {
@@ -90,6 +92,63 @@ TEST(MeasurementUnit, Conversions) {
     SCOPED_TRACE(static_cast<int>(u));
     EXPECT_NEAR(UnitToPoints(u, PointsToUnit(u, 595.0)), 595.0, 1e-9);
   }
+}
+
+}  // namespace
+}  // namespace pdf
+
+namespace pdf {
+namespace {
+
+TEST(PDFInfo, ReadsStringsOfTheDictionary) {
+  struct Case {
+    const char* name;
+    std::string text;
+    bool hex;
+    std::u16string want;
+  } cases[] = {
+      {"plain", "(Report (final))", false, u"Report (final)"},
+      {"utf16", std::string("(\xFE\xFF\x00\x41\x00\x62)", 8), false, u"Ab"},
+      {"hex", "<FEFF00410042>", true, u"AB"},
+      {"hex plain", "<414243>", true, u"ABC"},
+      {"empty", "()", false, u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TkvPDFInfo info(nullptr);
+    auto dict = std::make_unique<TkvPDFDictObject>();
+    dict->AddEntry("/Creator", std::make_unique<TkvPDFNameObject>("/NotAString"));
+    dict->AddEntry("/Keywords", std::make_unique<TkvPDFStringObject>(c.text, c.hex));
+    info.SetInfoDictionary(std::move(dict));
+    EXPECT_EQ(info.Keywords(), c.want);
+    EXPECT_EQ(info.Creator(), u"");  // a wrong type reads as empty
+    EXPECT_EQ(info.Title(), u"");
+  }
+}
+
+TEST(PDFInfo, SetValueWinsAndIsStoredAsUtf16) {
+  TkvPDFInfo info(nullptr);
+  auto dict = std::make_unique<TkvPDFDictObject>();
+  dict->AddEntry("/Title", std::make_unique<TkvPDFStringObject>("(old)"));
+  info.SetInfoDictionary(std::move(dict));
+  info.SetTitle(u"New (draft) \\ x");
+  EXPECT_EQ(info.Title(), u"New (draft) \\ x");
+  ASSERT_EQ(info.InfoDictionary()->Count(), 1);
+  auto* s = dynamic_cast<TkvPDFStringObject*>(info.InfoDictionary()->Find("/Title"));
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->Content().substr(0, 4), std::string("\xFE\xFF\x00N", 4));
+  EXPECT_EQ(DecodeTextString(*s), u"New (draft) \\ x");
+  info.SetCreationDate("D:20260101120000Z");
+  EXPECT_EQ(info.CreationDate(), "D:20260101120000Z");
+  EXPECT_EQ(info.InfoDictionary()->Find("/CreationDate")->As<TkvPDFStringObject>().Content(), "D:20260101120000Z");
+}
+
+TEST(PDFInfo, DocumentGetsAFreshRecordOnClose) {
+  TkvPDFDocument doc;
+  doc.DocInfo->SetAuthor(u"me");
+  doc.CloseDocument();
+  EXPECT_EQ(doc.DocInfo->Author(), u"");
+  EXPECT_EQ(doc.DocInfo->Document(), &doc);
 }
 
 }  // namespace
