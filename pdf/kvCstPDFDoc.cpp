@@ -45,10 +45,22 @@ void TkvCustomPDFDocument::InitDocumentState() {
   Compression = TkvCompression{};
   AsciiEncode = TkvASCIIEncode{};
   PDFVersion = pvPDF14;
+  Decryptor.reset();
+  Encryptor.reset();
+  Encryption = std::make_unique<TkvPDFEncryptionSettings>();
+  Encryption->SetEnabled(false);
+  Encryption->SetLevel(el40bit);
+  Encryption->SetOwnerPassword("");
+  Encryption->SetUserPassword("");
   DocInfo = std::make_unique<TkvPDFInfo>(this);
 }
 
-void TkvCustomPDFDocument::FreeDocumentState() { DocInfo.reset(); }
+void TkvCustomPDFDocument::FreeDocumentState() {
+  DocInfo.reset();
+  Encryption.reset();
+  Encryptor.reset();
+  Decryptor.reset();
+}
 
 void TkvCustomPDFDocument::CloseDocument() {
   FreeDocumentState();

@@ -22,6 +22,7 @@
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/SysUtils.h"
 #include "pdf/kvClasses.h"
+#include "pdf/kvPDFCrypt.h"
 #include "pdf/kvPDFInfo.h"
 
 namespace pdf {
@@ -157,6 +158,9 @@ class TkvCustomPDFDocument : public TkvComponent {
   TkvASCIIEncode AsciiEncode;
   TkvPageLayout PageLayout = plNone;
   TkvPageMode PageMode = pmNone;
+  std::unique_ptr<TkvPDFDecrypt> Decryptor;
+  std::unique_ptr<TkvPDFEncryptionSettings> Encryption;
+  std::unique_ptr<TkvPDFEncryption> Encryptor;
   std::unique_ptr<TkvPDFInfo> DocInfo;
   int32_t OutlineCount = 0;
   bool UseFileStreams = false;

@@ -58,6 +58,24 @@ TEST(PDFDocument, SettingsSurviveClose) {
   EXPECT_TRUE(static_cast<bool>(doc.OnStatusMessage));
 }
 
+TEST(PDFDocument, EncryptionSettingsAreFreshAfterClose) {
+  TkvPDFDocument doc;
+  EXPECT_FALSE(doc.Encryption->Enabled());
+  EXPECT_EQ(doc.Encryption->Level(), el40bit);
+  doc.Encryption->SetEnabled(true);
+  doc.Encryption->SetLevel(el128bit);
+  doc.Encryption->SetUserPassword("u");
+  doc.Encryption->SetOwnerPassword("o");
+  doc.IsEncrypted = true;
+  doc.CloseDocument();
+  EXPECT_FALSE(doc.Encryption->Enabled());
+  EXPECT_EQ(doc.Encryption->Level(), el40bit);
+  EXPECT_EQ(doc.Encryption->UserPassword(), "");
+  EXPECT_EQ(doc.Encryption->OwnerPassword(), "");
+  EXPECT_TRUE(doc.Encryption->UserPermissions() == TkvUserPermissions::All());
+  EXPECT_TRUE(doc.IsEncrypted);  // until the next file is opened
+}
+
 TEST(PDFDocument, ExceptionFamily) {
   struct Case {
     std::function<void()> raise;
