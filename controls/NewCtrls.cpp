@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "platform/forms/Forms.h"
+
 
 namespace controls {
 
@@ -75,7 +77,7 @@ void TFileDrop::SetAccept(bool value) {
   if (hooked_) os::DragAcceptFiles(hooked_, value);
 }
 
-void TFileDrop::SetControl(rtl::TComponent* control) {
+void TFileDrop::SetControl(forms::TWinControl* control) {
   Unhook();
   control_ = control;
   Hook();
@@ -86,7 +88,8 @@ void TFileDrop::Loaded() {
 }
 
 void TFileDrop::Notification(rtl::TComponent* component, TOperation operation) {
-  if (operation == opRemove && component != nullptr && component == control_) {
+  if (operation == opRemove && component != nullptr &&
+      component == static_cast<rtl::TComponent*>(control_)) {
     // The window goes: drop the hook without touching it.
     if (hooked_ == static_cast<os::TDropWindow>(control_)) {
       os::DragAcceptFiles(hooked_, false);
@@ -100,8 +103,9 @@ void TFileDrop::Notification(rtl::TComponent* component, TOperation operation) {
 }
 
 os::TDropWindow TFileDrop::Window() const {
-  if (control_) return control_;
-  return Owner();
+  if (control_) return static_cast<const forms::TWinControl*>(control_);
+  if (auto* form = dynamic_cast<forms::TForm*>(Owner())) return static_cast<const forms::TWinControl*>(form);
+  return nullptr;
 }
 
 void TFileDrop::Hook() {
@@ -133,6 +137,8 @@ void TFileDrop::WindowProc(const os::TDropFiles& drop) {
   } catch (const std::exception& e) {
     if (OnHandlerError)
       OnHandlerError(e);
+    else if (forms::Application)
+      forms::Application->HandleException(e);
     else
       std::fprintf(stderr, "%s\n", e.what());
   } catch (...) {

@@ -14,6 +14,10 @@
 #include "platform/os/ShellApi.h"
 #include "platform/rtl/Classes.h"
 
+namespace forms {
+class TWinControl;
+}
+
 namespace controls {
 
 enum TFileOpFlag : uint8_t {
@@ -91,8 +95,7 @@ using TFileDropEvent =
     std::function<void(rtl::TObject* Sender, int Num, rtl::TStrings& Files, int X, int Y)>;
 
 // Makes one window take files dropped on it and reports each drop through
-// OnFileDrop. The window is Control, or the owner (the form) when Control
-// is nil.
+// OnFileDrop. The window is Control, or the owner form when Control is nil.
 // The target borrows the window; it installs its drop procedure while
 // hooked and puts the previous one back when unhooked or freed.
 class TFileDrop : public rtl::TComponent {
@@ -102,8 +105,8 @@ class TFileDrop : public rtl::TComponent {
 
   bool Accept() const { return accept_; }
   void SetAccept(bool value);
-  rtl::TComponent* Control() const { return control_; }
-  void SetControl(rtl::TComponent* control);
+  forms::TWinControl* Control() const { return control_; }
+  void SetControl(forms::TWinControl* control);
   bool Hooked() const { return hooked_ != nullptr; }
 
   // After the form has set the properties: hooks the owner form when no
@@ -113,8 +116,8 @@ class TFileDrop : public rtl::TComponent {
   virtual void Notification(rtl::TComponent* component, TOperation operation);
 
   TFileDropEvent OnFileDrop;
-  // The report of an error raised by OnFileDrop (the application's standard
-  // report); unassigned: the message goes to stderr.
+  // The report of an error raised by OnFileDrop; unassigned: the
+  // application's standard report (stderr when no application lives).
   std::function<void(const std::exception& e)> OnHandlerError;
 
  protected:
@@ -131,7 +134,7 @@ class TFileDrop : public rtl::TComponent {
   os::TDropWindow Window() const;
 
   bool accept_ = true;
-  rtl::TComponent* control_ = nullptr;  // borrowed
+  forms::TWinControl* control_ = nullptr;  // borrowed
   os::TDropWindow hooked_ = nullptr;
   os::TDropProc previous_;
 };

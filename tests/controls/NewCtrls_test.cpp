@@ -2,6 +2,9 @@
 
 #include <cerrno>
 
+#include "platform/forms/ComCtrls.h"
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Forms.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -148,8 +151,8 @@ struct DropRecorder {
 }  // namespace
 
 TEST(FileDropTest, ThreeFilesGiveOneEventInOrder) {
-  rtl::TComponent form;
-  rtl::TComponent* page = new rtl::TComponent(&form);
+  forms::TForm form(nullptr);
+  auto* page = new forms::TPageControl(&form);
   TFileDrop* drop = new TFileDrop(&form);
   DropRecorder rec;
   drop->OnFileDrop = rec.Handler();
@@ -165,49 +168,58 @@ TEST(FileDropTest, ThreeFilesGiveOneEventInOrder) {
 }
 
 TEST(FileDropTest, AcceptFalseRefusesTheDrop) {
-  rtl::TComponent form;
+  forms::TForm form(nullptr);
   TFileDrop drop(nullptr);
   DropRecorder rec;
   drop.OnFileDrop = rec.Handler();
   drop.SetControl(&form);
   drop.SetAccept(false);
-  EXPECT_FALSE(os::DragAcceptsFiles(&form));
-  EXPECT_FALSE(os::DeliverDrop(&form, {{"/x.pdf"}, 0, 0}));
+  const os::TDropWindow w = static_cast<forms::TWinControl*>(&form);
+  EXPECT_FALSE(os::DragAcceptsFiles(w));
+  EXPECT_FALSE(os::DeliverDrop(w, {{"/x.pdf"}, 0, 0}));
   EXPECT_TRUE(rec.drops.empty());
   drop.SetAccept(true);
-  EXPECT_TRUE(os::DeliverDrop(&form, {{"/x.pdf"}, 0, 0}));
+  EXPECT_TRUE(os::DeliverDrop(w, {{"/x.pdf"}, 0, 0}));
   EXPECT_EQ(rec.drops.size(), 1u);
 }
 
 TEST(FileDropTest, HandlerErrorIsReportedAndTheNextDropWorks) {
-  rtl::TComponent form;
-  TFileDrop drop(&form);
-  std::vector<std::string> reported;
+  // The application's standard report shows the message in a message box.
+  forms::TApplication app;
+  auto presenter = std::make_unique<forms::TScriptedPresenter>();
+  forms::TScriptedPresenter* shown = presenter.get();
+  app.SetPresenter(std::move(presenter));
+  forms::TForm* form = nullptr;
+  app.CreateForm(form);
+  TFileDrop* drop = new TFileDrop(form);
   int calls = 0;
-  drop.OnHandlerError = [&](const std::exception& e) { reported.push_back(e.what()); };
-  drop.OnFileDrop = [&](rtl::TObject*, int, rtl::TStrings&, int, int) {
+  drop->OnFileDrop = [&](rtl::TObject*, int, rtl::TStrings&, int, int) {
     if (++calls == 1) throw rtl::Exception("not a PDF");
   };
-  drop.Loaded();  // no control: the owner takes the drops
-  EXPECT_TRUE(os::DeliverDrop(&form, {{"/a.txt"}, 0, 0}));
-  EXPECT_EQ(reported, (std::vector<std::string>{"not a PDF"}));
-  EXPECT_TRUE(os::DeliverDrop(&form, {{"/b.pdf"}, 0, 0}));
+  drop->Loaded();  // no control: the owner form takes the drops
+  const os::TDropWindow w = static_cast<forms::TWinControl*>(form);
+  EXPECT_TRUE(os::DeliverDrop(w, {{"/a.txt"}, 0, 0}));
+  ASSERT_EQ(shown->Messages.size(), 1u);
+  EXPECT_EQ(shown->Messages[0].Text, "not a PDF.");  // the report ends it with a stop
+  EXPECT_TRUE(os::DeliverDrop(w, {{"/b.pdf"}, 0, 0}));
   EXPECT_EQ(calls, 2);
-  EXPECT_EQ(reported.size(), 1u);
+  EXPECT_EQ(shown->Messages.size(), 1u);
 }
 
 TEST(FileDropTest, HookingAndUnhooking) {
-  // No control and no owner: nothing to hook.
-  TFileDrop lone(nullptr);
+  // No control and an owner that is no form: nothing to hook.
+  rtl::TComponent notAForm;
+  TFileDrop* lone = new TFileDrop(&notAForm);
   try {
-    lone.Loaded();
+    lone->Loaded();
     FAIL() << "expected an exception";
   } catch (const rtl::Exception& e) {
     EXPECT_STREQ(e.what(), "Invalidate Window Handle in FileDrop");
   }
-  EXPECT_FALSE(lone.Hooked());
+  EXPECT_FALSE(lone->Hooked());
 
-  rtl::TComponent page;
+  forms::TPageControl pageControl(nullptr);
+  forms::TWinControl& page = pageControl;
   DropRecorder first, second;
   auto* a = new TFileDrop(nullptr);
   a->OnFileDrop = first.Handler();
