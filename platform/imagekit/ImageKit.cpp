@@ -1,0 +1,320 @@
+#include "platform/imagekit/ImageKit.h"
+
+#include <tiffio.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace imagekit {
+namespace {
+
+// An image of the library: bilevel (1 = black, rows packed), grey (one byte
+// a pixel) or colour (red, green, blue).
+enum class Kind { Bilevel, Grey, Rgb };
+
+struct Image {
+  int32_t width = 0;
+  int32_t height = 0;
+  Kind kind = Kind::Rgb;
+  size_t stride = 0;
+  std::vector<uint8_t> data;
+  uint16_t xDpi = 0;
+  uint16_t yDpi = 0;
+  uint8_t* Row(int32_t y) { return data.data() + static_cast<size_t>(y) * stride; }
+};
+
+// The largest image the library takes: what a bitmap may hold.
+constexpr int64_t kMaxImageBytes = int64_t{1} << 30;
+
+class ImageTable {
+ public:
+  std::mutex lock;
+
+  TIKImage Add(std::unique_ptr<Image> image) {
+    for (;;) {
+      if (++next_ <= 0) next_ = 1;
+      if (!images_.count(next_)) break;
+    }
+    images_[next_] = std::move(image);
+    return next_;
+  }
+  Image* Find(TIKImage handle) {
+    auto it = images_.find(handle);
+    return it == images_.end() ? nullptr : it->second.get();
+  }
+  bool Remove(TIKImage handle) { return images_.erase(handle) > 0; }
+
+ private:
+  TIKImage next_ = 0;
+  std::unordered_map<TIKImage, std::unique_ptr<Image>> images_;
+};
+
+// Never destroyed: the converter may release its last image from its own
+// shut-down, after this library's statics would be gone.
+ImageTable& Table() {
+  static auto* table = new ImageTable;
+  return *table;
+}
+
+// ---------------------------------------------------------------------------
+// Reading the bitmap behind a handle
+
+int Luminance(const uint8_t* rgb) { return (299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2]) / 1000; }
+
+uint8_t Expand5(unsigned v) { return static_cast<uint8_t>((v << 3) | (v >> 2)); }
+uint8_t Expand6(unsigned v) { return static_cast<uint8_t>((v << 2) | (v >> 4)); }
+
+class RowReader {
+ public:
+  explicit RowReader(const TKDibInfo& info) : info_(info) {
+    for (int i = 0; i < 256; ++i) {
+      uint8_t* p = palette_[i];
+      if (info.Palette && i < info.PaletteCount) {
+        p[0] = info.Palette[4 * i], p[1] = info.Palette[4 * i + 1], p[2] = info.Palette[4 * i + 2];
+      } else {
+        p[0] = p[1] = p[2] = 0;
+      }
+    }
+  }
+
+  // Red, green, blue of the first width pixels of row y.
+  void ReadRgb(int32_t y, int32_t width, uint8_t* out) const {
+    const uint8_t* row = info_.Rows + static_cast<int64_t>(y) * info_.Stride;
+    for (int32_t x = 0; x < width; ++x, out += 3) {
+      switch (info_.BitsPerPixel) {
+        case 1: std::memcpy(out, palette_[(row[x >> 3] >> (7 - (x & 7))) & 1], 3); break;
+        case 4: std::memcpy(out, palette_[(x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4)], 3); break;
+        case 8: std::memcpy(out, palette_[row[x]], 3); break;
+        case 15: {
+          unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
+          out[0] = Expand5((v >> 10) & 31), out[1] = Expand5((v >> 5) & 31), out[2] = Expand5(v & 31);
+          break;
+        }
+        case 16: {
+          unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
+          out[0] = Expand5((v >> 11) & 31), out[1] = Expand6((v >> 5) & 63), out[2] = Expand5(v & 31);
+          break;
+        }
+        case 24: out[0] = row[3 * x + 2], out[1] = row[3 * x + 1], out[2] = row[3 * x]; break;
+        default: out[0] = row[4 * x + 2], out[1] = row[4 * x + 1], out[2] = row[4 * x]; break;
+      }
+    }
+  }
+
+  bool PaletteIsBlack(int index) const { return Luminance(palette_[index]) < 128; }
+  const uint8_t* RawRow(int32_t y) const { return info_.Rows + static_cast<int64_t>(y) * info_.Stride; }
+
+ private:
+  const TKDibInfo& info_;
+  uint8_t palette_[256][3];
+};
+
+bool ValidInfo(const TKDibInfo& info) {
+  switch (info.BitsPerPixel) {
+    case 1: case 4: case 8: case 15: case 16: case 24: case 32: break;
+    default: return false;
+  }
+  if (info.Width <= 0 || info.Height <= 0 || !info.Rows) return false;
+  int bits = info.BitsPerPixel == 15 ? 16 : info.BitsPerPixel;
+  return info.Stride >= (static_cast<int64_t>(info.Width) * bits + 7) / 8;
+}
+
+std::unique_ptr<Image> Capture(const TKDibInfo& info, int32_t width, int32_t height, int32_t depth) {
+  auto image = std::make_unique<Image>();
+  image->width = width;
+  image->height = height;
+  RowReader reader(info);
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * 3);
+
+  if (depth == 1) {
+    image->kind = Kind::Bilevel;
+    image->stride = (static_cast<size_t>(width) + 7) / 8;
+    image->data.assign(image->stride * static_cast<size_t>(height), 0);
+    const uint8_t lastMask = static_cast<uint8_t>(0xFF00 >> (((width - 1) & 7) + 1));
+    for (int32_t y = 0; y < height; ++y) {
+      uint8_t* dst = image->Row(y);
+      if (info.BitsPerPixel == 1) {
+        // Whole bytes at once: the two palette entries decide copy, invert
+        // or fill.
+        bool black0 = reader.PaletteIsBlack(0), black1 = reader.PaletteIsBlack(1);
+        const uint8_t* src = reader.RawRow(y);
+        for (size_t i = 0; i < image->stride; ++i) {
+          uint8_t v = src[i];
+          dst[i] = black1 ? (black0 ? 0xFF : v) : (black0 ? static_cast<uint8_t>(~v) : 0);
+        }
+      } else {
+        reader.ReadRgb(y, width, rgb.data());
+        for (int32_t x = 0; x < width; ++x)
+          if (Luminance(&rgb[3 * static_cast<size_t>(x)]) < 128) dst[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+      }
+      dst[image->stride - 1] &= lastMask;
+    }
+    return image;
+  }
+
+  image->kind = Kind::Rgb;
+  image->stride = static_cast<size_t>(width) * 3;
+  image->data.resize(image->stride * static_cast<size_t>(height));
+  bool grey = true;
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* dst = image->Row(y);
+    reader.ReadRgb(y, width, dst);
+    if (grey && depth == 8)
+      for (int32_t x = 0; x < width && grey; ++x) grey = dst[3 * x] == dst[3 * x + 1] && dst[3 * x + 1] == dst[3 * x + 2];
+  }
+  if (depth == 8 && grey) {
+    // Every pixel grey: one sample a pixel loses nothing.
+    std::vector<uint8_t> samples(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = image->data[3 * i];
+    image->kind = Kind::Grey;
+    image->stride = static_cast<size_t>(width);
+    image->data = std::move(samples);
+  }
+  return image;
+}
+
+// ---------------------------------------------------------------------------
+// Writing a page
+
+// A TIFF handle whose errors are collected on this object, not reported
+// through libtiff's process-wide handler.
+class TiffAppender {
+ public:
+  ~TiffAppender() { Close(); }
+
+  bool Open(const char* fileName) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) return false;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffAppender::OnError, this);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffAppender::OnWarning, this);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxImageBytes);
+    // "a": a new directory at the end; an absent file is created.
+    tif_ = TIFFOpenExt(fileName, "a", options);
+    TIFFOpenOptionsFree(options);
+    return tif_ != nullptr && error_.empty();
+  }
+
+  bool Close() {
+    if (tif_) {
+      TIFFClose(tif_);
+      tif_ = nullptr;
+    }
+    return error_.empty();
+  }
+
+  TIFF* Handle() const { return tif_; }
+  bool Failed() const { return !error_.empty(); }
+
+ private:
+  static int OnError(TIFF*, void* self, const char* module, const char* fmt, va_list ap) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    auto* me = static_cast<TiffAppender*>(self);
+    if (!me->error_.empty()) me->error_ += "; ";
+    me->error_ += std::string(module ? module : "") + ": " + text;
+    return 1;
+  }
+  static int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+  TIFF* tif_ = nullptr;
+  std::string error_;
+};
+
+bool WritePage(const char* fileName, const Image& image, int32_t compression) {
+  if (compression != IK_COMPRESSION_G4 && compression != IK_COMPRESSION_LZW) return false;
+  if (compression == IK_COMPRESSION_G4 && image.kind != Kind::Bilevel) return false;
+  TiffAppender file;
+  if (!file.Open(fileName)) return false;
+  TIFF* tif = file.Handle();
+  const bool bilevel = image.kind == Kind::Bilevel;
+  const uint16_t samples = image.kind == Kind::Rgb ? 3 : 1;
+  bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width)) &&
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height)) &&
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bilevel ? 1 : 8) &&
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples) &&
+            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                         bilevel ? PHOTOMETRIC_MINISWHITE : (samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)) &&
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, compression == IK_COMPRESSION_G4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW);
+  if (ok && bilevel) ok = TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
+  if (ok && !bilevel) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  if (ok && compression == IK_COMPRESSION_G4)
+    ok = TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(image.height));
+  else if (ok)
+    ok = TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+  if (ok && image.xDpi) ok = TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(image.xDpi));
+  if (ok && image.yDpi) ok = TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(image.yDpi));
+  if (ok && (image.xDpi || image.yDpi)) ok = TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+  // The encoder may work on the row in place, so it gets a copy.
+  std::vector<uint8_t> row(image.stride);
+  for (int32_t y = 0; ok && y < image.height; ++y) {
+    std::memcpy(row.data(), image.data.data() + static_cast<size_t>(y) * image.stride, image.stride);
+    ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
+  }
+  if (ok) ok = TIFFWriteDirectory(tif) == 1;
+  ok = file.Close() && ok;
+  return ok;
+}
+
+}  // namespace
+}  // namespace imagekit
+
+using imagekit::Table;
+
+extern "C" TIKImage IKGetImageFromHdc(HDC dc, int32_t width, int32_t height, int32_t bitDepth) {
+  try {
+    if (!dc || dc->Magic != TK_DEVICE_CONTEXT_MAGIC || !dc->Describe) return 0;
+    if (bitDepth != 1 && bitDepth != 8 && bitDepth != 24) return 0;
+    TKDibInfo info{};
+    if (dc->Describe(dc, &info) != 1 || !imagekit::ValidInfo(info)) return 0;
+    if (width <= 0 || height <= 0 || width > info.Width || height > info.Height) return 0;
+    if (static_cast<int64_t>(width) * 3 > imagekit::kMaxImageBytes / height) return 0;
+    auto image = imagekit::Capture(info, width, height, bitDepth);
+    std::lock_guard<std::mutex> guard(Table().lock);
+    return Table().Add(std::move(image));
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int32_t IKSetDpi(TIKImage image, int32_t xDpi, int32_t yDpi) {
+  try {
+    if (xDpi < 0 || xDpi > 65535 || yDpi < 0 || yDpi > 65535) return 0;
+    std::lock_guard<std::mutex> guard(Table().lock);
+    imagekit::Image* img = Table().Find(image);
+    if (!img) return 0;
+    img->xDpi = static_cast<uint16_t>(xDpi);
+    img->yDpi = static_cast<uint16_t>(yDpi);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int32_t IKTiffFileSave(const char* fileName, TIKImage image, int32_t compression, int32_t, int32_t,
+                                  const char*, int32_t, int32_t, const char*, const char*, const char*) {
+  try {
+    if (!fileName || !*fileName) return 0;
+    std::lock_guard<std::mutex> guard(Table().lock);
+    imagekit::Image* img = Table().Find(image);
+    if (!img) return 0;
+    return imagekit::WritePage(fileName, *img, compression) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+extern "C" int32_t IKFreeMemory(TIKImage image) {
+  try {
+    std::lock_guard<std::mutex> guard(Table().lock);
+    return Table().Remove(image) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}

@@ -1,0 +1,250 @@
+#include "platform/imagekit/ImageKit.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "platform/graphics/Graphics.h"
+#include "support/TestSupport.h"
+
+namespace imagekit {
+namespace {
+
+using graphics::TBitmap;
+using graphics::TColor;
+
+// The tags of every directory of a TIFF file, as tiffdump prints them:
+// number -> the values between < and >.
+std::vector<std::map<int, std::string>> DumpTags(const std::string& path) {
+  auto r = tk::test::RunTool({"tiffdump", path});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::map<int, std::string>> dirs;
+  std::istringstream in(r.out);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Directory ", 0) == 0) {
+      dirs.emplace_back();
+      continue;
+    }
+    size_t open = line.find(" ("), close = line.find(") ");
+    size_t lt = line.find('<'), gt = line.rfind('>');
+    if (dirs.empty() || open == std::string::npos || close == std::string::npos || lt == std::string::npos ||
+        gt == std::string::npos)
+      continue;
+    dirs.back()[std::stoi(line.substr(open + 2, close - open - 2))] = line.substr(lt + 1, gt - lt - 1);
+  }
+  return dirs;
+}
+
+// A 24-bit bitmap whose pixel (x, y) is colour(x, y).
+template <typename F>
+std::unique_ptr<TBitmap> Make24(int w, int h, F colour) {
+  auto b = std::make_unique<TBitmap>();
+  b->SetPixelFormat(graphics::pf24bit);
+  b->SetSize(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      TColor c = colour(x, y);
+      uint8_t* p = b->ScanLine(y) + 3 * x;
+      p[0] = graphics::GetBValue(c), p[1] = graphics::GetGValue(c), p[2] = graphics::GetRValue(c);
+    }
+  return b;
+}
+
+// What netpbm should print for the bitmap at a depth: P4 for bilevel
+// (1 = black), P5 for grey, P6 for colour.
+std::string ExpectedPnm(const TBitmap& b, char kind) {
+  std::string out = std::string("P") + kind + "\n" + std::to_string(b.Width()) + " " + std::to_string(b.Height()) + "\n";
+  if (kind != '4') out += "255\n";
+  for (int y = 0; y < b.Height(); ++y) {
+    std::string bits((b.Width() + 7) / 8, '\0');
+    for (int x = 0; x < b.Width(); ++x) {
+      TColor c = b.Pixel(x, y);
+      if (kind == '4') {
+        if (c == graphics::clBlack) bits[x / 8] = char(bits[x / 8] | (0x80 >> (x % 8)));
+      } else if (kind == '5') {
+        out += char(graphics::GetRValue(c));
+      } else {
+        out += {char(graphics::GetRValue(c)), char(graphics::GetGValue(c)), char(graphics::GetBValue(c))};
+      }
+    }
+    if (kind == '4') out += bits;
+  }
+  return out;
+}
+
+TIKImage Take(TBitmap& b, int depth) { return IKGetImageFromHdc(b.Canvas().Handle(), b.Width(), b.Height(), depth); }
+
+int32_t Save(const std::string& path, TIKImage image, int compression) {
+  return IKTiffFileSave(path.c_str(), image, compression, 0, -1, "", 0, 0, "", "", "");
+}
+
+TEST(ImageKit, ThreePagesBilevelGreyColour) {
+  TK_REQUIRE_TOOL("tiffdump");
+  TK_REQUIRE_TOOL("tiffinfo");
+  TK_REQUIRE_TOOL("tifftopnm");
+  tk::test::ScratchDir dir;
+  const std::string path = (dir / "pages.tif").string();
+
+  // Page 1: a 1-bit bitmap, odd width so that rows end inside a byte.
+  TBitmap mono;
+  mono.SetPixelFormat(graphics::pf1bit);
+  mono.SetSize(37, 11);
+  for (int y = 0; y < 11; ++y)
+    for (int i = 0; i < 5; ++i) mono.ScanLine(y)[i] = static_cast<uint8_t>(y * 37 + i * 101);
+  // Page 2: a 24-bit bitmap of greys only. Page 3: colour, passed at depth 8.
+  auto grey = Make24(29, 13, [](int x, int y) { auto v = uint8_t(x * 9 + y * 5); return graphics::RGB(v, v, v); });
+  auto colour = Make24(17, 6, [](int x, int y) { return graphics::RGB(uint8_t(x * 15), uint8_t(y * 40), uint8_t(x * y)); });
+
+  struct Page {
+    TBitmap* bitmap;
+    int depth, compression, dpi;
+    char pnm;
+  } pages[] = {{&mono, 1, 4, 200, '4'}, {grey.get(), 8, 5, 300, '5'}, {colour.get(), 8, 5, 0, '6'}};
+  std::string expected;
+  for (const Page& p : pages) {
+    TIKImage image = Take(*p.bitmap, p.depth);
+    ASSERT_NE(image, 0);
+    EXPECT_EQ(IKSetDpi(image, p.dpi, p.dpi), 1);
+    EXPECT_EQ(Save(path, image, p.compression), 1);
+    EXPECT_EQ(IKFreeMemory(image), 1);
+    expected += ExpectedPnm(*p.bitmap, p.pnm);
+  }
+
+  auto dirs = DumpTags(path);
+  ASSERT_EQ(dirs.size(), 3u);
+  struct Want {
+    const char* compression;
+    const char* bits;
+    const char* samples;
+    const char* photometric;
+    const char* resolution;  // nullptr: not written
+  } want[] = {{"4", "1", "1", "0", "200"}, {"5", "8", "1", "1", "300"}, {"5", "8 8 8", "3", "2", nullptr}};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE("page " + std::to_string(i + 1));
+    EXPECT_EQ(dirs[i][259], want[i].compression);
+    EXPECT_EQ(dirs[i][258], want[i].bits);
+    EXPECT_EQ(dirs[i][277], want[i].samples);
+    EXPECT_EQ(dirs[i][262], want[i].photometric);
+    if (want[i].resolution) {
+      EXPECT_EQ(dirs[i][282], want[i].resolution);
+      EXPECT_EQ(dirs[i][283], want[i].resolution);
+      EXPECT_EQ(dirs[i][296], "2");  // inch
+    } else {
+      EXPECT_EQ(dirs[i].count(282), 0u);
+      EXPECT_EQ(dirs[i].count(283), 0u);
+    }
+    if (i > 0) {
+      EXPECT_EQ(dirs[i][317], "2");  // horizontal differencing
+    }
+  }
+  auto info = tk::test::RunTool({"tiffinfo", path});
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_EQ(info.err, "");
+  auto pnm = tk::test::RunTool({"tifftopnm", path});
+  ASSERT_EQ(pnm.exitCode, 0) << pnm.err;
+  EXPECT_TRUE(pnm.out == expected) << "pixels differ";
+}
+
+TEST(ImageKit, DepthsFromOtherBitmapFormats) {
+  TK_REQUIRE_TOOL("tifftopnm");
+  tk::test::ScratchDir dir;
+  // A 1-bit bitmap whose palette says 0 is white: still black is black.
+  TBitmap inverted;
+  inverted.SetPixelFormat(graphics::pf1bit);
+  inverted.SetPalette(graphics::CreatePalette({0x300, {{255, 255, 255, 0}, {0, 0, 0, 0}}}));
+  inverted.SetSize(9, 2);
+  inverted.ScanLine(0)[0] = 0xF0, inverted.ScanLine(0)[1] = 0x80;
+  // A 24-bit bitmap of greys taken at depth 1: dark to black, light to white.
+  auto shades = Make24(4, 1, [](int x, int) { static const uint8_t v[] = {0, 100, 160, 255}; return graphics::RGB(v[x], v[x], v[x]); });
+  // An 8-bit palette bitmap of colours taken at depth 24.
+  auto indexed = Make24(3, 2, [](int x, int y) { return x == y ? graphics::clRed : graphics::clBlue; });
+  indexed->SetPixelFormat(graphics::pf8bit);
+
+  struct Case {
+    const char* name;
+    TBitmap* bitmap;
+    int depth, compression;
+    std::string expected;
+  } cases[] = {
+      {"1-bit, white at index 0", &inverted, 1, 4, std::string("P4\n9 2\n") + char(0xF0) + char(0x80) + '\0' + '\0'},
+      {"grey shades at depth 1", shades.get(), 1, 4, std::string("P4\n4 1\n") + char(0xC0)},
+      {"bilevel with LZW", shades.get(), 1, 5, std::string("P4\n4 1\n") + char(0xC0)},
+      {"palette colours at depth 24", indexed.get(), 24, 5, ExpectedPnm(*indexed, '6')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = (dir / (std::string(c.name) + ".tif")).string();
+    TIKImage image = Take(*c.bitmap, c.depth);
+    ASSERT_NE(image, 0);
+    ASSERT_EQ(Save(path, image, c.compression), 1);
+    IKFreeMemory(image);
+    auto r = tk::test::RunTool({"tifftopnm", path});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, c.expected);
+  }
+}
+
+TEST(ImageKit, FailuresReturnFailure) {
+  tk::test::ScratchDir dir;
+  TBitmap b;
+  b.SetSize(4, 4);
+  TIKImage image = Take(b, 24);
+  ASSERT_NE(image, 0);
+
+  // Handles and arguments.
+  EXPECT_EQ(IKGetImageFromHdc(nullptr, 4, 4, 24), 0);
+  TKDeviceContext fake{0x12345678u, nullptr, nullptr};
+  EXPECT_EQ(IKGetImageFromHdc(&fake, 4, 4, 24), 0);
+  for (int depth : {0, 2, 4, 16, 32}) EXPECT_EQ(Take(b, depth), 0) << depth;
+  EXPECT_EQ(IKGetImageFromHdc(b.Canvas().Handle(), 5, 4, 24), 0) << "wider than the bitmap";
+  EXPECT_EQ(IKGetImageFromHdc(b.Canvas().Handle(), 0, 4, 24), 0);
+  TBitmap empty;
+  EXPECT_EQ(Take(empty, 24), 0);
+  EXPECT_EQ(IKSetDpi(image, -1, 0), 0);
+  EXPECT_EQ(IKSetDpi(image, 65536, 65536), 0);
+  EXPECT_EQ(IKSetDpi(image, 65535, 65535), 1);
+  EXPECT_EQ(IKSetDpi(image + 1000, 200, 200), 0);
+
+  const std::string good = (dir / "ok.tif").string();
+  EXPECT_EQ(Save(good, image + 1000, 5), 0) << "unknown image";
+  EXPECT_EQ(Save(good, image, 4), 0) << "Group 4 needs a bilevel image";
+  EXPECT_EQ(Save(good, image, 1), 0) << "unknown compression";
+  EXPECT_FALSE(std::filesystem::exists(good));
+  EXPECT_EQ(Save((dir / "missing" / "x.tif").string(), image, 5), 0) << "no such folder";
+  EXPECT_EQ(Save("", image, 5), 0);
+
+  // A file that is not a TIFF is neither changed nor appended to.
+  const std::string text = (dir / "notes.tif").string();
+  tk::test::WriteFileBytes(text, "these are not the pixels you are looking for\n");
+  EXPECT_EQ(Save(text, image, 5), 0);
+  EXPECT_EQ(tk::test::ReadFileBytes(text), "these are not the pixels you are looking for\n");
+
+  EXPECT_EQ(Save(good, image, 5), 1);
+  EXPECT_EQ(IKFreeMemory(image), 1);
+  EXPECT_EQ(IKFreeMemory(image), 0);
+  EXPECT_EQ(Save(good, image, 5), 0) << "a freed image";
+}
+
+TEST(ImageKit, AppendsToATiffMadeElsewhere) {
+  TK_REQUIRE_TOOL("tiffinfo");
+  TK_REQUIRE_TOOL("pnmtotiff");
+  tk::test::ScratchDir dir;
+  auto made = tk::test::RunTool({"pnmtotiff", "-lzw"}, "P5\n2 2\n255\n\x01\x02\x03\x04");
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const std::string path = (dir / "given.tif").string();
+  tk::test::WriteFileBytes(path, made.out);
+  auto b = Make24(3, 3, [](int, int) { return graphics::clWhite; });
+  TIKImage image = Take(*b, 1);
+  ASSERT_EQ(Save(path, image, 4), 1);
+  IKFreeMemory(image);
+  auto dirs = DumpTags(path);
+  ASSERT_EQ(dirs.size(), 2u);
+  EXPECT_EQ(dirs[0][256], "2");
+  EXPECT_EQ(dirs[1][256], "3");
+  EXPECT_EQ(dirs[1][259], "4");
+}
+
+}  // namespace
+}  // namespace imagekit
