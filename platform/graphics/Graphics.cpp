@@ -588,6 +588,18 @@ void TBitmap::Assign(const TGraphic& source) {
   TransparentColor = src->TransparentColor;
 }
 
+void TBitmap::TakeOver(TBitmap& source) {
+  if (&source == this) return;
+  bits_ = std::move(source.bits_);
+  width_ = source.width_;
+  height_ = source.height_;
+  pixelFormat_ = source.pixelFormat_;
+  palette_ = std::move(source.palette_);
+  source.bits_.clear();
+  source.width_ = source.height_ = 0;
+  source.palette_ = DefaultPalette(source.pixelFormat_);
+}
+
 // ---------------------------------------------------------------------------
 // BMP files: the bitmap's own stream format.
 

@@ -241,6 +241,10 @@ class TBitmap : public TGraphic {
   // Writes an uncompressed BMP file.
   void SaveToStream(rtl::TStream& stream) const override;
   void Assign(const TGraphic& source) override;
+  // Moves source's pixels, size, format and palette into this bitmap
+  // without copying them (source is left empty); the canvas stays this
+  // bitmap's own.
+  void TakeOver(TBitmap& source);
 
   // Lowers (or restores) the pixel memory limit for this process; fuzz
   // drivers use it to keep inputs cheap. Never above kMaxPixelBytes.

@@ -1,4 +1,4 @@
-#include "platform/imagekit/ImageKit.h"
+#include "platform/imagekit/ImageKitExports.h"
 
 #include <tiffio.h>
 
@@ -55,11 +55,10 @@ class ImageTable {
   std::unordered_map<TIKImage, std::unique_ptr<Image>> images_;
 };
 
-// Never destroyed: the converter may release its last image from its own
-// shut-down, after this library's statics would be gone.
+// Destroyed when the library is unloaded, with every image not yet freed.
 ImageTable& Table() {
-  static auto* table = new ImageTable;
-  return *table;
+  static ImageTable table;
+  return table;
 }
 
 // ---------------------------------------------------------------------------

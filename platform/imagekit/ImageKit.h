@@ -49,17 +49,6 @@ typedef int32_t (*TIKTiffFileSave)(const char* fileName, TIKImage image, int32_t
 /* Releases the image. Returns 1, or 0 for an unknown handle. */
 typedef int32_t (*TIKFreeMemory)(TIKImage image);
 
-/* The entry points themselves, for code that links the library directly
- * (its tests); the converter binds them at run time instead. */
-#define TK_IMAGEKIT_EXPORT __attribute__((visibility("default")))
-TK_IMAGEKIT_EXPORT TIKImage IKGetImageFromHdc(HDC dc, int32_t width, int32_t height, int32_t bitDepth);
-TK_IMAGEKIT_EXPORT int32_t IKSetDpi(TIKImage image, int32_t xDpi, int32_t yDpi);
-TK_IMAGEKIT_EXPORT int32_t IKTiffFileSave(const char* fileName, TIKImage image, int32_t compression,
-                                          int32_t reserved1, int32_t reserved2, const char* reserved3,
-                                          int32_t reserved4, int32_t reserved5, const char* reserved6,
-                                          const char* reserved7, const char* reserved8);
-TK_IMAGEKIT_EXPORT int32_t IKFreeMemory(TIKImage image);
-
 #ifdef __cplusplus
 }
 #endif

@@ -1,4 +1,4 @@
-#include "platform/imagekit/ImageKit.h"
+#include "platform/imagekit/ImageKitExports.h"
 
 #include <gtest/gtest.h>
 
