@@ -1,5 +1,6 @@
 #include "imaging/ImageColor.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -695,6 +696,104 @@ void TColorManager::ConfigureYCbCr(std::span<const float> coefficients, uint8_t 
   if (horizontal < vertical) throw EColorConversionError(SVerticalSubSamplingError);
   hSubSampling_ = horizontal;
   vSubSampling_ = vertical;
+}
+
+graphics::TPixelFormat TColorManager::ChoosePixelFormat(bool targetSide) const {
+  const int samples = targetSide ? targetCount_ : sourceCount_;
+  const int bits = targetSide ? targetBits_ : sourceBits_;
+  switch (samples) {
+    case 1:
+      if (bits == 1) return graphics::pf1bit;
+      if (bits >= 2 && bits <= 4) return graphics::pf4bit;
+      if (bits >= 8) return graphics::pf8bit;
+      return graphics::pfCustom;
+    case 3:
+      return bits <= 5 ? graphics::pf15bit : graphics::pf24bit;
+    case 4:
+      return bits >= 8 ? graphics::pf32bit : graphics::pfCustom;
+    default:
+      return graphics::pfCustom;
+  }
+}
+
+graphics::HPALETTE TColorManager::MakeGrayPalette(bool minimumIsWhite) const {
+  const int bits = std::min(targetBits_ * targetCount_, 8);
+  const int n = 1 << bits;
+  const int step = 255 / (n - 1);
+  const bool gamma = TargetFlags & cfGamma;
+  graphics::TLogPalette lp;
+  lp.palVersion = 0x300;
+  lp.palPalEntry.resize(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    int v = i * step;
+    auto g = static_cast<uint8_t>(gamma ? gamma_[static_cast<size_t>(v)] : v);
+    lp.palPalEntry[static_cast<size_t>(minimumIsWhite ? n - 1 - i : i)] = {g, g, g, 0};
+  }
+  return graphics::CreatePalette(lp);
+}
+
+graphics::HPALETTE TColorManager::MakePaletteFromColormap(std::span<const TRowPlane> planes, TColormapLayout layout,
+                                                          uint32_t count, bool bgrOrder) const {
+  const bool wide = layout >= cml16Interleaved3;
+  const bool planar = layout == cml8Planar3 || layout == cml8Planar4 || layout == cml16Planar3 || layout == cml16Planar4;
+  const size_t sampleBytes = wide ? 2 : 1;
+  const size_t entrySamples = planar ? 1 : (layout == cml8Interleaved4 || layout == cml16Interleaved4) ? 4 : 3;
+  const bool gamma = TargetFlags & cfGamma;
+  const bool swap = SourceFlags & cfSwapBytes;
+
+  auto sample = [&](const uint8_t* p) -> uint8_t {
+    uint8_t v;
+    if (wide) {
+      uint16_t w;
+      std::memcpy(&w, p, 2);
+      if (swap) w = Swap16(w);
+      v = To8(w);
+    } else {
+      v = *p;
+    }
+    return gamma ? gamma_[v] : v;
+  };
+  // Entry j of the map, black when the map or its buffers end before it.
+  auto entry = [&](uint64_t j) -> graphics::TPaletteEntry {
+    graphics::TPaletteEntry e;
+    if (j >= count || planes.empty()) return e;
+    uint8_t c[3];
+    if (planar) {
+      if (planes.size() < 3) return e;
+      for (size_t k = 0; k < 3; ++k) {
+        if (planes[k].size() < (j + 1) * sampleBytes) return e;
+        c[k] = sample(planes[k].data() + j * sampleBytes);
+      }
+    } else {
+      const uint64_t at = j * entrySamples * sampleBytes;
+      if (planes[0].size() < at + 3 * sampleBytes) return e;
+      for (size_t k = 0; k < 3; ++k) c[k] = sample(planes[0].data() + at + k * sampleBytes);
+      if (bgrOrder) std::swap(c[0], c[2]);
+    }
+    e.peRed = c[0];
+    e.peGreen = c[1];
+    e.peBlue = c[2];
+    return e;
+  };
+
+  const int s = sourceBits_, t = targetBits_;
+  graphics::TLogPalette lp;
+  lp.palVersion = 0x300;
+  if (t <= 8) {
+    // One entry for every index the target can hold. When the depths
+    // differ, index i stands for source index scale(i, 2^s - 1, 2^t - 1),
+    // read straight from the map so that no entry beyond the first 256 is
+    // lost and none is read before it exists.
+    const uint32_t smax = (1u << s) - 1, tmax = (1u << t) - 1;
+    lp.palPalEntry.resize(size_t{1} << t);
+    for (uint32_t i = 0; i <= tmax; ++i)
+      lp.palPalEntry[i] = entry(smax == tmax ? i : Scale(i, smax, tmax));
+  } else {
+    const uint32_t n = std::clamp<uint32_t>(count, 1, graphics::kMaxPaletteEntries);
+    lp.palPalEntry.resize(n);
+    for (uint32_t i = 0; i < n; ++i) lp.palPalEntry[i] = entry(i);
+  }
+  return graphics::CreatePalette(lp);
 }
 
 }  // namespace imaging

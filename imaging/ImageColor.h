@@ -17,6 +17,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/graphics/Graphics.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace imaging {
@@ -137,7 +138,18 @@ class TColorManager {
   // Up to three luma weights, then the subsampling (1, 2 or 4; horizontal at
   // least vertical).
   void ConfigureYCbCr(std::span<const float> coefficients, uint8_t horizontal, uint8_t vertical);
-  // @@GRAPHICS@@
+  // The bitmap pixel format that fits the target side (or the source side).
+  graphics::TPixelFormat ChoosePixelFormat(bool targetSide) const;
+
+  // Palettes for one-sample targets; the caller owns the result.
+  // 2^min(TargetSampleBits x TargetSampleCount, 8) grey entries.
+  graphics::HPALETTE MakeGrayPalette(bool minimumIsWhite) const;
+  // planes: one buffer for the interleaved layouts, three for the planar
+  // ones. The palette has an entry for every index a target of
+  // TargetSampleBits can hold (at most 256): entries beyond the map, or
+  // beyond the bytes given, are black.
+  graphics::HPALETTE MakePaletteFromColormap(std::span<const TRowPlane> planes, TColormapLayout layout,
+                                             uint32_t count, bool bgrOrder) const;
 
   // The YCC chroma tables, built at every selection with a YCC source model.
   struct ChromaTables {

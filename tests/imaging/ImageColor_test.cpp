@@ -426,3 +426,135 @@ TEST(TColorManager, FlagsSetAfterARowTakeEffect) {
 
 }  // namespace
 }  // namespace imaging
+
+namespace imaging {
+namespace {
+
+std::vector<uint8_t> Reds(const graphics::TPalette& p) {
+  std::vector<uint8_t> v;
+  for (const auto& e : p.Entries()) v.push_back(e.peRed);
+  return v;
+}
+
+TEST(TColorManagerPalettes, GrayPalette) {
+  TColorManager m;
+  m.SetTargetSampleCount(1);
+  m.SetTargetSampleBits(3);
+  auto p = m.MakeGrayPalette(false);
+  EXPECT_EQ(Reds(*p), (std::vector<uint8_t>{0, 36, 72, 108, 144, 180, 216, 252}));
+  EXPECT_EQ(p->Entry(3), (graphics::TPaletteEntry{108, 108, 108, 0}));
+
+  m.SetTargetSampleBits(1);
+  p = m.MakeGrayPalette(true);
+  EXPECT_EQ(Reds(*p), (std::vector<uint8_t>{255, 0}));
+
+  m.SetTargetSampleBits(8);
+  m.TargetFlags = cfGamma;
+  p = m.MakeGrayPalette(false);
+  ASSERT_EQ(p->Count(), 256);
+  EXPECT_EQ(p->Entry(128).peGreen, m.GammaTable()[128]);
+
+  m.SetTargetSampleBits(16);  // never more than 256 entries
+  EXPECT_EQ(m.MakeGrayPalette(false)->Count(), 256);
+}
+
+TEST(TColorManagerPalettes, ColormapLayouts) {
+  struct Case {
+    const char* name;
+    TColormapLayout layout;
+    std::vector<Bytes> planes;
+    bool bgr;
+    TColorFlags sourceFlags;
+  };
+  // Two entries: (10, 20, 30) and (40, 50, 60) in every layout.
+  const std::vector<Case> cases = {
+      {"8 interleaved 3", cml8Interleaved3, {{10, 20, 30, 40, 50, 60}}, false, 0},
+      {"8 interleaved 3 bgr", cml8Interleaved3, {{30, 20, 10, 60, 50, 40}}, true, 0},
+      {"8 interleaved 4", cml8Interleaved4, {{10, 20, 30, 0, 40, 50, 60, 0}}, false, 0},
+      {"8 planar 3", cml8Planar3, {{10, 40}, {20, 50}, {30, 60}}, false, 0},
+      {"8 planar 4 ignores the fourth", cml8Planar4, {{10, 40}, {20, 50}, {30, 60}, {99, 99}}, false, 0},
+      {"16 interleaved 3 big-endian", cml16Interleaved3,
+       {Words({10 * 257, 20 * 257, 30 * 257, 40 * 257, 50 * 257, 60 * 257}, true)}, false, cfSwapBytes},
+      {"16 interleaved 4 little-endian", cml16Interleaved4,
+       {Words({10 * 257, 20 * 257, 30 * 257, 0, 40 * 257, 50 * 257, 60 * 257, 0}, false)}, false, 0},
+      {"16 planar 3", cml16Planar3,
+       {Words({10 * 257, 40 * 257}, true), Words({20 * 257, 50 * 257}, true), Words({30 * 257, 60 * 257}, true)},
+       false, cfSwapBytes},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TColorManager m;
+    m.SetSourceSampleBits(1);
+    m.SetTargetSampleBits(1);
+    m.SourceFlags = c.sourceFlags;
+    std::vector<TRowPlane> planes(c.planes.begin(), c.planes.end());
+    auto p = m.MakePaletteFromColormap(planes, c.layout, 2, c.bgr);
+    ASSERT_EQ(p->Count(), 2);
+    EXPECT_EQ(p->Entry(0), (graphics::TPaletteEntry{10, 20, 30, 0}));
+    EXPECT_EQ(p->Entry(1), (graphics::TPaletteEntry{40, 50, 60, 0}));
+  }
+}
+
+TEST(TColorManagerPalettes, ColormapSizesAndResampling) {
+  TColorManager m;
+  // 300 entries give 256.
+  Bytes big(300 * 3);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i / 3);
+  const TRowPlane one[] = {big};
+  auto p = m.MakePaletteFromColormap(one, cml8Interleaved3, 300, false);
+  ASSERT_EQ(p->Count(), 256);
+  EXPECT_EQ(p->Entry(255).peRed, 255);
+
+  // A short map is padded with black for every index an 8-bit target holds,
+  // and a count larger than the buffer reads no further than the buffer.
+  Bytes three{1, 2, 3, 4, 5, 6, 7, 8, 9};
+  const TRowPlane shortMap[] = {three};
+  p = m.MakePaletteFromColormap(shortMap, cml8Interleaved3, 200, false);
+  ASSERT_EQ(p->Count(), 256);
+  EXPECT_EQ(p->Entry(2), (graphics::TPaletteEntry{7, 8, 9, 0}));
+  EXPECT_EQ(p->Entry(3), (graphics::TPaletteEntry{}));
+  EXPECT_EQ(p->Entry(255), (graphics::TPaletteEntry{}));
+
+  // 2-bit map for a 4-bit target: index i takes source entry i * 3 / 15.
+  Bytes four{0, 0, 0, 85, 85, 85, 170, 170, 170, 255, 255, 255};
+  const TRowPlane fourMap[] = {four};
+  m.SetSourceSampleBits(2);
+  m.SetTargetSampleBits(4);
+  p = m.MakePaletteFromColormap(fourMap, cml8Interleaved3, 4, false);
+  ASSERT_EQ(p->Count(), 16);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(p->Entry(i).peRed, four[static_cast<size_t>(i * 3 / 15) * 3]) << i;
+
+  // Gamma on the target.
+  m.SetSourceSampleBits(8);
+  m.SetTargetSampleBits(8);
+  m.TargetFlags = cfGamma;
+  Bytes grey{128, 128, 128};
+  const TRowPlane greyMap[] = {grey};
+  p = m.MakePaletteFromColormap(greyMap, cml8Interleaved3, 1, false);
+  EXPECT_EQ(p->Entry(0).peBlue, m.GammaTable()[128]);
+}
+
+TEST(TColorManager, ChoosePixelFormat) {
+  struct Case {
+    uint8_t samples, bits;
+    graphics::TPixelFormat format;
+  };
+  const std::vector<Case> cases = {
+      {1, 1, graphics::pf1bit},   {1, 2, graphics::pf4bit},    {1, 4, graphics::pf4bit},
+      {1, 5, graphics::pfCustom}, {1, 7, graphics::pfCustom},  {1, 8, graphics::pf8bit},
+      {1, 16, graphics::pf8bit},  {3, 5, graphics::pf15bit},   {3, 1, graphics::pf15bit},
+      {3, 8, graphics::pf24bit},  {3, 16, graphics::pf24bit},  {4, 8, graphics::pf32bit},
+      {4, 16, graphics::pf32bit}, {4, 4, graphics::pfCustom},  {2, 8, graphics::pfCustom},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.samples) + " x " + std::to_string(c.bits));
+    TColorManager m;
+    m.SetTargetSampleCount(c.samples);
+    m.SetTargetSampleBits(c.bits);
+    EXPECT_EQ(m.ChoosePixelFormat(true), c.format);
+    EXPECT_EQ(m.ChoosePixelFormat(false), graphics::pf24bit);  // source side: 3 x 8
+  }
+}
+
+}  // namespace
+}  // namespace imaging
