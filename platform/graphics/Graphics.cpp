@@ -1,5 +1,7 @@
 #include "platform/graphics/Graphics.h"
 
+#include "platform/graphics/Jpeg.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -763,6 +765,8 @@ Registry& TheRegistry() {
   static Registry* r = [] {
     auto* reg = new Registry;
     reg->formats.push_back({"bmp", "Bitmaps", TBitmap::StaticClass()});
+    for (const char* ext : {"jpg", "jpeg", "jpe", "jfif"})
+      reg->formats.push_back({ext, "JPEG images", TJPEGImage::StaticClass()});
     return reg;
   }();
   return *r;
