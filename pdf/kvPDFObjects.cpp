@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "pdf/kvPDFUtils.h"
+#include "platform/rtl/CodePages.h"
 
 namespace pdf {
 
@@ -81,6 +82,10 @@ std::unique_ptr<TkvPDFObject> TkvPDFStringObject::Clone() const {
 }
 std::string TkvPDFStringObject::Content() const {
   return Text.size() < 2 ? std::string() : Text.substr(1, Text.size() - 2);
+}
+std::u16string TkvPDFStringObject::AsWideText() const {
+  if (IsHex) return DecodeHexText(Content());
+  return rtl::MultiByteToWide(DecodeLiteralText(Content()));
 }
 std::unique_ptr<TkvPDFObject> TkvPDFNameObject::Clone() const {
   return std::make_unique<TkvPDFNameObject>(Text);

@@ -135,6 +135,9 @@ class TkvPDFStringObject : public TkvPDFObject {
   std::unique_ptr<TkvPDFObject> Clone() const override;
   // Text without its first and last character.
   std::string Content() const;
+  // Display text: DecodeHexText or DecodeLiteralText (kvPDFUtils) of
+  // Content, widened from the system code page.
+  std::u16string AsWideText() const;
 
   std::string Text;
   bool IsHex;

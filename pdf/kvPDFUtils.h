@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "pdf/kvPDFObjects.h"
 #include "platform/rtl/SysUtils.h"
@@ -96,5 +97,61 @@ int64_t UniqueID(int32_t sourceID, int32_t objNum, int32_t genNum);
 
 // A new reference to obj (same source, number and generation).
 std::unique_ptr<TkvPDFIndirectReference> MakeReference(const TkvPDFIndirectObject& obj);
+
+// The first four numbers of a PDF rectangle array, in array order.
+class TkvPDFRect : public TkvObject {
+ public:
+  double X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
+};
+
+// Integer or Real value; anything else (nullptr and Int64 included) raises
+// kvPDFUtils::EUnexpectedObjectError.
+double NumberValue(const TkvPDFObject* obj);
+// Entries 0..3 of the array through NumberValue (a shorter array raises).
+std::unique_ptr<TkvPDFRect> RectFromArray(const TkvPDFArrayObject& array);
+
+enum TkvFilterKind : uint8_t { fkASCIIHex = 0, fkASCII85, fkFlate, fkRunLength, fkCCITTFax, fkDCT };
+using TkvDecodeFilters = std::vector<TkvFilterKind>;
+
+// Exact filter names; any other (/LZWDecode and /CCITTFaxDecode included)
+// raises EUnsupportedFilterError "Unsupported filter (%s)".
+TkvFilterKind FilterKindOf(const std::string& name);
+// A /Filter value: a Name gives one kind, an Array one per item (each must be
+// a Name, else rtl::EInvalidCast); nullptr or null gives none; anything else
+// raises EUnexpectedFilterObject naming its type. References must be
+// resolved by the caller.
+TkvDecodeFilters FilterKindsOf(const TkvPDFObject* filter);
+// Decodes data by one filter. The ASCII and RunLength kinds first drop
+// trailing CR and LF bytes (ASCIIHex also gains a missing ">"); DCT data is
+// returned unchanged; the CCITT fax kind raises "Unsupported filter".
+std::string DecodeStringFilter(TkvFilterKind kind, const std::string& s);
+std::unique_ptr<rtl::TMemoryStream> DecodeStreamFilter(TkvFilterKind kind, rtl::TMemoryStream& data);
+// The whole of source (from position 0) decoded through the chain named by
+// filter (nullptr: copied as is). The result belongs to the caller.
+std::unique_ptr<rtl::TMemoryStream> DecodeFilterChain(rtl::TStream& source, const TkvPDFObject* filter);
+
+// Display text of a literal string's content: bytes after FE FF are UTF-16BE
+// code units, converted to the system code page ("?" for what cannot be
+// shown); other content is returned unchanged.
+std::string DecodeLiteralText(const std::string& content);
+// Display text of a hexadecimal string's content: after "FEFF" the digits are
+// UTF-16BE code units; otherwise the bytes in the system code page.
+std::u16string DecodeHexText(const std::string& content);
+
+// Resource names "/QXRFnt<n>" and "/QXRImg<n>", n from the run-time's random
+// generator (0..2147483646).
+std::string MakeFontResourceName();
+std::string MakeImageResourceName();
+
+// In a content text, the word before the 1-based position (blanks, CR and
+// LF skipped first); start receives the 1-based index of the separator
+// before the word (0 at the start), the position for the next call.
+std::string OperandBefore(const std::string& text, int position, int& start);
+// The count words before position, in text order, each preceded by one space
+// (the separator it was found after).
+std::string OperandsBefore(const std::string& text, int position, int count);
+
+// Index of the first entry equal to name in table[0..lastIndex], else -1.
+int IndexOfName(const char* const* table, int lastIndex, const std::string& name);
 
 }  // namespace pdf
