@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "imaging/PPMGraphic.h"
+#include "platform/graphics/Jpeg.h"
 
 namespace imaging {
 
@@ -232,6 +233,10 @@ const TRegistration kRegistrations[] = {
     {"ico", SDescWindowsIcons, "", &graphics::TIcon::StaticClass, fkRaster},
     {"wmf", SDescWindowsMetafiles, "", &graphics::TMetafile::StaticClass, fkVector},
     {"emf", SDescWindowsMetafiles, SDescEnhancedMetafiles, &graphics::TMetafile::StaticClass, fkVector},
+    {"jfif", SDescJPGImages, SDescJFIFImages, &graphics::TJPEGImage::StaticClass, fkRaster},
+    {"jpg", "", SDescJPGImages, &graphics::TJPEGImage::StaticClass, fkRaster},
+    {"jpe", "", SDescJPEImages, &graphics::TJPEGImage::StaticClass, fkRaster},
+    {"jpeg", "", SDescJPEGImages, &graphics::TJPEGImage::StaticClass, fkRaster},
     {"rle", SDescWindowsBitmaps, SDescRLEBitmaps, &graphics::TBitmap::StaticClass, fkRaster},
     {"dib", "", SDescDIBBitmaps, &graphics::TBitmap::StaticClass, fkRaster},
     {"ppm", SDescPortableMapImages, SDescPortablePixelmapImages, &TPPMGraphic::StaticClass, fkRaster},

@@ -50,8 +50,14 @@ int main(int argc, char** argv) {
       graphic = picture.Graphic()->NewInstance();
       graphic->Assign(*picture.Graphic());
     }
-    auto* bitmap = dynamic_cast<graphics::TBitmap*>(graphic.get());
-    if (!bitmap) throw graphics::EInvalidGraphic(std::string(graphic->ClassName()) + " is not a bitmap");
+    // Graphics that are not bitmaps themselves (JPEG images) hand over their
+    // pixels.
+    graphics::TBitmap decoded;
+    const auto* bitmap = dynamic_cast<const graphics::TBitmap*>(graphic.get());
+    if (!bitmap) {
+      decoded.Assign(*graphic);
+      bitmap = &decoded;
+    }
     std::printf("class: %s\nwidth: %d\nheight: %d\npixel format: %s\n", graphic->ClassName(), bitmap->Width(),
                 bitmap->Height(), graphics::PixelFormatName(bitmap->PixelFormat()));
     WritePPM(*bitmap, argv[2]);

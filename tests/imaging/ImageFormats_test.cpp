@@ -7,6 +7,7 @@
 #include <string>
 
 #include "imaging/PPMGraphic.h"
+#include "platform/graphics/Jpeg.h"
 #include "support/TestSupport.h"
 
 namespace imaging {
@@ -78,12 +79,15 @@ std::vector<std::string> Extensions(const TFileFormatList& list) {
 
 TEST(FileFormats, RegistrationTableOfTheClassesThatExist) {
   TFileFormatList& f = FileFormats();
-  EXPECT_EQ(Extensions(f), (std::vector<std::string>{"bmp", "ico", "wmf", "emf", "rle", "dib", "ppm", "pgm", "pbm"}));
+  EXPECT_EQ(Extensions(f), (std::vector<std::string>{"bmp", "ico", "wmf", "emf", "jfif", "jpg", "jpe", "jpeg", "rle", "dib",
+                                                    "ppm", "pgm", "pbm"}));
   EXPECT_EQ(f.IndexOfExtension("PPM"), f.IndexOfExtension("ppm"));
-  EXPECT_EQ(f.IndexOfExtension("Pbm"), 8);
+  EXPECT_EQ(f.IndexOfExtension("Pbm"), 12);
   EXPECT_EQ(f.IndexOfExtension(""), -1);
   EXPECT_EQ(f.IndexOfExtension("xyz"), -1);
-  EXPECT_EQ(f.IndexOfClass(TPPMGraphic::StaticClass()), 3);
+  EXPECT_EQ(f.IndexOfClass(TPPMGraphic::StaticClass()), 4);
+  EXPECT_EQ(f.ClassAt(3).Description, "JPG images");
+  EXPECT_EQ(f.ClassAt(3).Count, 4);
 
   const auto& ppm = f.ExtensionAt(f.IndexOfExtension("ppm"));
   EXPECT_EQ(ppm.ClassEntry->GraphicClass, TPPMGraphic::StaticClass());
@@ -110,6 +114,9 @@ TEST(FileFormats, PictureRegistryKnowsEveryExtension) {
       {"ico", graphics::TIcon::StaticClass(), "Windows icons"},
       {"emf", graphics::TMetafile::StaticClass(), "Windows enhanced meta files"},
       {"wmf", graphics::TMetafile::StaticClass(), "Windows metafiles"},
+      {"jfif", graphics::TJPEGImage::StaticClass(), "JFIF images"},
+      {"jpg", graphics::TJPEGImage::StaticClass(), "JPG images"},
+      {"jpeg", graphics::TJPEGImage::StaticClass(), "JPEG images"},
   };
   const auto formats = graphics::TPicture::RegisteredFormats();
   for (const Case& c : cases) {

@@ -265,10 +265,11 @@ std::string Tool(const std::vector<std::string>& argv, const std::string& input 
   return r.out;
 }
 
-// A noise picture of the given size as a raw 8-bit pixel map.
+// A colour noise picture of the given size as a raw pixel map of maximum
+// 65535 (every channel its own noise).
 std::string NoisePPM(int width, int height, int seed) {
   return Tool({"convert-im6.q16", "-seed", std::to_string(seed), "-size",
-               std::to_string(width) + "x" + std::to_string(height), "xc:gray", "+noise", "Random", "-depth", "8",
+               std::to_string(width) + "x" + std::to_string(height), "xc:", "-fx", "rand()", "-depth", "16",
                "ppm:-"});
 }
 
