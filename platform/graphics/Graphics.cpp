@@ -469,7 +469,7 @@ TColor TBitmap::Pixel(int x, int y) const {
   if (x < 0 || x >= width_) throw EInvalidGraphicOperation(rtl::Format("Pixel index out of range (%d)", {x}));
   const uint8_t* row = ScanLine(y);
   int bpp = BitsPerPixel(pixelFormat_);
-  uint8_t bgr[3];
+  uint8_t bgr[3] = {};
   if (IsIndexed(pixelFormat_)) {
     // Decode only the one pixel: find its byte and shift it to position 0.
     int i = IndexAt(row, x, bpp);
