@@ -1,0 +1,673 @@
+#include "pdf/kvPDFDocWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "pdf/kvFilters.h"
+
+namespace pdf {
+
+namespace {
+
+constexpr const char* kCRLF = "\r\n";
+
+std::string Ref(int32_t number) { return std::to_string(number) + " 0 R"; }
+
+// Escapes bytes for use between parentheses. Line ends are escaped too: a
+// reader turns a raw CR or CR LF inside a string into LF.
+std::string EscapeLiteral(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 8 + 2);
+  for (char c : bytes) {
+    switch (c) {
+      case '(': out += "\\("; break;
+      case ')': out += "\\)"; break;
+      case '\\': out += "\\\\"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The bytes of a hexadecimal string's digits; a lone last digit is
+// completed with 0, anything but digits is skipped.
+std::string HexBytes(const std::string& digits) {
+  std::string out;
+  int high = -1;
+  for (char c : digits) {
+    const int v = HexDigit(c);
+    if (v < 0) continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      out.push_back(static_cast<char>(high * 16 + v));
+      high = -1;
+    }
+  }
+  if (high >= 0) out.push_back(static_cast<char>(high * 16));
+  return out;
+}
+
+std::string UpperHex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+const char* PageModeName(TkvPageMode m) {
+  switch (m) {
+    case pmUseOutlines: return "/UseOutlines";
+    case pmUseThumbs: return "/UseThumbs";
+    case pmFullScreen: return "/FullScreen";
+    default: return "/UseNone";
+  }
+}
+
+const char* PageLayoutName(TkvPageLayout l) {
+  switch (l) {
+    case plOneColumn: return "/OneColumn";
+    case plTwoColumnLeft: return "/TwoColumnLeft";
+    case plTwoColumnRight: return "/TwoColumnRight";
+    default: return "/SinglePage";
+  }
+}
+
+const char* VersionText(TkvPDFVersion v) {
+  static const char* texts[] = {"1.0", "1.1", "1.2", "1.3", "1.4", "1.5"};
+  return v <= pvPDF15 ? texts[v] : "1.4";
+}
+
+std::string XRefEntry(int64_t offset, int generation, char kind) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.10lld %.5d %c\r\n", static_cast<long long>(offset), generation, kind);
+  return buf;
+}
+
+}  // namespace
+
+// ---- TkvPDFDocWriter ------------------------------------------------------
+
+TkvPDFDocWriter::TkvPDFDocWriter(TkvDocumentToWrite& document) : doc_(document) { IndexObjects(); }
+TkvPDFDocWriter::~TkvPDFDocWriter() = default;
+
+void TkvPDFDocWriter::Status(const std::string& text) {
+  if (doc_.OnStatusMessage) doc_.OnStatusMessage(text);
+}
+
+void TkvPDFDocWriter::Progress(int percentage) {
+  if (doc_.OnIOProgress) doc_.OnIOProgress(percentage);
+}
+
+bool TkvPDFDocWriter::Encrypting() const { return doc_.Encryption && doc_.Encryption->Enabled(); }
+
+void TkvPDFDocWriter::CreateEncryptor() {
+  std::unique_ptr<TkvPDFEncryption> local;
+  std::unique_ptr<TkvPDFEncryption>& slot = doc_.Encryptor ? *doc_.Encryptor : local;
+  if (!slot) slot = std::make_unique<TkvPDFEncryption>(kFileIDSeed, *doc_.Encryption, doc_.CreationDate);
+  if (!doc_.Encryptor) {
+    // No slot to keep it in: the writer holds it for this save.
+    ownEncryptor_ = std::move(local);
+    encryptor_ = ownEncryptor_.get();
+  } else {
+    encryptor_ = slot.get();
+  }
+}
+
+TkvPDFIndirectObject* TkvPDFDocWriter::Resolve(const TkvPDFIndirectReference& ref) const {
+  const TkvObjectKey key = KeyOf(ref);
+  if (auto it = storeIndex_.find(key); it != storeIndex_.end()) return it->second;
+  if (auto it = outlineIndex_.find(key); it != outlineIndex_.end()) return it->second;
+  return nullptr;
+}
+
+// A value with references followed through the stores (a bounded number of
+// steps: a chain of references may loop).
+const TkvPDFObject* TkvPDFDocWriter::Direct(const TkvPDFObject* value) const {
+  for (int steps = 0; value && steps < 32; ++steps) {
+    if (value->IsReference()) {
+      const TkvPDFIndirectObject* obj = Resolve(value->As<TkvPDFIndirectReference>());
+      value = obj ? obj->Value.get() : nullptr;
+    } else if (value->IsIndirectObject()) {
+      value = value->As<TkvPDFIndirectObject>().Value.get();
+    } else {
+      return value;
+    }
+  }
+  return nullptr;
+}
+
+void TkvPDFDocWriter::IndexObjects() {
+  storeIndex_.clear();
+  storeIndex_.reserve(doc_.Objects.size());
+  for (TkvPDFIndirectObject* obj : doc_.Objects) {
+    if (obj) storeIndex_.emplace(KeyOf(*obj), obj);  // the first of a key wins
+  }
+}
+
+// ---- outlines ----
+
+std::vector<TkvOutlineItemSource*> TkvPDFDocWriter::KeptSiblings(TkvOutlineItemSource* first) {
+  std::vector<TkvOutlineItemSource*> kept;
+  std::vector<const TkvOutlineItemSource*> seen;
+  for (TkvOutlineItemSource* item = first; item; item = item->NextSibling()) {
+    // A sibling chain that comes back on itself ends where it repeats.
+    if (std::find(seen.begin(), seen.end(), item) != seen.end()) break;
+    seen.push_back(item);
+    if (item->Key().ObjNum == 0) {
+      const int32_t n = doc_.NextObjectNumber ? doc_.NextObjectNumber() : 0;
+      item->SetKey({static_cast<int32_t>(doc_.DocumentID), n, 0});
+    }
+    const TkvPDFDictObject* d = item->Dictionary();
+    const TkvPDFObject* dest = d ? d->Find("/Dest") : nullptr;
+    if (dest && dest->IsArray()) {
+      const TkvPDFObject* target = dest->As<TkvPDFArrayObject>().GetItem(0);
+      if (target && target->IsReference()) {
+        auto it = storeIndex_.find(KeyOf(target->As<TkvPDFIndirectReference>()));
+        // An item that leads to a page this file does not hold is left out.
+        if (it != storeIndex_.end() && it->second->RefCount == 0) continue;
+      } else if (target && !target->IsNull()) {
+        if (doc_.OnWarning) doc_.OnWarning(SExpectedPageReference);
+      }
+    }
+    kept.push_back(item);
+  }
+  return kept;
+}
+
+TkvObjectKey TkvPDFDocWriter::BuildOutlineItems(TkvOutlineItemSource* first, const TkvObjectKey& parent, int depth,
+                                                int& count, TkvObjectKey& firstKey) {
+  const std::vector<TkvOutlineItemSource*> kept = KeptSiblings(first);
+  count = static_cast<int>(kept.size());
+  if (kept.empty()) return {};
+  auto refTo = [](const TkvObjectKey& k) { return std::make_unique<TkvPDFIndirectReference>(k.SourceID, k.ObjNum, static_cast<uint16_t>(k.GenNum)); };
+  for (size_t i = 0; i < kept.size(); ++i) {
+    TkvOutlineItemSource* item = kept[i];
+    const TkvObjectKey key = item->Key();
+    auto dict = std::make_unique<TkvPDFDictObject>();
+    if (const TkvPDFDictObject* src = item->Dictionary()) {
+      for (const char* k : {"/Dest", "/Title", "/C", "/F", "/A"}) {
+        const TkvPDFObject* v = src->Find(k);
+        if (std::strcmp(k, "/C") == 0) v = Direct(v);
+        if (v) dict->AddEntry(k, v->Clone());
+      }
+    }
+    dict->AddEntry("/Parent", refTo(parent));
+    if (i > 0) dict->AddEntry("/Prev", refTo(kept[i - 1]->Key()));
+    if (i + 1 < kept.size()) dict->AddEntry("/Next", refTo(kept[i + 1]->Key()));
+    if (item->FirstChild() && depth < kMaxOutlineDepth) {
+      int children = 0;
+      TkvObjectKey firstChild;
+      const TkvObjectKey lastChild = BuildOutlineItems(item->FirstChild(), key, depth + 1, children, firstChild);
+      if (children > 0) {
+        dict->AddEntry("/First", refTo(firstChild));
+        dict->AddEntry("/Last", refTo(lastChild));
+        dict->AddInteger("/Count", item->Closed() ? -children : children);
+      }
+    }
+    auto obj = std::make_unique<TkvPDFIndirectObject>(key.SourceID, key.ObjNum, static_cast<uint16_t>(key.GenNum),
+                                                      std::move(dict), true);
+    outlineIndex_.emplace(key, obj.get());
+    outlineStore_.push_back(std::move(obj));
+  }
+  firstKey = kept.front()->Key();
+  return kept.back()->Key();
+}
+
+void TkvPDFDocWriter::BuildOutlines() {
+  TkvOutlineItemSource* root = doc_.Outlines;
+  if (!root) return;
+  if (root->Key().ObjNum == 0) {
+    const int32_t n = doc_.NextObjectNumber ? doc_.NextObjectNumber() : 0;
+    root->SetKey({static_cast<int32_t>(doc_.DocumentID), n, 0});
+  }
+  const TkvObjectKey rootKey = root->Key();
+  auto dict = std::make_unique<TkvPDFDictObject>();
+  int count = 0;
+  if (root->FirstChild()) {
+    TkvObjectKey first;
+    const TkvObjectKey last = BuildOutlineItems(root->FirstChild(), rootKey, 1, count, first);
+    if (count > 0) {
+      dict->AddEntry("/First", std::make_unique<TkvPDFIndirectReference>(first.SourceID, first.ObjNum, static_cast<uint16_t>(first.GenNum)));
+      dict->AddEntry("/Last", std::make_unique<TkvPDFIndirectReference>(last.SourceID, last.ObjNum, static_cast<uint16_t>(last.GenNum)));
+    }
+  }
+  dict->AddInteger("/Count", count);
+  auto obj = std::make_unique<TkvPDFIndirectObject>(rootKey.SourceID, rootKey.ObjNum,
+                                                    static_cast<uint16_t>(rootKey.GenNum), std::move(dict), true);
+  outlinesRoot_ = MakeReference(*obj);
+  outlineIndex_.emplace(rootKey, obj.get());
+  outlineStore_.push_back(std::move(obj));
+}
+
+// ---- serialization ----
+
+std::string TkvPDFDocWriter::SerializeString(const TkvPDFStringObject& s, int32_t objectNumber) {
+  if (Encrypting() && objectNumber != -1) {
+    if (!encryptor_) CreateEncryptor();
+    // The exact bytes of the string are encrypted, whatever they hold.
+    const std::string bytes = s.IsHex ? HexBytes(s.Content()) : s.Content();
+    return "(" + EscapeLiteral(encryptor_->EncryptString(bytes, objectNumber, 0)) + ")";
+  }
+  if (s.IsHex) return "<" + s.Content() + ">";
+  return "(" + EscapeLiteral(s.Content()) + ")";
+}
+
+namespace {
+
+// Puts name in front of the stream's filter list, keeping /DecodeParms in
+// step with it (its entries belong to the filters in order).
+void PrependFilter(TkvPDFDictObject& dict, const TkvPDFObject* filter, const std::string& name) {
+  if (!filter) {
+    dict.SetName("/Filter", name);
+    return;
+  }
+  auto list = std::make_unique<TkvPDFArrayObject>();
+  list->Add(std::make_unique<TkvPDFNameObject>(name));
+  if (filter->IsName()) {
+    list->Add(filter->Clone());
+  } else {
+    const auto& old = filter->As<TkvPDFArrayObject>();
+    for (int i = 0; i < old.Count(); ++i) list->Add(old.GetItem(i)->Clone());
+  }
+  dict.SetValue("/Filter", std::move(list));
+  if (const TkvPDFObject* parms = dict.Find("/DecodeParms")) {
+    auto plist = std::make_unique<TkvPDFArrayObject>();
+    plist->Add(std::make_unique<TkvPDFNullObject>());
+    if (parms->IsArray()) {
+      const auto& old = parms->As<TkvPDFArrayObject>();
+      for (int i = 0; i < old.Count(); ++i) plist->Add(old.GetItem(i)->Clone());
+    } else {
+      plist->Add(parms->Clone());
+    }
+    dict.SetValue("/DecodeParms", std::move(plist));
+  }
+}
+
+bool ArrayHasName(const TkvPDFObject* a, std::initializer_list<const char*> names) {
+  const auto& arr = a->As<TkvPDFArrayObject>();
+  for (int i = 0; i < arr.Count(); ++i) {
+    const TkvPDFObject* item = arr.GetItem(i);
+    if (!item->IsName()) continue;
+    for (const char* n : names)
+      if (item->As<TkvPDFNameObject>().Text == n) return true;
+  }
+  return false;
+}
+
+void CheckFilterObject(const TkvPDFObject* filter) {
+  if (filter && !filter->IsName() && !filter->IsArray())
+    throw kvCstPDFDoc::EUnexpectedObjectError(rtl::Format(SUnexpectedFilterObject, {filter->TypeName()}));
+}
+
+}  // namespace
+
+std::string TkvPDFDocWriter::StreamDataForWriting(TkvPDFDictObject& dict, std::string data) {
+  if (doc_.Compression.Enabled && (doc_.Compression.Kind == 0 || doc_.Compression.Kind == 1)) {
+    const std::string chosen = doc_.Compression.Kind == 0 ? "/FlateDecode" : "/RunLengthDecode";
+    const TkvPDFObject* filter = Direct(dict.Find("/Filter"));
+    CheckFilterObject(filter);
+    const bool skip = filter && (filter->IsName() ? (filter->As<TkvPDFNameObject>().Text == chosen ||
+                                                     filter->As<TkvPDFNameObject>().Text == "/CCITTFaxDecode")
+                                                  : ArrayHasName(filter, {"/FlateDecode", "/CCITTFaxDecode"}));
+    if (!skip) {
+      std::string out;
+      if (doc_.Compression.Kind == 0)
+        TkvFlateFilter().EncodeStringLevel(data, static_cast<TkvCompressionLevel>(std::min<int>(doc_.Compression.Level, lvMax)), out);
+      else
+        TkvRLEFilter().EncodeString(data, out);
+      data = std::move(out);
+      PrependFilter(dict, filter ? filter->Clone().get() : nullptr, chosen);
+    }
+  }
+  if (doc_.AsciiEncode.Enabled && (doc_.AsciiEncode.Kind == 0 || doc_.AsciiEncode.Kind == 1)) {
+    const std::string chosen = doc_.AsciiEncode.Kind == 0 ? "/ASCIIHexDecode" : "/ASCII85Decode";
+    const TkvPDFObject* filter = Direct(dict.Find("/Filter"));
+    CheckFilterObject(filter);
+    bool skip = false;
+    if (filter && filter->IsName()) skip = filter->As<TkvPDFNameObject>().Text == chosen;
+    if (filter && filter->IsArray()) {
+      const TkvPDFObject* head = filter->As<TkvPDFArrayObject>().GetItem(0);
+      skip = head && head->IsName() && head->As<TkvPDFNameObject>().Text == chosen;
+    }
+    if (!skip) {
+      std::string out;
+      if (doc_.AsciiEncode.Kind == 0)
+        TkvAsciiHexFilter().EncodeString(data, out);
+      else
+        TkvAscii85Filter().EncodeString(data, out);
+      data = std::move(out);
+      PrependFilter(dict, filter ? filter->Clone().get() : nullptr, chosen);
+    }
+  }
+  return data;
+}
+
+std::string TkvPDFDocWriter::SerializeStream(const TkvPDFStreamObject& s, int32_t objectNumber) {
+  auto dict = s.Dict ? CloneAs(*s.Dict) : std::make_unique<TkvPDFDictObject>();
+  std::string data = s.Data ? s.Data->DataString() : std::string();
+  data = StreamDataForWriting(*dict, std::move(data));
+  // /Length is always the count of bytes that follow, as a direct number:
+  // a /Length read as a reference may name an object this file leaves out.
+  if (data.size() <= static_cast<size_t>(INT32_MAX))
+    dict->SetInteger("/Length", static_cast<int32_t>(data.size()));
+  else
+    dict->SetValue("/Length", std::make_unique<TkvPDFInt64Object>(static_cast<int64_t>(data.size())));
+  std::string text = SerializeObject(dict.get(), objectNumber);
+  if (Encrypting() && objectNumber != -1) {
+    if (!encryptor_) CreateEncryptor();
+    data = encryptor_->EncryptString(data, objectNumber, 0);
+  }
+  text.reserve(text.size() + data.size() + 24);
+  text += "\r\nstream\r\n";
+  text += data;
+  text += "\r\nendstream";
+  return text;
+}
+
+std::string TkvPDFDocWriter::SerializeObject(const TkvPDFObject* value, int32_t objectNumber) {
+  if (!value) return {};
+  switch (value->ObjectType) {
+    case otBoolean:
+    case otInteger:
+    case otInt64:
+    case otReal:
+      return value->ValueText();
+    case otString:
+      return SerializeString(value->As<TkvPDFStringObject>(), objectNumber);
+    case otName:
+      return value->As<TkvPDFNameObject>().Text;
+    case otArray: {
+      const auto& a = value->As<TkvPDFArrayObject>();
+      std::string t = "[ ";
+      for (int i = 0; i < a.Count(); ++i) {
+        t += SerializeObject(a.GetItem(i), objectNumber);
+        t += ' ';
+      }
+      t += ']';
+      return t;
+    }
+    case otDict: {
+      const auto& d = value->As<TkvPDFDictObject>();
+      const TkvPDFObject* type = d.Find("/Type");
+      const bool isPage = type && type->IsName() && type->As<TkvPDFNameObject>().Text == "/Page";
+      std::string t = "<<\r\n";
+      for (int i = 0; i < d.Count(); ++i) {
+        const std::string& key = d.KeyAt(i)->Text;
+        // A page hangs under the one page-tree node this writer makes.
+        if (isPage && key == "/Parent") continue;
+        t += key;
+        t += ' ';
+        t += SerializeObject(d.ValueAt(i), objectNumber);
+        t += kCRLF;
+      }
+      if (isPage) t += "/Parent " + Ref(3) + kCRLF;
+      t += ">>";
+      return t;
+    }
+    case otStream:
+      return SerializeStream(value->As<TkvPDFStreamObject>(), objectNumber);
+    case otNull:
+      return "null";
+    case otIndirectReference: {
+      const TkvPDFIndirectObject* target = Resolve(value->As<TkvPDFIndirectReference>());
+      return target && target->OutputObjNum != 0 ? Ref(target->OutputObjNum) : "null";
+    }
+    case otIndirectObject: {
+      // Written in its own place in the file; here it can only be named.
+      const auto& obj = value->As<TkvPDFIndirectObject>();
+      return obj.OutputObjNum != 0 ? Ref(obj.OutputObjNum) : "null";
+    }
+  }
+  return {};
+}
+
+// ---- writing ----
+
+void TkvPDFDocWriter::WriteText(const std::string& text) {
+  output_->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+  written_ += static_cast<int64_t>(text.size());
+}
+
+void TkvPDFDocWriter::WriteObjectText(int32_t number, const std::string& body) {
+  // The cross-reference table lists offsets in writing order, so objects
+  // must be written in the order of their numbers.
+  if (number != static_cast<int32_t>(objectOffsets_.size()) + 1) throw EUnexpectedError(SUnexpectedError);
+  objectOffsets_.push_back(written_);
+  std::string t;
+  t.reserve(body.size() + 32);
+  t += kCRLF;
+  t += std::to_string(number);
+  t += " 0 obj\r\n";
+  t += body;
+  t += "\r\nendobj\r\n";
+  WriteText(t);
+}
+
+void TkvPDFDocWriter::WriteIndirectObject(TkvPDFIndirectObject& obj) {
+  WriteObjectText(obj.OutputObjNum, SerializeObject(obj.Value.get(), obj.OutputObjNum));
+}
+
+void TkvPDFDocWriter::WriteHeader() {
+  WriteText(std::string("%PDF-") + VersionText(doc_.PDFVersion) + "\r\n%\xE2\xE3\xCF\xD3\r\n");
+}
+
+void TkvPDFDocWriter::WriteCatalogAndInfo() {
+  std::string body = "<<\r\n/Type /Catalog\r\n/Pages " + Ref(3) + kCRLF;
+  auto entry = [&](const char* key, const std::string& text) {
+    // No value, or one that names nothing written, leaves the entry out.
+    if (text.empty() || text == "null") return;
+    body += key;
+    body += ' ';
+    body += text;
+    body += kCRLF;
+  };
+  entry("/Metadata", SerializeObject(doc_.Metadata, 1));
+  if (doc_.PageMode != pmNone) entry("/PageMode", PageModeName(doc_.PageMode));
+  if (doc_.PageLayout != plNone) entry("/PageLayout", PageLayoutName(doc_.PageLayout));
+  entry("/Names", SerializeObject(doc_.Names, 1));
+  entry("/Outlines", SerializeObject(outlinesRoot_ ? outlinesRoot_.get() : doc_.OutlinesRef, 1));
+  entry("/ViewerPreferences", doc_.ViewerPreferencesText);
+  entry("/AcroForm", SerializeObject(doc_.AcroForm, 1));
+  entry("/OpenAction", SerializeObject(doc_.OpenAction, 1));
+  entry("/AA", SerializeObject(doc_.AA, 1));
+  body += ">>";
+  WriteObjectText(1, body);
+
+  TkvPDFDictObject emptyInfo;
+  TkvPDFDictObject* info = doc_.Info ? doc_.Info : &emptyInfo;
+  info->SetValue("/Producer", std::make_unique<TkvPDFStringObject>(std::string("(") + kProducerText + ")"));
+  WriteObjectText(2, SerializeObject(info, 2));
+
+  WritePages();
+}
+
+void TkvPDFDocWriter::WritePages() {
+  Status("Writing Pages");
+  std::string kids = "[ ";
+  int count = 0;
+  for (const TkvPDFIndirectObject* page : doc_.Pages) {
+    // A page that is not written cannot be a kid.
+    if (!page || page->OutputObjNum == 0) continue;
+    kids += Ref(page->OutputObjNum) + " ";
+    ++count;
+  }
+  kids += "]";
+  WriteObjectText(3, "<<\r\n/Type /Pages\r\n/Count " + std::to_string(count) + "\r\n/Kids " + kids + "\r\n>>");
+
+  const size_t total = doc_.Objects.size() + outlineStore_.size();
+  size_t passed = 0;
+  auto step = [&] {
+    ++passed;
+    Progress(static_cast<int>(passed * 100 / total));
+  };
+  for (TkvPDFIndirectObject* obj : doc_.Objects) {
+    if (obj && obj->RefCount > 0) WriteIndirectObject(*obj);
+    step();
+  }
+  for (auto& obj : outlineStore_) {
+    if (obj->RefCount > 0) WriteIndirectObject(*obj);
+    step();
+  }
+}
+
+void TkvPDFDocWriter::WriteXRefAndTrailer() {
+  int32_t encryptNum = 0;
+  std::unique_ptr<TkvPDFArrayObject> localID;
+  std::unique_ptr<TkvPDFArrayObject>& id = doc_.TrailerID ? *doc_.TrailerID : localID;
+  if (Encrypting()) {
+    if (!encryptor_) CreateEncryptor();
+    const bool r2 = encryptor_->Level() == el40bit;
+    std::string d = "<<\r\n/Filter /Standard\r\n";
+    d += "/O <" + UpperHex(encryptor_->GetOwnerKey()) + ">\r\n";
+    d += "/U <" + UpperHex(encryptor_->GetUserKey()) + ">\r\n";
+    d += "/P " + std::to_string(encryptor_->PermissionFlags()) + kCRLF;
+    d += r2 ? "/V 1\r\n/R 2\r\n" : "/V 2\r\n/R 3\r\n";
+    d += "/Length " + std::to_string(encryptor_->KeyLength() * 8) + "\r\n>>";
+    // The identifier is part of the key: the trailer must carry this one.
+    const std::string hex = "<" + UpperHex(encryptor_->GetFileID()) + ">";
+    id = std::make_unique<TkvPDFArrayObject>();
+    id->Add(std::make_unique<TkvPDFStringObject>(hex, true));
+    id->Add(std::make_unique<TkvPDFStringObject>(hex, true));
+    encryptNum = ++writeObjectCounter_;
+    WriteObjectText(encryptNum, d);
+  }
+  const int64_t xrefPos = written_;
+  const size_t n = objectOffsets_.size();
+  std::string t = "xref\r\n0 " + std::to_string(n + 1) + kCRLF;
+  t.reserve(t.size() + (n + 1) * 20 + 256);
+  t += XRefEntry(0, 65535, 'f');
+  for (int64_t off : objectOffsets_) t += XRefEntry(off, 0, 'n');
+  t += "trailer\r\n<<\r\n/Size " + std::to_string(n + 1) + "\r\n/Root " + Ref(1) + "\r\n/Info " + Ref(2) + kCRLF;
+  if (id) t += "/ID " + SerializeObject(id.get(), -1) + kCRLF;
+  if (encryptNum) t += "/Encrypt " + Ref(encryptNum) + kCRLF;
+  t += ">>\r\nstartxref\r\n" + std::to_string(xrefPos) + "\r\n%%EOF\r\n";
+  WriteText(t);
+}
+
+void TkvPDFDocWriter::WriteDocument(rtl::TStream& output) {
+  output_ = &output;
+  written_ = 0;
+  objectOffsets_.clear();
+  outlineStore_.clear();
+  outlineIndex_.clear();
+  outlinesRoot_.reset();
+  writeObjectCounter_ = 3;
+
+  if (Encrypting()) CreateEncryptor();
+  IndexObjects();
+  Status("Building Outlines...");
+  BuildOutlines();
+  Status("Building Objects...");
+  for (TkvPDFIndirectObject* obj : doc_.Objects) {
+    // Numbers of an earlier save must not survive on objects left out now.
+    if (obj) obj->OutputObjNum = obj->RefCount > 0 ? ++writeObjectCounter_ : 0;
+  }
+  for (auto& obj : outlineStore_) obj->OutputObjNum = obj->RefCount > 0 ? ++writeObjectCounter_ : 0;
+
+  WriteHeader();
+  WriteCatalogAndInfo();
+  Status("Writing Cross-Reference Table");
+  WriteXRefAndTrailer();
+  output_ = nullptr;
+}
+
+// ---- saving ----
+
+std::string PDFSaveFileName(const std::string& fileName) {
+  const size_t slash = fileName.find_last_of('/');
+  const size_t dot = fileName.find_last_of('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+    std::string ext = fileName.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == ".pdf") return fileName;
+  }
+  return fileName + ".pdf";
+}
+
+std::string SaveDocumentToFile(TkvDocumentToWrite& document, const std::string& fileName) {
+  const std::string name = PDFSaveFileName(fileName);
+  if (document.OnStatusMessage) document.OnStatusMessage("Saving File " + name);
+  std::string temp = name + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw rtl::EFCreateError(rtl::Format(rtl::SFCreateError, {name, std::strerror(errno)}));
+  // The new file takes the mode an ordinary new file would have, or the
+  // mode of the file it replaces.
+  struct stat st {};
+  mode_t mode;
+  if (::stat(name.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd, mode);
+  ::close(fd);
+  try {
+    {
+      rtl::TFileStream file(temp, rtl::fmOpenReadWrite);
+      TkvWriteOnlyFilter output(&file);
+      TkvPDFDocWriter writer(document);
+      writer.WriteDocument(output);
+      if (::fsync(file.Handle()) != 0) throw rtl::EWriteError(rtl::SWriteError);
+    }
+    if (::rename(temp.c_str(), name.c_str()) != 0)
+      throw rtl::EFCreateError(rtl::Format(rtl::SFCreateError, {name, std::strerror(errno)}));
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  if (document.OnStatusMessage) document.OnStatusMessage("Save Complete");
+  return name;
+}
+
+void PatchMetadataPageCount(TkvPDFStreamObject& metadata, int32_t pageCount) {
+  // Filtered packets would need decoding and encoding again; they are
+  // rare enough to leave as they are rather than risk damaging them.
+  if (metadata.Dict && metadata.Dict->Find("/Filter")) return;
+  if (!metadata.Data || metadata.Data->Size() == 0) return;
+  std::string text = metadata.Data->DataString();
+  const size_t at = text.find("NPages");
+  if (at == std::string::npos) return;
+  const std::string count = std::to_string(pageCount);
+  const size_t q = at + 6;
+  if (q < text.size() && text[q] == '>') {
+    const size_t end = text.find('<', q + 1);
+    if (end != std::string::npos) text.replace(q + 1, end - q - 1, count);
+  } else if (q + 1 < text.size() && text[q] == '=' && (text[q + 1] == '\'' || text[q + 1] == '"')) {
+    const size_t end = text.find(text[q + 1], q + 2);
+    if (end != std::string::npos) text.replace(q + 2, end - q - 2, count);
+  }
+  const size_t b = text.find("bytes='");
+  if (b != std::string::npos) {
+    const size_t end = text.find('\'', b + 7);
+    if (end != std::string::npos) text.replace(b + 7, end - b - 7, std::to_string(text.size()));
+  }
+  metadata.Data->Clear();
+  metadata.Data->WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+  metadata.Data->SetPosition(0);
+  if (!metadata.Dict) metadata.Dict = std::make_unique<TkvPDFDictObject>();
+  metadata.Dict->SetInteger("/Length", static_cast<int32_t>(text.size()));
+}
+
+}  // namespace pdf
