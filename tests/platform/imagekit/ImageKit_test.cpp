@@ -221,6 +221,11 @@ TEST(ImageKit, FailuresReturnFailure) {
   EXPECT_EQ(Save(text, image, 5), 0);
   EXPECT_EQ(tk::test::ReadFileBytes(text), "these are not the pixels you are looking for\n");
 
+  // A full disk: every write fails.
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_EQ(Save("/dev/full", image, 5), 0);
+  }
+
   EXPECT_EQ(Save(good, image, 5), 1);
   EXPECT_EQ(IKFreeMemory(image), 1);
   EXPECT_EQ(IKFreeMemory(image), 0);
