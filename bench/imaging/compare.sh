@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 # An A4 page: 300 dpi as a bitmap, 600 dpi as a pixel map.
 convert-im6.q16 -seed 3 -size 2480x3508 xc:gray +noise Random -threshold 50% pbm:"$work/a4-300.pbm"
-convert-im6.q16 -seed 4 -size 4960x7016 xc: -fx "rand()" -depth 8 ppm:"$work/a4-600.ppm"
+convert-im6.q16 -seed 4 -size 4960x7016 xc:gray +noise Random -depth 8 ppm:"$work/a4-600.ppm"
 
 best() {  # best of 3 wall-clock seconds of a command
   local b=999999 s e

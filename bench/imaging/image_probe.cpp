@@ -3,7 +3,9 @@
 // the chosen class and the image's geometry, and writes the pixels as a
 // binary pixel map. On failure it prints the exception's class and message
 // on stderr and exits 1.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -13,21 +15,57 @@
 
 namespace {
 
+// Writes rows of RGB triples in blocks of about a megabyte. Bitmaps of 24
+// bits and indexed bitmaps are written from their own scan lines; other
+// formats are converted to 24 bits first.
 void WritePPM(const graphics::TBitmap& source, const std::string& fileName) {
-  graphics::TBitmap rgb;
-  rgb.Assign(source);
-  rgb.SetPixelFormat(graphics::pf24bit);
+  const graphics::TBitmap* bitmap = &source;
+  graphics::TBitmap converted;
+  const graphics::TPixelFormat pf = source.PixelFormat();
+  const bool indexed = pf == graphics::pf1bit || pf == graphics::pf4bit || pf == graphics::pf8bit;
+  if (pf != graphics::pf24bit && !(indexed && source.Palette())) {
+    converted.Assign(source);
+    converted.SetPixelFormat(graphics::pf24bit);
+    bitmap = &converted;
+  }
+  const int width = bitmap->Width(), height = bitmap->Height();
   rtl::TFileStream out(fileName, rtl::fmCreate);
-  out.WriteString("P6\n" + std::to_string(rgb.Width()) + " " + std::to_string(rgb.Height()) + "\n255\n");
-  std::vector<uint8_t> row(static_cast<size_t>(rgb.Width()) * 3);
-  for (int y = 0; y < rgb.Height(); ++y) {
-    const uint8_t* bgr = rgb.ScanLine(y);
-    for (size_t i = 0; i < row.size(); i += 3) {
-      row[i] = bgr[i + 2];
-      row[i + 1] = bgr[i + 1];
-      row[i + 2] = bgr[i];
+  out.WriteString("P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n");
+  if (width == 0 || height == 0) return;
+
+  std::vector<uint8_t> colours(256 * 3, 0);
+  if (bitmap->Palette())
+    for (int i = 0; i < bitmap->Palette()->Count() && i < 256; ++i) {
+      const graphics::TPaletteEntry& e = bitmap->Palette()->Entry(i);
+      colours[3 * static_cast<size_t>(i)] = e.peRed;
+      colours[3 * static_cast<size_t>(i) + 1] = e.peGreen;
+      colours[3 * static_cast<size_t>(i) + 2] = e.peBlue;
     }
-    out.WriteBuffer(row.data(), static_cast<int64_t>(row.size()));
+  const int bpp = graphics::BitsPerPixel(bitmap->PixelFormat());
+  const size_t rowBytes = static_cast<size_t>(width) * 3;
+  const size_t rowsPerBlock = std::max<size_t>(1, (1u << 20) / rowBytes);
+  std::vector<uint8_t> block(rowBytes * rowsPerBlock);
+  size_t filled = 0;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* line = bitmap->ScanLine(y);
+    uint8_t* out3 = block.data() + filled * rowBytes;
+    for (int x = 0; x < width; ++x, out3 += 3) {
+      if (bpp == 24) {
+        const uint8_t* p = line + 3 * static_cast<size_t>(x);
+        out3[0] = p[2];
+        out3[1] = p[1];
+        out3[2] = p[0];
+        continue;
+      }
+      int index = bpp == 8 ? line[x]
+                  : bpp == 4 ? (x & 1 ? line[x >> 1] & 0x0F : line[x >> 1] >> 4)
+                             : (line[x >> 3] >> (7 - (x & 7))) & 1;
+      std::memcpy(out3, colours.data() + 3 * static_cast<size_t>(index), 3);
+    }
+    if (++filled == rowsPerBlock || y + 1 == height) {
+      out.WriteBuffer(block.data(), static_cast<int64_t>(filled * rowBytes));
+      filled = 0;
+    }
   }
 }
 
