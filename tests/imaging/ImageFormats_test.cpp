@@ -155,6 +155,13 @@ TEST(FileFormats, FindClassByContentReadsTheHeaderOnly) {
   }
   EXPECT_THROW(FileFormats().FindClassByContent((dir / "missing.ppm").string()), rtl::EFOpenError);
 
+  // The class-level test on a file name.
+  const auto* ppm = static_cast<const TRasterGraphicClassInfo*>(TPPMGraphic::StaticClass());
+  EXPECT_TRUE(ppm->CanReadFile((dir / "misnamed.tif").string()));
+  EXPECT_FALSE(ppm->CanReadFile((dir / "short.pbm").string()));
+  const auto* base = static_cast<const TRasterGraphicClassInfo*>(TRasterGraphic::StaticClass());
+  EXPECT_FALSE(base->CanReadFile((dir / "page.ppm").string()));
+
   // What the converter does with the answer.
   tk::test::WriteFileBytes(dir / "page.pgm", "P2\n2 1\n255\n7 9\n");
   graphics::TGraphicClass c = FileFormats().FindClassByContent((dir / "page.pgm").string());
