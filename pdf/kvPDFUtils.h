@@ -43,6 +43,13 @@ namespace kvPDFUtils {
 RTL_DECLARE_EXCEPTION(EUnexpectedObjectError, RtlException);
 }  // namespace kvPDFUtils
 
+// A cross-reference stream or object stream (PDF 1.5) where the library
+// reads only classic tables. An ETrailerError, so that callers that handle
+// a bad trailer handle this too.
+RTL_DECLARE_EXCEPTION(EUnsupportedXRefError, ETrailerError);
+
+inline constexpr const char* SUnsupportedXRef =
+    "Cross-reference streams and object streams (PDF 1.5) are not supported";
 inline constexpr const char* SUnexpectedError = "Unexpected Error";
 inline constexpr const char* SUnexpectedPDFObject = "Unexpected PDF object encountered";
 inline constexpr const char* SUnexpectedContentObject = "Unexpected content object for page %d";

@@ -1,0 +1,419 @@
+#include "pdf/kvPDFParsers.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "pdf/kvConsts.h"
+#include "pdf/kvPDFCrypt.h"
+
+namespace pdf {
+
+namespace {
+
+constexpr int kEnd = TkvReadOnlyFilter::kEndOfData;
+constexpr const char* kEndOfDataText = "end of data";
+
+bool IsWhite(int c) { return c == 9 || c == 10 || c == 13 || c == 32; }
+
+bool IsDelimiter(int c) {
+  return IsWhite(c) || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' || c == '[' || c == ']';
+}
+
+// The character found, for the messages "Error reading PDF ... (%s)".
+std::string Found(int c) { return c == kEnd ? std::string(kEndOfDataText) : std::string(1, static_cast<char>(c)); }
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// The run-time's integer conversion of a whole token, raising its
+// conversion error.
+int64_t TokenInteger(const std::string& token, int64_t lo, int64_t hi) {
+  int64_t v = 0;
+  if (!rtl::TryStrToInt64(token, v)) throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {token}));
+  if (v < lo || v > hi) throw EInvalidObjectNo(SInvalidObjectNo);
+  return v;
+}
+
+// A real number with "." whatever the locale; an optional sign, digits with
+// one decimal point.
+bool ParseReal(const std::string& token, double& value) {
+  const char* p = token.data();
+  const char* e = p + token.size();
+  bool negative = false;
+  if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
+  if (p == e || *p == '+' || *p == '-') return false;
+  auto r = std::from_chars(p, e, value, std::chars_format::fixed);
+  if (r.ec != std::errc() || r.ptr != e || !std::isfinite(value)) return false;
+  if (negative) value = -value;
+  return true;
+}
+
+// Counts a level of nesting for as long as it lives.
+class TDepthGuard {
+ public:
+  TDepthGuard(int& depth, int max, const std::function<void()>& onTooDeep) : depth_(depth) {
+    if (depth_ >= max) onTooDeep();
+    ++depth_;
+  }
+  ~TDepthGuard() { --depth_; }
+  TDepthGuard(const TDepthGuard&) = delete;
+  TDepthGuard& operator=(const TDepthGuard&) = delete;
+
+ private:
+  int& depth_;
+};
+
+}  // namespace
+
+TkvPDFStreamReader::TkvPDFStreamReader(int32_t sourceID, rtl::TStream* source)
+    : TkvRandomAccessFilter(source), SourceID(sourceID) {}
+
+bool TkvPDFStreamReader::Decrypting(int32_t objNum, int32_t genNum) const {
+  if (!Decryptor) return false;
+  return !(objNum == EncryptObjNum && genNum == EncryptGenNum);
+}
+
+void TkvPDFStreamReader::SkipWhitespace() {
+  for (;;) {
+    int c = PeekChar();
+    if (IsWhite(c)) {
+      ReadChar();
+    } else if (c == '%') {
+      ReadChar();
+      for (;;) {
+        int d = PeekChar();
+        if (d == kEnd || d == 10 || d == 13) break;
+        ReadChar();
+      }
+    } else {
+      return;
+    }
+  }
+}
+
+std::string TkvPDFStreamReader::ReadToken() {
+  std::string token;
+  int c = ReadChar();
+  if (c == kEnd) return token;
+  token.push_back(static_cast<char>(c));
+  for (;;) {
+    c = PeekChar();
+    if (c == kEnd || IsDelimiter(c)) break;
+    token.push_back(static_cast<char>(ReadChar()));
+  }
+  SkipWhitespace();
+  return token;
+}
+
+std::string TkvPDFStreamReader::PeekToken() {
+  SkipWhitespace();
+  const int64_t pos = Position();
+  std::string token;
+  for (;;) {
+    int c = PeekChar();
+    if (c == kEnd || IsDelimiter(c)) break;
+    token.push_back(static_cast<char>(ReadChar()));
+  }
+  SetPosition(pos);
+  return token;
+}
+
+std::unique_ptr<TkvPDFObject> TkvPDFStreamReader::ReadObject() {
+  SkipWhitespace();
+  const int c = PeekChar();
+  std::string word;
+  switch (c) {
+    case kEnd:
+    case ')':
+    case '>':
+    case ']':
+    case '}':
+      return nullptr;
+    case '(':
+      return ReadStringObject();
+    case '/':
+      return ReadNameObject();
+    case '[':
+      return ReadArrayObject();
+    case '<':
+      PeekString(2, word);
+      if (word == "<<") return ReadDictObject();
+      return ReadStringObject();
+    case 'f':
+      ReadString(5, word);
+      if (word != "false") throw EBooleanError(rtl::Format(SBooleanError, {"false"}));
+      return std::make_unique<TkvPDFBooleanObject>(false);
+    case 't':
+      ReadString(4, word);
+      if (word != "true") throw EBooleanError(rtl::Format(SBooleanError, {"true"}));
+      return std::make_unique<TkvPDFBooleanObject>(true);
+    case 'n':
+      ReadString(4, word);
+      if (word != "null") throw ENullObjectError(SNullObjectError);
+      return std::make_unique<TkvPDFNullObject>();
+    default:
+      return ReadNumberOrObject();
+  }
+}
+
+std::unique_ptr<TkvPDFObject> TkvPDFStreamReader::ReadNumberOrObject() {
+  SkipWhitespace();
+  const std::string token1 = ReadToken();
+  const int64_t afterToken1 = Position();
+  const std::string token2 = ReadToken();
+  const std::string token3 = ReadToken();
+
+  if (token3 == "R") {
+    const auto num = static_cast<int32_t>(TokenInteger(token1, 0, std::numeric_limits<int32_t>::max()));
+    const auto gen = static_cast<uint16_t>(TokenInteger(token2, 0, 65535));
+    return std::make_unique<TkvPDFIndirectReference>(SourceID, num, gen);
+  }
+  if (LowerAscii(token3) == "obj") {
+    const auto num = static_cast<int32_t>(TokenInteger(token1, 0, std::numeric_limits<int32_t>::max()));
+    const auto gen = static_cast<uint16_t>(TokenInteger(token2, 0, 65535));
+    // An indirect object only stands at the top; one inside another object
+    // (or inside an array or dictionary) is not PDF.
+    if (depth_ > 0) throw EUnexpectedError(SUnexpectedPDFObject);
+    CurrentObjNum = num;
+    CurrentGenNum = gen;
+    std::unique_ptr<TkvPDFObject> value;
+    {
+      TDepthGuard guard(depth_, kMaxNestingDepth, [] { throw EUnexpectedError(SUnexpectedPDFObject); });
+      value = ReadObject();
+    }
+    if (!value) throw EUnexpectedError(SUnexpectedPDFObject);
+    if (PeekToken() == "stream") {
+      if (!value->IsDict()) RaiseInvalidCast();
+      std::unique_ptr<TkvPDFDictObject> dict(static_cast<TkvPDFDictObject*>(value.release()));
+      value = std::make_unique<TkvPDFStreamObject>(std::move(dict));
+    }
+    return std::make_unique<TkvPDFIndirectObject>(SourceID, num, gen, std::move(value));
+  }
+
+  SetPosition(afterToken1);
+  if (token1.find('.') != std::string::npos) {
+    double v = 0;
+    if (ParseReal(token1, v)) return std::make_unique<TkvPDFRealObject>(v);
+    return std::make_unique<TkvPDFStringObject>(token1);
+  }
+  int32_t i32 = 0;
+  if (rtl::TryStrToInt(token1, i32)) return std::make_unique<TkvPDFIntegerObject>(i32);
+  int64_t i64 = 0;
+  if (rtl::TryStrToInt64(token1, i64)) return std::make_unique<TkvPDFInt64Object>(i64);
+  throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {token1}));
+}
+
+std::unique_ptr<TkvPDFStringObject> TkvPDFStreamReader::ReadStringObject() {
+  const int open = ReadChar();
+  if (open != '(' && open != '<') throw EStringReadError(rtl::Format(SStringReadError, {Found(open)}));
+  const bool hex = open == '<';
+  const char close = hex ? '>' : ')';
+  std::string text;
+  int depth = 1;
+  for (;;) {
+    const int c = ReadChar();
+    if (c == kEnd) throw EStringReadError(rtl::Format(SStringReadError, {kEndOfDataText}));
+    if (c == '\\' && !hex) {
+      const int d = ReadChar();
+      if (d == kEnd) throw EStringReadError(rtl::Format(SStringReadError, {kEndOfDataText}));
+      if (d == 13) {
+        if (PeekChar() == 10) ReadChar();
+      } else if (d != 10) {
+        text.push_back('\\');
+        text.push_back(static_cast<char>(d));
+      }
+      continue;
+    }
+    if (c == close) {
+      if (--depth == 0) break;
+    } else if (c == '(' && !hex) {
+      // Balanced parentheses are part of a literal string's bytes.
+      ++depth;
+    }
+    text.push_back(static_cast<char>(c));
+  }
+  if (!hex) text = UnescapePDFString(text);
+  bool isHex = hex;
+  if (Decryptor && !text.empty() && Decrypting(CurrentObjNum, CurrentGenNum)) {
+    if (CurrentObjNum == -1 && CurrentGenNum == -1) throw EInvalidObjectNo(SInvalidObjectNo);
+    if (hex) text = HexTextToString(text);
+    text = Decryptor->DecryptString(text, CurrentObjNum, CurrentGenNum);
+    isHex = false;
+  }
+  return std::make_unique<TkvPDFStringObject>(isHex ? "<" + text + ">" : "(" + text + ")", isHex);
+}
+
+std::unique_ptr<TkvPDFNameObject> TkvPDFStreamReader::ReadNameObject() {
+  const int c = ReadChar();
+  if (c != '/') throw ENameReadError(rtl::Format(SNameReadError, {Found(c)}));
+  std::string name = "/";
+  for (;;) {
+    const int d = PeekChar();
+    if (d == kEnd) break;
+    if (IsDelimiter(d)) {
+      if (IsWhite(d)) ReadChar();
+      break;
+    }
+    name.push_back(static_cast<char>(ReadChar()));
+  }
+  return std::make_unique<TkvPDFNameObject>(std::move(name));
+}
+
+std::unique_ptr<TkvPDFArrayObject> TkvPDFStreamReader::ReadArrayObject() {
+  const int c = ReadChar();
+  if (c != '[') throw EArrayReadError(rtl::Format(SArrayReadError, {Found(c)}));
+  TDepthGuard guard(depth_, kMaxNestingDepth,
+                    [] { throw EArrayReadError(rtl::Format(SArrayReadError, {"nesting too deep"})); });
+  auto array = std::make_unique<TkvPDFArrayObject>();
+  SkipWhitespace();
+  for (;;) {
+    auto item = ReadObject();
+    if (!item) break;
+    array->Add(std::move(item));
+    SkipWhitespace();
+    if (PeekChar() == ']') break;
+  }
+  // Normally "]"; where an item position held ")", ">" or "}", that
+  // character closes the array instead.
+  const int closing = ReadChar();
+  if (closing == kEnd) throw EArrayReadError(rtl::Format(SArrayReadError, {kEndOfDataText}));
+  return array;
+}
+
+std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadDictObject() {
+  for (int i = 0; i < 2; ++i) {
+    const int c = ReadChar();
+    if (c != '<') throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {Found(c)}));
+  }
+  TDepthGuard guard(depth_, kMaxNestingDepth,
+                    [] { throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {"nesting too deep"})); });
+  auto dict = std::make_unique<TkvPDFDictObject>();
+  std::string two;
+  for (;;) {
+    SkipWhitespace();
+    if (PeekChar() == kEnd) throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {kEndOfDataText}));
+    PeekString(2, two);
+    if (two == ">>") {
+      SkipBytes(2);
+      break;
+    }
+    auto key = ReadNameObject();
+    auto value = ReadObject();
+    // A key without a value (directly before ">>") is an absent entry: no
+    // dictionary holds a null pointer.
+    if (value) dict->Add(std::move(key), std::move(value));
+  }
+  return dict;
+}
+
+std::unique_ptr<rtl::TMemoryStream> TkvPDFStreamReader::ReadStreamData(int64_t length, int32_t objNum,
+                                                                       int32_t genNum) {
+  SkipWhitespace();
+  std::string word;
+  ReadString(6, word);
+  if (word != "stream") throw EStreamReadError(SStreamReadError);
+  if (length < 0) throw EStreamReadError(SStreamReadError);
+  auto data = std::make_unique<rtl::TMemoryStream>();
+  if (length == 0) {
+    SkipWhitespace();
+  } else {
+    for (int c = PeekChar(); c == ' ' || c == 9; c = PeekChar()) ReadChar();
+    if (PeekChar() == 13) ReadChar();
+    if (PeekChar() == 10) ReadChar();
+    const int64_t left = SourceSize - Position();
+    if (length > left) throw EStreamReadError(SStreamReadError);
+    bool empty = false;
+    if (length <= 1) {
+      PeekString(9, word);
+      empty = word == "endstream";
+    }
+    if (!empty) {
+      data->SetSize(length);
+      ReadBuffer(data->Memory(), length);
+      data->SetPosition(0);
+      if (Decrypting(objNum, genNum)) {
+        if (objNum == -1 || genNum == -1) throw EInvalidObjectNo(SInvalidObjectNo);
+        Decryptor->DecryptStream(*data, objNum, genNum);
+        data->SetPosition(0);
+      }
+    }
+    SkipWhitespace();
+  }
+  ReadString(9, word);
+  if (word != "endstream") throw EEndStreamError(SEndStreamError);
+  return data;
+}
+
+int32_t TkvPDFStreamReader::FindStartXRef() {
+  const int64_t saved = Position();
+  const char* buf = nullptr;
+  size_t size = 0;
+  std::vector<char> whole;
+  if (auto* mem = dynamic_cast<rtl::TMemoryStream*>(&Source())) {
+    buf = reinterpret_cast<const char*>(mem->Memory());
+    size = static_cast<size_t>(mem->Size());
+  } else {
+    // Any other stream is read whole once: the search runs backwards from
+    // the end.
+    const int64_t n = SourceSize;
+    whole.resize(static_cast<size_t>(n));
+    SetPosition(0);
+    if (n > 0) ReadBuffer(whole.data(), n);
+    buf = whole.data();
+    size = whole.size();
+  }
+  SetPosition(saved);
+  const int64_t at = SearchBuffer(buf, size, size, 0, "startxref", false, true);
+  if (at < 0) throw EOffsetError(SOffsetError);
+  size_t p = static_cast<size_t>(at) + 9;
+  while (p < size && !(buf[p] >= '0' && buf[p] <= '9')) ++p;
+  int64_t offset = 0;
+  size_t digits = 0;
+  for (; p < size && buf[p] >= '0' && buf[p] <= '9'; ++p, ++digits) {
+    offset = offset * 10 + (buf[p] - '0');
+    if (offset > std::numeric_limits<int32_t>::max()) throw EOffsetError(SOffsetError);
+  }
+  if (digits == 0 || offset >= static_cast<int64_t>(size)) throw EOffsetError(SOffsetError);
+  return static_cast<int32_t>(offset);
+}
+
+std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadTrailer() {
+  // A cross-reference stream stands where the table should: "N G obj".
+  {
+    const int64_t pos = Position();
+    SkipWhitespace();
+    const int c = PeekChar();
+    SetPosition(pos);
+    if (c >= '0' && c <= '9') throw EUnsupportedXRefError(SUnsupportedXRef);
+  }
+  for (;;) {
+    const int c = ReadChar();
+    if (c == kEnd) throw ETrailerError(STrailerError);
+    if (c == 't') break;
+  }
+  std::string rest;
+  ReadString(6, rest);
+  if (rest != "railer") throw ETrailerError(STrailerError);
+  auto obj = ReadObject();
+  if (!obj || !obj->IsDict()) RaiseInvalidCast();
+  return std::unique_ptr<TkvPDFDictObject>(static_cast<TkvPDFDictObject*>(obj.release()));
+}
+
+int TkvPDFStreamReader::ReadHeaderVersion() {
+  SetPosition(0);
+  const std::string token = ReadToken();
+  const std::string head = token.substr(0, 7);
+  if (head != "%PDF-1.") throw EInvalidHeader(rtl::Format(SInvalidHeader, {head}));
+  const std::string digit = token.substr(7, 1);
+  if (digit.empty() || digit[0] < '0' || digit[0] > '9')
+    throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {digit}));
+  const int v = digit[0] - '0';
+  return v > 4 ? 5 : v;
+}
+
+}  // namespace pdf
