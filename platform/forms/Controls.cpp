@@ -44,6 +44,7 @@ void TControl::SetVisible(bool visible) {
   if (visible == visible_) return;
   visible_ = visible;
   Invalidate();
+  VisibleChanged();
 }
 
 void TControl::SetEnabled(bool enabled) {

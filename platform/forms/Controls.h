@@ -106,6 +106,7 @@ class TControl : public rtl::TComponent {
 
  protected:
   virtual void CaptionChanged() {}
+  virtual void VisibleChanged() {}
 
  private:
   friend class TWinControl;

@@ -53,7 +53,7 @@ void Report(const std::exception& e) {
 
 TForm::TForm(rtl::TComponent* owner) : TWinControl(owner) { SetVisible(false); }
 
-TForm::~TForm() = default;
+TForm::~TForm() { ReleaseWindow(); }
 
 void TForm::DoCreate() {
   if (created_) return;
@@ -154,6 +154,8 @@ std::string TForm::StatusLine() const {
 
 TApplication::TApplication() : rtl::TComponent(nullptr), presenter_(MakeDefaultPresenter()) {
   auto* screen = new TScreen(this);
+  // Messages other processes send to our windows (a close command).
+  AddPoller([] { os::TWindowDirectory::Default().PollMessages(); });
   if (!Application) {
     Application = this;
     Screen = screen;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/forms/Controls.h"
+#include "platform/os/Windows.h"
 
 namespace forms {
 
@@ -86,7 +87,21 @@ class TForm : public TWinControl {
   TCloseEvent OnClose;
   TNotifyEvent OnDestroy;
 
+  // The form's top-level window in the window directory, registered when
+  // the form is first shown (0 before). Other processes find it there by its
+  // title and can close it: the close goes through the message queue.
+  os::HWND Handle() const { return handle_; }
+
+ protected:
+  void CaptionChanged() override { SyncWindow(); }
+  void VisibleChanged() override { SyncWindow(); }
+
  private:
+  void SyncWindow();
+  void ReleaseWindow();
+  os::HWND handle_ = 0;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
   bool created_ = false;
   bool destroyed_ = false;
   bool active_ = false;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+extern char** environ;
 
 namespace os {
 
@@ -122,6 +125,103 @@ bool MatchesMask(const std::string& name, const std::string& mask) {
   }
   while (m < mask.size() && mask[m] == '*') ++m;
   return m == mask.size();
+}
+
+bool IsWebOrMailAddress(const std::string& s) {
+  auto starts = [&](const char* p) {
+    size_t n = std::strlen(p);
+    if (s.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+      if (LowerAscii(s[i]) != p[i]) return false;
+    return true;
+  };
+  return starts("http://") || starts("https://") || starts("mailto:");
+}
+
+namespace {
+
+std::string FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string p = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t pos = 0;
+  while (pos <= p.size()) {
+    size_t end = p.find(':', pos);
+    if (end == std::string::npos) end = p.size();
+    std::string dir = p.substr(pos, end - pos);
+    if (!dir.empty()) {
+      std::string cand = dir + "/" + name;
+      if (::access(cand.c_str(), X_OK) == 0) return cand;
+    }
+    pos = end + 1;
+  }
+  return {};
+}
+
+}  // namespace
+
+int ShellExecute(const std::string& file, const std::vector<std::string>& args, const std::string& dir) {
+  std::string exe;
+  std::vector<std::string> argv;
+  std::string cwd = dir;
+  if (IsWebOrMailAddress(file)) {
+    exe = FindOnPath("xdg-open");
+    if (exe.empty()) return ENOENT;
+    argv = {exe, file};
+  } else {
+    if (file.empty()) return ENOENT;
+    exe = file;
+    argv.push_back(file);
+    for (const auto& a : args) argv.push_back(a);
+    if (cwd.empty()) cwd = fs::path(file).parent_path().string();
+    if (::access(exe.c_str(), X_OK) != 0) return errno;
+  }
+  // Everything the child needs is made before fork: between fork and exec
+  // only calls that are safe in a copy of a threaded process are allowed.
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  int pipefd[2];
+  if (::pipe2(pipefd, O_CLOEXEC) != 0) return errno;
+  pid_t middle = ::fork();
+  if (middle < 0) {
+    int err = errno;
+    ::close(pipefd[0]);
+    ::close(pipefd[1]);
+    return err;
+  }
+  if (middle == 0) {
+    // The middle child exits at once, so the program is nobody's child to
+    // wait for and leaves no zombie behind.
+    ::close(pipefd[0]);
+    pid_t grand = ::fork();
+    if (grand < 0) {
+      int err = errno;
+      (void)!::write(pipefd[1], &err, sizeof err);
+      ::_exit(1);
+    }
+    if (grand > 0) ::_exit(0);
+    ::setsid();
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
+      int err = errno;
+      (void)!::write(pipefd[1], &err, sizeof err);
+      ::_exit(127);
+    }
+    ::execve(exe.c_str(), cargv.data(), environ);
+    int err = errno;
+    (void)!::write(pipefd[1], &err, sizeof err);
+    ::_exit(127);
+  }
+  ::close(pipefd[1]);
+  int status = 0;
+  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+  int childErr = 0;
+  ssize_t n;
+  while ((n = ::read(pipefd[0], &childErr, sizeof childErr)) < 0 && errno == EINTR) {
+  }
+  ::close(pipefd[0]);
+  if (n == static_cast<ssize_t>(sizeof childErr)) return childErr ? childErr : EIO;
+  return 0;
 }
 
 fs::path HomeTrashFolder() {

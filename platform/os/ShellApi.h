@@ -1,5 +1,6 @@
-// Shell services: the file operation that empties folders into the user's
-// Trash (freedesktop.org Trash specification, home trash only).
+// Shell services: starting a program or opening an address, and the file
+// operation that empties folders into the user's Trash (freedesktop.org
+// Trash specification, home trash only).
 //
 // A file operation takes a double-NUL-terminated list of names, the last
 // component of each may hold the shell wildcards "*" and "?", matched
@@ -79,6 +80,17 @@ std::vector<std::string> SplitNulList(const std::string& list);
 // True when name matches the mask: "*" any run, "?" one byte, ASCII letters
 // compared without case, every other byte literally.
 bool MatchesMask(const std::string& name, const std::string& mask);
+
+// Starts a program the way the desktop shell does: file is an executable,
+// started with args as its arguments, each one argument as it stands (no
+// shell, no quoting), in the folder dir (empty: the executable's folder).
+// A web or mail address (http:, https:, mailto:) is handed to xdg-open.
+// The program runs on its own, in a session of its own; nobody waits for
+// it. Returns 0, or the errno of the failed start.
+int ShellExecute(const std::string& file, const std::vector<std::string>& args, const std::string& dir);
+
+// True for the addresses ShellExecute hands to xdg-open.
+bool IsWebOrMailAddress(const std::string& s);
 
 // The user's home trash folder.
 std::filesystem::path HomeTrashFolder();

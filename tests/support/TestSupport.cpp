@@ -1,9 +1,11 @@
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,6 +19,29 @@ extern char** environ;
 namespace tk::test {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Tests never meet the user's own windows: the windows tests show, and the
+// programs they start, share a window directory of this test run.
+struct RunFolder {
+  fs::path path;
+  pid_t owner = ::getpid();
+  RunFolder() {
+    path = fs::temp_directory_path() / ("tk-run-" + std::to_string(owner));
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    ::chmod(path.c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+  }
+  ~RunFolder() {
+    if (::getpid() != owner) return;
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+} g_runFolder;
+
+}  // namespace
 
 fs::path DataDir() { return fs::path(TK_SOURCE_DIR) / "tests" / "data"; }
 
@@ -108,6 +133,52 @@ ToolResult RunTool(const std::vector<std::string>& argv, const std::string& inpu
   ::waitpid(pid, &status, 0);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+fs::path HelperDir() { return fs::path(TK_BINARY_DIR) / "tests" / "helpers"; }
+
+int StartProcess(const std::vector<std::string>& argv, const fs::path& cwd) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? static_cast<int>(pid) : -1;
+}
+
+int WaitProcess(int pid, int timeoutMs) {
+  for (int waited = 0;; waited += 10) {
+    int status = 0;
+    pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (r < 0) return -1;
+    if (waited >= timeoutMs) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    ::usleep(10 * 1000);
+  }
+}
+
+bool TryWaitProcess(int pid, int& exitCode) {
+  int status = 0;
+  if (::waitpid(pid, &status, WNOHANG) != pid) return false;
+  exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return true;
+}
+
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
+  for (int waited = 0;; waited += 10) {
+    if (cond()) return true;
+    if (waited >= timeoutMs) return false;
+    ::usleep(10 * 1000);
+  }
 }
 
 std::string ReadFileBytes(const fs::path& p) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,21 @@ struct ToolResult {
 // Runs argv[0] (searched on PATH) with the arguments, no shell. stdin is
 // empty; the optional input string is fed to it instead.
 ToolResult RunTool(const std::vector<std::string>& argv, const std::string& input = {});
+
+// Helper programs built for the tests (tests/helpers).
+std::filesystem::path HelperDir();
+
+// Starts argv[0] (a path) without waiting, stdin from /dev/null, in cwd when
+// given; returns the pid, or -1 when it could not start.
+int StartProcess(const std::vector<std::string>& argv, const std::filesystem::path& cwd = {});
+// Waits up to timeoutMs for the process: its exit code, or -1 after
+// killing it at the time limit.
+int WaitProcess(int pid, int timeoutMs);
+// True, with the exit code, when the process has ended; never waits.
+bool TryWaitProcess(int pid, int& exitCode);
+
+// Polls cond every 10 ms for up to timeoutMs; true when it held.
+bool WaitFor(const std::function<bool()>& cond, int timeoutMs);
 
 std::string ReadFileBytes(const std::filesystem::path& p);
 void WriteFileBytes(const std::filesystem::path& p, const std::string& bytes);

@@ -1,0 +1,114 @@
+// A stand-in program for tests of starting programs and of windows across
+// processes. It takes no options on its command line (the programs that
+// start it pass only files), but reads "<its own path>.conf" when present:
+//
+//   title=<text>       register a visible top-level window with this title
+//   windir=<folder>    the window directory (default: the user's)
+//   single=1           when a window with the title already runs, only
+//                      record the start and exit (the running one "takes" it)
+//   close_delay_ms=N   the close handler works this long before it answers
+//   close_title=<text> instead: find a window whose title holds the text,
+//                      send it a close command, record whether it was
+//                      answered, exit
+//   lifetime_ms=N      exit on its own after this long (default 60000)
+//
+// It appends what happened to "<its own path>.log", one line each:
+// "start cwd=<folder>", "argc=<n>", "arg=<argument>" per argument,
+// "ready handle=<h>", "closed", "sent ok=<0|1>".
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/os/Windows.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string g_log;
+
+void Log(const std::string& line) {
+  int fd = ::open(g_log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  std::string s = line + "\n";
+  (void)!::write(fd, s.data(), s.size());
+  ::close(fd);
+}
+
+std::map<std::string, std::string> ReadConf(const std::string& path) {
+  std::map<std::string, std::string> conf;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) conf[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return conf;
+}
+
+int Num(const std::map<std::string, std::string>& c, const char* key, int def) {
+  auto it = c.find(key);
+  return it == c.end() ? def : std::stoi(it->second);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  g_log = self + ".log";
+  auto conf = ReadConf(self + ".conf");
+  Log("start cwd=" + fs::current_path().string());
+  Log("argc=" + std::to_string(argc - 1));
+  for (int i = 1; i < argc; ++i) Log(std::string("arg=") + argv[i]);
+  if (conf.count("windir")) os::TWindowDirectory::SetDefaultFolder(conf["windir"]);
+  os::TWindowDirectory& dir = os::TWindowDirectory::Default();
+
+  if (conf.count("close_title")) {
+    const std::string want = conf["close_title"];
+    for (const auto& r : dir.EnumWindows()) {
+      if (r.Title.find(want) != std::string::npos) {
+        bool ok = dir.SendMessage(r.Handle, os::WM_SYSCOMMAND, os::SC_CLOSE);
+        Log(std::string("sent ok=") + (ok ? "1" : "0"));
+        return ok ? 0 : 1;
+      }
+    }
+    Log("sent ok=0");
+    return 1;
+  }
+  if (!conf.count("title")) return 0;
+  const std::string title = conf["title"];
+  if (Num(conf, "single", 0)) {
+    for (const auto& r : dir.EnumWindows())
+      if (r.Title == title) return 0;  // the running instance takes the files
+  }
+  bool closed = false;
+  const int delay = Num(conf, "close_delay_ms", 0);
+  os::TWindowRecord rec;
+  rec.Title = title;
+  rec.ClassName = "TStandIn";
+  rec.Visible = true;
+  rec.Style = os::WS_CAPTION | os::WS_SYSMENU | os::WS_MINIMIZEBOX;
+  os::HWND h = dir.CreateWindow(rec, [&](uint32_t msg, uint64_t wparam, os::TReply reply) {
+    if (msg == os::WM_CLOSE || (msg == os::WM_SYSCOMMAND && wparam == os::SC_CLOSE)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+      Log("closed");
+      closed = true;
+      reply.Done();
+    }
+  });
+  Log("ready handle=" + std::to_string(h));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Num(conf, "lifetime_ms", 60000));
+  while (!closed && std::chrono::steady_clock::now() < end) {
+    dir.PollMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  dir.DestroyWindow(h);
+  return 0;
+}

@@ -1,0 +1,105 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Forms.h"
+#include "platform/os/Windows.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using tk::test::ReadFileBytes;
+using tk::test::ScratchDir;
+using tk::test::WriteFileBytes;
+
+namespace {
+
+void AppendLine(const fs::path& p, const std::string& line) {
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  ASSERT_GE(fd, 0);
+  std::string s = line + "\n";
+  ASSERT_EQ(::write(fd, s.data(), s.size()), static_cast<ssize_t>(s.size()));
+  ::close(fd);
+}
+
+}  // namespace
+
+TEST(FormWindowsTest, ShownFormIsListedWithItsCaption) {
+  ScratchDir scratch;
+  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+  {
+    forms::TApplication app;
+    app.SetPresenter(std::make_unique<forms::TScriptedPresenter>());
+    forms::TForm* form = nullptr;
+    app.CreateForm(form);
+    form->Name = "Form1";
+    form->SetCaption("Main window");
+    EXPECT_EQ(form->Handle(), 0u);  // not shown yet: no window
+    form->BorderStyle = forms::bsSingle;
+    form->BorderIcons = forms::biSystemMenu | forms::biMinimize;
+    form->Show();
+    ASSERT_NE(form->Handle(), 0u);
+    os::TWindowDirectory reader(scratch / "windows");  // as another process sees it
+    auto r = reader.Find(form->Handle());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Title, "Main window");
+    EXPECT_EQ(r->ClassName, "TForm1");
+    EXPECT_TRUE(r->Visible);
+    EXPECT_EQ(r->Owner, 0u);
+    EXPECT_EQ(r->Style, os::WS_CAPTION | os::WS_SYSMENU | os::WS_MINIMIZEBOX);
+
+    forms::TForm* dialog = nullptr;
+    app.CreateForm(dialog);
+    dialog->BorderStyle = forms::bsDialog;
+    dialog->Show();
+    EXPECT_EQ(reader.Find(dialog->Handle())->Owner, form->Handle());
+
+    form->SetCaption("Renamed");
+    EXPECT_EQ(reader.Find(form->Handle())->Title, "Renamed");
+    form->Hide();
+    EXPECT_FALSE(reader.Find(form->Handle())->Visible);
+    EXPECT_EQ(reader.EnumWindows().size(), 2u);
+  }
+  os::TWindowDirectory reader(scratch / "windows");
+  EXPECT_TRUE(reader.EnumWindows().empty());
+  os::TWindowDirectory::SetDefaultFolder({});
+}
+
+TEST(FormWindowsTest, AnotherProcessClosesTheFormAfterOnClose) {
+  ScratchDir scratch;
+  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+  fs::path closer = scratch / "closer";
+  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", closer);
+  WriteFileBytes(closer.string() + ".conf",
+                 "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
+  const fs::path log = closer.string() + ".log";
+  {
+    forms::TApplication app;
+    app.SetPresenter(std::make_unique<forms::TScriptedPresenter>());
+    forms::TForm* form = nullptr;
+    app.CreateForm(form);
+    form->SetCaption("Converter window");
+    int closes = 0;
+    form->OnClose = [&](rtl::TComponent*, forms::TCloseAction&) {
+      ++closes;
+      AppendLine(log, "saved");  // what the converter keeps at close
+    };
+    form->Show();
+    int pid = tk::test::StartProcess({closer.string()});
+    ASSERT_GT(pid, 0);
+    int exitCode = -1;
+    // Pump as Run does until the other process has its answer.
+    ASSERT_TRUE(tk::test::WaitFor(
+        [&] {
+          app.ProcessMessages();
+          return tk::test::TryWaitProcess(pid, exitCode);
+        },
+        20000));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(app.Terminated());  // the main form closed
+  }
+  // The answer came after OnClose had run.
+  std::string text = ReadFileBytes(log);
+  EXPECT_NE(text.find("saved\nsent ok=1\n"), std::string::npos) << text;
+  os::TWindowDirectory::SetDefaultFolder({});
+}
