@@ -269,7 +269,7 @@ void TStringList::Assign(const TStringList& other) {
 }
 
 int TStringList::Compare(const std::string& a, const std::string& b) const {
-  return CaseSensitive ? CompareStr(a, b) : CompareText(a, b);
+  return CaseSensitive ? CompareStr(a, b) : AnsiCompareText(a, b);
 }
 
 void TStringList::CheckIndex(int index) const {
@@ -531,31 +531,36 @@ void TStringList::SetText(const std::string& text) {
 
 std::string TStringList::DelimitedText() const { return Join(Delimiter, QuoteChar); }
 
-std::string TStringList::Join(char Delimiter, char QuoteChar) const {
-  if (Count() == 1 && items_[0].s.empty()) return std::string(2, QuoteChar);
+std::string TStringList::Join(char delimiter, char quote) const {
+  if (Count() == 1 && items_[0].s.empty()) return std::string(2, quote);
   std::string r;
   for (size_t k = 0; k < items_.size(); ++k) {
     const std::string& s = items_[k].s;
-    bool quote = false;
-    for (size_t i = 0; i < s.size(); i += CharByteLength(s, i)) {
+    bool quoted = false;
+    for (size_t i = 0; i < s.size();) {
       unsigned char c = static_cast<unsigned char>(s[i]);
-      if (c <= ' ' || s[i] == QuoteChar || s[i] == Delimiter) {
-        quote = true;
+      size_t len = CharByteLength(s, i);
+      // A lone lead byte at the end would take the delimiter after it as its
+      // trail byte; inside quotes it is followed by the quote, never a trail.
+      bool loneLead = len == 1 && i + 1 == s.size() && IsDBCSLeadByte(c);
+      if (c <= ' ' || s[i] == quote || s[i] == delimiter || loneLead) {
+        quoted = true;
         break;
       }
+      i += len;
     }
-    if (k) r += Delimiter;
-    r += quote ? AnsiQuotedStr(s, QuoteChar) : s;
+    if (k) r += delimiter;
+    r += quoted ? AnsiQuotedStr(s, quote) : s;
   }
   return r;
 }
 
 void TStringList::SetDelimitedText(const std::string& text) { Split(text, Delimiter, QuoteChar); }
 
-void TStringList::Split(const std::string& text, char Delimiter, char QuoteChar) {
+void TStringList::Split(const std::string& text, char delimiter, char quote) {
   auto blank = [&](size_t i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    return c >= 1 && c <= ' ';
+    // NUL counts as a blank: it ends nothing, unlike in C strings.
+    return static_cast<unsigned char>(text[i]) <= ' ';
   };
   BeginUpdate();
   Clear();
@@ -563,14 +568,14 @@ void TStringList::Split(const std::string& text, char Delimiter, char QuoteChar)
   while (i < n && blank(i)) ++i;
   while (i < n) {
     std::string s;
-    if (text[i] == QuoteChar) {
+    if (text[i] == quote) {
       // A quoted string: a doubled quote stands for one; the closing quote ends it.
       ++i;
       while (i < n) {
         size_t len = CharByteLength(text, i);
-        if (len == 1 && text[i] == QuoteChar) {
-          if (i + 1 < n && text[i + 1] == QuoteChar) {
-            s += QuoteChar;
+        if (len == 1 && text[i] == quote) {
+          if (i + 1 < n && text[i + 1] == quote) {
+            s += quote;
             i += 2;
             continue;
           }
@@ -582,12 +587,12 @@ void TStringList::Split(const std::string& text, char Delimiter, char QuoteChar)
       }
     } else {
       size_t b = i;
-      while (i < n && static_cast<unsigned char>(text[i]) > ' ' && text[i] != Delimiter) i += CharByteLength(text, i);
+      while (i < n && static_cast<unsigned char>(text[i]) > ' ' && text[i] != delimiter) i += CharByteLength(text, i);
       s = text.substr(b, i - b);
     }
     Add(s);
     while (i < n && blank(i)) ++i;
-    if (i < n && text[i] == Delimiter) {
+    if (i < n && text[i] == delimiter) {
       if (i + 1 == n) Add("");
       do {
         ++i;

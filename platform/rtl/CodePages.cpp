@@ -73,7 +73,10 @@ size_t Utf8Length(const uint8_t* p, size_t left) {
 // Bytes of one (possibly invalid) character of code page cp at p.
 size_t CharLen(unsigned cp, const uint8_t* p, size_t left) {
   if (cp == CP_UTF8) return Utf8Length(p, left);
-  if (IsDBCSLeadByteEx(cp, p[0]) && left >= 2) return 2;
+  // A lead byte takes the next byte only when that can be a trail byte, so
+  // that a broken character never swallows a quote or a delimiter.
+  if (IsDBCSLeadByteEx(cp, p[0]) && left >= 2 && ((p[1] >= 0x40 && p[1] <= 0x7E) || (p[1] >= 0x80 && p[1] <= 0xFC)))
+    return 2;
   return 1;
 }
 

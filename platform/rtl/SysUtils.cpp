@@ -321,6 +321,12 @@ int CompareText(const std::string& a, const std::string& b) {
 
 bool SameText(const std::string& a, const std::string& b) { return a.size() == b.size() && CompareText(a, b) == 0; }
 
+int AnsiCompareText(const std::string& a, const std::string& b) { return CompareStr(AnsiUpperCase(a), AnsiUpperCase(b)); }
+
+bool AnsiSameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && AnsiCompareText(a, b) == 0;
+}
+
 int CompareStr(const std::string& a, const std::string& b) {
   int c = a.compare(b);
   return c < 0 ? -1 : c > 0 ? 1 : 0;

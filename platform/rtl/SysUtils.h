@@ -133,8 +133,10 @@ std::string AnsiLowerCase(const std::string& s);
 int CompareText(const std::string& a, const std::string& b);
 bool SameText(const std::string& a, const std::string& b);
 int CompareStr(const std::string& a, const std::string& b);
-inline int AnsiCompareText(const std::string& a, const std::string& b) { return CompareText(a, b); }
-inline bool AnsiSameText(const std::string& a, const std::string& b) { return SameText(a, b); }
+// The same over text of the system code page: the bytes of double-byte
+// characters are compared as they are.
+int AnsiCompareText(const std::string& a, const std::string& b);
+bool AnsiSameText(const std::string& a, const std::string& b);
 // Wraps s in quote characters, doubling the quote characters inside.
 std::string AnsiQuotedStr(const std::string& s, char quote);
 inline std::string QuotedStr(const std::string& s) { return AnsiQuotedStr(s, '\''); }

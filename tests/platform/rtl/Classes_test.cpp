@@ -194,7 +194,7 @@ TEST(StringList, CommaTextQuoting) {
 TEST(StringList, SettingCommaTextSplitsAtBlanksOutsideQuotes) {
   using V = std::vector<std::string>;
   struct Case {
-    const char* text;
+    std::string text;
     V strings;
   } cases[] = {
       {"a b,c", V{"a", "b", "c"}},
@@ -203,6 +203,7 @@ TEST(StringList, SettingCommaTextSplitsAtBlanksOutsideQuotes) {
       {"\"unterminated", V{"unterminated"}},
       {"\"q\"x,y", V{"q", "x", "y"}},
       {",", V{"", ""}},
+      {std::string("\0\0=", 3), V{"="}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

@@ -1,0 +1,105 @@
+// Settings files in the private-profile format:
+//
+//   [Section]
+//   Key=Value
+//
+// Sections and keys are found ignoring case; when a section or a key occurs
+// twice, the first one counts. Names and values are read with the blanks
+// around them removed and one pair of enclosing quotes taken off. A write
+// changes only the line of its own key (or adds one line, or a section header
+// and one line): every other byte of the file stays as it was, comments and
+// odd lines included.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/rtl/Classes.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace rtl {
+
+inline constexpr const char* SIniFileWriteError = "Unable to write to %s";
+inline constexpr const char* SIniFileBadName = "Invalid name or value for %s: %s";
+
+// The bytes of one settings file and the edits on them, in memory.
+class TIniContent {
+ public:
+  TIniContent() = default;
+  explicit TIniContent(std::string bytes);
+
+  const std::string& Bytes() const { return bytes_; }
+
+  // True and the value when the section holds the key.
+  bool Find(const std::string& section, const std::string& key, std::string& value) const;
+  // The keys of the first section of that name, in file order.
+  std::vector<std::string> Keys(const std::string& section) const;
+  // Every section name once, in file order, as first spelled.
+  std::vector<std::string> Sections() const;
+  // Replaces the key's line, or adds one at the end of its section, or adds
+  // the section at the end of the file. Names and values holding a line
+  // break (or names holding "=" or "]") would change other entries and are
+  // refused with false.
+  bool Write(const std::string& section, const std::string& key, const std::string& value);
+  // Removes every line of the key in the sections of that name.
+  void DeleteKey(const std::string& section, const std::string& key);
+  // Removes every section of that name with its lines.
+  void EraseSection(const std::string& section);
+
+ private:
+  enum Kind { kOther, kSection, kKey };
+  struct Line {
+    size_t begin = 0, end = 0, next = 0;  // text [begin, end), line break up to next
+    Kind kind = kOther;
+    std::string name;  // section or key name, trimmed
+    std::string value;  // key value, trimmed and unquoted
+  };
+  void Parse();
+  // Line index ranges [first, last) of the keys of each section of that name.
+  std::vector<std::pair<size_t, size_t>> Ranges(const std::string& section) const;
+  std::string LineBreak() const;
+
+  std::string bytes_;
+  std::vector<Line> lines_;
+};
+
+// A settings file on disk. Every read loads the file afresh (another program
+// may have written it); a missing or unreadable file reads as empty. Every
+// write loads, edits and replaces the file atomically: the new content goes
+// into a temporary file beside it, which is then renamed over it, so a crash
+// never leaves half a file. The file is created by the first write. A write
+// that fails raises EIniFileException "Unable to write to <file>".
+class TIniFile : public TObject {
+ public:
+  explicit TIniFile(std::string fileName) : FileName(std::move(fileName)) {}
+
+  std::string ReadString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
+  // The default when the key is missing or its value is no integer ("0x" and
+  // "$" hexadecimal accepted).
+  int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;
+  bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) const;
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  void WriteInteger(const std::string& section, const std::string& key, int value);
+  void WriteBool(const std::string& section, const std::string& key, bool value);  // "1" or "0"
+
+  // Fills strings with the keys of the section / the names of the sections.
+  void ReadSection(const std::string& section, TStringList& strings) const;
+  void ReadSections(TStringList& strings) const;
+  // "key=value" lines of the section.
+  void ReadSectionValues(const std::string& section, TStringList& strings) const;
+  // As in the design: a section exists when it holds at least one key.
+  bool SectionExists(const std::string& section) const;
+  bool ValueExists(const std::string& section, const std::string& key) const;
+  void EraseSection(const std::string& section);
+  void DeleteKey(const std::string& section, const std::string& key);
+  // Writes go to the file at once; nothing is held back.
+  void UpdateFile() {}
+
+  const std::string FileName;
+
+ private:
+  TIniContent Load() const;
+  void Save(const TIniContent& content, const std::string& original);
+};
+
+}  // namespace rtl
