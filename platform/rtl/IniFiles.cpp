@@ -143,6 +143,17 @@ bool TIniContent::Write(const std::string& section, const std::string& key, cons
   return true;
 }
 
+bool TIniContent::AddSection(const std::string& section) {
+  std::string sec = Trim(section);
+  if (sec.empty() || HasLineBreak(section) || sec.find(']') != std::string::npos) return false;
+  if (!Ranges(sec).empty()) return true;
+  std::string eol = LineBreak();
+  if (!bytes_.empty() && bytes_.back() != '\n') bytes_ += eol;
+  bytes_ += "[" + sec + "]" + eol;
+  Parse();
+  return true;
+}
+
 void TIniContent::DeleteKey(const std::string& section, const std::string& key) {
   std::string want = Trim(key);
   auto ranges = Ranges(section);
@@ -317,6 +328,15 @@ void TIniFile::EraseSection(const std::string& section) {
   if (missing) return;
   TIniContent content(bytes);
   content.EraseSection(section);
+  Save(content, bytes);
+}
+
+void TIniFile::AddSection(const std::string& section) {
+  std::string bytes;
+  bool missing;
+  if (!ReadAll(FileName, bytes, missing)) throw EIniFileException(Format(SIniFileWriteError, {FileName}));
+  TIniContent content(bytes);
+  if (!content.AddSection(section)) throw EIniFileException(Format(SIniFileBadName, {FileName, "[" + section + "]"}));
   Save(content, bytes);
 }
 

@@ -41,6 +41,9 @@ class TIniContent {
   // break (or names holding "=" or "]") would change other entries and are
   // refused with false.
   bool Write(const std::string& section, const std::string& key, const std::string& value);
+  // Adds an empty section at the end unless one of that name exists;
+  // false for a name that Write would refuse.
+  bool AddSection(const std::string& section);
   // Removes every line of the key in the sections of that name.
   void DeleteKey(const std::string& section, const std::string& key);
   // Removes every section of that name with its lines.
@@ -92,6 +95,8 @@ class TIniFile : public TObject {
   bool ValueExists(const std::string& section, const std::string& key) const;
   void EraseSection(const std::string& section);
   void DeleteKey(const std::string& section, const std::string& key);
+  // Writes an empty section header unless the section is there.
+  void AddSection(const std::string& section);
   // Writes go to the file at once; nothing is held back.
   void UpdateFile() {}
 

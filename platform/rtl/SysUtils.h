@@ -42,8 +42,10 @@ RTL_DECLARE_EXCEPTION(EFilerError, EStreamError);
 RTL_DECLARE_EXCEPTION(EFOpenError, EStreamError);
 RTL_DECLARE_EXCEPTION(EFCreateError, EStreamError);
 RTL_DECLARE_EXCEPTION(EIniFileException, Exception);
+RTL_DECLARE_EXCEPTION(ERangeError, Exception);
 
 // Message texts of the class library.
+inline constexpr const char* SRangeError = "Range check error";
 inline constexpr const char* SInvalidFloat = "'%s' is not a valid floating point value";
 inline constexpr const char* SInOutError = "I/O error %d";
 inline constexpr const char* SDuplicateString = "String list does not allow duplicates";

@@ -1,0 +1,49 @@
+// The table of running processes, read from /proc.
+//
+// A TProcessSnapshot is the table at one moment: every process with its id,
+// its executable's name and, where we may read it, the executable's full
+// path. Take one snapshot per question and look everything up in it. The
+// proc folder is a parameter so that tests can give a made-up one.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace os {
+
+inline constexpr const char* kProcFolder = "/proc";
+
+struct TProcessEntry {
+  pid_t Pid = 0;
+  pid_t ParentPid = 0;
+  // The executable's full path; empty when the process is not ours to ask
+  // (another user's) or has no executable (a kernel thread).
+  std::string ExePath;
+  // The executable's file name: from ExePath, else the process's own
+  // command name (which the kernel cuts at 15 characters).
+  std::string ExeFile;
+};
+
+class TProcessSnapshot {
+ public:
+  // Reads the table now; an unreadable proc folder gives an empty one.
+  explicit TProcessSnapshot(const std::string& procFolder = kProcFolder);
+
+  bool Valid() const { return valid_; }
+  // Entries in increasing process id.
+  const std::vector<TProcessEntry>& Entries() const { return entries_; }
+  // The entry of pid, or nullptr (borrowed from the snapshot).
+  const TProcessEntry* Find(pid_t pid) const;
+
+ private:
+  std::vector<TProcessEntry> entries_;
+  bool valid_ = false;
+};
+
+// The executable of one process: its full path when fullPath, else its file
+// name; empty when the process does not exist or cannot be asked.
+std::string ExecutableOfProcess(pid_t pid, bool fullPath, const std::string& procFolder = kProcFolder);
+
+}  // namespace os
