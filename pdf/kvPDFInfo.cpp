@@ -159,8 +159,10 @@ std::string HexBytes(const std::string& hex) {
 
 }  // namespace
 
+std::string StringBytes(const TkvPDFStringObject& s) { return s.IsHex ? HexBytes(s.Content()) : s.Content(); }
+
 std::u16string DecodeTextString(const TkvPDFStringObject& s) {
-  const std::string bytes = s.IsHex ? HexBytes(s.Content()) : s.Content();
+  const std::string bytes = StringBytes(s);
   if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF) {
     std::u16string out;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)

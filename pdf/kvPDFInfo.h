@@ -43,6 +43,10 @@ void ParsePageRange(const std::string& text, int32_t pageCount, TkvPageNumbers& 
 // Splits a text the way a string list takes a comma text.
 std::vector<std::string> SplitCommaText(const std::string& text);
 
+// The bytes a string object stands for: a literal string's resolved bytes, or
+// the bytes of a hexadecimal string's digits.
+std::string StringBytes(const TkvPDFStringObject& s);
+
 // The text of a PDF text string: a string beginning with the bytes FE FF is
 // UTF-16BE, any other is text in the system code page. Hexadecimal strings
 // are turned into their bytes first.
