@@ -1,6 +1,9 @@
 #include "pdf/kvCstPDFDoc.h"
 
 #include "pdf/kvPDFObjects.h"
+#include "pdf/kvPDFPageOps.h"
+#include "pdf/kvPDFParsers.h"
+#include "pdf/kvPDFTypes.h"
 
 namespace pdf {
 
@@ -45,6 +48,11 @@ void TkvCustomPDFDocument::InitDocumentState() {
   Compression = TkvCompression{};
   AsciiEncode = TkvASCIIEncode{};
   PDFVersion = pvPDF14;
+  Outlines.reset();
+  FormFields.reset();
+  ObjectStore = std::make_unique<TkvPDFObjectStore>();
+  PageList.clear();
+  XRefTable.clear();
   Decryptor.reset();
   Encryptor.reset();
   Encryption = std::make_unique<TkvPDFEncryptionSettings>();
@@ -53,21 +61,35 @@ void TkvCustomPDFDocument::InitDocumentState() {
   Encryption->SetOwnerPassword("");
   Encryption->SetUserPassword("");
   DocInfo = std::make_unique<TkvPDFInfo>(this);
+  Catalog = std::make_unique<TkvPDFCatalog>();
+  Trailer = std::make_unique<TkvPDFTrailer>();
 }
 
 void TkvCustomPDFDocument::FreeDocumentState() {
+  // The page list and the form fields borrow from the store: they go first.
+  PageList.clear();
+  FormFields.reset();
+  Outlines.reset();
+  DestinationList.reset();
+  OutlineStore.reset();
+  PendingID.reset();
+  Trailer.reset();
+  Catalog.reset();
   DocInfo.reset();
   Encryption.reset();
   Encryptor.reset();
   Decryptor.reset();
+  Compression = TkvCompression{};
+  AsciiEncode = TkvASCIIEncode{};
+  XRefTable.clear();
+  Reader.reset();
+  ObjectStore.reset();
 }
 
 void TkvCustomPDFDocument::CloseDocument() {
   FreeDocumentState();
   InitDocumentState();
 }
-
-int32_t TkvCustomPDFDocument::GetPageCount() const { return 0; }
 
 int TkvCustomPDFDocument::RunSetupDialog() {
   if (!ShowSetupDialog) return kModalOk;

@@ -17,6 +17,8 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/rtl/Classes.h"
@@ -96,10 +98,35 @@ inline constexpr TkvOperation opExtractPages = 3;
 inline constexpr int kModalOk = 1;
 inline constexpr int kModalCancel = 2;
 
+// The four /MediaBox numbers of a page in array order, in the document's
+// measurement unit.
+struct TkvPageSize {
+  double X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
+};
+
 // ---------------------------------------------------------------------------
 // Events: called synchronously and only when assigned.
 
 class TkvCustomPDFDocument;
+class TkvPDFObject;
+class TkvPDFArrayObject;
+class TkvPDFDictObject;
+class TkvPDFIndirectObject;
+class TkvPDFIndirectReference;
+class TkvPDFStreamReader;
+class TkvPDFObjectStore;
+class TkvXRefItem;
+class TkvPDFTrailer;
+class TkvPDFCatalog;
+class TkvPDFViewerPreferences;
+class TkvPDFDecrypt;
+class TkvPDFEncryption;
+class TkvPDFEncryptionSettings;
+class TkvPDFOutline;
+class TkvAcroFormField;
+class TkvFontInfo;
+class TkvPDFInfo;
+class TkvPageClosure;
 
 using TNotifyEvent = std::function<void(rtl::TPersistent* Sender)>;
 using TkvProgressEvent = std::function<void(TkvCustomPDFDocument* Sender, int Percentage)>;
@@ -119,39 +146,103 @@ using TkvOnRenameFieldEvent = std::function<void(TkvCustomPDFDocument* Sender, c
 using TkvSetupDialogRunner = std::function<int(TkvCustomPDFDocument& Document)>;
 void SetSetupDialogRunner(TkvSetupDialogRunner runner);
 
-// ---------------------------------------------------------------------------
+// Named destinations: the name (without delimiters) with its explicit
+// destination. Looked up by exact name; the first entry of a name wins.
+class TkvDestinationList {
+ public:
+  TkvDestinationList();
+  ~TkvDestinationList();
+  void Add(const std::string& name, std::unique_ptr<TkvPDFObject> dest);
+  // Borrowed; nullptr when the name is not listed.
+  const TkvPDFObject* Find(const std::string& name) const;
+  int Count() const { return static_cast<int>(entries_.size()); }
+  const std::string& NameAt(int i) const { return entries_[static_cast<size_t>(i)].first; }
+
+ private:
+  std::vector<std::pair<std::string, std::unique_ptr<TkvPDFObject>>> entries_;
+  std::unordered_map<std::string, size_t> index_;
+};
 
 class TkvCustomPDFDocument : public TkvComponent {
  public:
   explicit TkvCustomPDFDocument(rtl::TComponent* owner = nullptr);
   ~TkvCustomPDFDocument() override;
 
-  // Document state.
+  // --- document state ---
   virtual void FreeDocumentState();
   virtual void InitDocumentState();
+  // Drops the loaded document and starts a fresh empty one.
   void CloseDocument();
 
   int32_t PageCount() const { return GetPageCount(); }
-  int32_t GetPageCount() const;
+  int32_t GetPageCount() const { return static_cast<int32_t>(PageList.size()); }
   static uint32_t CurrentDocumentID();
 
   void SetMeasurementUnit(TkvMeasurementUnit unit) { MeasurementUnit = unit; }
   double PointsToUnit(double points) const { return pdf::PointsToUnit(MeasurementUnit, points); }
   double UnitToPoints(double value) const { return pdf::UnitToPoints(MeasurementUnit, value); }
 
+  TkvEMailInfo* EMailInfo() const { return eMailInfo_.get(); }
+  // Takes the given settings over; the ones held before are freed.
+  void SetEMailInfo(std::unique_ptr<TkvEMailInfo> info);
+  // True when not encrypted, or opened with the owner password.
+  bool IsOwner() const;
+  TkvPDFViewerPreferences* ViewerPreferences() const;
+
+  // --- reading (kvPDFDocReader.cpp) ---
+  // Loads a file (".pdf" is appended to a name without extension). An
+  // encrypted file asks OnPassword once. Result: IsLoaded.
+  bool LoadFromFile(const std::string& FileName);
+  // The same over a stream the caller owns (it must outlive the call only).
+  bool LoadFromStream(rtl::TStream& Source);
+  void LoadWithPassword(const std::string& Password);
+  void ReadDocument();
+  void OpenDocument(rtl::TStream& Source);
+  void ReadCrossReference();
+  void ReadXRefSection(int32_t Offset);
+  // Parses the indirect object at the reader's position (with its stream
+  // data); nullptr at position 0.
+  std::unique_ptr<TkvPDFIndirectObject> ReadIndirectObjectAt();
+  // Loads everything the value references into ObjectStore.
+  void CollectObjects(TkvPDFObject* Value);
+  // A copy of the named destination's array, or nullptr.
+  std::unique_ptr<TkvPDFObject> FindNamedDestination(const std::string& Name) const;
+
+  // --- page operations (kvPDFPageOps.cpp) ---
+  // The page-object closure: copies of the page and every object it needs,
+  // other pages excluded.
+  virtual std::unique_ptr<TkvPageClosure> GetPageObjects(int32_t PageNumber);
+  virtual void CollectReferencedObjects(TkvPageClosure& List, const TkvPDFObject* Object);
+  void ExtractPagesTo(TkvCustomPDFDocument& Dest, const std::string& PageRange);
+  void ExtractPages(const std::string& FileName, const std::string& PageRange);
+  void GetPageSize(int32_t PageNumber, TkvPageSize& Size);
+  int32_t GetPageRotation(int32_t PageNumber);
+  void FreeOutlines();
+  void SetPageTransition(const std::string& PageRange, uint8_t Effect, float Duration);
+  static std::unique_ptr<TkvPDFDictObject> MakeTransition(uint8_t Effect, float Duration);
+  void SetCompression(uint8_t Kind, uint8_t Level);
+  void GetMetadataText(std::string& Text);
+  void MergePageFormFields(TkvCustomPDFDocument& Source, TkvPDFDictObject& PageDict);
+  std::string MakeUniqueFieldName(const std::string& Base) const;
+  TkvPDFDictObject* MergeDefaultResources(const TkvPDFDictObject* Src, TkvPDFDictObject* Dst);
+  void CollectFieldStates(TkvAcroFormField* Field, const TkvPDFDictObject* WidgetDict);
+  std::unique_ptr<TkvFontInfo> FontInfoFromDA(const std::string& DA, const TkvPDFDictObject* FontDict);
+
+  // --- writing (the writer unit) ---
   // Shows the settings dialog when ShowSetupDialog is set; 1 (OK) at once
   // otherwise.
   int RunSetupDialog();
+  void SaveToFile(const std::string& FileName);
+  void PatchMetadataPageCount();
 
-  TkvEMailInfo* EMailInfo() const { return eMailInfo_.get(); }
-  // Takes the given settings over; the one held before is freed.
-  void SetEMailInfo(std::unique_ptr<TkvEMailInfo> info);
-
-  // --- fields (declaration order of the design) ---
+  // --- fields (the design's declaration order) ---
   uint32_t DocumentID = 0;
   std::string WorkFileName;
   TkvPDFVersion PDFVersion = pvPDF14;
+  std::unique_ptr<TkvPDFStreamReader> Reader;
+  std::vector<std::unique_ptr<TkvXRefItem>> XRefTable;
   TkvMeasurementUnit MeasurementUnit = muPixels;
+  std::unique_ptr<TkvPDFOutline> Outlines;
   bool IsLoaded = false;
   bool IsEncrypted = false;
   TkvCompression Compression;
@@ -161,7 +252,15 @@ class TkvCustomPDFDocument : public TkvComponent {
   std::unique_ptr<TkvPDFDecrypt> Decryptor;
   std::unique_ptr<TkvPDFEncryptionSettings> Encryption;
   std::unique_ptr<TkvPDFEncryption> Encryptor;
+  std::unique_ptr<TkvPDFObjectStore> ObjectStore;
+  std::unique_ptr<TkvPDFObjectStore> OutlineStore;
+  std::unique_ptr<TkvPDFObject> PendingID;
+  // The page objects in page order; borrowed from ObjectStore.
+  std::vector<TkvPDFIndirectObject*> PageList;
+  std::unique_ptr<TkvPDFTrailer> Trailer;
   std::unique_ptr<TkvPDFInfo> DocInfo;
+  std::unique_ptr<TkvPDFCatalog> Catalog;
+  std::unique_ptr<TkvDestinationList> DestinationList;
   int32_t OutlineCount = 0;
   bool UseFileStreams = false;
   int32_t WriteObjectCounter = 3;
@@ -181,23 +280,31 @@ class TkvCustomPDFDocument : public TkvComponent {
 
   bool EMailAfterSave = false;
   // The dialog SaveToFile shows in place of a fresh settings dialog; not
-  // owned. Only its presence is consulted here: the dialog unit fills the
-  // runner seam.
+  // owned. The dialog unit fills the runner seam that shows it.
   rtl::TComponent* SetupDialog = nullptr;
   int32_t RootObjNum = 0;
   int32_t InfoObjNum = 0;
   int32_t PagesObjNum = 0;
   int32_t SaveStateStreamNum = -1;
   int32_t RestoreStateStreamNum = -1;
+  // Form fields read from /AcroForm; nullptr when the document has none.
+  std::unique_ptr<std::vector<std::unique_ptr<TkvAcroFormField>>> FormFields;
+
+  // Bounds of the structures a file can nest or chain (page tree, outline
+  // and field trees, name trees): deep enough for any real file, shallow
+  // enough for the stack.
+  static constexpr int kMaxTreeDepth = 256;
 
  protected:
-  // Raises an event only when it is assigned.
+  // Raise an event only when it is assigned.
   void StatusMessage(const std::string& text);
   void Warning(const std::string& text);
   void IOProgress(int percentage);
 
  private:
+  friend class TkvDocumentReader;
   std::unique_ptr<TkvEMailInfo> eMailInfo_;
+  int readNesting_ = 0;
 };
 
 }  // namespace pdf

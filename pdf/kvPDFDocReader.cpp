@@ -1,0 +1,1088 @@
+// Document reading: the open step (header, cross-reference sections,
+// trailer, encryption dictionary), the password check and the reading of
+// catalog, page tree, destinations, annotations, form fields, name tree and
+// outlines into the document's object store.
+//
+// Every structure of the file that can refer to itself (/Prev chains, page
+// tree, outline chains, name trees, field trees, reference chains) is walked
+// with a visited set and a depth bound, and every offset and count read from
+// the file is checked against the data before it is used.
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <optional>
+#include <unordered_set>
+
+#include "pdf/kvCstPDFDoc.h"
+#include "pdf/kvPDFCrypt.h"
+#include "pdf/kvPDFInfo.h"
+#include "pdf/kvPDFObjects.h"
+#include "pdf/kvPDFPageOps.h"
+#include "pdf/kvPDFParsers.h"
+#include "pdf/kvPDFTypes.h"
+#include "pdf/kvPDFUtils.h"
+
+namespace pdf {
+
+namespace {
+
+constexpr const char* SReadingXRef = "Reading Cross-Reference Table";
+constexpr const char* SReadComplete = "Document read complete. Pages read = %d";
+constexpr const char* STraversingPages = "Traversing Pages...";
+constexpr const char* SProcessingDests = "Processing Destinations";
+constexpr const char* SProcessingAnnots = "Processing Annotations...";
+constexpr const char* SAcroFormsProcessed = "AcroForms Processed";
+constexpr const char* SProcessingNames = "Processing Name Tree...";
+constexpr const char* SReadingOutlines = "Reading Outlines...";
+constexpr const char* SStreamInArray = "Stream Object found inside Array!";
+constexpr const char* SInvalidObjectNumber = "Invalid Object number in PDF (%d)";
+// Messages of the faults this reader refuses where the file gives no usable
+// answer.
+constexpr const char* SNoRoot = "Error reading document: the trailer has no /Root entry";
+constexpr const char* SMissingObject = "Error reading document: object %d is missing";
+constexpr const char* SXRefStream =
+    "Error reading cross-referenece table: cross-reference streams (PDF 1.5) are not supported";
+constexpr const char* SObjectStream =
+    "Error reading document: object %d is stored in an object stream (PDF 1.5), which is not supported";
+constexpr const char* SXRefLoop = "Error reading cross-referenece table: the /Prev chain loops";
+constexpr const char* STreeLoop = "Error reading document: the %s refers to itself";
+constexpr const char* STreeDepth = "Error reading document: the %s is nested too deeply";
+constexpr const char* SBadLength = "Error reading PDF stream: invalid /Length in object %d";
+
+[[noreturn]] void RaiseUnexpectedObject() { throw kvCstPDFDoc::EUnexpectedObjectError(SUnexpectedObject); }
+[[noreturn]] void RaiseUnexpectedError() { throw EUnexpectedError(SUnexpectedError); }
+
+bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+
+// Decimal integer of the whole text (leading blanks allowed), else the class
+// library's conversion error.
+int32_t StrToInt(const std::string& text) {
+  size_t b = 0;
+  while (b < text.size() && text[b] == ' ') ++b;
+  const char* first = text.data() + b;
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;
+  int32_t v = 0;
+  auto [p, ec] = std::from_chars(first, last, v, 10);
+  if (first == last || ec != std::errc() || p != last) throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {text}));
+  return v;
+}
+
+// A value that stands for "absent": nothing, or the null object.
+bool Absent(const TkvPDFObject* v) { return v == nullptr || v->IsNull(); }
+
+// Guards one level of a recursive walk.
+class DepthGuard {
+ public:
+  DepthGuard(int& depth, const char* what) : depth_(depth) {
+    if (++depth_ > TkvCustomPDFDocument::kMaxTreeDepth) {
+      --depth_;
+      throw EPDFException(rtl::Format(STreeDepth, {what}));
+    }
+  }
+  ~DepthGuard() { --depth_; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+
+ private:
+  int& depth_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The reading pass over one open document. Holds the walk state (visited
+// sets, depths) so that nothing of it outlives the pass.
+class TkvDocumentReader {
+ public:
+  explicit TkvDocumentReader(TkvCustomPDFDocument& doc) : d(doc) {}
+
+  // --- object access ---
+  int32_t OffsetOf(int32_t objNum) const {
+    if (objNum < 0 || static_cast<size_t>(objNum) >= d.XRefTable.size())
+      throw rtl::EListError(rtl::Format(rtl::SListIndexError, {objNum}));
+    const TkvXRefItem& item = *d.XRefTable[static_cast<size_t>(objNum)];
+    return item.Offset;
+  }
+
+  // The object of that number read from the file; nullptr for a free entry
+  // (offset 0).
+  std::unique_ptr<TkvPDFIndirectObject> ReadObjectNumber(int32_t objNum) {
+    const int32_t offset = OffsetOf(objNum);
+    if (offset == 0) return nullptr;
+    if (offset < 0 || offset >= d.Reader->SourceSize) throw EPDFException(rtl::Format(SMissingObject, {objNum}));
+    d.Reader->SetPosition(offset);
+    return d.ReadIndirectObjectAt();
+  }
+
+  // An object the document needs: a missing one raises a clear error.
+  std::unique_ptr<TkvPDFIndirectObject> ReadRequired(int32_t objNum) {
+    auto obj = ReadObjectNumber(objNum);
+    if (!obj) throw EPDFException(rtl::Format(SMissingObject, {objNum}));
+    return obj;
+  }
+
+  // Follows references to a value of the wanted kind, reading the objects
+  // from the file; `keep` receives the objects read so that the returned
+  // pointer stays valid.
+  TkvPDFObject* Follow(TkvPDFObject* v, std::vector<std::unique_ptr<TkvPDFIndirectObject>>& keep) {
+    std::unordered_set<int32_t> seen;
+    while (v && v->IsReference()) {
+      auto& ref = v->As<TkvPDFIndirectReference>();
+      if (!seen.insert(ref.ObjNum).second) throw EPDFException(rtl::Format(STreeLoop, {"reference chain"}));
+      if (TkvPDFIndirectObject* stored = d.ObjectStore->FindObject(ref)) {
+        v = stored->Value.get();
+        continue;
+      }
+      auto obj = ReadObjectNumber(ref.ObjNum);
+      if (!obj) return nullptr;
+      v = obj->Value.get();
+      keep.push_back(std::move(obj));
+    }
+    return v;
+  }
+
+  // ResolveArray / ResolveDictionary: the value itself, or the referenced
+  // object's value (from the store, or read; with `store` the object read is
+  // counted and kept in the store). Null gives nullptr.
+  template <typename T>
+  std::unique_ptr<T> ResolveCopy(TkvPDFObject* v, bool store) {
+    if (Absent(v)) return nullptr;
+    if (auto* direct = dynamic_cast<T*>(v)) return CloneAs(*direct);
+    if (!v->IsReference()) RaiseUnexpectedObject();
+    auto& ref = v->As<TkvPDFIndirectReference>();
+    std::vector<std::unique_ptr<TkvPDFIndirectObject>> keep;
+    if (TkvPDFIndirectObject* stored = d.ObjectStore->FindObject(ref)) {
+      TkvPDFObject* target = Follow(stored->Value.get(), keep);
+      if (Absent(target)) return nullptr;
+      if (auto* t = dynamic_cast<T*>(target)) return CloneAs(*t);
+      RaiseUnexpectedObject();
+    }
+    auto obj = ReadObjectNumber(ref.ObjNum);
+    if (!obj || Absent(obj->Value.get())) return nullptr;
+    TkvPDFObject* target = obj->Value.get();
+    if (target->IsReference()) target = Follow(target, keep);
+    if (Absent(target)) return nullptr;
+    auto* t = dynamic_cast<T*>(target);
+    if (!t) RaiseUnexpectedObject();
+    auto copy = CloneAs(*t);
+    if (store && target == obj->Value.get()) {
+      obj->AddRef();
+      d.ObjectStore->AddObject(std::move(obj));
+    }
+    return copy;
+  }
+
+  // ResolveString / ResolveName / LoadReferencedValue: a copy of the value,
+  // references followed (always read from the store or the file).
+  std::unique_ptr<TkvPDFObject> LoadReferencedValue(TkvPDFObject* v) {
+    if (!v) return nullptr;
+    std::vector<std::unique_ptr<TkvPDFIndirectObject>> keep;
+    TkvPDFObject* t = Follow(v, keep);
+    return t ? t->Clone() : nullptr;
+  }
+  std::unique_ptr<TkvPDFStringObject> ResolveString(TkvPDFObject* v) {
+    auto c = LoadReferencedValue(v);
+    if (!c || c->IsNull()) return nullptr;
+    if (!c->IsString()) RaiseUnexpectedObject();
+    return std::unique_ptr<TkvPDFStringObject>(static_cast<TkvPDFStringObject*>(c.release()));
+  }
+  std::unique_ptr<TkvPDFNameObject> ResolveName(TkvPDFObject* v) {
+    auto c = LoadReferencedValue(v);
+    if (!c || c->IsNull()) return nullptr;
+    if (!c->IsName()) RaiseUnexpectedObject();
+    return std::unique_ptr<TkvPDFNameObject>(static_cast<TkvPDFNameObject*>(c.release()));
+  }
+
+  // --- collecting ---
+  // Collects what a value references. Objects newly read are queued and
+  // walked by CollectPending, so long reference chains cost no stack.
+  void CollectValue(TkvPDFObject* v, int depth = 0) {
+    if (!v) return;
+    if (depth > kMaxValueDepth) throw EPDFException(rtl::Format(STreeDepth, {"object"}));
+    switch (v->ObjectType) {
+      case otArray: {
+        auto& a = v->As<TkvPDFArrayObject>();
+        for (int i = 0; i < a.Count(); ++i) {
+          TkvPDFObject* item = a.GetItem(i);
+          if (item->IsArray() || item->IsDict()) CollectValue(item, depth + 1);
+          else if (item->IsReference()) CollectReference(item->As<TkvPDFIndirectReference>());
+          else if (item->IsStream()) d.Warning(SStreamInArray);
+        }
+        break;
+      }
+      case otDict: {
+        auto& dict = v->As<TkvPDFDictObject>();
+        for (int i = 0; i < dict.Count(); ++i) {
+          TkvPDFObject* value = dict.ValueAt(i);
+          const std::string& key = dict.KeyAt(i)->Text;
+          if ((value->IsString() || value->IsName()) && (key == "/Dest" || key == "/D")) {
+            const std::string name = value->IsString() ? value->As<TkvPDFStringObject>().Content()
+                                                       : value->As<TkvPDFNameObject>().BareName();
+            if (auto found = d.FindNamedDestination(name)) dict.PutValueAt(i, std::move(found));
+          } else if (value->IsArray() || value->IsDict()) {
+            CollectValue(value, depth + 1);
+          } else if (value->IsReference()) {
+            CollectReference(value->As<TkvPDFIndirectReference>());
+          }
+        }
+        break;
+      }
+      case otStream: CollectValue(v->As<TkvPDFStreamObject>().Dict.get(), depth + 1); break;
+      case otIndirectObject: CollectValue(v->As<TkvPDFIndirectObject>().Value.get(), depth + 1); break;
+      case otIndirectReference: CollectReference(v->As<TkvPDFIndirectReference>()); break;
+      default: break;
+    }
+  }
+
+  void CollectReference(const TkvPDFIndirectReference& ref) {
+    if (ref.ObjNum <= 0) {
+      d.Warning(rtl::Format(SInvalidObjectNumber, {ref.ObjNum}));
+      return;
+    }
+    if (TkvPDFIndirectObject* stored = d.ObjectStore->FindObject(ref)) {
+      stored->AddRef();
+      return;
+    }
+    auto obj = ReadObjectNumber(ref.ObjNum);
+    if (!obj) return;
+    // The object read under another number than the one asked for (a broken
+    // table) is kept under the number it was asked for, so that the key of
+    // the reference finds it and the walk ends.
+    obj->SourceID = ref.SourceID;
+    obj->ObjNum = ref.ObjNum;
+    obj->GenNum = ref.GenNum;
+    obj->AddRef();
+    TkvPDFIndirectObject* kept = obj.get();
+    const bool isStream = kept->Value && kept->Value->IsStream();
+    d.ObjectStore->AddObject(std::move(obj));
+    if (!isStream) pending_.push_back(kept);
+  }
+
+  // Walks the queued objects (and first the given one).
+  void CollectPending(TkvPDFIndirectObject* first = nullptr) {
+    if (first && !(first->Value && first->Value->IsStream())) pending_.push_back(first);
+    if (draining_) return;
+    draining_ = true;
+    try {
+      while (!pending_.empty()) {
+        TkvPDFIndirectObject* next = pending_.back();
+        pending_.pop_back();
+        CollectValue(next->Value.get());
+      }
+    } catch (...) {
+      draining_ = false;
+      pending_.clear();
+      throw;
+    }
+    draining_ = false;
+  }
+
+  void Collect(TkvPDFObject* v) {
+    CollectValue(v);
+    CollectPending();
+  }
+
+  // --- catalog ---
+  void ReadCatalog();
+  void ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited);
+  void ReadDestsDictionary(int32_t objNum);
+  void ReadNameTree(int32_t objNum);
+  void WalkNameTreeNode(TkvPDFDictObject& node);
+  void AddDestination(const std::string& name, TkvPDFObject* value, bool allowNull);
+  void ReadOutlines(TkvPDFObject* outlinesValue);
+  std::unique_ptr<TkvPDFOutline> ReadOutlineItem(int32_t objNum, TkvPDFOutline* parent, TkvPDFOutline* prev);
+  void CollectActionObjects(TkvPDFDictObject& action);
+  std::unique_ptr<TkvPDFObject> ResolveDestinationName(const TkvPDFObject& value);
+  void ReadAcroForm(int32_t objNum);
+  void ReadFormField(TkvAcroFormField* parentRecord, const std::string& parentName, const std::string& appearance,
+                     const TkvPDFDictObject* fontDict, const TkvPDFIndirectReference& ref);
+  void ReadFieldValue(TkvAcroFormField& record, const TkvPDFDictObject& dict);
+
+  static constexpr int kMaxValueDepth = 512;
+
+  TkvCustomPDFDocument& d;
+  std::vector<TkvPDFIndirectObject*> pending_;
+  bool draining_ = false;
+  std::unordered_set<int32_t> pageNodes_, nameNodes_, outlineItems_, fieldNodes_;
+  int pageDepth_ = 0, nameDepth_ = 0, outlineDepth_ = 0, fieldDepth_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Destination list
+
+TkvDestinationList::TkvDestinationList() = default;
+TkvDestinationList::~TkvDestinationList() = default;
+
+void TkvDestinationList::Add(const std::string& name, std::unique_ptr<TkvPDFObject> dest) {
+  index_.emplace(name, entries_.size());
+  entries_.emplace_back(name, std::move(dest));
+}
+
+const TkvPDFObject* TkvDestinationList::Find(const std::string& name) const {
+  auto it = index_.find(name);
+  return it == index_.end() ? nullptr : entries_[it->second].second.get();
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+bool TkvCustomPDFDocument::LoadFromFile(const std::string& FileName) {
+  if (IsLoaded) CloseDocument();
+  const size_t slash = FileName.find_last_of('/');
+  const size_t dot = FileName.find_last_of('.');
+  const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::string name = hasExt ? FileName : FileName + ".pdf";
+  std::unique_ptr<rtl::TStream> source;
+  if (UseFileStreams) {
+    source = std::make_unique<rtl::TFileStream>(name, rtl::fmOpenRead | rtl::fmShareDenyWrite);
+  } else {
+    auto mem = std::make_unique<rtl::TMemoryStream>();
+    mem->LoadFromFile(name);
+    source = std::move(mem);
+  }
+  WorkFileName = name;
+  LoadFromStream(*source);
+  return IsLoaded;
+}
+
+bool TkvCustomPDFDocument::LoadFromStream(rtl::TStream& Source) {
+  if (IsLoaded) CloseDocument();
+  // The reader points into the source, which the caller frees when this
+  // call ends: the reader never outlives it, on any path.
+  struct ReaderRelease {
+    TkvCustomPDFDocument& doc;
+    ~ReaderRelease() { doc.Reader.reset(); }
+  } release{*this};
+  OpenDocument(Source);
+  if (!IsEncrypted) {
+    ReadDocument();
+  } else if (OnPassword) {
+    std::string password;
+    bool cont = true;
+    OnPassword(this, password, cont);
+    if (cont) LoadWithPassword(password);
+    else CloseDocument();
+  } else {
+    LoadWithPassword("");
+  }
+  return IsLoaded;
+}
+
+namespace {
+
+// What the encryption dictionary says, checked by the security handler:
+// anything but the standard handler's revisions 2 and 3 raises
+// EUnsupportedEncryptionError.
+void SetParameters(TkvPDFDecrypt& decrypt, const TkvPDFDictObject& enc) {
+  auto intOf = [&](const char* key) -> std::optional<int64_t> {
+    const TkvPDFObject* v = enc.Find(key);
+    if (v && v->IsInteger()) return v->As<TkvPDFIntegerObject>().Value;
+    if (v && v->IsInt64()) return v->As<TkvPDFInt64Object>().Value;
+    return std::nullopt;
+  };
+  const auto* filter = dynamic_cast<const TkvPDFNameObject*>(enc.Find("/Filter"));
+  decrypt.SetEncryptionParameters(filter ? filter->Text : std::string("/Standard"), intOf("/V").value_or(0),
+                                  intOf("/R").value_or(2), intOf("/Length"),
+                                  enc.Find("/CF") != nullptr || enc.Find("/StmF") != nullptr);
+}
+
+}  // namespace
+
+void TkvCustomPDFDocument::LoadWithPassword(const std::string& Password) {
+  if (IsEncrypted) {
+    Decryptor = std::make_unique<TkvPDFDecrypt>();
+    const auto* enc = dynamic_cast<const TkvPDFDictObject*>(Trailer->EncryptObject.get());
+    if (!enc) RaiseUnexpectedObject();
+    SetParameters(*Decryptor, *enc);
+    // A file without /ID still opens: its identifier is empty.
+    std::string fileID;
+    if (Trailer->FileID && Trailer->FileID->Count() > 0) {
+      if (auto* first = dynamic_cast<TkvPDFStringObject*>(Trailer->FileID->GetItem(0))) fileID = StringBytes(*first);
+    }
+    Decryptor->SetFileID(fileID);
+    auto keyBytes = [&](const char* key) -> std::string {
+      auto* s = dynamic_cast<const TkvPDFStringObject*>(enc->Find(key));
+      return s ? StringBytes(*s) : std::string();
+    };
+    Decryptor->SetOwnerKey(keyBytes("/O"));
+    Decryptor->SetUserKey(keyBytes("/U"));
+    const TkvPDFObject* p = enc->Find("/P");
+    if (p && p->IsInteger()) Decryptor->SetPermissionValue(static_cast<int64_t>(p->As<TkvPDFIntegerObject>().Value));
+    else if (p && p->IsInt64()) Decryptor->SetPermissionValue(p->As<TkvPDFInt64Object>().Value);
+    else throw EInvalidPermission(SInvalidPermission);
+    Reader->Decryptor = Decryptor.get();
+    if (!Decryptor->OpenWithPassword(*Encryption, Password)) throw EPasswordError(SWrongPassword);
+  }
+  ReadDocument();
+}
+
+void TkvCustomPDFDocument::OpenDocument(rtl::TStream& Source) {
+  Reader = std::make_unique<TkvPDFStreamReader>(static_cast<int32_t>(DocumentID), &Source);
+  try {
+    PDFVersion = static_cast<TkvPDFVersion>(Reader->ReadHeaderVersion());
+    ReadCrossReference();
+    if (Trailer->EncryptObject && !Trailer->EncryptObject->IsNull()) {
+      // The encryption dictionary's own strings are never decrypted.
+      if (auto* ref = dynamic_cast<TkvPDFIndirectReference*>(Trailer->EncryptObject.get())) {
+        Reader->EncryptObjNum = ref->ObjNum;
+        Reader->EncryptGenNum = ref->GenNum;
+      }
+      TkvDocumentReader r(*this);
+      // The encryption dictionary, with every reference inside it replaced
+      // by the referenced value; read before any decryptor exists, so its
+      // own strings are never decrypted.
+      std::function<std::unique_ptr<TkvPDFObject>(const TkvPDFObject&, int)> resolve =
+          [&](const TkvPDFObject& v, int depth) -> std::unique_ptr<TkvPDFObject> {
+        if (depth > TkvCustomPDFDocument::kMaxTreeDepth) throw EPDFException(rtl::Format(STreeDepth, {"encryption dictionary"}));
+        if (v.IsReference()) {
+          auto obj = r.ReadObjectNumber(v.As<TkvPDFIndirectReference>().ObjNum);
+          if (!obj || !obj->Value) return std::make_unique<TkvPDFNullObject>();
+          return resolve(*obj->Value, depth + 1);
+        }
+        if (v.IsArray()) {
+          auto out = std::make_unique<TkvPDFArrayObject>();
+          const auto& a = v.As<TkvPDFArrayObject>();
+          for (int i = 0; i < a.Count(); ++i) out->Add(resolve(*a.GetItem(i), depth + 1));
+          return out;
+        }
+        if (v.IsDict()) {
+          auto out = std::make_unique<TkvPDFDictObject>();
+          const auto& dd = v.As<TkvPDFDictObject>();
+          for (int i = 0; i < dd.Count(); ++i) out->AddEntry(dd.KeyAt(i)->Text, resolve(*dd.ValueAt(i), depth + 1));
+          return out;
+        }
+        return v.Clone();
+      };
+      Trailer->EncryptObject = resolve(*Trailer->EncryptObject, 0);
+      const auto* enc = dynamic_cast<TkvPDFDictObject*>(Trailer->EncryptObject.get());
+      if (!enc) RaiseUnexpectedObject();
+      // Files this handler cannot read are refused before anyone is asked
+      // for a password.
+      TkvPDFDecrypt check;
+      SetParameters(check, *enc);
+      IsEncrypted = true;
+    } else {
+      IsEncrypted = false;
+    }
+  } catch (...) {
+    Reader.reset();
+    throw;
+  }
+  IsLoaded = true;
+}
+
+void TkvCustomPDFDocument::ReadCrossReference() {
+  const int32_t offset = Reader->FindStartXRef();
+  ReadXRefSection(offset);
+  if (PendingID) {
+    std::unique_ptr<TkvPDFObject> id = std::move(PendingID);
+    if (id->IsArray()) {
+      Trailer->FileID = CloneAs(id->As<TkvPDFArrayObject>());
+    } else if (id->IsReference()) {
+      TkvDocumentReader r(*this);
+      std::vector<std::unique_ptr<TkvPDFIndirectObject>> keep;
+      if (auto* a = dynamic_cast<TkvPDFArrayObject*>(r.Follow(id.get(), keep))) Trailer->FileID = CloneAs(*a);
+    }
+  }
+  ObjectStore->NextObjNum = static_cast<int32_t>(XRefTable.size());
+}
+
+void TkvCustomPDFDocument::ReadXRefSection(int32_t Offset) {
+  // The chain of sections from the newest (the one "startxref" names) to the
+  // oldest; trailer values are taken newest first, entries applied oldest
+  // first so that newer entries replace older ones.
+  std::vector<int32_t> chain;
+  std::unordered_set<int32_t> seen;
+  int32_t offset = Offset;
+  bool haveRoot = false, haveID = false, haveEncrypt = false, haveInfo = false;
+  while (true) {
+    if (!seen.insert(offset).second) throw ECrossReferenceError(SXRefLoop);
+    if (chain.size() >= static_cast<size_t>(kMaxTreeDepth)) throw ECrossReferenceError(SXRefLoop);
+    StatusMessage(SReadingXRef);
+    if (offset < 0 || offset >= Reader->SourceSize) throw ECrossReferenceError(SCrossReferenceError);
+    Reader->SetPosition(offset);
+    {
+      const std::string token = Reader->PeekToken();
+      if (!token.empty() && IsDigit(static_cast<unsigned char>(token[0]))) throw ECrossReferenceError(SXRefStream);
+    }
+    Reader->SetPosition(offset);
+    std::unique_ptr<TkvPDFDictObject> trailer = Reader->ReadTrailer();
+    chain.push_back(offset);
+    if (!haveRoot) {
+      if (auto* root = dynamic_cast<TkvPDFIndirectReference*>(trailer->Find("/Root"))) {
+        Trailer->RootNum = root->ObjNum;
+        haveRoot = true;
+      }
+    }
+    if (!haveID) {
+      if (TkvPDFObject* id = trailer->Find("/ID")) {
+        PendingID = id->Clone();
+        haveID = true;
+      }
+    }
+    if (!haveEncrypt) {
+      if (TkvPDFObject* enc = trailer->Find("/Encrypt")) {
+        Trailer->EncryptObject = enc->Clone();
+        haveEncrypt = true;
+      }
+    }
+    if (!haveInfo) {
+      if (auto* info = dynamic_cast<TkvPDFIndirectReference*>(trailer->Find("/Info"))) {
+        Trailer->InfoRef = CloneAs(*info);
+        haveInfo = true;
+      }
+    }
+    TkvPDFObject* prev = trailer->Find("/Prev");
+    if (!prev) break;
+    offset = prev->As<TkvPDFIntegerObject>().Value;
+  }
+
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    Reader->SetPosition(*it);
+    auto skipToDigit = [&] {
+      while (true) {
+        const int c = Reader->PeekChar();
+        if (c == TkvReadOnlyFilter::kEndOfData) throw ECrossReferenceError(SCrossReferenceError);
+        if (IsDigit(c)) return;
+        Reader->ReadChar();
+      }
+    };
+    skipToDigit();
+    while (true) {
+      const int32_t start = StrToInt(Reader->ReadToken());
+      const int32_t count = StrToInt(Reader->ReadToken());
+      if (count == 0) break;
+      // Every entry is 20 bytes: a count the data cannot hold is refused
+      // before the table grows.
+      if (start < 0 || count < 0 || static_cast<int64_t>(count) * 20 > Reader->SourceSize - Reader->Position() ||
+          static_cast<int64_t>(start) + count > std::numeric_limits<int32_t>::max())
+        throw ECrossReferenceError(SCrossReferenceError);
+      skipToDigit();
+      for (int32_t i = 0; i < count; ++i) {
+        std::string entry;
+        if (Reader->ReadString(20, entry) != 20) throw ECrossReferenceError(SCrossReferenceError);
+        const int32_t entryOffset = StrToInt(entry.substr(0, 10));
+        const int32_t generation = StrToInt(entry.substr(10, 6));
+        const char kind = entry[17];
+        const size_t n = static_cast<size_t>(start) + static_cast<size_t>(i);
+        auto item = std::make_unique<TkvXRefItem>(entryOffset, kind, generation);
+        if (n < XRefTable.size()) XRefTable[n] = std::move(item);
+        else if (n == XRefTable.size()) XRefTable.push_back(std::move(item));
+        else throw ECrossReferenceError(SCrossReferenceError);
+      }
+      Reader->SkipWhitespace();
+      std::string next;
+      Reader->PeekString(7, next);
+      if (next == "trailer") break;
+      if (Reader->PeekChar() == TkvReadOnlyFilter::kEndOfData) throw ECrossReferenceError(SCrossReferenceError);
+    }
+  }
+}
+
+std::unique_ptr<TkvPDFIndirectObject> TkvCustomPDFDocument::ReadIndirectObjectAt() {
+  const int64_t start = Reader->Position();
+  if (start == 0) return nullptr;
+  std::unique_ptr<TkvPDFObject> parsed = Reader->ReadObject();
+  if (!parsed || !parsed->IsIndirectObject()) RaiseUnexpectedObject();
+  std::unique_ptr<TkvPDFIndirectObject> obj(static_cast<TkvPDFIndirectObject*>(parsed.release()));
+  if (obj->Value && obj->Value->IsStream()) {
+    // Collecting the stream dictionary may read further streams (a /Length
+    // given as a reference to another stream, or to this one): bounded.
+    DepthGuard guard(readNesting_, "chain of stream objects");
+    auto& stream = obj->Value->As<TkvPDFStreamObject>();
+    const int64_t pos = Reader->Position();
+    TkvDocumentReader r(*this);
+    r.Collect(stream.Dict.get());
+    Reader->SetPosition(pos);
+    TkvPDFObject* lengthValue = stream.Dict->Find("/Length");
+    TkvPDFIntegerObject* length = nullptr;
+    try {
+      length = ObjectStore->FetchInteger(lengthValue);
+    } catch (const rtl::Exception&) {
+      length = nullptr;
+    }
+    // A missing, negative or oversized /Length is refused before anything
+    // is allocated.
+    if (!length || length->Value < 0 || length->Value > Reader->SourceSize - Reader->Position())
+      throw EStreamReadError(rtl::Format(SBadLength, {obj->ObjNum}));
+    stream.Data = Reader->ReadStreamData(length->Value, obj->ObjNum, obj->GenNum);
+  }
+  return obj;
+}
+
+void TkvCustomPDFDocument::CollectObjects(TkvPDFObject* Value) {
+  TkvDocumentReader r(*this);
+  r.Collect(Value);
+}
+
+std::unique_ptr<TkvPDFObject> TkvCustomPDFDocument::FindNamedDestination(const std::string& Name) const {
+  if (!DestinationList) return nullptr;
+  const TkvPDFObject* found = DestinationList->Find(Name);
+  if (!found || found->IsNull()) return nullptr;
+  return found->Clone();
+}
+
+void TkvCustomPDFDocument::ReadDocument() {
+  if (OnBeginRead) OnBeginRead(this);
+  TkvDocumentReader r(*this);
+  r.ReadCatalog();
+  IsLoaded = true;
+  StatusMessage(rtl::Format(SReadComplete, {PageCount()}));
+  if (OnEndRead) OnEndRead(this);
+}
+
+// ---------------------------------------------------------------------------
+// Catalog
+
+void TkvDocumentReader::ReadCatalog() {
+  struct ReaderRelease {
+    TkvCustomPDFDocument& doc;
+    ~ReaderRelease() { doc.Reader.reset(); }
+  } release{d};
+
+  if (d.Trailer->InfoRef) {
+    if (auto info = ResolveCopy<TkvPDFDictObject>(d.Trailer->InfoRef.get(), false)) d.DocInfo->SetInfoDictionary(std::move(info));
+  }
+  if (d.Trailer->RootNum < 0) throw EPDFException(SNoRoot);
+  std::unique_ptr<TkvPDFIndirectObject> root = ReadRequired(d.Trailer->RootNum);
+  auto* catalog = dynamic_cast<TkvPDFDictObject*>(root->Value.get());
+  if (!catalog) RaiseUnexpectedObject();
+
+  static const char* const kModes[] = {"/UseNone", "/UseOutlines", "/UseThumbs", "/FullScreen"};
+  static const char* const kLayouts[] = {"/None", "/SinglePage", "/OneColumn", "/TwoColumnLeft", "/TwoColumnRight"};
+  d.PageMode = pmNone;
+  if (auto* m = dynamic_cast<TkvPDFNameObject*>(catalog->Find("/PageMode"))) {
+    for (int i = 0; i < 4; ++i)
+      if (m->Text == kModes[i]) d.PageMode = static_cast<TkvPageMode>(i);
+  }
+  d.PageLayout = plNone;
+  if (auto* l = dynamic_cast<TkvPDFNameObject*>(catalog->Find("/PageLayout"))) {
+    for (int i = 0; i < 5; ++i)
+      if (l->Text == kLayouts[i]) d.PageLayout = static_cast<TkvPageLayout>(i);
+  }
+  if (auto prefs = ResolveCopy<TkvPDFDictObject>(catalog->Find("/ViewerPreferences"), false))
+    d.Catalog->SetViewerPreferencesDict(std::move(prefs));
+  if (TkvPDFObject* meta = catalog->Find("/Metadata"); !Absent(meta)) {
+    Collect(meta);
+    d.Catalog->Metadata = meta->Clone();
+  }
+
+  d.IOProgress(10);
+  d.StatusMessage(STraversingPages);
+  TkvPDFObject* pages = catalog->Find("/Pages");
+  if (!pages) throw EPDFException(rtl::Format(SMissingObject, {0}));
+  ReadPageTreeNode(pages->As<TkvPDFIndirectReference>().ObjNum, nullptr);
+
+  d.IOProgress(75);
+  if (TkvPDFObject* dests = catalog->Find("/Dests"); !Absent(dests)) {
+    d.StatusMessage(SProcessingDests);
+    ReadDestsDictionary(dests->As<TkvPDFIndirectReference>().ObjNum);
+  }
+
+  d.IOProgress(30);
+  d.StatusMessage(SProcessingAnnots);
+  for (TkvPDFIndirectObject* page : d.PageList) {
+    if (auto* dict = dynamic_cast<TkvPDFDictObject*>(page->Value.get())) Collect(dict->Find("/Annots"));
+  }
+
+  d.IOProgress(90);
+  if (TkvPDFObject* form = catalog->Find("/AcroForm"); !Absent(form)) {
+    d.Catalog->AcroForm = form->Clone();
+    ReadAcroForm(form->As<TkvPDFIndirectReference>().ObjNum);
+    d.StatusMessage(SAcroFormsProcessed);
+  }
+  if (TkvPDFObject* open = catalog->Find("/OpenAction"); !Absent(open)) {
+    Collect(open);
+    d.Catalog->OpenAction = open->Clone();
+  }
+  if (TkvPDFObject* aa = catalog->Find("/AA"); !Absent(aa)) {
+    Collect(aa);
+    d.Catalog->AA = aa->Clone();
+  }
+  if (TkvPDFObject* names = catalog->Find("/Names"); !Absent(names)) {
+    d.StatusMessage(SProcessingNames);
+    d.Catalog->Names = names->Clone();
+    if (names->IsReference()) {
+      ReadNameTree(names->As<TkvPDFIndirectReference>().ObjNum);
+    } else if (auto* direct = dynamic_cast<TkvPDFDictObject*>(d.Catalog->Names.get())) {
+      // A names dictionary written in the catalog itself: its destinations
+      // count as much as those of a separate object.
+      if (TkvPDFObject* dests = direct->Find("/Dests"); !Absent(dests)) {
+        if (dests->IsReference()) {
+          const int32_t num = dests->As<TkvPDFIndirectReference>().ObjNum;
+          nameNodes_.insert(num);
+          if (auto root = ReadObjectNumber(num))
+            if (auto* rd = dynamic_cast<TkvPDFDictObject*>(root->Value.get())) WalkNameTreeNode(*rd);
+        } else if (dests->IsDict()) {
+          WalkNameTreeNode(dests->As<TkvPDFDictObject>());
+        }
+      }
+      Collect(direct);
+    }
+  }
+
+  d.IOProgress(60);
+  d.StatusMessage(SReadingOutlines);
+  if (TkvPDFObject* outlines = catalog->Find("/Outlines"); !Absent(outlines)) ReadOutlines(outlines);
+  d.IOProgress(100);
+}
+
+void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited) {
+  DepthGuard guard(pageDepth_, "page tree");
+  if (!pageNodes_.insert(objNum).second) throw EPDFException(rtl::Format(STreeLoop, {"page tree"}));
+  static const char* const kInherited[] = {"/Rotate", "/MediaBox", "/Resources", "/CropBox"};
+
+  std::unique_ptr<TkvPDFIndirectObject> read;
+  // A page that an earlier walk already brought into the store is taken
+  // from there, so that it exists once.
+  OffsetOf(objNum);  // checks the number against the table
+  const int32_t generation = d.XRefTable[static_cast<size_t>(objNum)]->Generation;
+  TkvPDFIndirectReference ref(static_cast<int32_t>(d.DocumentID), objNum, static_cast<uint16_t>(generation));
+  TkvPDFIndirectObject* node = d.ObjectStore->FindObject(ref);
+  if (!node) {
+    read = ReadRequired(objNum);
+    read->ObjNum = objNum;
+    read->GenNum = static_cast<uint16_t>(generation);
+    node = read.get();
+  }
+  auto* dict = dynamic_cast<TkvPDFDictObject*>(node->Value.get());
+  if (!dict) RaiseUnexpectedError();
+  auto* type = dynamic_cast<TkvPDFNameObject*>(dict->Find("/Type"));
+  if (!type) RaiseUnexpectedError();
+
+  if (type->Text == "/Pages") {
+    std::unique_ptr<TkvPDFArrayObject> kids = ResolveCopy<TkvPDFArrayObject>(dict->Find("/Kids"), false);
+    auto attrs = inherited ? CloneAs(*inherited) : std::make_unique<TkvPDFDictObject>();
+    for (const char* key : kInherited) {
+      TkvPDFObject* v = dict->Find(key);
+      if (!Absent(v)) attrs->SetValue(key, v->Clone());
+    }
+    if (kids) {
+      for (int i = 0; i < kids->Count(); ++i)
+        ReadPageTreeNode(kids->GetItem(i)->As<TkvPDFIndirectReference>().ObjNum, attrs.get());
+    }
+    return;
+  }
+  if (type->Text != "/Page") RaiseUnexpectedError();
+
+  TkvPDFIndirectObject* page = node;
+  if (read) {
+    read->AddRef();
+    d.ObjectStore->AddObject(std::move(read));
+  } else {
+    page->AddRef();
+  }
+  dict->Remove("/Parent");
+  dict->Remove("/B");
+  if (inherited) {
+    for (int i = 0; i < inherited->Count(); ++i) {
+      const std::string& key = inherited->KeyAt(i)->Text;
+      if (Absent(dict->Find(key))) dict->SetValue(key, inherited->ValueAt(i)->Clone());
+    }
+  }
+  for (int i = 0; i < dict->Count(); ++i) {
+    if (dict->KeyAt(i)->Text == "/Annots") continue;
+    Collect(dict->ValueAt(i));
+  }
+  d.PageList.push_back(page);
+}
+
+void TkvDocumentReader::AddDestination(const std::string& name, TkvPDFObject* value, bool allowNull) {
+  if (!d.DestinationList) d.DestinationList = std::make_unique<TkvDestinationList>();
+  std::vector<std::unique_ptr<TkvPDFIndirectObject>> keep;
+  TkvPDFObject* v = value;
+  bool viaReference = false;
+  if (v && v->IsReference()) {
+    v = Follow(v, keep);
+    viaReference = true;
+  }
+  if (Absent(v)) {
+    if (allowNull) d.DestinationList->Add(name, std::make_unique<TkvPDFNullObject>());
+    else if (!viaReference) throw EUnexpectedError(SUnexpectedPDFObject);
+    return;
+  }
+  if (v->IsDict()) {
+    auto* a = dynamic_cast<TkvPDFArrayObject*>(v->As<TkvPDFDictObject>().Find("/D"));
+    if (!a) throw EUnexpectedError(SUnexpectedPDFObject);
+    d.DestinationList->Add(name, CloneAs(*a));
+  } else if (v->IsArray()) {
+    d.DestinationList->Add(name, CloneAs(v->As<TkvPDFArrayObject>()));
+  } else {
+    throw EUnexpectedError(SUnexpectedPDFObject);
+  }
+}
+
+void TkvDocumentReader::ReadDestsDictionary(int32_t objNum) {
+  std::unique_ptr<TkvPDFIndirectObject> obj = ReadRequired(objNum);
+  auto* dict = dynamic_cast<TkvPDFDictObject*>(obj->Value.get());
+  if (!dict) RaiseUnexpectedObject();
+  if (!d.DestinationList) d.DestinationList = std::make_unique<TkvDestinationList>();
+  for (int i = 0; i < dict->Count(); ++i) AddDestination(dict->KeyAt(i)->BareName(), dict->ValueAt(i), false);
+}
+
+void TkvDocumentReader::WalkNameTreeNode(TkvPDFDictObject& node) {
+  DepthGuard guard(nameDepth_, "name tree");
+  if (auto* kids = dynamic_cast<TkvPDFArrayObject*>(node.Find("/Kids"))) {
+    for (int i = 0; i < kids->Count(); ++i) {
+      auto& ref = kids->GetItem(i)->As<TkvPDFIndirectReference>();
+      if (!nameNodes_.insert(ref.ObjNum).second) throw EPDFException(rtl::Format(STreeLoop, {"name tree"}));
+      std::unique_ptr<TkvPDFIndirectObject> kid = ReadObjectNumber(ref.ObjNum);
+      if (!kid) continue;
+      if (auto* kd = dynamic_cast<TkvPDFDictObject*>(kid->Value.get())) WalkNameTreeNode(*kd);
+    }
+    return;
+  }
+  std::vector<std::unique_ptr<TkvPDFIndirectObject>> keep;
+  auto* names = dynamic_cast<TkvPDFArrayObject*>(Follow(node.Find("/Names"), keep));
+  if (!names) return;
+  for (int i = 0; i + 1 < names->Count(); i += 2) {
+    auto* key = dynamic_cast<TkvPDFStringObject*>(names->GetItem(i));
+    if (!key) continue;
+    TkvPDFObject* value = names->GetItem(i + 1);
+    if (value->IsReference() || value->IsNull()) AddDestination(key->Content(), value, true);
+    else if (value->IsArray()) AddDestination(key->Content(), value, true);
+    else if (value->IsDict()) AddDestination(key->Content(), value, true);
+  }
+}
+
+void TkvDocumentReader::ReadNameTree(int32_t objNum) {
+  std::unique_ptr<TkvPDFIndirectObject> names = ReadRequired(objNum);
+  names->AddRef();
+  auto* dict = dynamic_cast<TkvPDFDictObject*>(names->Value.get());
+  if (!dict) RaiseUnexpectedObject();
+  if (TkvPDFObject* dests = dict->Find("/Dests"); !Absent(dests)) {
+    if (!d.DestinationList) d.DestinationList = std::make_unique<TkvDestinationList>();
+    if (dests->IsReference()) {
+      const int32_t num = dests->As<TkvPDFIndirectReference>().ObjNum;
+      nameNodes_.insert(num);
+      std::unique_ptr<TkvPDFIndirectObject> root = ReadObjectNumber(num);
+      if (root) {
+        auto* rd = dynamic_cast<TkvPDFDictObject*>(root->Value.get());
+        if (!rd) RaiseUnexpectedObject();
+        WalkNameTreeNode(*rd);
+      }
+    } else if (dests->IsDict()) {
+      WalkNameTreeNode(dests->As<TkvPDFDictObject>());
+    } else {
+      RaiseUnexpectedObject();
+    }
+  }
+  TkvPDFIndirectObject* kept = names.get();
+  if (!d.ObjectStore->FindObject(*MakeReference(*kept))) {
+    d.ObjectStore->AddObject(std::move(names));
+    Collect(kept->Value.get());
+  }
+}
+
+std::unique_ptr<TkvPDFObject> TkvDocumentReader::ResolveDestinationName(const TkvPDFObject& value) {
+  std::string name;
+  if (value.IsString()) name = value.As<TkvPDFStringObject>().Content();
+  else if (value.IsName()) name = value.As<TkvPDFNameObject>().BareName();
+  else RaiseUnexpectedError();
+  if (auto found = d.FindNamedDestination(name)) return found;
+  return value.Clone();
+}
+
+void TkvDocumentReader::CollectActionObjects(TkvPDFDictObject& action) {
+  if (TkvPDFObject* dest = action.Find("/D"); dest && !dest->IsArray()) {
+    auto value = dest->IsReference() ? LoadReferencedValue(dest) : dest->Clone();
+    if (value) action.SetValue("/D", ResolveDestinationName(*value));
+  }
+  Collect(action.Find("/URI"));
+  if (action.Find("/S")) {
+    Collect(action.Find("/F"));
+    Collect(action.Find("/D"));
+    Collect(action.Find("/Win"));
+  }
+  Collect(action.Find("/JavaScript"));
+}
+
+void TkvDocumentReader::ReadOutlines(TkvPDFObject* outlinesValue) {
+  const int32_t num = outlinesValue->As<TkvPDFIndirectReference>().ObjNum;
+  d.Outlines = ReadOutlineItem(num, nullptr, nullptr);
+}
+
+std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum, TkvPDFOutline* parent,
+                                                                  TkvPDFOutline* prev) {
+  // Siblings are read in a loop (a chain of thousands of items costs no
+  // stack); children recurse, bounded by the depth cap.
+  DepthGuard guard(outlineDepth_, "outline tree");
+  std::unique_ptr<TkvPDFOutline> head;
+  TkvPDFOutline* last = nullptr;
+  int32_t num = objNum;
+  while (true) {
+    if (!outlineItems_.insert(num).second) throw EPDFException(rtl::Format(STreeLoop, {"outline tree"}));
+    ++d.OutlineCount;
+    std::unique_ptr<TkvPDFIndirectObject> obj = ReadRequired(num);
+    auto* src = dynamic_cast<TkvPDFDictObject*>(obj->Value.get());
+    if (!src) RaiseUnexpectedObject();
+    auto item = std::make_unique<TkvPDFOutline>(&d, CloneAs(*src), obj->GenNum, obj->ObjNum, obj->SourceID, &d.PageList);
+    obj.reset();
+    TkvPDFDictObject& dict = item->Value->As<TkvPDFDictObject>();
+    if (auto* count = dynamic_cast<TkvPDFIntegerObject*>(dict.Find("/Count"))) item->IsClosed = count->Value < 0;
+    if (TkvPDFObject* title = dict.Find("/Title"); title && !title->IsString()) {
+      auto s = ResolveString(title);
+      if (s) dict.SetValue("/Title", std::move(s));
+      else dict.Remove("/Title");
+    }
+    if (TkvPDFObject* dest = dict.Find("/Dest"); dest && !dest->IsArray()) {
+      auto value = dest->IsReference() ? LoadReferencedValue(dest) : dest->Clone();
+      if (value) dict.SetValue("/Dest", ResolveDestinationName(*value));
+    }
+    if (TkvPDFObject* action = dict.Find("/A")) {
+      if (action->IsReference()) {
+        auto copy = LoadReferencedValue(action);
+        if (!copy || !copy->IsDict()) RaiseUnexpectedError();
+        CollectActionObjects(copy->As<TkvPDFDictObject>());
+        dict.SetValue("/A", std::move(copy));
+      } else if (action->IsDict()) {
+        CollectActionObjects(action->As<TkvPDFDictObject>());
+      } else {
+        RaiseUnexpectedError();
+      }
+    }
+    for (const char* key : {"/Parent", "/Prev", "/Count", "/Last"}) dict.Remove(key);
+    item->Parent = parent;
+    item->Prev = last ? last : prev;
+    if (TkvPDFObject* first = dict.Find("/First")) {
+      const int32_t firstNum = first->As<TkvPDFIndirectReference>().ObjNum;
+      dict.Remove("/First");
+      item->First = ReadOutlineItem(firstNum, item.get(), nullptr);
+    }
+    int32_t nextNum = -1;
+    if (TkvPDFObject* next = dict.Find("/Next")) {
+      nextNum = next->As<TkvPDFIndirectReference>().ObjNum;
+      dict.Remove("/Next");
+    }
+    if (dict.Count() == 0) item->Value.reset();
+    TkvPDFOutline* raw = item.get();
+    if (!head) head = std::move(item);
+    else last->Next = std::move(item);
+    last = raw;
+    if (nextNum < 0) break;
+    num = nextNum;
+  }
+  return head;
+}
+
+void TkvDocumentReader::ReadAcroForm(int32_t objNum) {
+  std::unique_ptr<TkvPDFIndirectObject> read = ReadRequired(objNum);
+  TkvPDFIndirectObject* form = nullptr;
+  if (TkvPDFIndirectObject* stored = d.ObjectStore->FindObject(*MakeReference(*read))) {
+    form = stored;
+    form->AddRef();
+  } else {
+    read->AddRef();
+    form = read.get();
+    d.ObjectStore->AddObject(std::move(read));
+  }
+  auto* dict = dynamic_cast<TkvPDFDictObject*>(form->Value.get());
+  if (!dict) RaiseUnexpectedObject();
+  for (const char* key : {"/NeedAppearances", "/SigFlags", "/CO", "/DR", "/DA", "/Q"}) Collect(dict->Find(key));
+  const TkvPDFDictObject* fontDict = nullptr;
+  if (TkvPDFDictObject* dr = d.ObjectStore->FetchDict(dict->Find("/DR"))) fontDict = d.ObjectStore->FetchDict(dr->Find("/Font"));
+  std::string appearance;
+  if (auto* da = d.ObjectStore->FetchString(dict->Find("/DA"))) appearance = da->Content();
+  std::unique_ptr<TkvPDFArrayObject> fields = ResolveCopy<TkvPDFArrayObject>(dict->Find("/Fields"), true);
+  d.FormFields = std::make_unique<std::vector<std::unique_ptr<TkvAcroFormField>>>();
+  if (!fields) return;
+  for (int i = 0; i < fields->Count(); ++i) {
+    if (auto* ref = dynamic_cast<TkvPDFIndirectReference*>(fields->GetItem(i)))
+      ReadFormField(nullptr, "", appearance, fontDict, *ref);
+  }
+}
+
+void TkvDocumentReader::ReadFieldValue(TkvAcroFormField& record, const TkvPDFDictObject& dict) {
+  if (!record.Value.empty()) return;
+  TkvPDFObject* v = d.ObjectStore->FetchDirect(dict.Find("/V"));
+  if (!v) return;
+  if (v->IsName()) record.Value = v->As<TkvPDFNameObject>().BareName();
+  else if (v->IsString()) record.Value = v->As<TkvPDFStringObject>().Content();
+  else if (v->IsStream()) {
+    auto& s = v->As<TkvPDFStreamObject>();
+    if (s.Data) {
+      auto decoded = DecodeFilterChain(*s.Data, s.Dict->Find("/Filter"));
+      record.Value = decoded->DataString();
+    }
+  }
+}
+
+void TkvDocumentReader::ReadFormField(TkvAcroFormField* parentRecord, const std::string& parentName,
+                                      const std::string& appearance, const TkvPDFDictObject* fontDict,
+                                      const TkvPDFIndirectReference& ref) {
+  DepthGuard guard(fieldDepth_, "form field tree");
+  if (!fieldNodes_.insert(ref.ObjNum).second) throw EPDFException(rtl::Format(STreeLoop, {"form field tree"}));
+  TkvPDFIndirectObject* fieldObj = d.ObjectStore->FindObject(ref);
+  if (!fieldObj) {
+    auto read = ReadObjectNumber(ref.ObjNum);
+    if (!read) return;
+    read->SourceID = ref.SourceID;
+    read->ObjNum = ref.ObjNum;
+    read->GenNum = ref.GenNum;
+    read->AddRef();
+    fieldObj = read.get();
+    d.ObjectStore->AddObject(std::move(read));
+  }
+  auto* dict = dynamic_cast<TkvPDFDictObject*>(fieldObj->Value.get());
+  if (!dict) return;
+
+  if (parentRecord) {
+    d.CollectFieldStates(parentRecord, dict);
+    ReadFieldValue(*parentRecord, *dict);
+  }
+  std::string da = appearance;
+  if (TkvPDFObject* own = dict->Find("/DA")) {
+    Collect(own);
+    if (auto* s = d.ObjectStore->FetchString(own)) da = s->Content();
+  }
+  auto fonts = fontDict ? CloneAs(*fontDict) : std::make_unique<TkvPDFDictObject>();
+  if (TkvPDFObject* dr = dict->Find("/DR")) {
+    Collect(dr);
+    if (TkvPDFDictObject* drDict = d.ObjectStore->FetchDict(dr)) fonts->Merge(d.ObjectStore->FetchDict(drDict->Find("/Font")));
+  }
+  std::unique_ptr<TkvFontInfo> fontInfo = d.FontInfoFromDA(da, fonts.get());
+  if (parentRecord && fontInfo) parentRecord->Font = fontInfo->Clone();
+
+  int32_t flags = -1;
+  if (auto* ff = d.ObjectStore->FetchInteger(dict->Find("/Ff"))) flags = ff->Value;
+
+  std::string fullName;
+  auto title = ResolveString(dict->Find("/T"));
+  if (title) fullName = parentName.empty() ? title->Content() : parentName + "." + title->Content();
+  else fullName = parentName;
+
+  TkvAcroFormField* record = nullptr;
+  auto type = ResolveName(dict->Find("/FT"));
+  if (title && type) {
+    auto field = std::make_unique<TkvAcroFormField>(d.ObjectStore.get(), fieldObj);
+    field->Name = fullName;
+    field->FieldType = FormFieldKind(type->Text, flags);
+    field->Flags = flags;
+    field->ReadOnly = flags != -1 && (flags & 1) != 0;
+    field->MultiLine = flags != -1 && (flags & 0x1000) != 0;
+    if (auto* maxLen = dynamic_cast<TkvPDFIntegerObject*>(dict->Find("/MaxLen"))) field->MaxLength = maxLen->Value;
+    if (auto* q = dynamic_cast<TkvPDFIntegerObject*>(dict->Find("/Q"))) field->Quadding = static_cast<uint8_t>(q->Value);
+    ReadFieldValue(*field, *dict);
+    if (field->FieldType == kFieldCheckBox) field->States.push_back("Off");
+    d.CollectFieldStates(field.get(), dict);
+    if (field->FieldType != kFieldPushButton) d.CollectFieldStates(field.get(), dict);
+    if (fontInfo) field->Font = fontInfo->Clone();
+    record = field.get();
+    d.FormFields->push_back(std::move(field));
+  }
+  for (int i = 0; i < dict->Count(); ++i) {
+    if (dict->KeyAt(i)->Text == "/Kids") continue;
+    Collect(dict->ValueAt(i));
+  }
+  if (TkvPDFObject* kidsValue = dict->Find("/Kids")) {
+    std::unique_ptr<TkvPDFArrayObject> kids = ResolveCopy<TkvPDFArrayObject>(kidsValue, true);
+    if (!kids) return;
+    for (int i = 0; i < kids->Count(); ++i) {
+      if (auto* kid = dynamic_cast<TkvPDFIndirectReference*>(kids->GetItem(i)))
+        ReadFormField(record, fullName, da, fonts.get(), *kid);
+    }
+  }
+}
+
+}  // namespace pdf
