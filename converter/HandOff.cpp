@@ -1,0 +1,76 @@
+#include "converter/HandOff.h"
+
+#include <chrono>
+#include <thread>
+
+#include "platform/forms/Forms.h"
+#include "platform/os/ShellApi.h"
+#include "platform/os/Windows.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace converter {
+
+bool IsFilingApplication(const std::string& launch) {
+  const std::string name = rtl::AnsiLowerCase(rtl::ExtractFileName(launch));
+  return name == "lumora_filing.exe" || name == "lumora_filing";
+}
+
+bool IsFilingTitle(const std::string& title) {
+  const std::string t = rtl::AnsiLowerCase(title);
+  return t.find(rtl::AnsiLowerCase("Lumora")) != std::string::npos &&
+         t.find(rtl::AnsiLowerCase("ファイリング")) != std::string::npos &&
+         t.find(rtl::AnsiLowerCase("Corvane☆")) == std::string::npos;
+}
+
+bool FilingWindowPresent(controls::TWinList& list) {
+  list.RefreshList();
+  for (int i = 0; i < list.WindowList().Count(); ++i) {
+    os::HWND h = list.WindowHandleAt(i);
+    std::string title = os::GetWindowText(h);
+    if (title.empty() || os::GetParent(h) || !os::IsWindowVisible(h)) continue;
+    if (title.size() > controls::TWinList::kMaxTitle) title.resize(controls::TWinList::kMaxTitle);
+    if (IsFilingTitle(title)) return true;
+  }
+  return false;
+}
+
+THandOff::THandOff(controls::TWinList& list) : list_(list) {
+  Start = [](const std::string& f, const std::vector<std::string>& a, const std::string& d) {
+    return os::ShellExecute(f, a, d);
+  };
+  NowMs = [] {
+    using namespace std::chrono;
+    return static_cast<int64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  };
+  Sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  ProcessMessages = [] {
+    if (forms::Application) forms::Application->ProcessMessages();
+  };
+}
+
+void THandOff::HandOff(const THandOffSettings& s, const std::string& tifPath, const rtl::TStrings* produced) {
+  if (!s.DoLaunch || s.Launch.empty() || !rtl::FileExists(s.Launch)) return;
+  // Only what this batch made: a failed conversion must not pass an older
+  // file of the same name.
+  if (produced && produced->IndexOf(tifPath) < 0) return;
+  const std::string dir = rtl::ExtractFilePath(s.Launch);
+  if (!IsFilingApplication(s.Launch)) {
+    Start(s.Launch, {tifPath}, dir);
+    return;
+  }
+  if (!FilingWindowPresent(list_)) {
+    Start(s.Launch, {}, dir);
+    const int64_t deadline = NowMs() + WaitLimitMs;
+    while (!FilingWindowPresent(list_)) {
+      if (NowMs() >= deadline) {
+        if (SetStatus) SetStatus(kFilingWaitExpired);
+        return;
+      }
+      if (ProcessMessages) ProcessMessages();
+      Sleep(kFilingPollMs);
+    }
+  }
+  if (s.DD == 0) Start(s.Launch, {tifPath}, dir);
+}
+
+}  // namespace converter

@@ -1,0 +1,162 @@
+#include "converter/HandOff.h"
+
+#include "platform/os/Windows.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using converter::THandOff;
+using converter::THandOffSettings;
+using tk::test::ReadFileBytes;
+using tk::test::ScratchDir;
+using tk::test::WriteFileBytes;
+
+namespace {
+
+const std::string kFilingTitle = "Lumora\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0";
+
+fs::path StandIn(const fs::path& folder, const std::string& name, const std::string& conf) {
+  fs::create_directories(folder);
+  fs::path exe = folder / name;
+  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", exe);
+  if (!conf.empty()) WriteFileBytes(exe.string() + ".conf", conf);
+  return exe;
+}
+
+std::string LogOf(const fs::path& exe) {
+  fs::path p = exe.string() + ".log";
+  return fs::exists(p) ? ReadFileBytes(p) : std::string();
+}
+
+size_t Count(const std::string& s, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(HandOffTest, TitleAndNameTables) {
+  struct T {
+    std::string title;
+    bool filing;
+  } titles[] = {
+      {kFilingTitle, true},
+      {"lumora" + std::string("\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0") + "6 - inbox", true},
+      {"Corvane\xE2\x98\x86 for " + kFilingTitle, false},
+      {"Corvane\xE2\x98\x86" + kFilingTitle, false},
+      {"CORVANE\xE2\x98\x86 " + kFilingTitle, false},
+      {"Lumora viewer", false},
+      {"\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0", false},
+  };
+  for (const auto& t : titles) {
+    SCOPED_TRACE(t.title);
+    EXPECT_EQ(converter::IsFilingTitle(t.title), t.filing);
+  }
+  struct N {
+    const char* launch;
+    bool filing;
+  } names[] = {{"/opt/LumoraFiling6/Program/Lumora_Filing.exe", true}, {"/opt/x/lumora_filing", true},
+               {"/opt/x/LUMORA_FILING", true},  {"/opt/x/lumora_filing.sh", false},
+               {"/opt/lumora_filing/viewer", false}, {"", false}};
+  for (const auto& n : names) {
+    SCOPED_TRACE(n.launch);
+    EXPECT_EQ(converter::IsFilingApplication(n.launch), n.filing);
+  }
+}
+
+TEST(HandOffTest, ViewerStartedOncePerTiffWithOneArgument) {
+  ScratchDir scratch;
+  fs::path viewer = StandIn(scratch / "my apps", "viewer", "");
+  controls::TWinList list;
+  THandOff h(list);
+  THandOffSettings s{1, viewer.string(), 0};
+  const std::vector<std::string> tifs = {"/scans/a.tif", "/scans/with space \"quoted\" 'x'.tif"};
+  for (const auto& t : tifs) h.HandOff(s, t);
+  ASSERT_TRUE(tk::test::WaitFor([&] { return Count(LogOf(viewer), "arg=") == 2; }, 10000));
+  std::string log = LogOf(viewer);
+  EXPECT_EQ(Count(log, "argc=1\n"), 2u);
+  EXPECT_EQ(Count(log, "start cwd=" + (scratch / "my apps").string() + "\n"), 2u);
+  for (const auto& t : tifs) EXPECT_NE(log.find("arg=" + t + "\n"), std::string::npos);
+}
+
+TEST(HandOffTest, NothingIsStartedTable) {
+  ScratchDir scratch;
+  WriteFileBytes(scratch / "app", "");
+  rtl::TStringList produced;
+  produced.Add("/scans/made.tif");
+  struct Case {
+    const char* label;
+    THandOffSettings s;
+    std::string tif;
+  } cases[] = {
+      {"DoLaunch off", {0, (scratch / "app").string(), 0}, "/scans/made.tif"},
+      {"no Launch", {1, "", 0}, "/scans/made.tif"},
+      {"Launch missing", {1, (scratch / "missing").string(), 0}, "/scans/made.tif"},
+      {"not made by this batch", {1, (scratch / "app").string(), 0}, "/scans/old.tif"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    controls::TWinList list;
+    THandOff h(list);
+    int starts = 0;
+    h.Start = [&](const std::string&, const std::vector<std::string>&, const std::string&) { return ++starts, 0; };
+    h.HandOff(c.s, c.tif, &produced);
+    EXPECT_EQ(starts, 0);
+  }
+}
+
+TEST(HandOffTest, FilingApplicationStartedWaitedForThenGivenEachTiff) {
+  for (int dd : {0, 1}) {
+    SCOPED_TRACE(dd ? "drag mode" : "drag mode off");
+    ScratchDir scratch;
+    os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+    fs::path app = StandIn(scratch / "Lumora Filing", "lumora_filing",
+                           "title=" + kFilingTitle + "\nsingle=1\nwindir=" + (scratch / "windows").string() + "\n");
+    controls::TWinList list;
+    THandOff h(list);
+    THandOffSettings s{1, app.string(), dd};
+    h.HandOff(s, "/scans/one.tif");
+    EXPECT_TRUE(converter::FilingWindowPresent(list));  // waited for
+    h.HandOff(s, "/scans/two.tif");
+    // The passing starts record and exit at once; give them the time.
+    tk::test::WaitFor([&] { return Count(LogOf(app), "start cwd=") == (dd ? 1u : 3u); }, 10000);
+    std::string log = LogOf(app);
+    EXPECT_EQ(Count(log, "argc=0\n"), 1u);  // started once without a file
+    EXPECT_EQ(Count(log, "ready handle="), 1u);
+    EXPECT_EQ(log.find("arg=/scans/one.tif\n") != std::string::npos, dd == 0) << log;
+    EXPECT_EQ(log.find("arg=/scans/two.tif\n") != std::string::npos, dd == 0) << log;
+    // Close the stand-in.
+    for (int i = 0; i < list.WindowList().Count(); ++i)
+      os::TWindowDirectory::Default().SendMessage(list.WindowHandleAt(i), os::WM_CLOSE, 0, 5000);
+    os::TWindowDirectory::SetDefaultFolder({});
+  }
+}
+
+TEST(HandOffTest, WaitEndsAtTheLimitWithTheClockReplaced) {
+  ScratchDir scratch;
+  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+  WriteFileBytes(scratch / "lumora_filing", "");
+  controls::TWinList list;
+  THandOff h(list);
+  int64_t now = 1000;
+  int sleeps = 0;
+  std::vector<std::vector<std::string>> starts;
+  std::string status;
+  h.NowMs = [&] { return now; };
+  h.Sleep = [&](int ms) {
+    now += ms;
+    ++sleeps;
+  };
+  h.ProcessMessages = [] {};
+  h.SetStatus = [&](const std::string& t) { status = t; };
+  h.Start = [&](const std::string&, const std::vector<std::string>& a, const std::string&) {
+    starts.push_back(a);
+    return 0;
+  };
+  h.HandOff({1, (scratch / "lumora_filing").string(), 0}, "/scans/one.tif");
+  ASSERT_EQ(starts.size(), 1u);  // started, never given the file
+  EXPECT_TRUE(starts[0].empty());
+  EXPECT_EQ(status, converter::kFilingWaitExpired);
+  EXPECT_EQ(sleeps, converter::kFilingWaitLimitMs / converter::kFilingPollMs);
+  os::TWindowDirectory::SetDefaultFolder({});
+}
