@@ -1,6 +1,8 @@
 #include "pdf/kvClasses.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <unordered_set>
 
 namespace pdf {
@@ -78,22 +80,41 @@ void TkvExtMemStream::PadToLong() {
 TkvReadOnlyFilter::TkvReadOnlyFilter(rtl::TStream* source) : source_(source) {
   if (!source_) throw EInvalidStream(SInvalidStream);
   SourceSize = source_->Size();
+  mem_ = dynamic_cast<rtl::TMemoryStream*>(source_);
+  if (mem_) pos_ = mem_->Position();
 }
 
-int64_t TkvReadOnlyFilter::Read(void* buffer, int64_t count) { return source_->Read(buffer, count); }
+int64_t TkvReadOnlyFilter::Read(void* buffer, int64_t count) {
+  if (!mem_) return source_->Read(buffer, count);
+  if (count <= 0 || pos_ >= SourceSize) return 0;
+  const int64_t n = std::min(count, SourceSize - pos_);
+  std::memcpy(buffer, mem_->Memory() + pos_, static_cast<size_t>(n));
+  pos_ += n;
+  return n;
+}
 
 int64_t TkvReadOnlyFilter::Write(const void*, int64_t) { throw EReadError(SFilterCannotRead); }
 
 int64_t TkvReadOnlyFilter::Seek(int64_t offset, rtl::TSeekOrigin origin) {
-  return source_->Seek(offset, origin);
+  if (!mem_) return source_->Seek(offset, origin);
+  const int64_t base = origin == rtl::soBeginning ? 0 : origin == rtl::soCurrent ? pos_ : SourceSize;
+  // As the memory stream does: before the start clamps to 0, past the end
+  // is allowed (reads there give nothing). Saturating, so no offset overflows.
+  if (offset < 0 && base + offset < 0)
+    pos_ = 0;
+  else if (offset > 0 && base > INT64_MAX - offset)
+    pos_ = INT64_MAX;
+  else
+    pos_ = base + offset;
+  return pos_;
 }
 
-int TkvReadOnlyFilter::ReadChar() {
+int TkvReadOnlyFilter::ReadCharFromSource() {
   uint8_t c = 0;
   return source_->Read(&c, 1) == 1 ? c : kEndOfData;
 }
 
-int TkvReadOnlyFilter::PeekChar() {
+int TkvReadOnlyFilter::PeekCharFromSource() {
   uint8_t c = 0;
   if (source_->Read(&c, 1) != 1) return kEndOfData;
   source_->Seek(-1, rtl::soCurrent);
@@ -106,7 +127,7 @@ int64_t TkvReadOnlyFilter::ReadString(int64_t n, std::string& s) {
     return 0;
   }
   // Only what is left is read; the rest of the string stays zero bytes.
-  int64_t left = std::max<int64_t>(0, SourceSize - source_->Position());
+  int64_t left = std::max<int64_t>(0, SourceSize - Position());
   s.assign(static_cast<size_t>(n), '\0');
   int64_t want = std::min(n, std::max<int64_t>(left, 0));
   int64_t got = 0;
@@ -120,13 +141,13 @@ int64_t TkvReadOnlyFilter::ReadString(int64_t n, std::string& s) {
 
 int64_t TkvReadOnlyFilter::PeekString(int64_t n, std::string& s) {
   int64_t got = ReadString(n, s);
-  if (got > 0) source_->Seek(-got, rtl::soCurrent);
+  if (got > 0) Seek(-got, rtl::soCurrent);
   return got;
 }
 
-void TkvReadOnlyFilter::SkipBytes(int64_t n) { source_->Seek(n, rtl::soCurrent); }
+void TkvReadOnlyFilter::SkipBytes(int64_t n) { Seek(n, rtl::soCurrent); }
 
-void TkvReadOnlyFilter::StepBack() { source_->Seek(-1, rtl::soCurrent); }
+void TkvReadOnlyFilter::StepBack() { Seek(-1, rtl::soCurrent); }
 
 // ---- TkvWriteOnlyFilter -----------------------------------------------------
 

@@ -80,6 +80,12 @@ class TkvExtMemStream : public rtl::TMemoryStream {
 // Read-only view of a stream with the character operations of the syntax
 // reader. ReadChar and PeekChar return 0..255, or kEndOfData at the end of the
 // data (where nothing is read and the position does not move).
+//
+// Over a TMemoryStream the adapter reads the stream's memory directly and
+// keeps its own position (starting at the stream's): the syntax reader reads
+// one character at a time, and two virtual calls per character cost more
+// than the parsing. The stream must then not be written while the adapter
+// is in use, and its own position does not follow the adapter's.
 class TkvReadOnlyFilter : public rtl::TStream {
  public:
   static constexpr int kEndOfData = -1;
@@ -93,8 +99,14 @@ class TkvReadOnlyFilter : public rtl::TStream {
   int64_t Seek(int64_t offset, rtl::TSeekOrigin origin) override;
   int64_t Size() override { return SourceSize; }
 
-  int ReadChar();
-  int PeekChar();
+  int ReadChar() {
+    if (mem_) return pos_ < SourceSize ? mem_->Memory()[pos_++] : kEndOfData;
+    return ReadCharFromSource();
+  }
+  int PeekChar() {
+    if (mem_) return pos_ < SourceSize ? mem_->Memory()[pos_] : kEndOfData;
+    return PeekCharFromSource();
+  }
   // Sets s to length n and reads up to n bytes; returns the count read (the
   // tail is zero bytes). PeekString then moves back by that count.
   int64_t ReadString(int64_t n, std::string& s);
@@ -107,7 +119,12 @@ class TkvReadOnlyFilter : public rtl::TStream {
   int64_t SourceSize = 0;
 
  private:
+  int ReadCharFromSource();
+  int PeekCharFromSource();
+
   rtl::TStream* source_;
+  rtl::TMemoryStream* mem_ = nullptr;  // the direct path, when the source is one
+  int64_t pos_ = 0;                    // the position on the direct path
 };
 
 // The adapter the syntax reader derives from; it adds nothing.

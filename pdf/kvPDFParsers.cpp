@@ -53,10 +53,20 @@ bool ParseReal(const std::string& token, double& value) {
   return true;
 }
 
+// An optional sign and at least one digit.
+bool LooksInteger(const std::string& t) {
+  size_t i = !t.empty() && (t[0] == '+' || t[0] == '-') ? 1 : 0;
+  if (i >= t.size()) return false;
+  for (; i < t.size(); ++i)
+    if (t[i] < '0' || t[i] > '9') return false;
+  return true;
+}
+
 // Counts a level of nesting for as long as it lives.
 class TDepthGuard {
  public:
-  TDepthGuard(int& depth, int max, const std::function<void()>& onTooDeep) : depth_(depth) {
+  template <typename F>
+  TDepthGuard(int& depth, int max, F onTooDeep) : depth_(depth) {
     if (depth_ >= max) onTooDeep();
     ++depth_;
   }
@@ -165,8 +175,13 @@ std::unique_ptr<TkvPDFObject> TkvPDFStreamReader::ReadNumberOrObject() {
   SkipWhitespace();
   const std::string token1 = ReadToken();
   const int64_t afterToken1 = Position();
-  const std::string token2 = ReadToken();
-  const std::string token3 = ReadToken();
+  // Only an integer can start a reference or an object header: the tokens
+  // after anything else are not looked at (they could not change the result).
+  std::string token2, token3;
+  if (LooksInteger(token1)) {
+    token2 = ReadToken();
+    if (LooksInteger(token2)) token3 = ReadToken();
+  }
 
   if (token3 == "R") {
     const auto num = static_cast<int32_t>(TokenInteger(token1, 0, std::numeric_limits<int32_t>::max()));

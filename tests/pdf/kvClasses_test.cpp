@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "support/TestSupport.h"
+
 namespace {
 
 using namespace pdf;
@@ -92,8 +94,9 @@ TEST(StreamAdapters, WrongDirectionRaisesLibraryReadError) {
   EXPECT_THROW(w.Read(buf, 1), TkvException);
 }
 
-TEST(StreamAdapters, CharacterOperations) {
-  rtl::TStringStream s("abcd");
+// The same operations over a memory stream (read directly) and over a file
+// stream (read through the stream's own calls).
+void CheckCharacterOperations(rtl::TStream& s) {
   TkvRandomAccessFilter f(&s);
   EXPECT_EQ(f.SourceSize, 4);
   EXPECT_EQ(f.PeekChar(), 'a');
@@ -114,8 +117,25 @@ TEST(StreamAdapters, CharacterOperations) {
   EXPECT_EQ(f.Position(), 4);
   EXPECT_EQ(f.ReadChar(), TkvReadOnlyFilter::kEndOfData);
   EXPECT_EQ(f.Position(), 4);
-  // The adapter never owns: the stream outlives it untouched.
-  EXPECT_EQ(s.DataString(), "abcd");
+  EXPECT_EQ(f.Seek(0, rtl::soBeginning), 0);
+  EXPECT_EQ(f.Seek(-1, rtl::soEnd), 3);
+  EXPECT_EQ(f.ReadChar(), 'd');
+}
+
+TEST(StreamAdapters, CharacterOperations) {
+  {
+    SCOPED_TRACE("memory");
+    rtl::TStringStream s("abcd");
+    CheckCharacterOperations(s);
+    EXPECT_EQ(s.DataString(), "abcd");  // never written, never owned
+  }
+  {
+    SCOPED_TRACE("file");
+    tk::test::ScratchDir dir;
+    tk::test::WriteFileBytes(dir / "f", "abcd");
+    rtl::TFileStream s((dir / "f").string(), rtl::fmOpenRead);
+    CheckCharacterOperations(s);
+  }
 }
 
 TEST(StreamAdapters, WriteOnlyForwards) {
