@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <limits>
-#include <mutex>
-#include <random>
 
 #include "pdf/kvConsts.h"
 #include "pdf/kvFilters.h"
 #include "platform/rtl/CodePages.h"
+#include "platform/rtl/Randoms.h"
 
 namespace pdf {
 
@@ -45,14 +44,8 @@ std::unique_ptr<TkvPDFIndirectReference> MakeReference(const TkvPDFIndirectObjec
 
 namespace {
 
-// Stand-in for the run-time library's pseudo-random generator, which the
-// names draw from in the range 0..2147483646.
-int32_t RandomResourceNumber() {
-  static std::minstd_rand gen(static_cast<unsigned>(std::random_device{}()));
-  static std::mutex m;
-  std::lock_guard<std::mutex> lock(m);
-  return static_cast<int32_t>(std::uniform_int_distribution<int32_t>(0, 2147483646)(gen));
-}
+// The names draw from the run-time library's generator, 0..2147483646.
+int32_t RandomResourceNumber() { return rtl::Random(2147483647); }
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include "pdf/kvFilters.h"
 #include "pdf/kvPDFConsts.h"
 #include "platform/rtl/CodePages.h"
+#include "platform/rtl/Randoms.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -231,6 +232,11 @@ TEST(PDFUtils, ResourceNames) {
     EXPECT_EQ(digits.find_first_not_of("0123456789"), std::string::npos);
     EXPECT_LE(std::stoll(digits), 2147483646LL);
   }
+  // Drawn from the run-time's generator: the same seed, the same names.
+  rtl::SetRandSeed(1234);
+  const std::string first = MakeFontResourceName();
+  rtl::SetRandSeed(1234);
+  EXPECT_EQ(MakeFontResourceName(), first);
 }
 
 TEST(PDFUtils, Operands) {
