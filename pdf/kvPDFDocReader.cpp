@@ -42,8 +42,6 @@ constexpr const char* SNoRoot = "Error reading document: the trailer has no /Roo
 constexpr const char* SMissingObject = "Error reading document: object %d is missing";
 constexpr const char* SXRefStream =
     "Error reading cross-referenece table: cross-reference streams (PDF 1.5) are not supported";
-constexpr const char* SObjectStream =
-    "Error reading document: object %d is stored in an object stream (PDF 1.5), which is not supported";
 constexpr const char* SXRefLoop = "Error reading cross-referenece table: the /Prev chain loops";
 constexpr const char* STreeLoop = "Error reading document: the %s refers to itself";
 constexpr const char* STreeDepth = "Error reading document: the %s is nested too deeply";
