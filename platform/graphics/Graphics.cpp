@@ -279,21 +279,31 @@ void BGRToDirectRow(const uint8_t* in, int width, TPixelFormat pf, uint8_t* row)
   }
 }
 
-// 1 bit to 24 bits through a table of the 8 pixels of every byte value.
-void Expand1To24(const uint8_t* row, int width, const TPalette* palette, uint8_t* out) {
-  uint8_t bgr[2][3] = {};
-  for (int i = 0; i < 2; ++i)
-    if (palette && i < palette->Count()) {
-      const TPaletteEntry& e = palette->Entries()[static_cast<size_t>(i)];
-      bgr[i][0] = e.peBlue, bgr[i][1] = e.peGreen, bgr[i][2] = e.peRed;
-    }
-  std::array<std::array<uint8_t, 24>, 256> table;
-  for (int v = 0; v < 256; ++v)
-    for (int b = 0; b < 8; ++b) std::memcpy(&table[static_cast<size_t>(v)][static_cast<size_t>(3 * b)], bgr[(v >> (7 - b)) & 1], 3);
-  int whole = width / 8;
-  for (int i = 0; i < whole; ++i) std::memcpy(out + 24 * i, table[row[i]].data(), 24);
-  for (int x = whole * 8; x < width; ++x) std::memcpy(out + 3 * x, bgr[(row[x >> 3] >> (7 - (x & 7))) & 1], 3);
-}
+// 1 bit to 24 bits through a table of the 8 pixels of every byte value,
+// made once per conversion.
+class Expander1To24 {
+ public:
+  explicit Expander1To24(const TPalette* palette) {
+    for (int i = 0; i < 2; ++i)
+      if (palette && i < palette->Count()) {
+        const TPaletteEntry& e = palette->Entries()[static_cast<size_t>(i)];
+        bgr_[i][0] = e.peBlue, bgr_[i][1] = e.peGreen, bgr_[i][2] = e.peRed;
+      }
+    for (int v = 0; v < 256; ++v)
+      for (int b = 0; b < 8; ++b)
+        std::memcpy(&table_[static_cast<size_t>(v)][static_cast<size_t>(3 * b)], bgr_[(v >> (7 - b)) & 1], 3);
+  }
+
+  void Row(const uint8_t* row, int width, uint8_t* out) const {
+    int whole = width / 8;
+    for (int i = 0; i < whole; ++i) std::memcpy(out + 24 * i, table_[row[i]].data(), 24);
+    for (int x = whole * 8; x < width; ++x) std::memcpy(out + 3 * x, bgr_[(row[x >> 3] >> (7 - (x & 7))) & 1], 3);
+  }
+
+ private:
+  uint8_t bgr_[2][3] = {};
+  std::array<std::array<uint8_t, 24>, 256> table_;
+};
 
 // Maps colours onto the entries of a target palette: exact colours through
 // a lookup, others to the nearest entry.
@@ -328,6 +338,20 @@ void Pack24To1(const uint8_t* in, int width, uint8_t* row) {
     unsigned v = 0;
     int n = std::min(8, width - 8 * i);
     const uint8_t* p = in + 24 * i;
+    // Scans are mostly runs of white or black: whole bytes of either first.
+    static constexpr uint8_t kWhite[24] = {255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255,
+                                           255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255};
+    static constexpr uint8_t kBlack[24] = {};
+    if (n == 8) {
+      if (std::memcmp(p, kWhite, 24) == 0) {
+        row[i] = 0xFF;
+        continue;
+      }
+      if (std::memcmp(p, kBlack, 24) == 0) {
+        row[i] = 0;
+        continue;
+      }
+    }
     for (int b = 0; b < n; ++b, p += 3) {
       unsigned bit;
       if ((p[0] | p[1] | p[2]) == 0)
@@ -503,9 +527,11 @@ void TBitmap::SetPixelFormat(TPixelFormat pf) {
   std::vector<uint8_t> bgr(static_cast<size_t>(w) * 3);
 
   if (!IsIndexed(pf)) {
+    std::unique_ptr<Expander1To24> expander;
+    if (from == pf1bit && pf == pf24bit) expander = std::make_unique<Expander1To24>(palette_.get());
     for (int y = 0; y < height_; ++y) {
-      if (from == pf1bit && pf == pf24bit) {
-        Expand1To24(ScanLine(y), w, palette_.get(), target.ScanLine(y));
+      if (expander) {
+        expander->Row(ScanLine(y), w, target.ScanLine(y));
         continue;
       }
       RowToBGR(ScanLine(y), w, from, palette_.get(), bgr.data());
