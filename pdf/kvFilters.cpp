@@ -305,8 +305,23 @@ std::string RLEEncode(const std::string& s) {
 std::string RLEDecode(const std::string& s) {
   if (s.empty() || static_cast<uint8_t>(s.back()) != 128) throw rtl::Exception(SRLEEndOfDataMarkerWrong);
   const size_t end = s.size() - 1;  // the position of the end marker
+  // A run pair grows 64-fold: the decoded size is counted first and bounded
+  // like Flate's, before anything is allocated.
+  size_t decoded = 0;
+  for (size_t j = 0; j < end;) {
+    const auto len = static_cast<uint8_t>(s[j]);
+    if (len < 128) {
+      decoded += size_t{len} + 1;
+      j += size_t{len} + 2;
+    } else {
+      decoded += 257 - size_t{len};
+      j += 2;
+    }
+    if (len == 128) break;  // reported in order below
+    if (decoded > static_cast<size_t>(kMaxFlateDecodedSize)) throw rtl::Exception(SRLEDecodedTooLarge);
+  }
   std::string out;
-  out.reserve(end * 2);
+  out.reserve(std::min(decoded, end * 2));
   size_t i = 0;
   while (i < end) {
     const auto len = static_cast<uint8_t>(s[i++]);

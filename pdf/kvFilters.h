@@ -25,8 +25,9 @@ inline constexpr const char* SAscii85GroupTooLarge = "ASCII85 group exceeds 32 b
 inline constexpr const char* SRLEEndOfDataMarkerWrong = "EndOfData Marker is wrong";
 inline constexpr const char* SUnexpectedEndOfFile = "Unexpected EndOfFile found";
 inline constexpr const char* SPrematureEndOfData = "Premature EndOfData Marker found";
+inline constexpr const char* SRLEDecodedTooLarge = "RunLength data decodes to more than the size limit";
 
-// Decoded Flate data above this size is refused: no page of a scanned
+// Decoded Flate or RunLength data above this size is refused: no page of a scanned
 // document comes near it, and a small bomb must not exhaust memory.
 inline constexpr int64_t kMaxFlateDecodedSize = int64_t{1} << 30;
 

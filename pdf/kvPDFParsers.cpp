@@ -406,14 +406,20 @@ std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadTrailer() {
     SetPosition(pos);
     if (c >= '0' && c <= '9') throw EUnsupportedXRefError(SUnsupportedXRef);
   }
+  // The keyword itself is looked for: text after the entries of a table
+  // ("0000000000 65535 f don't panic") is tolerated by other readers, and
+  // the first "t" of it is no trailer.
   for (;;) {
     const int c = ReadChar();
     if (c == kEnd) throw ETrailerError(STrailerError);
-    if (c == 't') break;
+    if (c != 't') continue;
+    std::string rest;
+    PeekString(6, rest);
+    if (rest == "railer") {
+      SkipBytes(6);
+      break;
+    }
   }
-  std::string rest;
-  ReadString(6, rest);
-  if (rest != "railer") throw ETrailerError(STrailerError);
   auto obj = ReadObject();
   if (!obj || !obj->IsDict()) RaiseInvalidCast();
   return std::unique_ptr<TkvPDFDictObject>(static_cast<TkvPDFDictObject*>(obj.release()));

@@ -241,6 +241,13 @@ TEST(kvFilters, RunLengthErrors) {
       {Bytes({0x00, 0x41, 0x80, 0x80}), "Premature EndOfData Marker found"},
       {Bytes({0x00, 0x41}), "EndOfData Marker is wrong"},
       {"", "EndOfData Marker is wrong"},
+      // 16 MiB of run pairs would decode to just over 1 GiB.
+      {[] {
+         std::string bomb;
+         for (int k = 0; k < (1 << 23) + 1; ++k) bomb += Bytes({0x81, 0x00});
+         return bomb + Bytes({0x80});
+       }(),
+       "RunLength data decodes to more than the size limit"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Hex(c.in));

@@ -230,6 +230,11 @@ TEST(Parser, StartXRefTrailerAndHeader) {
   rd.r.SetPosition(xref);
   auto trailer = rd.r.ReadTrailer();
   EXPECT_EQ(trailer->Find("/Size")->As<TkvPDFIntegerObject>().Value, 12);
+  {
+    // Text after the entries, with a "t" in it, is no trailer keyword.
+    Reader junk("xref\n0 1\n0000000000 65535 f don't panic\ntrailer << /Size 1 >>");
+    EXPECT_EQ(junk.r.ReadTrailer()->Find("/Size")->As<TkvPDFIntegerObject>().Value, 1);
+  }
   EXPECT_EQ(trailer->Find("/Root")->As<TkvPDFIndirectReference>().ObjNum, 1);
 
   // The last whole-word "startxref" counts, also over a file stream.
