@@ -670,4 +670,31 @@ void PatchMetadataPageCount(TkvPDFStreamObject& metadata, int32_t pageCount) {
   metadata.Dict->SetInteger("/Length", static_cast<int32_t>(text.size()));
 }
 
+void PatchMetadataPageCount(const TkvPDFObjectStore& store, const TkvPDFCatalog& catalog, int32_t pageCount) {
+  if (!catalog.Metadata) return;
+  TkvPDFStreamObject* stream = nullptr;
+  try {
+    stream = store.FetchStream(catalog.Metadata.get());
+  } catch (const kvPDFUtils::EUnexpectedObjectError&) {
+    return;  // metadata that is not a stream has no packet to patch
+  }
+  if (stream) PatchMetadataPageCount(*stream, pageCount);
+}
+
+void DescribeDocumentRecords(TkvDocumentToWrite& document, TkvPDFObjectStore& store, const TkvPDFCatalog& catalog,
+                             TkvPDFTrailer& trailer) {
+  document.Objects.clear();
+  document.Objects.reserve(static_cast<size_t>(store.ObjectCount()));
+  for (int i = 0; i < store.ObjectCount(); ++i) document.Objects.push_back(store.ObjectAt(i));
+  document.NextObjectNumber = [&store] { return store.NextObjectNumber(); };
+  document.Metadata = catalog.Metadata.get();
+  document.Names = catalog.Names.get();
+  document.OutlinesRef = catalog.OutlinesRef.get();
+  document.AcroForm = catalog.AcroForm.get();
+  document.OpenAction = catalog.OpenAction.get();
+  document.AA = catalog.AA.get();
+  document.ViewerPreferencesText = catalog.Preferences ? catalog.Preferences->ViewerPreferencesText() : std::string();
+  document.TrailerID = &trailer.FileID;
+}
+
 }  // namespace pdf

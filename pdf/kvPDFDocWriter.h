@@ -21,6 +21,7 @@
 #include "pdf/kvCstPDFDoc.h"
 #include "pdf/kvPDFCrypt.h"
 #include "pdf/kvPDFObjects.h"
+#include "pdf/kvPDFTypes.h"
 #include "pdf/kvPDFUtils.h"
 #include "platform/rtl/Classes.h"
 
@@ -145,6 +146,14 @@ class TkvPDFDocWriter {
   TkvPDFEncryption* encryptor_ = nullptr;
 };
 
+// Fills what the object store, the catalog record and the trailer give a
+// save: the objects in store order, the store's number counter, the
+// catalog entries with the viewer preferences, and the trailer's /ID slot.
+// The rest (pages, information, encryption, switches, events) is the
+// component's to set.
+void DescribeDocumentRecords(TkvDocumentToWrite& document, TkvPDFObjectStore& store, const TkvPDFCatalog& catalog,
+                             TkvPDFTrailer& trailer);
+
 // The name a save writes: ".pdf" appended unless the extension already is
 // ".pdf" in any case.
 std::string PDFSaveFileName(const std::string& fileName);
@@ -160,5 +169,8 @@ std::string SaveDocumentToFile(TkvDocumentToWrite& document, const std::string& 
 // rewrites it whole with its new /Length. A filtered stream (one with a
 // /Filter) and a packet without "NPages" are left as they are.
 void PatchMetadataPageCount(TkvPDFStreamObject& metadata, int32_t pageCount);
+// The same on the catalog's /Metadata stream, resolved through the store;
+// nothing when the catalog has none.
+void PatchMetadataPageCount(const TkvPDFObjectStore& store, const TkvPDFCatalog& catalog, int32_t pageCount);
 
 }  // namespace pdf

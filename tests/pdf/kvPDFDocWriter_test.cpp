@@ -434,3 +434,51 @@ TEST(kvPDFDocWriter, PatchMetadataPageCount) {
 }
 
 }  // namespace
+
+namespace {
+
+// The records the component holds, described for the writer.
+TEST(kvPDFDocWriter, SavesFromTheStoreAndRecords) {
+  TK_REQUIRE_TOOL("qpdf");
+  TkvPDFObjectStore store;
+  TkvPDFCatalog catalog;
+  TkvPDFTrailer trailer;
+  Fixture f;  // borrow its objects' shapes
+  std::vector<TkvPDFIndirectObject*> pages;
+  for (auto& o : f.store) {
+    const bool isPage = o.get() == f.doc.Pages[0];
+    TkvPDFIndirectObject* raw = o.get();
+    store.AddObject(std::move(o));
+    if (isPage) pages.push_back(raw);
+  }
+  const std::string xmp = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d' bytes='9999'?><x:NPages>40</x:NPages>";
+  auto md = std::make_unique<TkvPDFDictObject>();
+  md->SetName("/Type", "/Metadata");
+  md->SetName("/Subtype", "/XML");
+  auto mdObj = std::make_unique<TkvPDFIndirectObject>(kSource, 60, 0, Stream(std::move(md), xmp + std::string(50, ' ')));
+  mdObj->RefCount = 1;
+  store.AddObject(std::move(mdObj));
+  catalog.Metadata = RefTo(60);
+  catalog.Preferences->SetHideToolbar(true);
+
+  TkvDocumentToWrite doc;
+  DescribeDocumentRecords(doc, store, catalog, trailer);
+  doc.Pages = pages;
+  doc.DocumentID = kSource;
+  PatchMetadataPageCount(store, catalog, 1);
+  tk::test::ScratchDir dir;
+  const std::string name = SaveDocumentToFile(doc, (dir / "records.pdf").string());
+  int rc = -1;
+  const std::string check = Qpdf({"--check", name}, &rc);
+  EXPECT_EQ(rc, 0) << check;
+  const std::string pdf = tk::test::ReadFileBytes(name);
+  EXPECT_NE(pdf.find("/ViewerPreferences <<\r\n/HideToolbar true\r\n>>"), std::string::npos);
+  EXPECT_NE(pdf.find("/Metadata 7 0 R"), std::string::npos);
+  const std::string meta = Qpdf({"--show-object=7", "--filtered-stream-data", name});
+  EXPECT_NE(meta.find("<x:NPages>1</x:NPages>"), std::string::npos) << meta;
+  // The packet size counts the text once its page count is in place.
+  const size_t patchedSize = xmp.size() - 1 + 50;
+  EXPECT_NE(meta.find("bytes='" + std::to_string(patchedSize) + "'"), std::string::npos) << meta;
+}
+
+}  // namespace
