@@ -1,0 +1,48 @@
+// The outside tool that writes the raster images of a one-page PDF file
+// ("pdfimages" of poppler-utils). It is started by argument vector, never
+// through a shell, in the work folder, as
+//   pdfimages -j $$temp$$.pdf $$temp$$
+// and writes the page's first image as $$temp$$-000.pbm, .ppm or .jpg.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace converter {
+
+inline constexpr const char* kPageToolName = "pdfimages";
+// How long one page may take before the tool is killed: far above what a
+// scanned page needs, short enough that a stuck tool cannot hang a batch.
+inline constexpr int kPageToolTimeLimitMs = 120000;
+
+// The tool in the work folder when an executable one lies there, else the
+// one found on PATH; empty when there is none.
+std::string FindPageTool(const std::string& workFolder);
+
+// One run of the tool. A run still going when the object is freed is killed.
+class TPageTool {
+ public:
+  TPageTool() = default;
+  ~TPageTool();
+  TPageTool(const TPageTool&) = delete;
+  TPageTool& operator=(const TPageTool&) = delete;
+
+  // Starts the tool in workFolder; raises Exception "Exec Error <code>"
+  // (the system's error code) when it cannot be started.
+  void Start(const std::string& workFolder);
+  // Tests with a zero time-out whether the tool is still running.
+  bool Running();
+  // Ends the tool at once and reaps it.
+  void Kill();
+  int ExitCode() const { return exitCode_; }
+  // The argument vector of a run (argv[0] is the program).
+  static std::vector<std::string> Arguments(const std::string& program);
+
+ private:
+  pid_t pid_ = -1;
+  int exitCode_ = -1;
+};
+
+}  // namespace converter

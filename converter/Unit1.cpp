@@ -1,0 +1,499 @@
+#include "converter/Unit1.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "converter/PageTool.h"
+#include "converter/Rw_ini.h"
+#include "pdf/kvPDFDoc.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace converter {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kTempPdf = "$$temp$$.pdf";
+constexpr const char* kTempTif = "$$temp$$.tif";
+constexpr const char* kToolPrefix = "$$temp$$-";
+constexpr const char* kPbm = "$$temp$$-000.pbm";
+constexpr const char* kPpm = "$$temp$$-000.ppm";
+constexpr const char* kJpg = "$$temp$$-000.jpg";
+// How long the wait for the page tool sleeps between two looks, so that the
+// wait neither spins nor slows a page down.
+constexpr int kToolPollSliceUs = 1000;
+
+// Status texts of a document whose source is kept because its TIFF is not
+// complete.
+constexpr const char* kKeptNoPage = "変換できるページがありません（ＰＤＦを残します）";
+constexpr const char* kKeptPagesMissing = "ページ変換できません（ＰＤＦを残します）";
+constexpr const char* kKeptNotCopied = "ＴＩＦＦを保存できません（ＰＤＦを残します）";
+
+// The files the page tool wrote, in the work folder.
+void DeleteToolFiles(const std::string& workFolder) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(workFolder, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind(kToolPrefix, 0) == 0 && !entry.is_directory(ec)) rtl::DeleteFile(entry.path().string());
+  }
+}
+
+// The work-folder clean-up: every file matching one of the masks.
+void DeleteMatchingFiles(const std::vector<std::string>& masks) {
+  for (const auto& mask : masks) {
+    rtl::TSearchRec rec;
+    std::string folder = rtl::ExtractFilePath(mask);
+    if (rtl::FindFirst(mask, rtl::faAnyFile & ~rtl::faDirectory, rec) == 0) {
+      do {
+        rtl::DeleteFile(folder + rec.Name);
+      } while (rtl::FindNext(rec) == 0);
+    }
+    rtl::FindClose(rec);
+  }
+}
+
+void BindImaging() {}
+void UnbindImaging() {}
+void FreeImage(int32_t) {}
+
+void LoadPortableMapInto(const std::string& file, graphics::TPicture& picture) { picture.LoadFromFile(file); }
+void LoadJpegInto(const std::string& file, graphics::TPicture& picture) { picture.LoadFromFile(file); }
+
+void RotateByPageRotation(graphics::TPicture& picture, int rotation) {
+  if (picture.Graphic() == nullptr || picture.Graphic()->Empty()) return;
+  if (rotation == 90 || rotation == 180 || rotation == 270)
+    throw rtl::Exception("Bitmap rotation is not available");
+}
+
+bool AppendToTiff(graphics::TPicture&, int, int, uint16_t, int32_t&) {
+  throw rtl::Exception("The imaging library is not bound");
+}
+
+std::string MakeAbsolute(const std::string& path, const std::string& base) {
+  if (path.empty() || path[0] == '/') return path;
+  return rtl::IncludeTrailingPathDelimiter(base) + path;
+}
+
+}  // namespace
+
+uint16_t PageResolution(int bitmapWidth, int pageWidth) {
+  if (pageWidth == 0) return 0;
+  double inches = static_cast<double>(pageWidth) / 2540.0;
+  double q = std::trunc(static_cast<double>(bitmapWidth) / inches);
+  if (!std::isfinite(q) || q < 0) return 0;
+  // Only the low 16 bits count, as they would in the 16-bit field.
+  return static_cast<uint16_t>(static_cast<uint64_t>(std::fmod(q, 65536.0)));
+}
+
+std::string ExpandLongPath(const std::string& path) {
+  if (path.empty()) return path;
+  std::string result = path;
+  if (result.size() > 1 && result.back() == '/') result.pop_back();
+  if (result == "/") return result;
+  struct stat st {};
+  // An exact lookup of the name: a "*" or "?" in it is just a character.
+  if (::lstat(result.c_str(), &st) != 0) return result;
+  size_t slash = result.rfind('/');
+  if (slash == std::string::npos) return result;
+  std::string name = result.substr(slash + 1);
+  std::string parent = slash == 0 ? std::string("/") : result.substr(0, slash);
+  return rtl::IncludeTrailingPathDelimiter(ExpandLongPath(parent)) + name;
+}
+
+// ---- the form -------------------------------------------------------------------
+
+TForm1::TForm1(rtl::TComponent* owner)
+    : forms::TForm(owner), picture_(std::make_unique<graphics::TPicture>()) {
+  using namespace forms;
+  Name = "Form1";
+  SetCaption(kMainCaption);
+  BorderStyle = bsSingle;
+  BorderIcons = biSystemMenu | biMinimize;
+  SetClientWidth(304);
+  SetClientHeight(281);
+
+  PageControl1 = new TPageControl(this);
+  PageControl1->Name = "PageControl1";
+  PageControl1->SetParent(this);
+  PageControl1->Align = alTop;
+  PageControl1->Hint = "ここにドロップします";
+  PageControl1->ShowHint = true;
+  auto sheet = [&](const char* name, const char* caption) {
+    auto* s = new TTabSheet(this);
+    s->Name = name;
+    s->SetCaption(caption);
+    s->SetPageControl(PageControl1);
+    return s;
+  };
+  TabSheet1 = sheet("TabSheet1", "動作");
+  TabSheet2 = sheet("TabSheet2", "設定");
+  TabSheet3 = sheet("TabSheet3", "オプション");
+  TabSheet4 = sheet("TabSheet4", "Ａｂｏｕｔ");
+
+  auto label = [&](const char* name, TWinControl* parent, const char* caption) {
+    auto* l = new TLabel(this);
+    l->Name = name;
+    l->SetParent(parent);
+    l->SetCaption(caption);
+    return l;
+  };
+  auto check = [&](const char* name, TWinControl* parent, const char* caption) {
+    auto* c = new TCheckBox(this);
+    c->Name = name;
+    c->SetParent(parent);
+    c->SetCaption(caption);
+    return c;
+  };
+
+  SpeedButtonLoad = new TSpeedButton(this);
+  SpeedButtonLoad->Name = "SpeedButtonLoad";
+  SpeedButtonLoad->SetParent(TabSheet1);
+  SpeedButtonLoad->SetCaption("参照");
+  LabelState = label("LabelState", TabSheet1, "");
+  LabelFile = label("LabelFile", TabSheet1, "");
+
+  CheckBox2 = check("CheckBox2", TabSheet2, "Lumoraファイリングを起動する");
+  EditLApp = new TEdit(this);
+  EditLApp->Name = "EditLApp";
+  EditLApp->SetParent(TabSheet2);
+  ButtonLApp = new TButton(this);
+  ButtonLApp->Name = "ButtonLApp";
+  ButtonLApp->SetParent(TabSheet2);
+  ButtonLApp->SetCaption("参照");
+  LabelHint = label("LabelHint", TabSheet2, "例）C:\\Program Files\\LumoraFiling6\\Program\\Lumora_Filing.exe");
+  CheckBox1 = check("CheckBox1", TabSheet2, "Ｄｒａｇモードで使用する");
+  CheckBox3 = check("CheckBox3", TabSheet3, "変換前ファイル（ＰＤＦ）を残す");
+  CheckBox4 = check("CheckBox4", TabSheet3, "変換後ファイル（Ｔｉｆｆ）を残す");
+
+  LabelHP = label("LabelHP", TabSheet4, "Corvane");
+  LabelMail = label("LabelMail", TabSheet4, "mail");
+  LabelVer = label("LabelVer", TabSheet4, "Ver1.18");
+
+  Panel1 = new TPanel(this);
+  Panel1->Name = "Panel1";
+  Panel1->SetParent(this);
+  Panel1->Align = alBottom;
+  Panel1->BevelOuter = bvLowered;
+  Panel1->Hint = "ここからドラッグします";
+  Panel1->ShowHint = true;
+  Panel2 = new TPanel(this);
+  Panel2->Name = "Panel2";
+  Panel2->SetParent(Panel1);
+  Panel2->SetCaption("ここからＤｒａｇしてください");
+  ProgressBar1 = new TProgressBar(this);
+  ProgressBar1->Name = "ProgressBar1";
+  ProgressBar1->SetParent(Panel1);
+  ProgressBar1->SetMin(0);
+  ProgressBar1->SetMax(100);
+
+  OpenDialog1 = new TOpenDialog(this);
+  OpenDialog1->Name = "OpenDialog1";
+  OpenDialog1->Title = "ファイルの読み込み";
+  OpenDialog1->Options = ofAllowMultiSelect | ofHideReadOnly | ofEnableSizing;
+
+  PDFDoc = new pdf::TkvPDFDocument(this);
+  PDFDoc->Name = "PDFDoc";
+  PDFDoc->UseFileStreams = false;
+  PDFDoc->OpenAfterSave = false;
+  PDFDoc->MergeOptions = {pdf::moIncludeOutlines, pdf::moIncludeFormFields};
+  PDFDoc->PDFVersion = pdf::pvPDF14;
+  PDFDoc->PageMode = pdf::pmNone;
+  PDFDoc->PageLayout = pdf::plNone;
+  PDFDoc->ShowSetupDialog = true;
+  PDFDoc->EMailAfterSave = false;
+  PDFDoc->OnPassword = [this](rtl::TPersistent* s, std::string& pw, bool& cont) { PDFDocPassword(s, pw, cont); };
+  Pages = MakePDFDocPages(*PDFDoc);
+
+  // In a terminal these make up the one line of progress.
+  AddStatusControl(LabelFile);
+  AddStatusControl(LabelState);
+  AddStatusControl(ProgressBar1);
+
+  OnCreate = [this](rtl::TComponent* s) { FormCreate(s); };
+  OnActivate = [this](rtl::TComponent* s) { FormActivate(s); };
+  OnClose = [this](rtl::TComponent* s, TCloseAction& a) { FormClose(s, a); };
+  OnDestroy = [this](rtl::TComponent* s) { FormDestroy(s); };
+  CheckBox1->OnClick = [this](rtl::TComponent* s) { CheckBox1Click(s); };
+  CheckBox2->OnClick = [this](rtl::TComponent* s) { CheckBox2Click(s); };
+  CheckBox3->OnClick = [this](rtl::TComponent* s) { CheckBox3Click(s); };
+  CheckBox4->OnClick = [this](rtl::TComponent* s) { CheckBox4Click(s); };
+
+  StartFolder = rtl::GetCurrentDir();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::FormCreate(rtl::TComponent*) {
+  // A program kept in a folder named "convert" gets an "inbox" beside it.
+  std::string exeDir = rtl::ExcludeTrailingPathDelimiter(ExeFolder());
+  if (rtl::LowerCase(rtl::ExtractFileName(exeDir)) == "convert")
+    rtl::ForceDirectories(rtl::ExtractFilePath(exeDir) + "inbox");
+
+  LoadSettings();
+  Top = Settings.Top;
+  Left = Settings.Left;
+  TabSheet1->Show();
+  CheckBox1->SetChecked(Settings.DD != 0);
+  CheckBox2->SetChecked(Settings.DoLaunch != 0);
+  CheckBox3->SetChecked(Settings.ORG != 0);
+  CheckBox4->SetChecked(Settings.TRG != 0);
+  EditLApp->Text = Settings.Launch;
+
+  // The conversion cannot run without its work folder.
+  rtl::ForceDirectories(WorkFolder());
+  std::vector<std::string> masks;
+  for (const auto& m : kWorkMasks) masks.push_back(WorkFolder() + m);
+  DeleteMatchingFiles(masks);
+
+  for (const auto& f : ReadLog())
+    if (rtl::FileExists(f)) rtl::DeleteFile(f);
+
+  BindImaging();
+  ImageHandle = 0;
+  LabelFile->SetCaption("");
+  LabelState->SetCaption("");
+}
+
+void TForm1::FormActivate(rtl::TComponent*) {
+  if (activated_) return;
+  activated_ = true;
+  if (rtl::ParamCount() == 0) return;
+  std::vector<std::string> paths;
+  for (int i = 1; i <= rtl::ParamCount(); ++i) {
+    std::string p = ExpandLongPath(MakeAbsolute(rtl::ParamStr(i), StartFolder));
+    if (rtl::FileExists(p)) paths.push_back(p);
+  }
+  RunBatch(paths, true);
+  if (Settings.DD == 0) Close();
+}
+
+void TForm1::FormClose(rtl::TComponent*, forms::TCloseAction&) {
+  // Both writes are tried; the first failure is reported afterwards.
+  std::exception_ptr failure;
+  try {
+    if (Settings.TRG != 0) {
+      DeleteLog();
+    } else {
+      std::vector<std::string> files;
+      for (int i = 0; i < ProducedFiles.Count(); ++i) files.push_back(ProducedFiles[i]);
+      WriteLog(files);
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (WindowState == forms::wsNormal) {
+    Settings.Top = Top;
+    Settings.Left = Left;
+  }
+  try {
+    SaveSettings();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TForm1::FormDestroy(rtl::TComponent*) {
+  if (ImageHandle != 0) {
+    FreeImage(ImageHandle);
+    ImageHandle = 0;
+  }
+  UnbindImaging();
+}
+
+void TForm1::CheckBox1Click(rtl::TComponent*) { Settings.DD = CheckBox1->Checked() ? 1 : 0; }
+void TForm1::CheckBox2Click(rtl::TComponent*) { Settings.DoLaunch = CheckBox2->Checked() ? 1 : 0; }
+void TForm1::CheckBox3Click(rtl::TComponent*) { Settings.ORG = CheckBox3->Checked() ? 1 : 0; }
+void TForm1::CheckBox4Click(rtl::TComponent*) { Settings.TRG = CheckBox4->Checked() ? 1 : 0; }
+
+void TForm1::PDFDocPassword(rtl::TPersistent*, std::string& Password, bool& Continue) {
+  if (!AskPassword) {
+    Continue = true;
+    return;
+  }
+  AskPassword = false;
+  std::string text;
+  if (!PromptText || !PromptText(kPasswordPrompt, text)) {
+    Continue = false;
+    return;
+  }
+  Password = text;
+  Continue = true;
+}
+
+void TForm1::HandOff(const std::string& tifPath) {
+  if (OnHandOff) OnHandOff(tifPath);
+}
+
+void TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
+  struct Reenable {
+    TForm1* f;
+    bool active;
+    ~Reenable() {
+      if (active) f->SpeedButtonLoad->SetEnabled(true);
+    }
+  } reenable{this, !commandLine};
+  if (!commandLine) SpeedButtonLoad->SetEnabled(false);
+
+  if (Settings.TRG == 0)
+    for (int i = 0; i < ProducedFiles.Count(); ++i) rtl::DeleteFile(ProducedFiles[i]);
+  ProducedFiles.Clear();
+  for (const auto& path : paths) {
+    ConvertDocument(path);
+    if (!Settings.Launch.empty()) HandOff(rtl::ChangeFileExt(path, ".tif"));
+  }
+}
+
+void TForm1::CheckTerminated() {
+  // The main window was closed (a termination signal) in the middle of a
+  // conversion: the rest of the batch is given up, the source kept.
+  if (forms::Application && forms::Application->Terminated()) throw rtl::EAbort("");
+}
+
+void TForm1::ConvertDocument(const std::string& path) {
+  const std::string work = WorkFolder();
+  rtl::ChDir(work);
+  LabelFile->SetCaption("ファイル" + rtl::ExtractFileName(path));
+  LabelState->SetCaption("処理開始");
+  if (forms::Application) forms::Application->ProcessMessages();
+  CheckTerminated();
+
+  Pages->LoadFromFile(path);
+  const int n = Pages->PageCount();
+  if (n <= 0) return;
+
+  struct Restore {
+    TForm1* f;
+    ~Restore() {
+      f->ProgressBar1->SetPosition(0);
+      if (forms::Screen) forms::Screen->Cursor = forms::crDefault;
+    }
+  } restore{this};
+  if (forms::Screen) forms::Screen->Cursor = forms::crHourGlass;
+  ProgressBar1->SetMax(n);
+  ProgressBar1->SetPosition(0);
+
+  Pages->FreeOutlines();
+  if (rtl::FileExists(kTempTif)) rtl::DeleteFile(kTempTif);
+
+  int converted = 0;
+  for (int p = 1; p <= n; ++p) {
+    ProgressBar1->SetPosition(p);
+    LabelState->SetCaption(rtl::IntToStr(p) + "ページ分割処理");
+    if (forms::Application) forms::Application->ProcessMessages();
+    CheckTerminated();
+    std::string pageFile = work + "$temp-" + rtl::Format("%.3d", {p}) + ".pdf";
+    Pages->ExtractPage(pageFile, p);
+    TPageBox box = Pages->PageSize(p);
+    // The width counts whichever way the box's corners are given.
+    pageWidth_ = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
+    pageRotation_ = Pages->PageRotation(p);
+    LabelState->SetCaption(rtl::IntToStr(p) + "ページ変換処理");
+    if (forms::Application) forms::Application->ProcessMessages();
+    CheckTerminated();
+    if (ConvertPage(pageFile)) ++converted;
+  }
+  rtl::DeleteFile(kTempPdf);
+  LabelState->SetCaption("ページ数" + rtl::IntToStr(n) + "処理終了");
+
+  const std::string target = rtl::ChangeFileExt(path, ".tif");
+  bool copied = false;
+  if (converted > 0 && rtl::FileExists(kTempTif)) {
+    copied = rtl::CopyFile(work + kTempTif, target, false);
+    rtl::DeleteFile(kTempTif);
+  }
+  // The source goes only when its TIFF holds every page and lies beside it.
+  if (converted == n && copied) {
+    if (Settings.ORG == 0) rtl::DeleteFile(path);
+  } else if (converted == 0) {
+    LabelState->SetCaption(kKeptNoPage);
+  } else if (!copied) {
+    LabelState->SetCaption(kKeptNotCopied);
+  } else {
+    LabelState->SetCaption(rtl::IntToStr(n - converted) + kKeptPagesMissing);
+  }
+  if (copied) ProducedFiles.Add(target);
+}
+
+bool TForm1::ConvertPage(const std::string& pageFile) {
+  if (!rtl::FileExists(pageFile)) return false;
+  const std::string work = WorkFolder();
+  // A file left from an earlier page would otherwise pass for this page's.
+  DeleteToolFiles(work);
+  rtl::CopyFile(pageFile, work + kTempPdf, false);
+  rtl::ChDir(work);
+
+  {
+    TPageTool tool;
+    tool.Start(work);
+    const auto limit = static_cast<int64_t>(PageToolTimeLimitMs) * 1000;
+    int64_t waited = 0;
+    while (tool.Running()) {
+      if (forms::Application) forms::Application->ProcessMessages();
+      if (forms::Application && forms::Application->Terminated()) {
+        tool.Kill();
+        DeleteToolFiles(work);
+        throw rtl::EAbort("");
+      }
+      if (waited >= limit) {
+        tool.Kill();
+        DeleteToolFiles(work);
+        rtl::DeleteFile(pageFile);
+        throw rtl::Exception(rtl::Format("Exec Timeout: %s did not finish within %d seconds",
+                                         {kPageToolName, PageToolTimeLimitMs / 1000}));
+      }
+      ::usleep(kToolPollSliceUs);
+      waited += kToolPollSliceUs;
+    }
+  }
+
+  bool found = true;
+  if (rtl::FileExists(kPbm)) {
+    LoadPortableMap(kPbm);
+    uint16_t d = PageResolution(Picture().Width(), pageWidth_);
+    Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
+    if (d < kRotateBelowDpi) RotateByPageRotation(Picture(), pageRotation_);
+    Picture().Bitmap().SetPixelFormat(graphics::pf1bit);
+    AppendPage(1, 4, d);
+  } else if (rtl::FileExists(kPpm)) {
+    LoadPortableMap(kPpm);
+    uint16_t d = PageResolution(Picture().Width(), pageWidth_);
+    Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
+    if (d < kRotateBelowDpi) RotateByPageRotation(Picture(), pageRotation_);
+    AppendPage(8, 5, d);
+  } else if (rtl::FileExists(kJpg)) {
+    LoadJpegPage(kJpg);
+    // The resolution is the one of the page as scanned, before any turn.
+    uint16_t d = PageResolution(Picture().Width(), pageWidth_);
+    Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
+    if (d < kRotateBelowDpi) RotateByPageRotation(Picture(), pageRotation_);
+    AppendPage(24, 5, d);
+  } else {
+    found = false;
+    forms::MessageDlg(kNoImageMessage, forms::mtWarning, forms::mbOK);
+  }
+  rtl::DeleteFile(pageFile);
+  DeleteToolFiles(work);
+  return found;
+}
+
+void TForm1::LoadPortableMap(const std::string& file) {
+  LoadPortableMapInto(file, Picture());
+  rtl::DeleteFile(file);
+}
+
+void TForm1::LoadJpegPage(const std::string& file) {
+  LoadJpegInto(file, Picture());
+  rtl::DeleteFile(file);
+}
+
+void TForm1::AppendPage(int bitDepth, int compression, uint16_t dpi) {
+  if (!AppendToTiff(Picture(), bitDepth, compression, dpi, ImageHandle))
+    throw rtl::Exception("TIFF Error: the page could not be added to " + std::string(kTempTif));
+}
+
+}  // namespace converter

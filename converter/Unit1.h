@@ -1,0 +1,138 @@
+// The converter's main window: its controls, its start and end (settings,
+// log, work-folder clean-up), the command-line batch and the conversion of
+// one PDF file into one multi-page TIFF beside it.
+//
+// Ownership: the form owns its controls and its document component; the
+// application owns the form. The page source borrows the document.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "converter/PageSource.h"
+#include "converter/PageTool.h"
+#include "platform/forms/Buttons.h"
+#include "platform/forms/ComCtrls.h"
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Forms.h"
+#include "platform/forms/StdCtrls.h"
+#include "platform/graphics/Graphics.h"
+#include "platform/rtl/Classes.h"
+
+namespace pdf {
+class TkvPDFDocument;
+}
+
+namespace converter {
+
+inline constexpr const char* kMainCaption = "Corvane☆ for Lumoraファイリング";
+inline constexpr const char* kApplicationTitle = "Corvane☆Lumoraファイリング";
+inline constexpr const char* kNoImageMessage = "このＰＤＦは変換できません\n\rImagePDFでない可能性があります";
+inline constexpr const char* kPasswordPrompt = "オーナー又はユーザパスワード入力";
+
+// Below this resolution a page image is turned by the page's rotation; at
+// or above it the image is taken as it is.
+inline constexpr int kRotateBelowDpi = 650;
+
+// Masks of the work folder's temporary files, cleared at every start.
+inline const std::vector<std::string> kWorkMasks = {"*.pdf", "*.tif", "*.bmp", "*.jpg", "*.pbm", "*.ppm"};
+
+// The resolution of a page image: its width in pixels over the page width
+// (hundredths of a millimetre) in inches, truncated; only the low 16 bits
+// count. A page width of 0 gives 0 (no resolution).
+uint16_t PageResolution(int bitmapWidth, int pageWidth);
+
+// The path with every component as the folder lists it, each matched by its
+// exact name (never as a wildcard); a component that does not exist ends
+// the lookup and the path stays as given. One trailing "/" is dropped.
+std::string ExpandLongPath(const std::string& path);
+
+class TForm1 : public forms::TForm {
+ public:
+  explicit TForm1(rtl::TComponent* owner);
+  ~TForm1() override;
+
+  // Event handlers.
+  void FormCreate(rtl::TComponent* Sender);
+  void FormActivate(rtl::TComponent* Sender);
+  void FormClose(rtl::TComponent* Sender, forms::TCloseAction& Action);
+  void FormDestroy(rtl::TComponent* Sender);
+  void CheckBox1Click(rtl::TComponent* Sender);
+  void CheckBox2Click(rtl::TComponent* Sender);
+  void CheckBox3Click(rtl::TComponent* Sender);
+  void CheckBox4Click(rtl::TComponent* Sender);
+  void PDFDocPassword(rtl::TPersistent* Sender, std::string& Password, bool& Continue);
+
+  // One batch over the paths in order; the command-line batch leaves the
+  // drop target and the load button alone.
+  void RunBatch(const std::vector<std::string>& paths, bool commandLine);
+  // Converts one PDF file into ChangeFileExt(path, ".tif").
+  void ConvertDocument(const std::string& path);
+  // Extracts the page's image with the outside tool and appends it to the
+  // work TIFF; false when the page file is missing or no image came out.
+  bool ConvertPage(const std::string& pageFile);
+  void LoadPortableMap(const std::string& file);
+  void LoadJpegPage(const std::string& file);
+  // Hands a produced TIFF to the application of the settings.
+  void HandOff(const std::string& tifPath);
+
+  // The picture of the hidden image control: the page in work.
+  graphics::TPicture& Picture() { return *picture_; }
+
+  // Controls.
+  forms::TPageControl* PageControl1;
+  forms::TTabSheet* TabSheet1;
+  forms::TTabSheet* TabSheet2;
+  forms::TTabSheet* TabSheet3;
+  forms::TTabSheet* TabSheet4;
+  forms::TSpeedButton* SpeedButtonLoad;
+  forms::TLabel* LabelState;
+  forms::TLabel* LabelFile;
+  forms::TCheckBox* CheckBox1;
+  forms::TCheckBox* CheckBox2;
+  forms::TCheckBox* CheckBox3;
+  forms::TCheckBox* CheckBox4;
+  forms::TEdit* EditLApp;
+  forms::TButton* ButtonLApp;
+  forms::TLabel* LabelHint;
+  forms::TLabel* LabelHP;
+  forms::TLabel* LabelMail;
+  forms::TLabel* LabelVer;
+  forms::TPanel* Panel1;
+  forms::TPanel* Panel2;
+  forms::TProgressBar* ProgressBar1;
+  forms::TOpenDialog* OpenDialog1;
+  pdf::TkvPDFDocument* PDFDoc;
+
+  // The TIFF files of the current batch (the drag source's list).
+  rtl::TStringList ProducedFiles;
+  // The folder the program was started in: relative command-line paths
+  // are taken from there.
+  std::string StartFolder;
+  // The current imaging image (0: none).
+  int32_t ImageHandle = 0;
+  // Ask for a password at the next password event (off: try the empty one).
+  bool AskPassword = false;
+  // Asks the user for a text; false when cancelled. Unset: cancelled.
+  std::function<bool(const std::string& prompt, std::string& text)> PromptText;
+  // Takes a produced TIFF further (the hand-off to the filing application).
+  std::function<void(const std::string& tifPath)> OnHandOff;
+  // Where the pages come from; the form's PDFDoc unless a test sets another.
+  std::unique_ptr<TPageSource> Pages;
+  // Time limit of one run of the page tool.
+  int PageToolTimeLimitMs = kPageToolTimeLimitMs;
+
+ private:
+  void AppendPage(int bitDepth, int compression, uint16_t dpi);
+  void CheckTerminated();
+
+  bool activated_ = false;
+  // The page in work: width in hundredths of a millimetre, /Rotate.
+  int pageWidth_ = 0;
+  int pageRotation_ = 0;
+  std::unique_ptr<graphics::TPicture> picture_;
+};
+
+}  // namespace converter

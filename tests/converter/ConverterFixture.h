@@ -1,0 +1,129 @@
+// A converter laid out as at run time, in a scratch folder: the program's
+// path is <scratch>/run/tarnwick, so its ini and log files and its work
+// folder lie beside it there; the documents live in <scratch>/docs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "converter/PageSource.h"
+#include "converter/Rw_ini.h"
+#include "converter/Unit1.h"
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Forms.h"
+#include "platform/rtl/SysUtils.h"
+#include "support/TestSupport.h"
+
+namespace tk::test::converter {
+
+namespace fs = std::filesystem;
+
+// Pages taken from real files with the outside tools: qpdf splits the pages,
+// pdfinfo reads their boxes and rotations. It stands where the document
+// component would, and records the calls.
+class TToolPages : public ::converter::TPageSource {
+ public:
+  void LoadFromFile(const std::string& path) override {
+    Calls.push_back("load " + path);
+    path_ = path;
+    count_ = 0;
+    auto r = RunTool({"qpdf", "--show-npages", path});
+    if (r.exitCode != 0 && r.exitCode != 3) throw rtl::Exception("not a PDF: " + path);
+    count_ = std::stoi(r.out);
+  }
+  int PageCount() override { return count_; }
+  void FreeOutlines() override { Calls.push_back("outlines"); }
+  void ExtractPage(const std::string& pageFile, int page) override {
+    Calls.push_back("extract " + std::to_string(page));
+    auto r = RunTool({"qpdf", "--empty", "--pages", path_, std::to_string(page), "--", pageFile});
+    if (r.exitCode != 0 && r.exitCode != 3) throw rtl::Exception("extract failed: " + r.err);
+  }
+  ::converter::TPageBox PageSize(int page) override {
+    auto r = RunTool({"pdfinfo", "-box", "-f", std::to_string(page), "-l", std::to_string(page), path_});
+    ::converter::TPageBox box;
+    auto pos = r.out.find("MediaBox:");
+    if (pos == std::string::npos) throw rtl::Exception("no box");
+    double v[4] = {};
+    std::sscanf(r.out.c_str() + pos + 9, "%lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3]);
+    const double mm = 25.4 / 72.0;
+    return {v[0] * mm, v[1] * mm, v[2] * mm, v[3] * mm};
+  }
+  int PageRotation(int page) override {
+    auto r = RunTool({"pdfinfo", "-f", std::to_string(page), "-l", std::to_string(page), path_});
+    auto pos = r.out.find("rot:");
+    if (pos == std::string::npos) return 0;
+    return std::atoi(r.out.c_str() + pos + 4);
+  }
+  std::vector<std::string> Calls;
+
+ private:
+  std::string path_;
+  int count_ = 0;
+};
+
+class ConverterFixture : public ::testing::Test {
+ protected:
+  ConverterFixture() {
+    run = scratch.path() / "run";
+    docs = scratch.path() / "docs";
+    fs::create_directories(run);
+    fs::create_directories(docs);
+    rtl::SetExecutableFileName((run / "tarnwick").string());
+    rtl::SetCommandLine(std::vector<std::string>{"tarnwick"});
+    ::converter::Settings = {};
+  }
+  ~ConverterFixture() override {
+    app.reset();
+    rtl::SetExecutableFileName("");
+    rtl::SetCommandLine(std::vector<std::string>{"tarnwick"});
+    std::error_code ec;
+    fs::current_path(fs::temp_directory_path(), ec);
+  }
+
+  // A fresh application with a scripted presenter and the main form made
+  // (its FormCreate has run). A test may replace the page source.
+  ::converter::TForm1* Start(const std::vector<std::string>& args = {}) {
+    app.reset();
+    std::vector<std::string> cl{(run / "tarnwick").string()};
+    cl.insert(cl.end(), args.begin(), args.end());
+    rtl::SetCommandLine(cl);
+    app = std::make_unique<forms::TApplication>();
+    auto p = std::make_unique<forms::TScriptedPresenter>();
+    presenter = p.get();
+    app->SetPresenter(std::move(p));
+    app->Title = ::converter::kApplicationTitle;
+    ::converter::TForm1* form = nullptr;
+    app->CreateForm(form);
+    return form;
+  }
+
+  // Uses the tool-backed pages; returns them (owned by the form).
+  TToolPages* UseToolPages(::converter::TForm1* form) {
+    auto pages = std::make_unique<TToolPages>();
+    TToolPages* raw = pages.get();
+    form->Pages = std::move(pages);
+    return raw;
+  }
+
+  // Ends the program as closing its window does.
+  void Stop() { app.reset(); }
+
+  std::string Ini(const std::string& text) {
+    WriteFileBytes(run / "tarnwick.ini", text);
+    return text;
+  }
+  fs::path Work() const { return run / "cmdline"; }
+
+  ScratchDir scratch;
+  fs::path run;
+  fs::path docs;
+  std::unique_ptr<forms::TApplication> app;
+  forms::TScriptedPresenter* presenter = nullptr;
+};
+
+}  // namespace tk::test::converter
