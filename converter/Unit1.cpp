@@ -42,20 +42,6 @@ void DeleteToolFiles(const std::string& workFolder) {
   }
 }
 
-// The work-folder clean-up: every file matching one of the masks.
-void DeleteMatchingFiles(const std::vector<std::string>& masks) {
-  for (const auto& mask : masks) {
-    rtl::TSearchRec rec;
-    std::string folder = rtl::ExtractFilePath(mask);
-    if (rtl::FindFirst(mask, rtl::faAnyFile & ~rtl::faDirectory, rec) == 0) {
-      do {
-        rtl::DeleteFile(folder + rec.Name);
-      } while (rtl::FindNext(rec) == 0);
-    }
-    rtl::FindClose(rec);
-  }
-}
-
 void BindImaging() {}
 void UnbindImaging() {}
 void FreeImage(int32_t) {}
@@ -195,6 +181,11 @@ TForm1::TForm1(rtl::TComponent* owner)
   OpenDialog1->Title = "ファイルの読み込み";
   OpenDialog1->Options = ofAllowMultiSelect | ofHideReadOnly | ofEnableSizing;
 
+  FileOperation1 = new controls::TFileOperation(this);
+  FileOperation1->Name = "FileOperation1";
+  FileOperation1->Options = {controls::fofSilent, controls::fofNoConfirmation, controls::fofAllowUndo,
+                             controls::fofFilesOnly, controls::fofNoErrorUI};
+
   PDFDoc = new pdf::TkvPDFDocument(this);
   PDFDoc->Name = "PDFDoc";
   PDFDoc->UseFileStreams = false;
@@ -245,9 +236,10 @@ void TForm1::FormCreate(rtl::TComponent*) {
 
   // The conversion cannot run without its work folder.
   rtl::ForceDirectories(WorkFolder());
-  std::vector<std::string> masks;
-  for (const auto& m : kWorkMasks) masks.push_back(WorkFolder() + m);
-  DeleteMatchingFiles(masks);
+  // Into the Trash, silently; what could not be deleted stays.
+  FileOperation1->FromFiles().Clear();
+  for (const auto& m : kWorkMasks) FileOperation1->FromFiles().Add(WorkFolder() + m);
+  FileOperation1->DeleteFiles();
 
   for (const auto& f : ReadLog())
     if (rtl::FileExists(f)) rtl::DeleteFile(f);

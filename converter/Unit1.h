@@ -13,6 +13,7 @@
 
 #include "converter/PageSource.h"
 #include "converter/PageTool.h"
+#include "controls/NewCtrls.h"
 #include "platform/forms/Buttons.h"
 #include "platform/forms/ComCtrls.h"
 #include "platform/forms/Dialogs.h"
@@ -104,6 +105,7 @@ class TForm1 : public forms::TForm {
   forms::TPanel* Panel2;
   forms::TProgressBar* ProgressBar1;
   forms::TOpenDialog* OpenDialog1;
+  controls::TFileOperation* FileOperation1;
   pdf::TkvPDFDocument* PDFDoc;
 
   // The TIFF files of the current batch (the drag source's list).

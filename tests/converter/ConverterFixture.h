@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -76,6 +77,9 @@ class ConverterFixture : public ::testing::Test {
     rtl::SetExecutableFileName((run / "tarnwick").string());
     rtl::SetCommandLine(std::vector<std::string>{"tarnwick"});
     ::converter::Settings = {};
+    // The work-folder clean-up deletes into the Trash: this test's own.
+    if (const char* x = std::getenv("XDG_DATA_HOME")) oldDataHome_ = x, hadDataHome_ = true;
+    ::setenv("XDG_DATA_HOME", (scratch.path() / "data").c_str(), 1);
   }
   ~ConverterFixture() override {
     app.reset();
@@ -83,6 +87,10 @@ class ConverterFixture : public ::testing::Test {
     rtl::SetCommandLine(std::vector<std::string>{"tarnwick"});
     std::error_code ec;
     fs::current_path(fs::temp_directory_path(), ec);
+    if (hadDataHome_)
+      ::setenv("XDG_DATA_HOME", oldDataHome_.c_str(), 1);
+    else
+      ::unsetenv("XDG_DATA_HOME");
   }
 
   // A fresh application with a scripted presenter and the main form made
@@ -124,6 +132,10 @@ class ConverterFixture : public ::testing::Test {
   fs::path docs;
   std::unique_ptr<forms::TApplication> app;
   forms::TScriptedPresenter* presenter = nullptr;
+
+ private:
+  std::string oldDataHome_;
+  bool hadDataHome_ = false;
 };
 
 }  // namespace tk::test::converter
