@@ -6,9 +6,13 @@
 #include <cmath>
 #include <filesystem>
 
+#include "converter/ImageKit6.h"
+#include "converter/Images.h"
 #include "converter/PageTool.h"
 #include "converter/Rw_ini.h"
+#include "imaging/ImageFormats.h"
 #include "pdf/kvPDFDoc.h"
+#include "platform/graphics/Jpeg.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace converter {
@@ -42,21 +46,24 @@ void DeleteToolFiles(const std::string& workFolder) {
   }
 }
 
-void BindImaging() {}
-void UnbindImaging() {}
-void FreeImage(int32_t) {}
-
-void LoadPortableMapInto(const std::string& file, graphics::TPicture& picture) { picture.LoadFromFile(file); }
-void LoadJpegInto(const std::string& file, graphics::TPicture& picture) { picture.LoadFromFile(file); }
-
-void RotateByPageRotation(graphics::TPicture& picture, int rotation) {
-  if (picture.Graphic() == nullptr || picture.Graphic()->Empty()) return;
-  if (rotation == 90 || rotation == 180 || rotation == 270)
-    throw rtl::Exception("Bitmap rotation is not available");
+// The reader is picked by the file's header; a file no reader takes goes to
+// the picture's own registry, by its extension.
+void LoadPortableMapInto(const std::string& file, graphics::TPicture& picture) {
+  if (graphics::TGraphicClass cls = imaging::FileFormats().FindClassByContent(file); cls && cls->Create) {
+    std::unique_ptr<graphics::TGraphic> graphic = cls->Create();
+    graphic->LoadFromFile(file);
+    picture.TakeGraphic(std::move(graphic));
+  } else {
+    picture.LoadFromFile(file);
+  }
 }
-
-bool AppendToTiff(graphics::TPicture&, int, int, uint16_t, int32_t&) {
-  throw rtl::Exception("The imaging library is not bound");
+// The picture gets a bitmap of the decoded pixels.
+void LoadJpegInto(const std::string& file, graphics::TPicture& picture) {
+  graphics::TJPEGImage jpeg;
+  jpeg.LoadFromFile(file);
+  auto bitmap = std::make_unique<graphics::TBitmap>();
+  bitmap->Assign(jpeg);
+  picture.TakeGraphic(std::move(bitmap));
 }
 
 std::string MakeAbsolute(const std::string& path, const std::string& base) {
@@ -93,7 +100,7 @@ std::string ExpandLongPath(const std::string& path) {
 // ---- the form -------------------------------------------------------------------
 
 TForm1::TForm1(rtl::TComponent* owner)
-    : forms::TForm(owner), picture_(std::make_unique<graphics::TPicture>()) {
+    : forms::TForm(owner) {
   using namespace forms;
   Name = "Form1";
   SetCaption(kMainCaption);
@@ -141,6 +148,10 @@ TForm1::TForm1(rtl::TComponent* owner)
   SpeedButtonLoad->SetCaption("参照");
   LabelState = label("LabelState", TabSheet1, "");
   LabelFile = label("LabelFile", TabSheet1, "");
+  Image1 = new TImage(this);
+  Image1->Name = "Image1";
+  Image1->SetParent(TabSheet1);
+  Image1->SetVisible(false);
 
   CheckBox2 = check("CheckBox2", TabSheet2, "Lumoraファイリングを起動する");
   EditLApp = new TEdit(this);
@@ -244,7 +255,7 @@ void TForm1::FormCreate(rtl::TComponent*) {
   for (const auto& f : ReadLog())
     if (rtl::FileExists(f)) rtl::DeleteFile(f);
 
-  BindImaging();
+  BindImagingLibrary();
   ImageHandle = 0;
   LabelFile->SetCaption("");
   LabelState->SetCaption("");
@@ -291,10 +302,10 @@ void TForm1::FormClose(rtl::TComponent*, forms::TCloseAction&) {
 
 void TForm1::FormDestroy(rtl::TComponent*) {
   if (ImageHandle != 0) {
-    FreeImage(ImageHandle);
+    IKFreeMemory(ImageHandle);
     ImageHandle = 0;
   }
-  UnbindImaging();
+  UnbindImagingLibrary();
 }
 
 void TForm1::CheckBox1Click(rtl::TComponent*) { Settings.DD = CheckBox1->Checked() ? 1 : 0; }
@@ -448,21 +459,21 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
     LoadPortableMap(kPbm);
     uint16_t d = PageResolution(Picture().Width(), pageWidth_);
     Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
-    if (d < kRotateBelowDpi) RotateByPageRotation(Picture(), pageRotation_);
+    if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
     Picture().Bitmap().SetPixelFormat(graphics::pf1bit);
     AppendPage(1, 4, d);
   } else if (rtl::FileExists(kPpm)) {
     LoadPortableMap(kPpm);
     uint16_t d = PageResolution(Picture().Width(), pageWidth_);
     Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
-    if (d < kRotateBelowDpi) RotateByPageRotation(Picture(), pageRotation_);
+    if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
     AppendPage(8, 5, d);
   } else if (rtl::FileExists(kJpg)) {
     LoadJpegPage(kJpg);
     // The resolution is the one of the page as scanned, before any turn.
     uint16_t d = PageResolution(Picture().Width(), pageWidth_);
     Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
-    if (d < kRotateBelowDpi) RotateByPageRotation(Picture(), pageRotation_);
+    if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
     AppendPage(24, 5, d);
   } else {
     found = false;
@@ -484,8 +495,15 @@ void TForm1::LoadJpegPage(const std::string& file) {
 }
 
 void TForm1::AppendPage(int bitDepth, int compression, uint16_t dpi) {
-  if (!AppendToTiff(Picture(), bitDepth, compression, dpi, ImageHandle))
-    throw rtl::Exception("TIFF Error: the page could not be added to " + std::string(kTempTif));
+  ImageHandle = IKGetImageFromHdc(Image1->Canvas().Handle(), Picture().Width(), Picture().Height(), bitDepth);
+  if (ImageHandle == 0) throw rtl::Exception("TIFF Error: the page image could not be taken");
+  // A resolution of 0 is none: the TIFF then says nothing about it.
+  if (dpi != 0) IKSetDpi(ImageHandle, dpi, dpi);
+  int32_t saved = IKTiffFileSave(kTempTif, ImageHandle, compression, 0, -1, "", 0, 0, "", "", "");
+  IKFreeMemory(ImageHandle);
+  ImageHandle = 0;
+  // A page that did not reach the TIFF ends the document: the source stays.
+  if (saved == 0) throw rtl::Exception(std::string("TIFF Error: the page could not be added to ") + kTempTif);
 }
 
 }  // namespace converter

@@ -17,6 +17,7 @@
 #include "platform/forms/Buttons.h"
 #include "platform/forms/ComCtrls.h"
 #include "platform/forms/Dialogs.h"
+#include "platform/forms/ExtCtrls.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/StdCtrls.h"
 #include "platform/graphics/Graphics.h"
@@ -80,7 +81,7 @@ class TForm1 : public forms::TForm {
   void HandOff(const std::string& tifPath);
 
   // The picture of the hidden image control: the page in work.
-  graphics::TPicture& Picture() { return *picture_; }
+  graphics::TPicture& Picture() { return Image1->Picture(); }
 
   // Controls.
   forms::TPageControl* PageControl1;
@@ -91,6 +92,7 @@ class TForm1 : public forms::TForm {
   forms::TSpeedButton* SpeedButtonLoad;
   forms::TLabel* LabelState;
   forms::TLabel* LabelFile;
+  forms::TImage* Image1;
   forms::TCheckBox* CheckBox1;
   forms::TCheckBox* CheckBox2;
   forms::TCheckBox* CheckBox3;
@@ -134,7 +136,6 @@ class TForm1 : public forms::TForm {
   // The page in work: width in hundredths of a millimetre, /Rotate.
   int pageWidth_ = 0;
   int pageRotation_ = 0;
-  std::unique_ptr<graphics::TPicture> picture_;
 };
 
 }  // namespace converter

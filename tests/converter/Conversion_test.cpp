@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <sstream>
 
 #include "ConverterFixture.h"
 #include "pdf/PdfFixture.h"
+#include <cmath>
 
 namespace tk::test::converter {
 namespace {
@@ -22,6 +25,111 @@ std::string TextOnlyPdf(int pages) {
     b.Obj(10 + i, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 595 842] /Contents 5 0 R "
                   "/Resources << /Font << /F1 4 0 R >> >> >>");
   return b.Build();
+}
+
+
+// One page of a fixture: an image of a kind, its size and resolution, and
+// the page's /Rotate.
+struct PageSpec {
+  const char* kind;  // "g4", "bits1", "grey", "rgb", "jpeg"
+  int width, height, dpi, rotate;
+};
+
+// An image that no turn or mirror maps onto itself.
+fs::path MakeImage(const PageSpec& p, const fs::path& dir, int index) {
+  const std::string size = std::to_string(p.width) + "x" + std::to_string(p.height);
+  const std::string density = std::to_string(p.dpi);
+  const std::string corner = "rectangle 0,0 " + std::to_string(p.width / 3) + "," + std::to_string(p.height / 5);
+  const std::string dot = "circle " + std::to_string(p.width * 3 / 4) + "," + std::to_string(p.height * 2 / 3) + " " +
+                          std::to_string(p.width * 3 / 4 + p.width / 10) + "," + std::to_string(p.height * 2 / 3);
+  std::string kind = p.kind;
+  fs::path out = dir / ("img" + std::to_string(index) + (kind == "g4" ? ".tif" : kind == "jpeg" ? ".jpg" : ".png"));
+  std::vector<std::string> cmd = {"convert-im6.q16", "-size", size};
+  if (kind == "g4" || kind == "bits1") {
+    cmd.insert(cmd.end(), {"xc:white", "-fill", "black", "-draw", corner, "-draw", dot, "-monochrome"});
+  } else if (kind == "grey") {
+    cmd.insert(cmd.end(), {"gradient:white-gray30", "-fill", "gray70", "-draw", corner, "-fill", "black", "-draw", dot,
+                           "-colorspace", "Gray", "-depth", "8"});
+  } else {
+    cmd.insert(cmd.end(), {"-seed", "7", "plasma:", "-fill", "#2040c0", "-draw", corner, "-depth", "8", "-type",
+                           "TrueColor"});
+  }
+  cmd.insert(cmd.end(), {"-density", density, "-units", "PixelsPerInch"});
+  if (kind == "g4") cmd.insert(cmd.end(), {"-compress", "Group4"});
+  if (kind == "bits1") cmd.insert(cmd.end(), {"-depth", "1", "-type", "bilevel"});
+  if (kind == "jpeg") cmd.insert(cmd.end(), {"-quality", "85"});
+  cmd.push_back((kind == "bits1" ? "png:" : "") + out.string());
+  auto r = RunTool(cmd);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return out;
+}
+
+// A scan of the given pages, each /Rotate set by qpdf.
+void MakeScan(const std::vector<PageSpec>& pages, const fs::path& pdf, const fs::path& dir) {
+  std::vector<std::string> cmd = {"img2pdf"};
+  for (size_t i = 0; i < pages.size(); ++i) cmd.push_back(MakeImage(pages[i], dir, static_cast<int>(i)).string());
+  fs::path joined = dir / "joined.pdf";
+  cmd.insert(cmd.end(), {"-o", joined.string()});
+  auto r = RunTool(cmd);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> q = {"qpdf", joined.string()};
+  for (size_t i = 0; i < pages.size(); ++i)
+    if (pages[i].rotate) q.push_back("--rotate=+" + std::to_string(pages[i].rotate) + ":" + std::to_string(i + 1));
+  q.push_back(pdf.string());
+  r = RunTool(q);
+  ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
+}
+
+// The pixels of an image file as 8-bit RGB, with its size in front.
+std::string Pixels(const fs::path& file) {
+  auto size = RunTool({"identify-im6.q16", "-format", "%w %h ", file.string()});
+  auto rgb = RunTool({"convert-im6.q16", file.string(), "-depth", "8", "rgb:-"});
+  EXPECT_EQ(rgb.exitCode, 0) << rgb.err;
+  return size.out + rgb.out;
+}
+
+// What the page tool writes for page n, turned by the page's rotation.
+fs::path ExpectedPage(const fs::path& pdf, int n, int turn, const fs::path& dir, std::string& ext) {
+  fs::path prefix = dir / ("want" + std::to_string(n));
+  RunTool({"pdfimages", "-f", std::to_string(n), "-l", std::to_string(n), "-j", pdf.string(), prefix.string()});
+  fs::path img;
+  for (const char* e : {".pbm", ".ppm", ".jpg"})
+    if (fs::exists(prefix.string() + "-000" + e)) img = prefix.string() + "-000" + e, ext = e;
+  if (img.empty() || turn == 0) return img;
+  std::string flip = turn == 90 ? "-cw" : turn == 180 ? "-r180" : "-ccw";
+  std::string input = img.string();
+  if (ext == ".jpg") {
+    auto d = RunTool({"djpeg", "-pnm", img.string()});
+    WriteFileBytes(prefix.string() + "-dec.ppm", d.out);
+    input = prefix.string() + "-dec.ppm";
+  }
+  auto r = RunTool({"pamflip", flip, input});
+  fs::path turned = prefix.string() + "-turned.pnm";
+  WriteFileBytes(turned, r.out);
+  return turned;
+}
+
+// Each page directory of a TIFF: compression scheme and resolution.
+struct TiffPage {
+  std::string compression;
+  std::string resolution;
+};
+std::vector<TiffPage> TiffPages(const fs::path& tif) {
+  auto r = RunTool({"tiffinfo", tif.string()});
+  std::vector<TiffPage> pages;
+  std::istringstream in(r.out);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("TIFF Directory", 0) == 0) pages.emplace_back();
+    if (pages.empty()) continue;
+    auto take = [&](const char* key, std::string& into) {
+      auto p = line.find(key);
+      if (p != std::string::npos) into = line.substr(p + std::strlen(key));
+    };
+    take("Compression Scheme: ", pages.back().compression);
+    take("Resolution: ", pages.back().resolution);
+  }
+  return pages;
 }
 
 class Conversion : public ConverterFixture {
@@ -156,6 +264,73 @@ TEST_F(Conversion, FileThatIsNoPdfEndsTheDocumentWithAnError) {
   EXPECT_THROW(f->ConvertDocument((docs / "junk.pdf").string()), rtl::Exception);
   EXPECT_TRUE(fs::exists(docs / "junk.pdf"));
   EXPECT_FALSE(fs::exists(docs / "junk.tif"));
+}
+
+
+TEST_F(Conversion, EveryPageEqualsThePageToolsImageTurnedByItsRotation) {
+  TK_REQUIRE_TOOL("img2pdf");
+  TK_REQUIRE_TOOL("convert-im6.q16");
+  TK_REQUIRE_TOOL("tiffinfo");
+  TK_REQUIRE_TOOL("tiffsplit");
+  TK_REQUIRE_TOOL("tifftopnm");
+  TK_REQUIRE_TOOL("pamflip");
+  const std::vector<PageSpec> pages = {
+      {"g4", 240, 330, 100, 0},     // CCITT Group 4
+      {"bits1", 210, 150, 150, 90},  // Flate, 1 bit
+      {"grey", 160, 120, 100, 180},
+      {"rgb", 150, 100, 100, 270},
+      {"rgb", 700, 500, 700, 90},   // 700 dpi: taken as it is
+      {"g4", 1400, 700, 700, 270},  // likewise
+      {"jpeg", 300, 200, 100, 90},
+      {"jpeg", 180, 240, 100, 0},
+  };
+  const fs::path fixtures = scratch.path() / "fixtures";
+  fs::create_directories(fixtures);
+  const fs::path src = docs / "scan.pdf";
+  MakeScan(pages, src, fixtures);
+  const fs::path kept = fixtures / "scan-copy.pdf";
+  fs::copy_file(src, kept);
+
+  TForm1* f = Start();
+  UseToolPages(f);
+  f->ConvertDocument(src.string());
+
+  const fs::path tif = docs / "scan.tif";
+  ASSERT_TRUE(fs::exists(tif));
+  EXPECT_FALSE(fs::exists(src));  // every page made it: the source goes
+  ASSERT_EQ(f->ProducedFiles.Count(), 1);
+  EXPECT_EQ(f->ProducedFiles[0], tif.string());
+  EXPECT_EQ(f->LabelState->Caption(), "ページ数8処理終了");
+  EXPECT_TRUE(presenter->Messages.empty());
+  for (const auto& e : fs::directory_iterator(Work())) ADD_FAILURE() << "left: " << e.path();
+
+  auto dirs = TiffPages(tif);
+  ASSERT_EQ(dirs.size(), pages.size());
+  RunTool({"tiffsplit", tif.string(), (fixtures / "got").string()});
+  TToolPages geometry;
+  geometry.LoadFromFile(kept.string());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    SCOPED_TRACE("page " + std::to_string(i + 1));
+    const int n = static_cast<int>(i) + 1;
+    auto box = geometry.PageSize(n);
+    int pageWidth = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
+    unsigned dpi = ::converter::PageResolution(pages[i].width, pageWidth);
+    EXPECT_NEAR(dpi, pages[i].dpi, 1);
+    std::string ext;
+    fs::path want = ExpectedPage(kept, n, dpi < 650 ? pages[i].rotate : 0, fixtures, ext);
+    ASSERT_FALSE(want.empty());
+    std::string name = "gota";
+    name += static_cast<char>('a' + i / 26);
+    name += static_cast<char>('a' + i % 26);
+    fs::path gotTif = fixtures / (name + ".tif");
+    auto pnm = RunTool({"tifftopnm", gotTif.string()});
+    ASSERT_EQ(pnm.exitCode, 0) << pnm.err;
+    fs::path got = fixtures / (name + ".pnm");
+    WriteFileBytes(got, pnm.out);
+    EXPECT_TRUE(Pixels(got) == Pixels(want)) << "pixels differ from " << want;
+    EXPECT_EQ(dirs[i].compression, ext == ".pbm" ? "CCITT Group 4" : "LZW");
+    EXPECT_EQ(dirs[i].resolution, std::to_string(dpi) + ", " + std::to_string(dpi) + " pixels/inch");
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "converter/PageSource.h"
+#include "platform/imagekit/ImageKit.h"
 #include "converter/Rw_ini.h"
 #include "converter/Unit1.h"
 #include "platform/forms/Dialogs.h"
@@ -74,6 +75,9 @@ class ConverterFixture : public ::testing::Test {
     docs = scratch.path() / "docs";
     fs::create_directories(run);
     fs::create_directories(docs);
+    // The imaging library lies beside the program, as in the run folder.
+    std::error_code ec;
+    fs::create_symlink(RunDir() / TK_IMAGEKIT_LIBRARY, run / TK_IMAGEKIT_LIBRARY, ec);
     rtl::SetExecutableFileName((run / "tarnwick").string());
     rtl::SetCommandLine(std::vector<std::string>{"tarnwick"});
     ::converter::Settings = {};
