@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -331,6 +332,105 @@ TEST_F(Conversion, EveryPageEqualsThePageToolsImageTurnedByItsRotation) {
     EXPECT_EQ(dirs[i].compression, ext == ".pbm" ? "CCITT Group 4" : "LZW");
     EXPECT_EQ(dirs[i].resolution, std::to_string(dpi) + ", " + std::to_string(dpi) + " pixels/inch");
   }
+}
+
+
+// Two image pages and a text page between them.
+fs::path MixedScan(const fs::path& dir, const fs::path& out) {
+  fs::create_directories(dir);
+  MakeScan({{"g4", 200, 280, 100, 0}, {"rgb", 120, 90, 100, 0}}, dir / "images.pdf", dir);
+  WriteFileBytes(dir / "text.pdf", TextOnlyPdf(1));
+  auto r = RunTool({"qpdf", "--empty", "--pages", (dir / "images.pdf").string(), "1", (dir / "text.pdf").string(),
+                    (dir / "images.pdf").string(), "2", "--", out.string()});
+  EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
+  return out;
+}
+
+TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
+  TK_REQUIRE_TOOL("img2pdf");
+  TK_REQUIRE_TOOL("convert-im6.q16");
+  TK_REQUIRE_TOOL("tiffinfo");
+  struct Case {
+    const char* name;
+    bool mixed;         // a page without an image
+    int org;            // keep the source
+    bool blockTarget;   // the TIFF cannot be copied beside the source
+    bool blockWorkTiff; // the work TIFF cannot be written
+    bool sourceStays, tiffMade, listed, error;
+    int warnings;
+    const char* state;
+  } cases[] = {
+      {"all pages", false, 0, false, false, false, true, true, false, 0, "ページ数2処理終了"},
+      {"all pages, ORG", false, 1, false, false, true, true, true, false, 0, "ページ数2処理終了"},
+      {"a page without image", true, 0, false, false, true, true, true, false, 1,
+       "1ページ変換できません（ＰＤＦを残します）"},
+      {"copy fails", false, 0, true, false, true, false, false, false, 0, "ＴＩＦＦを保存できません（ＰＤＦを残します）"},
+      {"append fails", false, 0, false, true, true, false, false, true, 0, "1ページ変換処理"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(docs);
+    fs::create_directories(docs);
+    const fs::path fx = scratch.path() / "fx";
+    fs::remove_all(fx);
+    const fs::path src = docs / "scan.pdf";
+    if (c.mixed)
+      MixedScan(fx, src);
+    else {
+      fs::create_directories(fx);
+      MakeScan({{"g4", 200, 280, 100, 0}, {"grey", 120, 90, 100, 0}}, src, fx);
+    }
+    if (c.blockTarget) fs::create_directories(docs / "scan.tif");
+    Ini("[NoDel]\nORG=" + std::to_string(c.org) + "\n");
+    TForm1* f = Start();
+    UseToolPages(f);
+    if (c.blockWorkTiff) fs::create_directories(Work() / "$$temp$$.tif");
+    bool failed = false;
+    try {
+      f->ConvertDocument(src.string());
+    } catch (const rtl::Exception& e) {
+      failed = true;
+      EXPECT_NE(std::string(e.what()).find("TIFF Error"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(failed, c.error);
+    EXPECT_EQ(fs::exists(src), c.sourceStays);
+    EXPECT_EQ(fs::is_regular_file(docs / "scan.tif"), c.tiffMade);
+    EXPECT_EQ(f->ProducedFiles.Count(), c.listed ? 1 : 0);
+    EXPECT_EQ(static_cast<int>(presenter->Messages.size()), c.warnings);
+    EXPECT_EQ(f->LabelState->Caption(), c.state);
+    EXPECT_EQ(f->ProgressBar1->Position(), 0);
+    if (c.tiffMade) {
+      EXPECT_EQ(TiffPages(docs / "scan.tif").size(), 2u);
+    }
+  }
+}
+
+TEST_F(Conversion, TerminationSignalInTheMiddleOfABatchKeepsTheSourceAndSavesTheLog) {
+  TK_REQUIRE_TOOL("img2pdf");
+  TK_REQUIRE_TOOL("convert-im6.q16");
+  const fs::path fx = scratch.path() / "fx";
+  fs::create_directories(fx);
+  MakeScan({{"g4", 200, 280, 100, 0}, {"g4", 200, 280, 100, 0}}, docs / "a.pdf", fx);
+  fs::copy_file(docs / "a.pdf", docs / "b.pdf");
+  TForm1* f = Start({(docs / "a.pdf").string(), (docs / "b.pdf").string()});
+  UseToolPages(f);
+  bool sent = false;
+  app->AddPoller([&] {
+    if (!sent && f->LabelFile->Caption() == "ファイルb.pdf" && f->LabelState->Caption() == "2ページ変換処理") {
+      sent = true;
+      std::raise(SIGTERM);
+    }
+  });
+  app->Run();
+  EXPECT_TRUE(sent);
+  EXPECT_TRUE(f->Closed());
+  EXPECT_FALSE(fs::exists(docs / "a.pdf"));  // done before the signal
+  EXPECT_TRUE(fs::exists(docs / "a.tif"));
+  EXPECT_TRUE(fs::exists(docs / "b.pdf"));  // given up: kept
+  EXPECT_FALSE(fs::exists(docs / "b.tif"));
+  EXPECT_EQ(::converter::ReadLog(), (std::vector<std::string>{(docs / "a.tif").string()}));
+  EXPECT_TRUE(fs::exists(run / "tarnwick.ini"));
+  EXPECT_TRUE(presenter->Messages.empty());  // an abort is silent
 }
 
 }  // namespace
