@@ -1,0 +1,118 @@
+// The program itself, run as a process from a copy of the run folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "ConverterFixture.h"
+#include "platform/rtl/IniFiles.h"
+
+extern char** environ;
+
+namespace tk::test::converter {
+namespace {
+
+struct ProgramRun {
+  int exitCode = -1;
+  bool signalled = false;  // had to be stopped with SIGTERM
+  std::string err;
+};
+
+// Runs the program; after waitMs it is sent SIGTERM (as a user's ^C or a
+// session's end), and killed if it still does not end.
+ProgramRun RunProgram(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd, int waitMs) {
+  ProgramRun result;
+  fs::path errFile = cwd / "stderr.txt";
+  std::vector<std::string> argv{exe.string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, cargv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  if (rc != 0) return result;
+  int status = 0;
+  auto waitFor = [&](int ms) {
+    for (int t = 0; t < ms; t += 10) {
+      if (waitpid(pid, &status, WNOHANG) == pid) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  if (!waitFor(waitMs)) {
+    result.signalled = true;
+    kill(pid, SIGTERM);
+    if (!waitFor(10000)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+  }
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.err = ReadFileBytes(errFile);
+  return result;
+}
+
+class Tarnwick : public ConverterFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(RunDir() / "tarnwick")) << "build the tarnwick target first";
+    fs::copy_file(RunDir() / "tarnwick", run / "tarnwick", fs::copy_options::overwrite_existing);
+    exe = run / "tarnwick";
+  }
+  fs::path exe;
+};
+
+TEST_F(Tarnwick, SettingsSurviveARunEndedByASignal) {
+  Ini("[Pos]\nTop=9\nLeft=11\n[Mode]\nDD=1\n[App]\nLaunch=/opt/filing app\n[Other]\nKeep=1\n");
+  // Without files the window just stays open until it is closed.
+  ProgramRun r = RunProgram(exe, {}, docs, 1500);
+  EXPECT_TRUE(r.signalled);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  rtl::TIniFile ini((run / "tarnwick.ini").string());
+  EXPECT_EQ(ini.ReadInteger("Pos", "Top", -1), 9);
+  EXPECT_EQ(ini.ReadInteger("Pos", "Left", -1), 11);
+  EXPECT_EQ(ini.ReadInteger("Mode", "DD", -1), 1);
+  EXPECT_EQ(ini.ReadString("App", "Launch", ""), "/opt/filing app");
+  EXPECT_EQ(ini.ReadString("Other", "Keep", ""), "1");
+  EXPECT_EQ(ini.ReadString("PDF", "Path", ""), run.string() + "/");
+  EXPECT_TRUE(fs::is_directory(run / "cmdline"));
+}
+
+TEST_F(Tarnwick, MissingFilesAreSkippedAndTheProgramEnds) {
+  ProgramRun r = RunProgram(exe, {"missing.pdf", "*.pdf"}, docs, 20000);
+  EXPECT_FALSE(r.signalled);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Tarnwick, ConvertsTheSampleScanBesideIt) {
+  TK_REQUIRE_TOOL("pdfimages");
+  TK_REQUIRE_TOOL("tiffinfo");
+  fs::copy_file(fs::path(TK_SOURCE_DIR_FOR_TESTS) / "samples" / "sample-scan.pdf", docs / "sample-scan.pdf");
+  ProgramRun r = RunProgram(exe, {"sample-scan.pdf"}, docs, 20000);
+  if (r.err.find("The PDF library cannot") != std::string::npos) GTEST_SKIP() << r.err;
+  EXPECT_FALSE(r.signalled) << r.err;
+  EXPECT_EQ(r.err, "");
+  ASSERT_TRUE(fs::exists(docs / "sample-scan.tif")) << r.err;
+  EXPECT_FALSE(fs::exists(docs / "sample-scan.pdf"));
+  auto info = RunTool({"tiffinfo", (docs / "sample-scan.tif").string()});
+  size_t pages = 0;
+  for (size_t p = 0; (p = info.out.find("TIFF Directory", p)) != std::string::npos; ++p) ++pages;
+  EXPECT_EQ(pages, 4u);
+  EXPECT_NE(info.out.find("Image Width: 1654 Image Length: 1169"), std::string::npos) << info.out;  // turned
+  EXPECT_EQ(::converter::ReadLog(), (std::vector<std::string>{(docs / "sample-scan.tif").string()}));
+}
+
+}  // namespace
+}  // namespace tk::test::converter
