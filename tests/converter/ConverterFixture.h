@@ -14,6 +14,8 @@
 
 #include "converter/PageSource.h"
 #include "platform/imagekit/ImageKit.h"
+#include "platform/os/Windows.h"
+#include <sys/stat.h>
 #include "converter/Rw_ini.h"
 #include "converter/Unit1.h"
 #include "platform/forms/Dialogs.h"
@@ -84,6 +86,13 @@ class ConverterFixture : public ::testing::Test {
     // The work-folder clean-up deletes into the Trash: this test's own.
     if (const char* x = std::getenv("XDG_DATA_HOME")) oldDataHome_ = x, hadDataHome_ = true;
     ::setenv("XDG_DATA_HOME", (scratch.path() / "data").c_str(), 1);
+    // Our windows go into this test's window directory (the program run
+    // as a process finds it through XDG_RUNTIME_DIR).
+    fs::create_directories(scratch.path() / "runtime");
+    ::chmod((scratch.path() / "runtime").c_str(), 0700);
+    if (const char* x = std::getenv("XDG_RUNTIME_DIR")) oldRuntime_ = x, hadRuntime_ = true;
+    ::setenv("XDG_RUNTIME_DIR", (scratch.path() / "runtime").c_str(), 1);
+    os::TWindowDirectory::SetDefaultFolder(os::TWindowDirectory::DefaultFolder());
   }
   ~ConverterFixture() override {
     app.reset();
@@ -91,6 +100,11 @@ class ConverterFixture : public ::testing::Test {
     rtl::SetCommandLine(std::vector<std::string>{"tarnwick"});
     std::error_code ec;
     fs::current_path(fs::temp_directory_path(), ec);
+    if (hadRuntime_)
+      ::setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
+    else
+      ::unsetenv("XDG_RUNTIME_DIR");
+    os::TWindowDirectory::SetDefaultFolder({});
     if (hadDataHome_)
       ::setenv("XDG_DATA_HOME", oldDataHome_.c_str(), 1);
     else
@@ -140,6 +154,8 @@ class ConverterFixture : public ::testing::Test {
  private:
   std::string oldDataHome_;
   bool hadDataHome_ = false;
+  std::string oldRuntime_;
+  bool hadRuntime_ = false;
 };
 
 }  // namespace tk::test::converter
