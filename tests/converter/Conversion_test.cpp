@@ -175,7 +175,7 @@ TEST_F(Conversion, TextOnlyDocumentWarnsPerPageAndKeepsTheSource) {
 
 TEST_F(Conversion, StatusTextsOfADocument) {
   TForm1* f = Start();
-  UseToolPages(f);
+  // The form converts through its own document component.
   const fs::path src = docs / "text.pdf";
   WriteFileBytes(src, TextOnlyPdf(2));
   f->ConvertDocument(src.string());
@@ -196,7 +196,7 @@ TEST_F(Conversion, StatusTextsOfADocument) {
 TEST_F(Conversion, PageToolFromTheWorkFolderIsKilledAfterItsTimeLimit) {
   FakeTool("echo started > started; exec sleep 30");
   TForm1* f = Start();
-  UseToolPages(f);
+  // The form converts through its own document component.
   f->PageToolTimeLimitMs = 300;
   const fs::path src = docs / "text.pdf";
   WriteFileBytes(src, TextOnlyPdf(1));
@@ -215,7 +215,7 @@ TEST_F(Conversion, PageToolFromTheWorkFolderIsKilledAfterItsTimeLimit) {
 TEST_F(Conversion, PageToolGetsItsArgumentsInTheWorkFolder) {
   FakeTool("pwd > args; for a in \"$@\"; do echo \"$a\" >> args; done; cp \"$2\" seen.pdf");
   TForm1* f = Start();
-  UseToolPages(f);
+  // The form converts through its own document component.
   WriteFileBytes(docs / "text.pdf", TextOnlyPdf(1));
   f->ConvertDocument((docs / "text.pdf").string());
   std::string work = fs::canonical(Work()).string();
@@ -225,7 +225,7 @@ TEST_F(Conversion, PageToolGetsItsArgumentsInTheWorkFolder) {
 
 TEST_F(Conversion, MissingPageToolIsAnExecError) {
   TForm1* f = Start();
-  UseToolPages(f);
+  // The form converts through its own document component.
   WriteFileBytes(docs / "text.pdf", TextOnlyPdf(1));
   std::string path = std::getenv("PATH");
   // The pages come ready-made, so no outside tool is needed but the
@@ -260,7 +260,7 @@ TEST_F(Conversion, MissingPageToolIsAnExecError) {
 
 TEST_F(Conversion, FileThatIsNoPdfEndsTheDocumentWithAnError) {
   TForm1* f = Start();
-  UseToolPages(f);
+  // The form converts through its own document component.
   WriteFileBytes(docs / "junk.pdf", "this is not a PDF");
   EXPECT_THROW(f->ConvertDocument((docs / "junk.pdf").string()), rtl::Exception);
   EXPECT_TRUE(fs::exists(docs / "junk.pdf"));
@@ -293,7 +293,7 @@ TEST_F(Conversion, EveryPageEqualsThePageToolsImageTurnedByItsRotation) {
   fs::copy_file(src, kept);
 
   TForm1* f = Start();
-  UseToolPages(f);
+  // The form converts through its own document component.
   f->ConvertDocument(src.string());
 
   const fs::path tif = docs / "scan.tif";
@@ -383,7 +383,7 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
     if (c.blockTarget) fs::create_directories(docs / "scan.tif");
     Ini("[NoDel]\nORG=" + std::to_string(c.org) + "\n");
     TForm1* f = Start();
-    UseToolPages(f);
+    // The form converts through its own document component.
     if (c.blockWorkTiff) fs::create_directories(Work() / "$$temp$$.tif");
     bool failed = false;
     try {
@@ -413,7 +413,7 @@ TEST_F(Conversion, TerminationSignalInTheMiddleOfABatchKeepsTheSourceAndSavesThe
   MakeScan({{"g4", 200, 280, 100, 0}, {"g4", 200, 280, 100, 0}}, docs / "a.pdf", fx);
   fs::copy_file(docs / "a.pdf", docs / "b.pdf");
   TForm1* f = Start({(docs / "a.pdf").string(), (docs / "b.pdf").string()});
-  UseToolPages(f);
+  // The form converts through its own document component.
   bool sent = false;
   app->AddPoller([&] {
     if (!sent && f->LabelFile->Caption() == "ファイルb.pdf" && f->LabelState->Caption() == "2ページ変換処理") {
