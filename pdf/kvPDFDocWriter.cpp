@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "pdf/kvConsts.h"
 #include "pdf/kvFilters.h"
 
 namespace pdf {
@@ -34,32 +35,6 @@ std::string EscapeLiteral(const std::string& bytes) {
       default: out += c;
     }
   }
-  return out;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The bytes of a hexadecimal string's digits; a lone last digit is
-// completed with 0, anything but digits is skipped.
-std::string HexBytes(const std::string& digits) {
-  std::string out;
-  int high = -1;
-  for (char c : digits) {
-    const int v = HexDigit(c);
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      out.push_back(static_cast<char>(high * 16 + v));
-      high = -1;
-    }
-  }
-  if (high >= 0) out.push_back(static_cast<char>(high * 16));
   return out;
 }
 
@@ -265,7 +240,7 @@ std::string TkvPDFDocWriter::SerializeString(const TkvPDFStringObject& s, int32_
   if (Encrypting() && objectNumber != -1) {
     if (!encryptor_) CreateEncryptor();
     // The exact bytes of the string are encrypted, whatever they hold.
-    const std::string bytes = s.IsHex ? HexBytes(s.Content()) : s.Content();
+    const std::string bytes = s.IsHex ? HexTextToString(s.Content()) : s.Content();
     return "(" + EscapeLiteral(encryptor_->EncryptString(bytes, objectNumber, 0)) + ")";
   }
   if (s.IsHex) return "<" + s.Content() + ">";
