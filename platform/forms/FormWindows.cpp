@@ -54,8 +54,12 @@ void TForm::SyncWindow() {
       // The close runs from the message queue, as a click on the close box
       // would; the sender is answered once OnClose has run.
       auto close = [this, alive, reply]() mutable {
-        if (alive.lock()) Close();
-        reply.Done();
+        if (alive.lock()) {
+          closeReplies_.push_back(reply);
+          Close();
+        } else {
+          reply.Done();
+        }
       };
       if (Application)
         Application->PostMessage(close);
@@ -68,6 +72,12 @@ void TForm::SyncWindow() {
     if (!told) std::fprintf(stderr, "%s\n", e.what());
     told = true;
   }
+}
+
+void TForm::AnswerCloseCommands() {
+  std::vector<os::TReply> replies;
+  replies.swap(closeReplies_);
+  for (auto& r : replies) r.Done();
 }
 
 void TForm::ReleaseWindow() {

@@ -92,6 +92,15 @@ void TForm::Deactivate() {
 }
 
 void TForm::Close() {
+  closeDeferred_ = false;
+  // Senders of close commands are answered once OnClose has run (or has
+  // failed), unless it put the close off.
+  struct Answer {
+    TForm* form;
+    ~Answer() {
+      if (!form->closeDeferred_) form->AnswerCloseCommands();
+    }
+  } answer{this};
   if (modal_) {
     ModalResult = mrCancel;
     return;
@@ -99,6 +108,7 @@ void TForm::Close() {
   TCloseAction action = caHide;
   if (OnClose) OnClose(this, action);
   if (action == caNone) return;
+  closeDeferred_ = false;  // closing now after all
   closed_ = true;
   if (Application && Application->MainForm() == this) {
     Application->Terminate();

@@ -63,6 +63,10 @@ class TForm : public TWinControl {
   // program.
   void Close();
   bool Closed() const { return closed_; }
+  // Called by OnClose (which then leaves Action at caNone) when the form
+  // cannot close now but closes itself once its work is done: the sender of
+  // a close command stays waiting until that later close has run.
+  void DeferClose() { closeDeferred_ = true; }
   // Shows the form modally through the application's presenter and returns
   // its modal result (never mrNone: a dismissed form gives mrCancel).
   TModalResult ShowModal();
@@ -99,7 +103,12 @@ class TForm : public TWinControl {
  private:
   void SyncWindow();
   void ReleaseWindow();
+  // Answers the senders of close commands: the close handler has run.
+  void AnswerCloseCommands();
   os::HWND handle_ = 0;
+  // Close commands whose senders wait for a deferred close.
+  std::vector<os::TReply> closeReplies_;
+  bool closeDeferred_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
   bool created_ = false;

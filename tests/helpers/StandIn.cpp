@@ -10,11 +10,15 @@
 //   close_title=<text> instead: find a window whose title holds the text,
 //                      send it a close command, record whether it was
 //                      answered, exit
+//   close_wait_ms=N    with close_title: look for the window this long
+//   report=<file>      with close_title: once the close is answered, record
+//                      the file's lines as they are then
 //   lifetime_ms=N      exit on its own after this long (default 60000)
 //
 // It appends what happened to "<its own path>.log", one line each:
 // "start cwd=<folder>", "argc=<n>", "arg=<argument>" per argument,
-// "ready handle=<h>", "closed", "sent ok=<0|1>".
+// "ready handle=<h>", "closed", "sent ok=<0|1>", "report=<line>" per line
+// of the report file (or "report missing").
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -72,12 +76,21 @@ int main(int argc, char** argv) {
 
   if (conf.count("close_title")) {
     const std::string want = conf["close_title"];
-    for (const auto& r : dir.EnumWindows()) {
-      if (r.Title.find(want) != std::string::npos) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(Num(conf, "close_wait_ms", 0));
+    for (;;) {
+      for (const auto& r : dir.EnumWindows()) {
+        if (r.Title.find(want) == std::string::npos) continue;
         bool ok = dir.SendMessage(r.Handle, os::WM_SYSCOMMAND, os::SC_CLOSE);
         Log(std::string("sent ok=") + (ok ? "1" : "0"));
+        if (conf.count("report")) {
+          std::ifstream in(conf["report"]);
+          if (!in) Log("report missing");
+          for (std::string line; std::getline(in, line);) Log("report=" + line);
+        }
         return ok ? 0 : 1;
       }
+      if (std::chrono::steady_clock::now() >= until) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     Log("sent ok=0");
     return 1;

@@ -103,3 +103,87 @@ TEST(FormWindowsTest, AnotherProcessClosesTheFormAfterOnClose) {
   EXPECT_NE(text.find("saved\nsent ok=1\n"), std::string::npos) << text;
   os::TWindowDirectory::SetDefaultFolder({});
 }
+
+TEST(FormWindowsTest, DeferredCloseKeepsTheSenderWaitingUntilTheFormCloses) {
+  ScratchDir scratch;
+  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+  fs::path closer = scratch / "closer";
+  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", closer);
+  WriteFileBytes(closer.string() + ".conf",
+                 "close_title=Busy window\nwindir=" + (scratch / "windows").string() + "\n");
+  const fs::path log = closer.string() + ".log";
+  {
+    forms::TApplication app;
+    app.SetPresenter(std::make_unique<forms::TScriptedPresenter>());
+    forms::TForm* form = nullptr;
+    app.CreateForm(form);
+    form->SetCaption("Busy window");
+    bool busy = true;
+    int closes = 0;
+    form->OnClose = [&](rtl::TComponent*, forms::TCloseAction& action) {
+      ++closes;
+      if (busy) {
+        form->DeferClose();
+        action = forms::caNone;
+        AppendLine(log, "deferred");
+        return;
+      }
+      AppendLine(log, "saved");
+    };
+    form->Show();
+    int pid = tk::test::StartProcess({closer.string()});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(tk::test::WaitFor(
+        [&] {
+          app.ProcessMessages();
+          return closes == 1;
+        },
+        20000));
+    // The sender is still waiting: pumping on does not answer it.
+    int exitCode = -1;
+    EXPECT_FALSE(tk::test::WaitFor(
+        [&] {
+          app.ProcessMessages();
+          return tk::test::TryWaitProcess(pid, exitCode);
+        },
+        300));
+    EXPECT_FALSE(form->Closed());
+    busy = false;
+    form->Close();
+    EXPECT_TRUE(form->Closed());
+    EXPECT_EQ(tk::test::WaitProcess(pid, 20000), 0);
+  }
+  std::string text = ReadFileBytes(log);
+  EXPECT_NE(text.find("deferred\nsaved\nsent ok=1\n"), std::string::npos) << text;
+  os::TWindowDirectory::SetDefaultFolder({});
+}
+
+TEST(FormWindowsTest, RefusedCloseAnswersTheSender) {
+  ScratchDir scratch;
+  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+  fs::path closer = scratch / "closer";
+  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", closer);
+  WriteFileBytes(closer.string() + ".conf",
+                 "close_title=Stubborn window\nwindir=" + (scratch / "windows").string() + "\n");
+  {
+    forms::TApplication app;
+    app.SetPresenter(std::make_unique<forms::TScriptedPresenter>());
+    forms::TForm* form = nullptr;
+    app.CreateForm(form);
+    form->SetCaption("Stubborn window");
+    form->OnClose = [&](rtl::TComponent*, forms::TCloseAction& action) { action = forms::caNone; };
+    form->Show();
+    int pid = tk::test::StartProcess({closer.string()});
+    ASSERT_GT(pid, 0);
+    int exitCode = -1;
+    ASSERT_TRUE(tk::test::WaitFor(
+        [&] {
+          app.ProcessMessages();
+          return tk::test::TryWaitProcess(pid, exitCode);
+        },
+        20000));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_FALSE(form->Closed());
+  }
+  os::TWindowDirectory::SetDefaultFolder({});
+}
