@@ -192,6 +192,23 @@ TForm1::TForm1(rtl::TComponent* owner)
   OpenDialog1->Title = "ファイルの読み込み";
   OpenDialog1->Options = ofAllowMultiSelect | ofHideReadOnly | ofEnableSizing;
 
+  FileDrop1 = new controls::TFileDrop(this);
+  FileDrop1->Name = "FileDrop1";
+  FileDrop1->OnFileDrop = [this](rtl::TObject* s, int num, rtl::TStrings& files, int x, int y) {
+    FileDrop1FileDrop(s, num, files, x, y);
+  };
+  FileDrop1->SetControl(PageControl1);
+
+  WinList1 = new controls::TWinList(this);
+  WinList1->Name = "WinList1";
+  Handover = std::make_unique<THandOff>(*WinList1);
+  Handover->SetStatus = [this](const std::string& text) { LabelState->SetCaption(text); };
+  // The wait for the filing application gives way to a close of the program.
+  Handover->ProcessMessages = [this] {
+    if (forms::Application) forms::Application->ProcessMessages();
+    CheckTerminated();
+  };
+
   FileOperation1 = new controls::TFileOperation(this);
   FileOperation1->Name = "FileOperation1";
   FileOperation1->Options = {controls::fofSilent, controls::fofNoConfirmation, controls::fofAllowUndo,
@@ -223,6 +240,8 @@ TForm1::TForm1(rtl::TComponent* owner)
   CheckBox2->OnClick = [this](rtl::TComponent* s) { CheckBox2Click(s); };
   CheckBox3->OnClick = [this](rtl::TComponent* s) { CheckBox3Click(s); };
   CheckBox4->OnClick = [this](rtl::TComponent* s) { CheckBox4Click(s); };
+  SpeedButtonLoad->OnClick = [this](rtl::TComponent* s) { SpeedButtonLoadClick(s); };
+  ButtonLApp->OnClick = [this](rtl::TComponent* s) { ButtonLAppClick(s); };
 
   StartFolder = rtl::GetCurrentDir();
 }
@@ -271,10 +290,19 @@ void TForm1::FormActivate(rtl::TComponent*) {
     if (rtl::FileExists(p)) paths.push_back(p);
   }
   RunBatch(paths, true);
-  if (Settings.DD == 0) Close();
+  // A close asked for during the batch may have ended the program already.
+  if (Settings.DD == 0 && !Closed()) Close();
 }
 
-void TForm1::FormClose(rtl::TComponent*, forms::TCloseAction&) {
+void TForm1::FormClose(rtl::TComponent*, forms::TCloseAction& Action) {
+  // The batch still needs its form, its list and its files: close when it
+  // is done, and keep the sender of a close command waiting until then.
+  if (busy_) {
+    closePending_ = true;
+    DeferClose();
+    Action = forms::caNone;
+    return;
+  }
   // Both writes are tried; the first failure is reported afterwards.
   std::exception_ptr failure;
   try {
@@ -328,27 +356,71 @@ void TForm1::PDFDocPassword(rtl::TPersistent*, std::string& Password, bool& Cont
   Continue = true;
 }
 
-void TForm1::HandOff(const std::string& tifPath) {
-  if (OnHandOff) OnHandOff(tifPath);
+void TForm1::SpeedButtonLoadClick(rtl::TComponent*) {
+  if (busy_) return;
+  OpenDialog1->Filter = kPdfFilter;
+  OpenDialog1->DefaultExt = kPdfExt;
+  if (!OpenDialog1->Execute()) return;
+  // The dialog may be used again while the batch runs.
+  const std::vector<std::string> chosen = OpenDialog1->Files;
+  RunBatch(chosen, false);
 }
 
-void TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
-  struct Reenable {
-    TForm1* f;
-    bool active;
-    ~Reenable() {
-      if (active) f->SpeedButtonLoad->SetEnabled(true);
-    }
-  } reenable{this, !commandLine};
-  if (!commandLine) SpeedButtonLoad->SetEnabled(false);
+void TForm1::FileDrop1FileDrop(rtl::TObject*, int Num, rtl::TStrings& Files, int, int) {
+  if (Num <= 0 || busy_) return;
+  std::vector<std::string> dropped;
+  for (int i = 0; i < Num && i < Files.Count(); ++i) dropped.push_back(Files[i]);
+  RunBatch(dropped, false);
+}
 
-  if (Settings.TRG == 0)
-    for (int i = 0; i < ProducedFiles.Count(); ++i) rtl::DeleteFile(ProducedFiles[i]);
-  ProducedFiles.Clear();
-  for (const auto& path : paths) {
-    ConvertDocument(path);
-    if (!Settings.Launch.empty()) HandOff(rtl::ChangeFileExt(path, ".tif"));
+void TForm1::ButtonLAppClick(rtl::TComponent*) {
+  OpenDialog1->Filter = kExeFilter;
+  OpenDialog1->DefaultExt = kExeExt;
+  if (!OpenDialog1->Execute()) return;
+  Settings.Launch = OpenDialog1->FileName;
+  EditLApp->Text = Settings.Launch;
+}
+
+void TForm1::HandOff(const std::string& tifPath) {
+  Handover->HandOff({Settings.DoLaunch, Settings.Launch, Settings.DD}, tifPath, &ProducedFiles);
+}
+
+bool TForm1::FilingWindowPresent() { return converter::FilingWindowPresent(*WinList1); }
+
+bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
+  if (busy_) return false;
+  busy_ = true;
+  if (!commandLine) {
+    FileDrop1->SetAccept(false);
+    SpeedButtonLoad->SetEnabled(false);
   }
+  std::exception_ptr failure;
+  try {
+    if (Settings.TRG == 0)
+      for (int i = 0; i < ProducedFiles.Count(); ++i) rtl::DeleteFile(ProducedFiles[i]);
+    ProducedFiles.Clear();
+    for (const auto& path : paths) {
+      ConvertDocument(path);
+      if (!Settings.Launch.empty()) HandOff(rtl::ChangeFileExt(path, ".tif"));
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  busy_ = false;
+  if (!commandLine) {
+    FileDrop1->SetAccept(true);
+    SpeedButtonLoad->SetEnabled(true);
+  }
+  if (closePending_) {
+    closePending_ = false;
+    try {
+      Close();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+  return true;
 }
 
 void TForm1::CheckTerminated() {

@@ -1,9 +1,11 @@
 // The converter's main window: its controls, its start and end (settings,
-// log, work-folder clean-up), the command-line batch and the conversion of
-// one PDF file into one multi-page TIFF beside it.
+// log, work-folder clean-up), the batches (command line, file chooser,
+// drop), the conversion of one PDF file into one multi-page TIFF beside it
+// and the hand-off of each TIFF to the application of the settings.
 //
-// Ownership: the form owns its controls and its document component; the
-// application owns the form. The page source borrows the document.
+// Ownership: the form owns its controls, its document component, its window
+// list and its hand-off; the application owns the form. The page source
+// borrows the document, the hand-off the window list.
 #pragma once
 
 #include <functional>
@@ -11,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "converter/HandOff.h"
 #include "converter/PageSource.h"
 #include "converter/PageTool.h"
+#include "controls/FindWin.h"
 #include "controls/NewCtrls.h"
 #include "platform/forms/Buttons.h"
 #include "platform/forms/ComCtrls.h"
@@ -33,6 +37,10 @@ inline constexpr const char* kMainCaption = "Corvane☆ for Lumoraファイリ�
 inline constexpr const char* kApplicationTitle = "Corvane☆Lumoraファイリング";
 inline constexpr const char* kNoImageMessage = "このＰＤＦは変換できません\n\rImagePDFでない可能性があります";
 inline constexpr const char* kPasswordPrompt = "オーナー又はユーザパスワード入力";
+inline constexpr const char* kPdfFilter = "pdf file(*.pdf)|*.pdf";
+inline constexpr const char* kPdfExt = ".pdf";
+inline constexpr const char* kExeFilter = "実行形式 file(*.exe)|*.exe";
+inline constexpr const char* kExeExt = ".exe";
 
 // Below this resolution a page image is turned by the page's rotation; at
 // or above it the image is taken as it is.
@@ -66,10 +74,19 @@ class TForm1 : public forms::TForm {
   void CheckBox3Click(rtl::TComponent* Sender);
   void CheckBox4Click(rtl::TComponent* Sender);
   void PDFDocPassword(rtl::TPersistent* Sender, std::string& Password, bool& Continue);
+  void SpeedButtonLoadClick(rtl::TComponent* Sender);
+  void FileDrop1FileDrop(rtl::TObject* Sender, int Num, rtl::TStrings& Files, int X, int Y);
+  void ButtonLAppClick(rtl::TComponent* Sender);
 
   // One batch over the paths in order; the command-line batch leaves the
-  // drop target and the load button alone.
-  void RunBatch(const std::vector<std::string>& paths, bool commandLine);
+  // drop target and the load button alone. Refused (false) while another
+  // batch runs: a batch pumps messages, and a second one would delete the
+  // first one's TIFFs and reload the document component under it. A close
+  // asked for meanwhile is carried out when the batch ends.
+  bool RunBatch(const std::vector<std::string>& paths, bool commandLine);
+  bool Busy() const { return busy_; }
+  // A close came during the batch and waits for its end.
+  bool ClosePending() const { return closePending_; }
   // Converts one PDF file into ChangeFileExt(path, ".tif").
   void ConvertDocument(const std::string& path);
   // Extracts the page's image with the outside tool and appends it to the
@@ -77,8 +94,10 @@ class TForm1 : public forms::TForm {
   bool ConvertPage(const std::string& pageFile);
   void LoadPortableMap(const std::string& file);
   void LoadJpegPage(const std::string& file);
-  // Hands a produced TIFF to the application of the settings.
+  // Hands a TIFF of this batch to the application of the settings.
   void HandOff(const std::string& tifPath);
+  // Whether the filing application's main window is open.
+  bool FilingWindowPresent();
 
   // The picture of the hidden image control: the page in work.
   graphics::TPicture& Picture() { return Image1->Picture(); }
@@ -107,7 +126,9 @@ class TForm1 : public forms::TForm {
   forms::TPanel* Panel2;
   forms::TProgressBar* ProgressBar1;
   forms::TOpenDialog* OpenDialog1;
+  controls::TFileDrop* FileDrop1;
   controls::TFileOperation* FileOperation1;
+  controls::TWinList* WinList1;
   pdf::TkvPDFDocument* PDFDoc;
 
   // The TIFF files of the current batch (the drag source's list).
@@ -121,8 +142,8 @@ class TForm1 : public forms::TForm {
   bool AskPassword = false;
   // Asks the user for a text; false when cancelled. Unset: cancelled.
   std::function<bool(const std::string& prompt, std::string& text)> PromptText;
-  // Takes a produced TIFF further (the hand-off to the filing application).
-  std::function<void(const std::string& tifPath)> OnHandOff;
+  // The hand-off over WinList1; tests replace its seams.
+  std::unique_ptr<THandOff> Handover;
   // Where the pages come from; the form's PDFDoc unless a test sets another.
   std::unique_ptr<TPageSource> Pages;
   // Time limit of one run of the page tool.
@@ -133,6 +154,8 @@ class TForm1 : public forms::TForm {
   void CheckTerminated();
 
   bool activated_ = false;
+  bool busy_ = false;
+  bool closePending_ = false;
   // The page in work: width in hundredths of a millimetre, /Rotate.
   int pageWidth_ = 0;
   int pageRotation_ = 0;
