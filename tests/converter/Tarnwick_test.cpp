@@ -89,6 +89,28 @@ TEST_F(Tarnwick, SettingsSurviveARunEndedByASignal) {
   EXPECT_TRUE(fs::is_directory(run / "cmdline"));
 }
 
+TEST_F(Tarnwick, AnotherProcessClosesTheWindowByTitleAndFindsTheSettingsSaved) {
+  Ini("[Pos]\nTop=9\nLeft=11\n");
+  // It waits for the window to be listed, closes it, then reads the file.
+  const fs::path closer = scratch.path() / "closer";
+  fs::copy_file(HelperDir() / "tk_stand_in", closer);
+  WriteFileBytes(closer.string() + ".conf", "close_title=" + std::string(::converter::kMainCaption) +
+                                                "\nclose_wait_ms=20000\nwindir=" +
+                                                os::TWindowDirectory::Default().Folder().string() +
+                                                "\nreport=" + (run / "tarnwick.ini").string() + "\n");
+  int pid = StartProcess({closer.string()});
+  ASSERT_GT(pid, 0);
+  ProgramRun r = RunProgram(exe, {}, docs, 30000);
+  EXPECT_FALSE(r.signalled) << r.err;
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(WaitProcess(pid, 20000), 0);
+  const std::string log = ReadFileBytes(closer.string() + ".log");
+  EXPECT_NE(log.find("sent ok=1\n"), std::string::npos) << log;
+  // Written by the close, before the answer: the folder the program saves.
+  EXPECT_NE(log.find("report=Path=" + run.string() + "/\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("report=Top=9\n"), std::string::npos) << log;
+}
+
 TEST_F(Tarnwick, MissingFilesAreSkippedAndTheProgramEnds) {
   ProgramRun r = RunProgram(exe, {"missing.pdf", "*.pdf"}, docs, 20000);
   EXPECT_FALSE(r.signalled);

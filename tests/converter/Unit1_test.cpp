@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "ConverterFixture.h"
+#include "pdf/PdfFixture.h"
 #include "pdf/kvPDFDoc.h"
+#include "platform/os/DragDrop.h"
 #include "platform/rtl/IniFiles.h"
 
 namespace tk::test::converter {
@@ -17,6 +19,7 @@ class TNoPages : public ::converter::TPageSource {
  public:
   void LoadFromFile(const std::string& path) override {
     Loads.push_back(path);
+    if (OnLoad) OnLoad(path);
     if (FailOn == path) throw rtl::Exception("Wrong password.");
   }
   int PageCount() override { return 0; }
@@ -26,7 +29,30 @@ class TNoPages : public ::converter::TPageSource {
   int PageRotation(int) override { return 0; }
   std::vector<std::string> Loads;
   std::string FailOn;
+  // Runs while the batch is in the middle of a document.
+  std::function<void(const std::string& path)> OnLoad;
 };
+
+// A one-page scan: an 8 by 8 bilevel image on a page of one inch.
+std::string ImagePdf() {
+  using tk::test::pdf::PdfBuilder;
+  auto b = tk::test::pdf::SimpleDocument(1);
+  b.Obj(4, PdfBuilder::Stream(std::string("\x00\xff\x81\xbd\x0f\xf0\x3c\xc3", 8),
+                              " /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceGray"
+                              " /BitsPerComponent 1"));
+  b.Obj(5, PdfBuilder::Stream("72 0 0 72 0 0 cm /Im0 Do"));
+  b.Obj(10, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 72 72] /Contents 5 0 R "
+            "/Resources << /XObject << /Im0 4 0 R >> >> >>");
+  return b.Build();
+}
+
+std::vector<std::string> Lines(const rtl::TStrings& list) {
+  std::vector<std::string> v;
+  for (int i = 0; i < list.Count(); ++i) v.push_back(list[i]);
+  return v;
+}
+
+os::TDropWindow DropWindow(TForm1* f) { return static_cast<forms::TWinControl*>(f->PageControl1); }
 
 class Form1 : public ConverterFixture {
  protected:
@@ -223,6 +249,251 @@ TEST_F(Form1, BatchDeletesThePreviousTiffsUnlessKept) {
     EXPECT_EQ(fs::exists(docs / "prev.tif"), trg != 0);
     EXPECT_EQ(f->ProducedFiles.Count(), 0);
     EXPECT_TRUE(f->SpeedButtonLoad->Enabled());
+  }
+}
+
+TEST_F(Form1, BatchTable) {
+  TK_REQUIRE_TOOL("pdfimages");
+  enum Entry { kChooser, kDrop, kCommandLine };
+  const char* names[] = {"chooser", "drop", "command line"};
+  for (Entry entry : {kChooser, kDrop, kCommandLine})
+    for (int trg : {0, 1})
+      for (bool error : {false, true}) {
+        const std::string label = std::string(names[entry]) + (trg ? ", TRG" : "") + (error ? ", error" : "");
+        SCOPED_TRACE(label);
+        const fs::path dir = docs / label;
+        fs::create_directories(dir);
+        WriteFileBytes(dir / "c.pdf", ImagePdf());
+        WriteFileBytes(dir / "a.pdf", ImagePdf());
+        WriteFileBytes(dir / "bad.pdf", "no PDF at all");
+        WriteFileBytes(dir / "prev.tif", "x");
+        WriteFileBytes(dir / "viewer", "");
+        // Not in name order: the batch keeps the order it was given.
+        std::vector<std::string> paths = {(dir / "c.pdf").string(), (dir / "a.pdf").string()};
+        if (error) paths.insert(paths.begin() + 1, (dir / "bad.pdf").string());
+        Ini("[Mode]\nDD=1\n[App]\nDoLaunch=1\nLaunch=" + (dir / "viewer").string() + "\n");
+        TForm1* f = Start(entry == kCommandLine ? paths : std::vector<std::string>{});
+        f->CheckBox4->SetChecked(trg != 0);
+        f->ProducedFiles.Add((dir / "prev.tif").string());
+        std::vector<std::vector<std::string>> started;
+        f->Handover->Start = [&](const std::string&, const std::vector<std::string>& args, const std::string&) {
+          started.push_back(args);
+          return 0;
+        };
+        bool sawBusy = false, buttonDuring = false, acceptDuring = false;
+        app->AddPoller([&] {
+          if (!f->Busy()) return;
+          sawBusy = true;
+          buttonDuring = f->SpeedButtonLoad->Enabled();
+          acceptDuring = f->FileDrop1->Accept();
+        });
+        try {
+          if (entry == kChooser) {
+            presenter->OpenAnswers.push_back(paths);
+            f->SpeedButtonLoad->Click();
+          } else if (entry == kDrop) {
+            EXPECT_TRUE(os::DeliverDrop(DropWindow(f), {paths, 5, 6}));
+          } else {
+            f->Activate();
+          }
+        } catch (const std::exception& e) {
+          app->HandleException(e);  // as the message loop reports it
+        }
+
+        EXPECT_TRUE(sawBusy);
+        EXPECT_EQ(buttonDuring, entry == kCommandLine);
+        EXPECT_EQ(acceptDuring, entry == kCommandLine);
+        EXPECT_FALSE(f->Busy());
+        EXPECT_TRUE(f->SpeedButtonLoad->Enabled());
+        EXPECT_TRUE(f->FileDrop1->Accept());
+        EXPECT_EQ(fs::exists(dir / "prev.tif"), trg != 0);
+        std::vector<std::string> produced = {(dir / "c.tif").string()};
+        if (!error) produced.push_back((dir / "a.tif").string());
+        EXPECT_EQ(Lines(f->ProducedFiles), produced);
+        EXPECT_EQ(fs::exists(dir / "a.tif"), !error);
+        std::vector<std::vector<std::string>> handed;
+        for (const auto& p : produced) handed.push_back({p});
+        EXPECT_EQ(started, handed);
+        EXPECT_EQ(presenter->Messages.size(), error ? 1u : 0u);
+        if (entry == kChooser) {
+          EXPECT_EQ(presenter->OpenTitles, (std::vector<std::string>{"ファイルの読み込み"}));
+          EXPECT_EQ(f->OpenDialog1->Filter, ::converter::kPdfFilter);
+          EXPECT_EQ(f->OpenDialog1->DefaultExt, ::converter::kPdfExt);
+        }
+        EXPECT_FALSE(f->Closed());
+        Stop();
+      }
+}
+
+TEST_F(Form1, OtherEntriesRefuseWhileABatchRuns) {
+  WriteFileBytes(docs / "a.pdf", "x");
+  WriteFileBytes(docs / "b.pdf", "x");
+  const std::string a = (docs / "a.pdf").string(), b = (docs / "b.pdf").string();
+  for (bool commandLine : {true, false}) {
+    SCOPED_TRACE(commandLine ? "command line" : "chooser");
+    Ini("[Mode]\nDD=1\n");
+    TForm1* f = Start(commandLine ? std::vector<std::string>{a} : std::vector<std::string>{});
+    TNoPages* pages = UseNoPages(f);
+    bool delivered = true, second = true;
+    pages->OnLoad = [&](const std::string& path) {
+      if (path != a) return;
+      presenter->OpenAnswers.push_back({b});
+      f->SpeedButtonLoad->Click();
+      // The command-line batch keeps the drop target open: the drop
+      // arrives and is turned away.
+      delivered = os::DeliverDrop(DropWindow(f), {{b}, 0, 0});
+      second = f->RunBatch({b}, false);
+    };
+    if (commandLine) {
+      f->Activate();
+    } else {
+      presenter->OpenAnswers.push_back({a});
+      f->SpeedButtonLoad->Click();
+    }
+    EXPECT_EQ(pages->Loads, (std::vector<std::string>{a}));
+    EXPECT_EQ(presenter->OpenTitles.size(), commandLine ? 0u : 1u);  // no second chooser
+    EXPECT_EQ(delivered, commandLine);
+    EXPECT_FALSE(second);
+    // Afterwards the entries work again.
+    pages->OnLoad = nullptr;
+    EXPECT_TRUE(os::DeliverDrop(DropWindow(f), {{b}, 0, 0}));
+    EXPECT_EQ(pages->Loads, (std::vector<std::string>{a, b}));
+  }
+}
+
+TEST_F(Form1, CloseDuringABatchWaitsForItsEndAndItsSenderToo) {
+  WriteFileBytes(docs / "a.pdf", "x");
+  WriteFileBytes(docs / "b.pdf", "x");
+  const std::string a = (docs / "a.pdf").string(), b = (docs / "b.pdf").string();
+  const fs::path closer = scratch.path() / "closer";
+  fs::copy_file(HelperDir() / "tk_stand_in", closer);
+  WriteFileBytes(closer.string() + ".conf", "close_title=Corvane\nwindir=" +
+                                                os::TWindowDirectory::Default().Folder().string() +
+                                                "\nreport=" + (run / "tarnwick.ini").string() + "\n");
+  TForm1* f = Start();
+  TNoPages* pages = UseNoPages(f);
+  f->Show();  // its window is listed now
+  int pid = -1;
+  bool savedEarly = true;
+  pages->OnLoad = [&](const std::string& path) {
+    if (path != a) return;
+    pid = StartProcess({closer.string()});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          app->ProcessMessages();
+          return f->ClosePending();
+        },
+        20000));
+    savedEarly = fs::exists(run / "tarnwick.ini");
+  };
+  presenter->OpenAnswers.push_back({a, b});
+  f->SpeedButtonLoad->Click();
+  EXPECT_FALSE(savedEarly);
+  EXPECT_EQ(pages->Loads, (std::vector<std::string>{a, b}));  // the batch went on to its end
+  EXPECT_TRUE(f->Closed());
+  EXPECT_TRUE(app->Terminated());
+  EXPECT_FALSE(f->ClosePending());
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(WaitProcess(pid, 20000), 0);
+  // The sender was answered once the settings were written.
+  const std::string log = ReadFileBytes(closer.string() + ".log");
+  EXPECT_NE(log.find("sent ok=1\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("report=Path=" + run.string() + "/\n"), std::string::npos) << log;
+}
+
+TEST_F(Form1, SignalDuringAFilingWaitEndsTheWaitAndTheBatch) {
+  WriteFileBytes(docs / "lumora_filing", "");
+  Ini("[App]\nDoLaunch=1\nLaunch=" + (docs / "lumora_filing").string() + "\n");
+  TForm1* f = Start();
+  int64_t now = 0;
+  f->Handover->NowMs = [&] { return now; };
+  f->Handover->Sleep = [&](int ms) { now += ms; };
+  f->Handover->Start = [](const std::string&, const std::vector<std::string>&, const std::string&) { return 0; };
+  f->ProducedFiles.Add("/scans/a.tif");
+  // Nobody shows the window: the limit ends the wait and says so.
+  f->HandOff("/scans/a.tif");
+  EXPECT_EQ(f->LabelState->Caption(), ::converter::kFilingWaitExpired);
+  EXPECT_EQ(now, ::converter::kFilingWaitLimitMs);
+  // A signal while waiting gives the batch up at once.
+  now = 0;
+  f->Handover->Sleep = [&](int) { app->RequestCloseFromSignal(); };
+  EXPECT_THROW(f->HandOff("/scans/a.tif"), rtl::EAbort);
+  EXPECT_EQ(now, 0);
+  EXPECT_TRUE(f->Closed());
+}
+
+TEST_F(Form1, HandOffPassesOnlyTiffsOfThisBatch) {
+  WriteFileBytes(docs / "x.pdf", "x");
+  WriteFileBytes(docs / "x.tif", "an older conversion");
+  WriteFileBytes(docs / "viewer", "");
+  Ini("[App]\nDoLaunch=1\nLaunch=" + (docs / "viewer").string() + "\n[NoDel]\nTRG=1\n");
+  TForm1* f = Start();
+  UseNoPages(f);  // converts nothing
+  int starts = 0;
+  f->Handover->Start = [&](const std::string&, const std::vector<std::string>&, const std::string&) {
+    return ++starts, 0;
+  };
+  f->ProducedFiles.Add((docs / "x.tif").string());  // the previous batch's, kept
+  EXPECT_TRUE(f->RunBatch({(docs / "x.pdf").string()}, false));
+  EXPECT_EQ(starts, 0);
+  EXPECT_TRUE(fs::exists(docs / "x.tif"));
+}
+
+TEST_F(Form1, ChoosingTheApplicationAndAnEmptyDrop) {
+  TForm1* f = Start();
+  TNoPages* pages = UseNoPages(f);
+  presenter->OpenAnswers.push_back({"/opt/filing/lumora_filing"});
+  f->ButtonLApp->Click();
+  EXPECT_EQ(Settings.Launch, "/opt/filing/lumora_filing");
+  EXPECT_EQ(f->EditLApp->Text, "/opt/filing/lumora_filing");
+  EXPECT_EQ(f->OpenDialog1->Filter, ::converter::kExeFilter);
+  EXPECT_EQ(f->OpenDialog1->DefaultExt, ::converter::kExeExt);
+  f->ButtonLApp->Click();  // cancelled: unchanged
+  EXPECT_EQ(Settings.Launch, "/opt/filing/lumora_filing");
+  f->EditLApp->Text = "/typed";  // typing changes nothing
+  EXPECT_EQ(Settings.Launch, "/opt/filing/lumora_filing");
+
+  rtl::TStringList files;
+  files.Add((docs / "a.pdf").string());
+  f->FileDrop1FileDrop(f->FileDrop1, 0, files, 0, 0);
+  f->SpeedButtonLoad->Click();  // chooser cancelled
+  EXPECT_TRUE(pages->Loads.empty());
+  EXPECT_TRUE(f->ProducedFiles.Count() == 0);
+}
+
+TEST_F(Form1, FilingWindowPresentTable) {
+  const std::string filing = "Lumora\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0";
+  TForm1* f = Start();
+  f->Show();  // the converter's own window: "Corvane☆ for " + the words
+  EXPECT_FALSE(f->FilingWindowPresent());
+  const uint32_t frame = os::WS_CAPTION | os::WS_SYSMENU | os::WS_MINIMIZEBOX;
+  struct Case {
+    std::string title;
+    bool visible;
+    bool child;
+    bool present;
+  } cases[] = {
+      {filing, true, false, true},
+      {"LUMORA" + filing.substr(6) + "6 - [inbox]", true, false, true},
+      {::converter::kApplicationTitle, true, false, false},
+      {"Lumora viewer", true, false, false},
+      {filing.substr(6), true, false, false},
+      {filing, false, false, false},  // hidden
+      {filing, true, true, false},    // a child window
+  };
+  auto& dir = os::TWindowDirectory::Default();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title + (c.visible ? "" : " hidden") + (c.child ? " child" : ""));
+    os::TWindowRecord r;
+    r.Title = c.title;
+    r.ClassName = "TStandIn";
+    r.Visible = c.visible;
+    r.Style = frame;
+    r.Parent = c.child ? f->Handle() : 0;
+    os::HWND h = dir.CreateWindow(r, nullptr);
+    EXPECT_EQ(f->FilingWindowPresent(), c.present);
+    dir.DestroyWindow(h);
   }
 }
 
