@@ -64,126 +64,103 @@ TEST(FormWindowsTest, ShownFormIsListedWithItsCaption) {
   os::TWindowDirectory::SetDefaultFolder({});
 }
 
-TEST(FormWindowsTest, AnotherProcessClosesTheFormAfterOnClose) {
-  ScratchDir scratch;
-  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
-  fs::path closer = scratch / "closer";
-  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", closer);
-  WriteFileBytes(closer.string() + ".conf",
-                 "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
-  const fs::path log = closer.string() + ".log";
-  {
-    forms::TApplication app;
-    app.SetPresenter(std::make_unique<forms::TScriptedPresenter>());
-    forms::TForm* form = nullptr;
-    app.CreateForm(form);
+// A main form titled "Converter window" and a second process that closes
+// it by its title, in a window directory of the test's own.
+class CloseCommandTest : public ::testing::Test {
+ protected:
+  CloseCommandTest() {
+    os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+    fs::copy_file(tk::test::HelperDir() / "tk_stand_in", closer);
+    WriteFileBytes(closer.string() + ".conf",
+                   "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
+    app = std::make_unique<forms::TApplication>();
+    app->SetPresenter(std::make_unique<forms::TScriptedPresenter>());
+    app->CreateForm(form);
     form->SetCaption("Converter window");
-    int closes = 0;
-    form->OnClose = [&](rtl::TComponent*, forms::TCloseAction&) {
-      ++closes;
-      AppendLine(log, "saved");  // what the converter keeps at close
-    };
+  }
+  ~CloseCommandTest() override {
+    app.reset();
+    os::TWindowDirectory::SetDefaultFolder({});
+  }
+  // Shows the form and starts the closer.
+  int StartCloser() {
     form->Show();
-    int pid = tk::test::StartProcess({closer.string()});
-    ASSERT_GT(pid, 0);
-    int exitCode = -1;
-    // Pump as Run does until the other process has its answer.
-    ASSERT_TRUE(tk::test::WaitFor(
+    return tk::test::StartProcess({closer.string()});
+  }
+  // Pumps as Run does, for up to ms, until the closer has its answer.
+  bool PumpUntilAnswered(int pid, int ms, int& exitCode) {
+    return tk::test::WaitFor(
         [&] {
-          app.ProcessMessages();
+          app->ProcessMessages();
           return tk::test::TryWaitProcess(pid, exitCode);
         },
-        20000));
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(closes, 1);
-    EXPECT_TRUE(app.Terminated());  // the main form closed
+        ms);
   }
+
+  ScratchDir scratch;
+  fs::path closer = scratch / "closer";
+  fs::path log = closer.string() + ".log";
+  std::unique_ptr<forms::TApplication> app;
+  forms::TForm* form = nullptr;
+};
+
+TEST_F(CloseCommandTest, AnotherProcessClosesTheFormAfterOnClose) {
+  int closes = 0;
+  form->OnClose = [&](rtl::TComponent*, forms::TCloseAction&) {
+    ++closes;
+    AppendLine(log, "saved");  // what the converter keeps at close
+  };
+  int pid = StartCloser();
+  ASSERT_GT(pid, 0);
+  int exitCode = -1;
+  ASSERT_TRUE(PumpUntilAnswered(pid, 20000, exitCode));
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(app->Terminated());  // the main form closed
   // The answer came after OnClose had run.
   std::string text = ReadFileBytes(log);
   EXPECT_NE(text.find("saved\nsent ok=1\n"), std::string::npos) << text;
-  os::TWindowDirectory::SetDefaultFolder({});
 }
 
-TEST(FormWindowsTest, DeferredCloseKeepsTheSenderWaitingUntilTheFormCloses) {
-  ScratchDir scratch;
-  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
-  fs::path closer = scratch / "closer";
-  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", closer);
-  WriteFileBytes(closer.string() + ".conf",
-                 "close_title=Busy window\nwindir=" + (scratch / "windows").string() + "\n");
-  const fs::path log = closer.string() + ".log";
-  {
-    forms::TApplication app;
-    app.SetPresenter(std::make_unique<forms::TScriptedPresenter>());
-    forms::TForm* form = nullptr;
-    app.CreateForm(form);
-    form->SetCaption("Busy window");
-    bool busy = true;
-    int closes = 0;
-    form->OnClose = [&](rtl::TComponent*, forms::TCloseAction& action) {
-      ++closes;
-      if (busy) {
-        form->DeferClose();
-        action = forms::caNone;
-        AppendLine(log, "deferred");
-        return;
-      }
-      AppendLine(log, "saved");
-    };
-    form->Show();
-    int pid = tk::test::StartProcess({closer.string()});
-    ASSERT_GT(pid, 0);
-    ASSERT_TRUE(tk::test::WaitFor(
-        [&] {
-          app.ProcessMessages();
-          return closes == 1;
-        },
-        20000));
-    // The sender is still waiting: pumping on does not answer it.
-    int exitCode = -1;
-    EXPECT_FALSE(tk::test::WaitFor(
-        [&] {
-          app.ProcessMessages();
-          return tk::test::TryWaitProcess(pid, exitCode);
-        },
-        300));
-    EXPECT_FALSE(form->Closed());
-    busy = false;
-    form->Close();
-    EXPECT_TRUE(form->Closed());
-    EXPECT_EQ(tk::test::WaitProcess(pid, 20000), 0);
-  }
+TEST_F(CloseCommandTest, DeferredCloseKeepsTheSenderWaitingUntilTheFormCloses) {
+  bool busy = true;
+  int closes = 0;
+  form->OnClose = [&](rtl::TComponent*, forms::TCloseAction& action) {
+    ++closes;
+    if (busy) {
+      form->DeferClose();
+      action = forms::caNone;
+      AppendLine(log, "deferred");
+      return;
+    }
+    AppendLine(log, "saved");
+  };
+  int pid = StartCloser();
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(tk::test::WaitFor(
+      [&] {
+        app->ProcessMessages();
+        return closes == 1;
+      },
+      20000));
+  // Pumping on does not answer the sender.
+  int exitCode = -1;
+  EXPECT_FALSE(PumpUntilAnswered(pid, 300, exitCode));
+  EXPECT_FALSE(form->Closed());
+  busy = false;
+  form->Close();
+  EXPECT_TRUE(form->Closed());
+  EXPECT_EQ(tk::test::WaitProcess(pid, 20000), 0);
   std::string text = ReadFileBytes(log);
   EXPECT_NE(text.find("deferred\nsaved\nsent ok=1\n"), std::string::npos) << text;
-  os::TWindowDirectory::SetDefaultFolder({});
 }
 
-TEST(FormWindowsTest, RefusedCloseAnswersTheSender) {
-  ScratchDir scratch;
-  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
-  fs::path closer = scratch / "closer";
-  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", closer);
-  WriteFileBytes(closer.string() + ".conf",
-                 "close_title=Stubborn window\nwindir=" + (scratch / "windows").string() + "\n");
-  {
-    forms::TApplication app;
-    app.SetPresenter(std::make_unique<forms::TScriptedPresenter>());
-    forms::TForm* form = nullptr;
-    app.CreateForm(form);
-    form->SetCaption("Stubborn window");
-    form->OnClose = [&](rtl::TComponent*, forms::TCloseAction& action) { action = forms::caNone; };
-    form->Show();
-    int pid = tk::test::StartProcess({closer.string()});
-    ASSERT_GT(pid, 0);
-    int exitCode = -1;
-    ASSERT_TRUE(tk::test::WaitFor(
-        [&] {
-          app.ProcessMessages();
-          return tk::test::TryWaitProcess(pid, exitCode);
-        },
-        20000));
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_FALSE(form->Closed());
-  }
-  os::TWindowDirectory::SetDefaultFolder({});
+TEST_F(CloseCommandTest, RefusedCloseAnswersTheSender) {
+  form->OnClose = [&](rtl::TComponent*, forms::TCloseAction& action) { action = forms::caNone; };
+  int pid = StartCloser();
+  ASSERT_GT(pid, 0);
+  int exitCode = -1;
+  ASSERT_TRUE(PumpUntilAnswered(pid, 20000, exitCode));
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_FALSE(form->Closed());
 }
