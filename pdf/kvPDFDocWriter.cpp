@@ -579,39 +579,144 @@ std::string PDFSaveFileName(const std::string& fileName) {
   return fileName + ".pdf";
 }
 
+namespace {
+
+// Gathers the writer's many small pieces into few large writes on a file
+// descriptor it does not own.
+class TBufferedFileOutput : public rtl::TStream {
+ public:
+  explicit TBufferedFileOutput(int fd) : fd_(fd) { buffer_.reserve(kBufferSize); }
+
+  int64_t Read(void*, int64_t) override { throw rtl::EReadError(rtl::SReadError); }
+
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (count <= 0) return 0;
+    const auto n = static_cast<size_t>(count);
+    if (buffer_.size() + n > kBufferSize) Flush();
+    if (n >= kBufferSize) {
+      WriteAll(static_cast<const char*>(buffer), n);
+    } else {
+      buffer_.append(static_cast<const char*>(buffer), n);
+    }
+    position_ += count;
+    return count;
+  }
+
+  // Only the position can be asked for: the output is written strictly
+  // forward.
+  int64_t Seek(int64_t offset, rtl::TSeekOrigin origin) override {
+    if (offset != 0 || origin != rtl::soCurrent) throw rtl::EWriteError(rtl::SWriteError);
+    return position_;
+  }
+
+  void Flush() {
+    WriteAll(buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+
+ private:
+  static constexpr size_t kBufferSize = 64 * 1024;
+
+  void WriteAll(const char* p, size_t n) {
+    while (n > 0) {
+      const ssize_t w = ::write(fd_, p, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) throw rtl::EWriteError(rtl::SWriteError);
+      p += w;
+      n -= static_cast<size_t>(w);
+    }
+  }
+
+  int fd_;
+  std::string buffer_;
+  int64_t position_ = 0;
+};
+
+// Closes the descriptor on every path.
+class TFileDescriptor {
+ public:
+  explicit TFileDescriptor(int fd) : fd_(fd) {}
+  ~TFileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TFileDescriptor(const TFileDescriptor&) = delete;
+  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+  int Get() const { return fd_; }
+  // Closes now, so that an error of the close itself is seen.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void RaiseCreateError(const std::string& name) {
+  throw rtl::EFCreateError(rtl::Format(rtl::SFCreateError, {name, std::strerror(errno)}));
+}
+
+void SyncAndClose(TFileDescriptor& fd) {
+  if (::fsync(fd.Get()) != 0 || !fd.Close()) throw rtl::EWriteError(rtl::SWriteError);
+}
+
+// Moves the complete temporary file onto the target. A file that is being
+// replaced must have its bytes on disk before the rename, or a power loss
+// could leave an empty file where a good one was. A new name replaces
+// nothing, so nothing can be lost and the flush is skipped; the rename then
+// refuses to replace a file that appeared meanwhile, which takes the durable
+// way instead. A file system without that refusal takes the durable way
+// too.
+void MoveIntoPlace(TFileDescriptor& fd, const std::string& temp, const std::string& name, bool replacing) {
+  if (replacing) {
+    SyncAndClose(fd);
+  } else {
+    if (!fd.Close()) throw rtl::EWriteError(rtl::SWriteError);
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) return;
+    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS) RaiseCreateError(name);
+    TFileDescriptor again(::open(temp.c_str(), O_RDONLY | O_CLOEXEC));
+    if (again.Get() < 0) RaiseCreateError(name);
+    SyncAndClose(again);
+  }
+  if (::rename(temp.c_str(), name.c_str()) != 0) RaiseCreateError(name);
+}
+
+}  // namespace
+
 std::string SaveDocumentToFile(TkvDocumentToWrite& document, const std::string& fileName) {
   const std::string name = PDFSaveFileName(fileName);
   if (document.OnStatusMessage) document.OnStatusMessage("Saving File " + name);
   std::string temp = name + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw rtl::EFCreateError(rtl::Format(rtl::SFCreateError, {name, std::strerror(errno)}));
+  TFileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (fd.Get() < 0) RaiseCreateError(name);
   // The new file takes the mode an ordinary new file would have, or the
   // mode of the file it replaces.
   struct stat st {};
+  const bool replacing = ::stat(name.c_str(), &st) == 0;
   mode_t mode;
-  if (::stat(name.c_str(), &st) == 0) {
+  if (replacing) {
     mode = st.st_mode & 07777;
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  ::fchmod(fd, mode);
-  ::close(fd);
+  ::fchmod(fd.Get(), mode);
   try {
     {
-      rtl::TFileStream file(temp, rtl::fmOpenReadWrite);
+      TBufferedFileOutput file(fd.Get());
       TkvWriteOnlyFilter output(&file);
       TkvPDFDocWriter writer(document);
       writer.WriteDocument(output);
-      if (::fsync(file.Handle()) != 0) throw rtl::EWriteError(rtl::SWriteError);
+      file.Flush();
     }
-    if (::rename(temp.c_str(), name.c_str()) != 0)
-      throw rtl::EFCreateError(rtl::Format(rtl::SFCreateError, {name, std::strerror(errno)}));
+    MoveIntoPlace(fd, temp, name, replacing);
   } catch (...) {
     ::unlink(temp.c_str());
     throw;
   }
+  if (document.OnWritten) document.OnWritten(name);
   if (document.OnStatusMessage) document.OnStatusMessage("Save Complete");
   return name;
 }

@@ -93,6 +93,9 @@ struct TkvDocumentToWrite {
   std::function<void(const std::string&)> OnStatusMessage;
   std::function<void(const std::string&)> OnWarning;
   std::function<void(int percentage)> OnIOProgress;
+  // Called by SaveDocumentToFile with the name written, once the file is
+  // complete and in place, before "Save Complete" is reported.
+  std::function<void(const std::string& fileName)> OnWritten;
 };
 
 // One save of one document. Not reusable across documents.
@@ -160,7 +163,8 @@ std::string PDFSaveFileName(const std::string& fileName);
 
 // Writes the document into fileName (named as PDFSaveFileName says) through
 // a temporary file beside it that replaces the target only once complete:
-// a failed save leaves an existing file as it was. Reports "Saving File %s"
+// a failed save leaves an existing file as it was, and a file that is
+// replaced has the new bytes on disk before it is. Reports "Saving File %s"
 // and "Save Complete". Returns the name written. Failing to create the file
 // raises rtl::EFCreateError.
 std::string SaveDocumentToFile(TkvDocumentToWrite& document, const std::string& fileName);

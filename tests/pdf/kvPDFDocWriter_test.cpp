@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -403,6 +407,50 @@ TEST(kvPDFDocWriter, FailedSaveKeepsTheOldFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 
   EXPECT_THROW(SaveDocumentToFile(g.doc, (dir / "missing" / "x.pdf").string()), rtl::EFCreateError);
+}
+
+TEST(kvPDFDocWriter, SavedFileModesAndAWriteThatFailsPartWay) {
+  tk::test::ScratchDir dir;
+  auto modeOf = [](const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0);
+    return st.st_mode & 07777;
+  };
+  const mode_t mask = ::umask(022);
+  // A new file gets the mode any new file would get.
+  Fixture f;
+  const fs::path fresh = dir / "fresh.pdf";
+  SaveDocumentToFile(f.doc, fresh.string());
+  EXPECT_EQ(modeOf(fresh), 0644u);
+  // A replaced file keeps its mode.
+  const fs::path kept = dir / "kept.pdf";
+  tk::test::WriteFileBytes(kept, "GOOD");
+  ::chmod(kept.c_str(), 0640);
+  SaveDocumentToFile(f.doc, kept.string());
+  EXPECT_EQ(modeOf(kept), 0640u);
+  EXPECT_EQ(tk::test::ReadFileBytes(kept), tk::test::ReadFileBytes(fresh));
+  ::umask(mask);
+
+  // The file system refuses the bytes half-way through (a file size limit
+  // stands in for a full disk): the good file stays, no temporary is left.
+  tk::test::WriteFileBytes(kept, "GOOD");
+  rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 64;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool raised = false;
+  try {
+    SaveDocumentToFile(f.doc, kept.string());
+  } catch (const rtl::EWriteError&) {
+    raised = true;
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldSignal);
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(tk::test::ReadFileBytes(kept), "GOOD");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
 // ---- metadata ----
