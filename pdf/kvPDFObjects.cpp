@@ -1,5 +1,6 @@
 #include "pdf/kvPDFObjects.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -155,8 +156,9 @@ void TkvPDFDictObject::CheckIndex(int i) const {
 void TkvPDFDictObject::Add(std::unique_ptr<TkvPDFNameObject> key, std::unique_ptr<TkvPDFObject> value) {
   key = Required(std::move(key));
   value = Required(std::move(value));
-  keys_.reserve(keys_.size() + 1);
-  values_.reserve(values_.size() + 1);
+  // Room grows geometrically, as push_back would.
+  if (keys_.size() == keys_.capacity()) keys_.reserve(std::max<size_t>(8, keys_.capacity() * 2));
+  if (values_.size() == values_.capacity()) values_.reserve(std::max<size_t>(8, values_.capacity() * 2));
   // Both reservations done: the pushes below cannot throw, so the lists
   // stay parallel.
   keys_.push_back(std::move(key));

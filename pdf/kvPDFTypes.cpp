@@ -1,5 +1,6 @@
 #include "pdf/kvPDFTypes.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace pdf {
@@ -18,7 +19,10 @@ void TkvPDFObjectStore::AddObject(std::unique_ptr<TkvPDFIndirectObject> obj) {
   if (!obj) throw ENullObjectError(SNullObjectError);
   if (obj->SourceID < 0 || obj->ObjNum < 0) throw EInvalidID(rtl::Format(SInvalidUniqueID, {obj->ObjNum}));
   const int index = ObjectCount();
-  objects_.reserve(objects_.size() + 1);
+  // Room is made before the index learns the key, so that a failed
+  // allocation leaves both as they were; it grows geometrically, as
+  // push_back would.
+  if (objects_.size() == objects_.capacity()) objects_.reserve(std::max<size_t>(16, objects_.capacity() * 2));
   index_.try_emplace(KeyOf(*obj), index);  // the first object of a key stays the one found
   objects_.push_back(std::move(obj));
 }
