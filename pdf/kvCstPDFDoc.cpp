@@ -1,5 +1,7 @@
 #include "pdf/kvCstPDFDoc.h"
 
+#include <cerrno>
+
 #include "pdf/kvPDFObjects.h"
 #include "pdf/kvPDFPageOps.h"
 #include "pdf/kvPDFParsers.h"
@@ -18,9 +20,16 @@ TkvSetupDialogRunner& SetupDialogRunner() {
   return runner;
 }
 
+TkvShellOpener& ShellOpener() {
+  static TkvShellOpener opener;
+  return opener;
+}
+
 }  // namespace
 
 void SetSetupDialogRunner(TkvSetupDialogRunner runner) { SetupDialogRunner() = std::move(runner); }
+
+void SetShellOpener(TkvShellOpener opener) { ShellOpener() = std::move(opener); }
 
 TkvCustomPDFDocument::TkvCustomPDFDocument(rtl::TComponent* owner) : TkvComponent(owner) {
   MeasurementUnit = muPixels;
@@ -95,6 +104,22 @@ int TkvCustomPDFDocument::RunSetupDialog() {
   if (!ShowSetupDialog) return kModalOk;
   if (SetupDialogRunner()) return SetupDialogRunner()(*this);
   return kModalOk;
+}
+
+void TkvCustomPDFDocument::OpenSavedFile(const std::string& fileName) {
+  // The file is complete and in place by now: an open that fails is worth a
+  // warning, never a failed save.
+  std::string reason;
+  if (!ShellOpener()) {
+    reason = rtl::SysErrorMessage(ENOSYS);
+  } else {
+    try {
+      if (const int error = ShellOpener()(fileName); error != 0) reason = rtl::SysErrorMessage(error);
+    } catch (const std::exception& e) {
+      reason = e.what();
+    }
+  }
+  if (!reason.empty()) Warning(rtl::Format(rtl::SFOpenError, {fileName, reason}));
 }
 
 void TkvCustomPDFDocument::SetEMailInfo(std::unique_ptr<TkvEMailInfo> info) {

@@ -146,6 +146,15 @@ using TkvOnRenameFieldEvent = std::function<void(TkvCustomPDFDocument* Sender, c
 using TkvSetupDialogRunner = std::function<int(TkvCustomPDFDocument& Document)>;
 void SetSetupDialogRunner(TkvSetupDialogRunner runner);
 
+// A saved file is opened with the desktop shell through this seam: SaveToFile
+// calls it when OpenAfterSave is True, with the name written. It returns 0
+// or the system's error code. The library does not reach the desktop shell
+// itself; a program installs the shell's open (the converter does at start).
+// Unset, a save with OpenAfterSave reports a warning that it cannot open
+// the file.
+using TkvShellOpener = std::function<int(const std::string& FileName)>;
+void SetShellOpener(TkvShellOpener opener);
+
 // Named destinations: the name (without delimiters) with its explicit
 // destination. Looked up by exact name; the first entry of a name wins.
 class TkvDestinationList {
@@ -232,6 +241,9 @@ class TkvCustomPDFDocument : public TkvComponent {
   // Shows the settings dialog when ShowSetupDialog is set; 1 (OK) at once
   // otherwise.
   int RunSetupDialog();
+  // Writes the document (see the writer unit); with OpenAfterSave the file
+  // is then opened through the shell-opener seam. A failed open is reported
+  // by OnWarning and does not fail the save.
   void SaveToFile(const std::string& FileName);
   void PatchMetadataPageCount();
 
@@ -300,6 +312,7 @@ class TkvCustomPDFDocument : public TkvComponent {
   void StatusMessage(const std::string& text);
   void Warning(const std::string& text);
   void IOProgress(int percentage);
+  void OpenSavedFile(const std::string& fileName);
 
  private:
   friend class TkvDocumentReader;

@@ -35,6 +35,7 @@ void TkvCustomPDFDocument::SaveToFile(const std::string& FileName) {
   w.OnStatusMessage = [this](const std::string& m) { StatusMessage(m); };
   w.OnWarning = [this](const std::string& m) { Warning(m); };
   w.OnIOProgress = [this](int p) { IOProgress(p); };
+  if (OpenAfterSave) w.OnWritten = [this](const std::string& name) { OpenSavedFile(name); };
   SaveDocumentToFile(w, FileName);
 }
 

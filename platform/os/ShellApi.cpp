@@ -157,24 +157,10 @@ std::string FindOnPath(const std::string& name) {
   return {};
 }
 
-}  // namespace
-
-int ShellExecute(const std::string& file, const std::vector<std::string>& args, const std::string& dir) {
-  std::string exe;
-  std::vector<std::string> argv;
-  std::string cwd = dir;
-  if (IsWebOrMailAddress(file)) {
-    exe = FindOnPath("xdg-open");
-    if (exe.empty()) return ENOENT;
-    argv = {exe, file};
-  } else {
-    if (file.empty()) return ENOENT;
-    exe = file;
-    argv.push_back(file);
-    for (const auto& a : args) argv.push_back(a);
-    if (cwd.empty()) cwd = fs::path(file).parent_path().string();
-    if (::access(exe.c_str(), X_OK) != 0) return errno;
-  }
+// Starts exe with argv in the folder cwd (empty: ours) on its own, in a
+// session of its own, and reaps the middle child, so that nobody waits for
+// the program. Returns 0, or the errno of the failed start.
+int StartDetached(const std::string& exe, std::vector<std::string> argv, const std::string& cwd) {
   // Everything the child needs is made before fork: between fork and exec
   // only calls that are safe in a copy of a threaded process are allowed.
   std::vector<char*> cargv;
@@ -222,6 +208,35 @@ int ShellExecute(const std::string& file, const std::vector<std::string>& args, 
   ::close(pipefd[0]);
   if (n == static_cast<ssize_t>(sizeof childErr)) return childErr ? childErr : EIO;
   return 0;
+}
+
+}  // namespace
+
+int ShellExecute(const std::string& file, const std::vector<std::string>& args, const std::string& dir) {
+  std::string exe;
+  std::vector<std::string> argv;
+  std::string cwd = dir;
+  if (IsWebOrMailAddress(file)) {
+    exe = FindOnPath("xdg-open");
+    if (exe.empty()) return ENOENT;
+    argv = {exe, file};
+  } else {
+    if (file.empty()) return ENOENT;
+    exe = file;
+    argv.push_back(file);
+    for (const auto& a : args) argv.push_back(a);
+    if (cwd.empty()) cwd = fs::path(file).parent_path().string();
+    if (::access(exe.c_str(), X_OK) != 0) return errno;
+  }
+  return StartDetached(exe, std::move(argv), cwd);
+}
+
+int ShellOpenDocument(const std::string& file) {
+  if (file.empty() || ::access(file.c_str(), F_OK) != 0) return ENOENT;
+  const std::string exe = FindOnPath("xdg-open");
+  if (exe.empty()) return ENOENT;
+  // An absolute name cannot be mistaken for an option of the opener.
+  return StartDetached(exe, {exe, fs::absolute(file).string()}, "");
 }
 
 fs::path HomeTrashFolder() {

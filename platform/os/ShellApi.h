@@ -89,6 +89,12 @@ bool MatchesMask(const std::string& name, const std::string& mask);
 // it. Returns 0, or the errno of the failed start.
 int ShellExecute(const std::string& file, const std::vector<std::string>& args, const std::string& dir);
 
+// Opens a document the way the desktop shell's "Open" does: xdg-open starts
+// the application associated with the file's type, on its own; nobody waits
+// for it. Returns 0 once the opener has started, ENOENT when the file or
+// xdg-open is missing, or the errno of the failed start.
+int ShellOpenDocument(const std::string& file);
+
 // True for the addresses ShellExecute hands to xdg-open.
 bool IsWebOrMailAddress(const std::string& s);
 

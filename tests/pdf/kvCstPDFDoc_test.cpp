@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "pdf/kvPDFDoc.h"
+#include "tests/support/TestSupport.h"
 
 namespace pdf {
 namespace {
@@ -118,6 +126,59 @@ TEST(PDFDocument, SetupDialogSeam) {
   EXPECT_EQ(shown, 1);
   SetSetupDialogRunner(nullptr);
   EXPECT_EQ(doc.RunSetupDialog(), kModalOk);
+}
+
+TEST(PDFDocument, SaveOpensTheWrittenFileThroughTheShellOpener) {
+  tk::test::ScratchDir dir;
+  const std::string name = (dir / "opened").string();
+  const std::string written = name + ".pdf";
+  const std::string cannotOpen = "Cannot open file \"" + written + "\". ";
+  struct Case {
+    const char* what;
+    bool openAfterSave;
+    bool installed;
+    int result;
+    bool raises;
+    std::string warning;  // empty: none
+  } cases[] = {
+      {"not asked", false, true, 0, false, ""},
+      {"opened", true, true, 0, false, ""},
+      {"opener fails", true, true, ENOENT, false, cannotOpen + std::strerror(ENOENT)},
+      {"opener raises", true, true, 0, true, cannotOpen + "no desktop"},
+      {"no opener installed", true, false, 0, false, cannotOpen + std::strerror(ENOSYS)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> events;
+    if (c.installed) {
+      SetShellOpener([&](const std::string& file) {
+        // The file is complete and in place when it is opened.
+        EXPECT_EQ(tk::test::ReadFileBytes(file).substr(0, 5), "%PDF-");
+        events.push_back("open " + file);
+        if (c.raises) throw std::runtime_error("no desktop");
+        return c.result;
+      });
+    } else {
+      SetShellOpener(nullptr);
+    }
+    TkvPDFDocument doc;
+    doc.ShowSetupDialog = false;
+    doc.OpenAfterSave = c.openAfterSave;
+    doc.OnStatusMessage = [&](TkvCustomPDFDocument*, const std::string& m) { events.push_back(m); };
+    doc.OnWarning = [&](TkvCustomPDFDocument*, const std::string& m) { events.push_back("warning " + m); };
+    doc.SaveToFile(name);
+    // The open comes after the file is written and before the save is
+    // reported complete.
+    std::vector<std::string> expected{"Writing Cross-Reference Table"};
+    if (c.openAfterSave && c.installed) expected.push_back("open " + written);
+    if (!c.warning.empty()) expected.push_back("warning " + c.warning);
+    expected.push_back("Save Complete");
+    ASSERT_GE(events.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(events.end() - static_cast<std::ptrdiff_t>(expected.size()), events.end()),
+              expected);
+    EXPECT_TRUE(std::filesystem::exists(written));
+  }
+  SetShellOpener(nullptr);
 }
 
 TEST(PDFDocument, OwnedComponentsAreFreedWithTheDocument) {

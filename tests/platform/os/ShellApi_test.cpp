@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
 
 #include "support/TestSupport.h"
 
@@ -230,4 +232,33 @@ TEST(ShellApiTest, ErrorsAndPlainDeletes) {
   op.pFrom = NulList({(dir / "k.pdf").string()});
   EXPECT_EQ(os::SHFileOperation(op), ENOTSUP);
   EXPECT_TRUE(fs::exists(dir / "k.pdf"));
+}
+
+TEST(ShellApiTest, OpenDocumentHandsTheAbsoluteNameToTheOpener) {
+  ScratchDir dir;
+  const fs::path bin = dir / "bin";
+  fs::create_directories(bin);
+  // The stand-in opener records each argument on a line of its own.
+  WriteFileBytes(bin / "xdg-open", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.log\"\n");
+  ::chmod((bin / "xdg-open").c_str(), 0755);
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  struct RestorePath {
+    std::string p;
+    ~RestorePath() { ::setenv("PATH", p.c_str(), 1); }
+  } restore{oldPath};
+  ::setenv("PATH", bin.c_str(), 1);
+
+  WriteFileBytes(dir / "-a scan.pdf", "%PDF-1.4");
+  const fs::path oldCwd = fs::current_path();
+  fs::current_path(dir.path());
+  const int started = os::ShellOpenDocument("-a scan.pdf");
+  fs::current_path(oldCwd);
+  ASSERT_EQ(started, 0);
+  const fs::path log = bin / "xdg-open.log";
+  ASSERT_TRUE(tk::test::WaitFor([&] { return fs::exists(log) && !ReadFileBytes(log).empty(); }, 10000));
+  EXPECT_EQ(ReadFileBytes(log), (dir / "-a scan.pdf").string() + "\n");
+
+  EXPECT_EQ(os::ShellOpenDocument((dir / "missing.pdf").string()), ENOENT);
+  ::setenv("PATH", (dir / "nothing").c_str(), 1);
+  EXPECT_EQ(os::ShellOpenDocument((dir / "-a scan.pdf").string()), ENOENT);
 }
