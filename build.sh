@@ -16,7 +16,8 @@ packages=(
   zlib1g-dev libjpeg62-turbo-dev libtiff-dev libfreetype-dev libfontconfig-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   poppler-utils qpdf libtiff-tools netpbm imagemagick img2pdf libjpeg-turbo-progs
-  python3 python3-pil
+  python3 python3-pil fontconfig
+  fonts-dejavu-core  # the faces that text measurement is tested on
 )
 
 install_packages() {

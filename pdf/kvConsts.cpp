@@ -3,16 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/graphics/Graphics.h"
 #include "platform/rtl/CodePages.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace pdf {
 
-int ScreenPixelsPerInch = 96;
-double PixelsPerPoint = 96.0 / 72.0;
+int ScreenPixelsPerInch = graphics::ScreenPixelsPerInch();
+double PixelsPerPoint = graphics::ScreenPixelsPerInch() / 72.0;
 
 void SetScreenPixelsPerInch(int ppi) {
-  if (ppi <= 0) ppi = 96;
+  if (ppi <= 0) ppi = graphics::ScreenPixelsPerInch();
   ScreenPixelsPerInch = ppi;
   PixelsPerPoint = ppi / 72.0;
 }
@@ -210,6 +211,22 @@ std::string ColorToPDFRGB(int32_t color) {
 double PixelsToPoints(double x) { return x / ScreenPixelsPerInch * 72; }
 double PointsToPixels(double x) { return x * PixelsPerPoint; }
 double DegreesToRadians(double x) { return x * 3.14159265358979323846 / 180; }
+
+void MeasureText(const std::string& text, const graphics::TFont& font, int32_t& width, int32_t& height) {
+  graphics::TCanvas& screen = graphics::ScreenCanvas();
+  graphics::TFont previous;
+  previous.Assign(screen.Font());
+  screen.SetFont(font);
+  graphics::TSize extent;
+  try {
+    extent = screen.TextExtent(text);
+  } catch (const rtl::Exception&) {
+    // A machine without a single font: nothing to measure with.
+  }
+  screen.SetFont(previous);
+  width = extent.cx;
+  height = extent.cy;
+}
 
 std::string LeftChars(const std::string& s, int n) {
   if (n <= 0) return {};

@@ -1,7 +1,7 @@
 // Small routines the PDF units share: literal-string escapes, hexadecimal
 // and octal conversions, number-to-text rules for colours, unit
-// conversions, substring operations that count characters of the system
-// code page, and buffer search. None of them raises: failures come back as
+// conversions, text measurement, substring operations that count characters
+// of the system code page, and buffer search. None of them raises: failures come back as
 // flags or neutral values (0, empty).
 #pragma once
 
@@ -11,9 +11,13 @@
 #include <string>
 #include <vector>
 
+namespace graphics {
+class TFont;
+}
+
 namespace pdf {
 
-// The screen resolution, set once at start (96 until then).
+// The screen resolution, captured from the screen at start.
 extern int ScreenPixelsPerInch;
 extern double PixelsPerPoint;
 void SetScreenPixelsPerInch(int ppi);
@@ -51,6 +55,12 @@ std::string ColorToPDFRGB(int32_t color);
 double PixelsToPoints(double x);
 double PointsToPixels(double x);
 double DegreesToRadians(double x);
+
+// The pixel extent of text (bytes in the system code page) in the font, on
+// the screen's device context: the font is selected for the measurement and
+// the screen's previous font put back. Empty text is 0 wide and a line high;
+// when no font can be had at all, both are 0.
+void MeasureText(const std::string& text, const graphics::TFont& font, int32_t& width, int32_t& height);
 
 // Substrings counted in characters of the system code page (a double-byte
 // character counts once). Start is 1-based.

@@ -1,10 +1,12 @@
 #include "platform/graphics/Graphics.h"
 
+#include "platform/graphics/FontEngine.h"
 #include "platform/graphics/Jpeg.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -378,6 +380,29 @@ TCanvas::TCanvas(TBitmap& owner) : owner_(owner) {
   dc_.Magic = TK_DEVICE_CONTEXT_MAGIC;
   dc_.Owner = this;
   dc_.Describe = &TCanvas::Describe;
+}
+
+TCanvas::~TCanvas() = default;
+
+TSize TCanvas::TextExtent(const std::string& text) {
+  TFontFace& face = SelectedFace();
+  int64_t width = 0;
+  for (char32_t c : CodePointsOf(text)) width += face.Advance(c);
+  return TSize{static_cast<int32_t>(std::min<int64_t>(width, INT32_MAX)), face.TextMetric().tmHeight};
+}
+
+TFontFace& TCanvas::SelectedFace() {
+  TFontRequest request = RequestFor(font_);
+  if (!face_ || !(face_->Request() == request)) {
+    face_.reset();
+    face_ = std::make_unique<TFontFace>(request);
+  }
+  return *face_;
+}
+
+TCanvas& ScreenCanvas() {
+  static TBitmap screen;
+  return screen.Canvas();
 }
 
 TBitmap* TCanvas::BitmapFromHandle(HDC dc) {

@@ -1,5 +1,7 @@
 // The graphics layer: colours, palettes, device-independent bitmaps, their
-// canvas, the graphic base class and the picture with its class registry.
+// canvas, the graphic base class and the picture with its class registry;
+// the screen and the fonts that text is measured in (FontEngine.h does the
+// font work).
 //
 // Ownership: a TBitmap owns its pixels, its palette and its canvas. A
 // TPicture owns the one graphic it holds; giving it a graphic copies it.
@@ -15,6 +17,7 @@
 
 #include "platform/graphics/DeviceContext.h"
 #include "platform/rtl/Classes.h"
+#include "platform/rtl/Sets.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace graphics {
@@ -171,6 +174,63 @@ const char* PixelFormatName(TPixelFormat pf);
 
 class TBitmap;
 
+// ---------------------------------------------------------------------------
+// The screen. There is no display to ask, so its resolution is the one
+// desktop screens customarily report.
+inline constexpr int kScreenPixelsPerInch = 96;
+inline int ScreenPixelsPerInch() { return kScreenPixelsPerInch; }
+
+struct TSize {
+  int32_t cx = 0;
+  int32_t cy = 0;
+  bool operator==(const TSize&) const = default;
+};
+
+// ---------------------------------------------------------------------------
+// Fonts. A font is a description (family name, size, style, character set,
+// colour); the canvas that measures with it finds the face through the font
+// engine. Character sets are the window system's numbers.
+using TFontCharset = uint8_t;
+inline constexpr TFontCharset ANSI_CHARSET = 0;
+inline constexpr TFontCharset DEFAULT_CHARSET = 1;
+inline constexpr TFontCharset SYMBOL_CHARSET = 2;
+inline constexpr TFontCharset SHIFTJIS_CHARSET = 128;
+
+enum TFontStyle { fsBold, fsItalic, fsUnderline, fsStrikeOut };
+using TFontStyles = rtl::TSet<TFontStyle>;
+
+class TFont : public rtl::TPersistent {
+ public:
+  static constexpr int kDefaultSize = 8;  // points
+  // Heights are kept within this many pixels either way: no screen text is
+  // that large, and the arithmetic of larger sizes would overflow.
+  static constexpr int kMaxPixelHeight = 0x7FFF;
+
+  TFont();
+  void Assign(const TFont& source) { *this = source; }
+
+  // In points, from the pixel height at PixelsPerInch.
+  int Size() const;
+  // Sets the height to the size's em height in pixels (negative, as the
+  // window system counts a character height).
+  void SetSize(int points);
+  // Pixels: negative is the em height, positive the cell height (ascent
+  // plus descent), 0 the default size.
+  int Height() const { return height_; }
+  void SetHeight(int pixels);
+
+  std::string Name = "sans-serif";
+  TFontStyles Style;
+  TFontCharset Charset = DEFAULT_CHARSET;
+  TColor Color = clBlack;
+  int PixelsPerInch = ScreenPixelsPerInch();
+
+ private:
+  int height_;
+};
+
+class TFontFace;
+
 // A drawing surface. Its handle identifies the bitmap behind it, so that a
 // library given only the handle can read the pixels (DeviceContext.h).
 class TCanvas {
@@ -178,16 +238,37 @@ class TCanvas {
   explicit TCanvas(TBitmap& owner);
   TCanvas(const TCanvas&) = delete;
   TCanvas& operator=(const TCanvas&) = delete;
+  ~TCanvas();
   HDC Handle() { return &dc_; }
   TBitmap& Bitmap() { return owner_; }
   // The bitmap behind a handle made by Handle(); nullptr for anything else.
   static TBitmap* BitmapFromHandle(HDC dc);
 
+  // The font selected into the canvas; text is measured in it.
+  TFont& Font() { return font_; }
+  void SetFont(const TFont& value) { font_.Assign(value); }
+
+  // The extent of text (bytes in the system code page) in the font, in
+  // pixels at the screen resolution: the sum of the glyphs' advances by the
+  // font's line height. Empty text is 0 wide and still a line high. Raises
+  // EInvalidGraphicOperation when no font can be had at all.
+  TSize TextExtent(const std::string& text);
+  int TextWidth(const std::string& text) { return TextExtent(text).cx; }
+  int TextHeight(const std::string& text) { return TextExtent(text).cy; }
+
  private:
   static int Describe(const TKDeviceContext* dc, TKDibInfo* info);
+  // The face of the selected font, opened again only when the font changed.
+  TFontFace& SelectedFace();
+
   TBitmap& owner_;
   TKDeviceContext dc_;
+  TFont font_;
+  std::unique_ptr<TFontFace> face_;
 };
+
+// The screen's device context: a canvas over no pixels, one per process.
+TCanvas& ScreenCanvas();
 
 // A device-independent bitmap. Rows are padded to 4 bytes; ScanLine(0) is
 // the top row. A new bitmap is empty and 24 bits per pixel (there is no

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/graphics/Graphics.h"
 #include "platform/rtl/CodePages.h"
 
 namespace {
@@ -111,6 +112,37 @@ TEST(Numbers, UnitTextAndColours) {
   EXPECT_DOUBLE_EQ(PixelsToPoints(96), 72);
   EXPECT_DOUBLE_EQ(PointsToPixels(72), 96);
   EXPECT_DOUBLE_EQ(DegreesToRadians(180), 3.14159265358979323846);
+}
+
+// The screen's own font stays what it was, and the figures are the screen
+// canvas's own measurement of the font (whose agreement with an outside
+// measurement the graphics tests show).
+TEST(Text, MeasureTextOnTheScreen) {
+  graphics::TCanvas& screen = graphics::ScreenCanvas();
+  graphics::TFont own;
+  own.Name = "DejaVu Serif";
+  own.SetSize(9);
+  screen.SetFont(own);
+
+  graphics::TFont font;
+  font.Name = "DejaVu Sans";
+  font.SetSize(24);
+  font.Style = {graphics::fsBold};
+  int32_t width = -1, height = -1;
+  MeasureText("Stamp", font, width, height);
+  EXPECT_EQ(screen.Font().Name, "DejaVu Serif");
+  EXPECT_EQ(screen.Font().Size(), 9);
+  EXPECT_TRUE(screen.Font().Style.Empty());
+
+  screen.SetFont(font);
+  EXPECT_EQ(width, screen.TextWidth("Stamp"));
+  EXPECT_EQ(height, screen.TextHeight("Stamp"));
+  EXPECT_GT(width, 0);
+  screen.SetFont(own);
+
+  MeasureText("", font, width, height);
+  EXPECT_EQ(width, 0);
+  EXPECT_GT(height, 0);
 }
 
 TEST(Text, CharacterCountedSubstrings) {

@@ -1,0 +1,90 @@
+// The font engine behind TFont and the canvas: fontconfig turns a family
+// name and style into a font file and face, FreeType reads the face. Sizes
+// and metrics are whole pixels, as a device context gives them.
+//
+// Ownership: a TFontFace owns its FreeType face; the FreeType library lives
+// as long as any face does, so faces held by process-wide objects may outlive
+// everything else.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/graphics/Graphics.h"
+
+struct FT_LibraryRec_;
+struct FT_FaceRec_;
+
+namespace graphics {
+
+// What a canvas asks the engine for: a TFont reduced to what chooses the face
+// and its size.
+struct TFontRequest {
+  std::string Name;
+  bool Bold = false;
+  bool Italic = false;
+  TFontCharset Charset = DEFAULT_CHARSET;
+  int Height = 0;  // pixels, as TFont::Height but never 0
+  bool operator==(const TFontRequest&) const = default;
+};
+
+// The request a canvas makes for a font; a height of 0 becomes the default
+// size's em height at the font's resolution.
+TFontRequest RequestFor(const TFont& font);
+
+struct TFontFile {
+  std::string Path;
+  int FaceIndex = 0;
+};
+
+// fontconfig's best match for the family and style. A family that is not
+// installed gives the closest installed face (the Japanese character set,
+// or the default one under code page 932, prefers a face that covers
+// Japanese), as a device context substitutes a
+// font rather than fail. Raises EInvalidGraphicOperation only when there is
+// no font at all.
+TFontFile MatchFontFile(const TFontRequest& request);
+
+// The text metric of a face at its size, in pixels.
+struct TTextMetric {
+  int32_t tmHeight = 0;  // tmAscent + tmDescent
+  int32_t tmAscent = 0;
+  int32_t tmDescent = 0;
+};
+
+// One face at one pixel size.
+class TFontFace {
+ public:
+  // Matches and opens the face; EInvalidGraphicOperation when the file
+  // cannot be read as a font.
+  explicit TFontFace(const TFontRequest& request);
+  ~TFontFace();
+  TFontFace(const TFontFace&) = delete;
+  TFontFace& operator=(const TFontFace&) = delete;
+
+  const TFontRequest& Request() const { return request_; }
+  const TFontFile& File() const { return file_; }
+  const TTextMetric& TextMetric() const { return metric_; }
+  bool IsBold() const;
+  bool IsItalic() const;
+
+  // The advance of the code point's glyph in whole pixels; a code point the
+  // face has no glyph for advances as its missing-glyph mark does.
+  int32_t Advance(char32_t codePoint) const;
+
+ private:
+  void SetPixelHeight(int height);
+
+  TFontRequest request_;
+  TFontFile file_;
+  std::shared_ptr<FT_LibraryRec_> library_;
+  FT_FaceRec_* face_ = nullptr;
+  TTextMetric metric_;
+};
+
+// Bytes in the system code page as code points (a UTF-16 surrogate pair is
+// one code point).
+std::u32string CodePointsOf(const std::string& text);
+
+}  // namespace graphics
