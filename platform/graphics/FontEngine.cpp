@@ -140,8 +140,9 @@ bool TFontFace::IsItalic() const { return (face_->style_flags & FT_STYLE_FLAG_IT
 void TFontFace::SetPixelHeight(int height) {
   height = std::clamp(height, -TFont::kMaxPixelHeight, TFont::kMaxPixelHeight);
   const TT_OS2* os2 = FT_IS_SFNT(face_) ? static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2)) : nullptr;
-  // A device context measures ascent and descent with the Windows metrics
-  // of the OS/2 table where the font has them.
+  // A device context takes ascent and descent from the OS/2 table's
+  // usWinAscent and usWinDescent where the font has them (they bound every
+  // glyph), not from the typographic line spacing.
   const bool winMetrics = os2 && os2->version != 0xFFFF && os2->usWinAscent + os2->usWinDescent > 0;
 
   FT_Error e = 0;
