@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace graphics {
 
@@ -21,7 +22,10 @@ struct ErrorManager {
   char message[JMSG_LENGTH_MAX];
   std::vector<std::string>* warnings;
   int warningCount;
+  bool endOfData;  // libjpeg ran out of input and supplied an end marker itself
 };
+
+constexpr const char* kPrematureEnd = "Premature end of JPEG file";
 
 void OnErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
@@ -32,6 +36,16 @@ void OnErrorExit(j_common_ptr cinfo) {
 void OnEmitMessage(j_common_ptr cinfo, int level) {
   if (level >= 0) return;  // trace messages
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  // At the end of the input libjpeg warns and goes on as if the end marker
+  // were there. A file that lacks only that marker is whole and loads. When
+  // the decoder then still wanted coded data, it fills the rest of the image
+  // with grey: the file is cut short, and a page with a grey remainder is
+  // refused rather than passed on as if it were the scan.
+  if (cinfo->err->msg_code == JWRN_JPEG_EOF) err->endOfData = true;
+  if (cinfo->err->msg_code == JWRN_HIT_MARKER && err->endOfData) {
+    std::snprintf(err->message, sizeof err->message, "%s", kPrematureEnd);
+    std::longjmp(err->jump, 1);
+  }
   ++err->pub.num_warnings;
   if (++err->warningCount > TJPEGImage::kMaxWarnings) return;
   char text[JMSG_LENGTH_MAX];
@@ -102,6 +116,30 @@ bool Finish(Decoder& d) {
   return true;
 }
 
+// Huffman-coded data spends at least one bit on every block of each
+// component that a scan codes, so the file must hold at least one bit per
+// block of its smallest component. Checked before the pixels are allocated:
+// a few hundred bytes must not claim a bitmap of a gigabyte. Arithmetic
+// coding has no such floor.
+bool TooShortForItsSize(const jpeg_decompress_struct& c, size_t bytes) {
+  if (c.arith_code) return false;
+  uint64_t fewest = UINT64_MAX;
+  for (int i = 0; i < c.num_components; ++i)
+    fewest = std::min(fewest, static_cast<uint64_t>(c.comp_info[i].width_in_blocks) * c.comp_info[i].height_in_blocks);
+  return fewest / 8 > bytes;
+}
+
+// A progressive image is whole once every coefficient of every component has
+// been refined to its last bit; after the input ended early, anything less
+// is a coarse or partly grey picture.
+bool AllCoefficientsComplete(const jpeg_decompress_struct& c) {
+  if (!c.coef_bits) return true;
+  for (int i = 0; i < c.num_components; ++i)
+    for (int k = 0; k < DCTSIZE2; ++k)
+      if (c.coef_bits[i][k] != 0) return false;
+  return true;
+}
+
 // Rows handed to libjpeg per call.
 constexpr int kRowsPerCall = 16;
 
@@ -143,6 +181,7 @@ void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
   Decoder d;
   d.err.warnings = &warnings;
   d.err.warningCount = 0;
+  d.err.endOfData = false;
   if (data.empty()) throw EJPEG("JPEG error: no data");
   if (!Create(d, data.data(), data.size()) || !ReadHeader(d)) fail(d.err.message);
 
@@ -155,12 +194,16 @@ void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
   // Progressive files keep every coefficient in memory: two bytes a sample.
   c.mem->max_memory_to_use = static_cast<long>(3 * TBitmap::PixelMemoryLimit());
 
+  if (TooShortForItsSize(c, data.size()))
+    fail(rtl::Format("the file is too short for an image of %d x %d pixels", {c.image_width, c.image_height}).c_str());
   // The size guard runs before libjpeg allocates anything for the pixels.
   TBitmap bitmap;
   bitmap.SetPixelFormat(grey ? pf8bit : pf24bit);
   bitmap.SetSize(static_cast<int>(std::min<JDIMENSION>(c.image_width, INT32_MAX)),
                  static_cast<int>(std::min<JDIMENSION>(c.image_height, INT32_MAX)));
   if (!Start(d)) fail(d.err.message);
+  // A progressive file is read whole by Start.
+  if (d.err.endOfData && !AllCoefficientsComplete(c)) fail(kPrematureEnd);
   if (c.output_width != c.image_width || c.output_height != c.image_height)
     fail("unexpected output size");
 

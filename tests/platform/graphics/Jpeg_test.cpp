@@ -169,6 +169,8 @@ TEST_F(JpegFiles, HugeDeclaredSizeIsRefusedBeforeDecoding) {
   ASSERT_NE(sof, std::string::npos);
   bytes[sof + 5] = char(0xEA), bytes[sof + 6] = char(0x60);  // height 60000
   bytes[sof + 7] = char(0xEA), bytes[sof + 8] = char(0x60);  // width 60000
+  // Enough bytes behind the end marker that the size alone is not suspect.
+  bytes += std::string(2 << 20, '\0');
   rtl::TStringStream s(bytes);
   TJPEGImage jpeg;
   try {
@@ -176,6 +178,116 @@ TEST_F(JpegFiles, HugeDeclaredSizeIsRefusedBeforeDecoding) {
     FAIL() << "loaded";
   } catch (const EInvalidGraphic& e) {
     EXPECT_NE(std::string(e.what()).find("limit"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(JpegFiles, FewBytesClaimingAHugeImageAreRefusedBeforeThePixelsAreAllocated) {
+  // 30000 x 30000 grey fits under the pixel limit (900 MB), but a file of a
+  // few hundred bytes cannot code it.
+  std::string bytes = tk::test::ReadFileBytes(Make("small.jpg", {"cjpeg", "-grayscale"}));
+  size_t sof = bytes.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  bytes[sof + 5] = char(0x75), bytes[sof + 6] = char(0x30);  // height 30000
+  bytes[sof + 7] = char(0x75), bytes[sof + 8] = char(0x30);  // width 30000
+  rtl::TStringStream s(bytes);
+  TJPEGImage jpeg;
+  int started = 0;
+  jpeg.OnProgress = [&](TGraphic*, TProgressStage, uint8_t, bool, const TRect&, const std::string&) { ++started; };
+  try {
+    jpeg.LoadFromStream(s);
+    FAIL() << "loaded";
+  } catch (const EJPEG& e) {
+    EXPECT_NE(std::string(e.what()).find("too short for an image of 30000 x 30000"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(started, 0) << "decoding began";
+}
+
+TEST_F(JpegFiles, FlatImagesCompressBestAndStillLoad) {
+  // One colour all over is the most a real coder compresses: these must stay
+  // above the floor the size check assumes.
+  const int side = 2048;
+  const std::string grey = "P5\n2048 2048\n255\n" + std::string(size_t{side} * side, char(128));
+  std::string colour = "P6\n2048 2048\n255\n";
+  for (int i = 0; i < side * side; ++i) colour += {char(200), char(30), char(90)};
+  tk::test::WriteFileBytes(dir_ / "flat.pgm", grey);
+  tk::test::WriteFileBytes(dir_ / "flat.ppm", colour);
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* source;
+  } cases[] = {
+      {"grey baseline", {"-grayscale", "-optimize"}, "flat.pgm"},
+      {"grey progressive", {"-grayscale", "-progressive"}, "flat.pgm"},
+      {"colour 4:2:0", {"-optimize", "-sample", "2x2"}, "flat.ppm"},
+      {"colour progressive", {"-progressive"}, "flat.ppm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv{"cjpeg"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const std::string out = (dir_ / "flat.jpg").string();
+    argv.insert(argv.end(), {"-outfile", out, (dir_ / c.source).string()});
+    ASSERT_EQ(tk::test::RunTool(argv).exitCode, 0);
+    rtl::TStringStream s(tk::test::ReadFileBytes(out));
+    TJPEGImage jpeg;
+    ASSERT_NO_THROW(jpeg.LoadFromStream(s));
+    EXPECT_EQ(jpeg.Width(), side);
+    EXPECT_EQ(jpeg.Height(), side);
+  }
+}
+
+TEST_F(JpegFiles, CutShortFilesRaiseAndAFileWithoutItsEndMarkerLoads) {
+  const std::string baseline = tk::test::ReadFileBytes(Make("b.jpg", {"cjpeg", "-grayscale"}));
+  const std::string progressive = tk::test::ReadFileBytes(Make("p.jpg", {"cjpeg", "-progressive"}));
+  // Where the n-th scan header starts (the file's end when there is none).
+  auto scan = [](const std::string& file, int n) {
+    size_t at = 0;
+    for (int i = 0; i < n && at != std::string::npos; ++i) at = file.find("\xFF\xDA", i ? at + 2 : 0);
+    return at == std::string::npos ? file.size() : at;
+  };
+  // The first coded byte after the n-th scan header.
+  auto scanData = [&](const std::string& file, int n) {
+    const size_t at = scan(file, n);
+    return at + 2 + (uint8_t(file[at + 2]) << 8 | uint8_t(file[at + 3]));
+  };
+  const size_t secondScan = scan(progressive, 2);
+  ASSERT_LT(secondScan, progressive.size());
+  const size_t baselineData = scanData(baseline, 1);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const std::string* whole;  // the file it must decode like, or null: refused
+  } cases[] = {
+      {"baseline without its end marker", baseline.substr(0, baseline.size() - 2), &baseline},
+      {"progressive without its end marker", progressive.substr(0, progressive.size() - 2), &progressive},
+      {"baseline cut in its coded data", baseline.substr(0, (baselineData + baseline.size()) / 2), nullptr},
+      {"baseline missing its last coded byte", baseline.substr(0, baseline.size() - 3), nullptr},
+      {"progressive cut in a scan", progressive.substr(0, scanData(progressive, 2) + 2), nullptr},
+      {"progressive cut between scans", progressive.substr(0, secondScan), nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    rtl::TStringStream s(c.bytes);
+    TJPEGImage jpeg;
+    std::vector<std::string> warnings;
+    jpeg.OnWarning = [&](TJPEGImage*, const std::string& w) { warnings.push_back(w); };
+    if (c.whole) {
+      ASSERT_NO_THROW(jpeg.LoadFromStream(s));
+      EXPECT_EQ(warnings, std::vector<std::string>{"Premature end of JPEG file"});
+      rtl::TStringStream ws(*c.whole);
+      TJPEGImage whole;
+      whole.LoadFromStream(ws);
+      const bool grey = whole.Grayscale();
+      EXPECT_TRUE(AsPnm(jpeg.Bitmap(), grey) == AsPnm(whole.Bitmap(), grey)) << "pixels differ from the whole file";
+    } else {
+      try {
+        jpeg.LoadFromStream(s);
+        ADD_FAILURE() << "loaded";
+      } catch (const EJPEG& e) {
+        EXPECT_EQ(std::string(e.what()), "JPEG error: Premature end of JPEG file");
+      }
+      EXPECT_TRUE(jpeg.Empty());
+    }
   }
 }
 
