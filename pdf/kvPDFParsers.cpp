@@ -385,8 +385,11 @@ int32_t TkvPDFStreamReader::FindStartXRef() {
   SetPosition(saved);
   const int64_t at = SearchBuffer(buf, size, size, 0, "startxref", false, true);
   if (at < 0) throw EOffsetError(SOffsetError);
+  // Only white space may stand between the keyword and the offset: digits
+  // found beyond anything else (a sign, "%%EOF", bytes appended after it)
+  // are no offset of this file.
   size_t p = static_cast<size_t>(at) + 9;
-  while (p < size && !(buf[p] >= '0' && buf[p] <= '9')) ++p;
+  while (p < size && (IsWhite(static_cast<unsigned char>(buf[p])) || buf[p] == 0 || buf[p] == 12)) ++p;
   int64_t offset = 0;
   size_t digits = 0;
   for (; p < size && buf[p] >= '0' && buf[p] <= '9'; ++p, ++digits) {

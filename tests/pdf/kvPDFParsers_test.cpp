@@ -244,6 +244,9 @@ TEST(Parser, StartXRefTrailerAndHeader) {
   TkvPDFStreamReader fr(1, &fs);
   EXPECT_EQ(fr.FindStartXRef(), 9);
   EXPECT_EQ(fr.ReadHeaderVersion(), 5);
+  // Any white space before the offset, NUL and form feed included.
+  Reader spaced("%PDF-1.4\nstartxref \r\n\t\f" + std::string(1, '\0') + "9\n%%EOF");
+  EXPECT_EQ(spaced.r.FindStartXRef(), 9);
 
   struct Case {
     const char* name;
@@ -254,6 +257,9 @@ TEST(Parser, StartXRefTrailerAndHeader) {
       {"no digits", "%PDF-1.4\nstartxref\n%%EOF", "EOffsetError"},
       {"offset beyond the file", "%PDF-1.4\nstartxref\n99999\n%%EOF", "EOffsetError"},
       {"offset overflows", "%PDF-1.4\nstartxref\n99999999999999999999\n%%EOF", "EOffsetError"},
+      {"negative offset", "%PDF-1.4\nstartxref\n-9\n%%EOF", "EOffsetError"},
+      {"digits only after the end marker", "%PDF-1.4\nstartxref\n%%EOF\n1 0 obj", "EOffsetError"},
+      {"a word before the digits", "%PDF-1.4\nstartxref\noops 9\n%%EOF", "EOffsetError"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
