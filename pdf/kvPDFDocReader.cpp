@@ -46,6 +46,11 @@ constexpr const char* SXRefLoop = "Error reading cross-referenece table: the /Pr
 constexpr const char* STreeLoop = "Error reading document: the %s refers to itself";
 constexpr const char* STreeDepth = "Error reading document: the %s is nested too deeply";
 constexpr const char* SBadLength = "Error reading PDF stream: invalid /Length in object %d";
+constexpr const char* SEncryptTooLarge = "Error reading document: the encryption dictionary is too large";
+// Values of the encryption dictionary with its references replaced. The
+// standard handler's dictionary has about ten; the bound stops a small file
+// whose references fan out level after level from expanding into billions.
+constexpr int kMaxEncryptValues = 4096;
 
 [[noreturn]] void RaiseUnexpectedObject() { throw kvCstPDFDoc::EUnexpectedObjectError(SUnexpectedObject); }
 [[noreturn]] void RaiseUnexpectedError() { throw EUnexpectedError(SUnexpectedError); }
@@ -430,9 +435,11 @@ void TkvCustomPDFDocument::OpenDocument(rtl::TStream& Source) {
       // The encryption dictionary, with every reference inside it replaced
       // by the referenced value; read before any decryptor exists, so its
       // own strings are never decrypted.
+      int values = 0;
       std::function<std::unique_ptr<TkvPDFObject>(const TkvPDFObject&, int)> resolve =
           [&](const TkvPDFObject& v, int depth) -> std::unique_ptr<TkvPDFObject> {
         if (depth > TkvCustomPDFDocument::kMaxTreeDepth) throw EPDFException(rtl::Format(STreeDepth, {"encryption dictionary"}));
+        if (++values > kMaxEncryptValues) throw EPDFException(SEncryptTooLarge);
         if (v.IsReference()) {
           auto obj = r.ReadObjectNumber(v.As<TkvPDFIndirectReference>().ObjNum);
           if (!obj || !obj->Value) return std::make_unique<TkvPDFNullObject>();

@@ -499,6 +499,16 @@ TEST(DocumentReader, MalformedInputRaises) {
                                        {6, "<< /Dests 7 0 R >>"},
                                        {7, "<< /Kids [8 0 R] >>"},
                                        {8, "<< /Kids [7 0 R] >>"}})},
+      {"encryption dictionary fanning out", [&] {
+         // Every level holds two references to the next: 2^50 values once
+         // expanded, from 50 small objects.
+         std::map<int, std::string> objs{{1, "<< /Type /Catalog /Pages 3 0 R >>"},
+                                         {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
+                                         {5, "<< /Filter /Standard /V 1 /R 2 /P -4 /X 10 0 R >>"},
+                                         {60, "1"}};
+         for (int i = 10; i < 60; ++i) objs[i] = "[" + std::to_string(i + 1) + " 0 R " + std::to_string(i + 1) + " 0 R]";
+         return withObjects(objs, "/Root 1 0 R /Encrypt 5 0 R");
+       }()},
       {"field kids cycle", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /AcroForm 6 0 R >>"},
                                         {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
                                         {6, "<< /Fields [7 0 R] >>"},
