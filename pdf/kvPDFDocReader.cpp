@@ -11,6 +11,7 @@
 #include <charconv>
 #include <limits>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "pdf/kvCstPDFDoc.h"
@@ -303,6 +304,16 @@ class TkvDocumentReader {
   void ReadFieldValue(TkvAcroFormField& record, const TkvPDFDictObject& dict);
 
   static constexpr int kMaxValueDepth = 512;
+  // Items of one destination array: the six of the longest form, with room
+  // for writers that add a little.
+  static constexpr int kMaxDestinationItems = 64;
+
+  // What a destination reference led to, with the objects read on the way.
+  struct TDestinationTarget {
+    TkvPDFObject* value = nullptr;
+    std::vector<std::unique_ptr<TkvPDFIndirectObject>> read;
+  };
+  std::unordered_map<int32_t, TDestinationTarget> destinationTargets_;
 
   TkvCustomPDFDocument& d;
   std::vector<TkvPDFIndirectObject*> pending_;
@@ -795,11 +806,19 @@ void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject*
 
 void TkvDocumentReader::AddDestination(const std::string& name, TkvPDFObject* value, bool allowNull) {
   if (!d.DestinationList) d.DestinationList = std::make_unique<TkvDestinationList>();
-  std::vector<std::unique_ptr<TkvPDFIndirectObject>> keep;
   TkvPDFObject* v = value;
   bool viaReference = false;
   if (v && v->IsReference()) {
-    v = Follow(v, keep);
+    // Any number of names may refer to one object: it is read once, not
+    // once per name.
+    const int32_t num = v->As<TkvPDFIndirectReference>().ObjNum;
+    auto it = destinationTargets_.find(num);
+    if (it == destinationTargets_.end()) {
+      TDestinationTarget target;
+      target.value = Follow(v, target.read);
+      it = destinationTargets_.emplace(num, std::move(target)).first;
+    }
+    v = it->second.value;
     viaReference = true;
   }
   if (Absent(v)) {
@@ -807,12 +826,18 @@ void TkvDocumentReader::AddDestination(const std::string& name, TkvPDFObject* va
     else if (!viaReference) throw EUnexpectedError(SUnexpectedPDFObject);
     return;
   }
+  // A destination is a page and at most five more operands; each name gets
+  // its own copy, so a long array shared by many names would multiply.
+  auto add = [&](const TkvPDFArrayObject& a) {
+    if (a.Count() > kMaxDestinationItems) throw EUnexpectedError(SUnexpectedPDFObject);
+    d.DestinationList->Add(name, CloneAs(a));
+  };
   if (v->IsDict()) {
     auto* a = dynamic_cast<TkvPDFArrayObject*>(v->As<TkvPDFDictObject>().Find("/D"));
     if (!a) throw EUnexpectedError(SUnexpectedPDFObject);
-    d.DestinationList->Add(name, CloneAs(*a));
+    add(*a);
   } else if (v->IsArray()) {
-    d.DestinationList->Add(name, CloneAs(v->As<TkvPDFArrayObject>()));
+    add(v->As<TkvPDFArrayObject>());
   } else {
     throw EUnexpectedError(SUnexpectedPDFObject);
   }

@@ -397,6 +397,30 @@ TEST_F(ReaderFixtures, OutlinesEqualQpdfJson) {
   EXPECT_EQ(doc.Outlines, nullptr);
 }
 
+TEST(DocumentReader, NamesSharingOneDestinationObject) {
+  // 20000 names refer to one destination dictionary that also carries a long
+  // array: the object is read once, not once per name.
+  const int names = 20000;
+  std::string list;
+  for (int i = 0; i < names; ++i) list += "(n" + std::to_string(i) + ") 5 0 R ";
+  std::string pad;
+  for (int i = 0; i < 20000; ++i) pad += "0 ";
+  PdfBuilder b = SimpleDocument(1);
+  b.Obj(1, "<< /Type /Catalog /Pages 3 0 R /Names 6 0 R >>");
+  b.Obj(5, "<< /D [10 0 R /XYZ 0 800 0] /Pad [" + pad + "] >>");
+  b.Obj(6, "<< /Dests 7 0 R >>");
+  b.Obj(7, "<< /Names [" + list + "] >>");
+  rtl::TStringStream s(b.Build());
+  TkvPDFDocument doc;
+  ASSERT_NO_THROW(doc.LoadFromStream(s));
+  ASSERT_NE(doc.DestinationList, nullptr);
+  for (const char* name : {"n0", "n19999"}) {
+    auto dest = doc.FindNamedDestination(name);
+    ASSERT_NE(dest, nullptr) << name;
+    EXPECT_EQ(dest->As<TkvPDFArrayObject>().Count(), 5) << name;
+  }
+}
+
 TEST(DocumentReader, FormFieldsAndKinds) {
   PdfBuilder b = SimpleDocument(1);
   b.Obj(1, "<< /Type /Catalog /Pages 3 0 R /AcroForm 40 0 R >>");
@@ -499,6 +523,17 @@ TEST(DocumentReader, MalformedInputRaises) {
                                        {6, "<< /Dests 7 0 R >>"},
                                        {7, "<< /Kids [8 0 R] >>"},
                                        {8, "<< /Kids [7 0 R] >>"}})},
+      {"a long destination array shared by many names", [&] {
+         // Each name would get its own copy: 20000 x 50000 items.
+         std::string list, pad;
+         for (int i = 0; i < 20000; ++i) list += "(n" + std::to_string(i) + ") 5 0 R ";
+         for (int i = 0; i < 50000; ++i) pad += "0 ";
+         return withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /Names 6 0 R >>"},
+                             {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
+                             {5, "[" + pad + "]"},
+                             {6, "<< /Dests 7 0 R >>"},
+                             {7, "<< /Names [" + list + "] >>"}});
+       }()},
       {"encryption dictionary fanning out", [&] {
          // Every level holds two references to the next: 2^50 values once
          // expanded, from 50 small objects.
