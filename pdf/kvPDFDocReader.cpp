@@ -47,6 +47,8 @@ constexpr const char* SXRefLoop = "Error reading cross-referenece table: the /Pr
 constexpr const char* STreeLoop = "Error reading document: the %s refers to itself";
 constexpr const char* STreeDepth = "Error reading document: the %s is nested too deeply";
 constexpr const char* SBadLength = "Error reading PDF stream: invalid /Length in object %d";
+constexpr const char* SCopiesTooLarge =
+    "Error reading document: its shared objects are copied too often to load";
 constexpr const char* SEncryptTooLarge = "Error reading document: the encryption dictionary is too large";
 // Values of the encryption dictionary with its references replaced. The
 // standard handler's dictionary has about ten; the bound stops a small file
@@ -198,6 +200,49 @@ class TkvDocumentReader {
     return std::unique_ptr<TkvPDFNameObject>(static_cast<TkvPDFNameObject*>(c.release()));
   }
 
+  // --- copies ---
+  // Several pages, names, outline items or links may each receive their own
+  // copy of one value that the file states once. What they receive is
+  // bounded by a multiple of the file's size, so that a small file cannot
+  // multiply into gigabytes.
+  static constexpr int64_t kCopyFactor = 16;
+  static constexpr int64_t kCopyAllowance = int64_t{64} << 20;
+  // A value's cost as a copy: a few words per object and its text.
+  static int64_t CopyWeight(const TkvPDFObject& v, int depth = 0) {
+    int64_t w = 16;
+    if (depth > kMaxValueDepth) return w;
+    switch (v.ObjectType) {
+      case otString: return w + static_cast<int64_t>(v.As<TkvPDFStringObject>().Text.size());
+      case otName: return w + static_cast<int64_t>(v.As<TkvPDFNameObject>().Text.size());
+      case otArray: {
+        const auto& a = v.As<TkvPDFArrayObject>();
+        for (int i = 0; i < a.Count(); ++i) w += CopyWeight(*a.GetItem(i), depth + 1);
+        return w;
+      }
+      case otDict: {
+        const auto& dict = v.As<TkvPDFDictObject>();
+        for (int i = 0; i < dict.Count(); ++i) w += CopyWeight(*dict.ValueAt(i), depth + 1) + 16;
+        return w;
+      }
+      case otStream: {
+        const auto& st = v.As<TkvPDFStreamObject>();
+        if (st.Dict) w += CopyWeight(*st.Dict, depth + 1);
+        if (st.Data) w += st.Data->Size();
+        return w;
+      }
+      case otIndirectObject: {
+        const auto& io = v.As<TkvPDFIndirectObject>();
+        return io.Value ? w + CopyWeight(*io.Value, depth + 1) : w;
+      }
+      default: return w;
+    }
+  }
+  void CountCopy(const TkvPDFObject& v) {
+    copied_ += CopyWeight(v);
+    const int64_t source = d.Reader ? d.Reader->SourceSize : 0;
+    if (copied_ > kCopyFactor * source + kCopyAllowance) throw EPDFException(SCopiesTooLarge);
+  }
+
   // --- collecting ---
   // Collects what a value references. Objects newly read are queued and
   // walked by CollectPending, so long reference chains cost no stack.
@@ -223,7 +268,10 @@ class TkvDocumentReader {
           if ((value->IsString() || value->IsName()) && (key == "/Dest" || key == "/D")) {
             const std::string name = value->IsString() ? value->As<TkvPDFStringObject>().Content()
                                                        : value->As<TkvPDFNameObject>().BareName();
-            if (auto found = d.FindNamedDestination(name)) dict.PutValueAt(i, std::move(found));
+            if (auto found = d.FindNamedDestination(name)) {
+              CountCopy(*found);
+              dict.PutValueAt(i, std::move(found));
+            }
           } else if (value->IsArray() || value->IsDict()) {
             CollectValue(value, depth + 1);
           } else if (value->IsReference()) {
@@ -314,6 +362,7 @@ class TkvDocumentReader {
     std::vector<std::unique_ptr<TkvPDFIndirectObject>> read;
   };
   std::unordered_map<int32_t, TDestinationTarget> destinationTargets_;
+  int64_t copied_ = 0;
 
   TkvCustomPDFDocument& d;
   std::vector<TkvPDFIndirectObject*> pending_;
@@ -794,7 +843,10 @@ void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject*
   if (inherited) {
     for (int i = 0; i < inherited->Count(); ++i) {
       const std::string& key = inherited->KeyAt(i)->Text;
-      if (Absent(dict->Find(key))) dict->SetValue(key, inherited->ValueAt(i)->Clone());
+      if (Absent(dict->Find(key))) {
+        CountCopy(*inherited->ValueAt(i));
+        dict->SetValue(key, inherited->ValueAt(i)->Clone());
+      }
     }
   }
   for (int i = 0; i < dict->Count(); ++i) {
@@ -830,6 +882,7 @@ void TkvDocumentReader::AddDestination(const std::string& name, TkvPDFObject* va
   // its own copy, so a long array shared by many names would multiply.
   auto add = [&](const TkvPDFArrayObject& a) {
     if (a.Count() > kMaxDestinationItems) throw EUnexpectedError(SUnexpectedPDFObject);
+    CountCopy(a);
     d.DestinationList->Add(name, CloneAs(a));
   };
   if (v->IsDict()) {
@@ -910,14 +963,20 @@ std::unique_ptr<TkvPDFObject> TkvDocumentReader::ResolveDestinationName(const Tk
   if (value.IsString()) name = value.As<TkvPDFStringObject>().Content();
   else if (value.IsName()) name = value.As<TkvPDFNameObject>().BareName();
   else RaiseUnexpectedError();
-  if (auto found = d.FindNamedDestination(name)) return found;
+  if (auto found = d.FindNamedDestination(name)) {
+    CountCopy(*found);
+    return found;
+  }
   return value.Clone();
 }
 
 void TkvDocumentReader::CollectActionObjects(TkvPDFDictObject& action) {
   if (TkvPDFObject* dest = action.Find("/D"); dest && !dest->IsArray()) {
     auto value = dest->IsReference() ? LoadReferencedValue(dest) : dest->Clone();
-    if (value) action.SetValue("/D", ResolveDestinationName(*value));
+    if (value) {
+      CountCopy(*value);
+      action.SetValue("/D", ResolveDestinationName(*value));
+    }
   }
   Collect(action.Find("/URI"));
   if (action.Find("/S")) {
@@ -953,17 +1012,25 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
     if (auto* count = dynamic_cast<TkvPDFIntegerObject*>(dict.Find("/Count"))) item->IsClosed = count->Value < 0;
     if (TkvPDFObject* title = dict.Find("/Title"); title && !title->IsString()) {
       auto s = ResolveString(title);
-      if (s) dict.SetValue("/Title", std::move(s));
-      else dict.Remove("/Title");
+      if (s) {
+        CountCopy(*s);
+        dict.SetValue("/Title", std::move(s));
+      } else {
+        dict.Remove("/Title");
+      }
     }
     if (TkvPDFObject* dest = dict.Find("/Dest"); dest && !dest->IsArray()) {
       auto value = dest->IsReference() ? LoadReferencedValue(dest) : dest->Clone();
-      if (value) dict.SetValue("/Dest", ResolveDestinationName(*value));
+      if (value) {
+        CountCopy(*value);
+        dict.SetValue("/Dest", ResolveDestinationName(*value));
+      }
     }
     if (TkvPDFObject* action = dict.Find("/A")) {
       if (action->IsReference()) {
         auto copy = LoadReferencedValue(action);
         if (!copy || !copy->IsDict()) RaiseUnexpectedError();
+        CountCopy(*copy);
         CollectActionObjects(copy->As<TkvPDFDictObject>());
         dict.SetValue("/A", std::move(copy));
       } else if (action->IsDict()) {

@@ -534,6 +534,27 @@ TEST(DocumentReader, MalformedInputRaises) {
                              {6, "<< /Dests 7 0 R >>"},
                              {7, "<< /Names [" + list + "] >>"}});
        }()},
+      {"outline items sharing one long title", [&] {
+         // 200 items, each with its own copy of a 1 MB title.
+         std::map<int, std::string> objs{{1, "<< /Type /Catalog /Pages 3 0 R /Outlines 6 0 R >>"},
+                                         {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
+                                         {5, "(" + std::string(1 << 20, 'x') + ")"},
+                                         {6, "<< /First 10 0 R >>"}};
+         for (int i = 10; i < 210; ++i)
+           objs[i] = "<< /Title 5 0 R" + (i < 209 ? " /Next " + std::to_string(i + 1) + " 0 R" : "") + " >>";
+         return withObjects(objs);
+       }()},
+      {"pages inheriting one long dictionary", [&] {
+         std::map<int, std::string> objs{{1, "<< /Type /Catalog /Pages 3 0 R >>"}};
+         std::string kids;
+         for (int i = 10; i < 210; ++i) {
+           kids += std::to_string(i) + " 0 R ";
+           objs[i] = "<< /Type /Page /MediaBox [0 0 10 10] >>";
+         }
+         objs[3] = "<< /Type /Pages /Kids [" + kids + "] /Count 200 /Resources << /Pad (" + std::string(1 << 20, 'x') +
+                   ") >> >>";
+         return withObjects(objs);
+       }()},
       {"encryption dictionary fanning out", [&] {
          // Every level holds two references to the next: 2^50 values once
          // expanded, from 50 small objects.
