@@ -1,13 +1,17 @@
 #include "platform/os/Processes.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/rtl/SysUtils.h"
@@ -116,7 +120,14 @@ std::unique_ptr<TProcess> TProcess::Spawn(const TProcessStartInfo& info, int* er
   return std::unique_ptr<TProcess>(new TProcess(pid, info.NewProcessGroup));
 }
 
+TProcess::TProcess(pid_t pid, bool group) : pid_(pid), group_(group) {
+  // Opened close-on-exec: later children do not inherit it. (Called
+  // directly: the C library's header of this release lacks C linkage.)
+  endFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
 TProcess::~TProcess() {
+  if (endFd_ >= 0) ::close(endFd_);
   if (ended_ || Reap(false)) return;
   std::lock_guard<std::mutex> lock(g_orphanMutex);
   g_orphans.push_back(pid_);
@@ -149,6 +160,13 @@ uint32_t TProcess::Wait(uint32_t timeoutMs) {
   if (timeoutMs == 0) return WAIT_TIMEOUT;
   if (timeoutMs == INFINITE) return Reap(true) ? WAIT_OBJECT_0 : WAIT_FAILED;
   uint64_t end = MonotonicMs() + timeoutMs;
+  if (endFd_ >= 0) {
+    // A signal cuts the poll short; the wait goes on to its end.
+    struct pollfd p{endFd_, POLLIN, 0};
+    for (uint64_t now = MonotonicMs(); now < end; now = MonotonicMs())
+      if (::poll(&p, 1, static_cast<int>(std::min<uint64_t>(end - now, INT32_MAX))) > 0) break;
+    if (Reap(false)) return WAIT_OBJECT_0;
+  }
   long step = 1;
   while (MonotonicMs() < end) {
     SleepMs(step);

@@ -1,7 +1,8 @@
 // Processes started by argument vector, never through a shell.
 //
 // TProcess::Spawn starts a program and returns its handle; the handle polls
-// it (a zero time-out answers at once), reads its exit code and can kill it.
+// it (a zero time-out answers at once, a longer one returns as soon as the
+// process ends), reads its exit code and can kill it.
 // A failed start returns nullptr and the system's error code (errno), which
 // the callers show as "Exec Error <code>". The child gets no descriptors of
 // ours beyond standard input, output and error, default signal handling and
@@ -70,11 +71,15 @@ class TProcess {
   bool Kill();
 
  private:
-  TProcess(pid_t pid, bool group) : pid_(pid), group_(group) {}
+  TProcess(pid_t pid, bool group);
   bool Reap(bool block);
 
   pid_t pid_;
   bool group_;
+  // Readable once the process has ended, so that a wait wakes at its end
+  // rather than at the next look; -1 where the kernel has none, and then
+  // the wait looks in short steps.
+  int endFd_ = -1;
   bool ended_ = false;
   int status_ = 0;
 };
