@@ -1,17 +1,11 @@
 #include "converter/PageTool.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 
 #include "platform/rtl/SysUtils.h"
-
-extern char** environ;
 
 namespace converter {
 
@@ -38,50 +32,41 @@ std::vector<std::string> TPageTool::Arguments(const std::string& program) {
   return {program, "-j", "$$temp$$.pdf", "$$temp$$"};
 }
 
-TPageTool::~TPageTool() {
-  if (pid_ > 0) Kill();
-}
+TPageTool::~TPageTool() { Kill(); }
 
 void TPageTool::Start(const std::string& workFolder) {
-  std::string program = FindPageTool(workFolder);
-  if (program.empty()) throw rtl::Exception("Exec Error " + rtl::IntToStr(ENOENT));
-  std::vector<std::string> args = Arguments(program);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
+  os::TProcessStartInfo info;
+  info.Program = FindPageTool(workFolder);
+  if (info.Program.empty()) throw rtl::Exception("Exec Error " + rtl::IntToStr(ENOENT));
+  info.Args = Arguments(info.Program);
+  info.WorkingDir = workFolder;
   // The tool reads nothing from us and its chatter is not ours to show.
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addchdir_np(&actions, workFolder.c_str());
-  pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw rtl::Exception("Exec Error " + rtl::IntToStr(rc));
-  pid_ = pid;
+  info.StdinFile = "/dev/null";
+  info.StdoutFile = "/dev/null";
+  int error = 0;
+  process_ = os::TProcess::Spawn(info, &error);
+  if (!process_) throw rtl::Exception("Exec Error " + rtl::IntToStr(error));
   exitCode_ = -1;
 }
 
 bool TPageTool::Running() {
-  if (pid_ <= 0) return false;
-  int status = 0;
-  pid_t r = ::waitpid(pid_, &status, WNOHANG);
-  if (r == 0) return true;
-  if (r == pid_) exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  pid_ = -1;
+  if (!process_) return false;
+  if (process_->Wait(0) == os::WAIT_TIMEOUT) return true;
+  exitCode_ = process_->ExitCode();
+  process_.reset();
   return false;
 }
 
+void TPageTool::Wait(uint32_t ms) {
+  if (process_) process_->Wait(ms);
+}
+
 void TPageTool::Kill() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
-  exitCode_ = 128 + SIGKILL;
-  pid_ = -1;
+  if (!process_) return;
+  process_->Kill();
+  process_->Wait(os::INFINITE);
+  exitCode_ = process_->ExitCode();
+  process_.reset();
 }
 
 }  // namespace converter

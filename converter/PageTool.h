@@ -5,10 +5,12 @@
 // and writes the page's first image as $$temp$$-000.pbm, .ppm or .jpg.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/os/Processes.h"
 
 namespace converter {
 
@@ -21,7 +23,8 @@ inline constexpr int kPageToolTimeLimitMs = 120000;
 // one found on PATH; empty when there is none.
 std::string FindPageTool(const std::string& workFolder);
 
-// One run of the tool. A run still going when the object is freed is killed.
+// One run of the tool. A run still going when the object is freed is killed,
+// so that a conversion given up never leaves the tool behind.
 class TPageTool {
  public:
   TPageTool() = default;
@@ -34,6 +37,8 @@ class TPageTool {
   void Start(const std::string& workFolder);
   // Tests with a zero time-out whether the tool is still running.
   bool Running();
+  // Waits at most ms milliseconds, less when the tool ends sooner.
+  void Wait(uint32_t ms);
   // Ends the tool at once and reaps it.
   void Kill();
   int ExitCode() const { return exitCode_; }
@@ -41,7 +46,7 @@ class TPageTool {
   static std::vector<std::string> Arguments(const std::string& program);
 
  private:
-  pid_t pid_ = -1;
+  std::unique_ptr<os::TProcess> process_;
   int exitCode_ = -1;
 };
 

@@ -13,6 +13,7 @@
 #include "imaging/ImageFormats.h"
 #include "pdf/kvPDFDoc.h"
 #include "platform/graphics/Jpeg.h"
+#include "platform/rtl/DateTime.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace converter {
@@ -27,9 +28,9 @@ constexpr const char* kToolPrefix = "$$temp$$-";
 constexpr const char* kPbm = "$$temp$$-000.pbm";
 constexpr const char* kPpm = "$$temp$$-000.ppm";
 constexpr const char* kJpg = "$$temp$$-000.jpg";
-// How long the wait for the page tool sleeps between two looks, so that the
-// wait neither spins nor slows a page down.
-constexpr int kToolPollSliceUs = 1000;
+// How long the wait for the page tool may go without letting messages run;
+// the wait ends as soon as the tool does, so this costs a page nothing.
+constexpr uint32_t kToolPollSliceMs = 20;
 
 // Status texts of a document whose source is kept because its TIFF is not
 // complete.
@@ -505,8 +506,7 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
   {
     TPageTool tool;
     tool.Start(work);
-    const auto limit = static_cast<int64_t>(PageToolTimeLimitMs) * 1000;
-    int64_t waited = 0;
+    const uint64_t deadline = rtl::GetTickCount64() + static_cast<uint64_t>(PageToolTimeLimitMs);
     while (tool.Running()) {
       if (forms::Application) forms::Application->ProcessMessages();
       if (forms::Application && forms::Application->Terminated()) {
@@ -514,15 +514,14 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
         DeleteToolFiles(work);
         throw rtl::EAbort("");
       }
-      if (waited >= limit) {
+      if (rtl::GetTickCount64() >= deadline) {
         tool.Kill();
         DeleteToolFiles(work);
         rtl::DeleteFile(pageFile);
         throw rtl::Exception(rtl::Format("Exec Timeout: %s did not finish within %d seconds",
                                          {kPageToolName, PageToolTimeLimitMs / 1000}));
       }
-      ::usleep(kToolPollSliceUs);
-      waited += kToolPollSliceUs;
+      tool.Wait(kToolPollSliceMs);
     }
   }
 
