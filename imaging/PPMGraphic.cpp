@@ -116,13 +116,24 @@ int TPPMGraphic::ReadBit() {
 }
 
 void TPPMGraphic::ReadRaw(uint8_t* dest, size_t n) {
-  const size_t buffered = static_cast<size_t>(bufferEnd_ - bufferIndex_);
-  const size_t first = std::min(n, buffered);
-  std::memcpy(dest, buffer_.data() + bufferIndex_, first);
-  bufferIndex_ += static_cast<int>(first);
-  if (first == n) return;
-  const auto rest = static_cast<int64_t>(n - first);
-  if (stream_->Read(dest + first, rest) != rest) RaiseReadError();
+  for (;;) {
+    const size_t buffered = static_cast<size_t>(bufferEnd_ - bufferIndex_);
+    const size_t part = std::min(n, buffered);
+    std::memcpy(dest, buffer_.data() + bufferIndex_, part);
+    bufferIndex_ += static_cast<int>(part);
+    dest += part;
+    n -= part;
+    if (n == 0) return;
+    // Rows shorter than the buffer go through it: a file stream would
+    // otherwise be read with one call per row.
+    if (n < kBufferSize) {
+      if (AtEnd()) RaiseReadError();
+      continue;
+    }
+    const auto rest = static_cast<int64_t>(n);
+    if (stream_->Read(dest, rest) != rest) RaiseReadError();
+    return;
+  }
 }
 
 uint64_t TPPMGraphic::BytesLeft() {
