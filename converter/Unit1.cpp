@@ -32,6 +32,9 @@ constexpr const char* kJpg = "$$temp$$-000.jpg";
 // the wait ends as soon as the tool does, so this costs a page nothing.
 constexpr uint32_t kToolPollSliceMs = 20;
 
+// The exit status of a run whose command-line batch or close failed.
+constexpr int kFailedRunExitCode = 1;
+
 // Status texts of a document whose source is kept because its TIFF is not
 // complete.
 constexpr const char* kKeptNoPage = "変換できるページがありません（ＰＤＦを残します）";
@@ -290,9 +293,30 @@ void TForm1::FormActivate(rtl::TComponent*) {
     std::string p = ExpandLongPath(MakeAbsolute(rtl::ParamStr(i), StartFolder));
     if (rtl::FileExists(p)) paths.push_back(p);
   }
-  RunBatch(paths, true);
+  // In a terminal the window stays after a failed batch so that the user
+  // sees the error. Without one nobody could ever close it: there the error
+  // is reported and the window closes as after a batch that went well.
+  const bool unattended = forms::Application && !forms::Application->Presenter().Interactive();
+  try {
+    RunBatch(paths, true);
+  } catch (const rtl::EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    if (forms::Application) forms::Application->ExitCode = kFailedRunExitCode;
+    if (!unattended || Settings.DD != 0) throw;
+    forms::Application->HandleException(e);
+  }
   // A close asked for during the batch may have ended the program already.
-  if (Settings.DD == 0 && !Closed()) Close();
+  if (Settings.DD != 0 || Closed()) return;
+  try {
+    Close();
+  } catch (const std::exception& e) {
+    if (!unattended) throw;
+    // Settings that cannot be saved must not keep the program waiting.
+    forms::Application->HandleException(e);
+    forms::Application->ExitCode = kFailedRunExitCode;
+    forms::Application->Terminate();
+  }
 }
 
 void TForm1::FormClose(rtl::TComponent*, forms::TCloseAction& Action) {

@@ -16,5 +16,5 @@ int main(int argc, char** argv) {
   converter::TForm1* form1 = nullptr;
   application.CreateForm(form1);
   application.Run();
-  return 0;
+  return application.ExitCode;
 }

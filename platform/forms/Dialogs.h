@@ -78,6 +78,8 @@ class TPresenter {
   virtual TModalResult ShowModal(TForm& form) = 0;
   // The main form's line of progress; an empty line ends it.
   virtual void Status(const std::string& line) = 0;
+  // Whether a person is there to answer, and to close a window left open.
+  virtual bool Interactive() const = 0;
 };
 
 // Non-interactive: messages go to the stream (stderr by default), every
@@ -90,6 +92,7 @@ class TQuietPresenter : public TPresenter {
   bool OpenFiles(TOpenDialog& dialog) override;
   TModalResult ShowModal(TForm& form) override;
   void Status(const std::string&) override {}
+  bool Interactive() const override { return false; }
 
  private:
   FILE* out_;
@@ -114,6 +117,7 @@ class TTerminalPresenter : public TPresenter {
   // mrOk, the end of the input mrCancel.
   TModalResult ShowModal(TForm& form) override;
   void Status(const std::string& line) override;
+  bool Interactive() const override { return true; }
 
  private:
   bool ReadLine(std::string& line, bool secret);
@@ -132,6 +136,8 @@ class TScriptedPresenter : public TPresenter {
   bool OpenFiles(TOpenDialog& dialog) override;
   TModalResult ShowModal(TForm& form) override;
   void Status(const std::string& line) override { StatusLines.push_back(line); }
+  // Plays a person at hand, who closes what stays open.
+  bool Interactive() const override { return true; }
 
   std::vector<TMessageRequest> Messages;
   std::vector<std::string> StatusLines;

@@ -180,6 +180,8 @@ class TApplication : public rtl::TComponent {
   static void RequestCloseFromSignal();
 
   std::string Title;
+  // The program's exit status, returned by its main when Run is over.
+  int ExitCode = 0;
 
  private:
   void RefreshStatusLine(bool force);

@@ -118,6 +118,43 @@ TEST_F(Tarnwick, MissingFilesAreSkippedAndTheProgramEnds) {
   EXPECT_EQ(r.err, "");
 }
 
+TEST_F(Tarnwick, WithoutATerminalAFailedBatchIsReportedAndTheProgramEnds) {
+  // No terminal: the error goes to stderr and nobody could close a window
+  // left open, so the program ends with a failure status. In drag mode the
+  // window stays for the drag, as after a batch that went well.
+  struct Case {
+    int dd;
+    bool endsItself;
+  } cases[] = {{0, true}, {1, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dd);
+    Ini("[Mode]\nDD=" + std::to_string(c.dd) + "\n[Pos]\nTop=7\n");
+    WriteFileBytes(docs / "junk.pdf", "this is not a PDF");
+    WriteFileBytes(docs / "later.pdf", "nor is this");
+    ProgramRun r = RunProgram(exe, {"junk.pdf", "later.pdf"}, docs, c.endsItself ? 20000 : 1000);
+    EXPECT_EQ(r.signalled, !c.endsItself);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    // Reported once: the batch ended at the first file.
+    const std::string report = std::string(::converter::kApplicationTitle) + ": Invalid PDF Header";
+    EXPECT_EQ(r.err.rfind(report, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find(report, 1), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(docs / "junk.pdf"));
+    EXPECT_TRUE(fs::exists(docs / "later.pdf"));
+    // Closed the normal way: the settings were saved.
+    rtl::TIniFile ini((run / "tarnwick.ini").string());
+    EXPECT_EQ(ini.ReadInteger("Pos", "Top", -1), 7);
+    EXPECT_EQ(ini.ReadString("PDF", "Path", ""), run.string() + "/");
+  }
+}
+
+TEST_F(Tarnwick, WithoutATerminalSettingsThatCannotBeSavedDoNotKeepTheProgramOpen) {
+  fs::create_directories(run / "tarnwick.ini");  // unwritable as a file
+  ProgramRun r = RunProgram(exe, {"missing.pdf"}, docs, 20000);
+  EXPECT_FALSE(r.signalled);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("tarnwick.ini"), std::string::npos) << r.err;
+}
+
 TEST_F(Tarnwick, ConvertsTheSampleScanBesideIt) {
   TK_REQUIRE_TOOL("pdfimages");
   TK_REQUIRE_TOOL("tiffinfo");
