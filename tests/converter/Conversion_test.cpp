@@ -133,6 +133,40 @@ std::vector<TiffPage> TiffPages(const fs::path& tif) {
   return pages;
 }
 
+// Every page of the TIFF equals the page tool's image of the source's page,
+// turned by the page's rotation below 650 dpi; compression and resolution
+// are the pipeline's. The tools write their files into dir.
+void ExpectPagesOf(const fs::path& tif, const fs::path& source, const std::vector<PageSpec>& pages,
+                   const fs::path& dir) {
+  auto dirs = TiffPages(tif);
+  ASSERT_EQ(dirs.size(), pages.size());
+  RunTool({"tiffsplit", tif.string(), (dir / "got").string()});
+  TToolPages geometry;
+  geometry.LoadFromFile(source.string());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    SCOPED_TRACE("page " + std::to_string(i + 1));
+    const int n = static_cast<int>(i) + 1;
+    auto box = geometry.PageSize(n);
+    int pageWidth = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
+    unsigned dpi = ::converter::PageResolution(pages[i].width, pageWidth);
+    EXPECT_NEAR(dpi, pages[i].dpi, 1);
+    std::string ext;
+    fs::path want = ExpectedPage(source, n, dpi < 650 ? pages[i].rotate : 0, dir, ext);
+    ASSERT_FALSE(want.empty());
+    std::string name = "gota";
+    name += static_cast<char>('a' + i / 26);
+    name += static_cast<char>('a' + i % 26);
+    fs::path gotTif = dir / (name + ".tif");
+    auto pnm = RunTool({"tifftopnm", gotTif.string()});
+    ASSERT_EQ(pnm.exitCode, 0) << pnm.err;
+    fs::path got = dir / (name + ".pnm");
+    WriteFileBytes(got, pnm.out);
+    EXPECT_TRUE(Pixels(got) == Pixels(want)) << "pixels differ from " << want;
+    EXPECT_EQ(dirs[i].compression, ext == ".pbm" ? "CCITT Group 4" : "LZW");
+    EXPECT_EQ(dirs[i].resolution, std::to_string(dpi) + ", " + std::to_string(dpi) + " pixels/inch");
+  }
+}
+
 class Conversion : public ConverterFixture {
  protected:
   void SetUp() override {
@@ -305,35 +339,76 @@ TEST_F(Conversion, EveryPageEqualsThePageToolsImageTurnedByItsRotation) {
   EXPECT_TRUE(presenter->Messages.empty());
   for (const auto& e : fs::directory_iterator(Work())) ADD_FAILURE() << "left: " << e.path();
 
-  auto dirs = TiffPages(tif);
-  ASSERT_EQ(dirs.size(), pages.size());
-  RunTool({"tiffsplit", tif.string(), (fixtures / "got").string()});
-  TToolPages geometry;
-  geometry.LoadFromFile(kept.string());
-  for (size_t i = 0; i < pages.size(); ++i) {
-    SCOPED_TRACE("page " + std::to_string(i + 1));
-    const int n = static_cast<int>(i) + 1;
-    auto box = geometry.PageSize(n);
-    int pageWidth = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
-    unsigned dpi = ::converter::PageResolution(pages[i].width, pageWidth);
-    EXPECT_NEAR(dpi, pages[i].dpi, 1);
-    std::string ext;
-    fs::path want = ExpectedPage(kept, n, dpi < 650 ? pages[i].rotate : 0, fixtures, ext);
-    ASSERT_FALSE(want.empty());
-    std::string name = "gota";
-    name += static_cast<char>('a' + i / 26);
-    name += static_cast<char>('a' + i % 26);
-    fs::path gotTif = fixtures / (name + ".tif");
-    auto pnm = RunTool({"tifftopnm", gotTif.string()});
-    ASSERT_EQ(pnm.exitCode, 0) << pnm.err;
-    fs::path got = fixtures / (name + ".pnm");
-    WriteFileBytes(got, pnm.out);
-    EXPECT_TRUE(Pixels(got) == Pixels(want)) << "pixels differ from " << want;
-    EXPECT_EQ(dirs[i].compression, ext == ".pbm" ? "CCITT Group 4" : "LZW");
-    EXPECT_EQ(dirs[i].resolution, std::to_string(dpi) + ", " + std::to_string(dpi) + " pixels/inch");
-  }
+  ExpectPagesOf(tif, kept, pages, fixtures);
 }
 
+TEST_F(Conversion, EncryptedFilesOpenWithoutAPromptOnlyWhenTheUserPasswordIsEmpty) {
+  TK_REQUIRE_TOOL("img2pdf");
+  TK_REQUIRE_TOOL("convert-im6.q16");
+  TK_REQUIRE_TOOL("tiffinfo");
+  TK_REQUIRE_TOOL("tiffsplit");
+  TK_REQUIRE_TOOL("tifftopnm");
+  TK_REQUIRE_TOOL("pamflip");
+  const std::vector<PageSpec> pages = {
+      {"g4", 240, 330, 100, 0},
+      {"grey", 160, 120, 100, 90},
+      {"jpeg", 180, 240, 100, 0},
+  };
+  const fs::path fixtures = scratch.path() / "fixtures";
+  fs::create_directories(fixtures);
+  MakeScan(pages, fixtures / "plain.pdf", fixtures);
+  struct Case {
+    const char* name;
+    const char* bits;
+    const char* user;  // the owner password is always set
+  } cases[] = {
+      {"40-bit, owner password only", "40", ""},
+      {"128-bit, owner password only", "128", ""},
+      {"40-bit, user password", "40", "secret"},
+      {"128-bit, user password", "128", "secret"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool opens = std::string(c.user).empty();
+    const fs::path dir = fixtures / (std::string(c.bits) + (opens ? "-open" : "-locked"));
+    fs::create_directories(dir);
+    const fs::path src = docs / "scan.pdf";
+    auto r = RunTool({"qpdf", "--allow-weak-crypto", "--encrypt", c.user, "owner", c.bits, "--",
+                      (fixtures / "plain.pdf").string(), src.string()});
+    ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
+    ASSERT_NE(RunTool({"qpdf", "--show-encryption", "--password=owner", src.string()}).out.find("R = "),
+              std::string::npos);
+    const fs::path kept = dir / "scan-copy.pdf";
+    fs::copy_file(src, kept);
+
+    TForm1* f = Start();
+    bool prompted = false;
+    f->PromptText = [&](const std::string&, std::string&) { return prompted = true; };
+    std::string error;
+    try {
+      f->ConvertDocument(src.string());
+    } catch (const rtl::Exception& e) {
+      error = e.what();
+    }
+    EXPECT_FALSE(prompted);
+    EXPECT_TRUE(presenter->Messages.empty());
+    if (opens) {
+      EXPECT_EQ(error, "");
+      EXPECT_FALSE(fs::exists(src));
+      ASSERT_TRUE(fs::exists(docs / "scan.tif"));
+      ExpectPagesOf(docs / "scan.tif", kept, pages, dir);
+    } else {
+      EXPECT_EQ(error, "Wrong password.");
+      EXPECT_TRUE(fs::exists(src));
+      EXPECT_FALSE(fs::exists(docs / "scan.tif"));
+      EXPECT_EQ(f->ProducedFiles.Count(), 0);
+    }
+    for (const auto& e : fs::directory_iterator(Work())) ADD_FAILURE() << "left: " << e.path();
+    Stop();
+    fs::remove(docs / "scan.tif");
+    fs::remove(src);
+  }
+}
 
 // Two image pages and a text page between them.
 fs::path MixedScan(const fs::path& dir, const fs::path& out) {
