@@ -4,18 +4,26 @@
 #   colour:  10 pages A4 at 150 dpi, JPEG      peer: pdfimages -tiff, tiffcp -c lzw
 # Prints the ratio converter / peer, and the share of the converter's time
 # spent outside the page tool (pdfimages, run once per page as the converter
-# runs it) and the TIFF encoder (tiffcp on the same pages as the proxy).
-# Usage: compare.sh <release build dir>
+# runs it) and the TIFF encoder (tiffcp on the same pages as the proxy, with
+# the converter's compression: G4, or LZW with horizontal differencing).
+# Every figure is the best of N runs (default 5), so that other work on a
+# shared machine weighs as little as it can.
+# Usage: compare.sh <release build dir> [N]
 set -euo pipefail
 build=${1:?release build dir}
+rounds=${2:-5}
 run=$build/run
 [ -x "$run/tarnwick" ] || { echo "no converter in $run" >&2; exit 1; }
+for tool in convert-im6.q16 img2pdf qpdf pdfimages tiffcp tiffinfo bc; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
 im=convert-im6.q16
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 now() { date +%s.%N; }
 secs() { echo "$2 - $1" | bc -l; }
+least() { echo "if ($1 < $2) $1 else $2" | bc -l; }
 
 make_bilevel() {
   local imgs=()
@@ -43,32 +51,51 @@ mkdir -p "$prog/cmdline"
 cp "$run/tarnwick" "$prog/"
 cp "$run"/libtkimagekit.so "$prog/" 2>/dev/null || true
 
-measure() {  # name pdf compression
-  local name=$1 pdf=$2 comp=$3 pages
+# best SECONDS-SO-FAR COMMAND...: runs the command, prints the lesser time.
+best() {
+  local so_far=$1 t0 t1
+  shift
+  t0=$(now); "$@"; t1=$(now)
+  least "$so_far" "$(secs "$t0" "$t1")"
+}
+
+converter() {  # folder: converts scan.pdf there, as the scanner software starts it
+  (cd "$1" && timeout 300 "$prog/tarnwick" scan.pdf </dev/null 2>"$1/stderr.txt")
+}
+peer() {  # pdf folder compression
+  rm -rf "$2" && mkdir -p "$2"
+  pdfimages -tiff "$1" "$2/p"
+  tiffcp -c "$3" "$2"/p-*.tif "$2.tif"
+}
+page_tool() {  # folder pages: the tool once per one-page file, in the folder
+  local p
+  for p in $(seq 1 "$2"); do (cd "$1" && pdfimages -j "$p.pdf" "x$p"); done
+}
+
+measure() {  # name pdf compression encoder-compression
+  local name=$1 pdf=$2 comp=$3 enccomp=$4 pages dir=$work/$1
   pages=$(qpdf --show-npages "$pdf")
-  mkdir -p "$work/$name"
-  cp "$pdf" "$work/$name/scan.pdf"
-  local t0 t1 conv peer tool enc
-  t0=$(now); (cd "$work/$name" && "$prog/tarnwick" scan.pdf) 2>/dev/null; t1=$(now); conv=$(secs "$t0" "$t1")
-  [ -f "$work/$name/scan.tif" ] || { echo "$name: the converter made no TIFF" >&2; return 1; }
-  mkdir -p "$work/$name/peer"
-  t0=$(now)
-  pdfimages -tiff "$pdf" "$work/$name/peer/p"
-  tiffcp -c "$comp" "$work/$name/peer"/p-*.tif "$work/$name/peer.tif"
-  t1=$(now); peer=$(secs "$t0" "$t1")
-  # The page tool as the converter runs it: once per one-page file.
-  mkdir -p "$work/$name/split"
-  for p in $(seq 1 "$pages"); do qpdf --empty --pages "$pdf" "$p" -- "$work/$name/split/$p.pdf"; done
-  t0=$(now)
-  for p in $(seq 1 "$pages"); do (cd "$work/$name/split" && pdfimages -j "$p.pdf" "x$p"); done
-  t1=$(now); tool=$(secs "$t0" "$t1")
-  t0=$(now); tiffcp -c "$comp" "$work/$name/peer"/p-*.tif "$work/$name/enc.tif"; t1=$(now); enc=$(secs "$t0" "$t1")
-  printf '%-8s %2d pages: converter %.2fs, peer %.2fs, ratio %.2f; outside page tool and encoder: %.0f%%\n' \
-    "$name" "$pages" "$conv" "$peer" "$(echo "$conv / $peer" | bc -l)" \
+  mkdir -p "$dir/conv" "$dir/split"
+  for p in $(seq 1 "$pages"); do qpdf --empty --pages "$pdf" "$p" -- "$dir/split/$p.pdf"; done
+  local conv=999999 peer=999999 tool=999999 enc=999999 r
+  for r in $(seq 1 "$rounds"); do
+    cp "$pdf" "$dir/conv/scan.pdf"
+    rm -f "$dir/conv/scan.tif"
+    conv=$(best "$conv" converter "$dir/conv") || { echo "$name: the converter failed: $(cat "$dir/conv/stderr.txt")" >&2; return 1; }
+    local got
+    got=$(tiffinfo "$dir/conv/scan.tif" 2>/dev/null | grep -c "^TIFF Directory" || true)
+    [ "$got" = "$pages" ] || { echo "$name: the converter's TIFF has $got of $pages pages: $(cat "$dir/conv/stderr.txt")" >&2; return 1; }
+    peer=$(best "$peer" peer "$pdf" "$dir/peer" "$comp")
+    tool=$(best "$tool" page_tool "$dir/split" "$pages")
+    enc=$(best "$enc" tiffcp -c "$enccomp" "$dir/peer"/p-*.tif "$dir/enc.tif")
+    rm -f "$dir/enc.tif"
+  done
+  printf '%-8s %2d pages: converter %.3fs, peer %.3fs, ratio %.2f; page tool %.3fs, encoder %.3fs, outside both: %.0f%%\n' \
+    "$name" "$pages" "$conv" "$peer" "$(echo "$conv / $peer" | bc -l)" "$tool" "$enc" \
     "$(echo "100 * ($conv - $tool - $enc) / $conv" | bc -l)"
 }
 
 make_bilevel
 make_colour
-measure bilevel "$work/bilevel.pdf" g4
-measure colour "$work/colour.pdf" lzw
+measure bilevel "$work/bilevel.pdf" g4 g4
+measure colour "$work/colour.pdf" lzw lzw:2
