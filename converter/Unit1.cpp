@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 #include "converter/ImageKit6.h"
@@ -13,6 +14,7 @@
 #include "imaging/ImageFormats.h"
 #include "pdf/kvPDFDoc.h"
 #include "platform/graphics/Jpeg.h"
+#include "platform/os/ShellApi.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -218,6 +220,26 @@ TForm1::TForm1(rtl::TComponent* owner)
   FileOperation1->Options = {controls::fofSilent, controls::fofNoConfirmation, controls::fofAllowUndo,
                              controls::fofFilesOnly, controls::fofNoErrorUI};
 
+  // The drag-out of the produced files and the About links.
+  DropFileSource1 = new controls::TDropFileSource(this);
+  DropFileSource1->Name = "DropFileSource1";
+  DropFileSource1->Dragtypes = {controls::dtCopy, controls::dtMove};
+  DropFileSource1->ShowImage = false;
+  DropFileSource1->ImageIndex = 0;
+  DropFileSource1->ImageHotSpotX = 16;
+  DropFileSource1->ImageHotSpotY = 16;
+  FolderDialog1 = new controls::TFolderDialog(this);
+  FolderDialog1->Name = "FolderDialog1";
+  for (TPanel* panel : {Panel1, Panel2}) {
+    panel->OnMouseDown = [this](rtl::TComponent* s, TMouseButton b, TShiftState sh, int x, int y) {
+      Panel1MouseDown(s, b, sh, x, y);
+    };
+    panel->OnMouseMove = [this](rtl::TComponent* s, TShiftState sh, int x, int y) { Panel1MouseMove(s, sh, x, y); };
+  }
+  LabelHP->OnClick = [this](rtl::TComponent* s) { LabelHPClick(s); };
+  LabelMail->OnClick = [this](rtl::TComponent* s) { LabelMailClick(s); };
+  ShellStart = os::ShellExecute;
+
   PDFDoc = new pdf::TkvPDFDocument(this);
   PDFDoc->Name = "PDFDoc";
   PDFDoc->UseFileStreams = false;
@@ -335,7 +357,8 @@ void TForm1::FormClose(rtl::TComponent*, forms::TCloseAction& Action) {
       DeleteLog();
     } else {
       std::vector<std::string> files;
-      for (int i = 0; i < ProducedFiles.Count(); ++i) files.push_back(ProducedFiles[i]);
+      const rtl::TStrings& produced = DropFileSource1->Files();
+      for (int i = 0; i < produced.Count(); ++i) files.push_back(produced[i]);
       WriteLog(files);
     }
   } catch (...) {
@@ -372,12 +395,12 @@ void TForm1::PDFDocPassword(rtl::TPersistent*, std::string& Password, bool& Cont
     return;
   }
   AskPassword = false;
-  std::string text;
-  if (!PromptText || !PromptText(kPasswordPrompt, text)) {
+  TPromptResult answer = PromptText(kPasswordPrompt);
+  if (answer.Cancelled) {
     Continue = false;
     return;
   }
-  Password = text;
+  Password = answer.Text;
   Continue = true;
 }
 
@@ -407,13 +430,14 @@ void TForm1::ButtonLAppClick(rtl::TComponent*) {
 }
 
 void TForm1::HandOff(const std::string& tifPath) {
-  Handover->HandOff({Settings.DoLaunch, Settings.Launch, Settings.DD}, tifPath, &ProducedFiles);
+  Handover->HandOff({Settings.DoLaunch, Settings.Launch, Settings.DD}, tifPath, &DropFileSource1->Files());
 }
 
 bool TForm1::FilingWindowPresent() { return converter::FilingWindowPresent(*WinList1); }
 
 bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
-  if (busy_) return false;
+  // A batch would delete the files a drag is offering.
+  if (busy_ || DropFileSource1->Dragging()) return false;
   busy_ = true;
   if (!commandLine) {
     FileDrop1->SetAccept(false);
@@ -421,9 +445,10 @@ bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
   }
   std::exception_ptr failure;
   try {
+    rtl::TStrings& produced = DropFileSource1->Files();
     if (Settings.TRG == 0)
-      for (int i = 0; i < ProducedFiles.Count(); ++i) rtl::DeleteFile(ProducedFiles[i]);
-    ProducedFiles.Clear();
+      for (int i = 0; i < produced.Count(); ++i) rtl::DeleteFile(produced[i]);
+    produced.Clear();
     for (const auto& path : paths) {
       ConvertDocument(path);
       if (!Settings.Launch.empty()) HandOff(rtl::ChangeFileExt(path, ".tif"));
@@ -516,7 +541,7 @@ void TForm1::ConvertDocument(const std::string& path) {
   } else {
     LabelState->SetCaption(rtl::IntToStr(n - converted) + kKeptPagesMissing);
   }
-  if (copied) ProducedFiles.Add(target);
+  if (copied) DropFileSource1->Files().Add(target);
 }
 
 bool TForm1::ConvertPage(const std::string& pageFile) {
@@ -599,6 +624,37 @@ void TForm1::AppendPage(int bitDepth, int compression, uint16_t dpi) {
   ImageHandle = 0;
   // A page that did not reach the TIFF ends the document: the source stays.
   if (saved == 0) throw rtl::Exception(std::string("TIFF Error: the page could not be added to ") + kTempTif);
+}
+
+// ---- the drag panel and the About links -------------------------------------
+
+void TForm1::Panel1MouseDown(rtl::TComponent*, forms::TMouseButton, forms::TShiftState, int X, int Y) {
+  pressX_ = X;
+  pressY_ = Y;
+}
+
+void TForm1::Panel1MouseMove(rtl::TComponent*, forms::TShiftState Shift, int X, int Y) {
+  // One button held and no key: a modifier belongs to other gestures.
+  if (Shift != forms::ssLeft && Shift != forms::ssRight) return;
+  if (std::abs(pressX_ - X) < kDragThreshold && std::abs(pressY_ - Y) < kDragThreshold) return;
+  rtl::TStrings& files = DropFileSource1->Files();
+  if (files.Count() == 0) return;
+  // The batch fills the list; a drag meanwhile would offer files half made.
+  if (busy_) return;
+  DropFileSource1->StartDrag();
+  // A target that moved files away may report any effect (or none): the
+  // files it took are forgotten, those it left stay for the next drag and
+  // for the clean-up.
+  for (int i = files.Count() - 1; i >= 0; --i)
+    if (!rtl::FileExists(files[i])) files.Delete(i);
+}
+
+void TForm1::LabelHPClick(rtl::TComponent*) {
+  if (ShellStart) ShellStart(kHomePage, {}, "");
+}
+
+void TForm1::LabelMailClick(rtl::TComponent*) {
+  if (ShellStart) ShellStart(kSupportMail, {}, "");
 }
 
 }  // namespace converter

@@ -16,7 +16,10 @@
 #include "converter/HandOff.h"
 #include "converter/PageSource.h"
 #include "converter/PageTool.h"
+#include "converter/PasswordDlg.h"
+#include "controls/DropSource.h"
 #include "controls/FindWin.h"
+#include "controls/FolderDialog.h"
 #include "controls/NewCtrls.h"
 #include "platform/forms/Buttons.h"
 #include "platform/forms/ComCtrls.h"
@@ -41,6 +44,12 @@ inline constexpr const char* kPdfFilter = "pdf file(*.pdf)|*.pdf";
 inline constexpr const char* kPdfExt = ".pdf";
 inline constexpr const char* kExeFilter = "実行形式 file(*.exe)|*.exe";
 inline constexpr const char* kExeExt = ".exe";
+// The About tab's links.
+inline constexpr const char* kHomePage = "https://www.corvane.example/";
+inline constexpr const char* kSupportMail = "mailto:support@corvane.example";
+// How far the pointer moves from the press on the drag panel, in X or in Y,
+// before a drag starts.
+inline constexpr int kDragThreshold = 10;
 
 // Below this resolution a page image is turned by the page's rotation; at
 // or above it the image is taken as it is.
@@ -77,6 +86,11 @@ class TForm1 : public forms::TForm {
   void SpeedButtonLoadClick(rtl::TComponent* Sender);
   void FileDrop1FileDrop(rtl::TObject* Sender, int Num, rtl::TStrings& Files, int X, int Y);
   void ButtonLAppClick(rtl::TComponent* Sender);
+  // The drag panel and the About links.
+  void Panel1MouseDown(rtl::TComponent* Sender, forms::TMouseButton Button, forms::TShiftState Shift, int X, int Y);
+  void Panel1MouseMove(rtl::TComponent* Sender, forms::TShiftState Shift, int X, int Y);
+  void LabelHPClick(rtl::TComponent* Sender);
+  void LabelMailClick(rtl::TComponent* Sender);
 
   // One batch over the paths in order; the command-line batch leaves the
   // drop target and the load button alone. Refused (false) while another
@@ -130,9 +144,10 @@ class TForm1 : public forms::TForm {
   controls::TFileOperation* FileOperation1;
   controls::TWinList* WinList1;
   pdf::TkvPDFDocument* PDFDoc;
+  // Its Files are the TIFF files of the current batch.
+  controls::TDropFileSource* DropFileSource1;
+  controls::TFolderDialog* FolderDialog1;
 
-  // The TIFF files of the current batch (the drag source's list).
-  rtl::TStringList ProducedFiles;
   // The folder the program was started in: relative command-line paths
   // are taken from there.
   std::string StartFolder;
@@ -140,8 +155,9 @@ class TForm1 : public forms::TForm {
   int32_t ImageHandle = 0;
   // Ask for a password at the next password event (off: try the empty one).
   bool AskPassword = false;
-  // Asks the user for a text; false when cancelled. Unset: cancelled.
-  std::function<bool(const std::string& prompt, std::string& text)> PromptText;
+  // Starts a program or opens an address (the About links); tests replace it.
+  std::function<int(const std::string& file, const std::vector<std::string>& args, const std::string& dir)>
+      ShellStart;
   // The hand-off over WinList1; tests replace its seams.
   std::unique_ptr<THandOff> Handover;
   // Where the pages come from; the form's PDFDoc unless a test sets another.
@@ -159,6 +175,9 @@ class TForm1 : public forms::TForm {
   // The page in work: width in hundredths of a millimetre, /Rotate.
   int pageWidth_ = 0;
   int pageRotation_ = 0;
+  // Where the mouse was pressed on the drag panel.
+  int pressX_ = 0;
+  int pressY_ = 0;
 };
 
 }  // namespace converter

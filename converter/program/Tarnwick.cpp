@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   application.Title = converter::kApplicationTitle;
   converter::TForm1* form1 = nullptr;
   application.CreateForm(form1);
+  application.CreateForm(converter::FormPassWord);
   application.Run();
   return application.ExitCode;
 }

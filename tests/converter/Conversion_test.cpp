@@ -213,7 +213,7 @@ TEST_F(Conversion, TextOnlyDocumentWarnsPerPageAndKeepsTheSource) {
   }
   EXPECT_TRUE(fs::exists(src));
   EXPECT_FALSE(fs::exists(docs / "text.tif"));
-  EXPECT_EQ(f->ProducedFiles.Count(), 0);
+  EXPECT_EQ(f->DropFileSource1->Files().Count(), 0);
   EXPECT_EQ(f->LabelState->Caption(), "変換できるページがありません（ＰＤＦを残します）");
   EXPECT_EQ(f->ProgressBar1->Position(), 0);
   EXPECT_EQ(forms::Screen->Cursor, forms::crDefault);
@@ -342,8 +342,8 @@ TEST_F(PageConversion, EveryPageEqualsThePageToolsImageTurnedByItsRotation) {
   const fs::path tif = docs / "scan.tif";
   ASSERT_TRUE(fs::exists(tif));
   EXPECT_FALSE(fs::exists(src));  // every page made it: the source goes
-  ASSERT_EQ(f->ProducedFiles.Count(), 1);
-  EXPECT_EQ(f->ProducedFiles[0], tif.string());
+  ASSERT_EQ(f->DropFileSource1->Files().Count(), 1);
+  EXPECT_EQ(f->DropFileSource1->Files()[0], tif.string());
   EXPECT_EQ(f->LabelState->Caption(), "ページ数8処理終了");
   EXPECT_TRUE(presenter->Messages.empty());
   for (const auto& e : fs::directory_iterator(Work())) ADD_FAILURE() << "left: " << e.path();
@@ -473,7 +473,7 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
     EXPECT_EQ(failed, c.error);
     EXPECT_EQ(fs::exists(src), c.sourceStays);
     EXPECT_EQ(fs::is_regular_file(docs / "scan.tif"), c.tiffMade);
-    EXPECT_EQ(f->ProducedFiles.Count(), c.listed ? 1 : 0);
+    EXPECT_EQ(f->DropFileSource1->Files().Count(), c.listed ? 1 : 0);
     EXPECT_EQ(static_cast<int>(presenter->Messages.size()), c.warnings);
     EXPECT_EQ(f->LabelState->Caption(), c.state);
     EXPECT_EQ(f->ProgressBar1->Position(), 0);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "converter/PageSource.h"
+#include "pdf/PdfFixture.h"
 #include "platform/imagekit/ImageKit.h"
 #include "platform/os/Windows.h"
 #include <sys/stat.h>
@@ -69,6 +70,19 @@ class TToolPages : public ::converter::TPageSource {
   std::string path_;
   int count_ = 0;
 };
+
+// A one-page scan: an 8 by 8 bilevel image on a page of one inch.
+inline std::string ImagePdf() {
+  using tk::test::pdf::PdfBuilder;
+  auto b = tk::test::pdf::SimpleDocument(1);
+  b.Obj(4, PdfBuilder::Stream(std::string("\x00\xff\x81\xbd\x0f\xf0\x3c\xc3", 8),
+                              " /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceGray"
+                              " /BitsPerComponent 1"));
+  b.Obj(5, PdfBuilder::Stream("72 0 0 72 0 0 cm /Im0 Do"));
+  b.Obj(10, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 72 72] /Contents 5 0 R "
+            "/Resources << /XObject << /Im0 4 0 R >> >> >>");
+  return b.Build();
+}
 
 class ConverterFixture : public ::testing::Test {
  protected:

@@ -33,19 +33,6 @@ class TNoPages : public ::converter::TPageSource {
   std::function<void(const std::string& path)> OnLoad;
 };
 
-// A one-page scan: an 8 by 8 bilevel image on a page of one inch.
-std::string ImagePdf() {
-  using tk::test::pdf::PdfBuilder;
-  auto b = tk::test::pdf::SimpleDocument(1);
-  b.Obj(4, PdfBuilder::Stream(std::string("\x00\xff\x81\xbd\x0f\xf0\x3c\xc3", 8),
-                              " /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceGray"
-                              " /BitsPerComponent 1"));
-  b.Obj(5, PdfBuilder::Stream("72 0 0 72 0 0 cm /Im0 Do"));
-  b.Obj(10, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 72 72] /Contents 5 0 R "
-            "/Resources << /XObject << /Im0 4 0 R >> >> >>");
-  return b.Build();
-}
-
 std::vector<std::string> Lines(const rtl::TStrings& list) {
   std::vector<std::string> v;
   for (int i = 0; i < list.Count(); ++i) v.push_back(list[i]);
@@ -161,8 +148,8 @@ TEST_F(Form1, ProgramInAConvertFolderMakesAnInboxBesideIt) {
 
 TEST_F(Form1, CloseWritesTheLogAndTheSettingsAndTheyComeBack) {
   TForm1* f = Start();
-  f->ProducedFiles.Add("/d/one.tif");
-  f->ProducedFiles.Add("/d/two.tif");
+  f->DropFileSource1->Files().Add("/d/one.tif");
+  f->DropFileSource1->Files().Add("/d/two.tif");
   f->Top = 77;
   f->Left = 88;
   f->CheckBox3->SetChecked(true);
@@ -182,7 +169,7 @@ TEST_F(Form1, CloseWithTrgDeletesTheLogAndMinimisedKeepsThePosition) {
   WriteFileBytes(run / "tarnwick.log", "[File]\nLogs0=/nothing.tif\n");
   TForm1* f = Start();
   f->CheckBox4->SetChecked(true);
-  f->ProducedFiles.Add("/d/one.tif");
+  f->DropFileSource1->Files().Add("/d/one.tif");
   f->WindowState = forms::wsMinimized;
   f->Top = 500;
   f->Close();
@@ -244,10 +231,10 @@ TEST_F(Form1, BatchDeletesThePreviousTiffsUnlessKept) {
     UseNoPages(f);
     f->CheckBox4->SetChecked(trg != 0);
     WriteFileBytes(docs / "prev.tif", "x");
-    f->ProducedFiles.Add((docs / "prev.tif").string());
+    f->DropFileSource1->Files().Add((docs / "prev.tif").string());
     f->RunBatch({}, false);
     EXPECT_EQ(fs::exists(docs / "prev.tif"), trg != 0);
-    EXPECT_EQ(f->ProducedFiles.Count(), 0);
+    EXPECT_EQ(f->DropFileSource1->Files().Count(), 0);
     EXPECT_TRUE(f->SpeedButtonLoad->Enabled());
   }
 }
@@ -274,7 +261,7 @@ TEST_F(Form1, BatchTable) {
         Ini("[Mode]\nDD=1\n[App]\nDoLaunch=1\nLaunch=" + (dir / "viewer").string() + "\n");
         TForm1* f = Start(entry == kCommandLine ? paths : std::vector<std::string>{});
         f->CheckBox4->SetChecked(trg != 0);
-        f->ProducedFiles.Add((dir / "prev.tif").string());
+        f->DropFileSource1->Files().Add((dir / "prev.tif").string());
         std::vector<std::vector<std::string>> started;
         f->Handover->Start = [&](const std::string&, const std::vector<std::string>& args, const std::string&) {
           started.push_back(args);
@@ -309,7 +296,7 @@ TEST_F(Form1, BatchTable) {
         EXPECT_EQ(fs::exists(dir / "prev.tif"), trg != 0);
         std::vector<std::string> produced = {(dir / "c.tif").string()};
         if (!error) produced.push_back((dir / "a.tif").string());
-        EXPECT_EQ(Lines(f->ProducedFiles), produced);
+        EXPECT_EQ(Lines(f->DropFileSource1->Files()), produced);
         EXPECT_EQ(fs::exists(dir / "a.tif"), !error);
         std::vector<std::vector<std::string>> handed;
         for (const auto& p : produced) handed.push_back({p});
@@ -410,7 +397,7 @@ TEST_F(Form1, SignalDuringAFilingWaitEndsTheWaitAndTheBatch) {
   f->Handover->NowMs = [&] { return now; };
   f->Handover->Sleep = [&](int ms) { now += ms; };
   f->Handover->Start = [](const std::string&, const std::vector<std::string>&, const std::string&) { return 0; };
-  f->ProducedFiles.Add("/scans/a.tif");
+  f->DropFileSource1->Files().Add("/scans/a.tif");
   // Nobody shows the window: the limit ends the wait and says so.
   f->HandOff("/scans/a.tif");
   EXPECT_EQ(f->LabelState->Caption(), ::converter::kFilingWaitExpired);
@@ -434,7 +421,7 @@ TEST_F(Form1, HandOffPassesOnlyTiffsOfThisBatch) {
   f->Handover->Start = [&](const std::string&, const std::vector<std::string>&, const std::string&) {
     return ++starts, 0;
   };
-  f->ProducedFiles.Add((docs / "x.tif").string());  // the previous batch's, kept
+  f->DropFileSource1->Files().Add((docs / "x.tif").string());  // the previous batch's, kept
   EXPECT_TRUE(f->RunBatch({(docs / "x.pdf").string()}, false));
   EXPECT_EQ(starts, 0);
   EXPECT_TRUE(fs::exists(docs / "x.tif"));
@@ -459,7 +446,7 @@ TEST_F(Form1, ChoosingTheApplicationAndAnEmptyDrop) {
   f->FileDrop1FileDrop(f->FileDrop1, 0, files, 0, 0);
   f->SpeedButtonLoad->Click();  // chooser cancelled
   EXPECT_TRUE(pages->Loads.empty());
-  EXPECT_TRUE(f->ProducedFiles.Count() == 0);
+  EXPECT_TRUE(f->DropFileSource1->Files().Count() == 0);
 }
 
 TEST_F(Form1, FilingWindowPresentTable) {
@@ -505,7 +492,7 @@ TEST_F(Form1, DocumentWithoutPagesChangesNothing) {
   EXPECT_EQ(pages->Loads.size(), 1u);
   EXPECT_TRUE(fs::exists(docs / "empty.pdf"));
   EXPECT_FALSE(fs::exists(docs / "empty.tif"));
-  EXPECT_EQ(f->ProducedFiles.Count(), 0);
+  EXPECT_EQ(f->DropFileSource1->Files().Count(), 0);
   EXPECT_EQ(f->LabelFile->Caption(), "ファイルempty.pdf");
   EXPECT_EQ(f->LabelState->Caption(), "処理開始");
 }
@@ -515,30 +502,6 @@ TEST_F(Form1, MissingWorkFolderFailsWithAnInputOutputError) {
   UseNoPages(f);
   fs::remove_all(Work());
   EXPECT_THROW(f->ConvertDocument((docs / "a.pdf").string()), rtl::EInOutError);
-}
-
-TEST_F(Form1, PasswordEventTriesTheEmptyPasswordUnlessAsked) {
-  TForm1* f = Start();
-  std::string pw;
-  bool cont = false;
-  f->PDFDoc->OnPassword(f->PDFDoc, pw, cont);
-  EXPECT_TRUE(cont);
-  EXPECT_EQ(pw, "");
-  // Asked once: the prompt's answer, then the switch is off again.
-  f->AskPassword = true;
-  f->PromptText = [](const std::string& prompt, std::string& text) {
-    EXPECT_EQ(prompt, ::converter::kPasswordPrompt);
-    text = "user";
-    return true;
-  };
-  f->PDFDocPassword(f->PDFDoc, pw, cont);
-  EXPECT_EQ(pw, "user");
-  EXPECT_TRUE(cont);
-  EXPECT_FALSE(f->AskPassword);
-  f->AskPassword = true;
-  f->PromptText = nullptr;  // cancelled
-  f->PDFDocPassword(f->PDFDoc, pw, cont);
-  EXPECT_FALSE(cont);
 }
 
 TEST(PageResolution, Table) {
