@@ -120,22 +120,11 @@ uint32_t DropEffectOf(TDragType type) {
   return os::DROPEFFECT_NONE;
 }
 
-uint16_t CF_SHELLIDLIST() {
-  static const uint16_t f = os::RegisterClipboardFormat("Shell IDList Array");
-  return f;
-}
-uint16_t CF_PREFERREDDROPEFFECT() {
-  static const uint16_t f = os::RegisterClipboardFormat("Preferred DropEffect");
-  return f;
-}
-uint16_t CF_FILENAMEMAP() {
-  static const uint16_t f = os::RegisterClipboardFormat("FileNameMap");
-  return f;
-}
-uint16_t CF_FILENAMEMAPW() {
-  static const uint16_t f = os::RegisterClipboardFormat("FileNameMapW");
-  return f;
-}
+// Registering a name again gives its number again.
+uint16_t CF_SHELLIDLIST() { return os::RegisterClipboardFormat("Shell IDList Array"); }
+uint16_t CF_PREFERREDDROPEFFECT() { return os::RegisterClipboardFormat("Preferred DropEffect"); }
+uint16_t CF_FILENAMEMAP() { return os::RegisterClipboardFormat("FileNameMap"); }
+uint16_t CF_FILENAMEMAPW() { return os::RegisterClipboardFormat("FileNameMapW"); }
 
 // ---- enumerator ----------------------------------------------------------------
 
