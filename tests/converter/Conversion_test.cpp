@@ -386,7 +386,10 @@ TEST_F(PageConversion, EncryptedFilesOpenWithoutAPromptOnlyWhenTheUserPasswordIs
 
     TForm1* f = Start();
     bool prompted = false;
-    f->PromptText = [&](const std::string&, std::string&) { return prompted = true; };
+    presenter->OnShowModal = [&](forms::TForm&) {
+      prompted = true;
+      return forms::mrCancel;
+    };
     std::string error;
     try {
       f->ConvertDocument(src.string());
@@ -404,7 +407,7 @@ TEST_F(PageConversion, EncryptedFilesOpenWithoutAPromptOnlyWhenTheUserPasswordIs
       EXPECT_EQ(error, "Wrong password.");
       EXPECT_TRUE(fs::exists(src));
       EXPECT_FALSE(fs::exists(docs / "scan.tif"));
-      EXPECT_EQ(f->ProducedFiles.Count(), 0);
+      EXPECT_EQ(f->DropFileSource1->Files().Count(), 0);
     }
     for (const auto& e : fs::directory_iterator(Work())) ADD_FAILURE() << "left: " << e.path();
     Stop();
