@@ -1,6 +1,7 @@
 #include "platform/forms/StdCtrls.h"
 
 #include "platform/forms/Forms.h"
+#include "platform/rtl/SysUtils.h"
 
 namespace forms {
 
@@ -15,6 +16,64 @@ void TCheckBox::SetChecked(bool checked) {
   checked_ = checked;
   Invalidate();
   if (OnClick) OnClick(this);
+}
+
+
+TCustomListBox::TCustomListBox(rtl::TComponent* owner) : TWinControl(owner) {
+  items_.OnChange = [this](rtl::TStringList&) { ItemsChanged(); };
+}
+
+void TCustomListBox::ItemsChanged() {
+  // Which rows moved is not known here: a change of the count drops the
+  // selection rather than leave it on other rows.
+  if (selected_.size() != static_cast<size_t>(items_.Count())) {
+    selected_.assign(static_cast<size_t>(items_.Count()), false);
+    if (itemIndex_ >= items_.Count()) itemIndex_ = -1;
+  }
+  Invalidate();
+}
+
+void TCustomListBox::Clear() {
+  items_.Clear();
+  selected_.clear();
+  itemIndex_ = -1;
+}
+
+void TCustomListBox::SetItemIndex(int index) {
+  if (index < 0 || index >= Count()) index = -1;
+  ItemsChanged();
+  itemIndex_ = index;
+  if (!MultiSelect) selected_.assign(static_cast<size_t>(Count()), false);
+  if (index >= 0) selected_[static_cast<size_t>(index)] = true;
+  Invalidate();
+}
+
+bool TCustomListBox::Selected(int index) const {
+  if (index < 0 || index >= Count()) throw rtl::EListError(rtl::Format(rtl::SListIndexError, {index}));
+  // Rows added while the items are being updated are not selected yet.
+  return static_cast<size_t>(index) < selected_.size() && selected_[static_cast<size_t>(index)];
+}
+
+void TCustomListBox::SetSelected(int index, bool value) {
+  if (index < 0 || index >= Count()) throw rtl::EListError(rtl::Format(rtl::SListIndexError, {index}));
+  if (!MultiSelect) {
+    if (value) SetItemIndex(index);
+    else if (index == itemIndex_) SetItemIndex(-1);
+    return;
+  }
+  ItemsChanged();
+  selected_[static_cast<size_t>(index)] = value;
+  Invalidate();
+}
+
+int TCustomListBox::SelCount() const {
+  int n = 0;
+  for (bool s : selected_) n += s ? 1 : 0;
+  return n;
+}
+
+void TCustomListBox::DblClick() {
+  if (OnDblClick) OnDblClick(this);
 }
 
 }  // namespace forms

@@ -1,14 +1,18 @@
 // The standard controls the programs' windows hold: labels, buttons, check
-// boxes, edit boxes, memos and panels. Each is owned by the component given
-// to its constructor (see Controls.h).
+// boxes, edit boxes, memos, list boxes and panels. Each is owned by the
+// component given to its constructor (see Controls.h).
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "platform/forms/Controls.h"
+#include "platform/graphics/Graphics.h"
+#include "platform/rtl/Classes.h"
 
 namespace forms {
+
+class TPopupMenu;
 
 class TLabel : public TControl {
  public:
@@ -56,6 +60,56 @@ class TMemo : public TWinControl {
   explicit TMemo(rtl::TComponent* owner) : TWinControl(owner) {}
   std::vector<std::string> Lines;
   bool ReadOnly = false;
+};
+
+enum TListBoxStyle { lbStandard, lbOwnerDrawFixed, lbOwnerDrawVariable };
+
+// A list of rows, each a text with a borrowed object beside it. One row is
+// the current one (ItemIndex, -1 for none); with MultiSelect any number of
+// rows are selected besides. Changing the items clears the selection of
+// the rows that moved, as the window system's list does.
+class TCustomListBox : public TWinControl {
+ public:
+  explicit TCustomListBox(rtl::TComponent* owner);
+
+  rtl::TStringList& Items() { return items_; }
+  const rtl::TStringList& Items() const { return items_; }
+  int Count() const { return items_.Count(); }
+  // Empties the rows and the selection.
+  virtual void Clear();
+
+  int ItemIndex() const { return itemIndex_; }
+  // Makes row i the current one; without MultiSelect it is then the only
+  // selected row. An index outside the rows sets none.
+  void SetItemIndex(int index);
+  bool Selected(int index) const;
+  // Without MultiSelect, selecting a row makes it the current one.
+  void SetSelected(int index, bool value);
+  int SelCount() const;
+
+  // A double click by the user on the current row.
+  virtual void DblClick();
+
+  TListBoxStyle Style = lbStandard;
+  bool MultiSelect = false;
+  bool ExtendedSelect = true;
+  int ItemHeight = 16;
+  graphics::TFont Font;
+  // Shown by a right click on the list; borrowed.
+  TPopupMenu* PopupMenu = nullptr;
+  TNotifyEvent OnDblClick;
+
+ private:
+  void ItemsChanged();
+
+  rtl::TStringList items_;
+  std::vector<bool> selected_;
+  int itemIndex_ = -1;
+};
+
+class TListBox : public TCustomListBox {
+ public:
+  explicit TListBox(rtl::TComponent* owner) : TCustomListBox(owner) {}
 };
 
 enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
