@@ -253,6 +253,40 @@ TForm1::TForm1(rtl::TComponent* owner)
   PDFDoc->OnPassword = [this](rtl::TPersistent* s, std::string& pw, bool& cont) { PDFDocPassword(s, pw, cont); };
   Pages = MakePDFDocPages(*PDFDoc);
 
+  DriveComboBox1 = new TDriveComboBox(this);
+  DriveComboBox1->Name = "DriveComboBox1";
+  DriveComboBox1->SetParent(TabSheet1);
+  DriveComboBox1->OnChange = [this](rtl::TComponent* s) { DriveComboBox1Change(s); };
+  PopupMenu1 = new TPopupMenu(this);
+  PopupMenu1->Name = "PopupMenu1";
+  auto item = [&](TMenuItem*& field, const char* name, const char* caption, void (TForm1::*handler)(rtl::TComponent*)) {
+    field = new TMenuItem(this);
+    field->Name = name;
+    field->Caption = caption;
+    if (handler) field->OnClick = [this, handler](rtl::TComponent* s) { (this->*handler)(s); };
+    PopupMenu1->Add(field);
+  };
+  item(popConvert, "popConvert", "Corvane", &TForm1::popConvertClick);
+  item(popDelete, "popDelete", "削除", &TForm1::popDeleteClick);
+  item(N1, "N1", "-", nullptr);
+  item(popRefresh, "popRefresh", "再読込", &TForm1::popRefreshClick);
+  item(popSetting, "popSetting", "設定", &TForm1::popSettingClick);
+  DirFileListBox1 = new controls::TDirFileListBox(this);
+  DirFileListBox1->Name = "DirFileListBox1";
+  DirFileListBox1->SetParent(TabSheet1);
+  DirFileListBox1->Align = alTop;
+  DirFileListBox1->MultiSelect = true;
+  DirFileListBox1->ItemHeight = 18;
+  DirFileListBox1->PopupMenu = PopupMenu1;
+  DirFileListBox1->NameWidth = 100;
+  DirFileListBox1->TimeWidth = 150;
+  DirFileListBox1->AttrWidth = 30;
+  DirFileListBox1->SetMask("*.pdf");
+  DirFileListBox1->SetSortOrder(controls::soName);
+  DirFileListBox1->SetSortDirection(controls::sdUpword);
+  DirFileListBox1->SetShowHiddenSysFile(true);
+  DirFileListBox1->Loaded();
+
   // In a terminal these make up the one line of progress.
   AddStatusControl(LabelFile);
   AddStatusControl(LabelState);
@@ -307,6 +341,7 @@ void TForm1::FormCreate(rtl::TComponent*) {
 }
 
 void TForm1::FormActivate(rtl::TComponent*) {
+  ShowStartFolder();
   if (activated_) return;
   activated_ = true;
   if (rtl::ParamCount() == 0) return;
@@ -472,6 +507,62 @@ bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
   if (failure) std::rethrow_exception(failure);
   return true;
 }
+
+void TForm1::ShowStartFolder() {
+  std::string folder = Settings.Path;
+  if (folder.empty() || folder[0] != rtl::PathDelim) folder = ExeFolder();
+  // A start folder that is gone (a removed medium, a deleted folder) shows
+  // the nearest folder above it; the setting itself stays for its return.
+  folder = rtl::ExcludeTrailingPathDelimiter(folder);
+  while (folder.size() > 1 && !rtl::DirectoryExists(folder)) folder = rtl::ExtractFileDir(folder);
+  DriveComboBox1->SetDrive(folder[0]);
+  DirFileListBox1->SetDirectory(folder);
+}
+
+std::vector<std::string> TForm1::SelectedFiles() {
+  std::vector<std::string> files;
+  for (int i = 0; i < DirFileListBox1->Count(); ++i)
+    if (DirFileListBox1->Selected(i) && !DirFileListBox1->IsDirectory(i))
+      files.push_back(DirFileListBox1->GetItemPath(i));
+  return files;
+}
+
+void TForm1::popConvertClick(rtl::TComponent*) {
+  if (busy_) return;
+  const std::vector<std::string> files = SelectedFiles();
+  // No file chosen, no batch: a batch would delete the previous TIFFs.
+  if (files.empty()) return;
+  try {
+    RunBatch(files, false);
+  } catch (...) {
+    DirFileListBox1->Update();
+    throw;
+  }
+  DirFileListBox1->Update();
+}
+
+void TForm1::popDeleteClick(rtl::TComponent*) {
+  // The running batch may be converting one of them.
+  if (busy_) return;
+  for (const auto& f : SelectedFiles()) rtl::DeleteFile(f);
+  DirFileListBox1->Update();
+}
+
+void TForm1::popRefreshClick(rtl::TComponent*) {
+  if (busy_) return;
+  DirFileListBox1->Rescan();
+}
+
+void TForm1::popSettingClick(rtl::TComponent*) {
+  if (busy_) return;
+  if (forms::MessageDlg(kStartFolderPrompt, forms::mtConfirmation, forms::mbYes | forms::mbNo) != forms::mrYes)
+    return;
+  Settings.Path = rtl::IncludeTrailingPathDelimiter(DirFileListBox1->Directory());
+  DirFileListBox1->SetDirectory(Settings.Path);
+  DirFileListBox1->Update();
+}
+
+void TForm1::DriveComboBox1Change(rtl::TComponent*) { DirFileListBox1->SetDrive(DriveComboBox1->Drive()); }
 
 void TForm1::CheckTerminated() {
   // The main window was closed (a termination signal) in the middle of a

@@ -20,12 +20,15 @@
 #include "controls/DropSource.h"
 #include "controls/FindWin.h"
 #include "controls/FolderDialog.h"
+#include "controls/FLBoxEx.h"
 #include "controls/NewCtrls.h"
 #include "platform/forms/Buttons.h"
 #include "platform/forms/ComCtrls.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/ExtCtrls.h"
+#include "platform/forms/FileCtrl.h"
 #include "platform/forms/Forms.h"
+#include "platform/forms/Menus.h"
 #include "platform/forms/StdCtrls.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/rtl/Classes.h"
@@ -50,6 +53,7 @@ inline constexpr const char* kSupportMail = "mailto:support@corvane.example";
 // How far the pointer moves from the press on the drag panel, in X or in Y,
 // before a drag starts.
 inline constexpr int kDragThreshold = 10;
+inline constexpr const char* kStartFolderPrompt = "次回の起動時にここを開くようにしますか？";
 
 // Below this resolution a page image is turned by the page's rotation; at
 // or above it the image is taken as it is.
@@ -91,6 +95,16 @@ class TForm1 : public forms::TForm {
   void Panel1MouseMove(rtl::TComponent* Sender, forms::TShiftState Shift, int X, int Y);
   void LabelHPClick(rtl::TComponent* Sender);
   void LabelMailClick(rtl::TComponent* Sender);
+
+  // The folder and file list: its pop-up commands refuse while a batch
+  // runs, as the other entries do.
+  void popConvertClick(rtl::TComponent* Sender);
+  void popDeleteClick(rtl::TComponent* Sender);
+  void popRefreshClick(rtl::TComponent* Sender);
+  void popSettingClick(rtl::TComponent* Sender);
+  void DriveComboBox1Change(rtl::TComponent* Sender);
+  // Points the drive box and the list at the start folder Path.
+  void ShowStartFolder();
 
   // One batch over the paths in order; the command-line batch leaves the
   // drop target and the load button alone. Refused (false) while another
@@ -147,6 +161,14 @@ class TForm1 : public forms::TForm {
   // Its Files are the TIFF files of the current batch.
   controls::TDropFileSource* DropFileSource1;
   controls::TFolderDialog* FolderDialog1;
+  controls::TDirFileListBox* DirFileListBox1;
+  forms::TDriveComboBox* DriveComboBox1;
+  forms::TPopupMenu* PopupMenu1;
+  forms::TMenuItem* popConvert;
+  forms::TMenuItem* popDelete;
+  forms::TMenuItem* N1;
+  forms::TMenuItem* popRefresh;
+  forms::TMenuItem* popSetting;
 
   // The folder the program was started in: relative command-line paths
   // are taken from there.
@@ -168,6 +190,8 @@ class TForm1 : public forms::TForm {
  private:
   void AppendPage(int bitDepth, int compression, uint16_t dpi);
   void CheckTerminated();
+  // The full paths of the list's selected files, in list order.
+  std::vector<std::string> SelectedFiles();
 
   bool activated_ = false;
   bool busy_ = false;
