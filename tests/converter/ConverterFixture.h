@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -83,6 +84,24 @@ inline std::string ImagePdf() {
             "/Resources << /XObject << /Im0 4 0 R >> >> >>");
   return b.Build();
 }
+// Pages of nothing: records what the batch asked for.
+class TNoPages : public ::converter::TPageSource {
+ public:
+  void LoadFromFile(const std::string& path) override {
+    Loads.push_back(path);
+    if (OnLoad) OnLoad(path);
+    if (FailOn == path) throw rtl::Exception("Wrong password.");
+  }
+  int PageCount() override { return 0; }
+  void FreeOutlines() override {}
+  void ExtractPage(const std::string&, int) override {}
+  ::converter::TPageBox PageSize(int) override { return {}; }
+  int PageRotation(int) override { return 0; }
+  std::vector<std::string> Loads;
+  std::string FailOn;
+  // Runs while the batch is in the middle of a document.
+  std::function<void(const std::string& path)> OnLoad;
+};
 
 class ConverterFixture : public ::testing::Test {
  protected:

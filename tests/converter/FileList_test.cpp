@@ -13,22 +13,6 @@ namespace {
 using ::converter::Settings;
 using ::converter::TForm1;
 
-// Documents of no pages; runs a step while the batch is at a document.
-class TStepPages : public ::converter::TPageSource {
- public:
-  void LoadFromFile(const std::string& path) override {
-    Loaded.push_back(path);
-    if (During) During();
-  }
-  int PageCount() override { return 0; }
-  void FreeOutlines() override {}
-  void ExtractPage(const std::string&, int) override {}
-  ::converter::TPageBox PageSize(int) override { return {}; }
-  int PageRotation(int) override { return 0; }
-  std::vector<std::string> Loaded;
-  std::function<void()> During;
-};
-
 std::vector<std::string> Rows(const forms::TCustomListBox& box) {
   std::vector<std::string> v;
   for (int i = 0; i < box.Count(); ++i) v.push_back(box.Items()[i]);
@@ -135,22 +119,22 @@ TEST_F(FileList, ConvertTheSelectedFiles) {
   }
   WriteFileBytes(docs / "prev.tif", "x");
   TForm1* f = StartIn(docs);
-  f->ProducedFiles.Add((docs / "prev.tif").string());
+  f->DropFileSource1->Files().Add((docs / "prev.tif").string());
 
   // Only a folder chosen: no batch, the previous TIFFs stay.
   Select(f, {"sub.pdf"});
   f->popConvert->Click();
   EXPECT_TRUE(fs::exists(docs / "prev.tif"));
-  EXPECT_EQ(f->ProducedFiles.Count(), 1);
+  EXPECT_EQ(f->DropFileSource1->Files().Count(), 1);
 
   Select(f, {"sub.pdf", "c.pdf", "a.pdf"});
   f->popConvert->Click();
   EXPECT_TRUE(presenter->Messages.empty());
   EXPECT_FALSE(fs::exists(docs / "prev.tif"));
   // In list order; one "/" between folder and name.
-  ASSERT_EQ(f->ProducedFiles.Count(), 2);
-  EXPECT_EQ(f->ProducedFiles[0], (docs / "a.tif").string());
-  EXPECT_EQ(f->ProducedFiles[1], (docs / "c.tif").string());
+  ASSERT_EQ(f->DropFileSource1->Files().Count(), 2);
+  EXPECT_EQ(f->DropFileSource1->Files()[0], (docs / "a.tif").string());
+  EXPECT_EQ(f->DropFileSource1->Files()[1], (docs / "c.tif").string());
   for (const char* tif : {"a.tif", "c.tif"}) {
     SCOPED_TRACE(tif);
     r = RunTool({"tiffinfo", (docs / tif).string()});
@@ -227,13 +211,13 @@ TEST_F(FileList, SettingTheStartFolderAsksFirst) {
 TEST_F(FileList, PopUpCommandsRefuseWhileABatchRuns) {
   for (const char* n : {"a.pdf", "b.pdf"}) WriteFileBytes(docs / n, "x");
   TForm1* f = StartIn(docs);
-  auto pages = std::make_unique<TStepPages>();
-  TStepPages* steps = pages.get();
+  auto pages = std::make_unique<TNoPages>();
+  TNoPages* steps = pages.get();
   f->Pages = std::move(pages);
   const std::string a = (docs / "a.pdf").string();
   std::vector<std::string> rowsDuring;
   bool once = false;
-  steps->During = [&] {
+  steps->OnLoad = [&](const std::string&) {
     if (std::exchange(once, true)) return;
     Select(f, {"a.pdf", "b.pdf"});
     WriteFileBytes(docs / "new.pdf", "x");
@@ -242,7 +226,7 @@ TEST_F(FileList, PopUpCommandsRefuseWhileABatchRuns) {
     rowsDuring = Rows(*f->DirFileListBox1);
   };
   EXPECT_TRUE(f->RunBatch({a}, false));
-  EXPECT_EQ(steps->Loaded, (std::vector<std::string>{a}));  // no second batch
+  EXPECT_EQ(steps->Loads, (std::vector<std::string>{a}));  // no second batch
   EXPECT_TRUE(fs::exists(docs / "a.pdf"));
   EXPECT_TRUE(fs::exists(docs / "b.pdf"));
   EXPECT_TRUE(presenter->Messages.empty());  // no question either

@@ -14,24 +14,6 @@ namespace {
 using ::converter::Settings;
 using ::converter::TForm1;
 
-// Pages of nothing: records what the batch asked for.
-class TNoPages : public ::converter::TPageSource {
- public:
-  void LoadFromFile(const std::string& path) override {
-    Loads.push_back(path);
-    if (OnLoad) OnLoad(path);
-    if (FailOn == path) throw rtl::Exception("Wrong password.");
-  }
-  int PageCount() override { return 0; }
-  void FreeOutlines() override {}
-  void ExtractPage(const std::string&, int) override {}
-  ::converter::TPageBox PageSize(int) override { return {}; }
-  int PageRotation(int) override { return 0; }
-  std::vector<std::string> Loads;
-  std::string FailOn;
-  // Runs while the batch is in the middle of a document.
-  std::function<void(const std::string& path)> OnLoad;
-};
 
 std::vector<std::string> Lines(const rtl::TStrings& list) {
   std::vector<std::string> v;
