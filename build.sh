@@ -18,6 +18,7 @@ packages=(
   poppler-utils qpdf libtiff-tools netpbm imagemagick img2pdf libjpeg-turbo-progs
   python3 python3-pil fontconfig
   fonts-dejavu-core  # the faces that text measurement is tested on
+  python3-fonttools  # reads back the font files the PDF library writes
 )
 
 install_packages() {

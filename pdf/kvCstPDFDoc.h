@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/graphics/Graphics.h"
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/SysUtils.h"
 #include "pdf/kvClasses.h"
@@ -246,6 +247,30 @@ class TkvCustomPDFDocument : public TkvComponent {
   // by OnWarning and does not fail the save.
   void SaveToFile(const std::string& FileName);
   void PatchMetadataPageCount();
+
+  // --- resources and stream encoding (kvPDFResources.cpp) ---
+  // New objects go into the store under the next object number; the
+  // references returned belong to the caller.
+  // A bitmap or JPEG image as an RGB image XObject; another graphic class
+  // raises EUnsupportedImageError.
+  std::unique_ptr<TkvPDFIndirectReference> AddImageXObject(const graphics::TGraphic& Graphic, const std::string& Name);
+  // The pixels as RGB bytes, top row first, no row padding.
+  static std::unique_ptr<rtl::TMemoryStream> BitmapToRGBData(const graphics::TBitmap& Bitmap);
+  // The whole of Source deflated onto Dest; returns the bytes added.
+  static int64_t CompressToStream(rtl::TMemoryStream& Source, rtl::TStream& Dest);
+  // A font dictionary for Font (EmbedMode 0 none, 1 whole, 2 subset of the
+  // glyphs of Text); a matching font already on a page is reused.
+  std::unique_ptr<TkvPDFIndirectReference> AddFontResource(const graphics::TFont& Font, const std::string& Name,
+                                                           uint8_t EmbedMode, uint8_t EncodingIndex,
+                                                           const std::u16string& Text);
+  static std::string StyledFontName(const graphics::TFont& Font);
+  std::string CompressStreamData(TkvPDFDictObject& Dict, const std::string& Data) const;
+  std::string ASCIIEncodeStreamData(TkvPDFDictObject& Dict, const std::string& Data) const;
+  std::string DecodeStreamData(TkvPDFDictObject& Dict, const std::string& Data) const;
+  // FE FF and UTF-16BE, escaped for use between parentheses. Strings are
+  // encrypted once, by the writer, never here.
+  static std::string EncodeTextString(const std::u16string& Text, int32_t ObjectNumber);
+  static std::u16string DecodeTextString(const std::string& Text);
 
   // --- fields (the design's declaration order) ---
   uint32_t DocumentID = 0;

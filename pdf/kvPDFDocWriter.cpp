@@ -11,6 +11,7 @@
 
 #include "pdf/kvConsts.h"
 #include "pdf/kvFilters.h"
+#include "pdf/kvPDFResources.h"
 
 namespace pdf {
 
@@ -247,94 +248,10 @@ std::string TkvPDFDocWriter::SerializeString(const TkvPDFStringObject& s, int32_
   return "(" + EscapeLiteral(s.Content()) + ")";
 }
 
-namespace {
-
-// Puts name in front of the stream's filter list, keeping /DecodeParms in
-// step with it (its entries belong to the filters in order).
-void PrependFilter(TkvPDFDictObject& dict, const TkvPDFObject* filter, const std::string& name) {
-  if (!filter) {
-    dict.SetName("/Filter", name);
-    return;
-  }
-  auto list = std::make_unique<TkvPDFArrayObject>();
-  list->Add(std::make_unique<TkvPDFNameObject>(name));
-  if (filter->IsName()) {
-    list->Add(filter->Clone());
-  } else {
-    const auto& old = filter->As<TkvPDFArrayObject>();
-    for (int i = 0; i < old.Count(); ++i) list->Add(old.GetItem(i)->Clone());
-  }
-  dict.SetValue("/Filter", std::move(list));
-  if (const TkvPDFObject* parms = dict.Find("/DecodeParms")) {
-    auto plist = std::make_unique<TkvPDFArrayObject>();
-    plist->Add(std::make_unique<TkvPDFNullObject>());
-    if (parms->IsArray()) {
-      const auto& old = parms->As<TkvPDFArrayObject>();
-      for (int i = 0; i < old.Count(); ++i) plist->Add(old.GetItem(i)->Clone());
-    } else {
-      plist->Add(parms->Clone());
-    }
-    dict.SetValue("/DecodeParms", std::move(plist));
-  }
-}
-
-bool ArrayHasName(const TkvPDFObject* a, std::initializer_list<const char*> names) {
-  const auto& arr = a->As<TkvPDFArrayObject>();
-  for (int i = 0; i < arr.Count(); ++i) {
-    const TkvPDFObject* item = arr.GetItem(i);
-    if (!item->IsName()) continue;
-    for (const char* n : names)
-      if (item->As<TkvPDFNameObject>().Text == n) return true;
-  }
-  return false;
-}
-
-void CheckFilterObject(const TkvPDFObject* filter) {
-  if (filter && !filter->IsName() && !filter->IsArray())
-    throw kvCstPDFDoc::EUnexpectedObjectError(rtl::Format(SUnexpectedFilterObject, {filter->TypeName()}));
-}
-
-}  // namespace
-
 std::string TkvPDFDocWriter::StreamDataForWriting(TkvPDFDictObject& dict, std::string data) {
-  if (doc_.Compression.Enabled && (doc_.Compression.Kind == 0 || doc_.Compression.Kind == 1)) {
-    const std::string chosen = doc_.Compression.Kind == 0 ? "/FlateDecode" : "/RunLengthDecode";
-    const TkvPDFObject* filter = Direct(dict.Find("/Filter"));
-    CheckFilterObject(filter);
-    const bool skip = filter && (filter->IsName() ? (filter->As<TkvPDFNameObject>().Text == chosen ||
-                                                     filter->As<TkvPDFNameObject>().Text == "/CCITTFaxDecode")
-                                                  : ArrayHasName(filter, {"/FlateDecode", "/CCITTFaxDecode"}));
-    if (!skip) {
-      std::string out;
-      if (doc_.Compression.Kind == 0)
-        TkvFlateFilter().EncodeStringLevel(data, static_cast<TkvCompressionLevel>(std::min<int>(doc_.Compression.Level, lvMax)), out);
-      else
-        TkvRLEFilter().EncodeString(data, out);
-      data = std::move(out);
-      PrependFilter(dict, filter ? filter->Clone().get() : nullptr, chosen);
-    }
-  }
-  if (doc_.AsciiEncode.Enabled && (doc_.AsciiEncode.Kind == 0 || doc_.AsciiEncode.Kind == 1)) {
-    const std::string chosen = doc_.AsciiEncode.Kind == 0 ? "/ASCIIHexDecode" : "/ASCII85Decode";
-    const TkvPDFObject* filter = Direct(dict.Find("/Filter"));
-    CheckFilterObject(filter);
-    bool skip = false;
-    if (filter && filter->IsName()) skip = filter->As<TkvPDFNameObject>().Text == chosen;
-    if (filter && filter->IsArray()) {
-      const TkvPDFObject* head = filter->As<TkvPDFArrayObject>().GetItem(0);
-      skip = head && head->IsName() && head->As<TkvPDFNameObject>().Text == chosen;
-    }
-    if (!skip) {
-      std::string out;
-      if (doc_.AsciiEncode.Kind == 0)
-        TkvAsciiHexFilter().EncodeString(data, out);
-      else
-        TkvAscii85Filter().EncodeString(data, out);
-      data = std::move(out);
-      PrependFilter(dict, filter ? filter->Clone().get() : nullptr, chosen);
-    }
-  }
-  return data;
+  const TkvDirectResolver direct = [this](const TkvPDFObject* o) { return Direct(o); };
+  data = CompressStreamData(dict, std::move(data), doc_.Compression, direct);
+  return ASCIIEncodeStreamData(dict, std::move(data), doc_.AsciiEncode, direct);
 }
 
 std::string TkvPDFDocWriter::SerializeStream(const TkvPDFStreamObject& s, int32_t objectNumber) {

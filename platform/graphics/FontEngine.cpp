@@ -4,9 +4,11 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
+#include FT_TRUETYPE_TAGS_H
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 
 #include "platform/rtl/CodePages.h"
 
@@ -186,6 +188,90 @@ int32_t TFontFace::Advance(char32_t codePoint) const {
   // Hinted, as on a screen: the advance comes out in whole pixels.
   if (FT_Load_Glyph(face_, glyph, FT_LOAD_DEFAULT) != 0) return 0;
   return static_cast<int32_t>((face_->glyph->advance.x + 32) >> 6);
+}
+
+namespace {
+
+int32_t RoundPixels(FT_Pos v) { return static_cast<int32_t>((v + 32) >> 6); }
+
+// The family nibble of a device context's pitch and family, from the PANOSE
+// classification the face carries.
+uint8_t FamilyOf(const TT_OS2* os2) {
+  if (!os2) return 0;
+  const FT_Byte kind = os2->panose[0], serif = os2->panose[1], proportion = os2->panose[3];
+  if (kind == 3) return FF_SCRIPT;
+  if (kind == 4 || kind == 5) return FF_DECORATIVE;
+  if (kind != 2) return 0;
+  if (proportion == 9) return FF_MODERN;
+  if (serif >= 11 && serif <= 13) return FF_SWISS;
+  if (serif >= 2 && serif <= 10) return FF_ROMAN;
+  return 0;
+}
+
+}  // namespace
+
+TFontMetric TFontFace::Metric() const {
+  TFontMetric m;
+  m.Ascent = metric_.tmAscent;
+  m.Descent = metric_.tmDescent;
+  m.Italic = IsItalic();
+  const bool sfnt = FT_IS_SFNT(face_);
+  const TT_OS2* os2 = sfnt ? static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2)) : nullptr;
+  const TT_Postscript* post = sfnt ? static_cast<const TT_Postscript*>(FT_Get_Sfnt_Table(face_, FT_SFNT_POST)) : nullptr;
+  if (os2 && os2->version == 0xFFFF) os2 = nullptr;
+  m.Weight = os2 && os2->usWeightClass ? os2->usWeightClass : (IsBold() ? 700 : 400);
+
+  const bool fixedPitch = FT_IS_FIXED_WIDTH(face_) || (post && post->isFixedPitch);
+  uint8_t pf = FamilyOf(os2);
+  if (!fixedPitch) pf |= TMPF_FIXED_PITCH;
+  if (FT_IS_SCALABLE(face_)) pf |= TMPF_VECTOR;
+  FT_ULong glyfLength = 0;
+  if (sfnt && FT_Load_Sfnt_Table(face_, TTAG_glyf, 0, nullptr, &glyfLength) == 0 && glyfLength > 0) pf |= TMPF_TRUETYPE;
+  m.PitchAndFamily = pf;
+
+  if (FT_IS_SCALABLE(face_) && face_->size) {
+    const FT_Size_Metrics& sm = face_->size->metrics;
+    auto x = [&](FT_Long units) { return RoundPixels(FT_MulFix(units, sm.x_scale)); };
+    auto y = [&](FT_Long units) { return RoundPixels(FT_MulFix(units, sm.y_scale)); };
+    m.MaxCharWidth = x(face_->max_advance_width);
+    m.AveCharWidth = os2 && os2->xAvgCharWidth > 0 ? x(os2->xAvgCharWidth) : Advance(U'x');
+    m.UnderscoreSize = y(face_->underline_thickness);
+    m.UnderscorePosition = y(face_->underline_position);
+    if (os2) {
+      m.StrikeoutSize = y(os2->yStrikeoutSize);
+      m.StrikeoutPosition = y(os2->yStrikeoutPosition);
+    }
+  } else if (face_->size) {
+    m.MaxCharWidth = RoundPixels(face_->size->metrics.max_advance);
+    m.AveCharWidth = Advance(U'x');
+  }
+  // 16.16 degrees to tenths of a degree.
+  if (post) m.ItalicAngle = static_cast<int32_t>((static_cast<int64_t>(post->italicAngle) * 10) / 65536);
+  return m;
+}
+
+std::vector<TFontCharset> TFontFace::Charsets() const {
+  std::vector<TFontCharset> out;
+  auto has = [&](char32_t c) { return FT_Get_Char_Index(face_, c) != 0; };
+  if (has(U'A') && has(U'\u00E9')) out.push_back(ANSI_CHARSET);
+  if (has(U'\u3042') && has(U'\u4E00')) out.push_back(SHIFTJIS_CHARSET);
+  for (int i = 0; i < face_->num_charmaps; ++i)
+    if (face_->charmaps[i]->encoding == FT_ENCODING_MS_SYMBOL) {
+      out.push_back(SYMBOL_CHARSET);
+      break;
+    }
+  return out;
+}
+
+std::string TFontFace::FontData() const {
+  std::ifstream in(file_.Path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  const std::streamoff size = in.tellg();
+  if (size <= 0 || size > kMaxFontFileBytes) return {};
+  std::string data(static_cast<size_t>(size), '\0');
+  in.seekg(0);
+  if (!in.read(data.data(), size)) return {};
+  return data;
 }
 
 // ---------------------------------------------------------------------------

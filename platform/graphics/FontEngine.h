@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/graphics/Graphics.h"
 
@@ -53,6 +54,41 @@ struct TTextMetric {
   int32_t tmDescent = 0;
 };
 
+// Bits of TFontMetric::PitchAndFamily, as a device context reports them.
+// Note the window system's naming: TMPF_FIXED_PITCH set means a variable
+// pitch.
+inline constexpr uint8_t TMPF_FIXED_PITCH = 0x01;
+inline constexpr uint8_t TMPF_VECTOR = 0x02;
+inline constexpr uint8_t TMPF_TRUETYPE = 0x04;
+inline constexpr uint8_t TMPF_DEVICE = 0x08;
+inline constexpr uint8_t FF_ROMAN = 0x10;
+inline constexpr uint8_t FF_SWISS = 0x20;
+inline constexpr uint8_t FF_MODERN = 0x30;
+inline constexpr uint8_t FF_SCRIPT = 0x40;
+inline constexpr uint8_t FF_DECORATIVE = 0x50;
+
+// What text metrics and outline text metrics of a face at its size tell
+// beyond TTextMetric: lengths in pixels, the italic angle in tenths of a
+// degree (counter-clockwise from vertical, so negative for a right slant).
+struct TFontMetric {
+  int32_t Ascent = 0;
+  int32_t Descent = 0;
+  int32_t AveCharWidth = 0;
+  int32_t MaxCharWidth = 0;
+  int32_t Weight = 400;
+  bool Italic = false;
+  uint8_t PitchAndFamily = 0;
+  int32_t ItalicAngle = 0;
+  int32_t StrikeoutSize = 0;
+  int32_t StrikeoutPosition = 0;
+  int32_t UnderscoreSize = 0;
+  int32_t UnderscorePosition = 0;
+};
+
+// No font file is read into memory beyond this size: larger files are not
+// handed out as font data (GetFontData then gives nothing).
+inline constexpr int64_t kMaxFontFileBytes = int64_t{64} << 20;
+
 // One face at one pixel size.
 class TFontFace {
  public:
@@ -72,6 +108,17 @@ class TFontFace {
   // The advance of the code point's glyph in whole pixels; a code point the
   // face has no glyph for advances as its missing-glyph mark does.
   int32_t Advance(char32_t codePoint) const;
+
+  // Text metrics and outline metrics together (computed on each call).
+  TFontMetric Metric() const;
+  // The character sets the face can show: ANSI when it covers Western
+  // European letters, SHIFTJIS when it covers kana and kanji, SYMBOL for a
+  // symbol-encoded face; distinct, in that order.
+  std::vector<TFontCharset> Charsets() const;
+  // The raw bytes of the font file behind the face, as the font engine's
+  // font data for the whole font; empty when the file cannot be read or is
+  // larger than kMaxFontFileBytes.
+  std::string FontData() const;
 
  private:
   void SetPixelHeight(int height);
