@@ -19,11 +19,16 @@ if(TK_FUZZ)
   set(TK_WARNINGS -Wall -Wextra)
 endif()
 
-# tk_layer(NAME [DEPS target...]): one library per folder, built from every
-# .cpp file in it. A folder with no sources yet is an interface target.
+# tk_layer(NAME [DEPS target...] [EXCLUDE file.cpp...]): one library per
+# folder, built from every .cpp file in it but the excluded ones (units that
+# a folder builds into a target of their own because they need a higher
+# layer). A folder with no sources yet is an interface target.
 function(tk_layer name)
-  cmake_parse_arguments(ARG "" "" "DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;PRIVATE_DEPS;EXCLUDE" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(x IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
+  endforeach()
   if(srcs)
     add_library(${name} STATIC ${srcs})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})

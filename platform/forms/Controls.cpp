@@ -10,6 +10,7 @@ TControl::TControl(rtl::TComponent* owner) : rtl::TComponent(owner) {}
 
 TControl::~TControl() {
   if (parent_) {
+    if (TForm* f = ParentForm(); f && f->ActiveControl == this) f->ActiveControl = nullptr;
     auto& list = parent_->controls_;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
   }
@@ -58,6 +59,15 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   Top = top;
   Width = width;
   Height = height;
+}
+
+void TControl::SetFocus() {
+  if (TForm* f = ParentForm()) f->ActiveControl = this;
+}
+
+bool TControl::Focused() {
+  TForm* f = ParentForm();
+  return f && f->ActiveControl == this;
 }
 
 void TControl::Invalidate() {

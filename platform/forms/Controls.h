@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/graphics/Graphics.h"
 #include "platform/rtl/Classes.h"
 
 namespace forms {
@@ -32,6 +33,17 @@ inline constexpr TModalResult mrRetry = 4;
 inline constexpr TModalResult mrIgnore = 5;
 inline constexpr TModalResult mrYes = 6;
 inline constexpr TModalResult mrNo = 7;
+
+// The window system's colours of user-interface elements: they follow the
+// desktop's scheme, so they are kept as references, not as RGB values.
+inline constexpr graphics::TColor kSystemColor = static_cast<graphics::TColor>(0x80000000u);
+inline constexpr graphics::TColor clBtnFace = kSystemColor | 15;
+inline constexpr graphics::TColor clWindow = kSystemColor | 5;
+inline constexpr graphics::TColor clInactiveBorder = kSystemColor | 11;
+
+// A key typed into a control; the handler may change Key, or set it to 0 to
+// drop it.
+using TKeyPressEvent = std::function<void(rtl::TComponent* Sender, char& Key)>;
 
 using TCursor = int;
 inline constexpr TCursor crDefault = 0;
@@ -76,6 +88,9 @@ class TControl : public rtl::TComponent {
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool enabled);
   void SetBounds(int left, int top, int width, int height);
+  // Makes the control the active control of its form.
+  void SetFocus();
+  bool Focused();
 
   // Asks for a repaint: the form's status line is rebuilt at the next pump
   // of the message queue when this control is one of its status controls.
@@ -99,6 +114,7 @@ class TControl : public rtl::TComponent {
   std::string Hint;
   bool ShowHint = false;
   TCursor Cursor = crDefault;
+  graphics::TColor Color = clBtnFace;
 
   TNotifyEvent OnClick;
   TMouseEvent OnMouseDown;

@@ -1,5 +1,8 @@
-// Extra controls: the image control.
+// Extra controls: the image control and the radio group.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "platform/forms/Controls.h"
 #include "platform/graphics/Graphics.h"
@@ -23,6 +26,25 @@ class TImage : public TControl {
 
  private:
   graphics::TPicture picture_;
+};
+
+// A group of exclusive choices, one per item. Setting ItemIndex from code
+// fires nothing; the user's Select fires OnClick.
+class TRadioGroup : public TWinControl {
+ public:
+  explicit TRadioGroup(rtl::TComponent* owner) : TWinControl(owner) {}
+  // -1 when no item is chosen.
+  int ItemIndex() const { return itemIndex_; }
+  // An index outside the items chooses none.
+  void SetItemIndex(int index);
+  // The user picks an item (nothing happens on a disabled group).
+  void Select(int index);
+
+  std::vector<std::string> Items;
+  int Columns = 1;
+
+ private:
+  int itemIndex_ = -1;
 };
 
 }  // namespace forms

@@ -55,6 +55,11 @@ TForm::TForm(rtl::TComponent* owner) : TWinControl(owner) { SetVisible(false); }
 
 TForm::~TForm() { ReleaseWindow(); }
 
+void TForm::VisibleChanged() {
+  SyncWindow();
+  if (Visible() && OnShow) OnShow(this);
+}
+
 void TForm::DoCreate() {
   if (created_) return;
   created_ = true;
@@ -126,10 +131,11 @@ TModalResult TForm::ShowModal() {
   modal_ = true;
   closed_ = false;
   ModalResult = mrNone;
-  Show();
-  active_ = true;
   TModalResult result = mrCancel;
   try {
+    // OnShow may fail: the form then ends its modal state like any failure.
+    Show();
+    active_ = true;
     result = Application ? Application->Presenter().ShowModal(*this) : mrCancel;
   } catch (...) {
     modal_ = false;

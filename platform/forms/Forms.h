@@ -23,6 +23,7 @@ class TPresenter;
 
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 enum TWindowState { wsNormal, wsMinimized, wsMaximized };
+enum TPosition { poDesigned, poDefault, poScreenCenter, poMainFormCenter };
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 
 using TBorderIcons = uint8_t;
@@ -84,8 +85,14 @@ class TForm : public TWinControl {
   TFormBorderStyle BorderStyle = bsSizeable;
   TBorderIcons BorderIcons = biSystemMenu | biMinimize | biMaximize;
   TModalResult ModalResult = mrNone;
+  TPosition Position = poDesigned;
+  graphics::TFont Font;
+  // The control that has the keyboard focus (borrowed), or nullptr.
+  TControl* ActiveControl = nullptr;
 
   TNotifyEvent OnCreate;
+  // Fires each time the form is shown (ShowModal included).
+  TNotifyEvent OnShow;
   TNotifyEvent OnActivate;
   TNotifyEvent OnDeactivate;
   TCloseEvent OnClose;
@@ -98,7 +105,7 @@ class TForm : public TWinControl {
 
  protected:
   void CaptionChanged() override { SyncWindow(); }
-  void VisibleChanged() override { SyncWindow(); }
+  void VisibleChanged() override;
 
  private:
   void SyncWindow();

@@ -6,9 +6,9 @@
 namespace forms {
 
 void TButton::Click() {
-  TControl::Click();
   if (ModalResult != mrNone)
     if (TForm* f = ParentForm()) f->ModalResult = ModalResult;
+  TControl::Click();
 }
 
 void TCheckBox::SetChecked(bool checked) {
@@ -74,6 +74,48 @@ int TCustomListBox::SelCount() const {
 
 void TCustomListBox::DblClick() {
   if (OnDblClick) OnDblClick(this);
+}
+
+void TRadioButton::SetChecked(bool checked) {
+  if (checked == checked_) return;
+  checked_ = checked;
+  Invalidate();
+  if (!checked) return;
+  if (TWinControl* p = Parent())
+    for (int i = 0; i < p->ControlCount(); ++i)
+      if (auto* r = dynamic_cast<TRadioButton*>(p->Controls(i)); r && r != this) r->SetChecked(false);
+  if (OnClick) OnClick(this);
+}
+
+void TEdit::KeyPress(char key) {
+  if (ReadOnly || !Enabled()) return;
+  if (OnKeyPress) OnKeyPress(this, key);
+  if (key == 0) return;
+  if (key == '\b') {
+    // One character, not one byte: continuation bytes of UTF-8 go with it.
+    while (!Text.empty() && (static_cast<unsigned char>(Text.back()) & 0xC0) == 0x80) Text.pop_back();
+    if (!Text.empty()) Text.pop_back();
+    return;
+  }
+  Text += key;
+}
+
+void TComboBox::SetItemIndex(int index) {
+  if (index < 0 || index >= static_cast<int>(Items.size())) index = -1;
+  if (index == itemIndex_) return;
+  itemIndex_ = index;
+  Invalidate();
+}
+
+std::string TComboBox::Text() const {
+  if (itemIndex_ < 0 || itemIndex_ >= static_cast<int>(Items.size())) return {};
+  return Items[static_cast<size_t>(itemIndex_)];
+}
+
+void TComboBox::Select(int index) {
+  if (!Enabled()) return;
+  SetItemIndex(index);
+  if (OnChange) OnChange(this);
 }
 
 }  // namespace forms

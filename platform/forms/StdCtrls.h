@@ -1,8 +1,10 @@
 // The standard controls the programs' windows hold: labels, buttons, check
-// boxes, edit boxes, memos, list boxes and panels. Each is owned by the
-// component given to its constructor (see Controls.h).
+// boxes, radio buttons, edit boxes, memos, list boxes, combo boxes, group
+// boxes and panels. Each is owned by the component given to its
+// constructor (see Controls.h).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,7 +27,8 @@ class TButton : public TWinControl {
  public:
   explicit TButton(rtl::TComponent* owner) : TWinControl(owner) {}
   // A click also ends the modal form the button is on, with this result
-  // (when not mrNone).
+  // (when not mrNone). The result is set before OnClick runs, so that a
+  // handler can keep the form open by setting the form's result to mrNone.
   void Click() override;
   TModalResult ModalResult = mrNone;
   bool Default = false;
@@ -46,13 +49,62 @@ class TCheckBox : public TWinControl {
   bool checked_ = false;
 };
 
+// A radio button unchecks the other radio buttons of its parent when it is
+// checked; becoming checked fires OnClick.
+class TRadioButton : public TWinControl {
+ public:
+  explicit TRadioButton(rtl::TComponent* owner) : TWinControl(owner) {}
+  bool Checked() const { return checked_; }
+  void SetChecked(bool checked);
+  void Click() override { SetChecked(true); }
+
+ private:
+  bool checked_ = false;
+};
+
 class TEdit : public TWinControl {
  public:
   explicit TEdit(rtl::TComponent* owner) : TWinControl(owner) {}
+  // A key typed by the user: OnKeyPress sees it first and may drop it; a
+  // backspace then removes the last character, any other key is appended.
+  // A read-only or disabled box takes no keys.
+  void KeyPress(char key);
+
   std::string Text;
   // Not 0: the box shows this character for every character of the text.
   char PasswordChar = 0;
   bool ReadOnly = false;
+  TKeyPressEvent OnKeyPress;
+};
+
+enum TComboBoxStyle { csDropDown, csSimple, csDropDownList };
+
+// Setting ItemIndex from code fires nothing; the user's Select fires OnChange.
+class TComboBox : public TWinControl {
+ public:
+  explicit TComboBox(rtl::TComponent* owner) : TWinControl(owner) {}
+  // -1 when no item is selected.
+  int ItemIndex() const { return itemIndex_; }
+  // An index outside the items selects none.
+  void SetItemIndex(int index);
+  // The selected item's text, empty when none is.
+  std::string Text() const;
+  // The user picks an item (nothing happens on a disabled box).
+  void Select(int index);
+
+  std::vector<std::string> Items;
+  // The object each item carries, beside Items (the same length when used).
+  std::vector<intptr_t> Objects;
+  TComboBoxStyle Style = csDropDown;
+  TNotifyEvent OnChange;
+
+ private:
+  int itemIndex_ = -1;
+};
+
+class TGroupBox : public TWinControl {
+ public:
+  explicit TGroupBox(rtl::TComponent* owner) : TWinControl(owner) {}
 };
 
 class TMemo : public TWinControl {

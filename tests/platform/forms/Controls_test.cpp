@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/forms/Buttons.h"
+#include "platform/forms/CheckLst.h"
 #include "platform/forms/ComCtrls.h"
+#include "platform/forms/ExtCtrls.h"
+#include "platform/forms/Forms.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/rtl/SysUtils.h"
 
 namespace forms {
 namespace {
@@ -107,6 +111,126 @@ TEST(BitBtn, KindBringsItsModalResult) {
     b.SetKind(c.kind);
     EXPECT_EQ(b.ModalResult, c.result);
   }
+}
+
+TEST(RadioButton, CheckingOneUnchecksItsSiblingsOnly) {
+  TPanel group(nullptr), other(nullptr);
+  TRadioButton a(nullptr), b(nullptr), c(nullptr);
+  a.SetParent(&group);
+  b.SetParent(&group);
+  c.SetParent(&other);
+  c.SetChecked(true);
+  int clicks = 0;
+  b.OnClick = [&](rtl::TComponent*) { ++clicks; };
+  a.SetChecked(true);
+  b.Click();
+  b.Click();  // already checked: no second click
+  EXPECT_FALSE(a.Checked());
+  EXPECT_TRUE(b.Checked());
+  EXPECT_TRUE(c.Checked());
+  EXPECT_EQ(clicks, 1);
+}
+
+TEST(ComboBox, OnlyTheUsersChoiceFiresOnChange) {
+  TComboBox box(nullptr);
+  box.Items = {"Flate", "Runlength"};
+  int changes = 0;
+  box.OnChange = [&](rtl::TComponent*) { ++changes; };
+  box.SetItemIndex(1);
+  EXPECT_EQ(box.Text(), "Runlength");
+  box.SetItemIndex(5);
+  EXPECT_EQ(box.ItemIndex(), -1);
+  EXPECT_EQ(box.Text(), "");
+  EXPECT_EQ(changes, 0);
+  box.Select(0);
+  EXPECT_EQ(box.Text(), "Flate");
+  EXPECT_EQ(changes, 1);
+  box.SetEnabled(false);
+  box.Select(1);
+  EXPECT_EQ(box.ItemIndex(), 0);
+  EXPECT_EQ(changes, 1);
+  box.Items.clear();  // a stale index reads as no item
+  EXPECT_EQ(box.Text(), "");
+}
+
+TEST(RadioGroup, SelectClicksAndCodeDoesNot) {
+  TRadioGroup group(nullptr);
+  group.Items = {"40", "128"};
+  int clicks = 0;
+  group.OnClick = [&](rtl::TComponent*) { ++clicks; };
+  group.SetItemIndex(1);
+  group.Select(0);
+  group.Select(7);
+  EXPECT_EQ(group.ItemIndex(), -1);
+  EXPECT_EQ(clicks, 2);
+}
+
+TEST(Edit, KeysPassTheHandlerAndBackspaceTakesOneCharacter) {
+  TEdit edit(nullptr);
+  edit.Text = "1é";
+  edit.OnKeyPress = [](rtl::TComponent*, char& k) {
+    if (k == 'x') k = 0;
+    if (k == 'a') k = 'A';
+  };
+  edit.KeyPress('\b');  // both bytes of the accented letter
+  edit.KeyPress('x');
+  edit.KeyPress('a');
+  EXPECT_EQ(edit.Text, "1A");
+  edit.KeyPress('\b');
+  edit.KeyPress('\b');
+  edit.KeyPress('\b');
+  EXPECT_EQ(edit.Text, "");
+  edit.ReadOnly = true;
+  edit.KeyPress('a');
+  EXPECT_EQ(edit.Text, "");
+}
+
+TEST(CheckListBox, ItemsKeepTheirMarksAndBadIndexesRaise) {
+  TCheckListBox list(nullptr);
+  list.AddItem("print");
+  list.AddItem("copy");
+  int clicks = 0;
+  list.OnClickCheck = [&](rtl::TComponent*) { ++clicks; };
+  list.SetChecked(1, true);
+  list.ClickCheck(0);
+  list.ClickCheck(1);
+  EXPECT_TRUE(list.Checked(0));
+  EXPECT_FALSE(list.Checked(1));
+  EXPECT_EQ(clicks, 2);
+  EXPECT_THROW(list.Checked(2), rtl::EListError);
+  EXPECT_THROW(list.SetChecked(-1, true), rtl::EListError);
+  list.SetEnabled(false);
+  list.ClickCheck(0);
+  EXPECT_TRUE(list.Checked(0));
+}
+
+TEST(Button, AHandlerCanKeepTheFormOpen) {
+  TForm form(nullptr);
+  auto* ok = new TButton(&form);
+  ok->SetParent(&form);
+  ok->ModalResult = mrOk;
+  bool refuse = true;
+  ok->OnClick = [&](rtl::TComponent*) {
+    if (refuse) form.ModalResult = mrNone;
+  };
+  ok->Click();
+  EXPECT_EQ(form.ModalResult, mrNone);
+  refuse = false;
+  ok->Click();
+  EXPECT_EQ(form.ModalResult, mrOk);
+}
+
+TEST(Control, FocusLeavesWithAFreedControl) {
+  TForm form(nullptr);
+  auto* panel = new TPanel(&form);
+  panel->SetParent(&form);
+  auto* edit = new TEdit(&form);
+  edit->SetParent(panel);
+  edit->SetFocus();
+  EXPECT_EQ(form.ActiveControl, edit);
+  EXPECT_TRUE(edit->Focused());
+  delete edit;
+  EXPECT_EQ(form.ActiveControl, nullptr);
 }
 
 }  // namespace

@@ -189,6 +189,32 @@ TEST_F(AppFixture, ShowModalTakesTheResultOfTheButtonOrCancel) {
   EXPECT_FALSE(app->Terminated());
 }
 
+TEST_F(AppFixture, OnShowRunsAtEveryShowingAndMayFail) {
+  TForm* dlg = nullptr;
+  app->CreateForm(dlg);
+  int shows = 0;
+  bool fail = false;
+  dlg->OnShow = [&](rtl::TComponent*) {
+    ++shows;
+    if (fail) throw rtl::Exception("cannot show");
+  };
+  presenter->OnShowModal = [&](TForm& f) {
+    EXPECT_EQ(shows, 1 + (fail ? 1 : 0));
+    f.ModalResult = mrOk;
+    return mrNone;
+  };
+  EXPECT_EQ(dlg->ShowModal(), mrOk);
+  EXPECT_EQ(shows, 1);
+  fail = true;
+  presenter->OnShowModal = [&](TForm&) {
+    ADD_FAILURE() << "a form that failed to show is not presented";
+    return mrOk;
+  };
+  EXPECT_THROW(dlg->ShowModal(), rtl::Exception);
+  EXPECT_FALSE(dlg->Modal());
+  EXPECT_FALSE(dlg->Visible());
+}
+
 TEST_F(AppFixture, StatusLineIsSentWhenItChanges) {
   TForm* main = nullptr;
   app->CreateForm(main);

@@ -1,0 +1,7 @@
+#include "pdf/kvBaseDlg.h"
+
+namespace pdf {
+
+TkvBaseDlg::TkvBaseDlg(rtl::TComponent* owner) : forms::TForm(owner) {}
+
+}  // namespace pdf
