@@ -22,6 +22,20 @@ inline constexpr const char* SUnknownCriticalChunk = "Cannot load PNG image. Une
 inline constexpr const char* SImageTooLarge = "Cannot load image. The %s image is too large (%u x %u pixels).";
 inline constexpr const char* SDuplicateRegistration = "Attempt to register %s twice.";
 
+// Messages of the decoders, raised as EImageCodecError.
+inline constexpr const char* SLZ77Error = "LZ77 decompression error.";
+inline constexpr const char* SBogusJPEGTables = "Bogus JPEG tables field.";
+inline constexpr const char* SImproperJPEGSize = "Improper JPEG strip/tile size.";
+inline constexpr const char* SImproperJPEGComponents = "Improper JPEG component count.";
+inline constexpr const char* SImproperJPEGPrecision = "Improper JPEG data precision.";
+inline constexpr const char* SImproperJPEGSampling = "Improper JPEG sampling factors.";
+inline constexpr const char* SFractionalJPEGScanline = "Fractional JPEG scanline unsupported.";
+inline constexpr const char* SJPEGError = "JPEG error #%d";
+inline constexpr const char* SPCDDataError = "Photo-CD residual data is damaged.";
+// A warning that the reader shows (caption SWarning) and decoding goes on.
+inline constexpr const char* SJPEGUnexpectedEnd = "JPEG decompression error. Unexpected end of input.";
+inline constexpr const char* SWarning = "Warning";
+
 // Progress texts.
 inline constexpr const char* SPreparing = "Preparing...";
 inline constexpr const char* SLoadingData = "Loading data...";

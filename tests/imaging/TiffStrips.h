@@ -18,6 +18,10 @@ struct TiffStrips {
     auto it = tags.find(tag);
     return it == tags.end() || it->second.empty() ? otherwise : it->second[0];
   }
+  std::vector<uint32_t> Values(uint16_t tag) const {
+    auto it = tags.find(tag);
+    return it == tags.end() ? std::vector<uint32_t>{} : it->second;
+  }
   std::string AllStrips() const {
     std::string all;
     for (const std::string& s : strips) all += s;
