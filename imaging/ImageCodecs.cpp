@@ -28,7 +28,9 @@ size_t TTargaRLEDecoder::PixelSize() const {
   }
 }
 
-size_t TTargaRLEDecoder::MaxEncodedSize(size_t count) const { return count * PixelSize() + (count + 127) / 128; }
+// Every packet costs one header and covers at least one pixel: single
+// literals between runs of two cost more than long literals do.
+size_t TTargaRLEDecoder::MaxEncodedSize(size_t count) const { return count * (PixelSize() + 1); }
 
 TDecodeResult TTargaRLEDecoder::DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest) {
   const size_t p = PixelSize();

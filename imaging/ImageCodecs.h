@@ -81,7 +81,7 @@ class TTargaRLEDecoder : public TDecoder {
 
   // Bytes per pixel: 1, 2, 2, 3, 4 for the valid depths, 0 otherwise.
   size_t PixelSize() const;
-  // The packed size in the worst case (no two neighbours equal).
+  // The packed size in the worst case (a header for every pixel).
   size_t MaxEncodedSize(size_t count) const;
 
  private:

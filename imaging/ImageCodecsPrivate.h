@@ -41,7 +41,7 @@ class TByteSink {
   size_t Position() const { return pos_; }
   void Fill(uint8_t value, size_t n) {
     n = std::min(n, Left());
-    std::memset(data_.data() + pos_, value, n);
+    if (n) std::memset(data_.data() + pos_, value, n);
     pos_ += n;
   }
   void Copy(std::span<const uint8_t> bytes) {

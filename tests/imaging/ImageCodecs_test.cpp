@@ -104,6 +104,8 @@ TEST(TargaEncoder, PacketsAsWritten) {
   EXPECT_EQ(EncodeTarga(24, five), B({0x84, 1, 2, 3}));
   EXPECT_EQ(EncodeTarga(8, Bytes(200, 9)), B({0xFF, 9, 0xC7, 9}));
   EXPECT_EQ(EncodeTarga(8, B({5})), B({0x00, 5}));
+  // Single pixels between pairs: a header for every other pixel.
+  EXPECT_EQ(EncodeTarga(8, B({1, 2, 2, 3, 4, 4})), B({0x00, 1, 0x81, 2, 0x00, 3, 0x81, 4}));
 }
 
 TEST(TargaEncoder, RoundTripsEveryDepth) {
