@@ -43,13 +43,7 @@ std::string PBM(int w, int h, const std::string& bits) {
 std::string OracleRows(const std::filesystem::path& tif) {
   tk::test::ToolResult r = RunTool({"tifftopnm", tif.string()});
   EXPECT_EQ(r.exitCode, 0) << r.err;
-  // Skip the header: magic, width, height and one white space after each.
-  size_t pos = 0;
-  for (int field = 0; field < 3; ++field) {
-    while (pos < r.out.size() && isspace(static_cast<unsigned char>(r.out[pos]))) ++pos;
-    while (pos < r.out.size() && !isspace(static_cast<unsigned char>(r.out[pos]))) ++pos;
-  }
-  return r.out.substr(pos + 1);
+  return tk::test::PnmPixels(r.out);
 }
 
 std::string Decode(TDecoder& d, const tk::test::TiffStrips& t, uint32_t w, uint32_t h) {

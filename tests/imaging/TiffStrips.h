@@ -3,6 +3,7 @@
 // Enough to hand strips to a decoder under test; not a TIFF reader.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -59,6 +60,18 @@ inline TiffStrips ReadTiffStrips(const std::string& file) {
     r.strips.push_back(file.substr(offsets[i], counts[i]));
   }
   return r;
+}
+
+// The pixel bytes of a binary PNM file (P4, P5, P6) as the oracles write
+// them: what follows the header's fields (a maxval after all but P4).
+inline std::string PnmPixels(const std::string& pnm) {
+  const int fields = pnm.compare(0, 2, "P4") == 0 ? 3 : 4;
+  size_t pos = 0;
+  for (int field = 0; field < fields; ++field) {
+    while (pos < pnm.size() && isspace(static_cast<unsigned char>(pnm[pos]))) ++pos;
+    while (pos < pnm.size() && !isspace(static_cast<unsigned char>(pnm[pos]))) ++pos;
+  }
+  return pos < pnm.size() ? pnm.substr(pos + 1) : std::string();
 }
 
 }  // namespace tk::test
