@@ -4,7 +4,10 @@
 #include <cctype>
 #include <utility>
 
+#include "imaging/PCXGraphic.h"
 #include "imaging/PPMGraphic.h"
+#include "imaging/SGIGraphic.h"
+#include "imaging/TargaGraphic.h"
 #include "platform/graphics/Jpeg.h"
 
 namespace imaging {
@@ -239,6 +242,18 @@ const TRegistration kRegistrations[] = {
     {"jpeg", "", SDescJPEGImages, &graphics::TJPEGImage::StaticClass, fkRaster},
     {"rle", SDescWindowsBitmaps, SDescRLEBitmaps, &graphics::TBitmap::StaticClass, fkRaster},
     {"dib", "", SDescDIBBitmaps, &graphics::TBitmap::StaticClass, fkRaster},
+    {"win", SDescTruevisionImages, "", &TTargaGraphic::StaticClass, fkRaster},
+    {"vst", "", "", &TTargaGraphic::StaticClass, fkRaster},
+    {"vda", "", "", &TTargaGraphic::StaticClass, fkRaster},
+    {"tga", "", "", &TTargaGraphic::StaticClass, fkRaster},
+    {"icb", "", "", &TTargaGraphic::StaticClass, fkRaster},
+    {"pcx", SDescPCXImages, "", &TPCXGraphic::StaticClass, fkRaster},
+    {"pcc", "", "", &TPCXGraphic::StaticClass, fkRaster},
+    {"scr", "", SDescScreenCaptureImages, &TPCXGraphic::StaticClass, fkRaster},
+    {"sgi", SDescSGIImages, SDescSGITrueColorImages, &TSGIGraphic::StaticClass, fkRaster},
+    {"rgba", "", SDescSGITrueColorAlphaImages, &TSGIGraphic::StaticClass, fkRaster},
+    {"rgb", "", SDescSGITrueColorImages, &TSGIGraphic::StaticClass, fkRaster},
+    {"bw", "", SDescSGIMonoImages, &TSGIGraphic::StaticClass, fkRaster},
     {"ppm", SDescPortableMapImages, SDescPortablePixelmapImages, &TPPMGraphic::StaticClass, fkRaster},
     {"pgm", "", SDescPortableGraymapImages, &TPPMGraphic::StaticClass, fkRaster},
     {"pbm", "", SDescPortableBitmapImages, &TPPMGraphic::StaticClass, fkRaster},

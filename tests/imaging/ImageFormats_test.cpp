@@ -6,7 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "imaging/PCXGraphic.h"
 #include "imaging/PPMGraphic.h"
+#include "imaging/SGIGraphic.h"
+#include "imaging/TargaGraphic.h"
 #include "platform/graphics/Jpeg.h"
 #include "support/TestSupport.h"
 
@@ -80,12 +83,15 @@ std::vector<std::string> Extensions(const TFileFormatList& list) {
 TEST(FileFormats, RegistrationTableOfTheClassesThatExist) {
   TFileFormatList& f = FileFormats();
   EXPECT_EQ(Extensions(f), (std::vector<std::string>{"bmp", "ico", "wmf", "emf", "jfif", "jpg", "jpe", "jpeg", "rle", "dib",
+                                                    "win", "vst", "vda", "tga", "icb",
+                                                    "pcx", "pcc", "scr",
+                                                    "sgi", "rgba", "rgb", "bw",
                                                     "ppm", "pgm", "pbm"}));
   EXPECT_EQ(f.IndexOfExtension("PPM"), f.IndexOfExtension("ppm"));
-  EXPECT_EQ(f.IndexOfExtension("Pbm"), 12);
+  EXPECT_EQ(f.IndexOfExtension("Pbm"), 24);
   EXPECT_EQ(f.IndexOfExtension(""), -1);
   EXPECT_EQ(f.IndexOfExtension("xyz"), -1);
-  EXPECT_EQ(f.IndexOfClass(TPPMGraphic::StaticClass()), 4);
+  EXPECT_EQ(f.IndexOfClass(TPPMGraphic::StaticClass()), 7);
   EXPECT_EQ(f.ClassAt(3).Description, "JPG images");
   EXPECT_EQ(f.ClassAt(3).Count, 4);
 
@@ -117,6 +123,11 @@ TEST(FileFormats, PictureRegistryKnowsEveryExtension) {
       {"jfif", graphics::TJPEGImage::StaticClass(), "JFIF images"},
       {"jpg", graphics::TJPEGImage::StaticClass(), "JPG images"},
       {"jpeg", graphics::TJPEGImage::StaticClass(), "JPEG images"},
+      {"tga", TTargaGraphic::StaticClass(), "Truevision images"},
+      {"pcc", TPCXGraphic::StaticClass(), "ZSoft Paintbrush images"},
+      {"scr", TPCXGraphic::StaticClass(), "Word 5.x screen capture images"},
+      {"rgba", TSGIGraphic::StaticClass(), "SGI true color images with alpha"},
+      {"bw", TSGIGraphic::StaticClass(), "SGI black/white images"},
   };
   const auto formats = graphics::TPicture::RegisteredFormats();
   for (const Case& c : cases) {
