@@ -67,6 +67,24 @@ std::unique_ptr<Reader> LoadImage(const std::string& bytes) {
   return g;
 }
 
+// The message of the library's error a load raises, or "no error".
+template <typename Reader>
+std::string LoadError(const std::string& bytes) {
+  try {
+    LoadImage<Reader>(bytes);
+  } catch (const rtl::Exception& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// The reader's header test claims the bytes and leaves the stream at 0.
+template <typename Reader>
+bool Claimed(const std::string& bytes) {
+  rtl::TStringStream s(bytes);
+  return Reader::CanReadStream(s) && s.Position() == 0;
+}
+
 // Every cut of the file either loads into an image of the full size or
 // raises the library's error.
 template <typename Reader>

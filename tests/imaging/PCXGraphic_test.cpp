@@ -17,14 +17,8 @@ using tk::test::Tool;
 
 std::unique_ptr<TPCXGraphic> Load(const std::string& bytes) { return tk::test::LoadImage<TPCXGraphic>(bytes); }
 
-std::string LoadError(const std::string& bytes) {
-  try {
-    Load(bytes);
-  } catch (const rtl::Exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
+std::string LoadError(const std::string& bytes) { return tk::test::LoadError<TPCXGraphic>(bytes); }
+bool Claimed(const std::string& bytes) { return tk::test::Claimed<TPCXGraphic>(bytes); }
 
 std::string Header(uint8_t encoding, uint8_t bits, uint16_t width, uint16_t height, uint8_t planes,
                    uint16_t bytesPerLine, uint8_t paletteKind = 1, uint8_t version = 5) {
@@ -77,8 +71,7 @@ TEST(TPCXGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string file = Tool(c.argv, *c.input);
-    rtl::TStringStream s(file);
-    EXPECT_TRUE(TPCXGraphic::CanReadStream(s));
+    EXPECT_TRUE(Claimed(file));
     auto g = Load(file);
     EXPECT_EQ(g->PixelFormat(), c.format);
     ASSERT_EQ(g->Width(), 83);
@@ -144,18 +137,14 @@ TEST(TPCXGraphic, BadFilesRaise) {
 }
 
 TEST(TPCXGraphic, HeaderTest) {
-  auto claimed = [](const std::string& bytes) {
-    rtl::TStringStream s(bytes);
-    return TPCXGraphic::CanReadStream(s) && s.Position() == 0;
-  };
   std::string capture = Header(0, 8, 1, 1, 1, 1) + "x";
   capture[0] = '\xCD';
-  EXPECT_TRUE(claimed(Header(1, 8, 1, 1, 1, 1) + "x"));
-  EXPECT_TRUE(claimed(capture));
-  EXPECT_FALSE(claimed(Header(1, 8, 1, 1, 1, 1)));
-  EXPECT_FALSE(claimed(Header(2, 8, 1, 1, 1, 1) + "x"));
-  EXPECT_FALSE(claimed(Header(1, 8, 1, 1, 1, 1, 1, 4) + "x"));
-  EXPECT_FALSE(claimed("\x0C"s + Header(1, 8, 1, 1, 1, 1).substr(1) + "x"));
+  EXPECT_TRUE(Claimed(Header(1, 8, 1, 1, 1, 1) + "x"));
+  EXPECT_TRUE(Claimed(capture));
+  EXPECT_FALSE(Claimed(Header(1, 8, 1, 1, 1, 1)));
+  EXPECT_FALSE(Claimed(Header(2, 8, 1, 1, 1, 1) + "x"));
+  EXPECT_FALSE(Claimed(Header(1, 8, 1, 1, 1, 1, 1, 4) + "x"));
+  EXPECT_FALSE(Claimed("\x0C"s + Header(1, 8, 1, 1, 1, 1).substr(1) + "x"));
 }
 
 }  // namespace

@@ -18,14 +18,8 @@ using tk::test::Tool;
 
 std::unique_ptr<TSGIGraphic> Load(const std::string& bytes) { return tk::test::LoadImage<TSGIGraphic>(bytes); }
 
-std::string LoadError(const std::string& bytes) {
-  try {
-    Load(bytes);
-  } catch (const rtl::Exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
+std::string LoadError(const std::string& bytes) { return tk::test::LoadError<TSGIGraphic>(bytes); }
+bool Claimed(const std::string& bytes) { return tk::test::Claimed<TSGIGraphic>(bytes); }
 
 std::string Header(uint8_t storage, uint8_t bytesPerSample, uint16_t dimension, uint16_t width, uint16_t height,
                    uint16_t channels) {
@@ -81,8 +75,7 @@ TEST(TSGIGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string file = Tool(c.argv, picture);
-    rtl::TStringStream s(file);
-    EXPECT_TRUE(TSGIGraphic::CanReadStream(s));
+    EXPECT_TRUE(Claimed(file));
     auto g = Load(file);
     EXPECT_EQ(g->PixelFormat(), c.format);
     ASSERT_EQ(g->Width(), 29);
@@ -143,15 +136,11 @@ TEST(TSGIGraphic, BadFilesRaise) {
 }
 
 TEST(TSGIGraphic, HeaderTest) {
-  auto claimed = [](const std::string& bytes) {
-    rtl::TStringStream s(bytes);
-    return TSGIGraphic::CanReadStream(s) && s.Position() == 0;
-  };
-  EXPECT_TRUE(claimed(Header(0, 1, 2, 1, 1, 1) + "x"));
-  EXPECT_FALSE(claimed(Header(0, 1, 2, 1, 1, 1)));
-  EXPECT_FALSE(claimed(Header(0, 1, 0, 1, 1, 1) + "x"));
-  EXPECT_FALSE(claimed(Header(0, 1, 4, 1, 1, 1) + "x"));
-  EXPECT_FALSE(claimed(Header(0, 3, 2, 1, 1, 1) + "x"));
+  EXPECT_TRUE(Claimed(Header(0, 1, 2, 1, 1, 1) + "x"));
+  EXPECT_FALSE(Claimed(Header(0, 1, 2, 1, 1, 1)));
+  EXPECT_FALSE(Claimed(Header(0, 1, 0, 1, 1, 1) + "x"));
+  EXPECT_FALSE(Claimed(Header(0, 1, 4, 1, 1, 1) + "x"));
+  EXPECT_FALSE(Claimed(Header(0, 3, 2, 1, 1, 1) + "x"));
   // Dimension 4 is only the header test's concern.
   EXPECT_EQ(Load(Header(0, 1, 4, 1, 1, 1) + "x")->Width(), 1);
 }

@@ -19,14 +19,8 @@ using tk::test::Tool;
 
 std::unique_ptr<TTargaGraphic> Load(const std::string& bytes) { return tk::test::LoadImage<TTargaGraphic>(bytes); }
 
-std::string LoadError(const std::string& bytes) {
-  try {
-    Load(bytes);
-  } catch (const rtl::Exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
+std::string LoadError(const std::string& bytes) { return tk::test::LoadError<TTargaGraphic>(bytes); }
+bool Claimed(const std::string& bytes) { return tk::test::Claimed<TTargaGraphic>(bytes); }
 
 // An 18-byte header.
 std::string Header(uint8_t mapType, uint8_t imageType, uint16_t first, uint16_t mapLength, uint8_t entrySize,
@@ -44,10 +38,6 @@ std::string Header(uint8_t mapType, uint8_t imageType, uint16_t first, uint16_t 
   return h;
 }
 
-bool Claimed(const std::string& bytes) {
-  rtl::TStringStream s(bytes);
-  return TTargaGraphic::CanReadStream(s) && s.Position() == 0;
-}
 
 // ---------------------------------------------------------------------------
 // Files written by ImageMagick and netpbm, decoded as netpbm decodes them
