@@ -4,8 +4,12 @@
 #include <cctype>
 #include <utility>
 
+#include "imaging/AutodeskGraphic.h"
+#include "imaging/CUTGraphic.h"
 #include "imaging/PCXGraphic.h"
 #include "imaging/PPMGraphic.h"
+#include "imaging/PSDGraphic.h"
+#include "imaging/RLAGraphic.h"
 #include "imaging/SGIGraphic.h"
 #include "imaging/TargaGraphic.h"
 #include "platform/graphics/Jpeg.h"
@@ -90,6 +94,17 @@ void TRasterGraphic::PrepareImage(uint32_t width, uint32_t height, graphics::TPi
 
 void TRasterGraphic::CheckDataLeft(uint64_t needed, uint64_t available, const char* formatName) {
   if (needed > available) RaiseInvalidGraphicFmt(SStreamReadError, {formatName});
+}
+
+uint64_t TRasterGraphic::BytesLeft(rtl::TStream& stream) {
+  const int64_t left = stream.Size() - stream.Position();
+  return left > 0 ? static_cast<uint64_t>(left) : 0;
+}
+
+void TRasterGraphic::ReadExact(rtl::TStream& stream, void* buffer, uint64_t count, const char* formatName) {
+  CheckDataLeft(count, BytesLeft(stream), formatName);
+  if (count && stream.Read(buffer, static_cast<int64_t>(count)) != static_cast<int64_t>(count))
+    RaiseInvalidGraphicFmt(SStreamReadError, {formatName});
 }
 
 void TRasterGraphic::StartProgress(const char* message, int32_t width) {
@@ -250,13 +265,20 @@ const TRegistration kRegistrations[] = {
     {"pcx", SDescPCXImages, "", &TPCXGraphic::StaticClass, fkRaster},
     {"pcc", "", "", &TPCXGraphic::StaticClass, fkRaster},
     {"scr", "", SDescScreenCaptureImages, &TPCXGraphic::StaticClass, fkRaster},
+    {"rpf", SDescRLAImages, "", &TRLAGraphic::StaticClass, fkRaster},
+    {"rla", "", "", &TRLAGraphic::StaticClass, fkRaster},
     {"sgi", SDescSGIImages, SDescSGITrueColorImages, &TSGIGraphic::StaticClass, fkRaster},
     {"rgba", "", SDescSGITrueColorAlphaImages, &TSGIGraphic::StaticClass, fkRaster},
     {"rgb", "", SDescSGITrueColorImages, &TSGIGraphic::StaticClass, fkRaster},
     {"bw", "", SDescSGIMonoImages, &TSGIGraphic::StaticClass, fkRaster},
+    {"psd", SDescPhotoshopImages, "", &TPSDGraphic::StaticClass, fkLayered | fkRaster},
+    {"pdd", "", "", &TPSDGraphic::StaticClass, fkLayered | fkRaster},
     {"ppm", SDescPortableMapImages, SDescPortablePixelmapImages, &TPPMGraphic::StaticClass, fkRaster},
     {"pgm", "", SDescPortableGraymapImages, &TPPMGraphic::StaticClass, fkRaster},
     {"pbm", "", SDescPortableBitmapImages, &TPPMGraphic::StaticClass, fkRaster},
+    {"cel", SDescAutodeskImages, "", &TAutodeskGraphic::StaticClass, fkRaster},
+    {"pic", SDescAutodeskImages, "", &TAutodeskGraphic::StaticClass, fkRaster},
+    {"cut", SDescHaloImages, "", &TCUTGraphic::StaticClass, fkRaster},
 };
 
 // Keeps the registry alive from start-up: linking this unit registers the

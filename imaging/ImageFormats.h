@@ -151,6 +151,10 @@ class TRasterGraphic : public graphics::TBitmap {
   void PrepareImage(uint32_t width, uint32_t height, graphics::TPixelFormat format, const char* formatName);
   // Raises the format's stream read error unless needed bytes remain.
   static void CheckDataLeft(uint64_t needed, uint64_t available, const char* formatName);
+  // Bytes from the stream's position to its end.
+  static uint64_t BytesLeft(rtl::TStream& stream);
+  // Reads count bytes or raises the format's stream read error.
+  static void ReadExact(rtl::TStream& stream, void* buffer, uint64_t count, const char* formatName);
 
   // Progress: starting, per finished row (rectangle moves down), ending.
   void StartProgress(const char* message, int32_t width);
@@ -226,6 +230,13 @@ void RegisterStandardFormats(TFileFormatList& list);
 // Shared routines of the readers.
 [[noreturn]] void RaiseInvalidGraphic(const std::string& message);
 [[noreturn]] void RaiseInvalidGraphicFmt(const std::string& pattern, std::initializer_list<rtl::TVarRec> args);
+
+// Multi-byte values of a file's header, at p.
+inline uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+inline uint32_t BigEndian32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+inline uint16_t LittleEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[1] << 8 | p[0]); }
 
 // The byte and predictor routines stop at whichever end comes first, the
 // count or the buffer.
