@@ -55,7 +55,7 @@ inline TRgbImage ParsePPM(const std::string& ppm) {
 // The file decoded by ImageMagick into 8-bit RGB; "[0]" picks the first
 // image (a PSD's composite).
 inline TRgbImage ImageMagickPixels(const std::string& file) {
-  const tk::test::ToolResult r = tk::test::RunTool({"convert-im6.q16", file + "[0]", "-depth", "8", "ppm:-"});
+  const tk::test::ToolResult r = tk::test::RunTool({"convert-im6.q16", file + "[0]", "-colorspace", "sRGB", "-depth", "8", "ppm:-"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   return ParsePPM(r.out);
 }
