@@ -34,12 +34,9 @@ graphics::TGraphicClass TAutodeskGraphic::StaticClass() {
 }
 
 bool TAutodeskGraphic::CanReadStream(rtl::TStream& stream) {
-  const int64_t at = stream.Position();
-  if (BytesLeft(stream) <= kHeaderSize) return false;
   THeader h;
-  const int64_t got = stream.Read(h.bytes.data(), kHeaderSize);
-  stream.SetPosition(at);
-  return got == static_cast<int64_t>(kHeaderSize) && h.Magic() == kMagic && h.BitsPerPixel() == 8 &&
+  if (!PeekHeader(stream, h.bytes.data(), kHeaderSize)) return false;
+  return h.Magic() == kMagic && h.BitsPerPixel() == 8 &&
          h.Reserved() == 0;
 }
 

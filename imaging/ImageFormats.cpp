@@ -101,6 +101,14 @@ uint64_t TRasterGraphic::BytesLeft(rtl::TStream& stream) {
   return left > 0 ? static_cast<uint64_t>(left) : 0;
 }
 
+bool TRasterGraphic::PeekHeader(rtl::TStream& stream, void* buffer, uint64_t count) {
+  const int64_t at = stream.Position();
+  if (BytesLeft(stream) <= count) return false;
+  const int64_t got = stream.Read(buffer, static_cast<int64_t>(count));
+  stream.SetPosition(at);
+  return got == static_cast<int64_t>(count);
+}
+
 void TRasterGraphic::ReadExact(rtl::TStream& stream, void* buffer, uint64_t count, const char* formatName) {
   CheckDataLeft(count, BytesLeft(stream), formatName);
   if (count && stream.Read(buffer, static_cast<int64_t>(count)) != static_cast<int64_t>(count))

@@ -153,6 +153,9 @@ class TRasterGraphic : public graphics::TBitmap {
   static void CheckDataLeft(uint64_t needed, uint64_t available, const char* formatName);
   // Bytes from the stream's position to its end.
   static uint64_t BytesLeft(rtl::TStream& stream);
+  // For header tests: true when more than count bytes remain and the first
+  // count were read into buffer; the stream is left where it was.
+  static bool PeekHeader(rtl::TStream& stream, void* buffer, uint64_t count);
   // Reads count bytes or raises the format's stream read error.
   static void ReadExact(rtl::TStream& stream, void* buffer, uint64_t count, const char* formatName);
 

@@ -19,7 +19,7 @@ constexpr char kSignature[] = "8BPS";
 constexpr uint16_t kVersion = 1;
 
 enum : uint16_t { kCompressionRaw = 0, kCompressionPackBits = 1, kCompressionZip = 2, kCompressionZipPredicted = 3 };
-enum : uint16_t { kModeBitmap = 0, kModeIndexed = 2 };
+constexpr uint16_t kModeBitmap = 0;
 
 // One PackBits run of two bytes gives at most 128 bytes of a row.
 constexpr uint64_t kBytesPerRun = 128;
@@ -79,12 +79,8 @@ graphics::TGraphicClass TPSDGraphic::StaticClass() {
 }
 
 bool TPSDGraphic::CanReadStream(rtl::TStream& stream) {
-  const int64_t at = stream.Position();
-  if (BytesLeft(stream) <= kHeaderSize) return false;
   THeader h;
-  const int64_t got = stream.Read(h.bytes.data(), kHeaderSize);
-  stream.SetPosition(at);
-  if (got != static_cast<int64_t>(kHeaderSize)) return false;
+  if (!PeekHeader(stream, h.bytes.data(), kHeaderSize)) return false;
   for (size_t i = 0; i < 4; ++i)
     if (std::toupper(h.bytes[i]) != kSignature[i]) return false;
   return h.Version() == kVersion;

@@ -57,12 +57,9 @@ graphics::TGraphicClass TRLAGraphic::StaticClass() {
 }
 
 bool TRLAGraphic::CanReadStream(rtl::TStream& stream) {
-  const int64_t at = stream.Position();
-  if (BytesLeft(stream) <= kHeaderSize) return false;
   THeader h;
-  const int64_t got = stream.Read(h.bytes.data(), kHeaderSize);
-  stream.SetPosition(at);
-  return got == static_cast<int64_t>(kHeaderSize) && h.Revision() == kRevision && KnownChannelKind(h.ChannelKind());
+  if (!PeekHeader(stream, h.bytes.data(), kHeaderSize)) return false;
+  return h.Revision() == kRevision && KnownChannelKind(h.ChannelKind());
 }
 
 bool TRLAGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
