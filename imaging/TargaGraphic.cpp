@@ -79,8 +79,6 @@ bool ReadHeader(rtl::TStream& stream, TTargaHeader& header) {
   return true;
 }
 
-int64_t BytesLeft(rtl::TStream& stream) { return std::max<int64_t>(0, stream.Size() - stream.Position()); }
-
 // The colour map into a palette. Entry i of the map is palette index
 // first + i, as pixel values count from the start of the whole map; indices
 // the map does not cover are black.
@@ -181,7 +179,7 @@ void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
   if (!KnownDepth(t.depth) || ((t.Mapped() || t.GrayImage()) && t.depth != 8))
     RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
 
-  CheckDataLeft(t.idLength, static_cast<uint64_t>(BytesLeft(stream)), kFormatName);
+  CheckDataLeft(t.idLength, BytesLeft(stream), kFormatName);
   stream.Seek(t.idLength, rtl::soCurrent);
 
   // A map is read past whatever the image does with it; 8-bit images that
@@ -189,7 +187,7 @@ void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
   std::vector<uint8_t> map;
   if (t.colorMapType == 1) {
     const uint64_t mapBytes = static_cast<uint64_t>(t.EntryBytes()) * t.mapLength;
-    CheckDataLeft(mapBytes, static_cast<uint64_t>(BytesLeft(stream)), kFormatName);
+    CheckDataLeft(mapBytes, BytesLeft(stream), kFormatName);
     map.resize(mapBytes);
     stream.ReadBuffer(map.data(), static_cast<int64_t>(mapBytes));
   }
@@ -211,7 +209,7 @@ void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
   const size_t pixelBytes = (t.depth + 7u) / 8u;
   const uint64_t pixels = static_cast<uint64_t>(width) * height;
   const uint64_t leastData = t.Coded() ? (pixels + 127) / 128 * (1 + pixelBytes) : pixels * pixelBytes;
-  if (width && height) CheckDataLeft(leastData, static_cast<uint64_t>(BytesLeft(stream)), kFormatName);
+  if (width && height) CheckDataLeft(leastData, BytesLeft(stream), kFormatName);
 
   PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName);
   if (t.GrayImage())
@@ -244,7 +242,7 @@ void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
     // that ends early leaves the rest of the image black.
     TTargaRLEDecoder decoder(t.depth);
     const uint64_t most = decoder.MaxEncodedSize(static_cast<size_t>(pixels));
-    std::vector<uint8_t> coded(static_cast<size_t>(std::min<uint64_t>(most, static_cast<uint64_t>(BytesLeft(stream)))));
+    std::vector<uint8_t> coded(static_cast<size_t>(std::min<uint64_t>(most, BytesLeft(stream))));
     stream.ReadBuffer(coded.data(), static_cast<int64_t>(coded.size()));
     std::vector<uint8_t> image(static_cast<size_t>(pixels) * pixelBytes);
     decoder.StartDecoding();
