@@ -1,5 +1,10 @@
 #include "platform/forms/FileCtrl.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "platform/rtl/SysUtils.h"
+
 namespace forms {
 
 void TDriveComboBox::SetDrive(char drive) {
@@ -11,6 +16,37 @@ void TDriveComboBox::SetDrive(char drive) {
 
 std::string TDriveComboBox::DriveRoot(char drive) {
   return drive == kRootDrive ? std::string(1, kRootDrive) : std::string();
+}
+
+void TFileListBox::SetDirectory(const std::string& folder) {
+  directory_ = folder;
+  while (directory_.size() > 1 && directory_.back() == '/') directory_.pop_back();
+  Update();
+}
+
+void TFileListBox::SetMask(const std::string& mask) {
+  mask_ = mask;
+  Update();
+}
+
+void TFileListBox::Update() {
+  items_.Clear();
+  if (directory_.empty()) return;
+  std::vector<std::string> names;
+  rtl::TSearchRec rec;
+  const std::string pattern = (directory_ == "/" ? "" : directory_) + "/" + mask_;
+  // Attribute 0: plain files only; folders, hidden and system entries stay out.
+  if (rtl::FindFirst(pattern, 0, rec) == 0) {
+    do names.push_back(rec.Name);
+    while (rtl::FindNext(rec) == 0);
+  }
+  rtl::FindClose(rec);
+  // Names equal but for case keep their byte order, so the order is total.
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    int c = rtl::AnsiCompareText(a, b);
+    return c != 0 ? c < 0 : a < b;
+  });
+  for (const auto& n : names) items_.Add(n);
 }
 
 }  // namespace forms

@@ -1,11 +1,13 @@
-// The drive box. Linux has one tree of folders under one root, so the box
-// lists a single drive, "/", whose root folder is "/" itself.
+// The drive box and the file list box. Linux has one tree of folders under
+// one root, so the drive box lists a single drive, "/", whose root folder is
+// "/" itself.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "platform/forms/Controls.h"
+#include "platform/rtl/Classes.h"
 
 namespace forms {
 
@@ -29,6 +31,35 @@ class TDriveComboBox : public TWinControl {
 
  private:
   char drive_ = kRootDrive;
+};
+
+// The files of one folder that match a mask, sorted by name as a sorted
+// list box sorts (ASCII letters without case). Only plain files are listed:
+// no folders, and no hidden or system entries (a name starting with "." is
+// hidden here). The list is read again when the folder or the mask changes,
+// or on Update.
+class TFileListBox : public TWinControl {
+ public:
+  explicit TFileListBox(rtl::TComponent* owner) : TWinControl(owner) {}
+
+  // The folder, without a trailing "/" unless it is the root. A folder
+  // that cannot be listed gives an empty list.
+  const std::string& Directory() const { return directory_; }
+  void SetDirectory(const std::string& folder);
+  // Shell wildcards "*" and "?", ASCII letters without case; "*.*" is every
+  // name.
+  const std::string& Mask() const { return mask_; }
+  void SetMask(const std::string& mask);
+  // Reads the folder again.
+  void Update();
+
+  // File names only, without the folder.
+  const rtl::TStringList& Items() const { return items_; }
+
+ private:
+  std::string directory_;
+  std::string mask_ = "*.*";
+  rtl::TStringList items_;
 };
 
 }  // namespace forms

@@ -1,0 +1,278 @@
+#include "setup/Unit1.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "platform/os/KnownFolders.h"
+#include "platform/os/Registry.h"
+#include "platform/os/ShellApi.h"
+#include "platform/os/Windows.h"
+#include "platform/rtl/SysUtils.h"
+#include "setup/ProcessList.h"
+#include "setup/Rw_ini.h"
+
+namespace setup {
+
+TForm1::TForm1(rtl::TComponent* owner) : forms::TForm(owner) {
+  using namespace forms;
+  Name = "Form1";
+  SetCaption(kMainCaption);
+  Width = 369;
+  Height = 279;
+
+  Memo1 = new TMemo(this);
+  Memo1->Name = "Memo1";
+  Memo1->SetParent(this);
+  Memo1->Align = alTop;
+
+  RadioGroup1 = new TRadioGroup(this);
+  RadioGroup1->Name = "RadioGroup1";
+  RadioGroup1->SetParent(this);
+  RadioGroup1->SetCaption("動作");
+  RadioButton1 = new TRadioButton(this);
+  RadioButton1->Name = "RadioButton1";
+  RadioButton1->SetParent(RadioGroup1);
+  RadioButton1->SetCaption("設定");
+  RadioButton2 = new TRadioButton(this);
+  RadioButton2->Name = "RadioButton2";
+  RadioButton2->SetParent(RadioGroup1);
+  RadioButton2->SetCaption("解除");
+  RadioButton1->SetChecked(true);
+
+  SpeedButton1 = new TSpeedButton(this);
+  SpeedButton1->Name = "SpeedButton1";
+  SpeedButton1->SetParent(this);
+  SpeedButton1->SetCaption("開始");
+  SpeedButton1->Flat = true;
+  SpeedButton1->OnClick = [this](rtl::TComponent* s) { SpeedButton1Click(s); };
+
+  FileListBox1 = new TFileListBox(this);
+  FileListBox1->Name = "FileListBox1";
+  FileListBox1->SetParent(this);
+  FileListBox1->SetVisible(false);
+  FileListBox1->SetMask(kScannerConfigMask);
+
+  WinList1 = new controls::TWinList(this);
+  WinList1->Name = "WinList1";
+  WinList1->WhatDoFind = controls::id_All;
+  WinList1->TaskBarSty = false;
+
+  Start = [](const std::string& file, const std::vector<std::string>& args, const std::string& dir) {
+    return os::ShellExecute(file, args, dir);
+  };
+  NowMs = [] {
+    using namespace std::chrono;
+    return static_cast<int64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  };
+  Sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  ProcessMessages = [] {
+    if (forms::Application) forms::Application->ProcessMessages();
+  };
+  ProcFolder = os::kProcFolder;
+
+  OnCreate = [this](rtl::TComponent* s) { FormCreate(s); };
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::Log(const std::string& line) {
+  Memo1->Lines.push_back(line);
+  Memo1->Invalidate();
+}
+
+void TForm1::FormCreate(rtl::TComponent*) {
+  Memo1->Lines.clear();
+  for (const auto& line : kIntroduction) Log(line);
+  LaunchSettings = {};
+}
+
+void TForm1::SpeedButton1Click(rtl::TComponent*) {
+  if (RadioButton1->Checked())
+    SetupRun();
+  else
+    RemovalRun();
+}
+
+os::HWND TForm1::FindWindowByTitle(const std::string& text) {
+  WinList1->RefreshList();
+  const std::string want = rtl::AnsiLowerCase(text);
+  const rtl::TStringList& list = WinList1->WindowList();
+  for (int i = 0; i < list.Count(); ++i)
+    if (rtl::AnsiLowerCase(list[i]).find(want) != std::string::npos) return WinList1->WindowHandleAt(i);
+  return 0;
+}
+
+bool TForm1::CloseWindowByTitle(const std::string& title, const std::string& message) {
+  os::HWND h = FindWindowByTitle(title);
+  if (!h) return true;
+  const int64_t until = NowMs() + CloseWaitLimitMs;
+  // A second program with the same title is closed as well: while one
+  // remains, its settings or configuration would be written over ours.
+  std::set<os::HWND> asked;
+  while (h) {
+    if (asked.insert(h).second) {
+      Log(message);
+      const int64_t left = std::max<int64_t>(1, until - NowMs());
+      os::TWindowDirectory::Default().SendMessage(h, os::WM_SYSCOMMAND, os::SC_CLOSE, static_cast<int>(left));
+    }
+    if (NowMs() >= until) {
+      Log("★★★" + title + "が終了しません★★★");
+      Log("中止しました");
+      return false;
+    }
+    ProcessMessages();
+    Sleep(kClosePollMs);
+    h = FindWindowByTitle(title);
+  }
+  return true;
+}
+
+std::string TForm1::FindFilingApplication() {
+  os::TRegistry reg;
+  reg.SetRootKey(os::HKEY_LOCAL_MACHINE);
+  for (int v = kFilingNewestVersion; v >= kFilingOldestVersion; --v) {
+    if (!reg.OpenKeyReadOnly(kFilingKeyPrefix + rtl::IntToStr(v) + ".0")) continue;
+    std::string path = reg.ReadString(kFilingValue);
+    reg.CloseKey();
+    if (!path.empty() && rtl::FileExists(path)) return path;
+  }
+  return {};
+}
+
+bool TForm1::StopScannerAndReadConfig() {
+  scannerPath_.clear();
+  configFile_.clear();
+  if (os::HWND h = FindWindowByTitle(kScannerTitle)) {
+    scannerPath_ = ExePathOfWindow(h, ProcFolder);
+    if (!CloseWindowByTitle(kScannerTitle, "ScanSnapManagerを終了します")) {
+      scannerPath_.clear();  // still running: nothing to start again
+      return false;
+    }
+  }
+  std::string appData;
+  // Without a home there is no configuration to edit (never a folder
+  // taken from the file system's root).
+  if (!os::GetSpecialFolderPath(os::CSIDL_APPDATA, appData) || appData.empty()) return true;
+  const std::string folder = rtl::IncludeTrailingPathDelimiter(appData) + kScannerConfigFolder;
+  if (!rtl::DirectoryExists(folder)) return true;
+  FileListBox1->SetDirectory(folder);
+  const rtl::TStringList& items = FileListBox1->Items();
+  if (items.Count() == 0) return true;
+  Log("設定を読み込みます");
+  const std::string name = items[items.Count() - 1];
+  Log(name);
+  configFile_ = folder + "/" + name;
+  ReadScannerConfig(configFile_);
+  return true;
+}
+
+void TForm1::RestartScanner() {
+  if (scannerPath_.empty()) return;
+  Log("ScanSnapManagerを立ち上げます");
+  if (Start(scannerPath_, {}, rtl::ExtractFilePath(scannerPath_)) != 0) Log("ScanSnapManagerを起動できませんでした");
+  scannerPath_.clear();
+}
+
+int TForm1::FindConverterEntry(int count) const {
+  for (int i = 0; i < count; ++i) {
+    const std::string& p = ScannerConfig.AppPath[i];
+    if (!rtl::AnsiSameText(p, converterPath_)) continue;
+    // Letter case tells files apart here unless the file system ignores it.
+    std::error_code ec;
+    if (p == converterPath_ || std::filesystem::equivalent(p, converterPath_, ec)) return i;
+  }
+  return -1;
+}
+
+void TForm1::SetupRun() {
+  Log("☆Lumoraファイリングの設定をします");
+  if (!CloseWindowByTitle(kConverterTitle, "Corvane☆ for Lumoraファイリングを終了します")) return;
+  std::string filing;
+  bool failed = false;
+  try {
+    filing = FindFilingApplication();
+  } catch (const std::exception&) {
+    failed = true;
+    Log("レジストリの読み込みに失敗しました");
+  }
+  if (!filing.empty()) {
+    Log("Lumoraファイリングが見つかりました");
+    Log(filing);
+    LaunchSettings.DoLaunch = 1;
+    LaunchSettings.Launch = filing;
+    WriteConverterIni();
+    Log("☆設定を記録しました");
+  } else if (!failed) {
+    Log("Lumoraファイリングが見つかりません");
+  }
+  Log("");
+
+  converterPath_ = ConverterFileName();
+  Log("☆ScanSnapの設定をします");
+  EditScannerConfig([this](TScannerConfig& c, int count) {
+    int i = FindConverterEntry(count);
+    if (i < 0 && count == kMaxUserApps) {
+      Log("★★★登録が満杯です★★★");
+      Log("ScanSnapManagerより１つ削除してください");
+      return;
+    }
+    const bool again = i >= 0;
+    if (again)
+      Log("すでに登録されています");
+    else
+      i = count;
+    c.AppPath[i] = converterPath_;
+    c.AppName[i] = kConverterTitle;
+    c.AppCmmd[i] = kConverterCommand;
+    c.SbAppID = 100 + i;
+    c.AppCnt = again ? count : count + 1;
+    WriteScannerConfig(configFile_);
+    Log(again ? "上書き登録しました" : "登録しました");
+  });
+}
+
+void TForm1::RemovalRun() {
+  converterPath_ = ConverterFileName();
+  Log("☆ScanSnapの設定を解除します");
+  EditScannerConfig([this](TScannerConfig& c, int count) {
+    const int i = FindConverterEntry(count);
+    if (i < 0) {
+      Log("見つかりませんでした");
+      return;
+    }
+    Log("見つかりました");
+    for (int j = i; j + 1 < count; ++j) {
+      c.AppPath[j] = c.AppPath[j + 1];
+      c.AppName[j] = c.AppName[j + 1];
+      c.AppCmmd[j] = c.AppCmmd[j + 1];
+    }
+    c.AppPath[count - 1].clear();
+    c.AppName[count - 1].clear();
+    c.AppCmmd[count - 1].clear();
+    c.AppCnt = count - 1;
+    c.SbAppID = 0;
+    WriteScannerConfig(configFile_);
+    Log("解除しました");
+  });
+}
+
+void TForm1::EditScannerConfig(const std::function<void(TScannerConfig& config, int count)>& edit) {
+  if (!StopScannerAndReadConfig()) return;
+  try {
+    // A count outside the table's five places (a negative one included)
+    // must never index past it.
+    if (!configFile_.empty()) edit(ScannerConfig, std::clamp(ScannerConfig.AppCnt, 0, kMaxUserApps));
+  } catch (...) {
+    // We closed the scanner software: it runs again whatever failed.
+    RestartScanner();
+    throw;
+  }
+  RestartScanner();
+  Log("☆設定が完了しました");
+  Log("");
+}
+
+}  // namespace setup

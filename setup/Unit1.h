@@ -1,0 +1,127 @@
+// The setup utility's window and its two runs. The setup run closes a
+// running converter, points the converter at the installed filing
+// application (launch settings), and registers the converter as a user
+// application of the scanner software; the removal run takes that entry out
+// again. The scanner software reads its configuration only when it starts,
+// so it is closed before its file is edited and started again afterwards.
+// Every step adds its lines to the memo.
+//
+// Ownership: the application owns the form, the form its controls and its
+// window list. The seams (start, clock, sleep, pump, proc folder) default
+// to the real ones; the folders come from the platform's own seams (the
+// executable's path, the application-data folder, the registry folder, the
+// window directory).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "controls/FindWin.h"
+#include "platform/forms/Buttons.h"
+#include "platform/forms/ExtCtrls.h"
+#include "platform/forms/FileCtrl.h"
+#include "platform/forms/Forms.h"
+#include "platform/forms/StdCtrls.h"
+#include "setup/Rw_ini.h"
+
+namespace setup {
+
+inline constexpr const char* kMainCaption = "簡単設定(Tarnwick)";
+inline constexpr const char* kApplicationTitle = "Pellwick";
+// The converter's main window and the name it is registered under.
+inline constexpr const char* kConverterTitle = "Corvane☆ for Lumoraファイリング";
+inline constexpr const char* kConverterCommand = "%M";
+inline constexpr const char* kScannerTitle = "ScanSnap Manager";
+// Under the application-data folder.
+inline constexpr const char* kScannerConfigFolder = "PFU/ScanSnap";
+inline constexpr const char* kScannerConfigMask = "pfussmon*.cfg";
+
+// The filing application's key per version, newest first; value FullPath.
+inline constexpr const char* kFilingKeyPrefix = "SOFTWARE\\Quenlab\\Lumoraファイリング\\";
+inline constexpr int kFilingNewestVersion = 16;
+inline constexpr int kFilingOldestVersion = 5;
+inline constexpr const char* kFilingValue = "FullPath";
+
+// How long a closed window may take to go away. A program that keeps its
+// window past this would write its own settings over ours when it does
+// close, so the run stops instead of editing them.
+inline constexpr int kCloseWaitLimitMs = 60000;
+inline constexpr int kClosePollMs = 100;
+
+inline const std::vector<std::string> kIntroduction = {
+    "【Corvane】",
+    "■簡単設定Ｖｅｒ１．００へようこそ！！■",
+    "☆実行にあたっては",
+    "「Lumoraファイリング」「ScanSanp」",
+    "がインストールされていることが必要です",
+    "まだの場合はそちらのインストールを先に行ってください",
+    "このソフトはその後に起動してください",
+    "☆注意☆",
+    "このソフトは「Lumoraファイリング」「ScanSanp」の設定を読み込みます",
+    "そのため相手のＶｅｒよってできない場合があります",
+    "その場合手動設定で行うことが可能です",
+    "レジストリ書き込みは行いませんので実行は安全です",
+    "☆準備ができたら開始ボタンを押してください",
+    "",
+};
+
+class TForm1 : public forms::TForm {
+ public:
+  explicit TForm1(rtl::TComponent* owner);
+  ~TForm1() override;
+
+  void FormCreate(rtl::TComponent* Sender);
+  // The setup run when RadioButton1 is checked, else the removal run. An
+  // error outside the registry lookup ends the run with an exception; the
+  // memo keeps the lines written so far.
+  void SpeedButton1Click(rtl::TComponent* Sender);
+
+  // Refreshes the window list and gives the first window (in list order)
+  // whose title holds text, ignoring the case of letters; 0 when none.
+  os::HWND FindWindowByTitle(const std::string& text);
+
+  forms::TMemo* Memo1 = nullptr;
+  forms::TRadioGroup* RadioGroup1 = nullptr;
+  forms::TRadioButton* RadioButton1 = nullptr;
+  forms::TRadioButton* RadioButton2 = nullptr;
+  forms::TSpeedButton* SpeedButton1 = nullptr;
+  forms::TFileListBox* FileListBox1 = nullptr;
+  controls::TWinList* WinList1 = nullptr;
+
+  // Seams.
+  std::function<int(const std::string& file, const std::vector<std::string>& args, const std::string& dir)> Start;
+  std::function<int64_t()> NowMs;
+  std::function<void(int ms)> Sleep;
+  std::function<void()> ProcessMessages;
+  std::string ProcFolder;
+  int CloseWaitLimitMs = kCloseWaitLimitMs;
+
+ private:
+  void SetupRun();
+  void RemovalRun();
+  void Log(const std::string& line);
+  // Closes every window whose title holds title; false when one is still
+  // there at the limit (the memo says so).
+  bool CloseWindowByTitle(const std::string& title, const std::string& message);
+  // The filing application's executable from the newest version's key
+  // that names an existing file; "" when none.
+  std::string FindFilingApplication();
+  // Closes the scanner software (remembering its executable) and reads its
+  // newest configuration file; false when the run cannot go on.
+  bool StopScannerAndReadConfig();
+  void RestartScanner();
+  // Stops the scanner software, reads its configuration, lets edit change
+  // it (count: AppCnt within the table), and starts it again, also when the
+  // edit fails.
+  void EditScannerConfig(const std::function<void(TScannerConfig& config, int count)>& edit);
+  // The entry of the converter in the table, or -1.
+  int FindConverterEntry(int count) const;
+
+  std::string converterPath_;
+  std::string scannerPath_;
+  std::string configFile_;
+};
+
+}  // namespace setup

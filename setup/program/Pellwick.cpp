@@ -1,0 +1,44 @@
+// The setup utility's program block. There is no window to click on this
+// desktop: the memo's lines go to standard output as they are added, and
+// the choice of run with the start button is put to the person at the
+// terminal. Without a terminal nobody can choose, and nothing is changed.
+#include <cstdio>
+
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Forms.h"
+#include "platform/rtl/SysUtils.h"
+#include "setup/Unit1.h"
+
+int main(int argc, char** argv) {
+  rtl::SetCommandLine(argc, argv);
+  forms::TApplication application;
+  application.Initialize();
+  application.Title = setup::kApplicationTitle;
+  setup::TForm1* form1 = nullptr;
+  application.CreateForm(form1);
+  size_t shown = 0;
+  auto showLines = [&] {
+    const auto& lines = form1->Memo1->Lines;
+    for (; shown < lines.size(); ++shown) std::printf("%s\n", lines[shown].c_str());
+    std::fflush(stdout);
+  };
+  application.AddPoller(showLines);
+  application.PostMessage([&] {
+    showLines();
+    forms::TModalResult choice = forms::MessageDlg("動作を選んでください（はい：設定　いいえ：解除　キャンセル：終了）",
+                                                   forms::mtConfirmation, forms::mbYes | forms::mbNo | forms::mbCancel);
+    if (choice == forms::mrYes || choice == forms::mrNo) {
+      (choice == forms::mrYes ? form1->RadioButton1 : form1->RadioButton2)->SetChecked(true);
+      try {
+        form1->SpeedButton1->Click();
+      } catch (const std::exception& e) {
+        showLines();
+        application.HandleException(e);
+      }
+    }
+    showLines();
+    form1->Close();
+  });
+  application.Run();
+  return 0;
+}
