@@ -1,6 +1,7 @@
 #include "setup/Rw_ini.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
@@ -9,6 +10,26 @@ namespace setup {
 
 TScannerConfig ScannerConfig;
 TLaunchSettings LaunchSettings;
+
+namespace {
+
+struct TEntry {
+  std::string Section, Key, Value;
+};
+
+// The file takes all of the entries or none: a value it would refuse (a
+// line break) is found before the first key is written, so a table is
+// never left half written, with a count that names entries not there.
+void WriteEntries(const std::string& file, const std::vector<TEntry>& entries) {
+  rtl::TIniContent probe;
+  for (const auto& e : entries)
+    if (!probe.Write(e.Section, e.Key, e.Value))
+      throw rtl::EIniFileException(rtl::Format(rtl::SIniFileBadName, {file, "[" + e.Section + "] " + e.Key}));
+  rtl::TIniFile ini(file);
+  for (const auto& e : entries) ini.WriteString(e.Section, e.Key, e.Value);
+}
+
+}  // namespace
 
 std::string UserAppKey(const std::string& prefix, int index) { return prefix + "_10" + rtl::IntToStr(index); }
 
@@ -30,22 +51,22 @@ void ReadScannerConfig(const std::string& file) {
 }
 
 void WriteScannerConfig(const std::string& file) {
-  rtl::TIniFile ini(file);
-  ini.WriteInteger(kUserAppSection, "AppCnt", ScannerConfig.AppCnt);
+  const TScannerConfig& c = ScannerConfig;
+  std::vector<TEntry> entries{{kUserAppSection, "AppCnt", rtl::IntToStr(c.AppCnt)}};
   // The table has five places, whatever the count says.
-  const int n = std::clamp(ScannerConfig.AppCnt, 0, kMaxUserApps);
+  const int n = std::clamp(c.AppCnt, 0, kMaxUserApps);
   for (int i = 0; i < n; ++i) {
-    ini.WriteString(kUserAppSection, UserAppKey("AppPath", i), ScannerConfig.AppPath[i]);
-    ini.WriteString(kUserAppSection, UserAppKey("AppName", i), ScannerConfig.AppName[i]);
-    ini.WriteString(kUserAppSection, UserAppKey("AppCmmd", i), ScannerConfig.AppCmmd[i]);
+    entries.push_back({kUserAppSection, UserAppKey("AppPath", i), c.AppPath[i]});
+    entries.push_back({kUserAppSection, UserAppKey("AppName", i), c.AppName[i]});
+    entries.push_back({kUserAppSection, UserAppKey("AppCmmd", i), c.AppCmmd[i]});
   }
-  ini.WriteInteger(kConfigSection, "SbAppID", ScannerConfig.SbAppID);
+  entries.push_back({kConfigSection, "SbAppID", rtl::IntToStr(c.SbAppID)});
+  WriteEntries(file, entries);
 }
 
 void WriteConverterIni() {
-  rtl::TIniFile ini(ConverterIniFileName());
-  ini.WriteInteger(kLaunchSection, "DoLaunch", LaunchSettings.DoLaunch);
-  ini.WriteString(kLaunchSection, "Launch", LaunchSettings.Launch);
+  WriteEntries(ConverterIniFileName(), {{kLaunchSection, "DoLaunch", rtl::IntToStr(LaunchSettings.DoLaunch)},
+                                        {kLaunchSection, "Launch", LaunchSettings.Launch}});
 }
 
 }  // namespace setup

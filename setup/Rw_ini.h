@@ -54,6 +54,8 @@ void ReadScannerConfig(const std::string& file);
 // Writes AppCnt, the keys of the entries below it, then SbAppID. Entries at
 // or beyond AppCnt are not written: their keys stay in the file as they are.
 // AppCnt is written as it stands; callers keep it within 0..kMaxUserApps.
+// A value the file cannot hold (a line break) raises EIniFileException
+// before anything is written.
 void WriteScannerConfig(const std::string& file);
 // Writes App/DoLaunch and App/Launch into the converter's settings file.
 void WriteConverterIni();

@@ -14,11 +14,17 @@
 //   report=<file>      with close_title: once the close is answered, record
 //                      the file's lines as they are then
 //   lifetime_ms=N      exit on its own after this long (default 60000)
+//   watch=<file>       with title: record the file's lines when the window
+//                      is up and again when the close is handled, as a
+//                      program that reads its settings at start would see
+//                      them and one that is closed leaves them
 //
 // It appends what happened to "<its own path>.log", one line each:
 // "start cwd=<folder>", "argc=<n>", "arg=<argument>" per argument,
 // "ready handle=<h>", "closed", "sent ok=<0|1>", "report=<line>" per line
-// of the report file (or "report missing").
+// of the report file (or "report missing"), "watch start=<line>" and
+// "watch close=<line>" per line of the watched file (or "watch start
+// missing", "watch close missing").
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -44,6 +50,12 @@ void Log(const std::string& line) {
   std::string s = line + "\n";
   (void)!::write(fd, s.data(), s.size());
   ::close(fd);
+}
+
+void LogFile(const std::string& prefix, const std::string& path) {
+  std::ifstream in(path);
+  if (!in) Log(prefix + " missing");
+  for (std::string line; std::getline(in, line);) Log(prefix + "=" + line);
 }
 
 std::map<std::string, std::string> ReadConf(const std::string& path) {
@@ -111,12 +123,14 @@ int main(int argc, char** argv) {
   os::HWND h = dir.CreateWindow(rec, [&](uint32_t msg, uint64_t wparam, os::TReply reply) {
     if (msg == os::WM_CLOSE || (msg == os::WM_SYSCOMMAND && wparam == os::SC_CLOSE)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+      if (conf.count("watch")) LogFile("watch close", conf["watch"]);
       Log("closed");
       closed = true;
       reply.Done();
     }
   });
   Log("ready handle=" + std::to_string(h));
+  if (conf.count("watch")) LogFile("watch start", conf["watch"]);
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Num(conf, "lifetime_ms", 60000));
   while (!closed && std::chrono::steady_clock::now() < end) {
     dir.PollMessages();
