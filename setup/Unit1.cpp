@@ -1,15 +1,14 @@
 #include "setup/Unit1.h"
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <set>
-#include <thread>
 
 #include "platform/os/KnownFolders.h"
 #include "platform/os/Registry.h"
 #include "platform/os/ShellApi.h"
 #include "platform/os/Windows.h"
+#include "platform/rtl/DateTime.h"
 #include "platform/rtl/SysUtils.h"
 #include "setup/ProcessList.h"
 #include "setup/Rw_ini.h"
@@ -63,11 +62,8 @@ TForm1::TForm1(rtl::TComponent* owner) : forms::TForm(owner) {
   Start = [](const std::string& file, const std::vector<std::string>& args, const std::string& dir) {
     return os::ShellExecute(file, args, dir);
   };
-  NowMs = [] {
-    using namespace std::chrono;
-    return static_cast<int64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-  };
-  Sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  NowMs = [] { return static_cast<int64_t>(rtl::GetTickCount64()); };
+  Sleep = [](int ms) { rtl::Sleep(static_cast<uint32_t>(ms)); };
   ProcessMessages = [] {
     if (forms::Application) forms::Application->ProcessMessages();
   };

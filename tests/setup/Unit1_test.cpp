@@ -488,7 +488,7 @@ TEST_F(SetupRun, WindowsThatDoNotCloseStopTheRun) {
   Filing(6, (scratch / "run" / "tarnwick").string());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    const fs::path slow = StandIn(c.label, "slow", "title=" + c.title + "\nclose_delay_ms=4000\n");
+    const fs::path slow = StandIn(c.label, "slow", "title=" + c.title + "\nclose_delay_ms=1500\n");
     Launch(slow);
     setup::TForm1* f = Start();
     f->CloseWaitLimitMs = 300;
