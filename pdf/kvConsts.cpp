@@ -213,6 +213,10 @@ double PointsToPixels(double x) { return x * PixelsPerPoint; }
 double DegreesToRadians(double x) { return x * 3.14159265358979323846 / 180; }
 
 void MeasureText(const std::string& text, const graphics::TFont& font, int32_t& width, int32_t& height) {
+  MeasureText(rtl::MultiByteToWide(text), font, width, height);
+}
+
+void MeasureText(const std::u16string& text, const graphics::TFont& font, int32_t& width, int32_t& height) {
   graphics::TCanvas& screen = graphics::ScreenCanvas();
   graphics::TFont previous;
   previous.Assign(screen.Font());

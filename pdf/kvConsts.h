@@ -61,6 +61,8 @@ double DegreesToRadians(double x);
 // the screen's previous font put back. Empty text is 0 wide and a line high;
 // when no font can be had at all, both are 0.
 void MeasureText(const std::string& text, const graphics::TFont& font, int32_t& width, int32_t& height);
+// The same for wide text.
+void MeasureText(const std::u16string& text, const graphics::TFont& font, int32_t& width, int32_t& height);
 
 // Substrings counted in characters of the system code page (a double-byte
 // character counts once). Start is 1-based.

@@ -128,6 +128,7 @@ class TkvAcroFormField;
 class TkvFontInfo;
 class TkvPDFInfo;
 class TkvPageClosure;
+class TkvWatermarkTemplate;
 
 using TNotifyEvent = std::function<void(rtl::TPersistent* Sender)>;
 using TkvProgressEvent = std::function<void(TkvCustomPDFDocument* Sender, int Percentage)>;
@@ -237,6 +238,11 @@ class TkvCustomPDFDocument : public TkvComponent {
   TkvPDFDictObject* MergeDefaultResources(const TkvPDFDictObject* Src, TkvPDFDictObject* Dst);
   void CollectFieldStates(TkvAcroFormField* Field, const TkvPDFDictObject* WidgetDict);
   std::unique_ptr<TkvFontInfo> FontInfoFromDA(const std::string& DA, const TkvPDFDictObject* FontDict);
+
+  // --- stamping (kvPDFWatermark.cpp) ---
+  // Stamps the template's text or image on the pages of the range. Every
+  // page is checked before the first is changed.
+  void ApplyWatermark(TkvWatermarkTemplate& Template, const std::string& PageRange);
 
   // --- writing (the writer unit) ---
   // Shows the settings dialog when ShowSetupDialog is set; 1 (OK) at once

@@ -276,8 +276,9 @@ std::string TFontFace::FontData() const {
 
 // ---------------------------------------------------------------------------
 
-std::u32string CodePointsOf(const std::string& text) {
-  const std::u16string w = rtl::MultiByteToWide(text);
+std::u32string CodePointsOf(const std::string& text) { return CodePointsOf(rtl::MultiByteToWide(text)); }
+
+std::u32string CodePointsOf(const std::u16string& w) {
   std::u32string out;
   out.reserve(w.size());
   for (size_t i = 0; i < w.size(); ++i) {

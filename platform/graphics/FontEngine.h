@@ -133,5 +133,7 @@ class TFontFace {
 // Bytes in the system code page as code points (a UTF-16 surrogate pair is
 // one code point).
 std::u32string CodePointsOf(const std::string& text);
+// Wide text as code points; a lone surrogate becomes U+FFFD.
+std::u32string CodePointsOf(const std::u16string& text);
 
 }  // namespace graphics

@@ -2,6 +2,7 @@
 
 #include "platform/graphics/FontEngine.h"
 #include "platform/graphics/Jpeg.h"
+#include "platform/rtl/CodePages.h"
 
 #include <algorithm>
 #include <array>
@@ -384,7 +385,9 @@ TCanvas::TCanvas(TBitmap& owner) : owner_(owner) {
 
 TCanvas::~TCanvas() = default;
 
-TSize TCanvas::TextExtent(const std::string& text) {
+TSize TCanvas::TextExtent(const std::string& text) { return TextExtent(rtl::MultiByteToWide(text)); }
+
+TSize TCanvas::TextExtent(const std::u16string& text) {
   TFontFace& face = SelectedFace();
   int64_t width = 0;
   for (char32_t c : CodePointsOf(text)) width += face.Advance(c);

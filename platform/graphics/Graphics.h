@@ -253,6 +253,9 @@ class TCanvas {
   // font's line height. Empty text is 0 wide and still a line high. Raises
   // EInvalidGraphicOperation when no font can be had at all.
   TSize TextExtent(const std::string& text);
+  // Wide text, measured without a trip through the system code page (which
+  // cannot hold every character).
+  TSize TextExtent(const std::u16string& text);
   int TextWidth(const std::string& text) { return TextExtent(text).cx; }
   int TextHeight(const std::string& text) { return TextExtent(text).cy; }
 
