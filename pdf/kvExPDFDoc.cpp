@@ -97,6 +97,8 @@ class MarkupReader {
   bool Tag() {
     size_t end = pos_ + 1;
     while (end < text_.size() && text_[end] != u'>' && text_[end] != u' ') ++end;
+    // A name that runs to the end of the text ends no tag: "a<b" is text.
+    if (end >= text_.size()) return false;
     const std::u16string name = Lower(text_.substr(pos_ + 1, end - pos_ - 1));
     static const std::pair<const char16_t*, graphics::TFontStyle> kStyles[] = {
         {u"b", graphics::fsBold}, {u"i", graphics::fsItalic}, {u"u", graphics::fsUnderline},
