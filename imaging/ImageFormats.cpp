@@ -6,11 +6,13 @@
 
 #include "imaging/AutodeskGraphic.h"
 #include "imaging/CUTGraphic.h"
+#include "imaging/EPSGraphic.h"
 #include "imaging/PCXGraphic.h"
 #include "imaging/PPMGraphic.h"
 #include "imaging/PSDGraphic.h"
 #include "imaging/RLAGraphic.h"
 #include "imaging/SGIGraphic.h"
+#include "imaging/TIFFGraphic.h"
 #include "imaging/TargaGraphic.h"
 #include "platform/graphics/Jpeg.h"
 
@@ -270,6 +272,10 @@ const TRegistration kRegistrations[] = {
     {"vda", "", "", &TTargaGraphic::StaticClass, fkRaster},
     {"tga", "", "", &TTargaGraphic::StaticClass, fkRaster},
     {"icb", "", "", &TTargaGraphic::StaticClass, fkRaster},
+    {"tiff", SDescTIFFImages, SDescMacTIFFImages, &TTIFFGraphic::StaticClass, fkMultiImage | fkRaster},
+    {"tif", "", SDescPCTIFImages, &TTIFFGraphic::StaticClass, fkMultiImage | fkRaster},
+    {"fax", "", SDescFaxImages, &TTIFFGraphic::StaticClass, fkMultiImage | fkRaster},
+    {"eps", SDescEPSImages, "", &TEPSGraphic::StaticClass, fkRaster},
     {"pcx", SDescPCXImages, "", &TPCXGraphic::StaticClass, fkRaster},
     {"pcc", "", "", &TPCXGraphic::StaticClass, fkRaster},
     {"scr", "", SDescScreenCaptureImages, &TPCXGraphic::StaticClass, fkRaster},
@@ -335,19 +341,15 @@ uint32_t SwapLong(uint32_t value) {
   return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
 }
 
-namespace {
-
-void UndoPredictor(std::span<uint8_t> row, size_t count, size_t distance) {
+void UndoPredictorN(std::span<uint8_t> row, size_t count, size_t distance) {
   if (row.size() <= distance) return;
   const size_t n = std::min(count * distance, row.size() - distance);
   for (size_t i = 0; i < n; ++i) row[i + distance] = static_cast<uint8_t>(row[i + distance] + row[i]);
 }
 
-}  // namespace
-
-void UndoPredictor1(std::span<uint8_t> row, size_t count) { UndoPredictor(row, count, 1); }
-void UndoPredictor3(std::span<uint8_t> row, size_t count) { UndoPredictor(row, count, 3); }
-void UndoPredictor4(std::span<uint8_t> row, size_t count) { UndoPredictor(row, count, 4); }
+void UndoPredictor1(std::span<uint8_t> row, size_t count) { UndoPredictorN(row, count, 1); }
+void UndoPredictor3(std::span<uint8_t> row, size_t count) { UndoPredictorN(row, count, 3); }
+void UndoPredictor4(std::span<uint8_t> row, size_t count) { UndoPredictorN(row, count, 4); }
 
 void Upsample2x(uint32_t width, uint32_t height, size_t rowStride, std::span<uint8_t> plane) {
   if (width == 0 || height == 0) return;

@@ -252,6 +252,8 @@ void UndoPredictor1(std::span<uint8_t> row, size_t count);
 void UndoPredictor3(std::span<uint8_t> row, size_t count);
 // row[i + 4] += row[i] for i = 0 .. 4 count - 1.
 void UndoPredictor4(std::span<uint8_t> row, size_t count);
+// row[i + distance] += row[i] for i = 0 .. distance count - 1.
+void UndoPredictorN(std::span<uint8_t> row, size_t count, size_t distance);
 // Doubles a plane of height rows of width samples, rowStride bytes apart, in
 // place, into 2 height rows of 2 width samples. Raises EInvalidGraphic when
 // the stride or the buffer is too small for the result.
