@@ -7,9 +7,12 @@
 #include "imaging/AutodeskGraphic.h"
 #include "imaging/CUTGraphic.h"
 #include "imaging/EPSGraphic.h"
+#include "imaging/PCDGraphic.h"
 #include "imaging/PCXGraphic.h"
+#include "imaging/PNGGraphic.h"
 #include "imaging/PPMGraphic.h"
 #include "imaging/PSDGraphic.h"
+#include "imaging/PSPGraphic.h"
 #include "imaging/RLAGraphic.h"
 #include "imaging/SGIGraphic.h"
 #include "imaging/TIFFGraphic.h"
@@ -292,7 +295,10 @@ const TRegistration kRegistrations[] = {
     {"pbm", "", SDescPortableBitmapImages, &TPPMGraphic::StaticClass, fkRaster},
     {"cel", SDescAutodeskImages, "", &TAutodeskGraphic::StaticClass, fkRaster},
     {"pic", SDescAutodeskImages, "", &TAutodeskGraphic::StaticClass, fkRaster},
+    {"pcd", SDescPhotoCDImages, "", &TPCDGraphic::StaticClass, fkRaster},
     {"cut", SDescHaloImages, "", &TCUTGraphic::StaticClass, fkRaster},
+    {"psp", SDescPaintshopProImages, "", &TPSPGraphic::StaticClass, fkRaster | fkVector},
+    {"png", SDescPNGImages, "", &TPNGGraphic::StaticClass, fkRaster},
 };
 
 // Keeps the registry alive from start-up: linking this unit registers the
