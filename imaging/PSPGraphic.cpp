@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <initializer_list>
 
 #include "imaging/ImageCodecs.h"
 #include "imaging/ImageCodecsMisc.h"
@@ -224,8 +223,9 @@ bool TPSPGraphic::LoadLayer(const TBlockHeader& layer) {
   const uint32_t width = ImageProperties.Width, height = ImageProperties.Height;
   const bool colour = cm.SourceModel() == cmRGB;
   // Colour images need red, green and blue; the others their composite.
-  for (size_t c : colour ? std::initializer_list<size_t>{1, 2, 3} : std::initializer_list<size_t>{0})
-    if (planes_[c].empty()) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+  const bool complete =
+      colour ? !planes_[1].empty() && !planes_[2].empty() && !planes_[3].empty() : !planes_[0].empty();
+  if (!complete) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
   for (uint32_t y = 0; y < height; ++y) {
     const std::span<uint8_t> line(ScanLine(static_cast<int>(y)), static_cast<size_t>(Stride()));
     auto rowOf = [&](size_t c) { return TRowPlane(planes_[c]).subspan(y * strides_[c], strides_[c]); };
