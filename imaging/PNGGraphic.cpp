@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <utility>
 
 #include <zlib.h>
@@ -36,6 +35,33 @@ constexpr std::array<TPass, 7> kPasses{{{0, 0, 8, 8, 0x80},
                                         {2, 0, 4, 2, 0xAA},
                                         {0, 1, 2, 2, 0x55},
                                         {1, 0, 2, 1, 0xFF}}};
+
+// How each colour type is converted: the depths it may have (bit d for
+// depth d), the models and sample counts on either side, the samples of a
+// pixel in the file, and whether grey levels make the palette.
+struct TColourSetUp {
+  uint8_t colourType;
+  uint32_t depths;
+  TColorModel source, target;
+  uint8_t sourceSamples, targetSamples, fileSamples;
+  bool greyRamp;
+};
+constexpr uint32_t kUpTo8 = 1u << 1 | 1u << 2 | 1u << 4 | 1u << 8;
+constexpr uint32_t kWide = 1u << 8 | 1u << 16;
+constexpr TColourSetUp kSetUps[] = {
+    {kGrey, kUpTo8 | kWide, cmGray, cmGray, 1, 1, 1, true},
+    {kRGB, kWide, cmRGB, cmBGR, 3, 3, 3, false},
+    {kPalette, kUpTo8, cmIndexed, cmIndexed, 1, 1, 1, false},
+    // Alpha is dropped: grey levels only.
+    {kGreyAlpha, kWide, cmGrayAlpha, cmIndexed, 1, 1, 2, true},
+    {kRGBA, kWide, cmRGBA, cmBGRA, 4, 4, 4, false},
+};
+
+const TColourSetUp* SetUpOf(uint8_t colourType) {
+  for (const TColourSetUp& s : kSetUps)
+    if (s.colourType == colourType) return &s;
+  return nullptr;
+}
 
 uint8_t Paeth(uint8_t a, uint8_t b, uint8_t c) {
   const int p = a + b - c;
@@ -154,29 +180,9 @@ bool TPNGGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
   p.Height = BigEndian32(h + 4);
   if (p.Width == 0 || p.Height == 0) return false;
   p.BitsPerSample = h[8];
-  p.SamplesPerPixel = 1;
-  switch (h[9]) {
-    case kGrey:
-      p.ColorModel = cmGray;
-      break;
-    case kRGB:
-      p.ColorModel = cmRGB;
-      p.SamplesPerPixel = 3;
-      break;
-    case kPalette:
-      p.ColorModel = cmIndexed;
-      break;
-    case kGreyAlpha:
-      p.ColorModel = cmGrayAlpha;
-      p.SamplesPerPixel = 2;
-      break;
-    case kRGBA:
-      p.ColorModel = cmRGBA;
-      p.SamplesPerPixel = 4;
-      break;
-    default:
-      p.ColorModel = cmUnknown;
-  }
+  const TColourSetUp* setUp = SetUpOf(h[9]);
+  p.ColorModel = setUp ? setUp->source : cmUnknown;
+  p.SamplesPerPixel = setUp ? setUp->fileSamples : 1;
   p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
   p.Compression = h[10] == 0 ? ctLZ77 : ctUnknown;
   p.FilterMethod = h[11];
@@ -202,76 +208,23 @@ bool TPNGGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 // Loading
 
 void TPNGGraphic::ColourSetUp() {
-  TColorManager& cm = ColorManager();
-  const uint8_t d = depth_;
+  const TColourSetUp* setUp = SetUpOf(colourType_);
   // The depth reaches the colour manager only once it is known to be valid.
-  auto valid = [&](std::initializer_list<uint8_t> depths) {
-    if (std::find(depths.begin(), depths.end(), d) == depths.end()) return false;
-    cm.SetSourceSampleBits(d);
-    return true;
-  };
-  switch (colourType_) {
-    case kGrey:
-      if (!valid({1, 2, 4, 8, 16})) break;
-      cm.SetSourceModel(cmGray);
-      cm.SetTargetModel(cmGray);
-      cm.SetSourceSampleCount(1);
-      cm.SetTargetSampleCount(1);
-      cm.SetTargetSampleBits(d == 2 ? 4 : d == 16 ? 8 : d);
-      pixelFormat_ = cm.ChoosePixelFormat(true);
-      palette_ = cm.MakeGrayPalette(false);
-      bytesPerPixel_ = (d + 7u) / 8;
-      colourSetUp_ = true;
-      return;
-    case kRGB:
-      if (!valid({8, 16})) break;
-      cm.SetSourceModel(cmRGB);
-      cm.SetTargetModel(cmBGR);
-      cm.SetSourceSampleCount(3);
-      cm.SetTargetSampleCount(3);
-      cm.SetTargetSampleBits(8);
-      pixelFormat_ = graphics::pf24bit;
-      bytesPerPixel_ = d * 3u / 8;
-      colourSetUp_ = true;
-      return;
-    case kPalette:
-      if (!valid({1, 2, 4, 8})) break;
-      cm.SetSourceModel(cmIndexed);
-      cm.SetTargetModel(cmIndexed);
-      cm.SetSourceSampleCount(1);
-      cm.SetTargetSampleCount(1);
-      cm.SetTargetSampleBits(d == 2 ? 4 : d);
-      pixelFormat_ = cm.ChoosePixelFormat(true);
-      bytesPerPixel_ = 1;
-      colourSetUp_ = true;
-      return;
-    case kGreyAlpha:
-      if (!valid({8, 16})) break;
-      cm.SetSourceModel(cmGrayAlpha);
-      cm.SetTargetModel(cmIndexed);
-      cm.SetSourceSampleCount(1);
-      cm.SetTargetSampleCount(1);
-      cm.SetTargetSampleBits(8);
-      pixelFormat_ = graphics::pf8bit;
-      palette_ = cm.MakeGrayPalette(false);
-      bytesPerPixel_ = d * 2u / 8;
-      colourSetUp_ = true;
-      return;
-    case kRGBA:
-      if (!valid({8, 16})) break;
-      cm.SetSourceModel(cmRGBA);
-      cm.SetTargetModel(cmBGRA);
-      cm.SetSourceSampleCount(4);
-      cm.SetTargetSampleCount(4);
-      cm.SetTargetSampleBits(8);
-      pixelFormat_ = graphics::pf32bit;
-      bytesPerPixel_ = d * 4u / 8;
-      colourSetUp_ = true;
-      return;
-    default:
-      break;
-  }
-  RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
+  if (!setUp || depth_ > 16 || !(setUp->depths >> depth_ & 1))
+    RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
+  TColorManager& cm = ColorManager();
+  cm.SetSourceSampleBits(depth_);
+  cm.SetSourceModel(setUp->source);
+  cm.SetTargetModel(setUp->target);
+  cm.SetSourceSampleCount(setUp->sourceSamples);
+  cm.SetTargetSampleCount(setUp->targetSamples);
+  // 2-bit samples have no bitmap format of their own; 16-bit ones are cut
+  // to 8 bits.
+  cm.SetTargetSampleBits(depth_ == 2 ? 4 : std::min<uint8_t>(depth_, 8));
+  pixelFormat_ = cm.ChoosePixelFormat(true);
+  if (setUp->greyRamp) palette_ = cm.MakeGrayPalette(false);
+  bytesPerPixel_ = (depth_ * setUp->fileSamples + 7u) / 8;
+  colourSetUp_ = true;
 }
 
 uint32_t TPNGGraphic::ScaledSample(uint16_t value) const {

@@ -32,15 +32,6 @@ std::string Chunk(const std::string& type, const std::string& data) {
   return c;
 }
 
-std::string Deflate(const std::string& raw) {
-  uLongf size = compressBound(static_cast<uLong>(raw.size()));
-  std::string out(size, '\0');
-  compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
-            static_cast<uLong>(raw.size()), 9);
-  out.resize(size);
-  return out;
-}
-
 std::string Header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType, uint8_t interlace = 0) {
   std::string h;
   Put32(h, width);
@@ -63,7 +54,7 @@ std::string PNGFile(const std::string& ihdr, const std::string& middle) {
 const std::string kRGBRows("\x00\xFF\x00\x00\x00\xFF\x00" "\x01\x00\x00\xFF\xFF\xFF\x00", 14);
 
 std::string SmallRGB(const std::string& before = "", const std::string& idatType = "IDAT") {
-  return PNGFile(Header(2, 2, 8, 2), before + Chunk(idatType, Deflate(kRGBRows)));
+  return PNGFile(Header(2, 2, 8, 2), before + Chunk(idatType, Deflated(kRGBRows)));
 }
 
 TEST(TPNGGraphic, SmallRGBLoadsAsBlueGreenRed) {
@@ -80,7 +71,7 @@ TEST(TPNGGraphic, ChunkHandling) {
   // are stepped over, and the image data may come in any number of pieces.
   EXPECT_EQ(LoadError<TPNGGraphic>(SmallRGB("", "idat")), "loaded");
   EXPECT_EQ(LoadError<TPNGGraphic>(SmallRGB(Chunk("teSt", "whatever"))), "loaded");
-  const std::string data = Deflate(kRGBRows);
+  const std::string data = Deflated(kRGBRows);
   std::string pieces;
   for (char c : data) pieces += Chunk("IDAT", std::string(1, c)) + Chunk("IDAT", "");
   EXPECT_EQ(PixelsOf(*LoadBytes<TPNGGraphic>(PNGFile(Header(2, 2, 8, 2), pieces))).rgb,
@@ -108,28 +99,28 @@ TEST(TPNGGraphic, DamagedFilesRaiseTheirMessages) {
       {"unknown critical chunk", SmallRGB(Chunk("CRIT", "")),
        "EInvalidGraphic: Cannot load PNG image. Unexpected but critical chunk detected."},
       {"chunk length past the end", hugeChunk, "EInvalidGraphic: Stream read error in PNG file."},
-      {"filter type 5", PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflate(badFilter))),
+      {"filter type 5", PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflated(badFilter))),
        "EInvalidGraphic: Cannot load image. Compression error found in PNG file."},
-      {"image data one row short", PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflate(kRGBRows.substr(0, 7)))),
+      {"image data one row short", PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflated(kRGBRows.substr(0, 7)))),
        "EInvalidGraphic: Cannot load image. Extra compressed data found in PNG file."},
-      {"compressed data cut short", PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflate(kRGBRows).substr(0, 8))),
+      {"compressed data cut short", PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflated(kRGBRows).substr(0, 8))),
        "EInvalidGraphic: Cannot load image. Compression error found in PNG file."},
       {"no image data", PNGFile(Header(2, 2, 8, 2), ""),
        "EInvalidGraphic: Cannot load image. Invalid or unexpected PNG image format."},
-      {"palette image without PLTE", PNGFile(Header(2, 2, 1, 3), Chunk("IDAT", Deflate(indexRows))),
+      {"palette image without PLTE", PNGFile(Header(2, 2, 1, 3), Chunk("IDAT", Deflated(indexRows))),
        "EInvalidGraphic: Cannot load image. Palette in PNG file is invalid."},
-      {"empty PLTE", PNGFile(Header(2, 2, 1, 3), Chunk("PLTE", "") + Chunk("IDAT", Deflate(indexRows))),
+      {"empty PLTE", PNGFile(Header(2, 2, 1, 3), Chunk("PLTE", "") + Chunk("IDAT", Deflated(indexRows))),
        "EInvalidGraphic: Cannot load image. Palette in PNG file is invalid."},
-      {"bit depth 16 palette", PNGFile(Header(2, 2, 16, 3), palette + Chunk("IDAT", Deflate(indexRows))),
+      {"bit depth 16 palette", PNGFile(Header(2, 2, 16, 3), palette + Chunk("IDAT", Deflated(indexRows))),
        "EInvalidGraphic: Invalid color format in PNG file."},
       {"compression method 1", kSignature + Chunk("IHDR", Header(2, 2, 8, 2).replace(10, 1, "\x01")) +
-                                   Chunk("IDAT", Deflate(kRGBRows)) + Chunk("IEND", ""),
+                                   Chunk("IDAT", Deflated(kRGBRows)) + Chunk("IEND", ""),
        "EInvalidGraphic: Cannot load image. The compression scheme is not supported for PNG files."},
       {"IHDR of 12 bytes", kSignature + Chunk("IHDR", Header(2, 2, 8, 2).substr(0, 12)),
        "EInvalidGraphic: Cannot load image. Invalid or unexpected PNG image format."},
       // 60000 x 60000 pixels promised by a few bytes of data: refused
       // before any pixel memory is asked for.
-      {"bomb-60000", PNGFile(Header(60000, 60000, 8, 0), Chunk("IDAT", Deflate(std::string(100, '\0')))),
+      {"bomb-60000", PNGFile(Header(60000, 60000, 8, 0), Chunk("IDAT", Deflated(std::string(100, '\0')))),
        "EInvalidGraphic: Stream read error in PNG file."},
   };
   for (const auto& c : cases) {

@@ -1,7 +1,6 @@
 #include "imaging/PSPGraphic.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -53,15 +52,6 @@ std::string RunLength(const std::string& raw) {
       at += n;
     }
   }
-  return out;
-}
-
-std::string Deflated(const std::string& raw) {
-  uLongf size = compressBound(static_cast<uLong>(raw.size()));
-  std::string out(size, '\0');
-  compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
-            static_cast<uLong>(raw.size()), 9);
-  out.resize(size);
   return out;
 }
 

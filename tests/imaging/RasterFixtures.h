@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -71,6 +72,16 @@ inline void ExpectSamePixels(const TRgbImage& got, const TRgbImage& want, int to
       FAIL() << "pixel (" << pixel % static_cast<size_t>(got.width) << ", " << pixel / static_cast<size_t>(got.width)
              << ") sample " << i % 3 << ": " << int{got.rgb[i]} << " against " << int{want.rgb[i]};
     }
+}
+
+// The bytes as a zlib stream, best compression.
+inline std::string Deflated(const std::string& raw) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::string out(size, '\0');
+  compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+            static_cast<uLong>(raw.size()), 9);
+  out.resize(size);
+  return out;
 }
 
 template <typename G>
