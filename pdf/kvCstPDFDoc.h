@@ -207,6 +207,9 @@ class TkvCustomPDFDocument : public TkvComponent {
   // The same over a stream the caller owns (it must outlive the call only).
   bool LoadFromStream(rtl::TStream& Source);
   void LoadWithPassword(const std::string& Password);
+  // Sets up the decryptor of an encrypted file and opens it with the
+  // password, as owner first: EPasswordError when neither fits.
+  void AuthenticatePassword(const std::string& Password);
   void ReadDocument();
   void OpenDocument(rtl::TStream& Source);
   void ReadCrossReference();
@@ -214,6 +217,10 @@ class TkvCustomPDFDocument : public TkvComponent {
   // Parses the indirect object at the reader's position (with its stream
   // data); nullptr at position 0.
   std::unique_ptr<TkvPDFIndirectObject> ReadIndirectObjectAt();
+  // The object of that cross-reference entry, read from the file and kept in
+  // the store with one reference more (borrowed); nullptr for a free entry.
+  // Only while the file is open for reading.
+  TkvPDFIndirectObject* LoadObjectByNumber(int32_t Index);
   // Loads everything the value references into ObjectStore.
   void CollectObjects(TkvPDFObject* Value);
   // A copy of the named destination's array, or nullptr.

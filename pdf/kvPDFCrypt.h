@@ -201,7 +201,9 @@ class TkvPDFDecrypt : public TkvBasePDFCrypt {
                                bool hasCryptFilters = false);
   // The bytes of the first /ID string as resolved (any length, also empty).
   void SetFileID(const std::string& idBytes) { fileID_ = idBytes; }
-  // The bytes of /O and /U as resolved: exactly 32 bytes.
+  // The bytes of /O and /U as resolved: exactly 32 bytes. Taken as the
+  // parser gave them, whatever the string's form: unescaping or hex-decoding
+  // them again would alter keys that hold a backslash or look like hex text.
   void SetOwnerKey(const std::string& bytes);
   void SetUserKey(const std::string& bytes);
   void SetPermissionValue(int64_t p);

@@ -453,31 +453,33 @@ void SetParameters(TkvPDFDecrypt& decrypt, const TkvPDFDictObject& enc) {
 }  // namespace
 
 void TkvCustomPDFDocument::LoadWithPassword(const std::string& Password) {
-  if (IsEncrypted) {
-    Decryptor = std::make_unique<TkvPDFDecrypt>();
-    const auto* enc = dynamic_cast<const TkvPDFDictObject*>(Trailer->EncryptObject.get());
-    if (!enc) RaiseUnexpectedObject();
-    SetParameters(*Decryptor, *enc);
-    // A file without /ID still opens: its identifier is empty.
-    std::string fileID;
-    if (Trailer->FileID && Trailer->FileID->Count() > 0) {
-      if (auto* first = dynamic_cast<TkvPDFStringObject*>(Trailer->FileID->GetItem(0))) fileID = StringBytes(*first);
-    }
-    Decryptor->SetFileID(fileID);
-    auto keyBytes = [&](const char* key) -> std::string {
-      auto* s = dynamic_cast<const TkvPDFStringObject*>(enc->Find(key));
-      return s ? StringBytes(*s) : std::string();
-    };
-    Decryptor->SetOwnerKey(keyBytes("/O"));
-    Decryptor->SetUserKey(keyBytes("/U"));
-    const TkvPDFObject* p = enc->Find("/P");
-    if (p && p->IsInteger()) Decryptor->SetPermissionValue(static_cast<int64_t>(p->As<TkvPDFIntegerObject>().Value));
-    else if (p && p->IsInt64()) Decryptor->SetPermissionValue(p->As<TkvPDFInt64Object>().Value);
-    else throw EInvalidPermission(SInvalidPermission);
-    Reader->Decryptor = Decryptor.get();
-    if (!Decryptor->OpenWithPassword(*Encryption, Password)) throw EPasswordError(SWrongPassword);
-  }
+  if (IsEncrypted) AuthenticatePassword(Password);
   ReadDocument();
+}
+
+void TkvCustomPDFDocument::AuthenticatePassword(const std::string& Password) {
+  Decryptor = std::make_unique<TkvPDFDecrypt>();
+  const auto* enc = dynamic_cast<const TkvPDFDictObject*>(Trailer->EncryptObject.get());
+  if (!enc) RaiseUnexpectedObject();
+  SetParameters(*Decryptor, *enc);
+  // A file without /ID still opens: its identifier is empty.
+  std::string fileID;
+  if (Trailer->FileID && Trailer->FileID->Count() > 0) {
+    if (auto* first = dynamic_cast<TkvPDFStringObject*>(Trailer->FileID->GetItem(0))) fileID = StringBytes(*first);
+  }
+  Decryptor->SetFileID(fileID);
+  auto keyBytes = [&](const char* key) -> std::string {
+    auto* s = dynamic_cast<const TkvPDFStringObject*>(enc->Find(key));
+    return s ? StringBytes(*s) : std::string();
+  };
+  Decryptor->SetOwnerKey(keyBytes("/O"));
+  Decryptor->SetUserKey(keyBytes("/U"));
+  const TkvPDFObject* p = enc->Find("/P");
+  if (p && p->IsInteger()) Decryptor->SetPermissionValue(static_cast<int64_t>(p->As<TkvPDFIntegerObject>().Value));
+  else if (p && p->IsInt64()) Decryptor->SetPermissionValue(p->As<TkvPDFInt64Object>().Value);
+  else throw EInvalidPermission(SInvalidPermission);
+  Reader->Decryptor = Decryptor.get();
+  if (!Decryptor->OpenWithPassword(*Encryption, Password)) throw EPasswordError(SWrongPassword);
 }
 
 void TkvCustomPDFDocument::OpenDocument(rtl::TStream& Source) {
@@ -674,6 +676,18 @@ std::unique_ptr<TkvPDFIndirectObject> TkvCustomPDFDocument::ReadIndirectObjectAt
     stream.Data = Reader->ReadStreamData(length->Value, obj->ObjNum, obj->GenNum);
   }
   return obj;
+}
+
+TkvPDFIndirectObject* TkvCustomPDFDocument::LoadObjectByNumber(int32_t Index) {
+  // Only an open document has a reader; without one there is nothing to read.
+  if (!Reader) RaiseUnexpectedError();
+  TkvDocumentReader r(*this);
+  auto obj = r.ReadObjectNumber(Index);
+  if (!obj) return nullptr;
+  obj->AddRef();
+  TkvPDFIndirectObject* kept = obj.get();
+  ObjectStore->AddObject(std::move(obj));
+  return kept;
 }
 
 void TkvCustomPDFDocument::CollectObjects(TkvPDFObject* Value) {

@@ -422,25 +422,30 @@ void TkvPDFDocWriter::WritePages() {
   }
 }
 
+std::string TkvPDFDocWriter::BuildEncryptDictionary() const {
+  const bool r2 = encryptor_->Level() == el40bit;
+  std::string d = "<<\r\n/Filter /Standard\r\n";
+  d += "/O <" + UpperHex(encryptor_->GetOwnerKey()) + ">\r\n";
+  d += "/U <" + UpperHex(encryptor_->GetUserKey()) + ">\r\n";
+  d += "/P " + std::to_string(encryptor_->PermissionFlags()) + kCRLF;
+  d += r2 ? "/V 1\r\n/R 2\r\n" : "/V 2\r\n/R 3\r\n";
+  d += "/Length " + std::to_string(encryptor_->KeyLength() * 8) + "\r\n>>";
+  return d;
+}
+
 void TkvPDFDocWriter::WriteXRefAndTrailer() {
   int32_t encryptNum = 0;
   std::unique_ptr<TkvPDFArrayObject> localID;
   std::unique_ptr<TkvPDFArrayObject>& id = doc_.TrailerID ? *doc_.TrailerID : localID;
   if (Encrypting()) {
     if (!encryptor_) CreateEncryptor();
-    const bool r2 = encryptor_->Level() == el40bit;
-    std::string d = "<<\r\n/Filter /Standard\r\n";
-    d += "/O <" + UpperHex(encryptor_->GetOwnerKey()) + ">\r\n";
-    d += "/U <" + UpperHex(encryptor_->GetUserKey()) + ">\r\n";
-    d += "/P " + std::to_string(encryptor_->PermissionFlags()) + kCRLF;
-    d += r2 ? "/V 1\r\n/R 2\r\n" : "/V 2\r\n/R 3\r\n";
-    d += "/Length " + std::to_string(encryptor_->KeyLength() * 8) + "\r\n>>";
+    const std::string d = BuildEncryptDictionary();
     // The identifier is part of the key: the trailer must carry this one.
     const std::string hex = "<" + UpperHex(encryptor_->GetFileID()) + ">";
     id = std::make_unique<TkvPDFArrayObject>();
     id->Add(std::make_unique<TkvPDFStringObject>(hex, true));
     id->Add(std::make_unique<TkvPDFStringObject>(hex, true));
-    encryptNum = ++writeObjectCounter_;
+    encryptNum = NextWriteNumber();
     WriteObjectText(encryptNum, d);
   }
   const int64_t xrefPos = written_;
@@ -472,9 +477,9 @@ void TkvPDFDocWriter::WriteDocument(rtl::TStream& output) {
   Status("Building Objects...");
   for (TkvPDFIndirectObject* obj : doc_.Objects) {
     // Numbers of an earlier save must not survive on objects left out now.
-    if (obj) obj->OutputObjNum = obj->RefCount > 0 ? ++writeObjectCounter_ : 0;
+    if (obj) obj->OutputObjNum = obj->RefCount > 0 ? NextWriteNumber() : 0;
   }
-  for (auto& obj : outlineStore_) obj->OutputObjNum = obj->RefCount > 0 ? ++writeObjectCounter_ : 0;
+  for (auto& obj : outlineStore_) obj->OutputObjNum = obj->RefCount > 0 ? NextWriteNumber() : 0;
 
   WriteHeader();
   WriteCatalogAndInfo();

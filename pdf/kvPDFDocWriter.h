@@ -117,6 +117,9 @@ class TkvPDFDocWriter {
   void Progress(int percentage);
   bool Encrypting() const;
   void CreateEncryptor();
+  // Numbers after the three fixed ones (catalog, information, page tree).
+  int32_t NextWriteNumber() { return ++writeObjectCounter_; }
+  std::string BuildEncryptDictionary() const;
   void IndexObjects();
   void BuildOutlines();
   std::vector<TkvOutlineItemSource*> KeptSiblings(TkvOutlineItemSource* first);

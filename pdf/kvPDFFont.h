@@ -79,6 +79,9 @@ class TkvPDFFont {
   // Four upper-case hex digits per character that has a glyph.
   std::string TextToGlyphHex(const std::u16string& text);
   // A ToUnicode CMap from glyph ids to Unicode; nothing without cmap pairs.
+  // It is a Unicode map (bfchar entries, /CMapType 2): a CID map of glyph
+  // ranges to code values would give viewers CIDs where they look for text,
+  // and copied or searched text would come out wrong.
   void BuildCMapText(rtl::TStream& stream) const;
   // Replaces stream's content (the whole font file) by a font of the used
   // characters' glyphs, when that can be built and is smaller.

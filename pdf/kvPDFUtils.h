@@ -139,7 +139,8 @@ std::unique_ptr<rtl::TMemoryStream> DecodeFilterChain(rtl::TStream& source, cons
 
 // Display text of a literal string's content: bytes after FE FF are UTF-16BE
 // code units, converted to the system code page ("?" for what cannot be
-// shown); other content is returned unchanged.
+// shown); other content is returned unchanged. The content is already
+// unescaped: a second pass would break every code unit holding a 0x5C byte.
 std::string DecodeLiteralText(const std::string& content);
 // Display text of a hexadecimal string's content: after "FEFF" the digits are
 // UTF-16BE code units; otherwise the bytes in the system code page.

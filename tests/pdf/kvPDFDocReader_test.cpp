@@ -225,6 +225,27 @@ TEST(DocumentReader, ZeroZeroSubsectionEndsTheSection) {
   EXPECT_EQ(doc2.PageCount(), 1);
 }
 
+TEST(DocumentReader, LoadObjectByNumberWhileOpen) {
+  TkvPDFDocument closed;
+  EXPECT_THROW(closed.LoadObjectByNumber(1), EUnexpectedError);
+
+  rtl::TStringStream s(SimpleDocument(1).Build());
+  TkvPDFDocument doc;
+  doc.OpenDocument(s);
+  const int before = doc.ObjectStore->ObjectCount();
+  TkvPDFIndirectObject* info = doc.LoadObjectByNumber(2);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->ObjNum, 2);
+  EXPECT_EQ(info->RefCount, 1);
+  ASSERT_TRUE(info->Value && info->Value->IsDict());
+  EXPECT_NE(info->Value->As<TkvPDFDictObject>().Find("/Title"), nullptr);
+  EXPECT_EQ(doc.ObjectStore->ObjectCount(), before + 1);
+  EXPECT_EQ(doc.ObjectStore->ObjectAt(before), info);
+  EXPECT_EQ(doc.LoadObjectByNumber(0), nullptr);  // the free entry
+  EXPECT_THROW(doc.LoadObjectByNumber(1000), rtl::EListError);
+  EXPECT_EQ(doc.ObjectStore->ObjectCount(), before + 1);
+}
+
 TEST(DocumentReader, InformationAndBalancedParentheses) {
   rtl::TStringStream s(SimpleDocument(3).Build());
   TkvPDFDocument doc;
