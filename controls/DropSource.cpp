@@ -239,6 +239,32 @@ bool TDropSource::ToClipboard(uint32_t effect) {
   return placed;
 }
 
+void TDropSource::SetImages(forms::TImageList* images) {
+  if (images == images_) return;
+  images_ = images;
+  imageIndex_ = 0;
+  showImage_ = images_ != nullptr;
+}
+
+void TDropSource::SetImageIndex(int index) {
+  if (index < 0 || !images_ || images_->Count() == 0) {
+    imageIndex_ = 0;
+    showImage_ = false;
+    return;
+  }
+  if (index >= images_->Count()) return;
+  imageIndex_ = index;
+}
+
+void TDropSource::SetShowImage(bool value) { showImage_ = value && images_ != nullptr; }
+
+void TDropSource::Notification(rtl::TComponent* component, TOperation operation) {
+  if (operation != opRemove || component == nullptr || component != images_) return;
+  images_ = nullptr;
+  imageIndex_ = 0;
+  showImage_ = false;
+}
+
 uint8_t TDropSource::StartDrag() {
   if (dragging_) return kDragFailed;
   uint32_t allowed = 0;

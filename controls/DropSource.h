@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "controls/NewCtrls.h"
+#include "platform/forms/ImgList.h"
 #include "platform/os/DragDrop.h"
 #include "platform/rtl/Classes.h"
 #include "platform/rtl/Sets.h"
@@ -100,13 +102,25 @@ class TDropSource : public rtl::TComponent, public os::IDataObject, public os::I
   // The effect of the last feedback, or of the last clipboard hand-over.
   uint32_t LastEffect() const { return lastEffect_; }
 
+  // The drag image: image ImageIndex of Images, shown while ShowImage. This
+  // desktop draws no drag image; the properties keep their rules for the
+  // form that sets them. Images is borrowed: the form reports its removal
+  // through Notification.
+  forms::TImageList* Images() const { return images_; }
+  // Another list starts at its first image, shown when there is a list.
+  void SetImages(forms::TImageList* images);
+  int ImageIndex() const { return imageIndex_; }
+  // Without images, or for a negative index: image 0, not shown. An index
+  // past the images is ignored.
+  void SetImageIndex(int index);
+  bool ShowImage() const { return showImage_; }
+  // Never shown without a list.
+  void SetShowImage(bool value);
+  virtual void Notification(rtl::TComponent* component, TOperation operation);
+
   TDragTypes Dragtypes{dtCopy};
   TDropEvent OnDrop;
   TFeedbackEvent OnFeedback;
-  // The drag image; this desktop shows none, the values are kept for the
-  // form that sets them.
-  bool ShowImage = false;
-  int ImageIndex = 0;
   int ImageHotSpotX = 16;
   int ImageHotSpotY = 16;
 
@@ -118,6 +132,9 @@ class TDropSource : public rtl::TComponent, public os::IDataObject, public os::I
  private:
   std::vector<os::FORMATETC> formats_;
   bool dragging_ = false;
+  forms::TImageList* images_ = nullptr;  // borrowed
+  int imageIndex_ = 0;
+  bool showImage_ = false;
 };
 
 // Offers Files as a file list (CF_HDROP), the shell's item lists, the

@@ -12,6 +12,7 @@
 #include "converter/PageTool.h"
 #include "converter/Rw_ini.h"
 #include "imaging/ImageFormats.h"
+#include "pdf/kvPDFCrypt.h"
 #include "pdf/kvPDFDoc.h"
 #include "platform/graphics/Jpeg.h"
 #include "platform/os/ShellApi.h"
@@ -114,6 +115,8 @@ TForm1::TForm1(rtl::TComponent* owner)
   BorderIcons = biSystemMenu | biMinimize;
   SetClientWidth(304);
   SetClientHeight(281);
+  Font.Name = "ＭＳ Ｐゴシック";
+  Font.Charset = graphics::SHIFTJIS_CHARSET;
 
   PageControl1 = new TPageControl(this);
   PageControl1->Name = "PageControl1";
@@ -224,8 +227,8 @@ TForm1::TForm1(rtl::TComponent* owner)
   DropFileSource1 = new controls::TDropFileSource(this);
   DropFileSource1->Name = "DropFileSource1";
   DropFileSource1->Dragtypes = {controls::dtCopy, controls::dtMove};
-  DropFileSource1->ShowImage = false;
-  DropFileSource1->ImageIndex = 0;
+  DropFileSource1->SetShowImage(false);
+  DropFileSource1->SetImageIndex(0);
   DropFileSource1->ImageHotSpotX = 16;
   DropFileSource1->ImageHotSpotY = 16;
   FolderDialog1 = new controls::TFolderDialog(this);
@@ -249,6 +252,7 @@ TForm1::TForm1(rtl::TComponent* owner)
   PDFDoc->PageMode = pdf::pmNone;
   PDFDoc->PageLayout = pdf::plNone;
   PDFDoc->ShowSetupDialog = true;
+  PDFDoc->Encryption->SetLevel(pdf::el40bit);
   PDFDoc->EMailAfterSave = false;
   PDFDoc->OnPassword = [this](rtl::TPersistent* s, std::string& pw, bool& cont) { PDFDocPassword(s, pw, cont); };
   Pages = MakePDFDocPages(*PDFDoc);
@@ -550,6 +554,9 @@ void TForm1::popDeleteClick(rtl::TComponent*) {
 
 void TForm1::popRefreshClick(rtl::TComponent*) {
   if (busy_) return;
+  // The command is the user's way to see the folder as it is now (after a
+  // delete, or files a scan added): a repaint alone would show the entries
+  // read when the folder was entered.
   DirFileListBox1->Rescan();
 }
 
@@ -681,7 +688,9 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
     AppendPage(8, 5, d);
   } else if (rtl::FileExists(kJpg)) {
     LoadJpegPage(kJpg);
-    // The resolution is the one of the page as scanned, before any turn.
+    // The resolution is the one of the page as scanned, before any turn:
+    // the page width is the unturned box's, so a width measured after a
+    // quarter turn (the former height) would give another page's resolution.
     uint16_t d = PageResolution(Picture().Width(), pageWidth_);
     Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
     if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
@@ -740,6 +749,8 @@ void TForm1::Panel1MouseMove(rtl::TComponent*, forms::TShiftState Shift, int X, 
     if (!rtl::FileExists(files[i])) files.Delete(i);
 }
 
+// No browser is started by its path: the desktop's shell opens the address
+// with the user's own choice of browser.
 void TForm1::LabelHPClick(rtl::TComponent*) {
   if (ShellStart) ShellStart(kHomePage, {}, "");
 }

@@ -356,5 +356,41 @@ TEST(DropSource, ClipboardGetsTheFilesAndTheEffect) {
   os::CloseClipboard();
 }
 
+TEST(DropSource, DragImageFollowsItsList) {
+  TDropFileSource src;
+  // No list: nothing to show, whatever is asked.
+  src.SetShowImage(true);
+  src.SetImageIndex(3);
+  EXPECT_FALSE(src.ShowImage());
+  EXPECT_EQ(src.ImageIndex(), 0);
+
+  forms::TImageList images;
+  for (int i = 0; i < 3; ++i) images.Add(std::make_unique<graphics::TBitmap>());
+  src.SetImageIndex(2);
+  src.SetImages(&images);  // a new list starts at its first image, shown
+  EXPECT_TRUE(src.ShowImage());
+  EXPECT_EQ(src.ImageIndex(), 0);
+  src.SetImageIndex(2);
+  EXPECT_EQ(src.ImageIndex(), 2);
+  src.SetImageIndex(3);  // past the images: ignored
+  EXPECT_EQ(src.ImageIndex(), 2);
+  EXPECT_TRUE(src.ShowImage());
+  src.SetImageIndex(-1);
+  EXPECT_EQ(src.ImageIndex(), 0);
+  EXPECT_FALSE(src.ShowImage());
+
+  src.SetShowImage(true);
+  src.SetImageIndex(1);
+  src.Notification(&images, ::controls::opRemove);
+  EXPECT_EQ(src.Images(), nullptr);
+  EXPECT_EQ(src.ImageIndex(), 0);
+  EXPECT_FALSE(src.ShowImage());
+
+  forms::TImageList empty;
+  src.SetImages(&empty);
+  src.SetImageIndex(0);  // an empty list has nothing to show
+  EXPECT_FALSE(src.ShowImage());
+}
+
 }  // namespace
 }  // namespace tk::test::controls

@@ -6,6 +6,7 @@
 
 #include "ConverterFixture.h"
 #include "converter/PasswordDlg.h"
+#include "pdf/kvPDFCrypt.h"
 #include "pdf/kvPDFDoc.h"
 #include "platform/os/DragDrop.h"
 #include "platform/os/ShellApi.h"
@@ -64,9 +65,12 @@ TEST_F(DragPanel, ControlsOfTheForm) {
   TForm1* f = Start();
   EXPECT_EQ(f->FolderDialog1->Title, "フォルダーの選択");
   EXPECT_TRUE(f->DropFileSource1->Dragtypes == (::controls::TDragTypes{::controls::dtCopy, ::controls::dtMove}));
-  EXPECT_FALSE(f->DropFileSource1->ShowImage);
+  EXPECT_FALSE(f->DropFileSource1->ShowImage());
   EXPECT_EQ(f->DropFileSource1->ImageHotSpotX, 16);
   EXPECT_EQ(f->Panel1->Hint, "ここからドラッグします");
+  EXPECT_EQ(f->Font.Name, "ＭＳ Ｐゴシック");
+  EXPECT_EQ(f->Font.Charset, graphics::SHIFTJIS_CHARSET);
+  EXPECT_EQ(f->PDFDoc->Encryption->Level(), ::pdf::el40bit);
 }
 
 TEST_F(DragPanel, DragStartsOnlyAfterTenPixelsWithOneButtonAndNoKey) {
