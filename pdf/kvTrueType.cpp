@@ -217,6 +217,11 @@ std::string TkvTrueTypeFile::Subset(const std::set<uint16_t>& glyphs) const {
   keep.insert(0);  // the missing-glyph mark is always drawn from glyph 0
   keep = WithComponents(keep);
 
+  // Each outline of a sound font is its own stretch of the glyph table, so
+  // the kept ones, padded, cannot add up to more than it. A damaged loca
+  // can point many glyphs at the same bytes, which would be copied once for
+  // every one of them.
+  const size_t most = Table("glyf").size() + 3 * size_t{glyphCount_};
   std::string glyf;
   std::vector<size_t> offsets;
   offsets.reserve(size_t{glyphCount_} + 1);
@@ -225,6 +230,7 @@ std::string TkvTrueTypeFile::Subset(const std::set<uint16_t>& glyphs) const {
     if (keep.count(static_cast<uint16_t>(g))) {
       glyf.append(Glyph(static_cast<uint16_t>(g)));
       PadTo(glyf, 4);
+      if (glyf.size() > most) throw ETrueTypeError("Font glyph outlines overlap");
     }
   }
   offsets.push_back(glyf.size());

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/TestSupport.h"
 
@@ -26,6 +29,26 @@ size_t EntryOf(const std::string& font, const std::string& tag) {
   for (size_t i = 0; i < n; ++i)
     if (font.compare(12 + i * 16, 4, tag) == 0) return 12 + i * 16;
   return std::string::npos;
+}
+
+// A font of the given tables, in the order given (tags of four letters).
+std::string FontOf(const std::vector<std::pair<std::string, std::string>>& tables) {
+  std::string f(12 + 16 * tables.size(), '\0');
+  Put32(f, 0, 0x00010000u);
+  f[5] = static_cast<char>(tables.size());
+  for (size_t i = 0; i < tables.size(); ++i) {
+    const size_t at = 12 + 16 * i;
+    f.replace(at, 4, tables[i].first);
+    Put32(f, at + 8, static_cast<uint32_t>(f.size()));
+    Put32(f, at + 12, static_cast<uint32_t>(tables[i].second.size()));
+    f += tables[i].second;
+  }
+  return f;
+}
+
+void Put16(std::string& s, size_t at, uint16_t v) {
+  s[at] = static_cast<char>(v >> 8);
+  s[at + 1] = static_cast<char>(v & 0xFF);
 }
 
 bool HaveFontTools() { return tk::test::RunTool({"/usr/bin/python3", "-c", "import fontTools"}).exitCode == 0; }
@@ -140,4 +163,34 @@ TEST(TrueType, SubsetKeepsGlyphsAndComponentsAndReadsBack) {
       "print('ok' if nonempty <= keep | {0} and (keep - {0}) <= nonempty else 'bad %s' % sorted(nonempty ^ keep))\n";
   auto r = tk::test::RunTool({"/usr/bin/python3", "-c", script, path.string(), ids});
   EXPECT_EQ(r.out, "ok\n") << r.err;
+}
+
+// A damaged loca that lets every other glyph span the whole glyph table,
+// whose one outline is a composite naming all of them: each kept glyph
+// would be copied whole, a file of some 24 MB from one of 20 KB (and
+// gigabytes from a larger one). The reduced file is refused instead, and the
+// caller embeds the font as it is.
+TEST(TrueType, SubsetRefusesOutlinesThatShareBytes) {
+  constexpr uint16_t kParts = 2000;
+  constexpr uint16_t kGlyphs = 2 * kParts + 1;
+  std::string glyf(10 + 6 * size_t{kParts}, '\0');
+  Put16(glyf, 0, 0xFFFF);  // a composite
+  for (size_t i = 0; i < kParts; ++i) {
+    const size_t at = 10 + 6 * i;
+    Put16(glyf, at, static_cast<uint16_t>(i + 1 < kParts ? 0x0020 : 0));  // more components follow; byte arguments
+    Put16(glyf, at + 2, static_cast<uint16_t>(2 * (i + 1)));
+  }
+  // Short offsets in words: even glyphs run from 0 to the end, odd ones
+  // backwards (empty).
+  std::string loca(2 * (size_t{kGlyphs} + 1), '\0');
+  for (size_t g = 0; g <= kGlyphs; ++g) Put16(loca, 2 * g, static_cast<uint16_t>(g % 2 ? glyf.size() / 2 : 0));
+  std::string head(54, '\0'), maxp(6, '\0'), hhea(36, '\0'), hmtx(4, '\0');
+  Put16(head, 18, 1000);
+  Put16(maxp, 4, kGlyphs);
+  Put16(hhea, 34, 1);
+  const std::string f = FontOf({{"glyf", glyf}, {"head", head}, {"hhea", hhea}, {"hmtx", hmtx}, {"loca", loca},
+                                {"maxp", maxp}});
+  TkvTrueTypeFile font(f);
+  EXPECT_EQ(font.WithComponents({0}).size(), size_t{kParts} + 1);
+  EXPECT_THROW(font.Subset({0}), ETrueTypeError);
 }
