@@ -127,6 +127,10 @@ void TSGIGraphic::LoadFromStream(rtl::TStream& stream) {
   // Any channel count but 3 and 4 is taken as grey from its first channel.
   const bool grey = p.ColorModel == cmIndexed;
   const uint8_t channels = grey ? 1 : p.SamplesPerPixel;
+  // Plain rows must all be in the file before the bitmap is made: a header
+  // alone cannot claim a large image of nothing.
+  if (!decoder_)
+    CheckDataLeft(static_cast<uint64_t>(width) * height * channels * sampleBytes, BytesLeft(stream), kFormatName);
   TColorManager& cm = ColorManager();
   cm.SourceFlags = cfSwapBytes;
   cm.TargetFlags = 0;

@@ -128,6 +128,9 @@ TEST(TSGIGraphic, BadFilesRaise) {
       {"zero height", Header(0, 1, 2, 1, 0, 1) + "x", invalid},
       // 65535 rows of 255 channels: the tables are not there.
       {"row tables past the end", Header(1, 1, 3, 1, 0xFFFF, 255) + "xyz", "Stream read error in SGI file."},
+      // A header alone would make a 48 MB bitmap of nothing.
+      {"plain rows past the end", Header(0, 1, 3, 4096, 4096, 3) + "xyz", "Stream read error in SGI file."},
+      {"plain row cut short", Header(0, 1, 2, 2, 2, 1) + "\x0A\x14\x1E"s, "Stream read error in SGI file."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
