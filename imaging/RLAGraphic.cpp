@@ -1,5 +1,6 @@
 #include "imaging/RLAGraphic.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -140,8 +141,15 @@ void TRLAGraphic::LoadFromStream(rtl::TStream& stream) {
     for (size_t c = 0; c < channels; ++c) {
       uint8_t count[2];
       ReadExact(stream, count, sizeof count, kFormatName);
-      packed.resize(BigEndian16(count));
-      ReadExact(stream, packed.data(), packed.size(), kFormatName);
+      // Every packet gives at least one pixel per two bytes, so bytes past
+      // twice the width can never be decoded: they are stepped over. Rows
+      // may share their data, and reading all of it for each would cost
+      // gigabytes for a file of a few megabytes.
+      const uint64_t length = BigEndian16(count), used = std::min<uint64_t>(length, 2 * uint64_t{width});
+      packed.resize(static_cast<size_t>(used));
+      ReadExact(stream, packed.data(), used, kFormatName);
+      CheckDataLeft(length - used, BytesLeft(stream), kFormatName);
+      stream.Seek(static_cast<int64_t>(length - used), rtl::soCurrent);
       // A row shorter than the width is black beyond its data, not the
       // row before.
       std::fill(planes[c].begin(), planes[c].end(), uint8_t{0});

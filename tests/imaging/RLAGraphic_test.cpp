@@ -13,6 +13,7 @@ namespace imaging {
 namespace {
 
 using namespace fixtures;
+using namespace std::string_literals;
 
 void Put16(std::string& s, size_t at, uint32_t v) {
   s[at] = static_cast<char>(v >> 8 & 0xFF);
@@ -180,6 +181,30 @@ TEST(TRLAGraphic, DamagedFiles) {
   }
   // Rows whose offsets point into the header decode as wrong pixels, no more.
   EXPECT_EQ(LoadBytes<TRLAGraphic>(patched(740, 0, true))->Height(), 4);
+}
+
+// A channel's count may run past what its pixels use; the next channel
+// starts after all of it. Every row here points at the same channels, whose
+// counts are far beyond the width: the rest is stepped over, not read, so
+// such a file costs no more than its bitmap.
+TEST(TRLAGraphic, BytesPastAFullChannelAreSkipped) {
+  std::string f = RLAFile(Gradient(2, 3, false));
+  f.resize(740 + 4 * 3);
+  for (size_t row = 0; row < 3; ++row) Put32(f, 740 + 4 * row, static_cast<uint32_t>(f.size()));
+  for (const uint8_t first : {10, 20, 30}) {
+    std::string channel(2, '\0');
+    channel += "\xFE"s + static_cast<char>(first) + static_cast<char>(first + 1);  // a literal of two
+    channel += std::string(4000, '\x7F');  // runs of 128 that no pixel is left for
+    Put16(channel, 0, static_cast<uint32_t>(channel.size() - 2));
+    f += channel;
+  }
+  auto g = LoadBytes<TRLAGraphic>(f);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 2; ++x) {
+      SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+      const auto v = static_cast<uint32_t>(x);
+      EXPECT_EQ(static_cast<uint32_t>(g->Pixel(x, y)), (10 + v) | (20 + v) << 8 | (30 + v) << 16);
+    }
 }
 
 TEST(TRLAGraphic, TruncatedCopiesRaise) {
