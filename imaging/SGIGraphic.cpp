@@ -82,10 +82,12 @@ bool TSGIGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
   if (!ReadHeader(stream, h) || h.magic != kMagic) return false;
   TImageProperties& p = ImageProperties;
   p.Flags = pfMotorolaOrder;
-  p.BitsPerSample = static_cast<uint8_t>(8 * h.bytesPerSample);
+  // Counts that do not fit the record's bytes must not wrap into ones that
+  // do: 33 bytes a sample is no 8-bit file, 259 channels no RGB one.
+  p.BitsPerSample = static_cast<uint8_t>(h.bytesPerSample <= 2 ? 8 * h.bytesPerSample : 0);
   p.Width = h.width;
   p.Height = h.height;
-  p.SamplesPerPixel = static_cast<uint8_t>(h.channels);
+  p.SamplesPerPixel = static_cast<uint8_t>(std::min<uint16_t>(h.channels, 255));
   p.ColorModel = p.SamplesPerPixel == 3 ? cmRGB : p.SamplesPerPixel == 4 ? cmRGBA : cmIndexed;
   p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
   p.Compression = h.storage == 1 ? ctRLE : ctNone;

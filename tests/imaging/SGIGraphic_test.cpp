@@ -102,6 +102,10 @@ TEST(TSGIGraphic, TwoChannelsLoadTheFirstAsGrey) {
   auto g = Load(Header(0, 1, 3, 2, 1, 2) + "\x05\x06"s + "\xFF\xFF"s);
   EXPECT_EQ(g->ImageProperties.ColorModel, cmIndexed);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 2), "\x05\x06"s);
+  // So do 259, which a byte would hold as 3.
+  auto many = Load(Header(0, 1, 3, 2, 1, 259) + "\x05\x06"s + "\xFF\xFF\x01\x02"s);
+  EXPECT_EQ(many->PixelFormat(), graphics::pf8bit);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(many->ScanLine(0)), 2), "\x05\x06"s);
 }
 
 TEST(TSGIGraphic, CodedRowsOutsideTheFileOrTooShortAreBlack) {
@@ -125,6 +129,7 @@ TEST(TSGIGraphic, BadFilesRaise) {
       {"short header", Header(0, 1, 2, 1, 1, 1).substr(0, 100), invalid},
       {"three bytes a sample", Header(0, 3, 2, 1, 1, 1) + "xyz", colour},
       {"no channels", Header(0, 1, 2, 1, 1, 0) + "x", colour},
+      {"33 bytes a sample", Header(0, 33, 2, 1, 1, 1) + "x"s + std::string(33, 'x'), colour},
       {"zero height", Header(0, 1, 2, 1, 0, 1) + "x", invalid},
       // 65535 rows of 255 channels: the tables are not there.
       {"row tables past the end", Header(1, 1, 3, 1, 0xFFFF, 255) + "xyz", "Stream read error in SGI file."},
