@@ -1,6 +1,7 @@
 #include "imaging/ImageColor.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -271,6 +272,28 @@ void ConvertCMYK(const TColorManager&, const RowArgs& a) {
   });
 }
 
+// Linear light in 0..1 to an 8-bit sRGB display value. The bitmap holds
+// display values: without this curve every Lab picture comes out far too
+// dark (L* 50 would show as 47 instead of 119). entry k of the table is the
+// linear value whose display value lies halfway between k and k + 1, so a
+// search rounds to the nearest display value.
+const std::array<double, 255>& DisplayThresholds() {
+  static const std::array<double, 255> thresholds = [] {
+    std::array<double, 255> t{};
+    for (size_t k = 0; k < t.size(); ++k) {
+      const double v = (static_cast<double>(k) + 0.5) / 255.0;
+      t[k] = v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    }
+    return t;
+  }();
+  return thresholds;
+}
+
+inline uint8_t LinearToDisplay(double linear) {
+  const std::array<double, 255>& t = DisplayThresholds();
+  return static_cast<uint8_t>(std::upper_bound(t.begin(), t.end(), linear) - t.begin());
+}
+
 // CIE L*a*b* to RGB. 16-bit samples are brought to the 8-bit scale first, so
 // that both depths run the same formulas on the same ranges.
 template <typename S, typename T, bool Swap, bool Reverse, bool TargetAlpha>
@@ -298,35 +321,25 @@ void ConvertLab(const TColorManager& m, const RowArgs& a) {
       A = chromaOffset ? ca / 257.0 - 128.0 : static_cast<int16_t>(ca) / 256.0;
       B = chromaOffset ? cb / 257.0 - 128.0 : static_cast<int16_t>(cb) / 256.0;
     }
-    double X, Y, Z;
-    if (L < 7.9996) {
-      Y = L / 903.3;
-      X = Y + A / 3893.5;
-      Z = Y - B / 1557.4;
-    } else {
-      double fy = (L + 16.0) / 116.0;
-      double fx = fy + A / 500.0, fz = fy - B / 200.0;
-      X = fx * fx * fx;
-      Y = fy * fy * fy;
-      Z = fz * fz * fz;
-    }
+    // Each of X, Y, Z leaves the cube for the straight segment on its own:
+    // deciding all three by L* alone makes dark saturated colours jump as
+    // L* crosses 8.
+    auto inverse = [](double f) {
+      constexpr double knee = 6.0 / 29.0;
+      return f > knee ? f * f * f : (f - 4.0 / 29.0) * 3.0 * knee * knee;
+    };
+    const double fy = (L + 16.0) / 116.0;
+    const double X = inverse(fy + A / 500.0), Y = inverse(fy), Z = inverse(fy - B / 200.0);
+    // X, Y, Z are relative to the white, which this matrix takes to
+    // R = G = B = 1; the results are linear light.
     double bl = 0.099 * X - 0.198 * Y + 1.099 * Z;
     double gr = -0.952 * X + 1.893 * Y + 0.059 * Z;
     double rd = 2.998 * X - 1.458 * Y - 0.541 * Z;
-    auto to8 = [](double v) {
-      double r = std::nearbyint(v * 255.0);
-      return static_cast<uint8_t>(r < 0 ? 0 : r > 255 ? 255 : r);
-    };
-    T r8, g8, b8;
-    if constexpr (sizeof(T) == 1) {
-      r8 = to8(rd);
-      g8 = to8(gr);
-      b8 = to8(bl);
-    } else {
-      r8 = static_cast<T>(to8(rd) * 257);
-      g8 = static_cast<T>(to8(gr) * 257);
-      b8 = static_cast<T>(to8(bl) * 257);
-    }
+    // A 16-bit target gets the 8-bit value times 257.
+    constexpr unsigned widen = sizeof(T) == 1 ? 1 : 257;
+    const auto r8 = static_cast<T>(LinearToDisplay(rd) * widen);
+    const auto g8 = static_cast<T>(LinearToDisplay(gr) * widen);
+    const auto b8 = static_cast<T>(LinearToDisplay(bl) * widen);
     uint8_t* t = a.target + i * tstep;
     Store<T>(t + (Reverse ? 2 : 0) * sizeof(T), r8);
     Store<T>(t + 1 * sizeof(T), g8);

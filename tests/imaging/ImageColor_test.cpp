@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
+#include <string>
 #include <vector>
+
+#include "support/TestSupport.h"
 
 namespace imaging {
 namespace {
@@ -191,57 +195,104 @@ TEST(TColorManager, CMYKMixesBlackIntoEachInk) {
   EXPECT_EQ(dst[2], 0);                           // full ink
 }
 
-// The Lab formulas, written out once more for the expected values.
-std::array<uint8_t, 3> LabToRGB(double L, double a, double b) {
-  double X, Y, Z;
-  if (L < 7.9996) {
-    Y = L / 903.3;
-    X = Y + a / 3893.5;
-    Z = Y - b / 1557.4;
-  } else {
-    double fy = (L + 16) / 116;
-    X = std::pow(fy + a / 500, 3);
-    Y = std::pow(fy, 3);
-    Z = std::pow(fy - b / 200, 3);
-  }
-  auto q = [](double v) { return static_cast<uint8_t>(std::clamp(std::nearbyint(v * 255), 0.0, 255.0)); };
-  return {q(2.998 * X - 1.458 * Y - 0.541 * Z), q(-0.952 * X + 1.893 * Y + 0.059 * Z),
-          q(0.099 * X - 0.198 * Y + 1.099 * Z)};
+// CIE L*a*b* (D65 white) to 8-bit sRGB straight from the CIE and sRGB
+// definitions, one "L a b" line in, one "R G B" line out.
+constexpr const char* kCIEReference = R"(
+import sys
+def f(t): return t ** 3 if t > 6 / 29 else 3 * (6 / 29) ** 2 * (t - 4 / 29)
+def enc(v):
+    v = min(max(v, 0.0), 1.0)
+    return 12.92 * v if v <= 0.0031308 else 1.055 * v ** (1 / 2.4) - 0.055
+for line in sys.stdin:
+    L, a, b = map(float, line.split())
+    fy = (L + 16) / 116
+    X, Y, Z = 0.95047 * f(fy + a / 500), f(fy), 1.08883 * f(fy - b / 200)
+    rgb = (3.2406 * X - 1.5372 * Y - 0.4986 * Z, -0.9689 * X + 1.8758 * Y + 0.0415 * Z,
+           0.0557 * X - 0.2040 * Y + 1.0570 * Z)
+    print(*(round(enc(c) * 255) for c in rgb))
+)";
+
+Bytes NextRGB(std::istream& lines) {
+  int r = 0, g = 0, b = 0;
+  lines >> r >> g >> b;
+  return Bytes{static_cast<uint8_t>(r), static_cast<uint8_t>(g), static_cast<uint8_t>(b)};
 }
 
-TEST(TColorManager, LabFollowsTheFormulas) {
-  struct Case {
-    const char* name;
-    TColorFlags flags;
-    Bytes lab;
-    double L, a, b;
+// Every way a reader may hand the manager a Lab sample: the two 8-bit
+// layouts (L* 0..255 with signed a*, b* as TIFF stores them; with a*, b*
+// offset by 128 as Photoshop does; or L* as the byte itself), and the same
+// at 16 bits in either byte order.
+TEST(TColorManager, LabAgainstTheCIEDefinition) {
+  TK_REQUIRE_TOOL("/usr/bin/python3");
+  struct Lab {
+    int L, a, b;
   };
-  const std::vector<Case> cases = {
-      {"white, byte range and offset", cfLabByteRange | cfLabChromaOffset, {255, 128, 128}, 100, 0, 0},
-      {"dark branch below 7.9996", cfLabChromaOffset, {5, 140, 100}, 5, 12, -28},
-      {"signed chroma", 0, {60, 0xF0, 0x20}, 60, -16, 32},
-      {"byte range mid", cfLabByteRange, {128, 10, 0xF6}, 128 / 2.55, 10, -10},
+  // Greys first: grey depends only on the lightness curve.
+  const std::vector<Lab> greys = {{0, 0, 0}, {5, 0, 0}, {20, 0, 0}, {50, 0, 0}, {75, 0, 0}, {100, 0, 0}};
+  const std::vector<Lab> colours = {{60, -16, 32}, {50, 60, 30}, {40, -30, -40}, {70, 20, -60},
+                                    {30, 10, 10},  {90, -10, 60}, {5, 12, -28}};
+  // L* 0..255 in a byte cannot hold every whole L*: such samples are
+  // checked against the L* their byte stands for.
+  auto byteL = [](int L) { return static_cast<uint8_t>(std::lround(L * 2.55)); };
+  std::string input;
+  for (const auto* set : {&greys, &colours})
+    for (const Lab& c : *set)
+      for (const std::string& L : {std::to_string(c.L), std::to_string(byteL(c.L) / 2.55)})
+        input += L + " " + std::to_string(c.a) + " " + std::to_string(c.b) + "\n";
+  const tk::test::ToolResult r = tk::test::RunTool({"/usr/bin/python3", "-c", kCIEReference}, input);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::istringstream lines(r.out);
+
+  auto check = [&](const Lab& c, int tolerance) {
+    SCOPED_TRACE("L* " + std::to_string(c.L) + " a* " + std::to_string(c.a) + " b* " + std::to_string(c.b));
+    const Bytes exact = NextRGB(lines), ofByte = NextRGB(lines);
+    struct Encoding {
+      const char* name;
+      uint8_t bits;
+      TColorFlags flags;
+      Bytes samples;
+      const Bytes& want;
+    };
+    const auto sa = static_cast<uint8_t>(static_cast<int8_t>(c.a)), sb = static_cast<uint8_t>(static_cast<int8_t>(c.b));
+    const auto oa = static_cast<uint8_t>(c.a + 128), ob = static_cast<uint8_t>(c.b + 128);
+    const uint8_t L8 = byteL(c.L);
+    const auto L16 = static_cast<uint16_t>(std::lround(c.L * 655.35));
+    const auto wa = static_cast<uint16_t>(c.a * 256), wb = static_cast<uint16_t>(c.b * 256);
+    const Encoding encodings[] = {
+        {"8-bit, L* 0..255, signed chroma", 8, cfLabByteRange, {L8, sa, sb}, ofByte},
+        {"8-bit, L* 0..255, offset chroma", 8, cfLabByteRange | cfLabChromaOffset, {L8, oa, ob}, ofByte},
+        {"8-bit, L* as the byte, signed chroma", 8, 0, {static_cast<uint8_t>(c.L), sa, sb}, exact},
+        {"8-bit, L* as the byte, offset chroma", 8, cfLabChromaOffset, {static_cast<uint8_t>(c.L), oa, ob}, exact},
+        {"16-bit big-endian, L* 0..65535, signed chroma", 16, cfLabByteRange | cfSwapBytes,
+         Words({L16, wa, wb}, true), exact},
+        {"16-bit little-endian, L* 0..65535, offset chroma", 16, cfLabByteRange | cfLabChromaOffset,
+         Words({L16, static_cast<uint16_t>(oa * 257), static_cast<uint16_t>(ob * 257)}, false), exact},
+    };
+    for (const Encoding& e : encodings) {
+      SCOPED_TRACE(e.name);
+      TColorManager m;
+      Configure(m, {cmCIELab, cmRGB, e.bits, 8, e.flags});
+      Bytes rgb(3);
+      m.ConvertRow(e.samples, rgb, 1);
+      for (size_t i = 0; i < 3; ++i) EXPECT_NEAR(rgb[i], e.want[i], tolerance) << "sample " << i;
+      Configure(m, {cmCIELab, cmBGRA, e.bits, 8, e.flags});
+      Bytes bgra(4, 0xEE);
+      m.ConvertRow(e.samples, bgra, 1);
+      EXPECT_EQ(bgra, (Bytes{rgb[2], rgb[1], rgb[0], 0xEE}));
+    }
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto rgb = LabToRGB(c.L, c.a, c.b);
-    TColorManager m;
-    Configure(m, {cmCIELab, cmBGR, 8, 8, c.flags});
-    Bytes dst(3);
-    m.ConvertRow(c.lab, dst, 1);
-    EXPECT_EQ(dst, (Bytes{rgb[2], rgb[1], rgb[0]}));
-    Configure(m, {cmCIELab, cmRGB, 8, 8, c.flags});
-    m.ConvertRow(c.lab, dst, 1);
-    EXPECT_EQ(dst, (Bytes{rgb[0], rgb[1], rgb[2]}));
-  }
-  // A 16-bit source comes out as its 8-bit counterpart.
+  for (const Lab& c : greys) check(c, 1);
+  // The manager's primaries sit a little off the sRGB ones, which moves
+  // saturated colours by a few steps; a missing or wrong lightness curve
+  // moves them by dozens.
+  for (const Lab& c : colours) check(c, 10);
+
+  // White is exact, also into a 16-bit target.
   TColorManager m;
-  Configure(m, {cmCIELab, cmRGB, 16, 8, cfLabByteRange | cfLabChromaOffset | cfSwapBytes});
-  Bytes src = Words({255 * 257, 128 * 257, 128 * 257}, true);
-  Bytes dst(3);
-  m.ConvertRow(src, dst, 1);
-  auto white = LabToRGB(100, 0, 0);
-  EXPECT_EQ(dst, (Bytes{white[0], white[1], white[2]}));
+  Configure(m, {cmCIELab, cmRGB, 8, 16, cfLabByteRange | cfLabChromaOffset});
+  Bytes white(6);
+  m.ConvertRow(Bytes{255, 128, 128}, white, 1);
+  EXPECT_EQ(white, Words({0xFFFF, 0xFFFF, 0xFFFF}, false));
 }
 
 TEST(TColorManager, YCbCrAndPhotoYCCThroughChromaTables) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -82,6 +83,21 @@ inline std::string Deflated(const std::string& raw) {
             static_cast<uLong>(raw.size()), 9);
   out.resize(size);
   return out;
+}
+
+// Lab pixels for the readers' Lab paths, one row each, and how far our
+// RGB may lie from ImageMagick's. Grey depends on the lightness curve alone;
+// colours also on the RGB primaries, and ours sit a little off the sRGB
+// ones. A missing or wrong lightness curve is dozens of steps off.
+struct TLabRow {
+  const char* name;
+  std::vector<std::array<double, 3>> pixels;  // L* 0..100, a*, b*
+  int tolerance;
+};
+
+inline std::vector<TLabRow> LabRows() {
+  return {{"greys", {{0, 0, 0}, {5, 0, 0}, {20, 0, 0}, {50, 0, 0}, {75, 0, 0}, {100, 0, 0}}, 2},
+          {"colours", {{60, -16, 32}, {50, 60, 30}, {40, -30, -40}, {70, 20, -60}, {30, 10, 10}, {90, -10, 60}}, 10}};
 }
 
 template <typename G>

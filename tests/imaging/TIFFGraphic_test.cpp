@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -196,6 +197,31 @@ std::vector<TEntry> With(std::vector<TEntry> entries, const TEntry& replacement)
     }
   entries.push_back(replacement);
   return entries;
+}
+
+// CIE Lab pictures at 8 and 16 bits: L* over the full range, a* and b*
+// signed.
+TEST(TTIFFGraphic, LabAgainstImageMagick) {
+  TK_REQUIRE_TOOL("convert-im6.q16");
+  tk::test::ScratchDir dir;
+  for (const uint32_t bits : {8u, 16u}) {
+    for (const TLabRow& row : LabRows()) {
+      SCOPED_TRACE(std::to_string(bits) + "-bit " + row.name);
+      const auto width = static_cast<uint32_t>(row.pixels.size());
+      const double top = bits == 8 ? 255 : 65535, unit = bits == 8 ? 1 : 256;
+      std::string pixels;
+      for (const auto& lab : row.pixels) {
+        PutLE(pixels, static_cast<uint32_t>(std::lround(lab[0] / 100 * top)), static_cast<int>(bits / 8));
+        for (size_t c = 1; c < 3; ++c)
+          PutLE(pixels, static_cast<uint32_t>(static_cast<int32_t>(std::lround(lab[c] * unit))), static_cast<int>(bits / 8));
+      }
+      const std::string tiff =
+          HandTiff(With(With(With(With(GreyEntries(width, 1), {262, 3, {8}}), {277, 3, {3}}), {258, 3, {bits, bits, bits}}),
+                        {279, 4, {static_cast<uint32_t>(pixels.size())}}),
+                   pixels);
+      ExpectSamePixels(PixelsOf(*LoadBytes<TTIFFGraphic>(tiff)), OraclePixels(dir, tiff), row.tolerance);
+    }
+  }
 }
 
 TEST(TTIFFGraphic, HandMadeFilesLoad) {
