@@ -422,16 +422,23 @@ TEST(TTIFFGraphic, CorpusAgainstTifftopnm) {
       std::cout << entry.path().filename().string() << ": " << e.what() << "\n";
       continue;
     }
+    // tifftopnm drops a ThunderScan run that reaches the end of a row and
+    // leaves stale bytes of its row buffer there (149 rows of this file end
+    // so). The corpus keeps a PNG rendering beside the picture, where those
+    // runs go on to the row's end: that is the reference here.
+    if (entry.path().filename() == "thunderscan.tif") {
+      fs::path rendering = entry.path();
+      ExpectSamePixels(PixelsOf(*g), ImageMagickPixels(rendering.replace_extension(".png").string()), 0);
+      ++compared;
+      continue;
+    }
     const tk::test::ToolResult r = tk::test::RunTool({"sh", "-c", "tifftopnm \"$0\" 2>/dev/null | ppmtoppm | pnmdepth 255", entry.path().string()});
     const TRgbImage want = ParsePPM(r.out);
     if (r.exitCode != 0 || want.width == 0) continue;
-    // The ThunderScan decoder and the oracle part ways at the ends of a
-    // few rows of this file; the decoder's own tests hold it.
-    if (entry.path().filename() == "thunderscan.tif") continue;
     ExpectSamePixels(PixelsOf(*g), want, entry.path().filename().string().find("jpeg") != std::string::npos ? 3 : 1);
     ++compared;
   }
-  std::cout << compared << " corpus files compared with tifftopnm\n";
+  std::cout << compared << " corpus files compared\n";
   EXPECT_GT(compared, 0);
 }
 
