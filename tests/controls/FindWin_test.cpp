@@ -166,10 +166,8 @@ TEST_F(WinListTest, TimerRefreshesAndFiresOnChangedOnlyOnChange) {
 }
 
 TEST_F(WinListTest, ListsAnotherProcessWindowByTitleAndClosesIt) {
-  fs::path exe = scratch_ / "app" / "lumora_filing";
-  fs::create_directories(exe.parent_path());
-  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", exe);
-  WriteFileBytes(exe.string() + ".conf", "title=Lumora\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0\n"
+  const fs::path exe = tk::test::StandIn(scratch_ / "app", "lumora_filing",
+                                         "title=Lumora\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0\n"
                                          "close_delay_ms=200\nwindir=" + (scratch_ / "windows").string() + "\n");
   int pid = tk::test::StartProcess({exe.string()});
   ASSERT_GT(pid, 0);

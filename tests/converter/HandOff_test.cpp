@@ -6,32 +6,16 @@
 namespace fs = std::filesystem;
 using converter::THandOff;
 using converter::THandOffSettings;
+using tk::test::Count;
+using tk::test::LogOf;
 using tk::test::ReadFileBytes;
 using tk::test::ScratchDir;
+using tk::test::StandIn;
 using tk::test::WriteFileBytes;
 
 namespace {
 
 const std::string kFilingTitle = "Lumora\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0";
-
-fs::path StandIn(const fs::path& folder, const std::string& name, const std::string& conf) {
-  fs::create_directories(folder);
-  fs::path exe = folder / name;
-  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", exe);
-  if (!conf.empty()) WriteFileBytes(exe.string() + ".conf", conf);
-  return exe;
-}
-
-std::string LogOf(const fs::path& exe) {
-  fs::path p = exe.string() + ".log";
-  return fs::exists(p) ? ReadFileBytes(p) : std::string();
-}
-
-size_t Count(const std::string& s, const std::string& what) {
-  size_t n = 0;
-  for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
-  return n;
-}
 
 }  // namespace
 

@@ -92,9 +92,8 @@ TEST_F(Tarnwick, SettingsSurviveARunEndedByASignal) {
 TEST_F(Tarnwick, AnotherProcessClosesTheWindowByTitleAndFindsTheSettingsSaved) {
   Ini("[Pos]\nTop=9\nLeft=11\n");
   // It waits for the window to be listed, closes it, then reads the file.
-  const fs::path closer = scratch.path() / "closer";
-  fs::copy_file(HelperDir() / "tk_stand_in", closer);
-  WriteFileBytes(closer.string() + ".conf", "close_title=" + std::string(::converter::kMainCaption) +
+  const fs::path closer = tk::test::StandIn(scratch.path(), "closer",
+                                            "close_title=" + std::string(::converter::kMainCaption) +
                                                 "\nclose_wait_ms=20000\nwindir=" +
                                                 os::TWindowDirectory::Default().Folder().string() +
                                                 "\nreport=" + (run / "tarnwick.ini").string() + "\n");

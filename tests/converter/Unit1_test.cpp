@@ -334,9 +334,8 @@ TEST_F(Form1, CloseDuringABatchWaitsForItsEndAndItsSenderToo) {
   WriteFileBytes(docs / "a.pdf", "x");
   WriteFileBytes(docs / "b.pdf", "x");
   const std::string a = (docs / "a.pdf").string(), b = (docs / "b.pdf").string();
-  const fs::path closer = scratch.path() / "closer";
-  fs::copy_file(HelperDir() / "tk_stand_in", closer);
-  WriteFileBytes(closer.string() + ".conf", "close_title=Corvane\nwindir=" +
+  const fs::path closer = tk::test::StandIn(scratch.path(), "closer",
+                                            "close_title=Corvane\nwindir=" +
                                                 os::TWindowDirectory::Default().Folder().string() +
                                                 "\nreport=" + (run / "tarnwick.ini").string() + "\n");
   TForm1* f = Start();

@@ -21,6 +21,8 @@
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
+using tk::test::Count;
+using tk::test::LogOf;
 using tk::test::ReadFileBytes;
 using tk::test::ScratchDir;
 using tk::test::WaitFor;
@@ -30,12 +32,6 @@ namespace {
 
 const std::string kConverterTitle = "Corvane☆ for Lumoraファイリング";
 const std::string kFilingKey = "\\SOFTWARE\\Quenlab\\Lumoraファイリング\\";
-
-size_t Count(const std::string& s, const std::string& what) {
-  size_t n = 0;
-  for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
-  return n;
-}
 
 std::string Joined(const std::vector<std::string>& lines, size_t from) {
   std::string s;
@@ -118,15 +114,7 @@ class SetupRun : public ::testing::Test {
 
   // A stand-in program in its own folder, with its configuration.
   fs::path StandIn(const std::string& folder, const std::string& name, const std::string& conf) {
-    fs::create_directories(scratch / folder);
-    fs::path exe = scratch / folder / name;
-    fs::copy_file(tk::test::HelperDir() / "tk_stand_in", exe);
-    WriteFileBytes(exe.string() + ".conf", conf + "windir=" + windir.string() + "\n");
-    return exe;
-  }
-  static std::string LogOf(const fs::path& exe) {
-    fs::path p = exe.string() + ".log";
-    return fs::exists(p) ? ReadFileBytes(p) : std::string();
+    return tk::test::StandIn(scratch / folder, name, conf + "windir=" + windir.string() + "\n");
   }
   // Starts the program and waits until its window is listed.
   void Launch(const fs::path& exe) {

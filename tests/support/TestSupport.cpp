@@ -137,6 +137,25 @@ ToolResult RunTool(const std::vector<std::string>& argv, const std::string& inpu
 
 fs::path HelperDir() { return fs::path(TK_BINARY_DIR) / "tests" / "helpers"; }
 
+fs::path StandIn(const fs::path& folder, const std::string& name, const std::string& conf) {
+  fs::create_directories(folder);
+  fs::path exe = folder / name;
+  fs::copy_file(HelperDir() / "tk_stand_in", exe, fs::copy_options::overwrite_existing);
+  if (!conf.empty()) WriteFileBytes(exe.string() + ".conf", conf);
+  return exe;
+}
+
+std::string LogOf(const fs::path& exe) {
+  fs::path p = exe.string() + ".log";
+  return fs::exists(p) ? ReadFileBytes(p) : std::string();
+}
+
+size_t Count(const std::string& s, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
+  return n;
+}
+
 int StartProcess(const std::vector<std::string>& argv, const fs::path& cwd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);

@@ -39,6 +39,13 @@ ToolResult RunTool(const std::vector<std::string>& argv, const std::string& inpu
 // Helper programs built for the tests (tests/helpers).
 std::filesystem::path HelperDir();
 
+// A copy of the stand-in helper program at folder/name (the folder made),
+// with conf as its settings file when conf is not empty.
+std::filesystem::path StandIn(const std::filesystem::path& folder, const std::string& name,
+                              const std::string& conf);
+// What a stand-in copy has logged so far; empty before its first line.
+std::string LogOf(const std::filesystem::path& exe);
+
 // Starts argv[0] (a path) without waiting, stdin from /dev/null, in cwd when
 // given; returns the pid, or -1 when it could not start.
 int StartProcess(const std::vector<std::string>& argv, const std::filesystem::path& cwd = {});
@@ -50,6 +57,9 @@ bool TryWaitProcess(int pid, int& exitCode);
 
 // Polls cond every 10 ms for up to timeoutMs; true when it held.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs);
+
+// How many times what stands in s, overlapping places counted.
+size_t Count(const std::string& s, const std::string& what);
 
 std::string ReadFileBytes(const std::filesystem::path& p);
 void WriteFileBytes(const std::filesystem::path& p, const std::string& bytes);

@@ -70,9 +70,8 @@ class CloseCommandTest : public ::testing::Test {
  protected:
   CloseCommandTest() {
     os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
-    fs::copy_file(tk::test::HelperDir() / "tk_stand_in", closer);
-    WriteFileBytes(closer.string() + ".conf",
-                   "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
+    tk::test::StandIn(scratch.path(), "closer",
+                      "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
     app = std::make_unique<forms::TApplication>();
     app->SetPresenter(std::make_unique<forms::TScriptedPresenter>());
     app->CreateForm(form);

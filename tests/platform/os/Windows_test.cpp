@@ -9,26 +9,14 @@
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
+using tk::test::LogOf;
 using tk::test::ReadFileBytes;
 using tk::test::ScratchDir;
+using tk::test::StandIn;
 using tk::test::WaitFor;
 using tk::test::WriteFileBytes;
 
 namespace {
-
-// A copy of the stand-in program under the given name with its settings.
-fs::path StandIn(const fs::path& folder, const std::string& name, const std::string& conf) {
-  fs::create_directories(folder);
-  fs::path exe = folder / name;
-  fs::copy_file(tk::test::HelperDir() / "tk_stand_in", exe, fs::copy_options::overwrite_existing);
-  WriteFileBytes(exe.string() + ".conf", conf);
-  return exe;
-}
-
-std::string LogOf(const fs::path& exe) {
-  fs::path p = exe.string() + ".log";
-  return fs::exists(p) ? ReadFileBytes(p) : std::string();
-}
 
 std::optional<os::TWindowRecord> FindTitle(os::TWindowDirectory& dir, const std::string& title) {
   for (auto& r : dir.EnumWindows())
