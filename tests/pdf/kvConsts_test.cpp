@@ -4,16 +4,13 @@
 
 #include "platform/graphics/Graphics.h"
 #include "platform/rtl/CodePages.h"
+#include "support/TestSupport.h"
 
 namespace {
 
 using namespace pdf;
 
-std::string B(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s.push_back(static_cast<char>(b));
-  return s;
-}
+constexpr auto B = tk::test::Bytes;
 
 TEST(Escapes, EscapeTable) {
   struct Case {

@@ -24,11 +24,7 @@ std::string Hex(const std::string& s) {
   return r;
 }
 
-std::string Bytes(std::initializer_list<int> b) {
-  std::string s;
-  for (int v : b) s.push_back(static_cast<char>(v));
-  return s;
-}
+using tk::test::Bytes;
 
 std::string Decode(pdf::TkvFilter& f, const std::string& in) {
   std::string out;

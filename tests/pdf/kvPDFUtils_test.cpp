@@ -13,11 +13,7 @@ namespace {
 
 using namespace pdf;
 
-std::string B(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s.push_back(static_cast<char>(b));
-  return s;
-}
+constexpr auto B = tk::test::Bytes;
 
 std::unique_ptr<TkvPDFArrayObject> Numbers(std::initializer_list<double> v) {
   auto a = std::make_unique<TkvPDFArrayObject>();

@@ -150,6 +150,12 @@ std::string LogOf(const fs::path& exe) {
   return fs::exists(p) ? ReadFileBytes(p) : std::string();
 }
 
+std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
+
 size_t Count(const std::string& s, const std::string& what) {
   size_t n = 0;
   for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;

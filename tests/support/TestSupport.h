@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,9 @@ bool TryWaitProcess(int pid, int& exitCode);
 
 // Polls cond every 10 ms for up to timeoutMs; true when it held.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs);
+
+// The bytes given by their values, as a string.
+std::string Bytes(std::initializer_list<int> values);
 
 // How many times what stands in s, overlapping places counted.
 size_t Count(const std::string& s, const std::string& what);
