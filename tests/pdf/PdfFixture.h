@@ -1,13 +1,33 @@
 // Builds small PDF files for the document tests: the objects are given as
 // bodies, the helper numbers them, computes the cross-reference offsets and
-// writes the table and the trailer, so no test counts bytes by hand.
+// writes the table and the trailer, so no test counts bytes by hand. Files
+// the outside tools make go into a ToolFiles fixture's scratch folder.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
 
 namespace tk::test::pdf {
+
+// Fixture files made by the outside tools in a scratch folder. A derived
+// fixture's SetUp requires the tools it runs.
+class ToolFiles : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return (dir / name).string(); }
+  // qpdf's exit code 3 (warnings only) passes too.
+  void Run(const std::vector<std::string>& argv) {
+    auto r = RunTool(argv);
+    ASSERT_TRUE(r.exitCode == 0 || (argv[0] == "qpdf" && r.exitCode == 3)) << argv[0] << ": " << r.err;
+  }
+
+  ScratchDir dir;
+};
 
 // Formats one 20-byte cross-reference entry.
 inline std::string XRefEntry(long offset, int generation, char kind) {

@@ -91,20 +91,10 @@ void ExpectMatchesOracles(const std::string& file, const std::string& password =
 }
 
 // Fixture files made by the outside tools in a scratch folder.
-class ReaderFixtures : public ::testing::Test {
+class ReaderFixtures : public tk::test::pdf::ToolFiles {
  protected:
   void SetUp() override {
-    for (const char* tool : {"qpdf", "pdfinfo", "img2pdf", "convert-im6.q16"}) {
-      if (!tk::test::HaveTool(tool)) {
-        if (tk::test::UnderCI()) FAIL() << "oracle missing under CI: " << tool;
-        GTEST_SKIP() << "oracle not installed: " << tool;
-      }
-    }
-  }
-  std::string Path(const std::string& name) const { return (dir / name).string(); }
-  void Run(const std::vector<std::string>& argv) {
-    auto r = RunTool(argv);
-    ASSERT_EQ(r.exitCode == 0 || (argv[0] == "qpdf" && r.exitCode == 3), true) << argv[0] << ": " << r.err;
+    for (const char* tool : {"qpdf", "pdfinfo", "img2pdf", "convert-im6.q16"}) TK_REQUIRE_TOOL(tool);
   }
   std::string Images() {
     Run({"convert-im6.q16", "-size", "300x200", "xc:white", "-fill", "black", "-draw", "rectangle 20,20 80,90",
@@ -115,7 +105,6 @@ class ReaderFixtures : public ::testing::Test {
     Run({"img2pdf", Path("bw.png"), Path("grey.png"), Path("rgb.jpg"), "-o", out});
     return out;
   }
-  ScratchDir dir;
 };
 
 TEST_F(ReaderFixtures, PagesAndBoxesEqualTheOracles) {

@@ -74,20 +74,10 @@ std::string Box(const std::string& file, int page, const std::string& password =
   return out;
 }
 
-class Extraction : public ::testing::Test {
+class Extraction : public tk::test::pdf::ToolFiles {
  protected:
   void SetUp() override {
-    for (const char* tool : {"qpdf", "pdfinfo", "pdfimages", "img2pdf", "convert-im6.q16"}) {
-      if (!tk::test::HaveTool(tool)) {
-        if (tk::test::UnderCI()) FAIL() << "oracle missing under CI: " << tool;
-        GTEST_SKIP() << "oracle not installed: " << tool;
-      }
-    }
-  }
-  std::string Path(const std::string& name) const { return (dir / name).string(); }
-  void Run(const std::vector<std::string>& argv) {
-    auto r = RunTool(argv);
-    ASSERT_TRUE(r.exitCode == 0 || (argv[0] == "qpdf" && r.exitCode == 3)) << argv[0] << ": " << r.err;
+    for (const char* tool : {"qpdf", "pdfinfo", "pdfimages", "img2pdf", "convert-im6.q16"}) TK_REQUIRE_TOOL(tool);
   }
   // A scan as the scanner software writes it: bilevel, grey, RGB and JPEG
   // pages, one image each.
@@ -154,7 +144,6 @@ class Extraction : public ::testing::Test {
       EXPECT_DOUBLE_EQ(mm.Y2, static_cast<double>(pt.Y2 / 2.835L));
     }
   }
-  ScratchDir dir;
 };
 
 TEST_F(Extraction, EveryPageOfAScan) { CheckEveryPage(Scan()); }
