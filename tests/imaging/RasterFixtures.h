@@ -1,5 +1,6 @@
-// What the reader tests share: pixels of a loaded bitmap as RGB, pixels an
-// outside tool decodes, and the truncation sweep every fixture goes through.
+// What the reader tests share beside ImageOracle.h: pixels of a loaded
+// bitmap as an image of RGB samples, pixels an outside tool decodes, and the
+// truncation sweep every fixture goes through.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "ImageOracle.h"
 #include "imaging/ImageFormats.h"
 #include "support/TestSupport.h"
 
@@ -24,15 +26,8 @@ struct TRgbImage {
 };
 
 inline TRgbImage PixelsOf(const graphics::TBitmap& b) {
-  TRgbImage image{b.Width(), b.Height(), {}};
-  for (int y = 0; y < b.Height(); ++y)
-    for (int x = 0; x < b.Width(); ++x) {
-      const graphics::TColor c = b.Pixel(x, y);
-      image.rgb.push_back(static_cast<uint8_t>(c & 0xFF));
-      image.rgb.push_back(static_cast<uint8_t>(c >> 8 & 0xFF));
-      image.rgb.push_back(static_cast<uint8_t>(c >> 16 & 0xFF));
-    }
-  return image;
+  const std::string rgb = tk::test::BitmapRGB(b);
+  return {b.Width(), b.Height(), std::vector<uint8_t>(rgb.begin(), rgb.end())};
 }
 
 // A raw 8-bit P6 file as netpbm and ImageMagick write it.
@@ -102,10 +97,7 @@ inline std::vector<TLabRow> LabRows() {
 
 template <typename G>
 std::unique_ptr<G> LoadBytes(const std::string& bytes) {
-  auto g = std::make_unique<G>();
-  rtl::TStringStream s(bytes);
-  g->LoadFromStream(s);
-  return g;
+  return tk::test::LoadImage<G>(bytes);
 }
 
 // The message of the error a load raises, "loaded" when there is none.
