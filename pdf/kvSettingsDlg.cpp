@@ -315,9 +315,7 @@ void TkvPDFSettingsDlg::FormShow(rtl::TComponent*) {
   // Encryption as the document will be written. The box is set before its
   // handler can see a document it may not change.
   const TkvPDFEncryptionSettings& enc = *doc->Encryption;
-  restoringEncryptionBox_ = true;
-  chkEnableEncryption->SetChecked(enc.Enabled());
-  restoringEncryptionBox_ = false;
+  RestoreEncryptionBox(enc.Enabled());
   SetGroupEnabled(gbEncryption, enc.Enabled() && EncryptionChangeable());
   edtOwnerPassword->Text = edtConfirmOwnerPassword->Text = enc.OwnerPassword();
   edtUserPassword->Text = edtConfirmUserPassword->Text = enc.UserPassword();
@@ -362,8 +360,12 @@ void TkvPDFSettingsDlg::chkEnableEncryptionClick(rtl::TComponent*) {
     return;
   }
   MessageDlg(SOnlyOwnerChangesEncryption, mtInformation, mbOK);
+  RestoreEncryptionBox(Document()->Encryption->Enabled());
+}
+
+void TkvPDFSettingsDlg::RestoreEncryptionBox(bool checked) {
   restoringEncryptionBox_ = true;
-  chkEnableEncryption->SetChecked(Document()->Encryption->Enabled());
+  chkEnableEncryption->SetChecked(checked);
   restoringEncryptionBox_ = false;
 }
 

@@ -128,9 +128,11 @@ class TkvPDFSettingsDlg : public TkvBaseDlg {
   void ApplyCompression();
   bool EncryptionChangeable() const;
   void ShowError(const std::string& text, forms::TControl* focus);
+  // Puts the encryption box to checked without its click handler running.
+  void RestoreEncryptionBox(bool checked);
 
-  // Set while a handler puts a box back, so that its own click does not run
-  // the handler a second time.
+  // Set while the encryption box is put back, so that its own click does
+  // not run the handler a second time.
   bool restoringEncryptionBox_ = false;
 };
 
