@@ -240,6 +240,9 @@ inline uint32_t BigEndian32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
 }
 inline uint16_t LittleEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[1] << 8 | p[0]); }
+inline uint32_t LittleEndian32(const uint8_t* p) {
+  return LittleEndian16(p) | uint32_t{LittleEndian16(p + 2)} << 16;
+}
 
 // The byte and predictor routines stop at whichever end comes first, the
 // count or the buffer.

@@ -27,8 +27,6 @@ constexpr uint64_t kLongestRun = 63;
 
 using THeader = std::array<uint8_t, kHeaderSize>;
 
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
 bool KnownIdentifier(uint8_t b) { return b == kPaintbrush || b == kScreenCapture; }
 
 // False when fewer than 128 bytes are left.
@@ -68,8 +66,8 @@ bool TPCXGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
   if (!ReadHeader(stream, h) || !KnownIdentifier(h[0])) return false;
   TImageProperties& p = ImageProperties;
   // A maximum below the minimum is no size at all.
-  const int32_t width = int32_t{Word(&h[8])} - Word(&h[4]) + 1;
-  const int32_t height = int32_t{Word(&h[10])} - Word(&h[6]) + 1;
+  const int32_t width = int32_t{LittleEndian16(&h[8])} - LittleEndian16(&h[4]) + 1;
+  const int32_t height = int32_t{LittleEndian16(&h[10])} - LittleEndian16(&h[6]) + 1;
   p.Width = static_cast<uint32_t>(std::max(width, 0));
   p.Height = static_cast<uint32_t>(std::max(height, 0));
   p.SamplesPerPixel = h[65];
@@ -77,8 +75,8 @@ bool TPCXGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
   p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
   p.ColorModel = p.SamplesPerPixel * p.BitsPerSample <= 8 ? cmIndexed : cmRGB;
   p.Compression = h[2] == 1 ? ctRLE : ctNone;
-  p.XResolution = Word(&h[12]);
-  p.YResolution = Word(&h[14]);
+  p.XResolution = LittleEndian16(&h[12]);
+  p.YResolution = LittleEndian16(&h[14]);
   return true;
 }
 
@@ -97,7 +95,7 @@ void TPCXGraphic::LoadFromStream(rtl::TStream& stream) {
   const int64_t dataStart = stream.Position();
   const int64_t size = stream.Size();
   const uint32_t planes = p.SamplesPerPixel, bits = p.BitsPerSample;
-  const uint32_t bytesPerLine = Word(&h[66]);
+  const uint32_t bytesPerLine = LittleEndian16(&h[66]);
   if (!KnownLayout(planes, bits)) RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
   if (width == 0 || height == 0) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatNames});
   // Each plane's line must hold the width; reading on would take the next

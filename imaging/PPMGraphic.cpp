@@ -300,7 +300,7 @@ void TPPMGraphic::LoadRawSamples(int samplesPerPixel) {
       if (wide) {
         ReadRaw(fileRow.data(), rowBytes);
         for (size_t i = 0; i < rowSamples; ++i)
-          line[i] = Scaled(table, static_cast<uint32_t>(fileRow[2 * i] << 8 | fileRow[2 * i + 1]));
+          line[i] = Scaled(table, BigEndian16(&fileRow[2 * i]));
       } else {
         ReadRaw(line, rowBytes);
         if (scale)
@@ -311,7 +311,7 @@ void TPPMGraphic::LoadRawSamples(int samplesPerPixel) {
       std::span<const uint8_t> rgb = fileRow;
       if (wide) {
         for (size_t i = 0; i < rowSamples; ++i)
-          row[i] = Scaled(table, static_cast<uint32_t>(fileRow[2 * i] << 8 | fileRow[2 * i + 1]));
+          row[i] = Scaled(table, BigEndian16(&fileRow[2 * i]));
         rgb = row;
       } else if (scale) {
         for (size_t i = 0; i < rowSamples; ++i) row[i] = Scaled(table, fileRow[i]);

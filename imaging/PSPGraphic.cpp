@@ -30,11 +30,6 @@ bool SignatureMatches(const uint8_t* head) {
   return true;
 }
 
-uint32_t LittleEndian32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
 }  // namespace
 
 graphics::TGraphicClass TPSPGraphic::StaticClass() {

@@ -24,19 +24,17 @@ struct TSGIHeader {
   uint16_t channels = 0;
 };
 
-uint16_t BigWord(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-
 // False when fewer than 512 bytes are left.
 bool ReadHeader(rtl::TStream& stream, TSGIHeader& header) {
   std::array<uint8_t, kHeaderSize> h{};
   if (stream.Read(h.data(), kHeaderSize) != kHeaderSize) return false;
-  header.magic = BigWord(&h[0]);
+  header.magic = BigEndian16(&h[0]);
   header.storage = h[2];
   header.bytesPerSample = h[3];
-  header.dimension = BigWord(&h[4]);
-  header.width = BigWord(&h[6]);
-  header.height = BigWord(&h[8]);
-  header.channels = BigWord(&h[10]);
+  header.dimension = BigEndian16(&h[4]);
+  header.width = BigEndian16(&h[6]);
+  header.height = BigEndian16(&h[8]);
+  header.channels = BigEndian16(&h[10]);
   return true;
 }
 
@@ -45,11 +43,7 @@ std::vector<uint32_t> ReadTable(rtl::TStream& stream, size_t count) {
   std::vector<uint8_t> bytes(count * 4);
   stream.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
   std::vector<uint32_t> table(count);
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t* p = &bytes[4 * i];
-    table[i] = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-               static_cast<uint32_t>(p[2]) << 8 | p[3];
-  }
+  for (size_t i = 0; i < count; ++i) table[i] = BigEndian32(&bytes[4 * i]);
   return table;
 }
 

@@ -210,7 +210,7 @@ void TTIFFGraphic::SaveToStream(rtl::TStream&) const {}
 uint16_t TTIFFGraphic::Get16(const uint8_t* p) const { return BigEndian() ? BigEndian16(p) : LittleEndian16(p); }
 
 uint32_t TTIFFGraphic::Get32(const uint8_t* p) const {
-  return BigEndian() ? BigEndian32(p) : LittleEndian16(p) | uint32_t{LittleEndian16(p + 2)} << 16;
+  return BigEndian() ? BigEndian32(p) : LittleEndian32(p);
 }
 
 void TTIFFGraphic::Warn(const std::string& message) const {

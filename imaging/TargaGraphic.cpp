@@ -46,8 +46,6 @@ struct TTargaHeader {
   uint32_t EntryBytes() const { return (entrySize + 7u) / 8u; }
 };
 
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
 void PutWord(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -58,11 +56,11 @@ TTargaHeader ParseHeader(const uint8_t* h) {
   t.idLength = h[0];
   t.colorMapType = h[1];
   t.imageType = h[2];
-  t.firstEntry = Word(h + 3);
-  t.mapLength = Word(h + 5);
+  t.firstEntry = LittleEndian16(h + 3);
+  t.mapLength = LittleEndian16(h + 5);
   t.entrySize = h[7];
-  t.width = Word(h + 12);
-  t.height = Word(h + 14);
+  t.width = LittleEndian16(h + 12);
+  t.height = LittleEndian16(h + 14);
   t.depth = h[16];
   t.descriptor = h[17];
   return t;
@@ -94,7 +92,7 @@ graphics::HPALETTE PaletteFromMap(const TTargaHeader& t, const std::vector<uint8
     if (entryBytes >= 3) {
       p = {e[2], e[1], e[0], 0};
     } else {
-      const uint16_t v = Word(e);
+      const uint16_t v = LittleEndian16(e);
       p = {static_cast<uint8_t>(((v >> 10) & 31) * 8), static_cast<uint8_t>(((v >> 5) & 31) * 8),
            static_cast<uint8_t>((v & 31) * 8), 0};
     }
