@@ -57,10 +57,7 @@ bool TAutodeskGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 }
 
 void TAutodeskGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
-  if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+  BeginLoad(stream, kFormatName);
   const uint32_t width = ImageProperties.Width, height = ImageProperties.Height;
   // The palette and every row must be there before the bitmap is made: a
   // header alone cannot claim megabytes of pixels.

@@ -101,10 +101,7 @@ graphics::HPALETTE TCUTGraphic::LoadPalette() const {
 }
 
 void TCUTGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
-  ReadProperties(stream, 0);
+  BeginLoad(stream, kFormatName);
   const uint32_t width = ImageProperties.Width, height = ImageProperties.Height;
   stream.SetPosition(basePosition_ + static_cast<int64_t>(kHeaderSize));
   // Every row needs its count, its terminator and a packet per run of

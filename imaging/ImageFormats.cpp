@@ -97,6 +97,17 @@ void TRasterGraphic::PrepareImage(uint32_t width, uint32_t height, graphics::TPi
   SetSize(static_cast<int>(width), static_cast<int>(height));
 }
 
+void TRasterGraphic::BeginLoad(rtl::TStream& stream) {
+  SetSize(0, 0);
+  basePosition_ = stream.Position();
+  stream_ = &stream;
+}
+
+void TRasterGraphic::BeginLoad(rtl::TStream& stream, const char* formatName) {
+  BeginLoad(stream);
+  if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(SInvalidImage, {formatName});
+}
+
 void TRasterGraphic::CheckDataLeft(uint64_t needed, uint64_t available, const char* formatName) {
   if (needed > available) RaiseInvalidGraphicFmt(SStreamReadError, {formatName});
 }

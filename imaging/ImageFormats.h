@@ -149,6 +149,12 @@ class TRasterGraphic : public graphics::TBitmap {
   // sizes whose pixel memory (computed in 64 bits) exceeds the limit are
   // refused; only then is the bitmap made in the given format.
   void PrepareImage(uint32_t width, uint32_t height, graphics::TPixelFormat format, const char* formatName);
+  // Where every load starts: the bitmap emptied, the stream and the image's
+  // start kept for the reading that follows.
+  void BeginLoad(rtl::TStream& stream);
+  // BeginLoad, then the first image's header, which must be one the reader
+  // can load: otherwise the format's invalid-image error.
+  void BeginLoad(rtl::TStream& stream, const char* formatName);
   // Raises the format's stream read error unless needed bytes remain.
   static void CheckDataLeft(uint64_t needed, uint64_t available, const char* formatName);
   // Bytes from the stream's position to its end.

@@ -60,9 +60,7 @@ bool TPCDGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 }
 
 void TPCDGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
+  BeginLoad(stream);
   // A pack that is not recognised is an error, not an empty image.
   if (!ReadProperties(stream, 2)) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
   stream.SetPosition(basePosition_);

@@ -81,10 +81,7 @@ bool TPCXGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 }
 
 void TPCXGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
-  if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatNames});
+  BeginLoad(stream, kFormatNames);
   const TImageProperties& p = ImageProperties;
   const uint32_t width = p.Width, height = p.Height;
   stream.SetPosition(basePosition_);

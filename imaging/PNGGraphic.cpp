@@ -270,11 +270,8 @@ void TPNGGraphic::ReadTransparency() {
 }
 
 void TPNGGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
   decoder_.reset();
-  stream_ = &stream;
-  if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+  BeginLoad(stream, kFormatName);
   stream.SetPosition(basePosition_ + static_cast<int64_t>(sizeof kSignature));
   StartProgress(SPreparing, static_cast<int32_t>(ImageProperties.Width));
   palette_.reset();

@@ -190,9 +190,7 @@ bool TPPMGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 // Loading
 
 void TPPMGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
+  BeginLoad(stream);
   if (!ReadProperties(stream, 0)) RaiseInvalid();
 
   const uint32_t width = ImageProperties.Width, height = ImageProperties.Height;

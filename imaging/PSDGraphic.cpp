@@ -144,10 +144,7 @@ bool TPSDGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 }
 
 void TPSDGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
-  if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+  BeginLoad(stream, kFormatName);
   const TImageProperties& p = ImageProperties;
   const uint32_t width = p.Width, height = p.Height;
   const uint8_t bits = p.BitsPerSample;

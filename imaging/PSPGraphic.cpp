@@ -237,10 +237,7 @@ bool TPSPGraphic::LoadLayer(const TBlockHeader& layer) {
 }
 
 void TPSPGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
-  if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+  BeginLoad(stream, kFormatName);
   const TImageProperties& p = ImageProperties;
   for (auto& plane : planes_) plane = {};
   StartProgress(SPreparing, static_cast<int32_t>(p.Width));

@@ -92,10 +92,7 @@ bool TRLAGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 }
 
 void TRLAGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
-  if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+  BeginLoad(stream, kFormatName);
   const TImageProperties& p = ImageProperties;
   const bool alpha = p.AlphaPresent;
   const size_t channels = alpha ? 4 : 3;

@@ -90,10 +90,7 @@ bool TSGIGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 }
 
 void TSGIGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  stream_ = &stream;
-  basePosition_ = stream.Position();
-  if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatNames});
+  BeginLoad(stream, kFormatNames);
   const TImageProperties& p = ImageProperties;
   const uint32_t width = p.Width, height = p.Height;
   StartProgress(SPreparing, static_cast<int32_t>(width));

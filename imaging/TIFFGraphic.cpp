@@ -520,9 +520,7 @@ bool ValidLumaWeights(const std::vector<float>& w) {
 }  // namespace
 
 void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
+  BeginLoad(stream);
   struct TRelease {
     rtl::TStream*& slot;
     ~TRelease() { slot = nullptr; }

@@ -159,10 +159,7 @@ bool TTargaGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 }
 
 void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
-  SetSize(0, 0);
-  basePosition_ = stream.Position();
-  stream_ = &stream;
-  ReadProperties(stream, 0);
+  BeginLoad(stream, kFormatName);
   stream.SetPosition(basePosition_);
   const uint32_t width = ImageProperties.Width, height = ImageProperties.Height;
   StartProgress(SPreparing, static_cast<int32_t>(width));
