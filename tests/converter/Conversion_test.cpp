@@ -276,14 +276,9 @@ TEST_F(Conversion, MissingPageToolIsAnExecError) {
   TForm1* f = Start();
   // The form converts through its own document component.
   WriteFileBytes(docs / "text.pdf", TextOnlyPdf(1));
-  std::string path = std::getenv("PATH");
   // The pages come ready-made, so no outside tool is needed but the
   // page tool, which is found nowhere.
-  ::setenv("PATH", (scratch.path() / "nothing").c_str(), 1);
-  struct RestorePath {
-    std::string p;
-    ~RestorePath() { ::setenv("PATH", p.c_str(), 1); }
-  } restore{path};
+  const tk::test::EnvVar path("PATH", (scratch.path() / "nothing").c_str());
   class TPreloaded : public ::converter::TPageSource {
    public:
     explicit TPreloaded(const fs::path& page) : page_(page) {}

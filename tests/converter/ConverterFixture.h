@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,14 +118,12 @@ class ConverterFixture : public ::testing::Test {
     rtl::SetCommandLine(std::vector<std::string>{"tarnwick"});
     ::converter::Settings = {};
     // The work-folder clean-up deletes into the Trash: this test's own.
-    if (const char* x = std::getenv("XDG_DATA_HOME")) oldDataHome_ = x, hadDataHome_ = true;
-    ::setenv("XDG_DATA_HOME", (scratch.path() / "data").c_str(), 1);
+    dataHome_.emplace("XDG_DATA_HOME", (scratch.path() / "data").c_str());
     // Our windows go into this test's window directory (the program run
     // as a process finds it through XDG_RUNTIME_DIR).
     fs::create_directories(scratch.path() / "runtime");
     ::chmod((scratch.path() / "runtime").c_str(), 0700);
-    if (const char* x = std::getenv("XDG_RUNTIME_DIR")) oldRuntime_ = x, hadRuntime_ = true;
-    ::setenv("XDG_RUNTIME_DIR", (scratch.path() / "runtime").c_str(), 1);
+    runtimeDir_.emplace("XDG_RUNTIME_DIR", (scratch.path() / "runtime").c_str());
     os::TWindowDirectory::SetDefaultFolder(os::TWindowDirectory::DefaultFolder());
   }
   ~ConverterFixture() override {
@@ -133,15 +132,7 @@ class ConverterFixture : public ::testing::Test {
     rtl::SetCommandLine(std::vector<std::string>{"tarnwick"});
     std::error_code ec;
     fs::current_path(fs::temp_directory_path(), ec);
-    if (hadRuntime_)
-      ::setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
-    else
-      ::unsetenv("XDG_RUNTIME_DIR");
     os::TWindowDirectory::SetDefaultFolder({});
-    if (hadDataHome_)
-      ::setenv("XDG_DATA_HOME", oldDataHome_.c_str(), 1);
-    else
-      ::unsetenv("XDG_DATA_HOME");
   }
 
   // A fresh application with a scripted presenter and the main form made
@@ -185,10 +176,8 @@ class ConverterFixture : public ::testing::Test {
   forms::TScriptedPresenter* presenter = nullptr;
 
  private:
-  std::string oldDataHome_;
-  bool hadDataHome_ = false;
-  std::string oldRuntime_;
-  bool hadRuntime_ = false;
+  std::optional<EnvVar> dataHome_;
+  std::optional<EnvVar> runtimeDir_;
 };
 
 }  // namespace tk::test::converter

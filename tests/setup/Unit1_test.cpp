@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
 
 #include "platform/forms/Dialogs.h"
 #include "platform/imagekit/ImageKit.h"
@@ -48,8 +49,7 @@ class SetupRun : public ::testing::Test {
     fs::create_directories(run);
     fs::create_directories(scratch / "runtime");
     ::chmod((scratch / "runtime").c_str(), 0700);
-    if (const char* x = std::getenv("XDG_RUNTIME_DIR")) oldRuntime_ = x, hadRuntime_ = true;
-    ::setenv("XDG_RUNTIME_DIR", (scratch / "runtime").c_str(), 1);
+    runtimeDir_.emplace("XDG_RUNTIME_DIR", (scratch / "runtime").c_str());
     os::TWindowDirectory::SetDefaultFolder(os::TWindowDirectory::DefaultFolder());
     windir = os::TWindowDirectory::Default().Folder();
     os::SetAppDataFolder(appdata.string());
@@ -68,10 +68,6 @@ class SetupRun : public ::testing::Test {
     os::SetRegistryFolder("");
     os::SetAppDataFolder("");
     os::TWindowDirectory::SetDefaultFolder({});
-    if (hadRuntime_)
-      ::setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
-    else
-      ::unsetenv("XDG_RUNTIME_DIR");
   }
 
   setup::TForm1* Start() {
@@ -130,8 +126,7 @@ class SetupRun : public ::testing::Test {
   int startResult = 0;
 
  private:
-  std::string oldRuntime_;
-  bool hadRuntime_ = false;
+  std::optional<tk::test::EnvVar> runtimeDir_;
 };
 
 TEST_F(SetupRun, FormStartsWithTheIntroductionAndSetupChosen) {
@@ -516,11 +511,12 @@ TEST_F(SetupRun, ProgramWithoutATerminalChangesNothing) {
   fs::copy_file(tk::test::RunDir() / "pellwick", run / "pellwick");
   Config("pfussmon.cfg", "[USERAPP]\nAppCnt=0\n");
   Filing(6, converter);
-  ::setenv("XDG_CONFIG_HOME", appdata.c_str(), 1);
-  ::setenv("TK_REGISTRY_DIR", (scratch / "registry").c_str(), 1);
-  auto r = tk::test::RunTool({(run / "pellwick").string()});
-  ::unsetenv("XDG_CONFIG_HOME");
-  ::unsetenv("TK_REGISTRY_DIR");
+  tk::test::ToolResult r;
+  {
+    const tk::test::EnvVar config("XDG_CONFIG_HOME", appdata.c_str());
+    const tk::test::EnvVar registry("TK_REGISTRY_DIR", (scratch / "registry").c_str());
+    r = tk::test::RunTool({(run / "pellwick").string()});
+  }
   EXPECT_EQ(r.exitCode, 0) << r.err;
   std::string intro;
   for (const auto& l : setup::kIntroduction) intro += l + "\n";

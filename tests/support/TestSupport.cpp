@@ -150,6 +150,21 @@ std::string LogOf(const fs::path& exe) {
   return fs::exists(p) ? ReadFileBytes(p) : std::string();
 }
 
+EnvVar::EnvVar(std::string name, const char* value) : name_(std::move(name)) {
+  if (const char* old = std::getenv(name_.c_str())) old_ = old;
+  if (value)
+    ::setenv(name_.c_str(), value, 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
+EnvVar::~EnvVar() {
+  if (old_)
+    ::setenv(name_.c_str(), old_->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
+}
+
 std::string Bytes(std::initializer_list<int> values) {
   std::string s;
   for (int v : values) s.push_back(static_cast<char>(v));

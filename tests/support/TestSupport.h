@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,20 @@ size_t Count(const std::string& s, const std::string& what);
 
 std::string ReadFileBytes(const std::filesystem::path& p);
 void WriteFileBytes(const std::filesystem::path& p, const std::string& bytes);
+
+// Sets an environment variable (removes it for a null value) for the
+// object's lifetime, then puts back what was there.
+class EnvVar {
+ public:
+  EnvVar(std::string name, const char* value);
+  ~EnvVar();
+  EnvVar(const EnvVar&) = delete;
+  EnvVar& operator=(const EnvVar&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
 
 // A fresh folder under the system's temporary folder, removed with the object.
 class ScratchDir {

@@ -1,30 +1,12 @@
 #include "platform/os/KnownFolders.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+
+#include "support/TestSupport.h"
 
 namespace {
 
-// Sets an environment variable for one test and puts it back.
-class EnvVar {
- public:
-  EnvVar(const char* name, const char* value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-  }
-  ~EnvVar() {
-    if (had_) setenv(name_, old_.c_str(), 1);
-    else unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  bool had_;
-  std::string old_;
-};
+using tk::test::EnvVar;
 
 TEST(KnownFolders, AppDataFollowsTheBaseDirectoryRules) {
   EnvVar home("HOME", "/home/tester");

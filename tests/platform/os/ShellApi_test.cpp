@@ -241,12 +241,7 @@ TEST(ShellApiTest, OpenDocumentHandsTheAbsoluteNameToTheOpener) {
   // The stand-in opener records each argument on a line of its own.
   WriteFileBytes(bin / "xdg-open", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.log\"\n");
   ::chmod((bin / "xdg-open").c_str(), 0755);
-  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-  struct RestorePath {
-    std::string p;
-    ~RestorePath() { ::setenv("PATH", p.c_str(), 1); }
-  } restore{oldPath};
-  ::setenv("PATH", bin.c_str(), 1);
+  const tk::test::EnvVar path("PATH", bin.c_str());
 
   WriteFileBytes(dir / "-a scan.pdf", "%PDF-1.4");
   const fs::path oldCwd = fs::current_path();
