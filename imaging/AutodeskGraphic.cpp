@@ -26,11 +26,7 @@ struct THeader {
 }  // namespace
 
 graphics::TGraphicClass TAutodeskGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TAutodeskGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TAutodeskGraphic>(); }},
-      &TAutodeskGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TAutodeskGraphic>("TAutodeskGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TAutodeskGraphic::CanReadStream(rtl::TStream& stream) {

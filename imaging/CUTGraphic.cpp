@@ -39,11 +39,7 @@ class TClearOnExit {
 }  // namespace
 
 graphics::TGraphicClass TCUTGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TCUTGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TCUTGraphic>(); }},
-      &TCUTGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TCUTGraphic>("TCUTGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TCUTGraphic::CanReadStream(rtl::TStream&) { return false; }

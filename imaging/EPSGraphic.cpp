@@ -29,11 +29,7 @@ struct THeader {
 }  // namespace
 
 graphics::TGraphicClass TEPSGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TEPSGraphic", TTIFFGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TEPSGraphic>(); }},
-      &TEPSGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TEPSGraphic>("TEPSGraphic", TTIFFGraphic::StaticClass());
 }
 
 bool TEPSGraphic::CanReadStream(rtl::TStream& stream) {

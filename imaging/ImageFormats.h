@@ -178,6 +178,16 @@ class TRasterGraphic : public graphics::TBitmap {
   std::unique_ptr<TColorManager> colorManager_;
 };
 
+// The class record of reader class G: its name, its parent class, a factory
+// and G's header test; made once, on first use.
+template <typename G>
+graphics::TGraphicClass RasterClassRecord(const char* name, graphics::TGraphicClass parent) {
+  static const TRasterGraphicClassInfo info{
+      {name, parent, []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<G>(); }},
+      &G::CanReadStream};
+  return &info;
+}
+
 // The registry of image file formats.
 class TFileFormatList {
  public:

@@ -23,11 +23,7 @@ bool IsImagePack(const uint8_t* head) { return std::memcmp(head + kImageMagicAt,
 }  // namespace
 
 graphics::TGraphicClass TPCDGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TPCDGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TPCDGraphic>(); }},
-      &TPCDGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TPCDGraphic>("TPCDGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TPCDGraphic::CanReadStream(rtl::TStream& stream) {

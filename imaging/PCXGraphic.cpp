@@ -44,11 +44,7 @@ bool KnownLayout(uint32_t planes, uint32_t bits) {
 }  // namespace
 
 graphics::TGraphicClass TPCXGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TPCXGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TPCXGraphic>(); }},
-      &TPCXGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TPCXGraphic>("TPCXGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TPCXGraphic::CanReadStream(rtl::TStream& stream) {

@@ -113,11 +113,7 @@ TPNGGraphic::TPNGGraphic() = default;
 TPNGGraphic::~TPNGGraphic() = default;
 
 graphics::TGraphicClass TPNGGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TPNGGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TPNGGraphic>(); }},
-      &TPNGGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TPNGGraphic>("TPNGGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TPNGGraphic::CanReadStream(rtl::TStream& stream) {

@@ -33,11 +33,7 @@ inline uint8_t Scaled(const std::vector<uint8_t>& table, uint32_t v) {
 }  // namespace
 
 graphics::TGraphicClass TPPMGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TPPMGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TPPMGraphic>(); }},
-      &TPPMGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TPPMGraphic>("TPPMGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TPPMGraphic::CanReadStream(rtl::TStream& stream) {

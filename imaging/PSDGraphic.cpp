@@ -71,11 +71,7 @@ size_t PlanesOf(TColorModel model) {
 }  // namespace
 
 graphics::TGraphicClass TPSDGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TPSDGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TPSDGraphic>(); }},
-      &TPSDGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TPSDGraphic>("TPSDGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TPSDGraphic::CanReadStream(rtl::TStream& stream) {

@@ -33,11 +33,7 @@ bool SignatureMatches(const uint8_t* head) {
 }  // namespace
 
 graphics::TGraphicClass TPSPGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TPSPGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TPSPGraphic>(); }},
-      &TPSPGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TPSPGraphic>("TPSPGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TPSPGraphic::CanReadStream(rtl::TStream& stream) {

@@ -50,11 +50,7 @@ bool KnownChannelKind(const std::string& kind) { return kind == "rgb" || kind ==
 }  // namespace
 
 graphics::TGraphicClass TRLAGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TRLAGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TRLAGraphic>(); }},
-      &TRLAGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TRLAGraphic>("TRLAGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TRLAGraphic::CanReadStream(rtl::TStream& stream) {

@@ -53,11 +53,7 @@ TSGIGraphic::TSGIGraphic() = default;
 TSGIGraphic::~TSGIGraphic() = default;
 
 graphics::TGraphicClass TSGIGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TSGIGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TSGIGraphic>(); }},
-      &TSGIGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TSGIGraphic>("TSGIGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TSGIGraphic::CanReadStream(rtl::TStream& stream) {

@@ -188,11 +188,7 @@ void UndoPredictor16(std::span<uint8_t> row, size_t count, size_t distance, bool
 }  // namespace
 
 graphics::TGraphicClass TTIFFGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TTIFFGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TTIFFGraphic>(); }},
-      &TTIFFGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TTIFFGraphic>("TTIFFGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TTIFFGraphic::CanReadStream(rtl::TStream& stream) {

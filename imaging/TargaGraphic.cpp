@@ -103,11 +103,7 @@ graphics::HPALETTE PaletteFromMap(const TTargaHeader& t, const std::vector<uint8
 }  // namespace
 
 graphics::TGraphicClass TTargaGraphic::StaticClass() {
-  static const TRasterGraphicClassInfo info{
-      {"TTargaGraphic", TRasterGraphic::StaticClass(),
-       []() -> std::unique_ptr<graphics::TGraphic> { return std::make_unique<TTargaGraphic>(); }},
-      &TTargaGraphic::CanReadStream};
-  return &info;
+  return RasterClassRecord<TTargaGraphic>("TTargaGraphic", TRasterGraphic::StaticClass());
 }
 
 bool TTargaGraphic::CanReadStream(rtl::TStream& stream) {
