@@ -29,6 +29,20 @@ inline std::string NoisePicture(int width, int height, int seed) {
                std::to_string(width) + "x" + std::to_string(height), "xc:", "-fx", "rand()", "-depth", "8", "ppm:-"});
 }
 
+// Noise rows above rows of one colour, so that a coded file of it holds
+// both literal and run packets.
+inline std::string NoiseAboveFlat(int width, int noiseRows, int flatRows, int seed) {
+  return Tool({"convert-im6.q16", "ppm:-", "(", "-size", std::to_string(width) + "x" + std::to_string(flatRows),
+               "xc:#336699", ")", "-append", "ppm:-"},
+              NoisePicture(width, noiseRows, seed));
+}
+
+// The red, green, blue bytes of a file as a netpbm converter to PPM (the
+// decoder) decodes it.
+inline std::string NetpbmRGB(const std::string& decoder, const std::string& file) {
+  return Tool({"convert-im6.q16", "ppm:-", "-depth", "8", "rgb:-"}, Tool({decoder}, file));
+}
+
 // The oracle's red, green, blue bytes of a file (8 bits per sample). The
 // oracle keeps a file's row order as a note beside the pixels; turning
 // them upright applies it.

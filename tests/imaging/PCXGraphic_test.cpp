@@ -13,6 +13,7 @@ namespace {
 using namespace std::string_literals;
 using tk::test::BitmapRGB;
 using tk::test::MaxDifference;
+using tk::test::NetpbmRGB;
 using tk::test::Tool;
 
 std::unique_ptr<TPCXGraphic> Load(const std::string& bytes) { return tk::test::LoadImage<TPCXGraphic>(bytes); }
@@ -35,19 +36,12 @@ std::string Header(uint8_t encoding, uint8_t bits, uint16_t width, uint16_t heig
   return h;
 }
 
-// Decoded by netpbm: ImageMagick shows 1-bit files inverted.
-std::string NetpbmRGB(const std::string& pcx) {
-  return Tool({"convert-im6.q16", "ppm:-", "-depth", "8", "rgb:-"}, Tool({"pcxtoppm"}, pcx));
-}
-
 TEST(TPCXGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
   TK_REQUIRE_TOOL("convert-im6.q16");
   TK_REQUIRE_TOOL("ppmtopcx");
   TK_REQUIRE_TOOL("pcxtoppm");
   // An odd width, so that lines carry padding, and flat areas for long runs.
-  const std::string picture = Tool({"convert-im6.q16", "ppm:-", "(", "-size", "83x4", "xc:#336699", ")", "-append",
-                                    "ppm:-"},
-                                   tk::test::NoisePicture(83, 7, 9));
+  const std::string picture = tk::test::NoiseAboveFlat(83, 7, 4, 9);
   const std::string colours16 = Tool({"convert-im6.q16", "ppm:-", "-colors", "16", "ppm:-"}, picture);
   const std::string colours4 = Tool({"convert-im6.q16", "ppm:-", "-colors", "4", "ppm:-"}, picture);
   const std::string mono = Tool({"convert-im6.q16", "ppm:-", "-monochrome", "ppm:-"}, picture);
@@ -76,7 +70,8 @@ TEST(TPCXGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
     EXPECT_EQ(g->PixelFormat(), c.format);
     ASSERT_EQ(g->Width(), 83);
     ASSERT_EQ(g->Height(), 11);
-    EXPECT_EQ(MaxDifference(BitmapRGB(*g), NetpbmRGB(file)), 0);
+    // Decoded by netpbm: ImageMagick shows 1-bit files inverted.
+    EXPECT_EQ(MaxDifference(BitmapRGB(*g), NetpbmRGB("pcxtoppm", file)), 0);
     tk::test::ExpectCutsLoadOrRaise<TPCXGraphic>(file);
   }
 }

@@ -42,9 +42,7 @@ std::string Long(uint32_t v) {
 TEST(TSGIGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
   TK_REQUIRE_TOOL("convert-im6.q16");
   TK_REQUIRE_TOOL("pnmtosgi");
-  const std::string picture = Tool({"convert-im6.q16", "ppm:-", "(", "-size", "29x5", "xc:#336699", ")", "-append",
-                                    "ppm:-"},
-                                   tk::test::NoisePicture(29, 8, 5));
+  const std::string picture = tk::test::NoiseAboveFlat(29, 8, 5, 5);
   const std::vector<std::string> alpha = {"-alpha", "on", "-channel", "A", "-fx", "0.5", "+channel"};
   struct Case {
     const char* name;

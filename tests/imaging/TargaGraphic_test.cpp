@@ -15,6 +15,7 @@ using namespace std::string_literals;
 using tk::test::BitmapRGB;
 using tk::test::MagickRGB;
 using tk::test::MaxDifference;
+using tk::test::NetpbmRGB;
 using tk::test::Tool;
 
 std::unique_ptr<TTargaGraphic> Load(const std::string& bytes) { return tk::test::LoadImage<TTargaGraphic>(bytes); }
@@ -38,24 +39,17 @@ std::string Header(uint8_t mapType, uint8_t imageType, uint16_t first, uint16_t 
   return h;
 }
 
-
 // ---------------------------------------------------------------------------
 // Files written by ImageMagick and netpbm, decoded as netpbm decodes them
 // (ImageMagick writes rows top first under a header that says bottom first,
 // and reads them back the same way).
-
-std::string NetpbmRGB(const std::string& tga) {
-  return Tool({"convert-im6.q16", "ppm:-", "-depth", "8", "rgb:-"}, Tool({"tgatoppm"}, tga));
-}
 
 TEST(TTargaGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
   TK_REQUIRE_TOOL("convert-im6.q16");
   TK_REQUIRE_TOOL("ppmtotga");
   TK_REQUIRE_TOOL("tgatoppm");
   // Noise beside flat areas, so that coded files hold both kinds of packet.
-  const std::string picture = Tool({"convert-im6.q16", "ppm:-", "(", "-size", "37x6", "xc:#336699", ")", "-append",
-                                    "ppm:-"},
-                                   tk::test::NoisePicture(37, 17, 7));
+  const std::string picture = tk::test::NoiseAboveFlat(37, 17, 6, 7);
   const std::string picture16 = Tool({"convert-im6.q16", "ppm:-", "-colors", "16", "ppm:-"}, picture);
   struct Case {
     const char* name;
@@ -103,7 +97,7 @@ TEST(TTargaGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
     EXPECT_EQ(g->PixelFormat(), c.format);
     ASSERT_EQ(g->Width(), 37);
     ASSERT_EQ(g->Height(), 23);
-    EXPECT_LE(MaxDifference(BitmapRGB(*g), NetpbmRGB(file)), c.tolerance);
+    EXPECT_LE(MaxDifference(BitmapRGB(*g), NetpbmRGB("tgatoppm", file)), c.tolerance);
     tk::test::ExpectCutsLoadOrRaise<TTargaGraphic>(file);
   }
 }
