@@ -197,7 +197,7 @@ bool StepFinish(TState& s) {
 }
 
 [[noreturn]] void RaiseJPEGError(const TState& s) {
-  throw EImageCodecError(std::string("JPEG error #") + std::to_string(s.err.code));
+  throw EImageCodecError(rtl::Format(SJPEGError, {s.err.code}));
 }
 
 }  // namespace

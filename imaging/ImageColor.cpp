@@ -208,6 +208,11 @@ void ReverseTriples(const uint8_t* src, uint8_t* dst, uint32_t count) {
   }
 }
 
+// The colour family: RGB to RGB, RGB to BGR, BGR to RGB and BGR to BGR are
+// one procedure that differs only in whether the outer samples change
+// places, so Reverse says that once and the four are instances of it (the
+// CMYK, Lab and YCC converters take it the same way for their BGR and RGB
+// targets).
 // Alpha: 0 none in the target, 1 the target's alpha is left untouched,
 // 2 alpha is copied from the source.
 template <typename S, typename T, bool Swap, bool Gamma, bool Reverse, int Alpha>

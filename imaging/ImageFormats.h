@@ -65,6 +65,7 @@ enum : TImagePropertyFlags {
 
 using TCardinalArray = std::vector<uint32_t>;
 using TByteArray = std::vector<uint8_t>;
+using TFloatArray = std::vector<float>;
 
 // What a reader's ReadProperties learns from the header.
 struct TImageProperties {

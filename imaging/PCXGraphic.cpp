@@ -77,6 +77,8 @@ bool TPCXGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 }
 
 void TPCXGraphic::LoadFromStream(rtl::TStream& stream) {
+  // A header that is not PCX is an error rather than an empty image, which
+  // the caller could not tell from a loaded one.
   BeginLoad(stream, kFormatNames);
   const TImageProperties& p = ImageProperties;
   const uint32_t width = p.Width, height = p.Height;

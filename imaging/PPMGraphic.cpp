@@ -155,7 +155,9 @@ bool TPPMGraphic::ParseHeader(rtl::TStream& stream) {
     throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {text}));
   }
   magic_ = digit - '0';
-  if (magic_ < 1 || magic_ > 6) return false;  // no loader for these
+  // No loader for the other digits: refused, since an empty bitmap in their
+  // place would pass for a loaded (blank) page.
+  if (magic_ < 1 || magic_ > 6) return false;
 
   p.Width = ReadNumber();
   p.Height = ReadNumber();

@@ -131,6 +131,8 @@ bool TPSDGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
       break;
     case kCompressionZip:
     case kCompressionZipPredicted:
+      // Named for what it is, so that the loader refuses it rather than
+      // showing deflated bytes as raw pixels.
       p.Compression = ctLZ77;
       break;
     default:
@@ -234,6 +236,9 @@ void TPSDGraphic::LoadFromStream(rtl::TStream& stream) {
   }
   EndProgress();
 
+  // Every model goes through one loop that reads each channel's row just
+  // before it is converted, so no whole-image block is loaded first and
+  // there is no loading stage to report apart from the transfer.
   // Rows pass the colour manager unless they are already the bitmap's.
   const bool direct = planes == 1 && bits <= 8;
   const bool invert = model == cmCMYK;

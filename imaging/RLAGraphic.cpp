@@ -88,6 +88,8 @@ bool TRLAGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 }
 
 void TRLAGraphic::LoadFromStream(rtl::TStream& stream) {
+  // A refused header (XYZ channels among them) is reported: an empty image
+  // would look like a loaded one.
   BeginLoad(stream, kFormatName);
   const TImageProperties& p = ImageProperties;
   const bool alpha = p.AlphaPresent;

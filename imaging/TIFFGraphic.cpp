@@ -317,7 +317,7 @@ TByteArray TTIFFGraphic::TagBytes(uint16_t tag) const {
   return bytes;
 }
 
-std::vector<float> TTIFFGraphic::TagFloats(uint16_t tag) const {
+TFloatArray TTIFFGraphic::TagFloats(uint16_t tag) const {
   size_t index = 0;
   if (!FindTag(tag, index)) return {};
   const TDirectoryEntry& e = directory_[index];
@@ -328,7 +328,7 @@ std::vector<float> TTIFFGraphic::TagFloats(uint16_t tag) const {
   const size_t size = TypeSize(e.DataType);
   if (size == 0 || e.DataType == kTypeASCII) return {};
   const std::vector<uint8_t> bytes = EntryBytes(e);
-  std::vector<float> values(e.Count);
+  TFloatArray values(e.Count);
   for (size_t i = 0; i < values.size(); ++i) {
     const uint8_t* p = &bytes[i * size];
     switch (e.DataType) {
@@ -366,7 +366,7 @@ std::vector<float> TTIFFGraphic::TagFloats(uint16_t tag) const {
 float TTIFFGraphic::TagFloat(uint16_t tag, float defaultValue) const {
   size_t index = 0;
   if (!FindTag(tag, index) || directory_[index].Count != 1) return defaultValue;
-  const std::vector<float> values = TagFloats(tag);
+  const TFloatArray values = TagFloats(tag);
   return values.empty() ? defaultValue : values[0];
 }
 
@@ -509,7 +509,7 @@ bool LayoutOf(TColorModel model, uint32_t bits, uint32_t samples, TSampleLayout&
   }
 }
 
-bool ValidLumaWeights(const std::vector<float>& w) {
+bool ValidLumaWeights(const TFloatArray& w) {
   return w.size() >= 3 && std::all_of(w.begin(), w.begin() + 3, [](float v) { return v > 0.0f && v < 1.0f; });
 }
 
@@ -632,8 +632,8 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
       SetPalette(cm.MakeGrayPalette((p.Flags & pfMinimumIsWhite) != 0));
     } else if (layout.source == cmYCbCr) {
       // Weights outside (0, 1) would divide by zero in the chroma tables.
-      const std::vector<float> weights =
-          ValidLumaWeights(ycbcrCoefficients_) ? ycbcrCoefficients_ : std::vector<float>{0.299f, 0.587f, 0.114f};
+      const TFloatArray weights =
+          ValidLumaWeights(ycbcrCoefficients_) ? ycbcrCoefficients_ : TFloatArray{0.299f, 0.587f, 0.114f};
       cm.ConfigureYCbCr(weights, std::max(hSub, vSub), std::min(hSub, vSub));
     }
 

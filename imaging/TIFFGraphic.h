@@ -42,6 +42,8 @@ class TTIFFGraphic : public TRasterGraphic {
 
   // Damage that a load decodes past (a JPEG strip cut short): the caption
   // and the message, for the caller to show. Unassigned, they are dropped.
+  // The library sits below the forms layer and often runs with nobody to
+  // dismiss a box, so it hands the warning over instead of showing it.
   std::function<void(const std::string& caption, const std::string& message)> OnWarning;
 
  protected:
@@ -61,7 +63,7 @@ class TTIFFGraphic : public TRasterGraphic {
   uint32_t TagOffsetAndCount(uint16_t tag, uint32_t& count, uint32_t defaultValue) const;
   TCardinalArray TagCardinals(uint16_t tag) const;
   TByteArray TagBytes(uint16_t tag) const;
-  std::vector<float> TagFloats(uint16_t tag) const;
+  TFloatArray TagFloats(uint16_t tag) const;
   float TagFloat(uint16_t tag, float defaultValue) const;
 
  private:
@@ -83,7 +85,7 @@ class TTIFFGraphic : public TRasterGraphic {
   uint32_t samplesPerPixel_ = 1;
   bool sampleBitsDiffer_ = false;
   uint32_t ycbcrPositioning_ = 1;
-  std::vector<float> ycbcrCoefficients_;
+  TFloatArray ycbcrCoefficients_;
 };
 
 }  // namespace imaging
