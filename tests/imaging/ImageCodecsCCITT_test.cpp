@@ -77,6 +77,7 @@ struct FaxCase {
   // padded here, each row's end found by decoding that row alone.
   bool words = false;
 };
+void PrintTo(const FaxCase& c, std::ostream* os) { *os << c.name; }
 
 std::string PadRowsToWords(const std::string& strip, uint32_t w, uint32_t h) {
   TCCITTMHDecoder d(0, w, false, false);
@@ -189,6 +190,7 @@ struct HandCase {
   std::string bits;
   Bytes rows;  // expected destination, 1 byte per row at width <= 8
 };
+void PrintTo(const HandCase& c, std::ostream* os) { *os << c.name; }
 
 class FaxHand : public ::testing::TestWithParam<HandCase> {};
 

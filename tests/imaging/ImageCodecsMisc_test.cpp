@@ -106,6 +106,7 @@ struct ThunderCase {
   Bytes source;
   Bytes expected;
 };
+void PrintTo(const ThunderCase& c, std::ostream* os) { *os << c.name; }
 
 class Thunder : public ::testing::TestWithParam<ThunderCase> {};
 

@@ -31,6 +31,9 @@ struct DecodeCase {
   size_t consumed;
 };
 
+// Test lists show the case's name, not the bytes of the record.
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+
 class DecodeTable : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeTable, DecodesAndStaysInBounds) {
