@@ -435,6 +435,10 @@ void TPCDDecoder::DecodePlanes(std::span<uint8_t> luma, std::span<uint8_t> chrom
                                uint32_t width, uint32_t height) {
   TPCDBits b(stream_);
   std::vector<TPCDEntry> tables[3];
+  // Corrections up to 1536 wide are for luma alone: their chroma is the
+  // upsampled chroma of the resolution below, so their one table is the luma
+  // table. Chroma rows in such data have no table and are passed over to the
+  // next row marker rather than corrected with codes meant for luma.
   const int tableCount = width > 1536 ? 3 : 1;
   for (int t = 0; t < tableCount; ++t) {
     b.Take(8);

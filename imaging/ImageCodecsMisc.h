@@ -100,7 +100,8 @@ class TThunderDecoder : public TDecoder {
 // position in 2048-byte pieces; its end ends decoding (the planes keep the
 // corrections made so far). No correction is written outside a plane's
 // row; a row number beyond the height ends decoding; a residual of the
-// reserved plane raises EImageCodecError SPCDDataError. DecodeBlock
+// reserved plane raises EImageCodecError SPCDDataError. Up to 1536 wide
+// the data corrects luma only, and chroma rows there are skipped. DecodeBlock
 // decodes nothing: the residuals do not come from a buffer.
 class TPCDDecoder : public TDecoder {
  public:

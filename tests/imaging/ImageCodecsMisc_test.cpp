@@ -4,8 +4,10 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -154,7 +156,9 @@ class BitWriter {
   int n_ = 0;
 };
 
-Bytes PCDStream(uint32_t plane, uint32_t row, uint32_t endRow) {
+// Rows given as (plane, row), each corrected by -16, +16, +16 (one more
+// than a two-sample row holds).
+Bytes PCDRows(std::initializer_list<std::pair<uint32_t, uint32_t>> rows, uint32_t endRow) {
   BitWriter w;
   // One table: code 10 corrects by -16, code 11 by +16.
   w.Put(1, 8);
@@ -163,15 +167,19 @@ Bytes PCDStream(uint32_t plane, uint32_t row, uint32_t endRow) {
     w.Put(code, 16);
     w.Put(residual, 8);
   }
-  w.Row(plane, row);
-  w.Put(0b10, 2);
-  w.Put(0b11, 2);
-  w.Put(0b11, 2);  // one more than the row holds
-  w.Put(0, 2);
+  for (auto [plane, row] : rows) {
+    w.Row(plane, row);
+    w.Put(0b10, 2);
+    w.Put(0b11, 2);
+    w.Put(0b11, 2);
+    w.Put(0, 2);
+  }
   w.Row(0, endRow);
   w.Put(0, 32);
   return w.out;
 }
+
+Bytes PCDStream(uint32_t plane, uint32_t row, uint32_t endRow) { return PCDRows({{plane, row}}, endRow); }
 
 TEST(PCDDecoder, ResidualsClampAndStayInTheRow) {
   Bytes data = PCDStream(0, 0, 1);
@@ -182,6 +190,21 @@ TEST(PCDDecoder, ResidualsClampAndStayInTheRow) {
   Bytes luma = {10, 250}, c1, c2;
   d.DecodePlanes(luma, c1, c2, 2, 1);
   EXPECT_EQ(luma, (Bytes{0, 255}));
+}
+
+// Data of one table corrects luma only; a chroma row in it is passed over
+// without touching chroma or derailing the luma row after it.
+TEST(PCDDecoder, OneTableCorrectsLumaOnly) {
+  Bytes data = PCDRows({{2, 0}, {3, 0}, {0, 1}}, 2);
+  rtl::TMemoryStream stream;
+  stream.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+  stream.SetPosition(0);
+  TPCDDecoder d(stream);
+  Bytes luma = {100, 100, 100, 100}, c1 = {100, 100}, c2 = {100, 100};
+  d.DecodePlanes(luma, c1, c2, 2, 2);
+  EXPECT_EQ(luma, (Bytes{100, 100, 84, 116}));
+  EXPECT_EQ(c1, (Bytes{100, 100}));
+  EXPECT_EQ(c2, (Bytes{100, 100}));
 }
 
 TEST(PCDDecoder, DamageNeitherOverrunsNorHangs) {
