@@ -219,31 +219,39 @@ void TkvPDFFont::ReadFontFile(rtl::TStream& stream) const {
 }
 
 std::string TkvPDFFont::TextToGlyphHex(const std::u16string& text) {
-  std::u16string chars = text;
-  if (!text.empty() && rtl::IsDBCSLeadByte(static_cast<uint8_t>(text[0] & 0xFF))) {
-    // The text holds bytes of a double-byte code page, one per character.
-    const size_t first = chars.find_first_not_of(u' '), last = chars.find_last_not_of(u' ');
-    chars = first == std::u16string::npos ? std::u16string() : chars.substr(first, last - first + 1);
-    std::u16string wide;
-    for (size_t i = 0; i < chars.size(); ++i) {
-      std::u16string w = CharsToWide(std::string(1, static_cast<char>(chars[i] & 0xFF)), font_.Charset);
-      if (w.empty() && i + 1 < chars.size()) {
-        const std::string pair{static_cast<char>(chars[i] & 0xFF), static_cast<char>(chars[i + 1] & 0xFF)};
-        w = CharsToWide(pair, font_.Charset);
-        ++i;
-      }
-      wide += w;
-    }
-    chars = std::move(wide);
-  }
   std::string out;
-  for (char16_t c : chars) {
+  for (char16_t c : text) {
     auto it = glyphOf_.find(c);
     if (it == glyphOf_.end()) continue;
     out += Hex4(it->second);
     if (subset_ && c != u' ') usedChars_.insert(c);
   }
   return out;
+}
+
+std::string TkvPDFFont::TextToGlyphHex(const std::string& bytes) {
+  // Only bytes can be double-byte text: a wide character whose low byte
+  // happens to look like a lead byte is a character of its own.
+  if (bytes.empty() || !rtl::IsDBCSLeadByte(static_cast<uint8_t>(bytes[0]))) {
+    std::u16string chars;
+    for (char b : bytes) chars += static_cast<char16_t>(static_cast<uint8_t>(b));
+    return TextToGlyphHex(chars);
+  }
+  const size_t first = bytes.find_first_not_of(' '), last = bytes.find_last_not_of(' ');
+  const std::string trimmed = bytes.substr(first, last - first + 1);
+  const unsigned codePage = CodePageOfCharset(font_.Charset);
+  std::u16string wide;
+  for (size_t i = 0; i < trimmed.size(); ++i) {
+    // A lead byte alone is no character: it is read with the byte after it.
+    char16_t single = 0;
+    if (rtl::MultiByteToWideChar(codePage, rtl::MB_ERR_INVALID_CHARS, &trimmed[i], 1, &single, 1) == 1) {
+      wide += single;
+    } else if (i + 1 < trimmed.size()) {
+      wide += CharsToWide(trimmed.substr(i, 2), font_.Charset);
+      ++i;
+    }
+  }
+  return TextToGlyphHex(wide);
 }
 
 void TkvPDFFont::BuildCMapText(rtl::TStream& stream) const {

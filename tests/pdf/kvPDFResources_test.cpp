@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <set>
 
 #include "pdf/kvPDFFont.h"
 #include "pdf/kvPDFObjects.h"
@@ -140,6 +142,35 @@ TEST(PageResources, SubsetFontEmbedsAndTextComesBack) {
     const std::string back = ToolText({"pdftotext", file, "-"});
     EXPECT_NE(back.find("Hello, W\xC3\xB6rld"), std::string::npos) << back;
   }
+}
+
+// On a Shift-JIS system, wide characters whose low byte looks like a lead
+// byte (U+0181, U+0393, U+00E9) are still one character each; byte text in
+// the code page is read as double-byte text.
+TEST(PageResources, GlyphStringsOnADoubleByteCodePage) {
+  tk::test::SystemCodePage sjis(rtl::CP_SHIFTJIS);
+  TkvPDFFont font(DejaVu(graphics::DEFAULT_CHARSET), true);
+  ASSERT_FALSE(font.Cmap().empty());
+  auto glyphsOf = [&](const std::u16string& text) {
+    std::string hex;
+    for (char16_t c : text)
+      for (const auto& p : font.Cmap())
+        if (p.Unicode == c) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "%04X", p.Glyph);
+          hex += buf;
+          break;
+        }
+    return hex;
+  };
+  for (const std::u16string text : {u"\u0181\u0393\u0490 A", u"\u00E9t\u00E9 ", u" \u0393"}) {
+    EXPECT_EQ(font.TextToGlyphHex(text), glyphsOf(text));
+    EXPECT_EQ(font.TextToGlyphHex(text).size(), text.size() * 4);
+  }
+  // Alpha and Cyrillic A in Shift-JIS; the trailing space is trimmed.
+  EXPECT_EQ(font.TextToGlyphHex(std::string("\x83\x9F\x84\x40 ")), glyphsOf(u"\u0391\u0410"));
+  EXPECT_EQ(font.TextToGlyphHex(std::string("Ab")), glyphsOf(u"Ab"));
+  EXPECT_EQ(font.UsedChars(), (std::set<uint16_t>{u'A', u'b', u't', 0x00E9, 0x0181, 0x0393, 0x0490, 0x0391, 0x0410}));
 }
 
 TEST(PageResources, SimpleTrueTypeFontWithWidths) {

@@ -153,6 +153,21 @@ TEST(Watermark, TextCannotEscapeItsString) {
   EXPECT_LT(Render(file, 1).Dark(0, 0, 1, 0.5), 0.01);
 }
 
+// A composite-font stamp on a Shift-JIS system: characters whose low byte
+// looks like a lead byte come back as themselves. (DejaVu has no Japanese,
+// so the family check keeps the ANSI default character set.)
+TEST(Watermark, WideStampTextOnADoubleByteCodePageComesBack) {
+  REQUIRE_POPPLER();
+  tk::test::SystemCodePage sjis(rtl::CP_SHIFTJIS);
+  Doc d(Document(1));
+  auto t = TextStamp(u"\u0181\u0393\u0490 \u00E9t\u00E9 A");
+  t->Font.Charset = graphics::DEFAULT_CHARSET;
+  t->EmbedMode = 2;
+  d.doc.ApplyWatermark(*t, "1");
+  const std::string file = d.Save("stamp-sjis.pdf");
+  EXPECT_NE(PageText(file, 1).find("\u0181\u0393\u0490 \u00E9t\u00E9 A"), std::string::npos) << PageText(file, 1);
+}
+
 TEST(Watermark, VariablesExpandOnceAndValuesAreNotReadAgain) {
   Doc d(Document(2));
   d.doc.DocInfo->SetTitle(u"<%PageNo%> <%Author%>");

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/CodePages.h"
+
 namespace tk::test {
 
 // tests/data in the source tree.
@@ -81,6 +83,16 @@ class EnvVar {
  private:
   std::string name_;
   std::optional<std::string> old_;
+};
+
+// Switches the system code page for the object's lifetime, then puts UTF-8,
+// the code page every test starts from, back.
+class SystemCodePage {
+ public:
+  explicit SystemCodePage(unsigned codePage) { rtl::SetACP(codePage); }
+  ~SystemCodePage() { rtl::SetACP(rtl::CP_UTF8); }
+  SystemCodePage(const SystemCodePage&) = delete;
+  SystemCodePage& operator=(const SystemCodePage&) = delete;
 };
 
 // A fresh folder under the system's temporary folder, removed with the object.

@@ -33,11 +33,6 @@ std::string FcMatch(const std::string& pattern) {
   return r.out;
 }
 
-struct CodePage {
-  explicit CodePage(unsigned cp) { rtl::SetACP(cp); }
-  ~CodePage() { rtl::SetACP(rtl::CP_UTF8); }
-};
-
 TEST(TFont, SizeAndHeightFollowTheResolution) {
   TFont f;
   EXPECT_EQ(f.Size(), TFont::kDefaultSize);
@@ -182,7 +177,7 @@ TEST(FontEngine, DoubleByteTextMeasuresByCharacter) {
   const TFont f = MakeFont(kFamily, 12);
   const std::string utf8 = "A\xCE\xB1\xCE\xB2\xD0\x96";  // A, alpha, beta, Zhe
   const TSize wide = Extent(f, utf8);
-  CodePage sjis(rtl::CP_SHIFTJIS);
+  tk::test::SystemCodePage sjis(rtl::CP_SHIFTJIS);
   const std::string sjisText = "A\x83\xBF\x83\xC0\x84\x47";
   EXPECT_EQ(Extent(f, sjisText), wide);
   TFontFace face(RequestFor(f));

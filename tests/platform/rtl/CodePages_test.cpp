@@ -3,17 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/rtl/SysUtils.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
 using namespace rtl;
-
-// Switches the system code page for one test and puts UTF-8 back.
-class CodePage {
- public:
-  explicit CodePage(unsigned cp) { SetACP(cp); }
-  ~CodePage() { SetACP(CP_UTF8); }
-};
 
 struct Text {
   const char* name;
@@ -43,7 +37,7 @@ TEST(CodePages, RoundTripsInUtf8And932) {
     EXPECT_EQ(MultiByteToWide(t.sjis, CP_SHIFTJIS), t.wide);
     EXPECT_EQ(WideToMultiByte(t.wide, CP_SHIFTJIS), t.sjis);
     {
-      CodePage cp(CP_SHIFTJIS);
+      tk::test::SystemCodePage cp(CP_SHIFTJIS);
       EXPECT_EQ(GetACP(), 932u);
       EXPECT_EQ(MultiByteToWide(t.sjis), t.wide);
       EXPECT_EQ(WideToMultiByte(t.wide), t.sjis);
@@ -113,11 +107,11 @@ TEST(CodePages, LeadBytesAndCharacterLengths) {
     EXPECT_EQ(IsDBCSLeadByteEx(CP_SHIFTJIS, c.b), c.lead932);
     EXPECT_FALSE(IsDBCSLeadByteEx(CP_UTF8, c.b));
     EXPECT_FALSE(IsDBCSLeadByte(c.b));  // UTF-8 is the system code page
-    CodePage cp(CP_SHIFTJIS);
+    tk::test::SystemCodePage cp(CP_SHIFTJIS);
     EXPECT_EQ(IsDBCSLeadByte(c.b), c.lead932);
   }
   {
-    CodePage cp(CP_SHIFTJIS);
+    tk::test::SystemCodePage cp(CP_SHIFTJIS);
     const std::string s = "\x95\x5C" "a\x82\"\x82";
     EXPECT_EQ(CharByteLength(s, 0), 2u);  // 0x5C is a trail byte here
     EXPECT_EQ(CharByteLength(s, 2), 1u);
