@@ -83,9 +83,9 @@ TkvPDFFont::TkvPDFFont(const graphics::TFont& font, bool subset)
   ComputeMetrics();
   MakePostScriptName();
   if (info_->FontType == 0 && file_ && !(IsSimpleCharset() && !subset_)) {
-    cmap_ = file_->UnicodeCmap();
+    cmap_ = file_->ReadUnicodeCmap();
     for (const auto& p : cmap_) glyphOf_.emplace(p.Unicode, p.Glyph);
-    glyphWidths_ = file_->GlyphWidths();
+    glyphWidths_ = file_->ReadGlyphWidths();
   }
 }
 

@@ -291,7 +291,7 @@ std::string TkvCustomPDFDocument::StyledFontName(const graphics::TFont& Font) { 
 
 namespace {
 
-std::unique_ptr<TkvPDFIndirectReference> FontDescriptor(TkvCustomPDFDocument& doc, TkvPDFFont& font, uint8_t embedMode) {
+std::unique_ptr<TkvPDFIndirectReference> BuildFontDescriptor(TkvCustomPDFDocument& doc, TkvPDFFont& font, uint8_t embedMode) {
   const TkvPDFFontInfo& info = font.Info();
   const bool trueType = info.FontType == 0;
   std::string name = font.Font().Name;
@@ -405,7 +405,7 @@ std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddFontResource(c
     cid->AddName("/Type", "/Font");
     cid->AddName("/Subtype", "/CIDFontType2");
     cid->AddName("/BaseFont", baseFont);
-    cid->AddEntry("/FontDescriptor", FontDescriptor(*this, *font, EmbedMode));
+    cid->AddEntry("/FontDescriptor", BuildFontDescriptor(*this, *font, EmbedMode));
     auto info = std::make_unique<TkvPDFDictObject>();
     info->AddEntry("/Registry", std::make_unique<TkvPDFStringObject>("Adobe"));
     info->AddEntry("/Ordering", std::make_unique<TkvPDFStringObject>("Identity"));
@@ -429,7 +429,7 @@ std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddFontResource(c
     auto widths = std::make_unique<TkvPDFArrayObject>();
     for (int32_t w : font->Info().Widths) widths->AddInteger(w);
     dict->AddEntry("/Widths", std::move(widths));
-    dict->AddEntry("/FontDescriptor", FontDescriptor(*this, *font, EmbedMode));
+    dict->AddEntry("/FontDescriptor", BuildFontDescriptor(*this, *font, EmbedMode));
   }
   return AddToStore(*this, std::move(dict));
 }

@@ -109,7 +109,7 @@ std::string_view TkvTrueTypeFile::Table(std::string_view tag) const {
   return {};
 }
 
-std::vector<TkvCmapPair> TkvTrueTypeFile::UnicodeCmap() const {
+std::vector<TkvCmapPair> TkvTrueTypeFile::ReadUnicodeCmap() const {
   std::vector<TkvCmapPair> pairs;
   const std::string_view cmap = Table("cmap");
   if (cmap.size() < 4) return pairs;
@@ -160,7 +160,7 @@ std::vector<TkvCmapPair> TkvTrueTypeFile::UnicodeCmap() const {
   return pairs;
 }
 
-std::vector<int32_t> TkvTrueTypeFile::GlyphWidths() const {
+std::vector<int32_t> TkvTrueTypeFile::ReadGlyphWidths() const {
   const std::string_view hhea = Table("hhea"), hmtx = Table("hmtx");
   if (hhea.size() < 36) throw ETrueTypeError("Font has no usable hhea table");
   size_t metrics = std::min<size_t>(U16(hhea, 34), glyphCount_);

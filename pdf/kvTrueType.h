@@ -60,10 +60,10 @@ class TkvTrueTypeFile {
   // The pairs of the (3, 1) format 4 subtable, in segment order: one per
   // code, codes that map to the missing glyph or to a glyph the font does
   // not have left out. Empty when the font has no such subtable.
-  std::vector<TkvCmapPair> UnicodeCmap() const;
+  std::vector<TkvCmapPair> ReadUnicodeCmap() const;
   // Advance widths in 1/1000 em for every glyph; glyphs past the horizontal
   // metrics take the last one's advance, as the format defines.
-  std::vector<int32_t> GlyphWidths() const;
+  std::vector<int32_t> ReadGlyphWidths() const;
   // The glyph ids a glyph's outline needs: itself and, for a composite,
   // its components (transitively). Ids past the glyph count are ignored.
   std::set<uint16_t> WithComponents(const std::set<uint16_t>& glyphs) const;

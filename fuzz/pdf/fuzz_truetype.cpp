@@ -13,13 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     pdf::TkvTrueTypeFile font(std::string(reinterpret_cast<const char*>(data), size));
     std::set<uint16_t> glyphs;
-    for (const auto& p : font.UnicodeCmap()) {
+    for (const auto& p : font.ReadUnicodeCmap()) {
       glyphs.insert(p.Glyph);
       if (glyphs.size() >= 8) break;
     }
-    font.GlyphWidths();
+    font.ReadGlyphWidths();
     pdf::TkvTrueTypeFile again(font.Subset(glyphs));
-    again.UnicodeCmap();
+    again.ReadUnicodeCmap();
   } catch (const rtl::Exception&) {
   }
   return 0;

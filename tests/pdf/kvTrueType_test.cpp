@@ -64,7 +64,7 @@ TEST(TrueType, ReadsMapAndWidthsOfARealFace) {
   const std::string bytes = DejaVuBytes();
   if (bytes.empty()) GTEST_SKIP() << "DejaVu Sans not installed";
   TkvTrueTypeFile font(bytes);
-  const auto cmap = font.UnicodeCmap();
+  const auto cmap = font.ReadUnicodeCmap();
   ASSERT_FALSE(cmap.empty());
   uint16_t a = 0;
   for (const auto& p : cmap) {
@@ -72,7 +72,7 @@ TEST(TrueType, ReadsMapAndWidthsOfARealFace) {
     if (p.Unicode == 'A') a = p.Glyph;
   }
   ASSERT_NE(a, 0);
-  const auto widths = font.GlyphWidths();
+  const auto widths = font.ReadGlyphWidths();
   ASSERT_EQ(widths.size(), font.GlyphCount());
   EXPECT_EQ(widths[a], 684);  // 1401 units of 2048
 }
@@ -111,14 +111,14 @@ TEST(TrueType, DamagedFilesRaiseOrStayInside) {
       EXPECT_THROW(
           {
             TkvTrueTypeFile font(f);
-            font.GlyphWidths();
+            font.ReadGlyphWidths();
           },
           ETrueTypeError);
       continue;
     }
     TkvTrueTypeFile font(f);
     std::set<uint16_t> all;
-    for (const auto& p : font.UnicodeCmap()) all.insert(p.Glyph);
+    for (const auto& p : font.ReadUnicodeCmap()) all.insert(p.Glyph);
     TkvTrueTypeFile again(font.Subset(all));
     EXPECT_EQ(again.GlyphCount(), font.GlyphCount());
   }
@@ -131,7 +131,7 @@ TEST(TrueType, SubsetKeepsGlyphsAndComponentsAndReadsBack) {
   if (bytes.empty()) GTEST_SKIP() << "DejaVu Sans not installed";
   TkvTrueTypeFile font(bytes);
   std::set<uint16_t> used;
-  for (const auto& p : font.UnicodeCmap())
+  for (const auto& p : font.ReadUnicodeCmap())
     if (p.Unicode == 'H' || p.Unicode == 0xE9) used.insert(p.Glyph);
   ASSERT_EQ(used.size(), 2u);
   const auto withParts = font.WithComponents(used);
