@@ -48,12 +48,8 @@ graphics::TGraphicClass TPCXGraphic::StaticClass() {
 }
 
 bool TPCXGraphic::CanReadStream(rtl::TStream& stream) {
-  const int64_t at = stream.Position();
-  if (stream.Size() - at <= kHeaderSize) return false;
   THeader h{};
-  const bool got = ReadHeader(stream, h);
-  stream.SetPosition(at);
-  return got && KnownIdentifier(h[0]) && (h[1] == 0 || h[1] == 2 || h[1] == 3 || h[1] == 5) && h[2] <= 1;
+  return PeekHeader(stream, h.data(), h.size()) && KnownIdentifier(h[0]) && (h[1] == 0 || h[1] == 2 || h[1] == 3 || h[1] == 5) && h[2] <= 1;
 }
 
 bool TPCXGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {

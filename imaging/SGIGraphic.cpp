@@ -24,10 +24,10 @@ struct TSGIHeader {
   uint16_t channels = 0;
 };
 
-// False when fewer than 512 bytes are left.
-bool ReadHeader(rtl::TStream& stream, TSGIHeader& header) {
-  std::array<uint8_t, kHeaderSize> h{};
-  if (stream.Read(h.data(), kHeaderSize) != kHeaderSize) return false;
+using THeaderBytes = std::array<uint8_t, kHeaderSize>;
+
+TSGIHeader ParseHeader(const THeaderBytes& h) {
+  TSGIHeader header;
   header.magic = BigEndian16(&h[0]);
   header.storage = h[2];
   header.bytesPerSample = h[3];
@@ -35,6 +35,14 @@ bool ReadHeader(rtl::TStream& stream, TSGIHeader& header) {
   header.width = BigEndian16(&h[6]);
   header.height = BigEndian16(&h[8]);
   header.channels = BigEndian16(&h[10]);
+  return header;
+}
+
+// False when fewer than 512 bytes are left.
+bool ReadHeader(rtl::TStream& stream, TSGIHeader& header) {
+  THeaderBytes h{};
+  if (stream.Read(h.data(), kHeaderSize) != kHeaderSize) return false;
+  header = ParseHeader(h);
   return true;
 }
 
@@ -57,12 +65,10 @@ graphics::TGraphicClass TSGIGraphic::StaticClass() {
 }
 
 bool TSGIGraphic::CanReadStream(rtl::TStream& stream) {
-  const int64_t at = stream.Position();
-  if (stream.Size() - at <= kHeaderSize) return false;
-  TSGIHeader h;
-  const bool got = ReadHeader(stream, h);
-  stream.SetPosition(at);
-  return got && h.magic == kMagic && (h.bytesPerSample == 1 || h.bytesPerSample == 2) && h.dimension >= 1 &&
+  THeaderBytes bytes{};
+  if (!PeekHeader(stream, bytes.data(), bytes.size())) return false;
+  const TSGIHeader h = ParseHeader(bytes);
+  return h.magic == kMagic && (h.bytesPerSample == 1 || h.bytesPerSample == 2) && h.dimension >= 1 &&
          h.dimension <= 3;
 }
 
@@ -103,8 +109,7 @@ void TSGIGraphic::LoadFromStream(rtl::TStream& stream) {
   if (p.Compression == ctRLE) {
     // Both tables must be in the file before they are allocated.
     const size_t rows = static_cast<size_t>(height) * p.SamplesPerPixel;
-    const int64_t left = stream.Size() - stream.Position();
-    CheckDataLeft(static_cast<uint64_t>(rows) * 8, static_cast<uint64_t>(std::max<int64_t>(left, 0)), kFormatName);
+    CheckDataLeft(static_cast<uint64_t>(rows) * 8, BytesLeft(stream), kFormatName);
     rowStarts_ = ReadTable(stream, rows);
     rowLengths_ = ReadTable(stream, rows);
     decoder_ = std::make_unique<TSGIRLEDecoder>(p.BitsPerSample);

@@ -107,17 +107,15 @@ graphics::TGraphicClass TTargaGraphic::StaticClass() {
 }
 
 bool TTargaGraphic::CanReadStream(rtl::TStream& stream) {
-  const int64_t at = stream.Position();
-  if (stream.Size() - at <= kHeaderSize) return false;
-  TTargaHeader t;
-  const bool got = ReadHeader(stream, t);
-  stream.SetPosition(at);
+  std::array<uint8_t, kHeaderSize> h{};
+  if (!PeekHeader(stream, h.data(), h.size())) return false;
+  const TTargaHeader t = ParseHeader(h.data());
   // True-colour and grey files without a colour map commonly give its entry
   // size as 0.
   const bool unmapped = t.imageType == kTrueColor || t.imageType == kGray || t.imageType == kTrueColorRLE ||
                         t.imageType == kGrayRLE;
   const bool mapSound = KnownEntrySize(t.entrySize) || (t.colorMapType == 0 && t.entrySize == 0 && unmapped);
-  return got && (t.imageType < 4 || (t.imageType >= kColorMappedRLE && t.imageType <= kGrayRLE)) &&
+  return (t.imageType < 4 || (t.imageType >= kColorMappedRLE && t.imageType <= kGrayRLE)) &&
          t.colorMapType < 2 && mapSound && KnownDepth(t.depth);
 }
 
