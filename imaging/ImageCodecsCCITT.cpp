@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "imaging/ImageFormats.h"
+
 namespace imaging {
 
 namespace {
@@ -134,17 +136,6 @@ constexpr TTree kWhiteTree = RunTree(kWhiteCodes);
 constexpr TTree kBlackTree = RunTree(kBlackCodes);
 constexpr TTree kModeTree = ModeTree();
 
-constexpr std::array<uint8_t, 256> ReversedBytes() {
-  std::array<uint8_t, 256> r{};
-  for (int i = 0; i < 256; ++i) {
-    int v = 0;
-    for (int b = 0; b < 8; ++b)
-      if (i & (1 << b)) v |= 0x80 >> b;
-    r[i] = static_cast<uint8_t>(v);
-  }
-  return r;
-}
-constexpr std::array<uint8_t, 256> kReversed = ReversedBytes();
 
 // Sets bits [from, to) of a packed row, most significant bit first.
 void SetBits(std::span<uint8_t> row, uint32_t from, uint32_t to) {
@@ -175,7 +166,7 @@ class TCCITTDecoder::TBitReader {
   size_t BytesUsed() const { return static_cast<size_t>((pos_ + 7) / 8); }
   int Peek() const {
     uint8_t b = data_[pos_ >> 3];
-    if (reversed_) b = kReversed[b];
+    if (reversed_) b = kReversedBits[b];
     return (b >> (7 - (pos_ & 7))) & 1;
   }
   int Bit() {
@@ -244,7 +235,7 @@ class TCCITTDecoder::TBitReader {
  private:
   int BitAt(uint64_t p) const {
     uint8_t b = data_[p >> 3];
-    if (reversed_) b = kReversed[b];
+    if (reversed_) b = kReversedBits[b];
     return (b >> (7 - (p & 7))) & 1;
   }
 

@@ -8,6 +8,7 @@
 // in PrepareImage, before any pixel memory is allocated.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
@@ -259,6 +260,22 @@ inline uint32_t BigEndian32(const uint8_t* p) {
 inline uint16_t LittleEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[1] << 8 | p[0]); }
 inline uint32_t LittleEndian32(const uint8_t* p) {
   return LittleEndian16(p) | uint32_t{LittleEndian16(p + 2)} << 16;
+}
+
+// Each byte value with its bits in the opposite order, for data stored
+// least significant bit first.
+inline constexpr std::array<uint8_t, 256> kReversedBits = [] {
+  std::array<uint8_t, 256> r{};
+  for (unsigned i = 0; i < 256; ++i) {
+    unsigned v = 0;
+    for (unsigned b = 0; b < 8; ++b)
+      if (i & (1u << b)) v |= 0x80u >> b;
+    r[i] = static_cast<uint8_t>(v);
+  }
+  return r;
+}();
+inline void ReverseBits(std::span<uint8_t> bytes) {
+  for (uint8_t& b : bytes) b = kReversedBits[b];
 }
 
 // The byte and predictor routines stop at whichever end comes first, the

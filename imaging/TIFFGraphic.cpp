@@ -154,20 +154,6 @@ TCompressionKind CompressionOf(uint32_t value) {
 
 bool IsFax(TCompressionKind c) { return c == ctFaxCCITT3 || c == ctFaxRLE || c == ctFaxRLEW; }
 
-void ReverseBits(std::span<uint8_t> bytes) {
-  static const auto kTable = [] {
-    std::array<uint8_t, 256> t{};
-    for (int i = 0; i < 256; ++i) {
-      int r = 0;
-      for (int b = 0; b < 8; ++b)
-        if (i & (1 << b)) r |= 0x80 >> b;
-      t[static_cast<size_t>(i)] = static_cast<uint8_t>(r);
-    }
-    return t;
-  }();
-  for (uint8_t& b : bytes) b = kTable[b];
-}
-
 // Horizontal differencing of 16-bit samples, distance samples apart, in the
 // file's byte order.
 void UndoPredictor16(std::span<uint8_t> row, size_t count, size_t distance, bool bigEndian) {
@@ -197,7 +183,7 @@ bool TTIFFGraphic::CanReadStream(rtl::TStream& stream) {
   const bool big = h[0] == 'M' && h[1] == 'M';
   if (!big && !(h[0] == 'I' && h[1] == 'I')) return false;
   const uint16_t version = big ? BigEndian16(h + 2) : LittleEndian16(h + 2);
-  const uint32_t first = big ? BigEndian32(h + 4) : LittleEndian16(h + 4) | uint32_t{LittleEndian16(h + 6)} << 16;
+  const uint32_t first = big ? BigEndian32(h + 4) : LittleEndian32(h + 4);
   return version == kVersion && first < BytesLeft(stream);
 }
 
