@@ -229,31 +229,6 @@ std::string TkvPDFFont::TextToGlyphHex(const std::u16string& text) {
   return out;
 }
 
-std::string TkvPDFFont::TextToGlyphHex(const std::string& bytes) {
-  // Only bytes can be double-byte text: a wide character whose low byte
-  // happens to look like a lead byte is a character of its own.
-  if (bytes.empty() || !rtl::IsDBCSLeadByte(static_cast<uint8_t>(bytes[0]))) {
-    std::u16string chars;
-    for (char b : bytes) chars += static_cast<char16_t>(static_cast<uint8_t>(b));
-    return TextToGlyphHex(chars);
-  }
-  const size_t first = bytes.find_first_not_of(' '), last = bytes.find_last_not_of(' ');
-  const std::string trimmed = bytes.substr(first, last - first + 1);
-  const unsigned codePage = CodePageOfCharset(font_.Charset);
-  std::u16string wide;
-  for (size_t i = 0; i < trimmed.size(); ++i) {
-    // A lead byte alone is no character: it is read with the byte after it.
-    char16_t single = 0;
-    if (rtl::MultiByteToWideChar(codePage, rtl::MB_ERR_INVALID_CHARS, &trimmed[i], 1, &single, 1) == 1) {
-      wide += single;
-    } else if (i + 1 < trimmed.size()) {
-      wide += CharsToWide(trimmed.substr(i, 2), font_.Charset);
-      ++i;
-    }
-  }
-  return TextToGlyphHex(wide);
-}
-
 void TkvPDFFont::BuildCMapText(rtl::TStream& stream) const {
   if (cmap_.empty()) return;
   // Each glyph maps back to the first code that names it, in glyph order as

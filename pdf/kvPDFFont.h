@@ -78,10 +78,6 @@ class TkvPDFFont {
   void ReadFontFile(rtl::TStream& stream) const;
   // Four upper-case hex digits per character that has a glyph.
   std::string TextToGlyphHex(const std::u16string& text);
-  // The same for text in bytes of the system code page: text that starts
-  // with a lead byte is double-byte text in the font's character set,
-  // trimmed of spaces at both ends; other bytes are Latin-1 characters.
-  std::string TextToGlyphHex(const std::string& bytes);
   // A ToUnicode CMap from glyph ids to Unicode; nothing without cmap pairs.
   // It is a Unicode map (bfchar entries, /CMapType 2): a CID map of glyph
   // ranges to code values would give viewers CIDs where they look for text,
