@@ -77,22 +77,17 @@ int32_t StrToInt(const std::string& text) {
 // A value that stands for "absent": nothing, or the null object.
 bool Absent(const TkvPDFObject* v) { return v == nullptr || v->IsNull(); }
 
-// Guards one level of a recursive walk.
-class DepthGuard {
- public:
-  DepthGuard(int& depth, const char* what) : depth_(depth) {
-    if (++depth_ > TkvCustomPDFDocument::kMaxTreeDepth) {
-      --depth_;
-      throw EPDFException(rtl::Format(STreeDepth, {what}));
-    }
-  }
-  ~DepthGuard() { --depth_; }
-  DepthGuard(const DepthGuard&) = delete;
-  DepthGuard& operator=(const DepthGuard&) = delete;
-
- private:
-  int& depth_;
+// Drops the document's reader when the reading it served ends, however it
+// ends.
+struct ReaderRelease {
+  TkvCustomPDFDocument& doc;
+  ~ReaderRelease() { doc.Reader.reset(); }
 };
+
+// What a tree walk that goes deeper than the bound raises.
+auto TooDeep(const char* what) {
+  return [what] { throw EPDFException(rtl::Format(STreeDepth, {what})); };
+}
 
 }  // namespace
 
@@ -413,10 +408,7 @@ bool TkvCustomPDFDocument::LoadFromStream(rtl::TStream& Source) {
   if (IsLoaded) CloseDocument();
   // The reader points into the source, which the caller frees when this
   // call ends: the reader never outlives it, on any path.
-  struct ReaderRelease {
-    TkvCustomPDFDocument& doc;
-    ~ReaderRelease() { doc.Reader.reset(); }
-  } release{*this};
+  const ReaderRelease release{*this};
   OpenDocument(Source);
   if (!IsEncrypted) {
     ReadDocument();
@@ -656,7 +648,7 @@ std::unique_ptr<TkvPDFIndirectObject> TkvCustomPDFDocument::ReadIndirectObjectAt
   if (obj->Value && obj->Value->IsStream()) {
     // Collecting the stream dictionary may read further streams (a /Length
     // given as a reference to another stream, or to this one): bounded.
-    DepthGuard guard(readNesting_, "chain of stream objects");
+    TkvDepthGuard guard(readNesting_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("chain of stream objects"));
     auto& stream = obj->Value->As<TkvPDFStreamObject>();
     const int64_t pos = Reader->Position();
     TkvDocumentReader r(*this);
@@ -715,10 +707,7 @@ void TkvCustomPDFDocument::ReadDocument() {
 // Catalog
 
 void TkvDocumentReader::ReadCatalog() {
-  struct ReaderRelease {
-    TkvCustomPDFDocument& doc;
-    ~ReaderRelease() { doc.Reader.reset(); }
-  } release{d};
+  const ReaderRelease release{d};
 
   if (d.Trailer->InfoRef) {
     if (auto info = ResolveCopy<TkvPDFDictObject>(d.Trailer->InfoRef.get(), false)) d.DocInfo->SetInfoDictionary(std::move(info));
@@ -808,7 +797,7 @@ void TkvDocumentReader::ReadCatalog() {
 }
 
 void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited) {
-  DepthGuard guard(pageDepth_, "page tree");
+  TkvDepthGuard guard(pageDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("page tree"));
   if (!pageNodes_.insert(objNum).second) throw EPDFException(rtl::Format(STreeLoop, {"page tree"}));
   static const char* const kInherited[] = {"/Rotate", "/MediaBox", "/Resources", "/CropBox"};
 
@@ -919,7 +908,7 @@ void TkvDocumentReader::ReadDestsDictionary(int32_t objNum) {
 }
 
 void TkvDocumentReader::WalkNameTreeNode(TkvPDFDictObject& node) {
-  DepthGuard guard(nameDepth_, "name tree");
+  TkvDepthGuard guard(nameDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("name tree"));
   if (auto* kids = dynamic_cast<TkvPDFArrayObject*>(node.Find("/Kids"))) {
     for (int i = 0; i < kids->Count(); ++i) {
       auto& ref = kids->GetItem(i)->As<TkvPDFIndirectReference>();
@@ -1010,7 +999,7 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
                                                                   TkvPDFOutline* prev) {
   // Siblings are read in a loop (a chain of thousands of items costs no
   // stack); children recurse, bounded by the depth cap.
-  DepthGuard guard(outlineDepth_, "outline tree");
+  TkvDepthGuard guard(outlineDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("outline tree"));
   std::unique_ptr<TkvPDFOutline> head;
   TkvPDFOutline* last = nullptr;
   int32_t num = objNum;
@@ -1122,7 +1111,7 @@ void TkvDocumentReader::ReadFieldValue(TkvAcroFormField& record, const TkvPDFDic
 void TkvDocumentReader::ReadFormField(TkvAcroFormField* parentRecord, const std::string& parentName,
                                       const std::string& appearance, const TkvPDFDictObject* fontDict,
                                       const TkvPDFIndirectReference& ref) {
-  DepthGuard guard(fieldDepth_, "form field tree");
+  TkvDepthGuard guard(fieldDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("form field tree"));
   if (!fieldNodes_.insert(ref.ObjNum).second) throw EPDFException(rtl::Format(STreeLoop, {"form field tree"}));
   TkvPDFIndirectObject* fieldObj = d.ObjectStore->FindObject(ref);
   if (!fieldObj) {

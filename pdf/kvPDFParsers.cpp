@@ -62,22 +62,6 @@ bool LooksInteger(const std::string& t) {
   return true;
 }
 
-// Counts a level of nesting for as long as it lives.
-class TDepthGuard {
- public:
-  template <typename F>
-  TDepthGuard(int& depth, int max, F onTooDeep) : depth_(depth) {
-    if (depth_ >= max) onTooDeep();
-    ++depth_;
-  }
-  ~TDepthGuard() { --depth_; }
-  TDepthGuard(const TDepthGuard&) = delete;
-  TDepthGuard& operator=(const TDepthGuard&) = delete;
-
- private:
-  int& depth_;
-};
-
 }  // namespace
 
 TkvPDFStreamReader::TkvPDFStreamReader(int32_t sourceID, rtl::TStream* source)
@@ -198,7 +182,7 @@ std::unique_ptr<TkvPDFObject> TkvPDFStreamReader::ReadNumberOrObject() {
     CurrentGenNum = gen;
     std::unique_ptr<TkvPDFObject> value;
     {
-      TDepthGuard guard(depth_, kMaxNestingDepth, [] { throw EUnexpectedError(SUnexpectedPDFObject); });
+      TkvDepthGuard guard(depth_, kMaxNestingDepth, [] { throw EUnexpectedError(SUnexpectedPDFObject); });
       value = ReadObject();
     }
     if (!value) throw EUnexpectedError(SUnexpectedPDFObject);
@@ -282,7 +266,7 @@ std::unique_ptr<TkvPDFNameObject> TkvPDFStreamReader::ReadNameObject() {
 std::unique_ptr<TkvPDFArrayObject> TkvPDFStreamReader::ReadArrayObject() {
   const int c = ReadChar();
   if (c != '[') throw EArrayReadError(rtl::Format(SArrayReadError, {Found(c)}));
-  TDepthGuard guard(depth_, kMaxNestingDepth,
+  TkvDepthGuard guard(depth_, kMaxNestingDepth,
                     [] { throw EArrayReadError(rtl::Format(SArrayReadError, {"nesting too deep"})); });
   auto array = std::make_unique<TkvPDFArrayObject>();
   SkipWhitespace();
@@ -305,7 +289,7 @@ std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadDictObject() {
     const int c = ReadChar();
     if (c != '<') throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {Found(c)}));
   }
-  TDepthGuard guard(depth_, kMaxNestingDepth,
+  TkvDepthGuard guard(depth_, kMaxNestingDepth,
                     [] { throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {"nesting too deep"})); });
   auto dict = std::make_unique<TkvPDFDictObject>();
   std::string two;

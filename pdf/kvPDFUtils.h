@@ -162,4 +162,21 @@ std::string OperandsBefore(const std::string& text, int position, int count);
 // Index of the first entry equal to name in table[0..lastIndex], else -1.
 int IndexOfName(const char* const* table, int lastIndex, const std::string& name);
 
+// Counts one level of a recursive walk over file data for as long as it
+// lives; entering a level past `max` calls onTooDeep, which throws.
+class TkvDepthGuard {
+ public:
+  template <typename F>
+  TkvDepthGuard(int& depth, int max, F onTooDeep) : depth_(depth) {
+    if (depth_ >= max) onTooDeep();
+    ++depth_;
+  }
+  ~TkvDepthGuard() { --depth_; }
+  TkvDepthGuard(const TkvDepthGuard&) = delete;
+  TkvDepthGuard& operator=(const TkvDepthGuard&) = delete;
+
+ private:
+  int& depth_;
+};
+
 }  // namespace pdf
