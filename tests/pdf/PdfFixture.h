@@ -29,6 +29,16 @@ class ToolFiles : public ::testing::Test {
   ScratchDir dir;
 };
 
+// Runs qpdf with the arguments: its output and messages together, the exit
+// code through exitCode when given.
+inline std::string Qpdf(const std::vector<std::string>& args, int* exitCode = nullptr) {
+  std::vector<std::string> argv = {"qpdf"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  auto r = RunTool(argv);
+  if (exitCode) *exitCode = r.exitCode;
+  return r.out + r.err;
+}
+
 // Formats one 20-byte cross-reference entry.
 inline std::string XRefEntry(long offset, int generation, char kind) {
   char buf[32];

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "PdfFixture.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -106,13 +107,7 @@ struct Fixture {
   }
 };
 
-std::string Qpdf(const std::vector<std::string>& args, int* exitCode = nullptr) {
-  std::vector<std::string> argv = {"qpdf"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  auto r = tk::test::RunTool(argv);
-  if (exitCode) *exitCode = r.exitCode;
-  return r.out + r.err;
-}
+using tk::test::pdf::Qpdf;
 
 // Every cross-reference offset names the CR LF in front of its object.
 void CheckXRef(const std::string& pdf) {

@@ -405,13 +405,7 @@ TEST_F(SettingsDlgTest, CancelledSaveWritesNothing) {
 
 // ---- saved files checked by outside tools ---------------------------------------
 
-std::string Qpdf(const std::vector<std::string>& args, int* exitCode = nullptr) {
-  std::vector<std::string> argv = {"qpdf"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  auto r = RunTool(argv);
-  if (exitCode) *exitCode = r.exitCode;
-  return r.out + r.err;
-}
+using tk::test::pdf::Qpdf;
 
 TEST_F(SettingsDlgTest, EncryptionChosenInTheDialogIsWhatTheFileCarries) {
   TK_REQUIRE_TOOL("qpdf");
