@@ -80,7 +80,8 @@ TEST(FormattedText, LineIsStampedRunAfterRun) {
   EXPECT_EQ(doc.MeasurementUnit, muMM);
   EXPECT_THROW(doc.StampFormattedText(u"x", "3", 10, 10), EInvalidPageError);
   EXPECT_EQ(doc.MeasurementUnit, muMM);
-  const auto path = tk::test::RunDir() / "formatted.pdf";
+  const tk::test::ScratchDir scratch;
+  const auto path = scratch / "formatted.pdf";
   doc.SaveToFile(path.string());
   const std::string page2 = tk::test::RunTool({"pdftotext", "-f", "2", "-l", "2", path.string(), "-"}).out;
   EXPECT_NE(page2.find("Hello bold world (1)"), std::string::npos) << page2;

@@ -57,8 +57,9 @@ struct LoadedDoc {
     Page().SetValue("/Contents", MakeReference(*obj));
     doc.ObjectStore->AddObject(std::move(obj));
   }
+  tk::test::ScratchDir scratch;
   std::string Save(const std::string& name) {
-    const auto path = tk::test::RunDir() / name;
+    const auto path = scratch / name;
     doc.SaveToFile(path.string());
     return path.string();
   }

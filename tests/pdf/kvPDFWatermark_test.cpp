@@ -48,8 +48,9 @@ struct Doc {
   }
   TkvPDFDictObject& Page(int n) { return *doc.ObjectStore->FetchDict(doc.PageList[static_cast<size_t>(n - 1)]->Value.get()); }
   const TkvPDFArrayObject& Contents(int n) { return *doc.ObjectStore->FetchArray(Page(n).Find("/Contents")); }
+  tk::test::ScratchDir scratch;
   std::string Save(const std::string& name) {
-    const auto path = tk::test::RunDir() / name;
+    const auto path = scratch / name;
     doc.SaveToFile(path.string());
     auto r = tk::test::RunTool({"qpdf", "--check", path.string()});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;

@@ -148,7 +148,8 @@ TEST(TrueType, SubsetKeepsGlyphsAndComponentsAndReadsBack) {
     if (tk::test::UnderCI()) FAIL() << "oracle missing under CI: fontTools";
     GTEST_SKIP() << "oracle not installed: fontTools";
   }
-  const auto path = tk::test::RunDir() / "subset.ttf";
+  const tk::test::ScratchDir scratch;
+  const auto path = scratch / "subset.ttf";
   tk::test::WriteFileBytes(path, subset);
   std::string ids;
   for (uint16_t g : withParts) ids += std::to_string(g) + ",";
