@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "platform/rtl/CodePages.h"
 #include "support/TestSupport.h"
@@ -129,10 +130,7 @@ TEST(DropFileSource, FileListLayout) {
 
 TEST(DropFileSource, DoubleByteNamesAreCountedInBytes) {
   ScratchDir dir;
-  struct Restore {
-    ~Restore() { rtl::SetACP(rtl::CP_UTF8); }
-  } restore;
-  rtl::SetACP(rtl::CP_SHIFTJIS);
+  std::optional<SystemCodePage> shiftJis(std::in_place, rtl::CP_SHIFTJIS);
   TDropFileSource src;
   const std::string sjis = "/s/\x83\x65\x83\x58\x83\x67.tif";  // テスト.tif
   src.Files().Add(sjis);
@@ -141,7 +139,7 @@ TEST(DropFileSource, DoubleByteNamesAreCountedInBytes) {
   ASSERT_EQ(src.GetData(Request(os::CF_HDROP), hdrop), os::S_OK);
   ASSERT_EQ(src.GetData(Request(::controls::CF_FILENAMEMAP()), map), os::S_OK);
   ASSERT_EQ(src.GetData(Request(::controls::CF_FILENAMEMAPW()), mapw), os::S_OK);
-  rtl::SetACP(rtl::CP_UTF8);
+  shiftJis.reset();
   EXPECT_EQ(hdrop.hGlobal.size(), 20 + sjis.size() + 2);
   EXPECT_EQ(Bytes(hdrop.hGlobal).substr(20), sjis + std::string("\0\0", 2));
   EXPECT_EQ(Bytes(map.hGlobal), std::string("\x83\x65\x83\x58\x83\x67.tif\0\0", 12));

@@ -1,10 +1,10 @@
 #include "platform/os/DragDrop.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
+
+#include "support/TestSupport.h"
 
 TEST(DragDropTest, DeliveredOnlyWhileAcceptedAndHooked) {
   int window = 0;
@@ -178,9 +178,10 @@ TEST(ClipboardTest, AnOpeningReplacesWhatTheLastOneLeft) {
 }
 
 TEST(ItemIdListTest, OneItemPerComponentOfAnExistingPath) {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("tk-idl-" + std::to_string(::getpid()));
+  const tk::test::ScratchDir scratch;
+  const std::filesystem::path& dir = scratch.path();
   std::filesystem::create_directories(dir / "sub");
-  std::ofstream(dir / "sub" / "x.tif") << "x";
+  tk::test::WriteFileBytes(dir / "sub" / "x.tif", "x");
   std::vector<uint8_t> list;
   ASSERT_TRUE(os::ItemIdList((dir / "sub" / "x.tif").string(), list, dir.string()));
   const std::vector<uint8_t> want = {5, 0, 's', 'u', 'b', 7, 0, 'x', '.', 't', 'i', 'f', 0, 0};
@@ -190,5 +191,4 @@ TEST(ItemIdListTest, OneItemPerComponentOfAnExistingPath) {
   EXPECT_FALSE(os::ItemIdList((dir / "gone.tif").string(), list));
   EXPECT_FALSE(os::ItemIdList((dir / "sub" / "x.tif").string(), list, "/elsewhere"));
   EXPECT_FALSE(os::ItemIdList("relative/x.tif", list));
-  std::filesystem::remove_all(dir);
 }

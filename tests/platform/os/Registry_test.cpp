@@ -77,9 +77,11 @@ TEST_F(RegistryTest, KeysRelativePathsSubkeysAndDeletion) {
 
 TEST_F(RegistryTest, TheFolderComesFromTheEnvironmentForChildProcesses) {
   os::SetRegistryFolder("");
-  setenv("TK_REGISTRY_DIR", "/tmp/somewhere/reg", 1);
-  EXPECT_EQ(os::RegistryFolder(), "/tmp/somewhere/reg");
-  unsetenv("TK_REGISTRY_DIR");
+  {
+    const tk::test::EnvVar folder("TK_REGISTRY_DIR", "/tmp/somewhere/reg");
+    EXPECT_EQ(os::RegistryFolder(), "/tmp/somewhere/reg");
+  }
+  const tk::test::EnvVar none("TK_REGISTRY_DIR", nullptr);
   EXPECT_EQ(rtl::ExtractFileName(os::RegistryFolder()), "registry");
 }
 
