@@ -1,18 +1,9 @@
 // The program itself, run as a process from a copy of the run folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <thread>
 
 #include "ConverterFixture.h"
 #include "platform/rtl/IniFiles.h"
-
-extern char** environ;
 
 namespace tk::test::converter {
 namespace {
@@ -27,38 +18,17 @@ struct ProgramRun {
 // session's end), and killed if it still does not end.
 ProgramRun RunProgram(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd, int waitMs) {
   ProgramRun result;
-  fs::path errFile = cwd / "stderr.txt";
+  const fs::path errFile = cwd / "stderr.txt";
   std::vector<std::string> argv{exe.string()};
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addchdir_np(&fa, cwd.c_str());
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, cargv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) return result;
-  int status = 0;
-  auto waitFor = [&](int ms) {
-    for (int t = 0; t < ms; t += 10) {
-      if (waitpid(pid, &status, WNOHANG) == pid) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  };
-  if (!waitFor(waitMs)) {
+  const int pid = StartProcess(argv, cwd, errFile);
+  if (pid < 0) return result;
+  auto ended = [&] { return TryWaitProcess(pid, result.exitCode); };
+  if (!WaitFor(ended, waitMs)) {
     result.signalled = true;
-    kill(pid, SIGTERM);
-    if (!waitFor(10000)) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-    }
+    ::kill(pid, SIGTERM);
+    if (!WaitFor(ended, 10000)) result.exitCode = WaitProcess(pid, 0);
   }
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.err = ReadFileBytes(errFile);
   return result;
 }

@@ -177,10 +177,12 @@ size_t Count(const std::string& s, const std::string& what) {
   return n;
 }
 
-int StartProcess(const std::vector<std::string>& argv, const fs::path& cwd) {
+int StartProcess(const std::vector<std::string>& argv, const fs::path& cwd, const fs::path& errFile) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (!errFile.empty())
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));

@@ -51,8 +51,10 @@ std::filesystem::path StandIn(const std::filesystem::path& folder, const std::st
 std::string LogOf(const std::filesystem::path& exe);
 
 // Starts argv[0] (a path) without waiting, stdin from /dev/null, in cwd when
-// given; returns the pid, or -1 when it could not start.
-int StartProcess(const std::vector<std::string>& argv, const std::filesystem::path& cwd = {});
+// given, standard error into errFile when given; returns the pid, or -1 when
+// it could not start.
+int StartProcess(const std::vector<std::string>& argv, const std::filesystem::path& cwd = {},
+                 const std::filesystem::path& errFile = {});
 // Waits up to timeoutMs for the process: its exit code, or -1 after
 // killing it at the time limit.
 int WaitProcess(int pid, int timeoutMs);
