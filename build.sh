@@ -19,6 +19,7 @@ packages=(
   python3 python3-pil fontconfig
   fonts-dejavu-core  # the faces that text measurement is tested on
   python3-fonttools  # reads back the font files the PDF library writes
+  bc  # the whole-program comparisons work out their ratios with it
 )
 
 install_packages() {
