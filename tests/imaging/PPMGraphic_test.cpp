@@ -6,20 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "ImageOracle.h"
 #include "support/TestSupport.h"
 
 namespace imaging {
 namespace {
 
-using tk::test::RunTool;
+using tk::test::Tool;
 using namespace std::string_literals;
 
-std::unique_ptr<TPPMGraphic> Load(const std::string& bytes) {
-  auto g = std::make_unique<TPPMGraphic>();
-  rtl::TStringStream s(bytes);
-  g->LoadFromStream(s);
-  return g;
-}
+std::unique_ptr<TPPMGraphic> Load(const std::string& bytes) { return tk::test::LoadImage<TPPMGraphic>(bytes); }
 
 // The message of the exception a load raises, with its class.
 std::string LoadError(const std::string& bytes) {
@@ -258,12 +254,6 @@ TEST(TPPMGraphic, ReportsProgressPerRow) {
 
 // ---------------------------------------------------------------------------
 // Files written by netpbm and ImageMagick, decoded as those tools decode them.
-
-std::string Tool(const std::vector<std::string>& argv, const std::string& input = {}) {
-  tk::test::ToolResult r = RunTool(argv, input);
-  EXPECT_EQ(r.exitCode, 0) << argv[0] << ": " << r.err;
-  return r.out;
-}
 
 // A colour noise picture of the given size as a raw pixel map of maximum
 // 65535 (every channel its own noise).
