@@ -56,8 +56,7 @@ TEST(Processes, AZeroTimeOutAnswersAtOnceWhileTheChildRuns) {
   EXPECT_EQ(p->ExitCode(), os::STILL_ACTIVE);
   EXPECT_EQ(p->Wait(30), os::WAIT_TIMEOUT);
   tk::test::WriteFileBytes(gate, "");
-  while (p->Wait(0) == os::WAIT_TIMEOUT) {
-  }
+  ASSERT_TRUE(tk::test::WaitFor([&] { return p->Wait(0) != os::WAIT_TIMEOUT; }, 10000));
   EXPECT_EQ(p->ExitCode(), 7);
 }
 
@@ -158,7 +157,7 @@ TEST(Processes, KillEndsTheChildAndItsGroup) {
     std::string t = ReadFileBytes(pidFile);
     return !t.empty() && t.back() == '\n';
   };
-  while (!written()) rtl::TSystemClock().Sleep(5);
+  ASSERT_TRUE(tk::test::WaitFor(written, 10000));
   pid_t grandchild = rtl::StrToInt(rtl::Trim(ReadFileBytes(pidFile)));
   EXPECT_TRUE(p->Kill());
   EXPECT_EQ(p->Wait(5000), os::WAIT_OBJECT_0);
@@ -183,8 +182,14 @@ TEST(Processes, ADroppedHandleLeavesNoZombie) {
     ASSERT_NE(p, nullptr);
     pid = p->Pid();
   }
-  rtl::TSystemClock().Sleep(200);
-  os::ReapOrphans();
+  // Reaped once it has ended, however long a busy machine takes to end it.
+  const bool reaped = tk::test::WaitFor(
+      [&] {
+        os::ReapOrphans();
+        return ::kill(pid, 0) != 0;
+      },
+      10000);
+  EXPECT_TRUE(reaped);
   EXPECT_NE(::kill(pid, 0), 0);
   EXPECT_EQ(errno, ESRCH);
 }
