@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 namespace rtl {
@@ -179,25 +180,34 @@ void TIniContent::EraseSection(const std::string& section) {
 namespace {
 
 // Reads the whole file; false with errno when it exists but cannot be read.
+// Only a regular file of a settings file's size is read: a pipe or device
+// under the name must not hang the program, nor a huge file fill memory.
 bool ReadAll(const std::string& fileName, std::string& bytes, bool& missing) {
   bytes.clear();
   missing = false;
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     missing = errno == ENOENT;
     return missing;
   }
+  auto fail = [&](int e) {
+    ::close(fd);
+    bytes.clear();
+    errno = e;
+    return false;
+  };
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return fail(errno);
+  if (!S_ISREG(st.st_mode)) return fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  if (static_cast<uint64_t>(st.st_size) > kMaxIniFileBytes) return fail(EFBIG);
   char buf[1 << 14];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int e = errno;
-      ::close(fd);
-      errno = e;
-      return false;
-    }
+    if (n < 0) return fail(errno);
     if (n == 0) break;
+    // The file may grow while it is read.
+    if (bytes.size() + static_cast<size_t>(n) > kMaxIniFileBytes) return fail(EFBIG);
     bytes.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);

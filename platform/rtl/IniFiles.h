@@ -11,6 +11,7 @@
 // odd lines included.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ namespace rtl {
 
 inline constexpr const char* SIniFileWriteError = "Unable to write to %s";
 inline constexpr const char* SIniFileBadName = "Invalid name or value for %s: %s";
+// A larger file, or anything but a regular file, is not read: its keys read
+// as missing and writes to it raise EIniFileException.
+inline constexpr size_t kMaxIniFileBytes = 16u << 20;
 
 // The bytes of one settings file and the edits on them, in memory.
 class TIniContent {

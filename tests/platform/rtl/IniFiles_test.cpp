@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/TestSupport.h"
 
@@ -218,6 +219,30 @@ TEST(IniFile, FailedWritesRaise) {
   EXPECT_EQ(folder.ReadString("A", "k", "d"), "d");
   TIniFile ok((d / "s.ini").string());
   EXPECT_THROW(ok.WriteString("A", "k", "two\nlines"), rtl::EIniFileException);
+}
+
+TEST(IniFile, OnlyARegularFileOfSettingsSizeIsRead) {
+  ScratchDir d;
+  // A pipe under the name must not block the reader waiting for a writer.
+  const std::string fifo = (d / "pipe.ini").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  TIniFile pipe(fifo);
+  EXPECT_EQ(pipe.ReadString("A", "k", "d"), "d");
+  EXPECT_THROW(pipe.WriteString("A", "k", "v"), rtl::EIniFileException);
+  // A file beyond the limit (sparse, so the test stays cheap) is not loaded
+  // and not replaced by a write.
+  const std::string big = (d / "big.ini").string();
+  WriteFileBytes(big, "[A]\nk=v\n");
+  ASSERT_EQ(::truncate(big.c_str(), static_cast<off_t>(rtl::kMaxIniFileBytes) + 1), 0);
+  TIniFile huge(big);
+  EXPECT_EQ(huge.ReadString("A", "k", "d"), "d");
+  EXPECT_THROW(huge.WriteString("A", "k", "w"), rtl::EIniFileException);
+  struct stat st;
+  ASSERT_EQ(::stat(big.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), rtl::kMaxIniFileBytes + 1);
+  // Up to the limit it reads as before.
+  ASSERT_EQ(::truncate(big.c_str(), 9), 0);
+  EXPECT_EQ(huge.ReadString("A", "k", "d"), "v");
 }
 
 TEST(IniFile, SectionListsAndExistence) {
