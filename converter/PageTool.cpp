@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "platform/rtl/SysUtils.h"
 
@@ -12,20 +11,7 @@ namespace converter {
 std::string FindPageTool(const std::string& workFolder) {
   std::string local = rtl::IncludeTrailingPathDelimiter(workFolder) + kPageToolName;
   if (rtl::FileExists(local) && ::access(local.c_str(), X_OK) == 0) return local;
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "";
-  size_t start = 0;
-  while (start <= dirs.size()) {
-    size_t end = dirs.find(':', start);
-    if (end == std::string::npos) end = dirs.size();
-    std::string dir = dirs.substr(start, end - start);
-    if (!dir.empty()) {
-      std::string candidate = rtl::IncludeTrailingPathDelimiter(dir) + kPageToolName;
-      if (rtl::FileExists(candidate) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    start = end + 1;
-  }
-  return {};
+  return os::FindOnPath(kPageToolName);
 }
 
 std::vector<std::string> TPageTool::Arguments(const std::string& program) {

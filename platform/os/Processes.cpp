@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/rtl/SysUtils.h"
@@ -55,6 +56,22 @@ int Fail(int e, int* error) {
 }
 
 }  // namespace
+
+std::string FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  const std::string dirs = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t pos = 0;
+  while (pos <= dirs.size()) {
+    size_t end = dirs.find(':', pos);
+    if (end == std::string::npos) end = dirs.size();
+    if (end > pos) {
+      std::string candidate = rtl::IncludeTrailingPathDelimiter(dirs.substr(pos, end - pos)) + name;
+      if (rtl::FileExists(candidate) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    pos = end + 1;
+  }
+  return {};
+}
 
 void ReapOrphans() {
   std::lock_guard<std::mutex> lock(g_orphanMutex);

@@ -84,6 +84,11 @@ class TProcess {
   int status_ = 0;
 };
 
+// The executable file (not a folder) named name in the first folder of PATH
+// that holds one (an unset or empty PATH: /usr/local/bin:/usr/bin:/bin);
+// empty when there is none.
+std::string FindOnPath(const std::string& name);
+
 // Reaps processes whose handles were dropped while they still ran; called
 // by every Spawn, and by programs that want to at idle time.
 void ReapOrphans();

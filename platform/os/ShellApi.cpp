@@ -13,6 +13,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/os/Processes.h"
+
 extern char** environ;
 
 namespace os {
@@ -139,23 +141,6 @@ bool IsWebOrMailAddress(const std::string& s) {
 }
 
 namespace {
-
-std::string FindOnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string p = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
-  size_t pos = 0;
-  while (pos <= p.size()) {
-    size_t end = p.find(':', pos);
-    if (end == std::string::npos) end = p.size();
-    std::string dir = p.substr(pos, end - pos);
-    if (!dir.empty()) {
-      std::string cand = dir + "/" + name;
-      if (::access(cand.c_str(), X_OK) == 0) return cand;
-    }
-    pos = end + 1;
-  }
-  return {};
-}
 
 // Starts exe with argv in the folder cwd (empty: ours) on its own, in a
 // session of its own, and reaps the middle child, so that nobody waits for
