@@ -241,7 +241,9 @@ TEST(ShellApiTest, OpenDocumentHandsTheAbsoluteNameToTheOpener) {
   // The stand-in opener records each argument on a line of its own.
   WriteFileBytes(bin / "xdg-open", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.log\"\n");
   ::chmod((bin / "xdg-open").c_str(), 0755);
-  const tk::test::EnvVar path("PATH", bin.c_str());
+  // A folder of the opener's name earlier on PATH is no program.
+  fs::create_directories(dir / "shadow" / "xdg-open");
+  const tk::test::EnvVar path("PATH", ((dir / "shadow").string() + ":" + bin.string()).c_str());
 
   WriteFileBytes(dir / "-a scan.pdf", "%PDF-1.4");
   const fs::path oldCwd = fs::current_path();
