@@ -1,13 +1,9 @@
 #include "controls/FindWin.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <charconv>
-#include <map>
 
 #include "platform/forms/Forms.h"
+#include "platform/os/ProcessTable.h"
 
 namespace controls {
 
@@ -18,36 +14,14 @@ bool TaskBarStyle(uint32_t style) {
   return (style & os::WS_MINIMIZEBOX) && (style & os::WS_SYSMENU) && !(style & os::WS_DISABLED);
 }
 
-// Cuts to the title buffer without splitting a multi-byte character.
-std::string CutTitle(std::string s) {
-  if (s.size() <= TWinList::kMaxTitle) return s;
-  size_t n = TWinList::kMaxTitle;
+}  // namespace
+
+std::string TWinList::CutTitle(std::string s) {
+  if (s.size() <= kMaxTitle) return s;
+  size_t n = kMaxTitle;
   while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
   s.resize(n);
   return s;
-}
-
-}  // namespace
-
-std::vector<std::pair<uint32_t, std::string>> ProcessSnapshot() {
-  std::vector<std::pair<uint32_t, std::string>> out;
-  DIR* d = ::opendir("/proc");
-  if (!d) return out;
-  while (dirent* e = ::readdir(d)) {
-    const char* name = e->d_name;
-    uint32_t pid = 0;
-    auto [p, ec] = std::from_chars(name, name + std::char_traits<char>::length(name), pid);
-    if (ec != std::errc() || *p != '\0' || pid == 0) continue;
-    char buf[4096];
-    std::string link = std::string("/proc/") + name + "/exe";
-    ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
-    if (n <= 0) continue;  // another user's process, or a kernel thread
-    std::string exe(buf, static_cast<size_t>(n));
-    size_t slash = exe.rfind('/');
-    out.emplace_back(pid, slash == std::string::npos ? exe : exe.substr(slash + 1));
-  }
-  ::closedir(d);
-  return out;
 }
 
 TWinList::TWinList(rtl::TComponent* owner)
@@ -127,8 +101,7 @@ void TWinList::RefreshList() {
     lastHandles_ = handles;
     list_->Clear();
     // One snapshot of the processes for the whole rebuild.
-    std::map<uint32_t, std::string> exes;
-    for (auto& [pid, name] : ProcessSnapshot()) exes.emplace(pid, std::move(name));
+    const os::TProcessSnapshot processes;
     for (os::HWND h : handles) {
       auto* info = new TWinInfo;
       info->WindowHandle = h;
@@ -139,8 +112,10 @@ void TWinList::RefreshList() {
       info->ClassName = os::GetClassName(h).substr(0, 100);
       info->OwnerTitle = info->OwnerHandle ? CutTitle(os::GetWindowText(info->OwnerHandle)) : "Desktop";
       if (info->OwnerTitle.empty()) info->OwnerTitle = "NoName";
-      auto it = exes.find(info->ProcessId);
-      if (it != exes.end()) info->ExeFileName = it->second;
+      // Only a name read from the executable itself; a bare command name
+      // may be cut short.
+      if (const os::TProcessEntry* e = processes.Find(static_cast<pid_t>(info->ProcessId)); e && !e->ExePath.empty())
+        info->ExeFileName = e->ExeFile;
       list_->AddObject(CutTitle(os::GetWindowText(h)), info);
     }
     rebuilt_ = true;

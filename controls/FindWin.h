@@ -37,6 +37,9 @@ class TWinList : public rtl::TComponent {
  public:
   // The window system's title buffer: titles are listed up to this length.
   static constexpr size_t kMaxTitle = 254;
+  // A title as the list holds it: cut to kMaxTitle bytes without splitting
+  // a multi-byte character.
+  static std::string CutTitle(std::string title);
 
   explicit TWinList(rtl::TComponent* owner = nullptr);
   ~TWinList() override;
@@ -82,8 +85,5 @@ class TWinList : public rtl::TComponent {
   int pollerId_ = 0;
   std::chrono::steady_clock::time_point timerStart_;
 };
-
-// Executable file names of the running processes by pid, taken at once.
-std::vector<std::pair<uint32_t, std::string>> ProcessSnapshot();
 
 }  // namespace controls

@@ -1,11 +1,9 @@
 #include "converter/HandOff.h"
 
-#include <chrono>
-#include <thread>
-
 #include "platform/forms/Forms.h"
 #include "platform/os/ShellApi.h"
 #include "platform/os/Windows.h"
+#include "platform/rtl/DateTime.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace converter {
@@ -28,8 +26,7 @@ bool FilingWindowPresent(controls::TWinList& list) {
     os::HWND h = list.WindowHandleAt(i);
     std::string title = os::GetWindowText(h);
     if (title.empty() || os::GetParent(h) || !os::IsWindowVisible(h)) continue;
-    if (title.size() > controls::TWinList::kMaxTitle) title.resize(controls::TWinList::kMaxTitle);
-    if (IsFilingTitle(title)) return true;
+    if (IsFilingTitle(controls::TWinList::CutTitle(title))) return true;
   }
   return false;
 }
@@ -38,11 +35,8 @@ THandOff::THandOff(controls::TWinList& list) : list_(list) {
   Start = [](const std::string& f, const std::vector<std::string>& a, const std::string& d) {
     return os::ShellExecute(f, a, d);
   };
-  NowMs = [] {
-    using namespace std::chrono;
-    return static_cast<int64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-  };
-  Sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  NowMs = [] { return static_cast<int64_t>(rtl::GetTickCount64()); };
+  Sleep = [](int ms) { rtl::Sleep(static_cast<uint32_t>(ms)); };
   ProcessMessages = [] {
     if (forms::Application) forms::Application->ProcessMessages();
   };

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/os/ProcessTable.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace os {
@@ -84,12 +85,6 @@ bool ReadSmallFile(const fs::path& p, size_t limit, std::string& out) {
   }
   ::close(fd);
   return ok;
-}
-
-std::string SelfExe() {
-  char buf[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
 fs::path RecordPath(const fs::path& folder, HWND h) { return folder / (std::to_string(h) + ".win"); }
@@ -365,7 +360,7 @@ HWND TWindowDirectory::CreateWindow(TWindowRecord info, TMessageHandler handler)
   info.Handle = h;
   info.Pid = static_cast<int>(::getpid());
   info.StartTime = ProcessStartTime(info.Pid);
-  info.Exe = SelfExe();
+  info.Exe = ExecutableOfProcess(::getpid(), true);
   try {
     WriteRecord(info);
   } catch (...) {
