@@ -30,11 +30,11 @@ void TFileListBox::SetMask(const std::string& mask) {
 }
 
 void TFileListBox::Update() {
-  items_.Clear();
+  Clear();
   if (directory_.empty()) return;
   std::vector<std::string> names;
   rtl::TSearchRec rec;
-  const std::string pattern = (directory_ == "/" ? "" : directory_) + "/" + mask_;
+  const std::string pattern = rtl::IncludeTrailingPathDelimiter(directory_) + mask_;
   // Attribute 0: plain files only; folders, hidden and system entries stay out.
   if (rtl::FindFirst(pattern, 0, rec) == 0) {
     do names.push_back(rec.Name);
@@ -46,7 +46,9 @@ void TFileListBox::Update() {
     int c = rtl::AnsiCompareText(a, b);
     return c != 0 ? c < 0 : a < b;
   });
-  for (const auto& n : names) items_.Add(n);
+  Items().BeginUpdate();
+  for (const auto& n : names) Items().Add(n);
+  Items().EndUpdate();
 }
 
 }  // namespace forms

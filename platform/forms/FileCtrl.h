@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/forms/Controls.h"
+#include "platform/forms/StdCtrls.h"
 #include "platform/rtl/Classes.h"
 
 namespace forms {
@@ -38,9 +39,9 @@ class TDriveComboBox : public TWinControl {
 // no folders, and no hidden or system entries (a name starting with "." is
 // hidden here). The list is read again when the folder or the mask changes,
 // or on Update.
-class TFileListBox : public TWinControl {
+class TFileListBox : public TCustomListBox {
  public:
-  explicit TFileListBox(rtl::TComponent* owner) : TWinControl(owner) {}
+  explicit TFileListBox(rtl::TComponent* owner) : TCustomListBox(owner) {}
 
   // The folder, without a trailing "/" unless it is the root. A folder
   // that cannot be listed gives an empty list.
@@ -50,16 +51,13 @@ class TFileListBox : public TWinControl {
   // name.
   const std::string& Mask() const { return mask_; }
   void SetMask(const std::string& mask);
-  // Reads the folder again.
+  // Reads the folder again; the rows are the file names only, without the
+  // folder.
   void Update();
-
-  // File names only, without the folder.
-  const rtl::TStringList& Items() const { return items_; }
 
  private:
   std::string directory_;
   std::string mask_ = "*.*";
-  rtl::TStringList items_;
 };
 
 }  // namespace forms
