@@ -160,7 +160,7 @@ bool TForm1::StopScannerAndReadConfig() {
   Log("設定を読み込みます");
   const std::string name = items[items.Count() - 1];
   Log(name);
-  configFile_ = folder + "/" + name;
+  configFile_ = rtl::IncludeTrailingPathDelimiter(folder) + name;
   ReadScannerConfig(configFile_);
   return true;
 }

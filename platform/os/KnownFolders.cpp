@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/rtl/SysUtils.h"
+
 namespace os {
 
 namespace {
@@ -32,7 +34,7 @@ std::string AppDataFolder() {
   const char* x = std::getenv("XDG_CONFIG_HOME");
   if (x && x[0] == '/') return x;
   std::string home = HomeFolder();
-  return (home.size() > 1 && home.back() == '/' ? home : home + "/") + ".config";
+  return rtl::IncludeTrailingPathDelimiter(home) + ".config";
 }
 
 void SetAppDataFolder(const std::string& folder) {
