@@ -15,7 +15,7 @@ std::string FindPageTool(const std::string& workFolder) {
 }
 
 std::vector<std::string> TPageTool::Arguments(const std::string& program) {
-  return {program, "-j", "$$temp$$.pdf", "$$temp$$"};
+  return {program, "-j", kPageToolInput, kPageToolOutputRoot};
 }
 
 TPageTool::~TPageTool() { Kill(); }

@@ -15,6 +15,10 @@
 namespace converter {
 
 inline constexpr const char* kPageToolName = "pdfimages";
+// The page file the tool reads and the root of the names it writes, in the
+// work folder.
+inline constexpr const char* kPageToolInput = "$$temp$$.pdf";
+inline constexpr const char* kPageToolOutputRoot = "$$temp$$";
 // How long one page may take before the tool is killed: far above what a
 // scanned page needs, short enough that a stuck tool cannot hang a batch.
 inline constexpr int kPageToolTimeLimitMs = 120000;

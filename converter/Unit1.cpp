@@ -25,7 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kTempPdf = "$$temp$$.pdf";
+constexpr const char* kTempPdf = kPageToolInput;
 constexpr const char* kTempTif = "$$temp$$.tif";
 constexpr const char* kToolPrefix = "$$temp$$-";
 constexpr const char* kPbm = "$$temp$$-000.pbm";
