@@ -22,15 +22,9 @@ std::string ExePathOfWindow(os::HWND h, const std::string& procFolder) {
   if (!os::IsWindow(h)) return {};
   uint32_t pid = 0xFFFFFFFFu;
   os::GetWindowThreadProcessId(h, &pid);
-  rtl::TStringList list(true);
-  if (!GetProcessList(list, true, procFolder)) return {};
-  for (int i = 0; i < list.Count(); ++i) {
-    auto* id = static_cast<TProcessId*>(list.Objects(i));
-    if (static_cast<uint32_t>(id->Pid) != pid) continue;
-    const std::string& path = list.Strings(i);
-    return !path.empty() && path[0] == '/' ? path : std::string();
-  }
-  return {};
+  const os::TProcessSnapshot snapshot(procFolder);
+  const os::TProcessEntry* e = snapshot.Find(static_cast<pid_t>(pid));
+  return e && !e->ExePath.empty() && e->ExePath[0] == '/' ? e->ExePath : std::string();
 }
 
 }  // namespace setup
