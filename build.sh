@@ -38,7 +38,13 @@ install_packages() {
 
 configure() {  # configure DIR [cmake args...]
   local dir=$1; shift
-  cmake -S "$top" -B "$dir" -G Ninja "$@" >/dev/null
+  local launcher=()
+  # Where ccache is installed, checkouts side by side share their compiled objects.
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$top")} CCACHE_NOHASHDIR=1
+  fi
+  cmake -S "$top" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
 }
 
 cmd=${1:-test}
