@@ -594,7 +594,9 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
     cm.SourceFlags = BigEndian() ? cfSwapBytes : 0;
     cm.TargetFlags = 0;
     cm.SetSourceSampleBits(static_cast<uint8_t>(bits));
-    cm.SetTargetSampleBits(static_cast<uint8_t>(bits == 16 ? 8 : bits));
+    // A bitmap has no 2-bit format: such samples are spread into 4-bit
+    // fields (and the palette with them); 16-bit samples are cut to 8.
+    cm.SetTargetSampleBits(static_cast<uint8_t>(bits == 16 ? 8 : bits == 2 ? 4 : bits));
     cm.SetSourceModel(layout.source);
     cm.SetTargetModel(layout.target);
     cm.SetSourceSampleCount(static_cast<uint8_t>(samples));
