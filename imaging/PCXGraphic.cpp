@@ -136,7 +136,10 @@ void TPCXGraphic::LoadFromStream(rtl::TStream& stream) {
   // runs could code the block in, so that no small file makes a large one.
   std::vector<uint8_t> block;
   if (p.Compression == ctRLE) {
-    CheckDataLeft((blockSize + kLongestRun - 1) / kLongestRun * 2, dataSize, kFormatName);
+    // Every full run takes two bytes; what is left over takes one literal
+    // byte, or for two or more bytes at least one more run.
+    const uint64_t leftOver = blockSize % kLongestRun;
+    CheckDataLeft(blockSize / kLongestRun * 2 + std::min<uint64_t>(leftOver, 2), dataSize, kFormatName);
     std::vector<uint8_t> coded(static_cast<size_t>(std::min(dataSize, 2 * blockSize)));
     stream.ReadBuffer(coded.data(), static_cast<int64_t>(coded.size()));
     block.resize(static_cast<size_t>(blockSize));

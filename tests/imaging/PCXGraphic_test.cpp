@@ -90,6 +90,18 @@ TEST(TPCXGraphic, RunsMayCrossLines) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(1)), 3), "\x11\x11\x22"s);
 }
 
+TEST(TPCXGraphic, CodedDataOfOneLiteralByteLoads) {
+  // A byte below C0 stands for itself: one coded byte is a whole line.
+  auto grey = Load(Header(1, 8, 1, 1, 1, 1, 2) + "\x42"s);
+  EXPECT_EQ(grey->Pixel(0, 0), graphics::RGB(0x42, 0x42, 0x42));
+  auto bilevel = Load(Header(1, 1, 8, 1, 1, 1) + "\x5A"s);
+  EXPECT_EQ(bilevel->ScanLine(0)[0], 0x5A);
+  // 64 bytes: a run of 63 and one literal.
+  auto wide = Load(Header(1, 8, 64, 1, 1, 64, 2) + "\xFF\x07\x09"s);
+  EXPECT_EQ(wide->Pixel(62, 0), graphics::RGB(7, 7, 7));
+  EXPECT_EQ(wide->Pixel(63, 0), graphics::RGB(9, 9, 9));
+}
+
 TEST(TPCXGraphic, EightBitPalettes) {
   const std::string pixels = "\x01\x02"s;
   std::string block = "\x0C"s + std::string(768, '\0');
