@@ -228,15 +228,16 @@ void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
   } else {
     // Packets may cross rows, so the image is decoded as a whole. The
     // coded bytes are read up to the most that the pixels can take; a file
-    // that ends early leaves the rest of the image black.
+    // that ends before every pixel is decoded is short, as a plain one.
     TTargaRLEDecoder decoder(t.depth);
     const uint64_t most = decoder.MaxEncodedSize(static_cast<size_t>(pixels));
     std::vector<uint8_t> coded(static_cast<size_t>(std::min<uint64_t>(most, BytesLeft(stream))));
     stream.ReadBuffer(coded.data(), static_cast<int64_t>(coded.size()));
     std::vector<uint8_t> image(static_cast<size_t>(pixels) * pixelBytes);
     decoder.StartDecoding();
-    decoder.DecodeBlock(coded, image);
+    const TDecodeResult r = decoder.DecodeBlock(coded, image);
     decoder.FinishDecoding();
+    if (r.produced < image.size()) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
     for (uint32_t n = 0; n < height; ++n) place(n, image.data() + static_cast<size_t>(n) * rowBytes);
   }
   EndProgress();
