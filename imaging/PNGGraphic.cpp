@@ -294,7 +294,12 @@ void TPNGGraphic::LoadFromStream(rtl::TStream& stream) {
     for (;;) {
       ReadChunkHeader();
       if (ChunkIs("IDAT")) {
-        // A second run of image data cannot belong to the image.
+        // A second run of image data cannot belong to the image; an empty
+        // chunk holds nothing that could.
+        if (imageLoaded_ && chunkLength_ == 0) {
+          SkipChunkData();
+          continue;
+        }
         if (imageLoaded_) RaiseInvalidGraphicFmt(SExtraCompressedData, {kFormatName});
         EndProgress();
         LoadImageData();  // returns with the header of the chunk after the image data
@@ -368,8 +373,10 @@ void TPNGGraphic::ReadDecoded(std::span<uint8_t> row) {
     done += r.produced;
     const int result = decoder_->ZLibResult();
     if (result == 1) {
-      if (decoder_->AvailableOutput() > 0 || decoder_->AvailableInput() > 0)
-        RaiseInvalidGraphicFmt(SExtraCompressedData, {kFormatName});
+      // Bytes after the end of the compressed stream are padding: they hold
+      // no pixels. A stream that ends before the row is full leaves the
+      // image short.
+      if (decoder_->AvailableOutput() > 0) RaiseInvalidGraphicFmt(SExtraCompressedData, {kFormatName});
     } else if (result != 0 || (r.consumed == 0 && r.produced == 0)) {
       RaiseInvalidGraphicFmt(SCompressionError, {kFormatName});
     }

@@ -78,6 +78,29 @@ TEST(TPNGGraphic, ChunkHandling) {
             PixelsOf(*LoadBytes<TPNGGraphic>(SmallRGB())).rgb);
 }
 
+TEST(TPNGGraphic, NothingButPaddingAfterTheImageDataLoads) {
+  // Bytes after the end of the compressed stream and empty image data
+  // chunks hold no pixels; other readers load such files as they are.
+  const std::string data = Deflated(kRGBRows);
+  const std::string text = Chunk("tEXt", std::string("a\0b", 3));
+  const struct {
+    const char* name;
+    std::string middle;
+  } cases[] = {
+      {"padding in the chunk", Chunk("IDAT", data + std::string(4, '\0'))},
+      {"padding in a chunk of its own", Chunk("IDAT", data) + Chunk("IDAT", std::string(3, '\0'))},
+      {"empty chunk after another chunk", Chunk("IDAT", data) + text + Chunk("IDAT", "")},
+  };
+  const std::vector<uint8_t> expected = PixelsOf(*LoadBytes<TPNGGraphic>(SmallRGB())).rgb;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(PixelsOf(*LoadBytes<TPNGGraphic>(PNGFile(Header(2, 2, 8, 2), c.middle))).rgb, expected);
+  }
+  // A second run of data after another chunk could be another image.
+  EXPECT_EQ(LoadError<TPNGGraphic>(PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", data) + text + Chunk("IDAT", data))),
+            "EInvalidGraphic: Cannot load image. Extra compressed data found in PNG file.");
+}
+
 TEST(TPNGGraphic, DamagedFilesRaiseTheirMessages) {
   const std::string good = SmallRGB();
   std::string badCRC = good;
