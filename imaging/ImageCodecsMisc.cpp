@@ -275,8 +275,10 @@ TDecodeResult TTIFFJPEGDecoder::DecodeBlock(std::span<const uint8_t> source, std
     CodecError(SImproperJPEGSampling);
   }
   // Only YCbCr data is turned into RGB; other samples pass as they are
-  // stored (libjpeg has no conversion from an unknown space to RGB).
-  const bool ycbcr = p.ColorModel == cmYCbCr;
+  // stored (libjpeg has no conversion from an unknown space to RGB). A
+  // plane of separate planes holds one sample, whatever the colour model.
+  const bool planar = p.PlanarConfiguration == 2;
+  const bool ycbcr = p.ColorModel == cmYCbCr && !planar;
   s.cinfo.jpeg_color_space = ycbcr ? JCS_YCbCr : JCS_UNKNOWN;
   s.cinfo.out_color_space = ycbcr ? JCS_RGB : JCS_UNKNOWN;
   s.cinfo.raw_data_out = FALSE;
@@ -284,7 +286,7 @@ TDecodeResult TTIFFJPEGDecoder::DecodeBlock(std::span<const uint8_t> source, std
     DeliverWarnings();
     RaiseJPEGError(s);
   }
-  const size_t rowSize = p.RowBytes;
+  const size_t rowSize = planar ? static_cast<size_t>((uint64_t{p.BitsPerSample} * p.Width + 7) / 8) : p.RowBytes;
   if (rowSize == 0 || dest.size() % rowSize != 0) {
     StepFinish(s);
     CodecError(SFractionalJPEGScanline);

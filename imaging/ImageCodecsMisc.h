@@ -55,8 +55,8 @@ class TLZ77Decoder : public TDecoder {
 // and is borrowed: it must outlive the decoder, and the reader keeps
 // RowIndex, StripIndex and StripCount current for each strip. StartDecoding
 // reads the shared JPEGTables; each DecodeBlock decodes one strip into
-// consecutive rows of RowBytes bytes (the destination a whole number of
-// rows). Strips that do not fit the record raise EImageCodecError with the
+// consecutive rows of RowBytes bytes, or with separate planes of one
+// sample's bytes per pixel (the destination a whole number of rows). Strips that do not fit the record raise EImageCodecError with the
 // SImproperJPEG... messages, libjpeg's fatal errors as SJPEGError. Data cut
 // short is decoded as far as it goes: OnWarning receives SJPEGUnexpectedEnd
 // (the reader shows it with caption SWarning), at most kMaxWarnings times

@@ -16,6 +16,7 @@ inline constexpr const char* SCompressionScheme = "The compression scheme is";
 inline constexpr const char* STiledImages = "Tiled images are";
 inline constexpr const char* SPredictorScheme = "The predictor is";
 inline constexpr const char* SSubsampledYCbCr = "Subsampled YCbCr without JPEG compression is";
+inline constexpr const char* SSubsampledYCbCrPlanes = "Subsampled YCbCr in separate planes is";
 inline constexpr const char* SInvalidCRC = "Cannot load image. CRC error found in %s file.";
 inline constexpr const char* SCompressionError = "Cannot load image. Compression error found in %s file.";
 inline constexpr const char* SExtraCompressedData = "Cannot load image. Extra compressed data found in %s file.";

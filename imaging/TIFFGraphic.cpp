@@ -528,15 +528,20 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
       (IsFax(compression) && (bits != 1 || samples != 1)) ||
       (compression == ctThunderscan && (bits != 4 || samples != 1)))
     RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
-  // libjpeg hands YCbCr over as red, green, blue.
-  if (jpeg && layout.source == cmYCbCr) layout.source = cmRGB;
+  // libjpeg hands YCbCr over as red, green, blue; separate planes it hands
+  // over as stored, for the colour manager to convert.
+  if (jpeg && !planar && layout.source == cmYCbCr) layout.source = cmRGB;
 
   uint8_t hSub = 1, vSub = 1;
   if (layout.source == cmYCbCr) {
     hSub = p.YCbCrSubSampling[0];
     vSub = p.YCbCrSubSampling[1];
     auto valid = [](uint8_t s) { return s == 1 || s == 2 || s == 4; };
-    if (!valid(hSub) || !valid(vSub) || (bits != 8 && (hSub != 1 || vSub != 1)) || (planar && (hSub != 1 || vSub != 1)))
+    // Separate planes of subsampled chroma would need each plane at its own
+    // size; no file in use is written that way.
+    if (planar && (hSub != 1 || vSub != 1))
+      RaiseInvalidGraphicFmt(SUnsupportedFeature, {SSubsampledYCbCrPlanes, kFormatName});
+    if (!valid(hSub) || !valid(vSub) || (bits != 8 && (hSub != 1 || vSub != 1)))
       RaiseInvalidGraphicFmt(SUnsupportedFeature, {SSubsampledYCbCr, kFormatName});
   }
   const bool subsampled = hSub != 1 || vSub != 1;
@@ -561,7 +566,6 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
       decoder = std::make_unique<TLZ77Decoder>(1, true);
       break;
     case ctJPEG: {
-      if (planar) RaiseInvalidGraphicFmt(SUnsupportedFeature, {SCompressionScheme, kFormatName});
       p.JPEGTables = TagBytes(kTagJPEGTables);
       auto d = std::make_unique<TTIFFJPEGDecoder>(p);
       d->OnWarning = [this](const std::string& message) { Warn(message); };

@@ -74,6 +74,7 @@ TEST(TTIFFGraphic, LayoutsAndCompressionsAgainstTheOracle) {
       {"rgb-separate-planes", rgb, {"-c", "none", "-p", "separate", "-r", "4"}, 0},
       {"rgb-separate-planes-zip-predictor", rgb, {"-c", "zip:2", "-p", "separate"}, 0},
       {"rgb-jpeg", rgb, {"-c", "jpeg", "-r", "16"}, 3},
+      {"rgb-jpeg-separate-planes", rgb, {"-c", "jpeg:r", "-p", "separate", "-r", "16"}, 0},
       {"rgba", {"-alpha", "set", "-channel", "A", "-fx", "0.5", "-depth", "8"}, {"-c", "none"}, 1},
       {"rgb-16", {"-type", "TrueColor", "-depth", "16"}, {"-c", "zip:2", "-B"}, 1},
       {"rgb-16-little-endian", {"-type", "TrueColor", "-depth", "16"}, {"-c", "zip:2", "-L"}, 1},
@@ -105,6 +106,10 @@ TEST(TTIFFGraphic, LayoutsAndCompressionsAgainstTheOracle) {
     // reader does not use.
     tk::test::ExpectCutsLoadOrRaise<TTIFFGraphic>(tiff);
   }
+  // YCbCr planes under JPEG come with chroma planes at half size, which
+  // neither we nor the oracle read: refused with a reason.
+  EXPECT_EQ(tk::test::LoadError<TTIFFGraphic>(OracleTiff(dir, rgb, {"-c", "jpeg", "-p", "separate", "-r", "16"})),
+            "Cannot load image. Subsampled YCbCr in separate planes is not supported for TIF/TIFF files.");
 }
 
 TEST(TTIFFGraphic, PropertiesOfTheDirectory) {
