@@ -1,7 +1,11 @@
 #include "platform/imagekit/ImageKitExports.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace imagekit {
@@ -179,6 +184,78 @@ std::unique_ptr<Image> Capture(const TKDibInfo& info, int32_t width, int32_t hei
 }
 
 // ---------------------------------------------------------------------------
+// The directory chain of a file to append to
+
+// libtiff walks the whole chain to find its end before it appends, and
+// stops neither at a directory that points back into the chain nor at one
+// that holds no entries. The chain is walked here first, each directory
+// checked against the file's size, so that such a file is refused.
+// More pages than a 16-bit directory number can count is no scan.
+constexpr uint64_t kMaxDirectories = 65535;
+
+class ChainReader {
+ public:
+  ChainReader(int fd, uint64_t size) : fd_(fd), size_(size) {}
+
+  // False when the bytes at offset are not all in the file.
+  bool Read(uint64_t offset, void* into, size_t n) {
+    if (offset > size_ || n > size_ - offset) return false;
+    auto* p = static_cast<uint8_t*>(into);
+    for (size_t done = 0; done < n;) {
+      ssize_t got = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      done += static_cast<size_t>(got);
+    }
+    return true;
+  }
+  // An unsigned number of n bytes (2, 4 or 8) in the file's byte order.
+  bool Number(uint64_t offset, size_t n, bool bigEndian, uint64_t& value) {
+    uint8_t b[8];
+    if (!Read(offset, b, n)) return false;
+    value = 0;
+    for (size_t i = 0; i < n; ++i) value |= static_cast<uint64_t>(b[bigEndian ? i : n - 1 - i]) << (8 * (n - 1 - i));
+    return true;
+  }
+  uint64_t Size() const { return size_; }
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
+
+// True when the file is absent or empty (libtiff makes a new one), or a TIFF
+// whose chain ends after at most kMaxDirectories sound directories.
+bool ChainCanTakeAPage(const char* fileName) {
+  int fd = ::open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok && st.st_size > 0) {
+    ChainReader in(fd, static_cast<uint64_t>(st.st_size));
+    uint8_t order[2];
+    uint64_t version = 0;
+    ok = in.Read(0, order, 2) && order[0] == order[1] && (order[0] == 'I' || order[0] == 'M');
+    const bool big = ok && order[0] == 'M';
+    ok = ok && in.Number(2, 2, big, version) && (version == 42 || version == 43);
+    const bool bigTiff = version == 43;
+    // Classic: 2-byte counts, 12-byte entries, 4-byte offsets; BigTIFF: 8, 20, 8.
+    const size_t countBytes = bigTiff ? 8 : 2, entryBytes = bigTiff ? 20 : 12, offsetBytes = bigTiff ? 8 : 4;
+    uint64_t next = 0;
+    ok = ok && in.Number(bigTiff ? 8 : 4, offsetBytes, big, next);
+    std::unordered_set<uint64_t> seen;
+    while (ok && next != 0) {
+      uint64_t count = 0;
+      ok = seen.size() < kMaxDirectories && seen.insert(next).second && in.Number(next, countBytes, big, count) &&
+           count > 0 && count <= (in.Size() - next - countBytes) / entryBytes;
+      ok = ok && in.Number(next + countBytes + count * entryBytes, offsetBytes, big, next);
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
 // Writing a page
 
 // A TIFF handle whose errors are collected on this object, not reported
@@ -228,6 +305,7 @@ class TiffAppender {
 bool WritePage(const char* fileName, const Image& image, int32_t compression) {
   if (compression != IK_COMPRESSION_G4 && compression != IK_COMPRESSION_LZW) return false;
   if (compression == IK_COMPRESSION_G4 && image.kind != Kind::Bilevel) return false;
+  if (!ChainCanTakeAPage(fileName)) return false;
   TiffAppender file;
   if (!file.Open(fileName)) return false;
   TIFF* tif = file.Handle();

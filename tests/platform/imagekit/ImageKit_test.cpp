@@ -232,6 +232,54 @@ TEST(ImageKit, FailuresReturnFailure) {
   EXPECT_EQ(Save(good, image, 5), 0) << "a freed image";
 }
 
+// A little-endian classic TIFF header whose first directory is at 8, then
+// the bytes given.
+std::string TiffWith(const std::string& rest) { return tk::test::Bytes({'I', 'I', 42, 0, 8, 0, 0, 0}) + rest; }
+// A directory of one entry (ImageWidth 1) whose next offset is next.
+std::string OneEntryDirectory(int next) {
+  return tk::test::Bytes({1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0, next & 0xFF, (next >> 8) & 0xFF, 0, 0});
+}
+
+TEST(ImageKit, RefusesToAppendToABrokenDirectoryChain) {
+  // libtiff walks the chain to its end before it appends: a loop or an
+  // empty directory would keep it walking for ever.
+  struct Case {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"a directory that points to itself", TiffWith(OneEntryDirectory(8))},
+      {"two directories that point to each other",
+       TiffWith(OneEntryDirectory(26) + OneEntryDirectory(8))},
+      {"44 bytes: a directory of no entries", TiffWith(tk::test::Bytes({0, 0, 0, 0, 0, 0}) + std::string(30, '\0'))},
+      {"the next directory beyond the end", TiffWith(OneEntryDirectory(4000))},
+      {"more entries than the file holds", TiffWith(tk::test::Bytes({200, 0, 0, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0}))},
+      {"the first directory beyond the end", tk::test::Bytes({'M', 'M', 0, 42, 0, 0, 0x10, 0})},
+      {"a header cut short", tk::test::Bytes({'I', 'I', 42})},
+  };
+  tk::test::ScratchDir dir;
+  TBitmap b;
+  b.SetPixelFormat(graphics::pf1bit);
+  b.SetSize(4, 4);
+  TIKImage image = Take(b, 1);
+  ASSERT_NE(image, 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = (dir / "broken.tif").string();
+    tk::test::WriteFileBytes(path, c.bytes);
+    EXPECT_EQ(Save(path, image, 4), 0);
+    EXPECT_EQ(tk::test::ReadFileBytes(path), c.bytes) << "the file was changed";
+  }
+  // A sound chain of two pages takes a third.
+  const std::string good = (dir / "good.tif").string();
+  ASSERT_EQ(Save(good, image, 4), 1);
+  ASSERT_EQ(Save(good, image, 4), 1);
+  ASSERT_EQ(Save(good, image, 4), 1);
+  if (tk::test::HaveTool("tiffinfo")) {
+    EXPECT_EQ(tk::test::Count(tk::test::RunTool({"tiffinfo", good}).out, "TIFF Directory"), 3u);
+  }
+  IKFreeMemory(image);
+}
+
 TEST(ImageKit, AppendsToATiffMadeElsewhere) {
   TK_REQUIRE_TOOL("tiffinfo");
   TK_REQUIRE_TOOL("pnmtotiff");
