@@ -22,6 +22,8 @@ inline constexpr const char* kPageToolOutputRoot = "$$temp$$";
 // How long one page may take before the tool is killed: far above what a
 // scanned page needs, short enough that a stuck tool cannot hang a batch.
 inline constexpr int kPageToolTimeLimitMs = 120000;
+// Where the tool comes from, for the message that says it is missing.
+inline constexpr const char* kPageToolPackage = "poppler-utils";
 
 // The tool in the work folder when an executable one lies there, else the
 // one found on PATH; empty when there is none.
@@ -36,22 +38,29 @@ class TPageTool {
   TPageTool(const TPageTool&) = delete;
   TPageTool& operator=(const TPageTool&) = delete;
 
-  // Starts the tool in workFolder; raises Exception "Exec Error <code>"
-  // (the system's error code) when it cannot be started.
+  // Starts the tool in workFolder, in a process group of its own; raises
+  // Exception "Exec Error <code>" (the system's error code, and what it
+  // means) when it cannot be started, or is found nowhere.
   void Start(const std::string& workFolder);
   // Tests with a zero time-out whether the tool is still running.
   bool Running();
   // Waits at most ms milliseconds, less when the tool ends sooner.
   void Wait(uint32_t ms);
-  // Ends the tool at once and reaps it.
+  // Ends the tool and whatever it started at once, and reaps it.
   void Kill();
+  // Once it has ended: its exit status, and the signal that ended it (0:
+  // none).
   int ExitCode() const { return exitCode_; }
+  int TermSignal() const { return termSignal_; }
+  // What went wrong with the ended run on that page, "" when it went well.
+  std::string Failure(int page) const;
   // The argument vector of a run (argv[0] is the program).
   static std::vector<std::string> Arguments(const std::string& program);
 
  private:
   std::unique_ptr<os::TProcess> process_;
   int exitCode_ = -1;
+  int termSignal_ = 0;
 };
 
 }  // namespace converter

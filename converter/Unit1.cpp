@@ -611,6 +611,7 @@ void TForm1::ConvertDocument(const std::string& path) {
     CheckTerminated();
     std::string pageFile = work + "$temp-" + rtl::Format("%.3d", {p}) + ".pdf";
     Pages->ExtractPage(pageFile, p);
+    pageNumber_ = p;
     TPageBox box = Pages->PageSize(p);
     // The width counts whichever way the box's corners are given.
     pageWidth_ = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
@@ -669,6 +670,14 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
                                          {kPageToolName, PageToolTimeLimitMs / 1000}));
       }
       tool.Wait(kToolPollSliceMs);
+    }
+    // A tool that failed or crashed may have left half an image, or none:
+    // that is its fault, not the page's, and it ends the document.
+    if (std::string failure = tool.Failure(pageNumber_); !failure.empty()) {
+      DeleteToolFiles(work);
+      rtl::DeleteFile(pageFile);
+      rtl::DeleteFile(work + kTempPdf);
+      throw rtl::Exception(failure);
     }
   }
 

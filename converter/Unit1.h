@@ -196,7 +196,9 @@ class TForm1 : public forms::TForm {
   bool activated_ = false;
   bool busy_ = false;
   bool closePending_ = false;
-  // The page in work: width in hundredths of a millimetre, /Rotate.
+  // The page in work: its number, width in hundredths of a millimetre,
+  // /Rotate.
+  int pageNumber_ = 0;
   int pageWidth_ = 0;
   int pageRotation_ = 0;
   // Where the mouse was pressed on the drag panel.

@@ -242,8 +242,16 @@ TEST_F(Conversion, StatusTextsOfADocument) {
   EXPECT_EQ(seen, want);
 }
 
-TEST_F(Conversion, PageToolFromTheWorkFolderIsKilledAfterItsTimeLimit) {
-  FakeTool("echo started > started; exec sleep 30");
+// Whether the process has gone (a zombie that nobody reaped yet counts).
+bool Gone(const std::string& pid) {
+  const std::string stat = ReadFileBytes("/proc/" + pid + "/stat");
+  const size_t close = stat.rfind(')');
+  return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
+}
+
+TEST_F(Conversion, PageToolFromTheWorkFolderIsKilledWithWhatItStartedAfterItsTimeLimit) {
+  // Its child holds our standard error as well: it must go with the tool.
+  FakeTool("sleep 30 & echo $! > child; echo started > started; exec sleep 30");
   TForm1* f = Start();
   // The form converts through its own document component.
   f->PageToolTimeLimitMs = 300;
@@ -259,6 +267,43 @@ TEST_F(Conversion, PageToolFromTheWorkFolderIsKilledAfterItsTimeLimit) {
   EXPECT_TRUE(fs::exists(src));
   EXPECT_FALSE(fs::exists(Work() / "$temp-001.pdf"));
   EXPECT_EQ(f->ProgressBar1->Position(), 0);
+  std::string child = ReadFileBytes(Work() / "child");
+  while (!child.empty() && child.back() == '\n') child.pop_back();
+  ASSERT_FALSE(child.empty());
+  EXPECT_TRUE(WaitFor([&] { return Gone(child); }, 5000)) << "the tool's child lives on";
+}
+
+TEST_F(Conversion, PageToolThatFailsOrCrashesIsReportedAsSuch) {
+  struct Case {
+    const char* name;
+    const char* script;
+    const char* message;
+  } cases[] = {
+      {"fails", "exit 99", "Page tool error: pdfimages failed on page 1 (exit status 99)"},
+      {"fails after writing an image", "printf 'P4\\n1 1\\n\\200' > \"$3-000.pbm\"; exit 1",
+       "Page tool error: pdfimages failed on page 1 (exit status 1)"},
+      {"crashes", "kill -SEGV $$", "Page tool error: pdfimages crashed on page 1 (signal 11: Segmentation fault)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeTool(c.script);
+    TForm1* f = Start();
+    const fs::path src = docs / "text.pdf";
+    WriteFileBytes(src, TextOnlyPdf(1));
+    std::string error;
+    try {
+      f->ConvertDocument(src.string());
+    } catch (const rtl::Exception& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, c.message);
+    EXPECT_TRUE(presenter->Messages.empty()) << "reported as a page without an image";
+    EXPECT_TRUE(fs::exists(src));
+    EXPECT_FALSE(fs::exists(docs / "text.tif"));
+    for (const auto& e : fs::directory_iterator(Work()))
+      if (e.path().filename() != "pdfimages") ADD_FAILURE() << "left: " << e.path();
+    Stop();
+  }
 }
 
 TEST_F(Conversion, PageToolGetsItsArgumentsInTheWorkFolder) {
@@ -297,7 +342,8 @@ TEST_F(Conversion, MissingPageToolIsAnExecError) {
     f->ConvertDocument((docs / "text.pdf").string());
     ADD_FAILURE() << "no error";
   } catch (const rtl::Exception& e) {
-    EXPECT_STREQ(e.what(), "Exec Error 2");
+    EXPECT_STREQ(e.what(),
+                 "Exec Error 2: the page tool pdfimages (Debian package poppler-utils) was not found");
   }
   EXPECT_TRUE(fs::exists(docs / "text.pdf"));
 }
