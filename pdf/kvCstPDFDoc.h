@@ -47,7 +47,7 @@ RTL_DECLARE_EXCEPTION(EInvalidPageError, EPDFException);
 RTL_DECLARE_EXCEPTION(EUnsupportedImageError, EPDFException);
 RTL_DECLARE_EXCEPTION(EUnsupportedFontError, EPDFException);
 
-inline constexpr const char* SCrossReferenceError = "Error reading cross-referenece table";
+inline constexpr const char* SCrossReferenceError = "Error reading cross-reference table";
 inline constexpr const char* SUnexpectedObject = "Unexpected PDF object encountered";
 inline constexpr const char* SWrongPassword = "Wrong password.";
 inline constexpr const char* SInvalidPageNumber = "Invalid page number (%d)";
@@ -214,6 +214,8 @@ class TkvCustomPDFDocument : public TkvComponent {
   void OpenDocument(rtl::TStream& Source);
   void ReadCrossReference();
   void ReadXRefSection(int32_t Offset);
+  // Whether a cross-reference stream starts at Offset.
+  bool IsXRefStreamAt(int32_t Offset);
   // Parses the indirect object at the reader's position (with its stream
   // data); nullptr at position 0.
   std::unique_ptr<TkvPDFIndirectObject> ReadIndirectObjectAt();

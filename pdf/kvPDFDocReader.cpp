@@ -42,8 +42,10 @@ constexpr const char* SInvalidObjectNumber = "Invalid Object number in PDF (%d)"
 constexpr const char* SNoRoot = "Error reading document: the trailer has no /Root entry";
 constexpr const char* SMissingObject = "Error reading document: object %d is missing";
 constexpr const char* SXRefStream =
-    "Error reading cross-referenece table: cross-reference streams (PDF 1.5) are not supported";
-constexpr const char* SXRefLoop = "Error reading cross-referenece table: the /Prev chain loops";
+    "Error reading cross-reference table: cross-reference streams (PDF 1.5) are not supported";
+constexpr const char* SXRefMisplaced =
+    "Error reading cross-reference table: the file is damaged (no table where its startxref points)";
+constexpr const char* SXRefLoop = "Error reading cross-reference table: the /Prev chain loops";
 constexpr const char* STreeLoop = "Error reading document: the %s refers to itself";
 constexpr const char* STreeDepth = "Error reading document: the %s is nested too deeply";
 constexpr const char* SBadLength = "Error reading PDF stream: invalid /Length in object %d";
@@ -547,6 +549,24 @@ void TkvCustomPDFDocument::ReadCrossReference() {
   ObjectStore->NextObjNum = static_cast<int32_t>(XRefTable.size());
 }
 
+bool TkvCustomPDFDocument::IsXRefStreamAt(int32_t Offset) {
+  // "N G obj" with a dictionary of /Type /XRef: a newer file, not a damaged
+  // one. Whatever else stands there (an object of a file cut short or
+  // edited by hand) means the table is not where the file says.
+  try {
+    Reader->SetPosition(Offset);
+    Reader->ReadToken();
+    Reader->ReadToken();
+    if (Reader->ReadToken() != "obj") return false;
+    std::unique_ptr<TkvPDFObject> head = Reader->ReadObject();
+    auto* dict = dynamic_cast<TkvPDFDictObject*>(head.get());
+    auto* type = dict ? dynamic_cast<TkvPDFNameObject*>(dict->Find("/Type")) : nullptr;
+    return type && type->Text == "/XRef";
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 void TkvCustomPDFDocument::ReadXRefSection(int32_t Offset) {
   // The chain of sections from the newest (the one "startxref" names) to the
   // oldest; trailer values are taken newest first, entries applied oldest
@@ -563,7 +583,8 @@ void TkvCustomPDFDocument::ReadXRefSection(int32_t Offset) {
     Reader->SetPosition(offset);
     {
       const std::string token = Reader->PeekToken();
-      if (!token.empty() && IsDigit(static_cast<unsigned char>(token[0]))) throw ECrossReferenceError(SXRefStream);
+      if (!token.empty() && IsDigit(static_cast<unsigned char>(token[0])))
+        throw ECrossReferenceError(IsXRefStreamAt(offset) ? SXRefStream : SXRefMisplaced);
     }
     Reader->SetPosition(offset);
     std::unique_ptr<TkvPDFDictObject> trailer = Reader->ReadTrailer();

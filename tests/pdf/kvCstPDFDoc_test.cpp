@@ -91,7 +91,7 @@ TEST(PDFDocument, ExceptionFamily) {
     const char* message;
   } cases[] = {
       {[] { throw ECrossReferenceError(SCrossReferenceError); }, "ECrossReferenceError",
-       "Error reading cross-referenece table"},
+       "Error reading cross-reference table"},
       {[] { throw kvCstPDFDoc::EUnexpectedObjectError(SUnexpectedObject); }, "EUnexpectedObjectError",
        "Unexpected PDF object encountered"},
       {[] { throw EPasswordError(SWrongPassword); }, "EPasswordError", "Wrong password."},

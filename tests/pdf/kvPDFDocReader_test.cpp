@@ -350,6 +350,36 @@ TEST_F(ReaderFixtures, XRefStreamsRaiseAClearError) {
   }
 }
 
+TEST(DocumentReader, StartXRefAtAnObjectIsAStreamOnlyWhenTheObjectIsOne) {
+  // A file cut short or patched by hand may name any object's offset: only
+  // a /Type /XRef object there is a newer file; anything else is damage.
+  const std::string base = SimpleDocument(1).Build();
+  const std::string xrefStream = "99 0 obj\n<< /Type /XRef /Size 1 /W [1 1 1] /Length 0 >>\nstream\n\nendstream\nendobj\n";
+  struct Case {
+    const char* name;
+    std::string tail;  // appended to the document; startxref then names where tail starts
+    std::string message;
+  } cases[] = {
+      {"an ordinary object", "98 0 obj\n<< /Type /Page >>\nendobj\n",
+       "Error reading cross-reference table: the file is damaged (no table where its startxref points)"},
+      {"a cross-reference stream", xrefStream,
+       "Error reading cross-reference table: cross-reference streams (PDF 1.5) are not supported"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file =
+        base + c.tail + "startxref\n" + std::to_string(base.size()) + "\n%%EOF\n";
+    rtl::TStringStream s(file);
+    TkvPDFDocument doc;
+    try {
+      doc.LoadFromStream(s);
+      ADD_FAILURE() << "no exception";
+    } catch (const ECrossReferenceError& e) {
+      EXPECT_EQ(e.Message, c.message);
+    }
+  }
+}
+
 TEST_F(ReaderFixtures, OutlinesEqualQpdfJson) {
   PdfBuilder b = SimpleDocument(2);
   b.Obj(1, "<< /Type /Catalog /Pages 3 0 R /Outlines 20 0 R /Names << /Dests 30 0 R >> >>");
