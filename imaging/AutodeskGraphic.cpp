@@ -55,10 +55,6 @@ bool TAutodeskGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 void TAutodeskGraphic::LoadFromStream(rtl::TStream& stream) {
   BeginLoad(stream, kFormatName);
   const uint32_t width = ImageProperties.Width, height = ImageProperties.Height;
-  // The palette and every row must be there before the bitmap is made: a
-  // header alone cannot claim megabytes of pixels.
-  CheckDataLeft(kPaletteSize + static_cast<uint64_t>(width) * height, BytesLeft(stream), kFormatName);
-
   std::array<uint8_t, kPaletteSize> colours{};
   ReadExact(stream, colours.data(), kPaletteSize, kFormatName);
   graphics::TLogPalette log;
@@ -69,7 +65,9 @@ void TAutodeskGraphic::LoadFromStream(rtl::TStream& stream) {
     log.palPalEntry[i] = {static_cast<uint8_t>(colours[3 * i] << 2), static_cast<uint8_t>(colours[3 * i + 1] << 2),
                           static_cast<uint8_t>(colours[3 * i + 2] << 2), 0};
   }
-  PrepareImage(width, height, graphics::pf8bit, kFormatName);
+  // Every row must be there before the bitmap is made: a header alone
+  // cannot claim megabytes of pixels.
+  PrepareImage(width, height, graphics::pf8bit, kFormatName, {uint64_t{width} * height, BytesLeft(stream)});
   SetPalette(graphics::CreatePalette(log));
 
   StartProgress(STransfering, static_cast<int32_t>(width));

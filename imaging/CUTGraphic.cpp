@@ -105,9 +105,7 @@ void TCUTGraphic::LoadFromStream(rtl::TStream& stream) {
   // for them.
   const uint64_t minRowBytes = kRowOverhead + 2 * ((static_cast<uint64_t>(width) + kPixelsPerRun - 1) / kPixelsPerRun);
   const uint64_t available = BytesLeft(stream);
-  if (width && height) CheckDataLeft(minRowBytes * height, available, kFormatName);
-
-  PrepareImage(width, height, graphics::pf8bit, kFormatName);
+  PrepareImage(width, height, graphics::pf8bit, kFormatName, {SaturatingProduct(minRowBytes, height), available});
   SetPalette(LoadPalette());
 
   std::vector<uint8_t> data(static_cast<size_t>(available));

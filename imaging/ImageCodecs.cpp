@@ -51,7 +51,7 @@ TDecodeResult TTargaRLEDecoder::DecodeBlock(std::span<const uint8_t> source, std
       out.Copy(pixels.first(pixels.size() / p * p));
     }
   }
-  return {in.Position(), out.Position()};
+  return Outcome(in, out);
 }
 
 size_t TTargaRLEDecoder::EncodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest, size_t count) {
@@ -109,7 +109,7 @@ TDecodeResult TPackbitsRLEDecoder::DecodeBlock(std::span<const uint8_t> source, 
       out.Fill(in.Byte(), static_cast<size_t>(1 - c));
     }
   }
-  return {in.Position(), out.Position()};
+  return Outcome(in, out);
 }
 
 // ---------------------------------------------------------------- PCX
@@ -126,7 +126,7 @@ TDecodeResult TPCXRLEDecoder::DecodeBlock(std::span<const uint8_t> source, std::
       out.Fill(in.Byte(), b & 63u);
     }
   }
-  return {in.Position(), out.Position()};
+  return Outcome(in, out);
 }
 
 // ---------------------------------------------------------------- SGI
@@ -151,7 +151,7 @@ TDecodeResult TSGIRLEDecoder::DecodeBlock(std::span<const uint8_t> source, std::
       out.Repeat(sample, n);
     }
   }
-  return {in.Position(), out.Position()};
+  return Outcome(in, out);
 }
 
 // ---------------------------------------------------------------- Dr. Halo CUT
@@ -171,7 +171,7 @@ TDecodeResult TCUTRLEDecoder::DecodeBlock(std::span<const uint8_t> source, std::
       out.Copy(in.Take(n));
     }
   }
-  return {in.Position(), out.Position()};
+  return Outcome(in, out);
 }
 
 // ---------------------------------------------------------------- Paintshop Pro
@@ -188,7 +188,7 @@ TDecodeResult TPSPRLEDecoder::DecodeBlock(std::span<const uint8_t> source, std::
       out.Copy(in.Take(c));
     }
   }
-  return {in.Position(), out.Position()};
+  return Outcome(in, out);
 }
 
 // ---------------------------------------------------------------- RLA
@@ -205,7 +205,7 @@ TDecodeResult TRLADecoder::DecodeBlock(std::span<const uint8_t> source, std::spa
       out.Fill(in.Byte(), static_cast<size_t>(c) + 1);
     }
   }
-  return {in.Position(), out.Position()};
+  return Outcome(in, out);
 }
 
 }  // namespace imaging

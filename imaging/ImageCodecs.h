@@ -37,13 +37,19 @@ RTL_DECLARE_EXCEPTION(EImageCodecError, Exception);
 // Raises EImageCodecError with the message.
 [[noreturn]] void CodecError(const char* message);
 
+// How a DecodeBlock call ended: with the destination full, with the source
+// used up first (the data ends early, or goes on in the next piece), or at
+// an error in the data (what was produced before it stands).
+enum TDecodeStatus : uint8_t { dsComplete, dsEndOfData, dsDamaged };
+
 // What one DecodeBlock call did. consumed: source bytes used, counted from
 // the span's start (a reader that walks a file packet by packet goes on at
 // source + consumed). produced: destination bytes written from the span's
-// start.
+// start. A reader judges the call by status alone.
 struct TDecodeResult {
   size_t consumed = 0;
   size_t produced = 0;
+  TDecodeStatus status = dsEndOfData;
 };
 
 class TDecoder {
@@ -91,6 +97,8 @@ class TTargaRLEDecoder : public TDecoder {
 // PackBits (TIFF 32773, PSD rows).
 class TPackbitsRLEDecoder : public TDecoder {
  public:
+  // A run of 128 bytes takes two: no data expands further.
+  static constexpr uint64_t kMaxExpansion = 64;
   TDecodeResult DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest) override;
 };
 
@@ -122,6 +130,8 @@ class TCUTRLEDecoder : public TDecoder {
 // Paintshop Pro channel blocks.
 class TPSPRLEDecoder : public TDecoder {
  public:
+  // A run of 127 bytes takes two.
+  static constexpr uint64_t kMaxExpansion = 64;
   TDecodeResult DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest) override;
 };
 

@@ -354,12 +354,13 @@ void TCCITTDecoder::FinishRow(std::span<uint8_t> row, TRowEnd end, int64_t lastP
 // ------------------------------------------------------------ Group 3
 
 TDecodeResult TCCITTFax3Decoder::DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest) {
-  if (!Prepare(dest)) return {};
+  if (!Prepare(dest)) return {0, 0, dsDamaged};
   const size_t rowBytes = (size_t{width_} + 7) / 8;
   const size_t rows = dest.size() / rowBytes;
   const bool twoD = options_ & kT4TwoDimensional;
   TBitReader bits(source, reversedBits_);
   bool lostSync = false;  // after an invalid code: go on at the next end of line
+  bool damaged = false;
   bool sawEndOfLine = false;
   bool oneD = true;
   size_t done = 0;
@@ -386,30 +387,32 @@ TDecodeResult TCCITTFax3Decoder::DecodeBlock(std::span<const uint8_t> source, st
     FinishRow(dest.subspan(done * rowBytes, rowBytes), end, position_);
     ++done;
     if (end == reEndOfLine) afterEndOfLine();
-    if (end == reInvalid) lostSync = true;
+    if (end == reInvalid) lostSync = damaged = true;
     if (end == reEndOfData) break;
   }
-  return {bits.BytesUsed(), done * rowBytes};
+  return {bits.BytesUsed(), done * rowBytes, Status(damaged, done == rows)};
 }
 
 // ------------------------------------------------------------ modified Huffman
 
 TDecodeResult TCCITTMHDecoder::DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest) {
-  if (!Prepare(dest)) return {};
+  if (!Prepare(dest)) return {0, 0, dsDamaged};
   const size_t rowBytes = (size_t{width_} + 7) / 8;
   const size_t rows = dest.size() / rowBytes;
   TBitReader bits(source, reversedBits_);
   size_t done = 0;
+  bool damaged = false;
   while (done < rows && !bits.AtEnd()) {
     const TRowEnd end = DecodeRow1D(bits);
     FinishRow(dest.subspan(done * rowBytes, rowBytes), end, position_);
     ++done;
+    damaged |= end == reInvalid;
     if (end == reEndOfData) break;
     // Every row starts on a byte (or word) boundary: also after damage,
     // which thus costs no more than its own row.
     bits.Align(wordAligned_);
   }
-  return {bits.BytesUsed(), done * rowBytes};
+  return {bits.BytesUsed(), done * rowBytes, Status(damaged, done == rows)};
 }
 
 }  // namespace imaging

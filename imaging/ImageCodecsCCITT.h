@@ -48,6 +48,11 @@ class TCCITTDecoder : public TDecoder {
   void FinishRow(std::span<uint8_t> row, TRowEnd end, int64_t lastPosition);
   // Prepares the change lists; false when the destination holds no row.
   bool Prepare(std::span<uint8_t> dest);
+  // A strip with an invalid code is damaged even when its rows are all
+  // there; one whose data ran out first ended early.
+  static TDecodeStatus Status(bool damaged, bool allRows) {
+    return damaged ? dsDamaged : allRows ? dsComplete : dsEndOfData;
+  }
 
   uint32_t options_;
   uint32_t width_;

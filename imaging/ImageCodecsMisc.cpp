@@ -35,6 +35,8 @@ void TLZ77Decoder::StartDecoding() {
   started_ = true;
 }
 
+bool TLZ77Decoder::StreamEnded() const { return result_ == Z_STREAM_END; }
+
 void TLZ77Decoder::FinishDecoding() {
   if (!started_) return;
   started_ = false;
@@ -54,13 +56,16 @@ TDecodeResult TLZ77Decoder::DecodeBlock(std::span<const uint8_t> source, std::sp
   if (resetPerBlock_) result_ = inflateReset(&z);
   // A buffer error only says that no progress was possible with what the
   // last call had: the next piece of data goes on from there.
-  if (result_ != Z_OK && result_ != Z_BUF_ERROR) return {};
+  if (result_ != Z_OK && result_ != Z_BUF_ERROR) return {0, 0, result_ < 0 ? dsDamaged : dsEndOfData};
   z.next_out = dest.data();
   z.avail_out = outSize;
   result_ = inflate(&z, flushMode_);
   availableInput_ = z.avail_in;
   availableOutput_ = z.avail_out;
-  return {inSize - z.avail_in, outSize - z.avail_out};
+  const TDecodeStatus status = result_ < 0 && result_ != Z_BUF_ERROR ? dsDamaged
+                               : z.avail_out == 0                   ? dsComplete
+                                                                    : dsEndOfData;
+  return {inSize - z.avail_in, outSize - z.avail_out, status};
 }
 
 // ---------------------------------------------------------------- JPEG in TIFF
@@ -308,7 +313,8 @@ TDecodeResult TTIFFJPEGDecoder::DecodeBlock(std::span<const uint8_t> source, std
   const bool finished = StepFinish(s);
   DeliverWarnings();
   if (!ok || !finished) RaiseJPEGError(s);
-  return {source.size() - s.source.pub.bytes_in_buffer, done * rowSize};
+  // Data cut short has been reported as a warning; its rows are missing.
+  return {source.size() - s.source.pub.bytes_in_buffer, done * rowSize, done == rows ? dsComplete : dsEndOfData};
 }
 
 // ---------------------------------------------------------------- ThunderScan
@@ -366,7 +372,7 @@ TDecodeResult TThunderDecoder::DecodeBlock(std::span<const uint8_t> source, std:
     }
     at += row.size();
   }
-  return {in.Position(), at};
+  return {in.Position(), at, at >= dest.size() ? dsComplete : dsEndOfData};
 }
 
 // ---------------------------------------------------------------- Photo-CD

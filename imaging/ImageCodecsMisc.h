@@ -23,11 +23,13 @@ struct TImageProperties;
 // DecodeBlock is a stream of its own (TIFF strips); without, the stream goes
 // on across calls, so data may come in any number of pieces (PNG chunks).
 // A call never writes more than the destination, however far the data
-// would expand. Errors of the data are not raised: the reader judges them
-// by ZLibResult (0 ok, 1 end of stream, negative zlib errors), and after an
-// error or the end of the stream further calls decode nothing until a reset.
+// would expand. Errors of the data are not raised: the result's status says
+// dsDamaged (ZLibResult holds zlib's code), and after an error or the end of
+// the stream further calls decode nothing until a reset.
 class TLZ77Decoder : public TDecoder {
  public:
+  // Deflate's densest code: 258 bytes a length code of at least two bits.
+  static constexpr uint64_t kMaxExpansion = 1032;
   // flushMode: the zlib flush value passed to inflate (1 partial, 4 finish).
   TLZ77Decoder(int flushMode, bool resetPerBlock);
   ~TLZ77Decoder() override;
@@ -37,6 +39,8 @@ class TLZ77Decoder : public TDecoder {
   void FinishDecoding() override;
 
   int ZLibResult() const { return result_; }
+  // The compressed stream has ended: further data cannot belong to it.
+  bool StreamEnded() const;
   // What the last call left of its source and of its destination.
   size_t AvailableInput() const { return availableInput_; }
   size_t AvailableOutput() const { return availableOutput_; }
@@ -88,6 +92,8 @@ class TTIFFJPEGDecoder : public TDecoder {
 // and stops at the row's width, whatever a code asks for.
 class TThunderDecoder : public TDecoder {
  public:
+  // A byte repeats the last pixel up to 63 times: 32 bytes of two pixels.
+  static constexpr uint64_t kMaxExpansion = 32;
   explicit TThunderDecoder(int32_t width) : width_(width) {}
   TDecodeResult DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest) override;
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <span>
 
+#include "imaging/ImageCodecs.h"
+
 namespace imaging::codec {
 
 class TByteSource {
@@ -65,5 +67,10 @@ class TByteSink {
   std::span<uint8_t> data_;
   size_t pos_ = 0;
 };
+
+// The result of a decoder that stops only at either end of its spans.
+inline TDecodeResult Outcome(const TByteSource& in, const TByteSink& out) {
+  return {in.Position(), out.Position(), out.Full() ? dsComplete : dsEndOfData};
+}
 
 }  // namespace imaging::codec

@@ -81,8 +81,9 @@ bool TRasterGraphic::ReadProperties(rtl::TStream&, int) {
 }
 
 void TRasterGraphic::PrepareImage(uint32_t width, uint32_t height, graphics::TPixelFormat format,
-                                  const char* formatName) {
+                                  const char* formatName, const TImageData& data) {
   if (width == 0 || height == 0) RaiseInvalidGraphicFmt(SInvalidImage, {formatName});
+  CheckDataLeft(data.least, data.available, data.readErrorName ? data.readErrorName : formatName);
   const int bits = graphics::BitsPerPixel(format);
   if (bits == 0) RaiseInvalidGraphicFmt(SInvalidColorFormat, {formatName});
   // Rows are padded to 4 bytes; 32-bit sizes times 32 bits cannot overflow

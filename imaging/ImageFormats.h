@@ -122,6 +122,23 @@ struct TRasterGraphicClassInfo : graphics::TGraphicClassInfo {
   bool CanReadFile(const std::string& fileName) const;
 };
 
+// What a stream must hold for an image's data before its bitmap is made:
+// at least `least` bytes of the `available` ones (plain data whole, coded
+// data in the densest form its scheme allows), so that a header alone
+// cannot claim a large image of nothing.
+// The product of two sizes read from a file, or the largest value where it
+// does not fit: a need that large is never met.
+inline uint64_t SaturatingProduct(uint64_t a, uint64_t b) {
+  uint64_t product = 0;
+  return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
+}
+
+struct TImageData {
+  uint64_t least = 0;
+  uint64_t available = 0;
+  const char* readErrorName = nullptr;  // the format's name when not set
+};
+
 class TRasterGraphic : public graphics::TBitmap {
  public:
   // The most pixel memory an image of any reader may ask for; the process
@@ -148,9 +165,11 @@ class TRasterGraphic : public graphics::TBitmap {
 
  protected:
   // The one size guard of every reader: zero sizes are an invalid image,
-  // sizes whose pixel memory (computed in 64 bits) exceeds the limit are
-  // refused; only then is the bitmap made in the given format.
-  void PrepareImage(uint32_t width, uint32_t height, graphics::TPixelFormat format, const char* formatName);
+  // data the stream cannot hold is a read error, sizes whose pixel memory
+  // (computed in 64 bits) exceeds the limit are refused; only then is the
+  // bitmap made in the given format.
+  void PrepareImage(uint32_t width, uint32_t height, graphics::TPixelFormat format, const char* formatName,
+                    const TImageData& data);
   // Where every load starts: the bitmap emptied, the stream and the image's
   // start kept for the reading that follows.
   void BeginLoad(rtl::TStream& stream);

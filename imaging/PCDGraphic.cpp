@@ -101,7 +101,8 @@ void TPCDGraphic::LoadFromStream(rtl::TStream& stream) {
   StartProgress(STransfering, static_cast<int32_t>(ImageProperties.Width));
   const uint8_t rotation = ImageProperties.Rotation;
   const bool portrait = rotation == 1 || rotation == 3;
-  PrepareImage(portrait ? H : W, portrait ? W : H, graphics::pf24bit, kFormatName);
+  // The image is of one size, checked and read whole above.
+  PrepareImage(portrait ? H : W, portrait ? W : H, graphics::pf24bit, kFormatName, {});
   std::vector<uint8_t> row(3 * W);
   for (size_t y = 0; y < H; ++y) {
     const std::array<TRowPlane, 3> planes{TRowPlane(&luma[y * W], W), TRowPlane(&chroma1[y * W], W),

@@ -134,26 +134,27 @@ void TPCXGraphic::LoadFromStream(rtl::TStream& stream) {
 
   // Plain data must be all there; coded data at least what the longest
   // runs could code the block in, so that no small file makes a large one.
-  std::vector<uint8_t> block;
-  if (p.Compression == ctRLE) {
-    // Every full run takes two bytes; what is left over takes one literal
-    // byte, or for two or more bytes at least one more run.
-    const uint64_t leftOver = blockSize % kLongestRun;
-    CheckDataLeft(blockSize / kLongestRun * 2 + std::min<uint64_t>(leftOver, 2), dataSize, kFormatName);
-    std::vector<uint8_t> coded(static_cast<size_t>(std::min(dataSize, 2 * blockSize)));
-    stream.ReadBuffer(coded.data(), static_cast<int64_t>(coded.size()));
-    block.resize(static_cast<size_t>(blockSize));
+  // Every full run takes two bytes; what is left over takes one literal
+  // byte, or for two or more bytes at least one more run.
+  const bool coded = p.Compression == ctRLE;
+  const uint64_t leftOver = blockSize % kLongestRun;
+  const uint64_t least = coded ? blockSize / kLongestRun * 2 + std::min<uint64_t>(leftOver, 2) : blockSize;
+  PrepareImage(width, height, format, kFormatName, {least, dataSize});
+
+  std::vector<uint8_t> block(static_cast<size_t>(blockSize));
+  if (coded) {
+    std::vector<uint8_t> codedBytes(static_cast<size_t>(std::min(dataSize, 2 * blockSize)));
+    stream.ReadBuffer(codedBytes.data(), static_cast<int64_t>(codedBytes.size()));
     TPCXRLEDecoder decoder;
     decoder.StartDecoding();
-    decoder.DecodeBlock(coded, block);
+    const TDecodeResult r = decoder.DecodeBlock(codedBytes, block);
     decoder.FinishDecoding();
+    // Data that ends before the last line would pass for black lines.
+    if (r.status != dsComplete) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
   } else {
-    CheckDataLeft(blockSize, dataSize, kFormatName);
-    block.resize(static_cast<size_t>(blockSize));
     stream.ReadBuffer(block.data(), static_cast<int64_t>(blockSize));
   }
 
-  PrepareImage(width, height, format, kFormatName);
   if (format != graphics::pf24bit) {
     if (h[1] == kVersionSystemPalette && format != graphics::pf1bit) {
       SetPalette(graphics::MakeVgaPalette());

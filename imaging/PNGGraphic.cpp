@@ -366,20 +366,17 @@ void TPNGGraphic::ReadDecoded(std::span<uint8_t> row) {
     // The image data ended before the image did: after the end of the
     // compressed stream, as when the stream itself ends too soon.
     if (source_ == chunkSize_)
-      RaiseInvalidGraphicFmt(decoder_->ZLibResult() == 1 ? SExtraCompressedData : SCompressionError, {kFormatName});
+      RaiseInvalidGraphicFmt(decoder_->StreamEnded() ? SExtraCompressedData : SCompressionError, {kFormatName});
     const TDecodeResult r =
         decoder_->DecodeBlock(std::span<const uint8_t>(chunk_.data() + source_, chunkSize_ - source_), row.subspan(done));
     source_ += r.consumed;
     done += r.produced;
-    const int result = decoder_->ZLibResult();
-    if (result == 1) {
-      // Bytes after the end of the compressed stream are padding: they hold
-      // no pixels. A stream that ends before the row is full leaves the
-      // image short.
-      if (decoder_->AvailableOutput() > 0) RaiseInvalidGraphicFmt(SExtraCompressedData, {kFormatName});
-    } else if (result != 0 || (r.consumed == 0 && r.produced == 0)) {
+    // Bytes after the end of the compressed stream are padding: they hold
+    // no pixels. A stream that ends before the row is full leaves the image
+    // short; one that neither takes nor gives anything is stuck.
+    if (r.status == dsDamaged || (!decoder_->StreamEnded() && r.consumed == 0 && r.produced == 0))
       RaiseInvalidGraphicFmt(SCompressionError, {kFormatName});
-    }
+    if (decoder_->StreamEnded() && r.status != dsComplete) RaiseInvalidGraphicFmt(SExtraCompressedData, {kFormatName});
   }
 }
 
@@ -393,11 +390,10 @@ void TPNGGraphic::LoadImageData() {
   const uint32_t width = ImageProperties.Width, height = ImageProperties.Height;
   const uint64_t pixelBytes = depth_ == 16 ? bytesPerPixel_ / 2 : bytesPerPixel_;
   const uint64_t rowBytes = (uint64_t{width} * depth_ + 7) / 8 * pixelBytes;
-  // Every row must come out of what is left of the file; checked before
-  // anything is allocated.
-  if (rowBytes > kMaxDeflateRatio * BytesLeft(*stream_) / height)
-    RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
-  PrepareImage(width, height, pixelFormat_, kFormatName);
+  // Every row must come out of what is left of the file at the most that
+  // deflate expands.
+  const uint64_t least = SaturatingProduct(rowBytes, height) / TLZ77Decoder::kMaxExpansion;
+  PrepareImage(width, height, pixelFormat_, kFormatName, {least, BytesLeft(*stream_)});
   if (palette_) SetPalette(std::move(palette_));
   if (pixelFormat_ == graphics::pf24bit || pixelFormat_ == graphics::pf32bit) {
     const uint8_t bgr[3] = {static_cast<uint8_t>(backgroundColour_ >> 16 & 0xFF),

@@ -22,10 +22,6 @@ class TLZ77Decoder;
 
 class TPNGGraphic : public TRasterGraphic {
  public:
-  // Deflate expands at most about this much: image data that would need
-  // more than this many times the bytes left in the file cannot be there,
-  // and the bitmap is not made for it.
-  static constexpr uint64_t kMaxDeflateRatio = 1032;
   // The format's own limit on a chunk's length.
   static constexpr uint32_t kMaxChunkLength = 0x7FFFFFFF;
 

@@ -206,9 +206,8 @@ void TPPMGraphic::LoadFromStream(rtl::TStream& stream) {
                     : static_cast<uint64_t>(width) * height * samples * sampleBytes;
   else
     needed = static_cast<uint64_t>(width) * height * samples;
-  if (width && height) CheckDataLeft(needed, BytesLeft(), kReadErrorName);
-
-  PrepareImage(width, height, bitmap ? graphics::pf1bit : colour ? graphics::pf24bit : graphics::pf8bit, kFormatNames);
+  PrepareImage(width, height, bitmap ? graphics::pf1bit : colour ? graphics::pf24bit : graphics::pf8bit, kFormatNames,
+               {needed, BytesLeft(), kReadErrorName});
   TColorManager& cm = ColorManager();
   if (!colour) {
     cm.SetTargetSampleCount(1);

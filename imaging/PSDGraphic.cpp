@@ -170,6 +170,7 @@ void TPSDGraphic::LoadFromStream(rtl::TStream& stream) {
   // is. Everything must be in the stream before the bitmap is made.
   std::vector<uint32_t> rowLengths;  // PackBits: channel by channel, row by row
   std::vector<int64_t> channelAt(planes);
+  TImageData data;
   if (p.Compression == ctPackBits) {
     const uint64_t tableBytes = 2 * static_cast<uint64_t>(height) * channels_;
     CheckDataLeft(tableBytes, BytesLeft(stream), kFormatName);
@@ -187,14 +188,14 @@ void TPSDGraphic::LoadFromStream(rtl::TStream& stream) {
     const int64_t packedAt = dataAt + static_cast<int64_t>(tableBytes);
     for (int64_t& at : channelAt) at += packedAt;
     stream.SetPosition(packedAt);
-    CheckDataLeft(total, BytesLeft(stream), kFormatName);
+    data = {total, BytesLeft(stream)};
     // Fewer packed bytes than the shortest coding of every row cannot be
     // the image.
     const uint64_t minRowBytes = 2 * ((rowBytes + kBytesPerRun - 1) / kBytesPerRun);
     if (total < minRowBytes * kept) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
   } else {
     const uint64_t planeBytes = rowBytes * height;
-    CheckDataLeft(planeBytes * planes, BytesLeft(stream), kFormatName);
+    data = {SaturatingProduct(planeBytes, planes), BytesLeft(stream)};
     for (size_t c = 0; c < planes; ++c) channelAt[c] = dataAt + static_cast<int64_t>(c * planeBytes);
   }
 
@@ -221,7 +222,7 @@ void TPSDGraphic::LoadFromStream(rtl::TStream& stream) {
   }
   cm.SetSourceSampleCount(static_cast<uint8_t>(planes));
   cm.SetTargetSampleCount(static_cast<uint8_t>(model == cmRGBA ? 4 : planes == 1 ? 1 : 3));
-  PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName);
+  PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName, data);
 
   if (model == cmIndexed) {
     std::vector<uint8_t> map(colourDataSize_);

@@ -129,6 +129,14 @@ void TPSPGraphic::ReadPalette() {
                                                     static_cast<uint32_t>(kept), true));
 }
 
+uint64_t TPSPGraphic::MaxExpansion() const {
+  switch (ImageProperties.Compression) {
+    case ctRLE: return TPSPRLEDecoder::kMaxExpansion;
+    case ctLZ77: return TLZ77Decoder::kMaxExpansion;
+    default: return 1;
+  }
+}
+
 void TPSPGraphic::ReadChannel() {
   TBlockHeader block;
   if (!ReadBlockHeader(block)) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
@@ -145,33 +153,36 @@ void TPSPGraphic::ReadChannel() {
     const uint64_t stride = length / height;
     if (stride < packedRow_ || stride > packedRow_ + kMaxRowPadding)
       RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+    // The packed bytes must be there, and able to hold the plane, before
+    // the plane is made.
+    CheckDataLeft(packedLength, BytesLeft(*stream_), kFormatName);
+    CheckDataLeft(stride * height / MaxExpansion(), packedLength, kFormatName);
     std::vector<uint8_t>& plane = planes_[type];
     plane.assign(static_cast<size_t>(stride * height), 0);
     strides_[type] = stride;
-    CheckDataLeft(packedLength, BytesLeft(*stream_), kFormatName);
-    size_t produced = 0;
+    TDecodeStatus status = dsComplete;
     if (ImageProperties.Compression == ctNone) {
       const size_t n = std::min<size_t>(packedLength, plane.size());
       ReadExact(*stream_, plane.data(), n, kFormatName);
-      produced = n;
+      if (n < plane.size()) status = dsEndOfData;
     } else {
       std::vector<uint8_t> packed(packedLength);
       ReadExact(*stream_, packed.data(), packed.size(), kFormatName);
       if (ImageProperties.Compression == ctRLE) {
         TPSPRLEDecoder decoder;
         decoder.StartDecoding();
-        produced = decoder.DecodeBlock(packed, plane).produced;
+        status = decoder.DecodeBlock(packed, plane).status;
         decoder.FinishDecoding();
       } else {
         TLZ77Decoder decoder(kFlushFinish, false);
         decoder.StartDecoding();
-        produced = decoder.DecodeBlock(packed, plane).produced;
-        if (decoder.ZLibResult() < 0) RaiseInvalidGraphicFmt(SCompressionError, {kFormatName});
+        status = decoder.DecodeBlock(packed, plane).status;
         decoder.FinishDecoding();
       }
     }
     // A channel shorter than the image would leave rows unread.
-    if (produced < plane.size()) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
+    if (status == dsDamaged) RaiseInvalidGraphicFmt(SCompressionError, {kFormatName});
+    if (status != dsComplete) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
   }
   stream_->SetPosition(static_cast<int64_t>(block.end));
 }
@@ -205,7 +216,7 @@ bool TPSPGraphic::LoadLayer(const TBlockHeader& layer) {
   if (channels > 3 && cm.SourceModel() == cmRGB) {
     cm.SetTargetModel(cmBGRA);
     cm.SetTargetSampleCount(4);
-    PrepareImage(ImageProperties.Width, ImageProperties.Height, graphics::pf32bit, kFormatName);
+    PrepareImage(ImageProperties.Width, ImageProperties.Height, graphics::pf32bit, kFormatName, {});
   }
   for (uint16_t i = 0; i < channels; ++i) ReadChannel();
   EndProgress();
@@ -260,7 +271,9 @@ void TPSPGraphic::LoadFromStream(rtl::TStream& stream) {
   cm.SetSourceModel(p.ColorModel);
   cm.SetTargetModel(p.ColorModel == cmRGB ? cmBGR : p.ColorModel);
   packedRow_ = (uint64_t{p.Width} * p.BitsPerSample + 7) / 8;
-  PrepareImage(p.Width, p.Height, cm.ChoosePixelFormat(true), kFormatName);
+  // At least one plane of the image must be able to come out of the rest.
+  PrepareImage(p.Width, p.Height, cm.ChoosePixelFormat(true), kFormatName,
+               {SaturatingProduct(packedRow_, p.Height) / MaxExpansion(), BytesLeft(stream)});
   // Grey images may come without a palette block.
   if (p.ColorModel == cmGray) SetPalette(cm.MakeGrayPalette(false));
   EndProgress();

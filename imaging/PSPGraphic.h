@@ -48,6 +48,8 @@ class TPSPGraphic : public TRasterGraphic {
   // True when the layer was loaded; false when it was skipped.
   bool LoadLayer(const TBlockHeader& layer);
   void ReadChannel();
+  // How far the file's compression can expand its bytes.
+  uint64_t MaxExpansion() const;
 
   uint16_t major_ = 0;
   uint64_t attributesEnd_ = 0;

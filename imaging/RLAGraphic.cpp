@@ -104,7 +104,7 @@ void TRLAGraphic::LoadFromStream(rtl::TStream& stream) {
   // pixels for every channel: a short file cannot claim a large bitmap.
   const uint64_t tableBytes = 4 * static_cast<uint64_t>(height);
   const uint64_t minRowBytes = channels * (kChannelCountBytes + 2 * ((width + kPixelsPerRun - 1) / kPixelsPerRun));
-  CheckDataLeft(tableBytes + minRowBytes * height, BytesLeft(stream), kFormatName);
+  CheckDataLeft(tableBytes, BytesLeft(stream), kFormatName);
   std::vector<uint8_t> table(static_cast<size_t>(tableBytes));
   ReadExact(stream, table.data(), tableBytes, kFormatName);
 
@@ -122,7 +122,8 @@ void TRLAGraphic::LoadFromStream(rtl::TStream& stream) {
     cm.TargetFlags |= cfGamma;
     ImageProperties.Flags |= pfGammaCorrected;
   }
-  PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName);
+  PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName,
+               {SaturatingProduct(minRowBytes, height), BytesLeft(stream)});
 
   std::vector<std::vector<uint8_t>> planes(channels, std::vector<uint8_t>(width));
   std::array<TRowPlane, 4> rowPlanes{};

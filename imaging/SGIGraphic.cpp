@@ -121,10 +121,6 @@ void TSGIGraphic::LoadFromStream(rtl::TStream& stream) {
   // Any channel count but 3 and 4 is taken as grey from its first channel.
   const bool grey = p.ColorModel == cmIndexed;
   const uint8_t channels = grey ? 1 : p.SamplesPerPixel;
-  // Plain rows must all be in the file before the bitmap is made: a header
-  // alone cannot claim a large image of nothing.
-  if (!decoder_)
-    CheckDataLeft(static_cast<uint64_t>(width) * height * channels * sampleBytes, BytesLeft(stream), kFormatName);
   TColorManager& cm = ColorManager();
   cm.SourceFlags = cfSwapBytes;
   cm.TargetFlags = 0;
@@ -134,7 +130,9 @@ void TSGIGraphic::LoadFromStream(rtl::TStream& stream) {
   cm.SetTargetSampleCount(channels);
   cm.SetSourceModel(p.ColorModel);
   cm.SetTargetModel(p.ColorModel == cmRGB ? cmBGR : p.ColorModel == cmRGBA ? cmBGRA : cmIndexed);
-  PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName);
+  // Plain rows must all be there; coded rows were bounded by their tables.
+  const uint64_t plainBytes = decoder_ ? 0 : uint64_t{width} * height * channels * sampleBytes;
+  PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName, {plainBytes, BytesLeft(stream)});
   if (grey) SetPalette(cm.MakeGrayPalette(false));
   Progress(graphics::psEnding, 100, true, progressRect_, "");
 

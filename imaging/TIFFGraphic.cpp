@@ -499,7 +499,239 @@ bool ValidLumaWeights(const TFloatArray& w) {
   return w.size() >= 3 && std::all_of(w.begin(), w.begin() + 3, [](float v) { return v > 0.0f && v < 1.0f; });
 }
 
+// The fewest bytes in which a scheme can hold decoded bytes of a plane of
+// width x height pixels: a file shorter than that cannot hold the image,
+// whatever its strips claim.
+uint64_t LeastCodedBytes(TCompressionKind compression, uint64_t decoded, uint32_t width, uint32_t height) {
+  switch (compression) {
+    case ctNone:
+      return decoded;
+    case ctPackBits:
+      return decoded / TPackbitsRLEDecoder::kMaxExpansion;
+    case ctLZ77:
+      return decoded / TLZ77Decoder::kMaxExpansion;
+    case ctThunderscan:
+      return decoded / TThunderDecoder::kMaxExpansion;
+    case ctFaxCCITT3:
+      // A two-dimensional row the same as the one above: its tag bit and
+      // one code.
+      return (uint64_t{height} * 2 + 7) / 8;
+    case ctFaxRLE:
+    case ctFaxRLEW:
+      // Rows start on a byte.
+      return height;
+    case ctJPEG:
+      // At the least a bit for every block of 16 x 16 pixels.
+      return ((uint64_t{width} + 15) / 16 * ((uint64_t{height} + 15) / 16) + 7) / 8;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
+
+// What the directory says of the load, judged before the bitmap is made.
+struct TTIFFGraphic::TLoadPlan {
+  uint32_t width = 0, height = 0, bits = 0, samples = 0;
+  TCompressionKind compression = ctUnknown;
+  TSampleLayout layout;
+  bool jpeg = false, fax = false, planar = false, predictor = false, reverse = false;
+  uint8_t hSub = 1, vSub = 1;
+  bool subsampled = false;
+  size_t planes = 1, stripsPerPlane = 0;
+  TCardinalArray offsets, byteCounts;
+  // Bytes of one stored row (all samples), of one row of a plane, and of the
+  // unit in which a strip holds its rows: a row, or with subsampled chroma a
+  // band of vSub rows of blocks of hSub x vSub luma samples and one Cb, one
+  // Cr.
+  uint64_t rowBytes = 0, planeRowBytes = 0, unitBytes = 0;
+  uint32_t rowsPerUnit = 1;
+};
+
+TTIFFGraphic::TLoadPlan TTIFFGraphic::PlanLoad() {
+  TImageProperties& p = ImageProperties;
+  // Tiles are recognised, not read: an empty page in their place would pass
+  // for a loaded image.
+  if (p.Flags & pfTiled) RaiseInvalidGraphicFmt(SUnsupportedFeature, {STiledImages, kFormatName});
+  TLoadPlan plan;
+  plan.width = p.Width;
+  plan.height = p.Height;
+  plan.bits = bitsPerSample_;
+  plan.samples = samplesPerPixel_;
+  plan.compression = p.Compression;
+  plan.jpeg = plan.compression == ctJPEG;
+  plan.fax = IsFax(plan.compression);
+  plan.planar = p.PlanarConfiguration == 2 && plan.samples > 1;
+  const uint32_t bits = plan.bits, samples = plan.samples;
+
+  const bool bitsValid = (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16) && !sampleBitsDiffer_;
+  if (!bitsValid || !LayoutOf(p.ColorModel, bits, samples, plan.layout) || (plan.planar && bits < 8) ||
+      (plan.fax && (bits != 1 || samples != 1)) || (plan.compression == ctThunderscan && (bits != 4 || samples != 1)))
+    RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
+  // libjpeg hands YCbCr over as red, green, blue; separate planes it hands
+  // over as stored, for the colour manager to convert.
+  if (plan.jpeg && !plan.planar && plan.layout.source == cmYCbCr) plan.layout.source = cmRGB;
+
+  if (plan.layout.source == cmYCbCr) {
+    plan.hSub = p.YCbCrSubSampling[0];
+    plan.vSub = p.YCbCrSubSampling[1];
+    const bool sub = plan.hSub != 1 || plan.vSub != 1;
+    auto valid = [](uint8_t v) { return v == 1 || v == 2 || v == 4; };
+    // Separate planes of subsampled chroma would need each plane at its own
+    // size; no file in use is written that way.
+    if (plan.planar && sub) RaiseInvalidGraphicFmt(SUnsupportedFeature, {SSubsampledYCbCrPlanes, kFormatName});
+    if (!valid(plan.hSub) || !valid(plan.vSub) || (bits != 8 && sub))
+      RaiseInvalidGraphicFmt(SUnsupportedFeature, {SSubsampledYCbCr, kFormatName});
+  }
+  plan.subsampled = plan.hSub != 1 || plan.vSub != 1;
+
+  switch (plan.compression) {
+    case ctNone:
+    case ctPackBits:
+    case ctFaxCCITT3:
+    case ctFaxRLE:
+    case ctFaxRLEW:
+    case ctLZ77:
+    case ctJPEG:
+    case ctThunderscan:
+      break;
+    default:
+      RaiseInvalidGraphicFmt(SUnsupportedFeature, {SCompressionScheme, kFormatName});
+  }
+  // Differencing runs on whole samples of 8 or 16 bits; other predictors
+  // (floating point) would leave the differences in the picture.
+  const bool coded = plan.compression != ctNone;
+  plan.predictor = coded && p.Predictor == 2;
+  if (coded && p.Predictor > 2) RaiseInvalidGraphicFmt(SUnsupportedFeature, {SPredictorScheme, kFormatName});
+  if (plan.predictor && (bits < 8 || plan.subsampled || plan.jpeg))
+    RaiseInvalidGraphicFmt(SUnsupportedFeature, {SPredictorScheme, kFormatName});
+  plan.reverse = (p.Flags & pfReversedBits) && !plan.fax;
+
+  plan.offsets = TagCardinals(kTagStripOffsets);
+  plan.byteCounts = TagCardinals(kTagStripByteCounts);
+  plan.planes = plan.planar ? samples : 1;
+  plan.stripsPerPlane = plan.offsets.size() / plan.planes;
+  if (plan.stripsPerPlane == 0) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+
+  const uint32_t width = plan.width;
+  plan.rowBytes = (uint64_t{bits} * samples * width + 7) / 8;
+  plan.planeRowBytes = plan.planar ? (uint64_t{bits} * width + 7) / 8 : plan.rowBytes;
+  const uint64_t blocksAcross = (uint64_t{width} + plan.hSub - 1) / plan.hSub;
+  plan.unitBytes = plan.subsampled ? blocksAcross * (uint64_t{plan.hSub} * plan.vSub + 2) : plan.planeRowBytes;
+  plan.rowsPerUnit = plan.subsampled ? plan.vSub : 1;
+  if (plan.rowBytes > UINT32_MAX || plan.unitBytes > UINT32_MAX)
+    RaiseInvalidGraphicFmt(SImageTooLarge, {kFormatName, width, plan.height});
+  p.RowBytes = static_cast<uint32_t>(plan.rowBytes);
+  return plan;
+}
+
+std::unique_ptr<TDecoder> TTIFFGraphic::MakeDecoder(const TLoadPlan& plan) {
+  TImageProperties& p = ImageProperties;
+  const bool reversed = (p.Flags & pfReversedBits) != 0;
+  switch (plan.compression) {
+    case ctPackBits:
+      return std::make_unique<TPackbitsRLEDecoder>();
+    case ctFaxCCITT3:
+      return std::make_unique<TCCITTFax3Decoder>(TagValue(kTagT4Options, 0), plan.width, false, reversed);
+    case ctFaxRLE:
+    case ctFaxRLEW:
+      return std::make_unique<TCCITTMHDecoder>(TagValue(kTagT4Options, 0), plan.width, plan.compression == ctFaxRLEW,
+                                               reversed);
+    case ctLZ77:
+      return std::make_unique<TLZ77Decoder>(1, true);
+    case ctJPEG: {
+      p.JPEGTables = TagBytes(kTagJPEGTables);
+      auto d = std::make_unique<TTIFFJPEGDecoder>(p);
+      d->OnWarning = [this](const std::string& message) { Warn(message); };
+      return d;
+    }
+    case ctThunderscan:
+      return std::make_unique<TThunderDecoder>(static_cast<int32_t>(std::min<uint32_t>(plan.width, INT32_MAX)));
+    default:
+      return nullptr;
+  }
+}
+
+void TTIFFGraphic::SetUpColours(const TLoadPlan& plan) {
+  const TImageProperties& p = ImageProperties;
+  const TSampleLayout& layout = plan.layout;
+  TColorManager& cm = ColorManager();
+  if (layout.target == cmIndexed) {
+    size_t index = 0;
+    if (!FindTag(kTagColorMap, index) || directory_[index].DataType != kTypeShort || directory_[index].Count < 3)
+      RaiseInvalidGraphicFmt(SInvalidPalette, {kFormatName});
+    // Three planes of 16-bit values; a map of any other size gives the
+    // entries it has (the palette is black beyond them).
+    const std::vector<uint8_t> map = EntryBytes(directory_[index]);
+    const size_t n = directory_[index].Count / 3;
+    const std::span<const uint8_t> all(map);
+    const std::array<TRowPlane, 3> rgb{all.subspan(0, 2 * n), all.subspan(2 * n, 2 * n), all.subspan(4 * n, 2 * n)};
+    SetPalette(cm.MakePaletteFromColormap(rgb, cml16Planar3, static_cast<uint32_t>(n), false));
+  } else if (layout.target == cmGray) {
+    SetPalette(cm.MakeGrayPalette((p.Flags & pfMinimumIsWhite) != 0));
+  } else if (layout.source == cmYCbCr) {
+    // Weights outside (0, 1) would divide by zero in the chroma tables.
+    const TFloatArray weights =
+        ValidLumaWeights(ycbcrCoefficients_) ? ycbcrCoefficients_ : TFloatArray{0.299f, 0.587f, 0.114f};
+    cm.ConfigureYCbCr(weights, std::max(plan.hSub, plan.vSub), std::min(plan.hSub, plan.vSub));
+  }
+}
+
+void TTIFFGraphic::ReadStrip(const TLoadPlan& plan, TDecoder* decoder, size_t index, std::vector<uint8_t>& block,
+                             std::vector<uint8_t>& encoded) {
+  rtl::TStream& stream = *stream_;
+  const uint64_t fileBytes = static_cast<uint64_t>(std::max<int64_t>(stream.Size() - basePosition_, 0));
+  const uint64_t at = plan.offsets[index];
+  const uint64_t available = at < fileBytes ? fileBytes - at : 0;
+  stream.SetPosition(basePosition_ + static_cast<int64_t>(std::min<uint64_t>(at, INT64_MAX / 2)));
+  if (!decoder) {
+    ReadExact(stream, block.data(), block.size(), kFormatName);
+    if (plan.reverse) ReverseBits(block);
+    return;
+  }
+  if (index >= plan.byteCounts.size()) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+  CheckDataLeft(plan.byteCounts[index], available, kFormatName);
+  encoded.resize(plan.byteCounts[index]);
+  ReadExact(stream, encoded.data(), encoded.size(), kFormatName);
+  if (plan.reverse) ReverseBits(encoded);
+  const TDecodeResult r = decoder->DecodeBlock(encoded, block);
+  // A fax strip keeps what it has (the rows it lost stay white) and a cut
+  // JPEG strip has been reported; other schemes that come up short or fail
+  // have lost pixels without a trace.
+  if (r.status != dsComplete && !plan.fax && !plan.jpeg) RaiseInvalidGraphicFmt(SCompressionError, {kFormatName});
+}
+
+// One stored row of a band of subsampled YCbCr as interleaved Y, Cb, Cr.
+void TTIFFGraphic::AssembleSubsampledRow(const TLoadPlan& plan, const uint8_t* unit, uint32_t sub,
+                                         std::span<uint8_t> row) const {
+  const size_t blockSize = size_t{plan.hSub} * plan.vSub + 2;
+  for (uint32_t x = 0; x < plan.width; ++x) {
+    const uint8_t* b = unit + (x / plan.hSub) * blockSize;
+    row[3 * size_t{x}] = b[sub * plan.hSub + x % plan.hSub];
+    row[3 * size_t{x} + 1] = b[blockSize - 2];
+    row[3 * size_t{x} + 2] = b[blockSize - 1];
+  }
+}
+
+// The rows of separate planes put together into the contiguous row the
+// converters take.
+void TTIFFGraphic::AssemblePlanarRow(const TLoadPlan& plan, const std::vector<std::vector<uint8_t>>& blocks,
+                                     uint64_t offset, std::span<uint8_t> row) const {
+  const size_t sampleBytes = plan.bits / 8;
+  for (size_t plane = 0; plane < plan.planes; ++plane) {
+    const uint8_t* src = blocks[plane].data() + offset;
+    for (uint32_t x = 0; x < plan.width; ++x)
+      std::memcpy(&row[(size_t{x} * plan.samples + plane) * sampleBytes], src + size_t{x} * sampleBytes, sampleBytes);
+  }
+}
+
+void TTIFFGraphic::UndoPredictor(const TLoadPlan& plan, std::span<uint8_t> row) const {
+  const size_t distance = plan.planar ? 1 : plan.samples;
+  if (plan.bits == 16)
+    UndoPredictor16(row, plan.width - 1, distance, BigEndian());
+  else
+    UndoPredictorN(row, plan.width - 1, distance);
+}
 
 void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
   BeginLoad(stream);
@@ -510,86 +742,9 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
 
   if (!ReadProperties(stream, 0)) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
   TImageProperties& p = ImageProperties;
-  // Tiles are recognised, not read: an empty page in their place would pass
-  // for a loaded image.
-  if (p.Flags & pfTiled) RaiseInvalidGraphicFmt(SUnsupportedFeature, {STiledImages, kFormatName});
-
-  const uint32_t width = p.Width, height = p.Height;
-  const uint32_t bits = bitsPerSample_, samples = samplesPerPixel_;
-  const TCompressionKind compression = p.Compression;
-  const bool jpeg = compression == ctJPEG;
-  const bool planar = p.PlanarConfiguration == 2 && samples > 1;
-
-  // Everything the load needs from the directory is judged before the
-  // bitmap is made.
-  TSampleLayout layout;
-  const bool bitsValid = (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16) && !sampleBitsDiffer_;
-  if (!bitsValid || !LayoutOf(p.ColorModel, bits, samples, layout) || (planar && bits < 8) ||
-      (IsFax(compression) && (bits != 1 || samples != 1)) ||
-      (compression == ctThunderscan && (bits != 4 || samples != 1)))
-    RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
-  // libjpeg hands YCbCr over as red, green, blue; separate planes it hands
-  // over as stored, for the colour manager to convert.
-  if (jpeg && !planar && layout.source == cmYCbCr) layout.source = cmRGB;
-
-  uint8_t hSub = 1, vSub = 1;
-  if (layout.source == cmYCbCr) {
-    hSub = p.YCbCrSubSampling[0];
-    vSub = p.YCbCrSubSampling[1];
-    auto valid = [](uint8_t s) { return s == 1 || s == 2 || s == 4; };
-    // Separate planes of subsampled chroma would need each plane at its own
-    // size; no file in use is written that way.
-    if (planar && (hSub != 1 || vSub != 1))
-      RaiseInvalidGraphicFmt(SUnsupportedFeature, {SSubsampledYCbCrPlanes, kFormatName});
-    if (!valid(hSub) || !valid(vSub) || (bits != 8 && (hSub != 1 || vSub != 1)))
-      RaiseInvalidGraphicFmt(SUnsupportedFeature, {SSubsampledYCbCr, kFormatName});
-  }
-  const bool subsampled = hSub != 1 || vSub != 1;
-
-  std::unique_ptr<TDecoder> decoder;
-  switch (compression) {
-    case ctNone:
-      break;
-    case ctPackBits:
-      decoder = std::make_unique<TPackbitsRLEDecoder>();
-      break;
-    case ctFaxCCITT3:
-      decoder = std::make_unique<TCCITTFax3Decoder>(TagValue(kTagT4Options, 0), width, false,
-                                                    (p.Flags & pfReversedBits) != 0);
-      break;
-    case ctFaxRLE:
-    case ctFaxRLEW:
-      decoder = std::make_unique<TCCITTMHDecoder>(TagValue(kTagT4Options, 0), width, compression == ctFaxRLEW,
-                                                  (p.Flags & pfReversedBits) != 0);
-      break;
-    case ctLZ77:
-      decoder = std::make_unique<TLZ77Decoder>(1, true);
-      break;
-    case ctJPEG: {
-      p.JPEGTables = TagBytes(kTagJPEGTables);
-      auto d = std::make_unique<TTIFFJPEGDecoder>(p);
-      d->OnWarning = [this](const std::string& message) { Warn(message); };
-      decoder = std::move(d);
-      break;
-    }
-    case ctThunderscan:
-      decoder = std::make_unique<TThunderDecoder>(static_cast<int32_t>(std::min<uint32_t>(width, INT32_MAX)));
-      break;
-    default:
-      RaiseInvalidGraphicFmt(SUnsupportedFeature, {SCompressionScheme, kFormatName});
-  }
-  // Differencing runs on whole samples of 8 or 16 bits; other predictors
-  // (floating point) would leave the differences in the picture.
-  const bool predictor = compression != ctNone && p.Predictor == 2;
-  if (compression != ctNone && p.Predictor > 2) RaiseInvalidGraphicFmt(SUnsupportedFeature, {SPredictorScheme, kFormatName});
-  if (predictor && (bits < 8 || subsampled || jpeg))
-    RaiseInvalidGraphicFmt(SUnsupportedFeature, {SPredictorScheme, kFormatName});
-
-  const TCardinalArray offsets = TagCardinals(kTagStripOffsets);
-  const TCardinalArray byteCounts = TagCardinals(kTagStripByteCounts);
-  const size_t planes = planar ? samples : 1;
-  const size_t stripsPerPlane = offsets.size() / planes;
-  if (stripsPerPlane == 0) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
+  const TLoadPlan plan = PlanLoad();
+  const uint32_t width = plan.width, height = plan.height;
+  std::unique_ptr<TDecoder> decoder = MakeDecoder(plan);
 
   StartProgress(SPreparing, 0);
   bool started = false;
@@ -597,48 +752,24 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
     TColorManager& cm = ColorManager();
     cm.SourceFlags = BigEndian() ? cfSwapBytes : 0;
     cm.TargetFlags = 0;
-    cm.SetSourceSampleBits(static_cast<uint8_t>(bits));
+    cm.SetSourceSampleBits(static_cast<uint8_t>(plan.bits));
     // A bitmap has no 2-bit format: such samples are spread into 4-bit
     // fields (and the palette with them); 16-bit samples are cut to 8.
-    cm.SetTargetSampleBits(static_cast<uint8_t>(bits == 16 ? 8 : bits == 2 ? 4 : bits));
-    cm.SetSourceModel(layout.source);
-    cm.SetTargetModel(layout.target);
-    cm.SetSourceSampleCount(static_cast<uint8_t>(samples));
-    cm.SetTargetSampleCount(layout.targetCount);
-    if (layout.source == cmCIELab) cm.SourceFlags |= cfLabByteRange;
-    PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName);
+    cm.SetTargetSampleBits(static_cast<uint8_t>(plan.bits == 16 ? 8 : plan.bits == 2 ? 4 : plan.bits));
+    cm.SetSourceModel(plan.layout.source);
+    cm.SetTargetModel(plan.layout.target);
+    cm.SetSourceSampleCount(static_cast<uint8_t>(plan.samples));
+    cm.SetTargetSampleCount(plan.layout.targetCount);
+    if (plan.layout.source == cmCIELab) cm.SourceFlags |= cfLabByteRange;
+    // The strips may lie anywhere in the file: every plane's data must fit
+    // in it, at the most its scheme expands.
+    const uint64_t planeBytes = SaturatingProduct(plan.planar ? plan.planeRowBytes : plan.rowBytes, height);
+    const uint64_t least =
+        SaturatingProduct(LeastCodedBytes(plan.compression, planeBytes, width, height), plan.planes);
+    const uint64_t fileBytes = static_cast<uint64_t>(std::max<int64_t>(stream.Size() - basePosition_, 0));
+    PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName, {least, fileBytes});
+    SetUpColours(plan);
     progressRect_ = graphics::Rect(0, 0, static_cast<int32_t>(width), 1);
-
-    if (layout.target == cmIndexed) {
-      size_t index = 0;
-      if (!FindTag(kTagColorMap, index) || directory_[index].DataType != kTypeShort || directory_[index].Count < 3)
-        RaiseInvalidGraphicFmt(SInvalidPalette, {kFormatName});
-      // Three planes of 16-bit values; a map of any other size gives the
-      // entries it has (the palette is black beyond them).
-      const std::vector<uint8_t> map = EntryBytes(directory_[index]);
-      const size_t n = directory_[index].Count / 3;
-      const std::span<const uint8_t> all(map);
-      const std::array<TRowPlane, 3> rgb{all.subspan(0, 2 * n), all.subspan(2 * n, 2 * n), all.subspan(4 * n, 2 * n)};
-      SetPalette(cm.MakePaletteFromColormap(rgb, cml16Planar3, static_cast<uint32_t>(n), false));
-    } else if (layout.target == cmGray) {
-      SetPalette(cm.MakeGrayPalette((p.Flags & pfMinimumIsWhite) != 0));
-    } else if (layout.source == cmYCbCr) {
-      // Weights outside (0, 1) would divide by zero in the chroma tables.
-      const TFloatArray weights =
-          ValidLumaWeights(ycbcrCoefficients_) ? ycbcrCoefficients_ : TFloatArray{0.299f, 0.587f, 0.114f};
-      cm.ConfigureYCbCr(weights, std::max(hSub, vSub), std::min(hSub, vSub));
-    }
-
-    // Bytes of one stored row of a plane, and of the unit in which a strip
-    // holds its rows: a row, or with subsampled chroma a band of vSub rows
-    // of blocks of hSub x vSub luma samples and one Cb, one Cr.
-    const uint64_t rowBytes = (uint64_t{bits} * samples * width + 7) / 8;
-    const uint64_t planeRowBytes = planar ? (uint64_t{bits} * width + 7) / 8 : rowBytes;
-    const uint64_t blocksAcross = (uint64_t{width} + hSub - 1) / hSub;
-    const uint64_t unitBytes = subsampled ? blocksAcross * (uint64_t{hSub} * vSub + 2) : planeRowBytes;
-    const uint32_t rowsPerUnit = subsampled ? vSub : 1;
-    if (rowBytes > UINT32_MAX || unitBytes > UINT32_MAX) RaiseInvalidGraphicFmt(SImageTooLarge, {kFormatName, width, height});
-    p.RowBytes = static_cast<uint32_t>(rowBytes);
 
     EndProgress();
     StartProgress(STransfering, static_cast<int32_t>(width));
@@ -646,93 +777,42 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
     started = true;
     p.RowIndex = 0;
     p.StripIndex = 0;
-    p.StripCount = static_cast<int32_t>(std::min<size_t>(offsets.size(), INT32_MAX));
+    p.StripCount = static_cast<int32_t>(std::min<size_t>(plan.offsets.size(), INT32_MAX));
 
-    const bool fax = IsFax(compression);
-    const bool reverse = (p.Flags & pfReversedBits) && !fax;
-    const int64_t streamSize = stream.Size();
-    std::vector<std::vector<uint8_t>> blocks(planes);
-    std::vector<uint8_t> encoded, interleaved(planar || subsampled ? static_cast<size_t>(rowBytes) : 0);
-    if (subsampled) interleaved.resize(3 * size_t{width});
+    std::vector<std::vector<uint8_t>> blocks(plan.planes);
+    std::vector<uint8_t> encoded, interleaved(plan.planar || plan.subsampled ? static_cast<size_t>(plan.rowBytes) : 0);
+    if (plan.subsampled) interleaved.resize(3 * size_t{width});
 
     for (size_t strip = 0; p.RowIndex < height; ++strip) {
       // Strips that end before the image does leave rows that nothing
       // fills: the file is short.
-      if (strip >= stripsPerPlane) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
+      if (strip >= plan.stripsPerPlane) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
       const uint32_t stored = p.RowsPerStrip[std::min(strip, p.RowsPerStrip.size() - 1)];
       if (stored == 0) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
       const uint32_t rows = std::min(stored, height - p.RowIndex);
-      const uint64_t units = (uint64_t{rows} + rowsPerUnit - 1) / rowsPerUnit;
-      const size_t decodedSize = static_cast<size_t>(units * unitBytes);
-
-      for (size_t plane = 0; plane < planes; ++plane) {
-        const size_t index = plane * stripsPerPlane + strip;
+      const uint64_t units = (uint64_t{rows} + plan.rowsPerUnit - 1) / plan.rowsPerUnit;
+      for (size_t plane = 0; plane < plan.planes; ++plane) {
+        const size_t index = plane * plan.stripsPerPlane + strip;
         p.StripIndex = static_cast<int32_t>(std::min<size_t>(index, INT32_MAX));
-        std::vector<uint8_t>& block = blocks[plane];
-        block.assign(decodedSize, 0);
-        const uint64_t at = offsets[index];
-        const uint64_t available =
-            at < static_cast<uint64_t>(streamSize - basePosition_) ? static_cast<uint64_t>(streamSize - basePosition_) - at : 0;
-        stream.SetPosition(basePosition_ + static_cast<int64_t>(std::min<uint64_t>(at, INT64_MAX / 2)));
-        if (!decoder) {
-          CheckDataLeft(decodedSize, available, kFormatName);
-          ReadExact(stream, block.data(), block.size(), kFormatName);
-          if (reverse) ReverseBits(block);
-          continue;
-        }
-        if (index >= byteCounts.size()) RaiseInvalidGraphicFmt(SInvalidImage, {kFormatName});
-        CheckDataLeft(byteCounts[index], available, kFormatName);
-        encoded.resize(byteCounts[index]);
-        ReadExact(stream, encoded.data(), encoded.size(), kFormatName);
-        if (reverse) ReverseBits(encoded);
-        const TDecodeResult r = decoder->DecodeBlock(encoded, block);
-        // A fax strip may end early (its rows stay white) and a cut JPEG
-        // strip has been reported; other schemes that come up short or
-        // fail have lost the rest of the strip.
-        const auto* lz = dynamic_cast<const TLZ77Decoder*>(decoder.get());
-        const bool failed = lz && lz->ZLibResult() < 0 && r.produced < block.size();
-        if ((r.produced < block.size() && !fax && !jpeg) || failed)
-          RaiseInvalidGraphicFmt(SCompressionError, {kFormatName});
+        blocks[plane].assign(static_cast<size_t>(units * plan.unitBytes), 0);
+        ReadStrip(plan, decoder.get(), index, blocks[plane], encoded);
       }
 
       uint32_t done = 0;
       for (uint64_t unit = 0; unit < units; ++unit) {
-        // The rows of this unit, each as one interleaved source row.
-        for (uint32_t sub = 0; sub < rowsPerUnit && done < rows; ++sub, ++done) {
+        const uint64_t offset = unit * plan.unitBytes;
+        for (uint32_t sub = 0; sub < plan.rowsPerUnit && done < rows; ++sub, ++done) {
           std::span<uint8_t> row;
-          if (subsampled) {
-            const uint8_t* u = blocks[0].data() + unit * unitBytes;
-            const size_t blockSize = size_t{hSub} * vSub + 2;
-            for (uint32_t x = 0; x < width; ++x) {
-              const uint8_t* b = u + (x / hSub) * blockSize;
-              interleaved[3 * size_t{x}] = b[sub * hSub + x % hSub];
-              interleaved[3 * size_t{x} + 1] = b[blockSize - 2];
-              interleaved[3 * size_t{x} + 2] = b[blockSize - 1];
-            }
+          if (plan.subsampled) {
+            AssembleSubsampledRow(plan, blocks[0].data() + offset, sub, interleaved);
             row = interleaved;
           } else {
-            for (size_t plane = 0; plane < planes; ++plane) {
-              const std::span<uint8_t> stored_row =
-                  std::span<uint8_t>(blocks[plane]).subspan(static_cast<size_t>(unit * unitBytes), static_cast<size_t>(unitBytes));
-              if (predictor) {
-                const size_t distance = planar ? 1 : samples;
-                if (bits == 16)
-                  UndoPredictor16(stored_row, width - 1, distance, BigEndian());
-                else
-                  UndoPredictorN(stored_row, width - 1, distance);
-              }
-              row = stored_row;
+            for (std::vector<uint8_t>& block : blocks) {
+              row = std::span<uint8_t>(block).subspan(static_cast<size_t>(offset), static_cast<size_t>(plan.unitBytes));
+              if (plan.predictor) UndoPredictor(plan, row);
             }
-            if (planar) {
-              // Separate planes are put together into the contiguous row the
-              // converters take.
-              const size_t sampleBytes = bits / 8;
-              for (size_t plane = 0; plane < planes; ++plane) {
-                const uint8_t* src = blocks[plane].data() + unit * unitBytes;
-                for (uint32_t x = 0; x < width; ++x)
-                  std::memcpy(&interleaved[(size_t{x} * samples + plane) * sampleBytes], src + size_t{x} * sampleBytes,
-                              sampleBytes);
-              }
+            if (plan.planar) {
+              AssemblePlanarRow(plan, blocks, offset, interleaved);
               row = interleaved;
             }
           }

@@ -14,12 +14,16 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "imaging/ImageFormats.h"
 
 namespace imaging {
+
+class TDecoder;
 
 class TTIFFGraphic : public TRasterGraphic {
  public:
@@ -77,6 +81,21 @@ class TTIFFGraphic : public TRasterGraphic {
   uint32_t Get32(const uint8_t* p) const;
   bool BigEndian() const { return (ImageProperties.Flags & pfMotorolaOrder) != 0; }
   void Warn(const std::string& message) const;
+
+  // The steps of a load: the plan from the directory (layout, decoder kind,
+  // sizes, and every refusal the directory alone decides), the decoder it
+  // names, the palette or colour tables, one strip of one plane decoded into
+  // its block, and the row assemblers.
+  struct TLoadPlan;
+  TLoadPlan PlanLoad();
+  std::unique_ptr<TDecoder> MakeDecoder(const TLoadPlan& plan);
+  void SetUpColours(const TLoadPlan& plan);
+  void ReadStrip(const TLoadPlan& plan, TDecoder* decoder, size_t index, std::vector<uint8_t>& block,
+                 std::vector<uint8_t>& encoded);
+  void AssembleSubsampledRow(const TLoadPlan& plan, const uint8_t* unit, uint32_t sub, std::span<uint8_t> row) const;
+  void AssemblePlanarRow(const TLoadPlan& plan, const std::vector<std::vector<uint8_t>>& blocks, uint64_t offset,
+                         std::span<uint8_t> row) const;
+  void UndoPredictor(const TLoadPlan& plan, std::span<uint8_t> row) const;
 
   std::vector<TDirectoryEntry> directory_;
   // As stored: the record's byte-wide fields would wrap values the loader

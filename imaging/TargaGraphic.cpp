@@ -198,9 +198,7 @@ void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
   const size_t pixelBytes = (t.depth + 7u) / 8u;
   const uint64_t pixels = static_cast<uint64_t>(width) * height;
   const uint64_t leastData = t.Coded() ? (pixels + 127) / 128 * (1 + pixelBytes) : pixels * pixelBytes;
-  if (width && height) CheckDataLeft(leastData, BytesLeft(stream), kFormatName);
-
-  PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName);
+  PrepareImage(width, height, cm.ChoosePixelFormat(true), kFormatName, {leastData, BytesLeft(stream)});
   if (t.GrayImage())
     SetPalette(cm.MakeGrayPalette(false));
   else if (indexed)
@@ -237,7 +235,7 @@ void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
     decoder.StartDecoding();
     const TDecodeResult r = decoder.DecodeBlock(coded, image);
     decoder.FinishDecoding();
-    if (r.produced < image.size()) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
+    if (r.status != dsComplete) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
     for (uint32_t n = 0; n < height; ++n) place(n, image.data() + static_cast<size_t>(n) * rowBytes);
   }
   EndProgress();

@@ -34,3 +34,20 @@ for f in a4-300.pbm a4-600.ppm; do
   m=$(best convert-im6.q16 "$work/$f" ppm:"$work/out3.ppm")
   echo "$f: image_probe ${p}s; pnmtopnm ${n}s ($(ratio "$n" "$p")x the probe's time), ppmtoppm ${q}s ($(ratio "$q" "$p")x), ImageMagick ${m}s ($(ratio "$m" "$p")x)"
 done
+
+# A TIFF of 126 bytes that claims 30000 x 30000 grey pixels in one deflate
+# strip: how long and how much memory it takes to be refused.
+/usr/bin/python3 - "$work/bomb.tif" <<'PY'
+import struct, sys
+entries = [(256, 3, 30000), (257, 3, 30000), (258, 3, 8), (259, 3, 8), (262, 3, 1),
+           (273, 4, 0), (277, 3, 1), (278, 3, 30000), (279, 4, 4)]
+offset = 8 + 2 + 12 * len(entries) + 4
+data = b"".join(struct.pack("<HHI", t, k, 1) + (struct.pack("<HH", v, 0) if k == 3 else
+                struct.pack("<I", offset if t == 273 else v)) for t, k, v in entries)
+open(sys.argv[1], "wb").write(b"II*\0" + struct.pack("<I", 8) + struct.pack("<H", len(entries)) + data +
+                              b"\0\0\0\0" + b"xxxx")
+PY
+peak() {  # wall-clock seconds and peak memory in MB of a command
+  /usr/bin/time -f '%e s, %M' "$@" 2>&1 >/dev/null | tail -1 | awk -F', ' '{ printf "%s, %.1f MB", $1, $2 / 1024 }'
+}
+echo "bomb.tif ($(stat -c %s "$work/bomb.tif") bytes, 30000 x 30000): image_probe $(peak "$probe" "$work/bomb.tif" "$work/out.ppm"); tifftopnm $(peak tifftopnm "$work/bomb.tif")"

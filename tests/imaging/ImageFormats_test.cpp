@@ -332,8 +332,10 @@ TEST(TRasterGraphic, SizeGuard) {
     uint32_t width, height;
     graphics::TPixelFormat format;
     std::string error;
+    TImageData data = {};
   };
   const std::string invalid = "Cannot load image. Invalid or unexpected TEST image format.";
+  const std::string readError = "Stream read error in TEST file.";
   const std::vector<Case> cases = {
       {0, 5, graphics::pf8bit, invalid},
       {5, 0, graphics::pf8bit, invalid},
@@ -342,13 +344,18 @@ TEST(TRasterGraphic, SizeGuard) {
       {70000, 70000, graphics::pf24bit, "Cannot load image. The TEST image is too large (70000 x 70000 pixels)."},
       {5, 5, graphics::pfCustom, "Invalid color format in TEST file."},
       {1000, 1000, graphics::pf24bit, ""},
+      // The data is judged before the pixel memory, and in its own name.
+      {1000, 1000, graphics::pf24bit, readError, {3000001, 3000000}},
+      {70000, 70000, graphics::pf24bit, "Stream read error in OTHER file.", {1, 0, "OTHER"}},
+      {0, 5, graphics::pf8bit, invalid, {1, 0}},
+      {1000, 1000, graphics::pf24bit, "", {3000000, 3000000}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
     TGuardProbe g;
     std::string error;
     try {
-      g.PrepareImage(c.width, c.height, c.format, "TEST");
+      g.PrepareImage(c.width, c.height, c.format, "TEST", c.data);
     } catch (const EInvalidGraphic& e) {
       error = e.what();
     }

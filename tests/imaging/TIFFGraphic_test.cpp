@@ -260,6 +260,7 @@ TEST(TTIFFGraphic, HandMadeFilesLoad) {
 TEST(TTIFFGraphic, DamagedFilesRaise) {
   const std::string pixels(6, '\x55');
   const std::vector<TEntry> good = GreyEntries(3, 2);
+  const std::vector<TEntry> huge = GreyEntries(30000, 30000);
   const std::string tiled = "EInvalidGraphic: Cannot load image. Tiled images are not supported for TIF/TIFF files.";
   const struct {
     const char* fault;
@@ -296,6 +297,13 @@ TEST(TTIFFGraphic, DamagedFilesRaise) {
       {"floating-point-predictor", HandTiff(With(With(good, {259, 3, {8}}), {317, 3, {3}}), pixels),
        "EInvalidGraphic: Cannot load image. The predictor is not supported for TIF/TIFF files."},
       {"unknown-photometric", HandTiff(With(good, {262, 3, {4}}), pixels), kColourError},
+      // 30000 x 30000 pixels from a few bytes: refused before any pixel
+      // memory is asked for, whatever the scheme.
+      {"bomb-30000-deflate", HandTiff(With(With(huge, {259, 3, {8}}), {279, 4, {4}}), std::string(4, 'x')), kReadError},
+      {"bomb-30000-jpeg", HandTiff(With(With(huge, {259, 3, {7}}), {279, 4, {4}}), std::string(4, 'x')), kReadError},
+      {"bomb-30000-g3", HandTiff(With(With(With(huge, {258, 3, {1}}), {259, 3, {3}}), {279, 4, {4}}), std::string(4, 'x')),
+       kReadError},
+      {"bomb-30000-plain", HandTiff(huge, std::string(4, 'x')), kReadError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
