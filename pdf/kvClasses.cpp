@@ -1,6 +1,9 @@
 #include "pdf/kvClasses.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <unordered_set>
@@ -80,23 +83,85 @@ void TkvExtMemStream::PadToLong() {
 TkvReadOnlyFilter::TkvReadOnlyFilter(rtl::TStream* source) : source_(source) {
   if (!source_) throw EInvalidStream(SInvalidStream);
   SourceSize = source_->Size();
-  mem_ = dynamic_cast<rtl::TMemoryStream*>(source_);
-  if (mem_) pos_ = mem_->Position();
+  pos_ = source_->Position();
+  if (auto* mem = dynamic_cast<rtl::TMemoryStream*>(source_)) {
+    direct_ = true;
+    window_ = mem->Memory();
+    winLen_ = SourceSize;
+  } else {
+    sourcePos_ = pos_;
+    if (auto* file = dynamic_cast<rtl::TFileStream*>(source_)) fd_ = file->Handle();
+  }
+}
+
+int64_t TkvReadOnlyFilter::ReadFromSource(int64_t offset, void* buffer, int64_t count) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  if (fd_ >= 0) {
+    // A file is read where the window goes in one call, not a seek and a read.
+    int64_t got = 0;
+    while (got < count) {
+      const ssize_t r = ::pread(fd_, out + got, static_cast<size_t>(count - got), static_cast<off_t>(offset + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += r;
+    }
+    return got;
+  }
+  if (sourcePos_ != offset) {
+    sourcePos_ = -1;
+    if (source_->Seek(offset, rtl::soBeginning) != offset) return 0;
+  }
+  int64_t got = 0;
+  while (got < count) {
+    const int64_t r = source_->Read(out + got, count - got);
+    if (r <= 0) break;
+    got += r;
+  }
+  sourcePos_ = offset + got;
+  return got;
+}
+
+bool TkvReadOnlyFilter::FillWindow() {
+  if (direct_ || pos_ < 0 || pos_ >= SourceSize) return false;
+  if (buffer_.empty()) buffer_.resize(static_cast<size_t>(kWindowSize));
+  const int64_t want = std::min(kWindowSize, SourceSize - pos_);
+  winStart_ = pos_;
+  winLen_ = ReadFromSource(pos_, buffer_.data(), want);
+  window_ = buffer_.data();
+  return winLen_ > 0;
 }
 
 int64_t TkvReadOnlyFilter::Read(void* buffer, int64_t count) {
-  if (!mem_) return source_->Read(buffer, count);
-  if (count <= 0 || pos_ >= SourceSize) return 0;
+  if (count <= 0 || pos_ < 0 || pos_ >= SourceSize) return 0;
   const int64_t n = std::min(count, SourceSize - pos_);
-  std::memcpy(buffer, mem_->Memory() + pos_, static_cast<size_t>(n));
-  pos_ += n;
-  return n;
+  auto* out = static_cast<uint8_t*>(buffer);
+  int64_t done = 0;
+  // What the window holds first, then the rest: a large remainder straight
+  // from the source, a small one through a refilled window.
+  const int64_t i = pos_ - winStart_;
+  if (i >= 0 && i < winLen_) {
+    done = std::min(n, winLen_ - i);
+    std::memcpy(out, window_ + i, static_cast<size_t>(done));
+    pos_ += done;
+  }
+  if (done < n && !direct_) {
+    if (n - done >= kWindowSize) {
+      const int64_t r = ReadFromSource(pos_, out + done, n - done);
+      pos_ += r;
+      done += r;
+    } else if (FillWindow()) {
+      const int64_t more = std::min(n - done, winLen_);
+      std::memcpy(out + done, window_, static_cast<size_t>(more));
+      pos_ += more;
+      done += more;
+    }
+  }
+  return done;
 }
 
 int64_t TkvReadOnlyFilter::Write(const void*, int64_t) { throw EReadError(SFilterCannotRead); }
 
 int64_t TkvReadOnlyFilter::Seek(int64_t offset, rtl::TSeekOrigin origin) {
-  if (!mem_) return source_->Seek(offset, origin);
   const int64_t base = origin == rtl::soBeginning ? 0 : origin == rtl::soCurrent ? pos_ : SourceSize;
   // As the memory stream does: before the start clamps to 0, past the end
   // is allowed (reads there give nothing). Saturating, so no offset overflows.
@@ -109,16 +174,14 @@ int64_t TkvReadOnlyFilter::Seek(int64_t offset, rtl::TSeekOrigin origin) {
   return pos_;
 }
 
-int TkvReadOnlyFilter::ReadCharFromSource() {
-  uint8_t c = 0;
-  return source_->Read(&c, 1) == 1 ? c : kEndOfData;
+int TkvReadOnlyFilter::ReadCharOutsideWindow() {
+  if (!FillWindow()) return kEndOfData;
+  return window_[pos_++ - winStart_];
 }
 
-int TkvReadOnlyFilter::PeekCharFromSource() {
-  uint8_t c = 0;
-  if (source_->Read(&c, 1) != 1) return kEndOfData;
-  source_->Seek(-1, rtl::soCurrent);
-  return c;
+int TkvReadOnlyFilter::PeekCharOutsideWindow() {
+  if (!FillWindow()) return kEndOfData;
+  return window_[pos_ - winStart_];
 }
 
 int64_t TkvReadOnlyFilter::ReadString(int64_t n, std::string& s) {

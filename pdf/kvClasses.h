@@ -81,14 +81,22 @@ class TkvExtMemStream : public rtl::TMemoryStream {
 // reader. ReadChar and PeekChar return 0..255, or kEndOfData at the end of the
 // data (where nothing is read and the position does not move).
 //
-// Over a TMemoryStream the adapter reads the stream's memory directly and
-// keeps its own position (starting at the stream's): the syntax reader reads
-// one character at a time, and two virtual calls per character cost more
-// than the parsing. The stream must then not be written while the adapter
-// is in use, and its own position does not follow the adapter's.
+// The syntax reader reads one character at a time, and two virtual calls (or
+// two system calls, over a file) per character cost far more than the
+// parsing. So the adapter keeps its own position (starting at the source's)
+// and reads through a window of the source's bytes: over a TMemoryStream the
+// window is the stream's memory itself; over any other stream it is a buffer
+// of kWindowSize bytes, refilled where the position leaves it by one read at
+// that offset (pread over a file, a seek and a read over other streams).
+// Larger reads go to the source directly. The source must therefore not be
+// written while the adapter is in use, and its own position does not follow
+// the adapter's.
 class TkvReadOnlyFilter : public rtl::TStream {
  public:
   static constexpr int kEndOfData = -1;
+  // Small enough that a reader hopping from object to object over large
+  // stream bodies does not copy much more than it parses.
+  static constexpr int64_t kWindowSize = 4 * 1024;
 
   // source must not be null (EInvalidStream); not owned.
   explicit TkvReadOnlyFilter(rtl::TStream* source);
@@ -100,12 +108,17 @@ class TkvReadOnlyFilter : public rtl::TStream {
   int64_t Size() override { return SourceSize; }
 
   int ReadChar() {
-    if (mem_) return pos_ < SourceSize ? mem_->Memory()[pos_++] : kEndOfData;
-    return ReadCharFromSource();
+    const int64_t i = pos_ - winStart_;
+    if (i >= 0 && i < winLen_) {
+      ++pos_;
+      return window_[i];
+    }
+    return ReadCharOutsideWindow();
   }
   int PeekChar() {
-    if (mem_) return pos_ < SourceSize ? mem_->Memory()[pos_] : kEndOfData;
-    return PeekCharFromSource();
+    const int64_t i = pos_ - winStart_;
+    if (i >= 0 && i < winLen_) return window_[i];
+    return PeekCharOutsideWindow();
   }
   // Sets s to length n and reads up to n bytes; returns the count read (the
   // tail is zero bytes). PeekString then moves back by that count.
@@ -119,12 +132,23 @@ class TkvReadOnlyFilter : public rtl::TStream {
   int64_t SourceSize = 0;
 
  private:
-  int ReadCharFromSource();
-  int PeekCharFromSource();
+  int ReadCharOutsideWindow();
+  int PeekCharOutsideWindow();
+  // Moves the window of a buffered source to start at the position; false
+  // at the end of the data.
+  bool FillWindow();
+  // Reads count bytes at offset from the source itself.
+  int64_t ReadFromSource(int64_t offset, void* buffer, int64_t count);
 
   rtl::TStream* source_;
-  rtl::TMemoryStream* mem_ = nullptr;  // the direct path, when the source is one
-  int64_t pos_ = 0;                    // the position on the direct path
+  bool direct_ = false;         // the source is a TMemoryStream: its memory is the window
+  std::vector<uint8_t> buffer_;  // the window of any other source
+  const uint8_t* window_ = nullptr;
+  int64_t winStart_ = 0;  // source offset of window_[0]
+  int64_t winLen_ = 0;
+  int64_t pos_ = 0;        // the adapter's position
+  int64_t sourcePos_ = -1;  // where the source's own position stands, -1 unknown
+  int fd_ = -1;             // a file source's descriptor, read at offsets
 };
 
 // The adapter the syntax reader derives from; it adds nothing.

@@ -118,6 +118,7 @@ class TkvPDFStreamReader;
 class TkvPDFObjectStore;
 class TkvXRefItem;
 class TkvPDFTrailer;
+class TkvStoredDataSource;
 class TkvPDFCatalog;
 class TkvPDFViewerPreferences;
 class TkvPDFDecrypt;
@@ -314,6 +315,10 @@ class TkvCustomPDFDocument : public TkvComponent {
   std::unique_ptr<TkvPDFCatalog> Catalog;
   std::unique_ptr<TkvDestinationList> DestinationList;
   int32_t OutlineCount = 0;
+  // Kept for callers that set it. Either way LoadFromFile reads the file
+  // through a buffered window and leaves the bodies of streams in the file
+  // (which stays open while any of them is unread), so that loading costs
+  // memory for what is parsed, not for the file's image data.
   bool UseFileStreams = false;
   int32_t WriteObjectCounter = 3;
   bool OpenAfterSave = false;
@@ -358,6 +363,9 @@ class TkvCustomPDFDocument : public TkvComponent {
   friend class TkvDocumentReader;
   std::unique_ptr<TkvEMailInfo> eMailInfo_;
   int readNesting_ = 0;
+  // While LoadFromFile reads an unencrypted file: the file, where stream
+  // bodies are left to be read when they are asked for.
+  std::shared_ptr<TkvStoredDataSource> pendingSource_;
 };
 
 }  // namespace pdf

@@ -7,7 +7,11 @@
 // tree, outline chains, name trees, field trees, reference chains) is walked
 // with a visited set and a depth bound, and every offset and count read from
 // the file is checked against the data before it is used.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <limits>
 #include <optional>
@@ -52,6 +56,7 @@ constexpr const char* SBadLength = "Error reading PDF stream: invalid /Length in
 constexpr const char* SCopiesTooLarge =
     "Error reading document: its shared objects are copied too often to load";
 constexpr const char* SEncryptTooLarge = "Error reading document: the encryption dictionary is too large";
+constexpr const char* SSourceChanged = "Error reading PDF stream: the file %s has changed since it was loaded";
 // Values of the encryption dictionary with its references replaced. The
 // standard handler's dictionary has about ten; the bound stops a small file
 // whose references fan out level after level from expanding into billions.
@@ -78,6 +83,42 @@ int32_t StrToInt(const std::string& text) {
 
 // A value that stands for "absent": nothing, or the null object.
 bool Absent(const TkvPDFObject* v) { return v == nullptr || v->IsNull(); }
+
+// The file a document was loaded from, open for reading the stream bodies
+// left in it. A body is read only as the file was when it was loaded: a file
+// changed in place (its size or modification time differ) raises EReadError
+// rather than hand out other bytes. A file replaced by renaming another over
+// its name (as the writer saves) is still read from the open original.
+class TkvFileDataSource : public TkvStoredDataSource {
+ public:
+  explicit TkvFileDataSource(const std::string& name) : file_(name, rtl::fmOpenRead | rtl::fmShareDenyWrite) {
+    if (::fstat(file_.Handle(), &loaded_) != 0) RaiseChanged();
+  }
+  rtl::TFileStream& File() { return file_; }
+
+  std::string ReadAt(int64_t offset, int64_t count) override {
+    struct stat now {};
+    if (::fstat(file_.Handle(), &now) != 0 || now.st_size != loaded_.st_size ||
+        now.st_mtim.tv_sec != loaded_.st_mtim.tv_sec || now.st_mtim.tv_nsec != loaded_.st_mtim.tv_nsec ||
+        offset < 0 || count < 0 || count > now.st_size - offset)
+      RaiseChanged();
+    std::string bytes(static_cast<size_t>(count), '\0');
+    int64_t got = 0;
+    while (got < count) {
+      const ssize_t r = ::pread(file_.Handle(), bytes.data() + got, static_cast<size_t>(count - got), offset + got);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) RaiseChanged();
+      got += r;
+    }
+    return bytes;
+  }
+
+ private:
+  [[noreturn]] void RaiseChanged() const { throw EReadError(rtl::Format(SSourceChanged, {file_.FileName()})); }
+
+  rtl::TFileStream file_;
+  struct stat loaded_ {};
+};
 
 // Drops the document's reader when the reading it served ends, however it
 // ends.
@@ -224,7 +265,7 @@ class TkvDocumentReader {
       case otStream: {
         const auto& st = v.As<TkvPDFStreamObject>();
         if (st.Dict) w += CopyWeight(*st.Dict, depth + 1);
-        if (st.Data) w += st.Data->Size();
+        w += st.StoredSize();
         return w;
       }
       case otIndirectObject: {
@@ -393,16 +434,16 @@ bool TkvCustomPDFDocument::LoadFromFile(const std::string& FileName) {
   const size_t dot = FileName.find_last_of('.');
   const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash);
   const std::string name = hasExt ? FileName : FileName + ".pdf";
-  std::unique_ptr<rtl::TStream> source;
-  if (UseFileStreams) {
-    source = std::make_unique<rtl::TFileStream>(name, rtl::fmOpenRead | rtl::fmShareDenyWrite);
-  } else {
-    auto mem = std::make_unique<rtl::TMemoryStream>();
-    mem->LoadFromFile(name);
-    source = std::move(mem);
-  }
+  // The stream objects read share the open file; it closes with the last
+  // of them, or here when none is left pending.
+  auto source = std::make_shared<TkvFileDataSource>(name);
   WorkFileName = name;
-  LoadFromStream(*source);
+  struct Forget {
+    std::shared_ptr<TkvStoredDataSource>& source;
+    ~Forget() { source.reset(); }
+  } forget{pendingSource_};
+  pendingSource_ = source;
+  LoadFromStream(source->File());
   return IsLoaded;
 }
 
@@ -686,7 +727,22 @@ std::unique_ptr<TkvPDFIndirectObject> TkvCustomPDFDocument::ReadIndirectObjectAt
     // is allocated.
     if (!length || length->Value < 0 || length->Value > Reader->SourceSize - Reader->Position())
       throw EStreamReadError(rtl::Format(SBadLength, {obj->ObjNum}));
-    stream.Data = Reader->ReadStreamData(length->Value, obj->ObjNum, obj->GenNum);
+    // The bodies of an encrypted file are decrypted as they are read, with
+    // the key of this document: they are read now.
+    const bool encrypted = Reader->Decryptor || (Trailer && Trailer->EncryptObject && !Trailer->EncryptObject->IsNull());
+    if (pendingSource_ && !encrypted) {
+      int64_t at = 0;
+      const int64_t count = Reader->SkipStreamData(length->Value, at);
+      if (count > 0) {
+        stream.Pending = pendingSource_;
+        stream.PendingOffset = at;
+        stream.PendingCount = count;
+      } else {
+        stream.Data = std::make_unique<rtl::TMemoryStream>();
+      }
+    } else {
+      stream.Data = Reader->ReadStreamData(length->Value, obj->ObjNum, obj->GenNum);
+    }
   }
   return obj;
 }
@@ -1122,7 +1178,8 @@ void TkvDocumentReader::ReadFieldValue(TkvAcroFormField& record, const TkvPDFDic
   else if (v->IsString()) record.Value = v->As<TkvPDFStringObject>().Content();
   else if (v->IsStream()) {
     auto& s = v->As<TkvPDFStreamObject>();
-    if (s.Data) {
+    if (s.HasData()) {
+      s.LoadData();
       auto decoded = DecodeFilterChain(*s.Data, s.Dict->Find("/Filter"));
       record.Value = decoded->DataString();
     }

@@ -256,7 +256,7 @@ std::string TkvPDFDocWriter::StreamDataForWriting(TkvPDFDictObject& dict, std::s
 
 std::string TkvPDFDocWriter::SerializeStream(const TkvPDFStreamObject& s, int32_t objectNumber) {
   auto dict = s.Dict ? CloneAs(*s.Dict) : std::make_unique<TkvPDFDictObject>();
-  std::string data = s.Data ? s.Data->DataString() : std::string();
+  std::string data = s.StoredBytes();
   data = StreamDataForWriting(*dict, std::move(data));
   // /Length is always the count of bytes that follow, as a direct number:
   // a /Length read as a reference may name an object this file leaves out.
@@ -647,7 +647,7 @@ void PatchMetadataPageCount(TkvPDFStreamObject& metadata, int32_t pageCount) {
   // Filtered packets would need decoding and encoding again; they are
   // rare enough to leave as they are rather than risk damaging them.
   if (metadata.Dict && metadata.Dict->Find("/Filter")) return;
-  if (!metadata.Data || metadata.Data->Size() == 0) return;
+  if (!metadata.LoadData() || metadata.Data->Size() == 0) return;
   std::string text = metadata.Data->DataString();
   const size_t at = text.find("NPages");
   if (at == std::string::npos) return;

@@ -267,7 +267,35 @@ std::unique_ptr<TkvPDFObject> TkvPDFStreamObject::Clone() const {
     if (Data->Size() > 0) data->WriteBuffer(Data->Memory(), Data->Size());
     data->SetPosition(0);
   }
-  return std::make_unique<TkvPDFStreamObject>(std::move(d), std::move(data));
+  auto copy = std::make_unique<TkvPDFStreamObject>(std::move(d), std::move(data));
+  copy->Pending = Pending;
+  copy->PendingOffset = PendingOffset;
+  copy->PendingCount = PendingCount;
+  return copy;
+}
+
+std::string TkvPDFStreamObject::StoredBytes() const {
+  if (Data) return Data->DataString();
+  if (Pending) return Pending->ReadAt(PendingOffset, PendingCount);
+  return {};
+}
+
+int64_t TkvPDFStreamObject::StoredSize() const {
+  if (Data) return Data->Size();
+  return Pending ? PendingCount : 0;
+}
+
+rtl::TMemoryStream* TkvPDFStreamObject::LoadData() {
+  if (!Data && Pending) {
+    const std::string bytes = Pending->ReadAt(PendingOffset, PendingCount);
+    auto data = std::make_unique<rtl::TMemoryStream>();
+    if (!bytes.empty()) data->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    data->SetPosition(0);
+    Data = std::move(data);
+    Pending.reset();
+    PendingOffset = PendingCount = 0;
+  }
+  return Data.get();
 }
 
 // ---- indirect object --------------------------------------------------------

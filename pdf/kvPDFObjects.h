@@ -216,16 +216,42 @@ class TkvPDFDictObject : public TkvPDFObject {
   std::vector<std::unique_ptr<TkvPDFObject>> values_;
 };
 
+// Where the stored bytes of streams lie while they are still only in a
+// source file: shared by the streams of one loaded file and their clones,
+// so a document holds what it parsed, not the file's image data.
+class TkvStoredDataSource {
+ public:
+  virtual ~TkvStoredDataSource() = default;
+  // The count bytes at offset; raises EReadError when they cannot all be
+  // read as they were when the file was loaded.
+  virtual std::string ReadAt(int64_t offset, int64_t count) = 0;
+};
+
 // Dict is the stream dictionary; Data the stored bytes (after decryption,
 // still encoded by the filters), nullptr until the document layer reads them.
+// The document layer may instead leave them pending: Pending's PendingCount
+// bytes at PendingOffset, read when asked for (Data stays nullptr then).
 class TkvPDFStreamObject : public TkvPDFObject {
  public:
   explicit TkvPDFStreamObject(std::unique_ptr<TkvPDFDictObject> dict,
                               std::unique_ptr<rtl::TMemoryStream> data = nullptr);
   std::unique_ptr<TkvPDFObject> Clone() const override;
 
+  // Whether there are stored bytes, read or pending.
+  bool HasData() const { return Data || Pending; }
+  // A copy of the stored bytes (empty when none); pending bytes are read
+  // for the copy and stay pending.
+  std::string StoredBytes() const;
+  int64_t StoredSize() const;
+  // Reads pending bytes into Data, so that they can be changed in place;
+  // returns Data (nullptr when there are no stored bytes).
+  rtl::TMemoryStream* LoadData();
+
   std::unique_ptr<TkvPDFDictObject> Dict;
   std::unique_ptr<rtl::TMemoryStream> Data;
+  std::shared_ptr<TkvStoredDataSource> Pending;
+  int64_t PendingOffset = 0;
+  int64_t PendingCount = 0;
 };
 
 class TkvPDFNullObject : public TkvPDFObject {

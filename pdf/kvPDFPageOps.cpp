@@ -285,8 +285,8 @@ void TkvCustomPDFDocument::GetMetadataText(std::string& Text) {
   Text.clear();
   if (!Catalog->Metadata) return;
   TkvPDFStreamObject* stream = ObjectStore->FetchStream(Catalog->Metadata.get());
-  if (!stream || !stream->Data) return;
-  Text = stream->Data->DataString();
+  if (!stream || !stream->HasData()) return;
+  Text = stream->StoredBytes();
 }
 
 // ---------------------------------------------------------------------------

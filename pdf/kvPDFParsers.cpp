@@ -310,64 +310,87 @@ std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadDictObject() {
   return dict;
 }
 
-std::unique_ptr<rtl::TMemoryStream> TkvPDFStreamReader::ReadStreamData(int64_t length, int32_t objNum,
-                                                                       int32_t genNum) {
+int64_t TkvPDFStreamReader::BeginStreamData(int64_t length) {
   SkipWhitespace();
   std::string word;
   ReadString(6, word);
   if (word != "stream") throw EStreamReadError(SStreamReadError);
   if (length < 0) throw EStreamReadError(SStreamReadError);
-  auto data = std::make_unique<rtl::TMemoryStream>();
-  if (length == 0) {
-    SkipWhitespace();
-  } else {
-    for (int c = PeekChar(); c == ' ' || c == 9; c = PeekChar()) ReadChar();
-    if (PeekChar() == 13) ReadChar();
-    if (PeekChar() == 10) ReadChar();
-    const int64_t left = SourceSize - Position();
-    if (length > left) throw EStreamReadError(SStreamReadError);
-    bool empty = false;
-    if (length <= 1) {
-      PeekString(9, word);
-      empty = word == "endstream";
-    }
-    if (!empty) {
-      data->SetSize(length);
-      ReadBuffer(data->Memory(), length);
-      data->SetPosition(0);
-      if (Decrypting(objNum, genNum)) {
-        if (objNum == -1 || genNum == -1) throw EInvalidObjectNo(SInvalidObjectNo);
-        Decryptor->DecryptStream(*data, objNum, genNum);
-        data->SetPosition(0);
-      }
-    }
-    SkipWhitespace();
+  if (length == 0) return 0;
+  for (int c = PeekChar(); c == ' ' || c == 9; c = PeekChar()) ReadChar();
+  if (PeekChar() == 13) ReadChar();
+  if (PeekChar() == 10) ReadChar();
+  const int64_t left = SourceSize - Position();
+  if (length > left) throw EStreamReadError(SStreamReadError);
+  if (length <= 1) {
+    PeekString(9, word);
+    if (word == "endstream") return 0;
   }
+  return length;
+}
+
+void TkvPDFStreamReader::EndStreamData() {
+  SkipWhitespace();
+  std::string word;
   ReadString(9, word);
   if (word != "endstream") throw EEndStreamError(SEndStreamError);
+}
+
+std::unique_ptr<rtl::TMemoryStream> TkvPDFStreamReader::ReadStreamData(int64_t length, int32_t objNum,
+                                                                       int32_t genNum) {
+  const int64_t count = BeginStreamData(length);
+  auto data = std::make_unique<rtl::TMemoryStream>();
+  if (count > 0) {
+    data->SetSize(count);
+    ReadBuffer(data->Memory(), count);
+    data->SetPosition(0);
+    if (Decrypting(objNum, genNum)) {
+      if (objNum == -1 || genNum == -1) throw EInvalidObjectNo(SInvalidObjectNo);
+      Decryptor->DecryptStream(*data, objNum, genNum);
+      data->SetPosition(0);
+    }
+  }
+  EndStreamData();
   return data;
+}
+
+int64_t TkvPDFStreamReader::SkipStreamData(int64_t length, int64_t& offset) {
+  const int64_t count = BeginStreamData(length);
+  offset = Position();
+  SkipBytes(count);
+  EndStreamData();
+  return count;
 }
 
 int32_t TkvPDFStreamReader::FindStartXRef() {
   const int64_t saved = Position();
   const char* buf = nullptr;
   size_t size = 0;
-  std::vector<char> whole;
+  int64_t at = -1;
+  std::vector<char> tail;
   if (auto* mem = dynamic_cast<rtl::TMemoryStream*>(&Source())) {
     buf = reinterpret_cast<const char*>(mem->Memory());
     size = static_cast<size_t>(mem->Size());
+    at = SearchBuffer(buf, size, size, 0, "startxref", false, true);
   } else {
-    // Any other stream is read whole once: the search runs backwards from
-    // the end.
-    const int64_t n = SourceSize;
-    whole.resize(static_cast<size_t>(n));
-    SetPosition(0);
-    if (n > 0) ReadBuffer(whole.data(), n);
-    buf = whole.data();
-    size = whole.size();
+    // Any other stream is searched backwards from its end through a tail
+    // that grows until it holds the keyword: the keyword stands near the
+    // end of every file, and reading a large file whole for it would cost
+    // its size in memory. A match at the very start of a tail that is not
+    // the whole file may be the end of a longer word: it counts only once
+    // the tail has grown past it.
+    const int64_t whole = SourceSize;
+    for (int64_t want = std::min<int64_t>(whole, 4096);; want = std::min(whole, want * 8)) {
+      tail.resize(static_cast<size_t>(want));
+      SetPosition(whole - want);
+      if (want > 0) ReadBuffer(tail.data(), want);
+      at = SearchBuffer(tail.data(), tail.size(), tail.size(), 0, "startxref", false, true);
+      if (at > 0 || want == whole) break;
+    }
+    buf = tail.data();
+    size = tail.size();
   }
   SetPosition(saved);
-  const int64_t at = SearchBuffer(buf, size, size, 0, "startxref", false, true);
   if (at < 0) throw EOffsetError(SOffsetError);
   // Only white space may stand between the keyword and the offset: digits
   // found beyond anything else (a sign, "%%EOF", bytes appended after it)
@@ -380,7 +403,7 @@ int32_t TkvPDFStreamReader::FindStartXRef() {
     offset = offset * 10 + (buf[p] - '0');
     if (offset > std::numeric_limits<int32_t>::max()) throw EOffsetError(SOffsetError);
   }
-  if (digits == 0 || offset >= static_cast<int64_t>(size)) throw EOffsetError(SOffsetError);
+  if (digits == 0 || offset >= SourceSize) throw EOffsetError(SOffsetError);
   return static_cast<int32_t>(offset);
 }
 

@@ -54,6 +54,10 @@ class TkvPDFStreamReader : public TkvRandomAccessFilter {
   // length, or one beyond the bytes left, raises EStreamReadError before
   // anything is allocated.
   std::unique_ptr<rtl::TMemoryStream> ReadStreamData(int64_t length, int32_t objNum, int32_t genNum);
+  // The same checks as ReadStreamData, but the body stays where it is: sets
+  // offset to where it starts in the source and returns its byte count (0
+  // for an empty body). The bytes are as stored, not decrypted.
+  int64_t SkipStreamData(int64_t length, int64_t& offset);
   // The offset after the last "startxref"; EOffsetError when there is none
   // or it lies beyond the data.
   int32_t FindStartXRef();
@@ -78,6 +82,11 @@ class TkvPDFStreamReader : public TkvRandomAccessFilter {
  private:
   std::unique_ptr<TkvPDFObject> ReadNumberOrObject();
   bool Decrypting(int32_t objNum, int32_t genNum) const;
+  // "stream" and its line end; returns the body's byte count (0: empty),
+  // with the position at the body.
+  int64_t BeginStreamData(int64_t length);
+  // White space, then "endstream" (EEndStreamError otherwise).
+  void EndStreamData();
   int depth_ = 0;
 };
 

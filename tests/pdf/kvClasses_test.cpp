@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "support/TestSupport.h"
@@ -135,6 +137,74 @@ TEST(StreamAdapters, CharacterOperations) {
     tk::test::WriteFileBytes(dir / "f", "abcd");
     rtl::TFileStream s((dir / "f").string(), rtl::fmOpenRead);
     CheckCharacterOperations(s);
+  }
+}
+
+// A stream that is neither a memory nor a file stream, counting the calls
+// the adapter makes on it.
+struct CountingStream : rtl::TStream {
+  explicit CountingStream(std::string b) : bytes(std::move(b)) {}
+  int64_t Read(void* buffer, int64_t count) override {
+    ++reads;
+    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, static_cast<int64_t>(bytes.size()) - pos));
+    if (n > 0) std::memcpy(buffer, bytes.data() + pos, static_cast<size_t>(n));
+    pos += n;
+    return n;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, rtl::TSeekOrigin origin) override {
+    ++seeks;
+    pos = (origin == rtl::soBeginning ? 0 : origin == rtl::soCurrent ? pos : static_cast<int64_t>(bytes.size())) + offset;
+    return pos;
+  }
+  std::string bytes;
+  int64_t pos = 0;
+  int reads = 0, seeks = 0;
+};
+
+// Over a stream of its own kind the adapter reads through a window: one
+// character at a time costs the source a call per window, not per
+// character, and what comes out is the source's bytes wherever the reads
+// cross the window's edges.
+TEST(StreamAdapters, ReadsThroughAWindow) {
+  std::string bytes(5 * TkvReadOnlyFilter::kWindowSize + 123, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+  const int64_t size = static_cast<int64_t>(bytes.size());
+  {
+    SCOPED_TRACE("one character at a time");
+    CountingStream s(bytes);
+    TkvReadOnlyFilter f(&s);
+    const int seeksToMeasure = s.seeks;  // the size and the start position
+    std::string got;
+    for (int c = f.ReadChar(); c != TkvReadOnlyFilter::kEndOfData; c = f.ReadChar()) got.push_back(static_cast<char>(c));
+    EXPECT_EQ(got, bytes);
+    EXPECT_LE(s.reads, size / TkvReadOnlyFilter::kWindowSize + 2);
+    EXPECT_EQ(s.seeks, seeksToMeasure);
+  }
+  {
+    SCOPED_TRACE("peeks, blocks and seeks across the edges");
+    CountingStream s(bytes);
+    TkvRandomAccessFilter f(&s);
+    const int64_t edge = TkvReadOnlyFilter::kWindowSize;
+    f.SetPosition(edge - 3);
+    std::string t;
+    EXPECT_EQ(f.PeekString(8, t), 8);
+    EXPECT_EQ(t, bytes.substr(static_cast<size_t>(edge - 3), 8));
+    EXPECT_EQ(f.Position(), edge - 3);
+    // A block larger than the window, starting inside it.
+    std::string block(static_cast<size_t>(2 * edge + 10), '\0');
+    EXPECT_EQ(f.Read(block.data(), static_cast<int64_t>(block.size())), static_cast<int64_t>(block.size()));
+    EXPECT_EQ(block, bytes.substr(static_cast<size_t>(edge - 3), block.size()));
+    EXPECT_EQ(f.ReadChar(), static_cast<unsigned char>(bytes[static_cast<size_t>(3 * edge + 7)]));
+    f.StepBack();
+    f.StepBack();
+    EXPECT_EQ(f.ReadChar(), static_cast<unsigned char>(bytes[static_cast<size_t>(3 * edge + 6)]));
+    f.Seek(-2, rtl::soEnd);
+    EXPECT_EQ(f.ReadString(10, t), 2);
+    EXPECT_EQ(t.substr(0, 2), bytes.substr(bytes.size() - 2));
+    EXPECT_EQ(f.PeekChar(), TkvReadOnlyFilter::kEndOfData);
+    f.SetPosition(1);
+    EXPECT_EQ(f.ReadChar(), static_cast<unsigned char>(bytes[1]));
   }
 }
 

@@ -173,6 +173,46 @@ TEST_F(Extraction, EveryPageOfAnEncryptedScan) {
   }
 }
 
+// Loading a file parses its objects and leaves the bodies of its streams in
+// the file; they are read from the file as it was loaded when a page is
+// written, also after the document was saved over its own name. A file
+// changed in place since is refused rather than copied from.
+TEST_F(Extraction, StreamBodiesStayInTheFileUntilWritten) {
+  const std::string src = Scan(), copy = Path("copy.pdf");
+  std::filesystem::copy_file(src, copy);
+  auto pageImages = [&](const std::string& file, int page, const std::string& folder) {
+    std::filesystem::create_directories(Path(folder));
+    Run({"pdfimages", "-j", "-f", std::to_string(page), "-l", std::to_string(page), file, Path(folder) + "/i"});
+    return Files(Path(folder));
+  };
+  TkvPDFDocument doc;
+  ASSERT_TRUE(doc.LoadFromFile(src));
+  doc.FreeOutlines();
+  doc.ShowSetupDialog = false;
+  int pending = 0;
+  for (int i = 0; i < doc.ObjectStore->ObjectCount(); ++i) {
+    const TkvPDFIndirectObject* o = doc.ObjectStore->ObjectAt(i);
+    if (!o->Value || !o->Value->IsStream()) continue;
+    const auto& stream = o->Value->As<TkvPDFStreamObject>();
+    EXPECT_FALSE(stream.Data);
+    if (stream.Pending) ++pending;
+  }
+  EXPECT_GE(pending, 4);  // an image on each page
+
+  doc.SaveToFile(src);
+  EXPECT_EQ(RunTool({"qpdf", "--check", src}).exitCode, 0);
+  doc.ExtractPages(Path("p4.pdf"), "4");
+  EXPECT_EQ(pageImages(Path("p4.pdf"), 1, "extracted"), pageImages(copy, 4, "source"));
+  EXPECT_FALSE(Files(Path("source")).empty());
+
+  TkvPDFDocument other;
+  ASSERT_TRUE(other.LoadFromFile(copy));
+  other.ShowSetupDialog = false;
+  tk::test::WriteFileBytes(copy, tk::test::ReadFileBytes(copy) + "\n%appended\n");
+  EXPECT_THROW(other.ExtractPages(Path("changed.pdf"), "1"), EReadError);
+  EXPECT_FALSE(std::filesystem::exists(Path("changed.pdf")));
+}
+
 TEST_F(Extraction, SharedResourcesAndOutlines) {
   // Two pages sharing one image and one font; the source has outlines.
   const std::string img = Path("bw.png");

@@ -213,10 +213,17 @@ TEST(Parser, StreamData) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Reader rd(c.text);
+    // Skipping a body makes the same checks and finds the same bytes.
+    Reader skip(c.text);
+    int64_t at = -1;
     if (c.data.rfind("!", 0) == 0) {
       EXPECT_EQ(ErrorOf([&] { rd.r.ReadStreamData(c.length, 1, 0); }), c.data.substr(1));
+      EXPECT_EQ(ErrorOf([&] { skip.r.SkipStreamData(c.length, at); }), c.data.substr(1));
     } else {
       EXPECT_EQ(rd.r.ReadStreamData(c.length, 1, 0)->DataString(), c.data);
+      const int64_t n = skip.r.SkipStreamData(c.length, at);
+      EXPECT_EQ(c.text.substr(static_cast<size_t>(at), static_cast<size_t>(n)), c.data);
+      EXPECT_EQ(skip.r.Position(), rd.r.Position());
     }
   }
 }
@@ -244,6 +251,26 @@ TEST(Parser, StartXRefTrailerAndHeader) {
   TkvPDFStreamReader fr(1, &fs);
   EXPECT_EQ(fr.FindStartXRef(), 9);
   EXPECT_EQ(fr.ReadHeaderVersion(), 5);
+  {
+    // A file stream is searched from its end, not read whole: the keyword
+    // far before the end is still found, and a word of which only the
+    // "startxref" lies at the searched tail's edge is still no keyword.
+    const std::string head = "%PDF-1.7\nstartxref\n9\nx";
+    struct Case {
+      const char* name;
+      std::string text;
+    } cases[] = {
+        {"far from the end", head.substr(0, head.size() - 1) + "%%EOF" + std::string(100000, ' ')},
+        {"false word at the edge", head + "startxref 3" + std::string(4096 - 11, ' ')},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      tk::test::WriteFileBytes(dir / "b.pdf", c.text);
+      rtl::TFileStream bs((dir / "b.pdf").string(), rtl::fmOpenRead);
+      TkvPDFStreamReader br(1, &bs);
+      EXPECT_EQ(br.FindStartXRef(), 9);
+    }
+  }
   // Any white space before the offset, NUL and form feed included.
   Reader spaced("%PDF-1.4\nstartxref \r\n\t\f" + std::string(1, '\0') + "9\n%%EOF");
   EXPECT_EQ(spaced.r.FindStartXRef(), 9);
