@@ -2,6 +2,7 @@
 # Set-up, build and run, on a fresh Debian machine.
 #
 #   ./build.sh test     install what is missing, build under the sanitizers, run every test
+#   ./build.sh test-release   the same tests in the optimised build
 #   ./build.sh sample   install what is missing, build, convert the bundled sample scan
 #   ./build.sh fuzz [S] build the libFuzzer targets with clang and run each for S seconds
 #   ./build.sh bench    build optimised and run the benchmarks
@@ -57,6 +58,14 @@ case "$cmd" in
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     ctest --test-dir build/test --output-on-failure -j "$jobs"
     ;;
+  test-release)
+    # The optimised build with its tests: the optimiser sees warnings (and
+    # undefined behaviour) that the sanitizer build does not.
+    install_packages
+    configure build/release-test -DCMAKE_BUILD_TYPE=Release
+    cmake --build build/release-test -j "$jobs"
+    ctest --test-dir build/release-test --output-on-failure -j "$jobs"
+    ;;
   sample)
     install_packages
     configure build/release -DCMAKE_BUILD_TYPE=Release -DTK_TESTS=OFF
@@ -91,7 +100,7 @@ case "$cmd" in
     for s in bench/*/compare.sh; do bash "$s" build/release; done
     ;;
   *)
-    echo "usage: $0 test|sample|fuzz [seconds]|bench" >&2
+    echo "usage: $0 test|test-release|sample|fuzz [seconds]|bench" >&2
     exit 2
     ;;
 esac
