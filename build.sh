@@ -79,17 +79,27 @@ case "$cmd" in
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
     cmake --build build/fuzz -j "$jobs" --target fuzzers
     shopt -s nullglob
-    for f in build/fuzz/fuzz/*; do
-      [ -f "$f" ] && [ -x "$f" ] || continue
+    # The targets run side by side, a core each: each keeps its own time.
+    fuzz_one() {
+      local f=$1 seconds=$2 name work seeds=()
       name=$(basename "$f")
-      seeds=()
       [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
-      echo "fuzzing $name for ${seconds}s"
       work=$(mktemp -d)
-      "$f" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
-        -print_final_stats=0 "$work" "${seeds[@]}" 2>"$work.log" || { tail -50 "$work.log"; exit 1; }
-      rm -rf "$work" "$work.log"
-    done
+      if "$f" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
+        -print_final_stats=0 "$work" "${seeds[@]}" 2>"$work.log"; then
+        echo "fuzzed $name for ${seconds}s"
+        rm -rf "$work" "$work.log"
+      else
+        echo "fuzz target $name failed:"
+        tail -50 "$work.log"
+        rm -rf "$work" "$work.log"
+        return 1
+      fi
+    }
+    export -f fuzz_one
+    targets=()
+    for f in build/fuzz/fuzz/*; do [ -f "$f" ] && [ -x "$f" ] && targets+=("$f"); done
+    printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'fuzz_one "$1" "$2"' _ {} "$seconds"
     ;;
   bench)
     install_packages
