@@ -6,6 +6,7 @@
 #   ./build.sh sample   install what is missing, build, convert the bundled sample scan
 #   ./build.sh fuzz [S] build the libFuzzer targets with clang and run each for S seconds
 #   ./build.sh bench    build optimised and run the benchmarks
+#   ./build.sh deps     only install what is missing
 set -euo pipefail
 cd "$(dirname "$0")"
 top=$PWD
@@ -21,6 +22,10 @@ packages=(
   fonts-dejavu-core  # the faces that text measurement is tested on
   python3-fonttools  # reads back the font files the PDF library writes
   bc  # the whole-program comparisons work out their ratios with it
+  libxcb1-dev  # the window manager's list of windows, and the display probe
+  xvfb openbox  # the desktop the window tests run on
+  xdotool x11-utils wmctrl  # oracles of that desktop's windows
+  tmux  # a terminal for the tests of what a person types
 )
 
 install_packages() {
@@ -109,8 +114,11 @@ case "$cmd" in
     for b in build/release/bench/*_bench; do "$b"; done
     for s in bench/*/compare.sh; do bash "$s" build/release; done
     ;;
+  deps)
+    install_packages
+    ;;
   *)
-    echo "usage: $0 test|test-release|sample|fuzz [seconds]|bench" >&2
+    echo "usage: $0 test|test-release|sample|fuzz [seconds]|bench|deps" >&2
     exit 2
     ;;
 esac

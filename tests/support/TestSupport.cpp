@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Tests never meet the user's own windows: the windows tests show, and the
-// programs they start, share a window directory of this test run.
+// programs they start, share a window directory of this test run, and run
+// headless unless a test hands them a desktop of its own (support/Desktop.h).
 struct RunFolder {
   fs::path path;
   pid_t owner = ::getpid();
@@ -33,6 +34,8 @@ struct RunFolder {
     fs::create_directories(path, ec);
     ::chmod(path.c_str(), 0700);
     ::setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
   }
   ~RunFolder() {
     if (::getpid() != owner) return;
