@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "RasterFixtures.h"
+#include "support/ImageReaders.h"
 
 namespace imaging {
 namespace {
 
-using namespace fixtures;
+using namespace tk::test;
 
 // An animator file: header, 256 palette entries of 6-bit components, then
 // width × height indices. Palette entry i is (i & 63, 63 - (i & 63), i >> 2).
@@ -35,7 +35,7 @@ std::string AutodeskFile(uint16_t width, uint16_t height, const std::vector<uint
 TEST(TAutodeskGraphic, LoadsIndicesAndScalesThePalette) {
   // 3 x 2: odd width, so rows are padded in the bitmap but not in the file.
   const std::string file = AutodeskFile(3, 2, {0, 1, 63, 255, 128, 7});
-  auto g = LoadBytes<TAutodeskGraphic>(file);
+  auto g = LoadImage<TAutodeskGraphic>(file);
   EXPECT_EQ(g->PixelFormat(), graphics::pf8bit);
   ASSERT_EQ(g->Width(), 3);
   ASSERT_EQ(g->Height(), 2);
@@ -51,7 +51,7 @@ TEST(TAutodeskGraphic, ComponentsAbove63LoseTheirTopBits) {
   std::string file = AutodeskFile(1, 1, {0});
   file[32] = 64;  // red of entry 0
   file[33] = 65;
-  EXPECT_EQ(LoadBytes<TAutodeskGraphic>(file)->Palette()->Entry(0), (graphics::TPaletteEntry{0, 4, 0, 0}));
+  EXPECT_EQ(LoadImage<TAutodeskGraphic>(file)->Palette()->Entry(0), (graphics::TPaletteEntry{0, 4, 0, 0}));
 }
 
 TEST(TAutodeskGraphic, HeaderTestAndRegistry) {
@@ -91,7 +91,7 @@ TEST(TAutodeskGraphic, DamagedFiles) {
 }
 
 TEST(TAutodeskGraphic, TruncatedCopiesRaise) {
-  ExpectTruncatedCopiesRaise<TAutodeskGraphic>(AutodeskFile(5, 3, std::vector<uint8_t>(15, 9)));
+  ExpectCutCopies<TAutodeskGraphic>(AutodeskFile(5, 3, std::vector<uint8_t>(15, 9)), TCutPolicy::kRaises);
 }
 
 }  // namespace

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "RasterFixtures.h"
+#include "support/ImageReaders.h"
 
 namespace imaging {
 namespace {
 
-using namespace fixtures;
+using namespace tk::test;
 using tk::test::ScratchDir;
 using tk::test::WriteFileBytes;
 
@@ -82,7 +82,7 @@ const std::vector<std::vector<uint8_t>> kRows = {
 };
 
 TEST(TCUTGraphic, StreamLoadUsesTheGreyRamp) {
-  auto g = LoadBytes<TCUTGraphic>(CutFile(7, kRows));
+  auto g = LoadImage<TCUTGraphic>(CutFile(7, kRows));
   EXPECT_EQ(g->PixelFormat(), graphics::pf8bit);
   ASSERT_EQ(g->Width(), 7);
   ASSERT_EQ(g->Height(), 3);
@@ -183,7 +183,7 @@ TEST(TCUTGraphic, DamagedImages) {
 }
 
 TEST(TCUTGraphic, TruncatedCopiesRaise) {
-  ExpectTruncatedCopiesRaise<TCUTGraphic>(CutFile(7, kRows), 1);
+  ExpectCutCopies<TCUTGraphic>(CutFile(7, kRows), TCutPolicy::kRaises, 1);
 }
 
 }  // namespace

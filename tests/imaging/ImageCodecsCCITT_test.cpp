@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/TiffStrips.h"
+#include "support/TiffStrips.h"
 #include "support/TestSupport.h"
 
 namespace imaging {

@@ -14,7 +14,7 @@
 #include <jerror.h>
 
 #include "imaging/ImageFormats.h"
-#include "imaging/TiffStrips.h"
+#include "support/TiffStrips.h"
 #include "support/TestSupport.h"
 
 namespace imaging {

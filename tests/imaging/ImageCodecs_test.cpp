@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/TestSupport.h"
-#include "imaging/TiffStrips.h"
+#include "support/TiffStrips.h"
 
 namespace imaging {
 namespace {

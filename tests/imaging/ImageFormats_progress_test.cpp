@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "RasterFixtures.h"
+#include "support/ImageReaders.h"
 #include "imaging/AutodeskGraphic.h"
 #include "imaging/CUTGraphic.h"
 #include "imaging/PCDGraphic.h"

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "RasterFixtures.h"
+#include "support/ImageReaders.h"
 
 namespace imaging {
 namespace {
 
-using namespace fixtures;
+using namespace tk::test;
 
 constexpr size_t kW = 768, kH = 512;
 
@@ -34,14 +34,14 @@ std::string PCDFile(uint8_t rotation, bool overview = false) {
 }
 
 TEST(TPCDGraphic, RotationsTurnTheStoredRows) {
-  const auto upright = LoadBytes<TPCDGraphic>(PCDFile(0));
+  const auto upright = LoadImage<TPCDGraphic>(PCDFile(0));
   ASSERT_EQ(upright->Width(), 768);
   ASSERT_EQ(upright->Height(), 512);
   EXPECT_EQ(upright->PixelFormat(), graphics::pf24bit);
-  const auto two = LoadBytes<TPCDGraphic>(PCDFile(2));
+  const auto two = LoadImage<TPCDGraphic>(PCDFile(2));
   EXPECT_EQ(PixelsOf(*two).rgb, PixelsOf(*upright).rgb);
-  const auto one = LoadBytes<TPCDGraphic>(PCDFile(1));
-  const auto three = LoadBytes<TPCDGraphic>(PCDFile(3));
+  const auto one = LoadImage<TPCDGraphic>(PCDFile(1));
+  const auto three = LoadImage<TPCDGraphic>(PCDFile(3));
   for (const auto* g : {one.get(), three.get()}) {
     ASSERT_EQ(g->Width(), 512);
     ASSERT_EQ(g->Height(), 768);
@@ -69,7 +69,7 @@ TEST(TPCDGraphic, DecodesAsImageMagickDoes) {
     SCOPED_TRACE("rotation " + std::to_string(rotation));
     const std::string bytes = PCDFile(rotation);
     tk::test::WriteFileBytes(dir / "image.pcd", bytes);
-    ExpectSamePixels(PixelsOf(*LoadBytes<TPCDGraphic>(bytes)), ParsePPM(tk::test::RunTool({"convert-im6.q16", (dir / "image.pcd").string(), "-depth", "8", "ppm:-"}).out),
+    ExpectSamePixels(PixelsOf(*LoadImage<TPCDGraphic>(bytes)), ParsePPM(tk::test::RunTool({"convert-im6.q16", (dir / "image.pcd").string(), "-depth", "8", "ppm:-"}).out),
                      kYCCTolerance);
   }
 }
@@ -87,8 +87,8 @@ TEST(TPCDGraphic, PropertiesByResolution) {
   EXPECT_EQ(g.ImageProperties.Width, 192u);
   EXPECT_EQ(g.ImageProperties.Compression, ctNone);
   // The loader still gives the base resolution.
-  EXPECT_EQ(LoadBytes<TPCDGraphic>(bytes)->Width(), 768);
-  const auto overview = LoadBytes<TPCDGraphic>(PCDFile(0, true));
+  EXPECT_EQ(LoadImage<TPCDGraphic>(bytes)->Width(), 768);
+  const auto overview = LoadImage<TPCDGraphic>(PCDFile(0, true));
   EXPECT_TRUE(overview->ImageProperties.IsOverview);
   EXPECT_EQ(overview->Width(), 768);
 }
@@ -106,7 +106,7 @@ TEST(TPCDGraphic, HeaderTestAndDamagedPacks) {
             "EInvalidGraphic: Cannot load image. Invalid or unexpected Photo-CD image format.");
   // Offsets beyond the file are a read error before any plane is made.
   EXPECT_EQ(LoadError<TPCDGraphic>(pack.substr(0, 96 * 2048)), "EInvalidGraphic: Stream read error in Photo-CD file.");
-  ExpectTruncatedCopiesRaise<TPCDGraphic>(pack);
+  ExpectCutCopies<TPCDGraphic>(pack, TCutPolicy::kRaises);
 }
 
 }  // namespace

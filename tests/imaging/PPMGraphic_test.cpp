@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageOracle.h"
+#include "support/ImageReaders.h"
 #include "support/TestSupport.h"
 
 namespace imaging {
@@ -15,17 +15,6 @@ namespace {
 using tk::test::Tool;
 using namespace std::string_literals;
 
-std::unique_ptr<TPPMGraphic> Load(const std::string& bytes) { return tk::test::LoadImage<TPPMGraphic>(bytes); }
-
-// The message of the exception a load raises, with its class.
-std::string LoadError(const std::string& bytes) {
-  try {
-    Load(bytes);
-  } catch (const rtl::Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.what();
-  }
-  return "no error";
-}
 
 const std::string kInvalid = "EInvalidGraphic: Cannot load image. Invalid or unexpected PBM, PGM or PPM image format.";
 const std::string kReadError = "EInvalidGraphic: Stream read error in PPM file.";
@@ -35,7 +24,7 @@ std::string Row(const graphics::TBitmap& b, int y, size_t n) {
 }
 
 TEST(TPPMGraphic, RawBitmap) {
-  auto g = Load("P4\n3 2\n\xA0\x40"s);
+  auto g = tk::test::LoadImage<TPPMGraphic>("P4\n3 2\n\xA0\x40"s);
   EXPECT_EQ(g->PixelFormat(), graphics::pf1bit);
   ASSERT_EQ(g->Width(), 3);
   ASSERT_EQ(g->Height(), 2);
@@ -56,12 +45,12 @@ TEST(TPPMGraphic, RawBitmap) {
 }
 
 TEST(TPPMGraphic, RawBitmapPaddingBitsAreCleared) {
-  auto g = Load("P4\n3 1\n\xBF"s);
+  auto g = tk::test::LoadImage<TPPMGraphic>("P4\n3 1\n\xBF"s);
   EXPECT_EQ(g->ScanLine(0)[0], 0xA0);
 }
 
 TEST(TPPMGraphic, RawPixelMapIsStoredBlueGreenRed) {
-  auto g = Load("P6\n1 1\n255\n\x0A\x14\x1E"s);
+  auto g = tk::test::LoadImage<TPPMGraphic>("P6\n1 1\n255\n\x0A\x14\x1E"s);
   EXPECT_EQ(g->PixelFormat(), graphics::pf24bit);
   EXPECT_EQ(Row(*g, 0, 3), "\x1E\x14\x0A");
   EXPECT_EQ(g->ImageProperties.ColorModel, cmRGB);
@@ -86,7 +75,7 @@ TEST(TPPMGraphic, PlainBitmaps) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto g = Load(c.file);
+    auto g = tk::test::LoadImage<TPPMGraphic>(c.file);
     ASSERT_EQ(g->Width(), c.width);
     ASSERT_EQ(g->Height(), 1);
     EXPECT_EQ(std::vector<uint8_t>(g->ScanLine(0), g->ScanLine(0) + c.row0.size()), c.row0);
@@ -112,10 +101,10 @@ TEST(TPPMGraphic, SamplesAreScaledFromTheMaximumValue) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto g = Load(c.file);
+    auto g = tk::test::LoadImage<TPPMGraphic>(c.file);
     EXPECT_EQ(std::vector<uint8_t>(g->ScanLine(0), g->ScanLine(0) + c.row0.size()), c.row0);
   }
-  auto g = Load("P2\n1 1\n15\n3\n");
+  auto g = tk::test::LoadImage<TPPMGraphic>("P2\n1 1\n15\n3\n");
   EXPECT_EQ(g->PixelFormat(), graphics::pf8bit);
   EXPECT_EQ(g->MaxSampleValue(), 15u);
   EXPECT_EQ(g->Palette()->Entry(255), (graphics::TPaletteEntry{255, 255, 255, 0}));
@@ -149,7 +138,7 @@ TEST(TPPMGraphic, BadFilesRaise) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(LoadError(c.file), c.error);
+    EXPECT_EQ(tk::test::LoadError<TPPMGraphic>(c.file), c.error);
   }
 }
 
@@ -157,10 +146,10 @@ TEST(TPPMGraphic, OversizedImagesAreRefusedBeforeAllocation) {
   const int64_t before = graphics::TBitmap::PixelMemoryLimit();
   graphics::TBitmap::SetPixelMemoryLimit(1 << 20);
   std::string file = "P5\n2048 1024\n255\n" + std::string(2048 * 1024, '\x01');
-  std::string error = LoadError(file);
+  std::string error = tk::test::LoadError<TPPMGraphic>(file);
   graphics::TBitmap::SetPixelMemoryLimit(before);
   EXPECT_EQ(error, "EInvalidGraphic: Cannot load image. The PBM, PGM or PPM image is too large (2048 x 1024 pixels).");
-  EXPECT_EQ(LoadError(file), "no error");
+  EXPECT_EQ(tk::test::LoadError<TPPMGraphic>(file), "loaded");
 }
 
 TEST(TPPMGraphic, HeaderTest) {
@@ -398,7 +387,7 @@ TEST(TPPMGraphicOracles, DecodesAsNetpbmAndImageMagick) {
       SCOPED_TRACE(c.name + (comments ? " with comments" : ""));
       const std::string file = comments ? WithComments(c.file) : c.file;
       std::unique_ptr<TPPMGraphic> g;
-      ASSERT_NO_THROW(g = Load(file));
+      ASSERT_NO_THROW(g = tk::test::LoadImage<TPPMGraphic>(file));
       // The writers choose the kind and the maximum themselves at times
       // (netpbm writes a grey map of maximum 1 as a bitmap, ImageMagick plain
       // files of depth 10 with maximum 65535): take them from the file.
@@ -426,7 +415,7 @@ TEST(TPPMGraphicOracles, EveryTruncatedCopyRaisesTheReadError) {
       Tool({"convert-im6.q16", "-", "-threshold", "50%", "pbm:-"}, ppm)};
   for (const std::string& f : files) {
     SCOPED_TRACE(f.substr(0, 2));
-    ASSERT_EQ(LoadError(f), "no error");
+    ASSERT_EQ(tk::test::LoadError<TPPMGraphic>(f), "loaded");
     // Every cut loses data: raw files anywhere, plain files before their
     // last number (a cut inside it leaves a shorter, valid number).
     size_t end = f.size();
@@ -435,7 +424,7 @@ TEST(TPPMGraphicOracles, EveryTruncatedCopyRaisesTheReadError) {
       while (end > 0 && !isspace(static_cast<unsigned char>(f[end - 1]))) --end;
     }
     for (size_t n = 0; n < end; n += (n < 40 ? 1 : 7)) {
-      EXPECT_EQ(LoadError(f.substr(0, n)), kReadError) << "cut at " << n;
+      EXPECT_EQ(tk::test::LoadError<TPPMGraphic>(f.substr(0, n)), kReadError) << "cut at " << n;
     }
   }
 }

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "RasterFixtures.h"
+#include "support/ImageReaders.h"
 
 namespace imaging {
 namespace {
 
-using namespace fixtures;
+using namespace tk::test;
 namespace fs = std::filesystem;
 
 void Put(std::string& s, uint32_t v, int bytes) {
@@ -79,7 +79,7 @@ TPSDDoc RGBDoc(bool packBits) {
 TEST(TPSDGraphic, RawAndPackBitsRGB) {
   for (const bool packBits : {false, true}) {
     SCOPED_TRACE(packBits ? "PackBits" : "raw");
-    auto g = LoadBytes<TPSDGraphic>(PSDFile(RGBDoc(packBits)));
+    auto g = LoadImage<TPSDGraphic>(PSDFile(RGBDoc(packBits)));
     EXPECT_EQ(g->PixelFormat(), graphics::pf24bit);
     ASSERT_EQ(g->Width(), 3);
     ASSERT_EQ(g->Height(), 2);
@@ -151,7 +151,7 @@ TEST(TPSDGraphic, LayersAreSkippedAndIndexOutsideTheMapIsBlack) {
   // A colour map of three entries only; the layer section is junk to skip.
   d.colourData = std::string("\x10\x20\x30" "\x40\x50\x60" "\x70\x80\x90", 9);
   d.layers = std::string(37, '\x7F');
-  auto g = LoadBytes<TPSDGraphic>(PSDFile(d));
+  auto g = LoadImage<TPSDGraphic>(PSDFile(d));
   EXPECT_EQ(g->PixelFormat(), graphics::pf8bit);
   EXPECT_EQ(g->Pixel(0, 0), graphics::RGB(0x10, 0x40, 0x70));
   EXPECT_EQ(g->Pixel(2, 0), graphics::RGB(0x30, 0x60, 0x90));
@@ -159,7 +159,7 @@ TEST(TPSDGraphic, LayersAreSkippedAndIndexOutsideTheMapIsBlack) {
 }
 
 TEST(TPSDGraphic, TruncatedCopiesRaise) {
-  for (const bool packBits : {false, true}) ExpectTruncatedCopiesRaise<TPSDGraphic>(PSDFile(RGBDoc(packBits)));
+  for (const bool packBits : {false, true}) ExpectCutCopies<TPSDGraphic>(PSDFile(RGBDoc(packBits)), TCutPolicy::kRaises);
 }
 
 // ImageMagick's own documents from one picture, in every mode it writes,
@@ -214,7 +214,7 @@ TEST(TPSDGraphic, DocumentsImageMagickWrites) {
         want = ImageMagickPixels(out);
       }
       ExpectSamePixels(PixelsOf(g), want, c.tolerance);
-      ExpectTruncatedCopiesRaise<TPSDGraphic>(tk::test::ReadFileBytes(out));
+      ExpectCutCopies<TPSDGraphic>(tk::test::ReadFileBytes(out), TCutPolicy::kRaises);
     }
   }
 }
@@ -240,7 +240,7 @@ TEST(TPSDGraphic, LabAgainstImageMagick) {
       }
       const std::string file = PSDFile(d);
       tk::test::WriteFileBytes(dir / "lab.psd", file);
-      ExpectSamePixels(PixelsOf(*LoadBytes<TPSDGraphic>(file)), ImageMagickPixels((dir / "lab.psd").string()),
+      ExpectSamePixels(PixelsOf(*LoadImage<TPSDGraphic>(file)), ImageMagickPixels((dir / "lab.psd").string()),
                        row.tolerance);
     }
   }

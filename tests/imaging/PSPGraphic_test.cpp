@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "RasterFixtures.h"
+#include "support/ImageReaders.h"
 
 namespace imaging {
 namespace {
 
-using namespace fixtures;
+using namespace tk::test;
 
 void Put(std::string& s, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i) & 0xFF);
@@ -146,14 +146,14 @@ TEST(TPSPGraphic, ColourLayersOfEveryVersionAndCompression) {
   for (const uint16_t major : {3, 4, 5})
     for (const uint16_t compression : {kRaw, kRunLength, kDeflate}) {
       SCOPED_TRACE("version " + std::to_string(major) + ", compression " + std::to_string(compression));
-      const auto g = LoadBytes<TPSPGraphic>(PSPFile(RGBDoc(major, compression)));
+      const auto g = LoadImage<TPSPGraphic>(PSPFile(RGBDoc(major, compression)));
       EXPECT_EQ(g->PixelFormat(), graphics::pf24bit);
       EXPECT_EQ(PixelsOf(*g).rgb, Interleaved(kRed, kGreen, kBlue));
     }
   // A fourth channel (the transparency) gives a 32-bit bitmap.
   TPSPDoc masked = RGBDoc(5, kRaw);
   masked.layers[0].channels.push_back({0, std::string(6, '\xFF')});
-  const auto g = LoadBytes<TPSPGraphic>(PSPFile(masked));
+  const auto g = LoadImage<TPSPGraphic>(PSPFile(masked));
   EXPECT_EQ(g->PixelFormat(), graphics::pf32bit);
   EXPECT_EQ(PixelsOf(*g).rgb, Interleaved(kRed, kGreen, kBlue));
 }
@@ -165,7 +165,7 @@ TEST(TPSPGraphic, IndexedAndGreyLayers) {
   d.width = 4;
   for (int i = 0; i < 16; ++i) d.palette += std::string{static_cast<char>(i), static_cast<char>(16 * i), '\x7F', '\0'};
   d.layers = {{0, {{0, std::string("\x00\x01\x0E\x0F\x05\x06\x07\x08", 8)}}}};
-  const auto g = LoadBytes<TPSPGraphic>(PSPFile(d));
+  const auto g = LoadImage<TPSPGraphic>(PSPFile(d));
   EXPECT_EQ(g->PixelFormat(), graphics::pf8bit);
   EXPECT_EQ(g->Pixel(3, 0), static_cast<graphics::TColor>(0x7F | 0xF0 << 8 | 15 << 16));
   EXPECT_EQ(g->Pixel(1, 1), static_cast<graphics::TColor>(0x7F | 0x60 << 8 | 6 << 16));
@@ -174,7 +174,7 @@ TEST(TPSPGraphic, IndexedAndGreyLayers) {
   d.depth = 4;
   for (const std::string& rows : {std::string("\x01\xEF\x56\x78", 4), std::string("\x01\xEF\x00\x56\x78\x00", 6)}) {
     d.layers = {{0, {{0, rows}}}};
-    const auto four = LoadBytes<TPSPGraphic>(PSPFile(d));
+    const auto four = LoadImage<TPSPGraphic>(PSPFile(d));
     EXPECT_EQ(four->PixelFormat(), graphics::pf4bit);
     EXPECT_EQ(four->Pixel(3, 0), g->Pixel(3, 0));
     EXPECT_EQ(four->Pixel(1, 1), g->Pixel(1, 1));
@@ -184,7 +184,7 @@ TEST(TPSPGraphic, IndexedAndGreyLayers) {
   grey.depth = 8;
   grey.grey = true;
   grey.layers = {{0, {{0, kRed}}}};
-  EXPECT_EQ(PixelsOf(*LoadBytes<TPSPGraphic>(PSPFile(grey))).rgb, Interleaved(kRed, kRed, kRed));
+  EXPECT_EQ(PixelsOf(*LoadImage<TPSPGraphic>(PSPFile(grey))).rgb, Interleaved(kRed, kRed, kRed));
 }
 
 TEST(TPSPGraphic, LayersThatAreNotRasterAreSkipped) {
@@ -194,7 +194,7 @@ TEST(TPSPGraphic, LayersThatAreNotRasterAreSkipped) {
     // Version 3 knows raster type 0 only, later versions 0 and 1.
     const uint8_t other = major == 3 ? 1 : 2;
     d.layers.insert(d.layers.begin(), {other, {{1, kBlue}, {2, kBlue}, {3, kBlue}}});
-    EXPECT_EQ(PixelsOf(*LoadBytes<TPSPGraphic>(PSPFile(d))).rgb, Interleaved(kRed, kGreen, kBlue));
+    EXPECT_EQ(PixelsOf(*LoadImage<TPSPGraphic>(PSPFile(d))).rgb, Interleaved(kRed, kGreen, kBlue));
   }
 }
 
@@ -260,9 +260,9 @@ TEST(TPSPGraphic, DamagedFilesRaise) {
 TEST(TPSPGraphic, TruncatedCopiesRaise) {
   for (const uint16_t compression : {kRaw, kRunLength, kDeflate}) {
     SCOPED_TRACE(compression);
-    ExpectTruncatedCopiesRaise<TPSPGraphic>(PSPFile(RGBDoc(5, compression)));
+    ExpectCutCopies<TPSPGraphic>(PSPFile(RGBDoc(5, compression)), TCutPolicy::kRaises);
   }
-  ExpectTruncatedCopiesRaise<TPSPGraphic>(PSPFile(RGBDoc(3, kRaw)));
+  ExpectCutCopies<TPSPGraphic>(PSPFile(RGBDoc(3, kRaw)), TCutPolicy::kRaises);
 }
 
 }  // namespace

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "RasterFixtures.h"
+#include "support/ImageReaders.h"
 
 namespace imaging {
 namespace {
 
-using namespace fixtures;
+using namespace tk::test;
 using namespace std::string_literals;
 
 void Put16(std::string& s, size_t at, uint32_t v) {
@@ -106,7 +106,7 @@ TEST(TRLAGraphic, RowsAreStoredBottomUp) {
   for (const bool matte : {false, true}) {
     SCOPED_TRACE(matte ? "with matte" : "without matte");
     const TRLAImage image = Gradient(5, 4, matte);
-    auto g = LoadBytes<TRLAGraphic>(RLAFile(image));
+    auto g = LoadImage<TRLAGraphic>(RLAFile(image));
     EXPECT_EQ(g->PixelFormat(), matte ? graphics::pf32bit : graphics::pf24bit);
     EXPECT_TRUE(g->ImageProperties.BottomUp);
     EXPECT_EQ(g->ImageProperties.ColorModel, matte ? cmRGBA : cmRGB);
@@ -124,7 +124,7 @@ TEST(TRLAGraphic, RowsAreStoredBottomUp) {
 TEST(TRLAGraphic, GammaOtherThanOneIsApplied) {
   TRLAImage image = Gradient(5, 2, false);
   image.gamma = "2.2";
-  auto g = LoadBytes<TRLAGraphic>(RLAFile(image));
+  auto g = LoadImage<TRLAGraphic>(RLAFile(image));
   EXPECT_FLOAT_EQ(g->ImageProperties.Gamma, 2.2f);
   EXPECT_TRUE(g->ImageProperties.Flags & pfGammaCorrected);
   // Red 40 of pixel (1, 0) through the table of exponent 1 / (2.2 × 2.2).
@@ -134,7 +134,7 @@ TEST(TRLAGraphic, GammaOtherThanOneIsApplied) {
   for (const char* text : {"gamma", "nan", "-1", "0"}) {
     SCOPED_TRACE(text);
     image.gamma = text;
-    auto plain = LoadBytes<TRLAGraphic>(RLAFile(image));
+    auto plain = LoadImage<TRLAGraphic>(RLAFile(image));
     EXPECT_FLOAT_EQ(plain->ImageProperties.Gamma, 1.0f);
     EXPECT_EQ(plain->Pixel(1, 0) & 0xFF, 40);
   }
@@ -180,7 +180,7 @@ TEST(TRLAGraphic, DamagedFiles) {
     EXPECT_EQ(LoadError<TRLAGraphic>(c.file), c.error);
   }
   // Rows whose offsets point into the header decode as wrong pixels, no more.
-  EXPECT_EQ(LoadBytes<TRLAGraphic>(patched(740, 0, true))->Height(), 4);
+  EXPECT_EQ(LoadImage<TRLAGraphic>(patched(740, 0, true))->Height(), 4);
 }
 
 // A channel's count may run past what its pixels use; the next channel
@@ -198,7 +198,7 @@ TEST(TRLAGraphic, BytesPastAFullChannelAreSkipped) {
     Put16(channel, 0, static_cast<uint32_t>(channel.size() - 2));
     f += channel;
   }
-  auto g = LoadBytes<TRLAGraphic>(f);
+  auto g = LoadImage<TRLAGraphic>(f);
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 2; ++x) {
       SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
@@ -208,7 +208,7 @@ TEST(TRLAGraphic, BytesPastAFullChannelAreSkipped) {
 }
 
 TEST(TRLAGraphic, TruncatedCopiesRaise) {
-  ExpectTruncatedCopiesRaise<TRLAGraphic>(RLAFile(Gradient(6, 3, true)));
+  ExpectCutCopies<TRLAGraphic>(RLAFile(Gradient(6, 3, true)), TCutPolicy::kRaises);
 }
 
 }  // namespace

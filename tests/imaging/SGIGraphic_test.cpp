@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageOracle.h"
+#include "support/ImageReaders.h"
 
 namespace imaging {
 namespace {
@@ -16,10 +16,6 @@ using tk::test::MagickRGB;
 using tk::test::MaxDifference;
 using tk::test::Tool;
 
-std::unique_ptr<TSGIGraphic> Load(const std::string& bytes) { return tk::test::LoadImage<TSGIGraphic>(bytes); }
-
-std::string LoadError(const std::string& bytes) { return tk::test::LoadError<TSGIGraphic>(bytes); }
-bool Claimed(const std::string& bytes) { return tk::test::Claimed<TSGIGraphic>(bytes); }
 
 std::string Header(uint8_t storage, uint8_t bytesPerSample, uint16_t dimension, uint16_t width, uint16_t height,
                    uint16_t channels) {
@@ -73,18 +69,18 @@ TEST(TSGIGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string file = Tool(c.argv, picture);
-    EXPECT_TRUE(Claimed(file));
-    auto g = Load(file);
+    EXPECT_TRUE(tk::test::Claimed<TSGIGraphic>(file));
+    auto g = tk::test::LoadImage<TSGIGraphic>(file);
     EXPECT_EQ(g->PixelFormat(), c.format);
     ASSERT_EQ(g->Width(), 29);
     ASSERT_EQ(g->Height(), 13);
     EXPECT_EQ(MaxDifference(BitmapRGB(*g), MagickRGB(file, "sgi")), 0);
-    tk::test::ExpectCutsLoadOrRaise<TSGIGraphic>(file);
+    tk::test::ExpectCutCopies<TSGIGraphic>(file, tk::test::TCutPolicy::kRaisesOrLoadsWhole);
   }
 }
 
 TEST(TSGIGraphic, GreyRowsAreStoredBottomFirst) {
-  auto g = Load(Header(0, 1, 2, 2, 2, 1) + "\x0A\x14\x1E\x28"s);
+  auto g = tk::test::LoadImage<TSGIGraphic>(Header(0, 1, 2, 2, 2, 1) + "\x0A\x14\x1E\x28"s);
   EXPECT_EQ(g->PixelFormat(), graphics::pf8bit);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 2), "\x1E\x28"s);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(1)), 2), "\x0A\x14"s);
@@ -92,16 +88,16 @@ TEST(TSGIGraphic, GreyRowsAreStoredBottomFirst) {
 }
 
 TEST(TSGIGraphic, SixteenBitGreyKeepsTheHighByte) {
-  auto g = Load(Header(0, 2, 2, 2, 1, 1) + "\x12\x34\xAB\xCD"s);
+  auto g = tk::test::LoadImage<TSGIGraphic>(Header(0, 2, 2, 2, 1, 1) + "\x12\x34\xAB\xCD"s);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 2), "\x12\xAB"s);
 }
 
 TEST(TSGIGraphic, TwoChannelsLoadTheFirstAsGrey) {
-  auto g = Load(Header(0, 1, 3, 2, 1, 2) + "\x05\x06"s + "\xFF\xFF"s);
+  auto g = tk::test::LoadImage<TSGIGraphic>(Header(0, 1, 3, 2, 1, 2) + "\x05\x06"s + "\xFF\xFF"s);
   EXPECT_EQ(g->ImageProperties.ColorModel, cmIndexed);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 2), "\x05\x06"s);
   // So do 259, which a byte would hold as 3.
-  auto many = Load(Header(0, 1, 3, 2, 1, 259) + "\x05\x06"s + "\xFF\xFF\x01\x02"s);
+  auto many = tk::test::LoadImage<TSGIGraphic>(Header(0, 1, 3, 2, 1, 259) + "\x05\x06"s + "\xFF\xFF\x01\x02"s);
   EXPECT_EQ(many->PixelFormat(), graphics::pf8bit);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(many->ScanLine(0)), 2), "\x05\x06"s);
 }
@@ -109,7 +105,7 @@ TEST(TSGIGraphic, TwoChannelsLoadTheFirstAsGrey) {
 TEST(TSGIGraphic, CodedRowsOutsideTheFileOrTooShortAreBlack) {
   // Two rows of 3: row 0 codes a run of 2 then ends; row 1 starts past the end.
   const std::string tables = Long(528) + Long(9999) + Long(3) + Long(0xFFFFFFFF);
-  auto g = Load(Header(1, 1, 2, 3, 2, 1) + tables + "\x02\x07\x00"s);
+  auto g = tk::test::LoadImage<TSGIGraphic>(Header(1, 1, 2, 3, 2, 1) + tables + "\x02\x07\x00"s);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(1)), 3), "\x07\x07\x00"s);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 3), std::string(3, '\0'));
 }
@@ -137,18 +133,18 @@ TEST(TSGIGraphic, BadFilesRaise) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(LoadError(c.file), c.message);
+    EXPECT_EQ(tk::test::LoadError<TSGIGraphic>(c.file), "EInvalidGraphic: " + c.message);
   }
 }
 
 TEST(TSGIGraphic, HeaderTest) {
-  EXPECT_TRUE(Claimed(Header(0, 1, 2, 1, 1, 1) + "x"));
-  EXPECT_FALSE(Claimed(Header(0, 1, 2, 1, 1, 1)));
-  EXPECT_FALSE(Claimed(Header(0, 1, 0, 1, 1, 1) + "x"));
-  EXPECT_FALSE(Claimed(Header(0, 1, 4, 1, 1, 1) + "x"));
-  EXPECT_FALSE(Claimed(Header(0, 3, 2, 1, 1, 1) + "x"));
+  EXPECT_TRUE(tk::test::Claimed<TSGIGraphic>(Header(0, 1, 2, 1, 1, 1) + "x"));
+  EXPECT_FALSE(tk::test::Claimed<TSGIGraphic>(Header(0, 1, 2, 1, 1, 1)));
+  EXPECT_FALSE(tk::test::Claimed<TSGIGraphic>(Header(0, 1, 0, 1, 1, 1) + "x"));
+  EXPECT_FALSE(tk::test::Claimed<TSGIGraphic>(Header(0, 1, 4, 1, 1, 1) + "x"));
+  EXPECT_FALSE(tk::test::Claimed<TSGIGraphic>(Header(0, 3, 2, 1, 1, 1) + "x"));
   // Dimension 4 is only the header test's concern.
-  EXPECT_EQ(Load(Header(0, 1, 4, 1, 1, 1) + "x")->Width(), 1);
+  EXPECT_EQ(tk::test::LoadImage<TSGIGraphic>(Header(0, 1, 4, 1, 1, 1) + "x")->Width(), 1);
 }
 
 }  // namespace

@@ -10,15 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "ImageOracle.h"
-#include "RasterFixtures.h"
-#include "TiffStrips.h"
+#include "support/ImageReaders.h"
+#include "support/TiffStrips.h"
 #include "imaging/EPSGraphic.h"
 
 namespace imaging {
 namespace {
 
-using namespace fixtures;
+using namespace tk::test;
 namespace fs = std::filesystem;
 
 const std::string kInvalid = "EInvalidGraphic: Cannot load image. Invalid or unexpected TIF/TIFF image format.";
@@ -100,16 +99,16 @@ TEST(TTIFFGraphic, LayoutsAndCompressionsAgainstTheOracle) {
     std::vector<std::string> magick = c.magick;
     if (std::string(c.name) == "grey-min-is-white") magick.insert(magick.end(), {"-define", "tiff:photometric=min-is-white"});
     const std::string tiff = OracleTiff(dir, magick, c.tiffcp);
-    const auto g = LoadBytes<TTIFFGraphic>(tiff);
+    const auto g = LoadImage<TTIFFGraphic>(tiff);
     ExpectSamePixels(PixelsOf(*g), OraclePixels(dir, tiff), c.tolerance);
     // The directory comes last: a cut there may only lose values the
     // reader does not use.
-    tk::test::ExpectCutsLoadOrRaise<TTIFFGraphic>(tiff);
+    tk::test::ExpectCutCopies<TTIFFGraphic>(tiff, tk::test::TCutPolicy::kRaisesOrLoadsWhole);
   }
   // YCbCr planes under JPEG come with chroma planes at half size, which
   // neither we nor the oracle read: refused with a reason.
   EXPECT_EQ(tk::test::LoadError<TTIFFGraphic>(OracleTiff(dir, rgb, {"-c", "jpeg", "-p", "separate", "-r", "16"})),
-            "Cannot load image. Subsampled YCbCr in separate planes is not supported for TIF/TIFF files.");
+            "EInvalidGraphic: Cannot load image. Subsampled YCbCr in separate planes is not supported for TIF/TIFF files.");
 }
 
 TEST(TTIFFGraphic, PropertiesOfTheDirectory) {
@@ -119,7 +118,7 @@ TEST(TTIFFGraphic, PropertiesOfTheDirectory) {
   const std::string tiff = OracleTiff(dir, {"-colorspace", "Gray", "-depth", "16", "-density", "100", "-units",
                                             "PixelsPerCentimeter"},
                                       {"-c", "none", "-B", "-r", "4"});
-  const auto g = LoadBytes<TTIFFGraphic>(tiff);
+  const auto g = LoadImage<TTIFFGraphic>(tiff);
   const TImageProperties& p = g->ImageProperties;
   EXPECT_EQ(p.FormatVersion, 42u);
   EXPECT_TRUE(p.Flags & pfMotorolaOrder);
@@ -226,7 +225,7 @@ TEST(TTIFFGraphic, LabAgainstImageMagick) {
           HandTiff(With(With(With(With(GreyEntries(width, 1), {262, 3, {8}}), {277, 3, {3}}), {258, 3, {bits, bits, bits}}),
                         {279, 4, {static_cast<uint32_t>(pixels.size())}}),
                    pixels);
-      ExpectSamePixels(PixelsOf(*LoadBytes<TTIFFGraphic>(tiff)), OraclePixels(dir, tiff), row.tolerance);
+      ExpectSamePixels(PixelsOf(*LoadImage<TTIFFGraphic>(tiff)), OraclePixels(dir, tiff), row.tolerance);
     }
   }
 }
@@ -235,15 +234,15 @@ TEST(TTIFFGraphic, HandMadeFilesLoad) {
   const std::string pixels("\x00\x40\x80\xC0\xFF\x10", 6);
   // Without RowsPerStrip the image is one strip; the byte count may be
   // missing for uncompressed data.
-  auto g = LoadBytes<TTIFFGraphic>(HandTiff(GreyEntries(3, 2), pixels));
+  auto g = LoadImage<TTIFFGraphic>(HandTiff(GreyEntries(3, 2), pixels));
   EXPECT_EQ(g->Pixel(1, 0), graphics::RGB(0x40, 0x40, 0x40));
   EXPECT_EQ(g->Pixel(2, 1), graphics::RGB(0x10, 0x10, 0x10));
-  g = LoadBytes<TTIFFGraphic>(HandTiff(With(GreyEntries(3, 2), {279, 4, {}}), pixels));
+  g = LoadImage<TTIFFGraphic>(HandTiff(With(GreyEntries(3, 2), {279, 4, {}}), pixels));
   EXPECT_EQ(g->Pixel(0, 1), graphics::RGB(0xC0, 0xC0, 0xC0));
 
   // A colormap shorter than the palette: the entries it has, black beyond.
   std::vector<TEntry> indexed = With(With(GreyEntries(3, 2), {262, 3, {3}}), {320, 3, {0xFFFF, 0, 0, 0xFFFF, 0, 0}});
-  g = LoadBytes<TTIFFGraphic>(HandTiff(indexed, std::string("\x00\x01\x05\x00\x01\x00", 6)));
+  g = LoadImage<TTIFFGraphic>(HandTiff(indexed, std::string("\x00\x01\x05\x00\x01\x00", 6)));
   EXPECT_EQ(g->Pixel(0, 0), graphics::RGB(0xFF, 0x00, 0x00));
   EXPECT_EQ(g->Pixel(1, 0), graphics::RGB(0x00, 0xFF, 0x00));
   EXPECT_EQ(g->Pixel(2, 0), graphics::RGB(0, 0, 0));
@@ -252,7 +251,7 @@ TEST(TTIFFGraphic, HandMadeFilesLoad) {
   // blocks of four luma samples and Cb, Cr each.
   std::vector<TEntry> ycbcr = With(With(With(GreyEntries(3, 2), {262, 3, {6}}), {277, 3, {3}}), {258, 3, {8, 8, 8}});
   ycbcr = With(ycbcr, {279, 4, {12}});
-  g = LoadBytes<TTIFFGraphic>(HandTiff(ycbcr, std::string("\x10\x20\x30\x40\x80\x80\xF0\xF0\xF0\xF0\x80\x80", 12)));
+  g = LoadImage<TTIFFGraphic>(HandTiff(ycbcr, std::string("\x10\x20\x30\x40\x80\x80\xF0\xF0\xF0\xF0\x80\x80", 12)));
   EXPECT_EQ(g->Pixel(1, 1), graphics::RGB(0x40, 0x40, 0x40));
   EXPECT_EQ(g->Pixel(2, 0), graphics::RGB(0xF0, 0xF0, 0xF0));
 }
@@ -337,7 +336,7 @@ TEST(TTIFFGraphic, DirectoryChain) {
   EXPECT_FALSE(g.ReadProperties(s, 2));  // back at the first: a loop, not an image
   s.SetPosition(0);
   EXPECT_FALSE(g.ReadProperties(s, 1000000));
-  EXPECT_NE(LoadBytes<TTIFFGraphic>(f), nullptr);
+  EXPECT_NE(LoadImage<TTIFFGraphic>(f), nullptr);
 }
 
 TEST(TTIFFGraphic, BigEndianShortsInTheValueField) {
@@ -406,9 +405,9 @@ TEST(TEPSGraphic, PreviewLoadsFromItsOffset) {
     const std::string eps = EPSFile(tiff, at, static_cast<uint32_t>(tiff.size()));
     rtl::TStringStream s(eps);
     EXPECT_EQ(FileFormats().FindClassByStream(s), TEPSGraphic::StaticClass());
-    const auto g = LoadBytes<TEPSGraphic>(eps);
+    const auto g = LoadImage<TEPSGraphic>(eps);
     EXPECT_EQ(g->Pixel(1, 0), graphics::RGB(0x40, 0x40, 0x40));
-    ExpectTruncatedCopiesRaise<TEPSGraphic>(eps, 4);  // the next directory offset
+    ExpectCutCopies<TEPSGraphic>(eps, TCutPolicy::kRaises, 4);  // the next directory offset
   }
   rtl::TStringStream empty(EPSFile(tiff, 30, 0));
   EXPECT_FALSE(TEPSGraphic::CanReadStream(empty));
@@ -432,7 +431,7 @@ TEST(TTIFFGraphic, CorpusAgainstTifftopnm) {
     const std::string bytes = tk::test::ReadFileBytes(entry.path());
     std::unique_ptr<TTIFFGraphic> g;
     try {
-      g = LoadBytes<TTIFFGraphic>(bytes);
+      g = LoadImage<TTIFFGraphic>(bytes);
     } catch (const graphics::EInvalidGraphic& e) {
       std::cout << entry.path().filename().string() << ": " << e.what() << "\n";
       continue;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageOracle.h"
+#include "support/ImageReaders.h"
 #include "imaging/PPMGraphic.h"
 
 namespace imaging {
@@ -18,10 +18,6 @@ using tk::test::MaxDifference;
 using tk::test::NetpbmRGB;
 using tk::test::Tool;
 
-std::unique_ptr<TTargaGraphic> Load(const std::string& bytes) { return tk::test::LoadImage<TTargaGraphic>(bytes); }
-
-std::string LoadError(const std::string& bytes) { return tk::test::LoadError<TTargaGraphic>(bytes); }
-bool Claimed(const std::string& bytes) { return tk::test::Claimed<TTargaGraphic>(bytes); }
 
 // An 18-byte header.
 std::string Header(uint8_t mapType, uint8_t imageType, uint16_t first, uint16_t mapLength, uint8_t entrySize,
@@ -92,13 +88,13 @@ TEST(TTargaGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string file = Tool(c.argv, *c.input);
-    ASSERT_TRUE(Claimed(file));
-    auto g = Load(file);
+    ASSERT_TRUE(tk::test::Claimed<TTargaGraphic>(file));
+    auto g = tk::test::LoadImage<TTargaGraphic>(file);
     EXPECT_EQ(g->PixelFormat(), c.format);
     ASSERT_EQ(g->Width(), 37);
     ASSERT_EQ(g->Height(), 23);
     EXPECT_LE(MaxDifference(BitmapRGB(*g), NetpbmRGB("tgatoppm", file)), c.tolerance);
-    tk::test::ExpectCutsLoadOrRaise<TTargaGraphic>(file);
+    tk::test::ExpectCutCopies<TTargaGraphic>(file, tk::test::TCutPolicy::kRaises);
   }
 }
 
@@ -108,7 +104,7 @@ TEST(TTargaGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
 TEST(TTargaGraphic, RunsCrossingRowsContinueOnTheNextRow) {
   // 3 x 2, top first: a run of 4 then 2 literal pixels.
   const std::string file = Header(0, 10, 0, 0, 0, 3, 2, 24, 0x20) + "\x83\x01\x02\x03"s + "\x01\x04\x05\x06\x07\x08\x09"s;
-  auto g = Load(file);
+  auto g = tk::test::LoadImage<TTargaGraphic>(file);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 9), "\x01\x02\x03\x01\x02\x03\x01\x02\x03"s);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(1)), 9), "\x01\x02\x03\x04\x05\x06\x07\x08\x09"s);
 }
@@ -117,7 +113,7 @@ TEST(TTargaGraphic, ColourMapEntriesStartAtTheFirstEntryIndex) {
   // Two 16-bit entries for indices 2 and 3; index 0 lies outside the map.
   const std::string map = "\x00\x7C"s + "\x1F\x00"s;  // red, blue
   const std::string file = Header(1, 1, 2, 2, 16, 3, 1, 8, 0x20) + map + "\x02\x03\x00"s;
-  auto g = Load(file);
+  auto g = tk::test::LoadImage<TTargaGraphic>(file);
   EXPECT_EQ(g->Pixel(0, 0), graphics::RGB(248, 0, 0));
   EXPECT_EQ(g->Pixel(1, 0), graphics::RGB(0, 0, 248));
   EXPECT_EQ(g->Pixel(2, 0), graphics::clBlack);
@@ -132,7 +128,7 @@ TEST(TTargaGraphic, OrientationBits) {
   for (const Case& c : {Case{0x00, "\x03\x04", "\x01\x02"}, Case{0x20, "\x01\x02", "\x03\x04"},
                         Case{0x30, "\x02\x01", "\x04\x03"}, Case{0x10, "\x04\x03", "\x02\x01"}}) {
     SCOPED_TRACE(c.descriptor);
-    auto g = Load(Header(0, 3, 0, 0, 0, 2, 2, 8, c.descriptor) + pixels);
+    auto g = tk::test::LoadImage<TTargaGraphic>(Header(0, 3, 0, 0, 0, 2, 2, 8, c.descriptor) + pixels);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 2), c.top);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(1)), 2), c.bottom);
     EXPECT_EQ(g->ImageProperties.BottomUp, !(c.descriptor & 0x20));
@@ -140,14 +136,14 @@ TEST(TTargaGraphic, OrientationBits) {
 }
 
 TEST(TTargaGraphic, HeaderTest) {
-  EXPECT_TRUE(Claimed(Header(0, 2, 0, 0, 0, 1, 1, 24, 0) + "xyz"));
-  EXPECT_TRUE(Claimed(Header(1, 9, 0, 2, 24, 1, 1, 8, 0) + "xyz"));
+  EXPECT_TRUE(tk::test::Claimed<TTargaGraphic>(Header(0, 2, 0, 0, 0, 1, 1, 24, 0) + "xyz"));
+  EXPECT_TRUE(tk::test::Claimed<TTargaGraphic>(Header(1, 9, 0, 2, 24, 1, 1, 8, 0) + "xyz"));
   // A colour-mapped image needs its map's entry size; nothing with 18 bytes.
-  EXPECT_FALSE(Claimed(Header(0, 1, 0, 0, 0, 1, 1, 8, 0) + "xyz"));
-  EXPECT_FALSE(Claimed(Header(0, 2, 0, 0, 0, 1, 1, 24, 0)));
-  EXPECT_FALSE(Claimed(Header(0, 4, 0, 0, 0, 1, 1, 24, 0) + "xyz"));
-  EXPECT_FALSE(Claimed(Header(2, 2, 0, 0, 0, 1, 1, 24, 0) + "xyz"));
-  EXPECT_FALSE(Claimed(Header(0, 2, 0, 0, 0, 1, 1, 12, 0) + "xyz"));
+  EXPECT_FALSE(tk::test::Claimed<TTargaGraphic>(Header(0, 1, 0, 0, 0, 1, 1, 8, 0) + "xyz"));
+  EXPECT_FALSE(tk::test::Claimed<TTargaGraphic>(Header(0, 2, 0, 0, 0, 1, 1, 24, 0)));
+  EXPECT_FALSE(tk::test::Claimed<TTargaGraphic>(Header(0, 4, 0, 0, 0, 1, 1, 24, 0) + "xyz"));
+  EXPECT_FALSE(tk::test::Claimed<TTargaGraphic>(Header(2, 2, 0, 0, 0, 1, 1, 24, 0) + "xyz"));
+  EXPECT_FALSE(tk::test::Claimed<TTargaGraphic>(Header(0, 2, 0, 0, 0, 1, 1, 12, 0) + "xyz"));
 }
 
 TEST(TTargaGraphic, BadFilesRaise) {
@@ -176,7 +172,7 @@ TEST(TTargaGraphic, BadFilesRaise) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(LoadError(c.file), c.message);
+    EXPECT_EQ(tk::test::LoadError<TTargaGraphic>(c.file), "EInvalidGraphic: " + c.message);
   }
 }
 
@@ -205,7 +201,7 @@ TEST(TTargaGraphic, SavedFilesRoundTripThroughUsAndTheOracle) {
       const std::string file = Save(g, compressed);
       EXPECT_EQ(g.PixelFormat(), format);  // the bitmap saved is not changed
       EXPECT_EQ(static_cast<uint8_t>(file[2]) & 8, compressed ? 8 : 0);
-      auto back = Load(file);
+      auto back = tk::test::LoadImage<TTargaGraphic>(file);
       EXPECT_EQ(back->Width(), 150);
       EXPECT_EQ(back->Height(), 7);
       EXPECT_EQ(BitmapRGB(*back), expected);
