@@ -26,6 +26,7 @@ packages=(
   xvfb openbox  # the desktop the window tests run on
   xdotool x11-utils wmctrl  # oracles of that desktop's windows
   tmux  # a terminal for the tests of what a person types
+  time  # and measure peak memory with /usr/bin/time -v
 )
 
 install_packages() {

@@ -123,12 +123,26 @@ int64_t TkvReadOnlyFilter::ReadFromSource(int64_t offset, void* buffer, int64_t 
 
 bool TkvReadOnlyFilter::FillWindow() {
   if (direct_ || pos_ < 0 || pos_ >= SourceSize) return false;
-  if (buffer_.empty()) buffer_.resize(static_cast<size_t>(kWindowSize));
-  const int64_t want = std::min(kWindowSize, SourceSize - pos_);
-  winStart_ = pos_;
-  winLen_ = ReadFromSource(pos_, buffer_.data(), want);
-  window_ = buffer_.data();
-  return winLen_ > 0;
+  const int64_t start = pos_ / kWindowSize * kWindowSize;
+  ++useClock_;
+  Block* chosen = &blocks_[0];
+  for (Block& b : blocks_) {
+    if (b.Start == start && b.Length > 0) {
+      chosen = &b;
+      break;
+    }
+    if (b.LastUse < chosen->LastUse) chosen = &b;
+  }
+  if (chosen->Start != start || chosen->Length == 0) {
+    if (chosen->Bytes.empty()) chosen->Bytes.resize(static_cast<size_t>(kWindowSize));
+    chosen->Start = start;
+    chosen->Length = ReadFromSource(start, chosen->Bytes.data(), std::min(kWindowSize, SourceSize - start));
+  }
+  chosen->LastUse = useClock_;
+  winStart_ = chosen->Start;
+  winLen_ = chosen->Length;
+  window_ = chosen->Bytes.data();
+  return pos_ - winStart_ < winLen_;
 }
 
 int64_t TkvReadOnlyFilter::Read(void* buffer, int64_t count) {
@@ -137,24 +151,26 @@ int64_t TkvReadOnlyFilter::Read(void* buffer, int64_t count) {
   auto* out = static_cast<uint8_t*>(buffer);
   int64_t done = 0;
   // What the window holds first, then the rest: a large remainder straight
-  // from the source, a small one through a refilled window.
+  // from the source, a small one through the blocks that hold it.
   const int64_t i = pos_ - winStart_;
   if (i >= 0 && i < winLen_) {
     done = std::min(n, winLen_ - i);
     std::memcpy(out, window_ + i, static_cast<size_t>(done));
     pos_ += done;
   }
-  if (done < n && !direct_) {
+  while (done < n && !direct_) {
     if (n - done >= kWindowSize) {
       const int64_t r = ReadFromSource(pos_, out + done, n - done);
       pos_ += r;
       done += r;
-    } else if (FillWindow()) {
-      const int64_t more = std::min(n - done, winLen_);
-      std::memcpy(out + done, window_, static_cast<size_t>(more));
-      pos_ += more;
-      done += more;
+      break;
     }
+    if (!FillWindow()) break;
+    const int64_t at = pos_ - winStart_;
+    const int64_t more = std::min(n - done, winLen_ - at);
+    std::memcpy(out + done, window_ + at, static_cast<size_t>(more));
+    pos_ += more;
+    done += more;
   }
   return done;
 }

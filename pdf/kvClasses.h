@@ -85,18 +85,20 @@ class TkvExtMemStream : public rtl::TMemoryStream {
 // two system calls, over a file) per character cost far more than the
 // parsing. So the adapter keeps its own position (starting at the source's)
 // and reads through a window of the source's bytes: over a TMemoryStream the
-// window is the stream's memory itself; over any other stream it is a buffer
-// of kWindowSize bytes, refilled where the position leaves it by one read at
-// that offset (pread over a file, a seek and a read over other streams).
-// Larger reads go to the source directly. The source must therefore not be
-// written while the adapter is in use, and its own position does not follow
-// the adapter's.
+// window is the stream's memory itself. Over any other stream the window is
+// one of kWindowCount blocks of kWindowSize bytes at multiples of that size,
+// the blocks last used kept: the reader goes from object to object back and
+// forth, mostly within a few blocks, and each block is read once by one call
+// (pread over a file, a seek and a read over other streams). Larger reads go
+// to the source directly. The source must therefore not be written while the
+// adapter is in use, and its own position does not follow the adapter's.
 class TkvReadOnlyFilter : public rtl::TStream {
  public:
   static constexpr int kEndOfData = -1;
   // Small enough that a reader hopping from object to object over large
   // stream bodies does not copy much more than it parses.
-  static constexpr int64_t kWindowSize = 4 * 1024;
+  static constexpr int64_t kWindowSize = 8 * 1024;
+  static constexpr int kWindowCount = 8;
 
   // source must not be null (EInvalidStream); not owned.
   explicit TkvReadOnlyFilter(rtl::TStream* source);
@@ -134,15 +136,22 @@ class TkvReadOnlyFilter : public rtl::TStream {
  private:
   int ReadCharOutsideWindow();
   int PeekCharOutsideWindow();
-  // Moves the window of a buffered source to start at the position; false
-  // at the end of the data.
+  // Makes the block that holds the position the window, reading it when it
+  // is not kept; false at the end of the data.
   bool FillWindow();
   // Reads count bytes at offset from the source itself.
   int64_t ReadFromSource(int64_t offset, void* buffer, int64_t count);
 
   rtl::TStream* source_;
   bool direct_ = false;         // the source is a TMemoryStream: its memory is the window
-  std::vector<uint8_t> buffer_;  // the window of any other source
+  struct Block {
+    int64_t Start = 0;
+    int64_t Length = 0;  // 0: holds nothing
+    uint64_t LastUse = 0;
+    std::vector<uint8_t> Bytes;
+  };
+  Block blocks_[kWindowCount];  // the windows of any other source
+  uint64_t useClock_ = 0;
   const uint8_t* window_ = nullptr;
   int64_t winStart_ = 0;  // source offset of window_[0]
   int64_t winLen_ = 0;

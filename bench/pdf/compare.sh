@@ -1,47 +1,90 @@
 #!/usr/bin/env bash
 # Whole-program comparisons of the document library against peer tools.
 #   bench/pdf/compare.sh BUILD_DIR
-# Loads a 2,000-page file (pdf_probe beside qpdf --show-npages and pdfinfo)
-# and splits a 200-page file (one load, one ExtractPages per page, beside
-# qpdf --split-pages). Each command runs $RUNS times (default 5) and the
-# fastest run counts, so a busy machine disturbs the figures less. Prints
-# seconds and ratios (ours / peer).
+# Loads 200- and 2,000-page files, with small pages and with image-heavy
+# pages (pdf_probe: load, page count and every page's box, beside qpdf
+# --show-npages), and splits a 200-page scan (one load, one ExtractPages per
+# page, beside qpdf --split-pages). The commands of a case run in turn, $RUNS
+# rounds (default 5), so that a busy spell of the machine falls on both; the
+# best and the median round are printed with their ratios (ours / peer).
+# Then, for each file, the peak memory of a load (/usr/bin/time -v, ours and
+# the peer's) and the read system calls of our load per MiB of the file.
 set -euo pipefail
 build=${1:?usage: compare.sh BUILD_DIR}
 probe=$build/bench/pdf_probe
 [ -x "$probe" ] || { echo "no $probe" >&2; exit 1; }
+for tool in convert-im6.q16 img2pdf qpdf bc /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-convert-im6.q16 -size 200x200 xc:white -fill black -draw "circle 100,100 100,40" -monochrome "$work/p.png"
-imgs=()
-for i in $(seq 1 200); do imgs+=("$work/p.png"); done
-img2pdf "${imgs[@]}" -o "$work/p200.pdf"
-qpdf --object-streams=disable "$work/p200.pdf" "$work/200.pdf"
-qpdf --object-streams=disable --empty --pages $(for i in $(seq 1 10); do echo "$work/200.pdf"; done) -- "$work/2000.pdf"
+# Small pages: a drawn circle, 200 and 2,000 of them (every page its own
+# image object). Image-heavy pages: a 600x800 bilevel noise image that
+# compresses to about 60 KB, so the 2,000-page file holds some 120 MB of
+# stream data.
+convert-im6.q16 -size 200x200 xc:white -fill black -draw "circle 100,100 100,40" -monochrome "$work/small.png"
+convert-im6.q16 -size 600x800 xc: +noise Random -monochrome "$work/heavy.png"
+make() {  # image pages out
+  local imgs=() i
+  for i in $(seq 1 "$2"); do imgs+=("$1"); done
+  img2pdf "${imgs[@]}" -o "$work/raw.pdf"
+  # Classic cross-reference tables, as the library reads them.
+  qpdf --object-streams=disable "$work/raw.pdf" "$3"
+  rm -f "$work/raw.pdf"
+}
+make "$work/small.png" 200 "$work/small-200.pdf"
+make "$work/small.png" 2000 "$work/small-2000.pdf"
+make "$work/heavy.png" 200 "$work/heavy-200.pdf"
+make "$work/heavy.png" 2000 "$work/heavy-2000.pdf"
 
 runs=${RUNS:-5}
-once() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
-# The fastest of the runs. A split writes into an emptied folder each time,
-# so that every run creates its files anew.
-secs() {
-  local best="" t i
-  for i in $(seq 1 "$runs"); do
-    rm -rf "$work/ours" "$work/peer"
-    mkdir -p "$work/ours" "$work/peer"
-    t=$(once "$@")
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
-  done
-  echo "$best"
-}
+now() { date +%s.%N; }
+once() { local s e; s=$(now); "$@" >/dev/null 2>&1; e=$(now); echo "$e - $s" | bc -l; }
+best() { sort -g | head -1; }
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { echo "scale=2; $1 / $2" | bc -l; }
 
-t_probe=$(secs "$probe" "$work/2000.pdf")
-t_npages=$(secs qpdf --show-npages "$work/2000.pdf")
-t_pdfinfo=$(secs pdfinfo "$work/2000.pdf")
-echo "load 2000 pages: pdf_probe ${t_probe}s, qpdf --show-npages ${t_npages}s, pdfinfo ${t_pdfinfo}s"
-echo "  ratio vs qpdf $(ratio "$t_probe" "$t_npages"), vs pdfinfo $(ratio "$t_probe" "$t_pdfinfo")"
+# compare NAME -- OURS... -- PEER...: interleaved rounds, an emptied output
+# folder before each command, so that a split creates its files anew.
+compare() {
+  local name=$1 ours=() peer=() t_ours="" t_peer="" i
+  shift 2
+  while [ "$1" != -- ]; do ours+=("$1"); shift; done
+  shift
+  peer=("$@")
+  for i in $(seq 1 "$runs"); do
+    rm -rf "$work/out" && mkdir -p "$work/out"
+    t_ours+="$(once "${ours[@]}")"$'\n'
+    rm -rf "$work/out" && mkdir -p "$work/out"
+    t_peer+="$(once "${peer[@]}")"$'\n'
+  done
+  local bo bp mo mp
+  bo=$(printf '%s' "$t_ours" | best); bp=$(printf '%s' "$t_peer" | best)
+  mo=$(printf '%s' "$t_ours" | median); mp=$(printf '%s' "$t_peer" | median)
+  printf '%-22s ours %.4fs peer %.4fs ratio %s (best of %d); median ours %.4fs peer %.4fs ratio %s\n' \
+    "$name" "$bo" "$bp" "$(ratio "$bo" "$bp")" "$runs" "$mo" "$mp" "$(ratio "$mo" "$mp")"
+}
 
-t_split=$(secs "$probe" "$work/200.pdf" --extract-all "$work/ours")
-t_qsplit=$(secs qpdf --split-pages "$work/200.pdf" "$work/peer/page-%d.pdf")
-echo "split 200 pages: pdf_probe ${t_split}s, qpdf --split-pages ${t_qsplit}s, ratio $(ratio "$t_split" "$t_qsplit")"
+peak_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'; }
+
+echo "load and page count: pdf_probe FILE beside qpdf --show-npages FILE"
+for f in small-200 small-2000 heavy-200 heavy-2000; do
+  compare "load $f" -- "$probe" "$work/$f.pdf" -- qpdf --show-npages "$work/$f.pdf"
+done
+echo "split every page: pdf_probe FILE --extract-all DIR beside qpdf --split-pages"
+for f in small-200 heavy-200; do
+  compare "split $f" -- "$probe" "$work/$f.pdf" --extract-all "$work/out" -- \
+    qpdf --split-pages "$work/$f.pdf" "$work/out/page-%d.pdf"
+done
+
+echo "peak memory of a load, and our read system calls"
+for f in small-200 small-2000 heavy-200 heavy-2000; do
+  file=$work/$f.pdf
+  mib=$(echo "scale=2; $(stat -c %s "$file") / 1048576" | bc -l)
+  ours=$(peak_kb "$probe" "$file")
+  peer=$(peak_kb qpdf --show-npages "$file")
+  read -r _ _ calls _ bytes < <("$probe" "$file" --io | tail -1)
+  printf '%-12s %7.2f MiB: peak ours %6d KB, qpdf %6d KB, ratio %s; our reads %d calls (%s per MiB), %d bytes\n' \
+    "$f" "$mib" "$ours" "$peer" "$(ratio "$ours" "$peer")" "$calls" "$(echo "scale=1; $calls / $mib" | bc -l)" "$bytes"
+done

@@ -1,15 +1,18 @@
 // pdf_probe FILE [--password PW] [--extract N OUT.pdf] [--save OUT.pdf]
-//           [--extract-all FOLDER]
+//           [--extract-all FOLDER] [--io]
 //
 // Loads a PDF file through the document component and prints what it read:
 // "pages N", then one line per page "page I mediabox X1 Y1 X2 Y2 rotate R"
 // (points as read, /Rotate raw), then the document information entries.
 // --extract writes page N into OUT.pdf exactly as the converter does;
 // --save writes the whole document; --extract-all writes every page into
-// FOLDER/page-N.pdf (one load, one extraction per page: the benchmark). A failure prints the exception's class
-// and message on stderr and exits 1.
+// FOLDER/page-N.pdf (one load, one extraction per page: the benchmark);
+// --io prints, last, "io reads N bytes M": the read system calls the process
+// made and the bytes they returned (from /proc/self/io). A failure prints
+// the exception's class and message on stderr and exits 1.
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "pdf/kvCstPDFDoc.h"
@@ -27,8 +30,22 @@ std::string Number(double v) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: pdf_probe FILE [--password PW] [--extract N OUT.pdf] [--save OUT.pdf] [--extract-all DIR]\n");
+  std::fprintf(stderr,
+               "usage: pdf_probe FILE [--password PW] [--extract N OUT.pdf] [--save OUT.pdf] [--extract-all DIR] "
+               "[--io]\n");
   return 2;
+}
+
+// The read calls and bytes of this process so far, as the kernel counts them.
+void PrintReads() {
+  std::ifstream in("/proc/self/io");
+  std::string key;
+  long long value = 0, calls = -1, bytes = -1;
+  while (in >> key >> value) {
+    if (key == "syscr:") calls = value;
+    if (key == "rchar:") bytes = value;
+  }
+  std::printf("io reads %lld bytes %lld\n", calls, bytes);
 }
 
 }  // namespace
@@ -36,7 +53,7 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   std::string file = argv[1], password, extractOut, saveOut, extractAll;
-  bool havePassword = false;
+  bool havePassword = false, io = false;
   int extractPage = 0;
   for (int i = 2; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--password") && i + 1 < argc) {
@@ -47,6 +64,8 @@ int main(int argc, char** argv) {
       extractOut = argv[++i];
     } else if (!std::strcmp(argv[i], "--extract-all") && i + 1 < argc) {
       extractAll = argv[++i];
+    } else if (!std::strcmp(argv[i], "--io")) {
+      io = true;
     } else if (!std::strcmp(argv[i], "--save") && i + 1 < argc) {
       saveOut = argv[++i];
     } else {
@@ -90,6 +109,7 @@ int main(int argc, char** argv) {
       doc.ShowSetupDialog = false;
       doc.SaveToFile(saveOut);
     }
+    if (io) PrintReads();
   } catch (const rtl::Exception& e) {
     std::fprintf(stderr, "%s: %s\n", e.ClassName(), e.Message.c_str());
     return 1;
