@@ -685,9 +685,14 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
   if (rtl::FileExists(kPbm)) {
     LoadPortableMap(kPbm);
     uint16_t d = PageResolution(Picture().Width(), pageWidth_);
-    Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
+    // A 1-bit page is turned as it is and brought to black and white as a
+    // trip through 24 bits would: it is 24 times smaller to turn. Anything
+    // else still takes the trip.
+    graphics::TBitmap& page = Picture().Bitmap();
+    if (page.PixelFormat() != graphics::pf1bit) page.SetPixelFormat(graphics::pf24bit);
     if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
-    Picture().Bitmap().SetPixelFormat(graphics::pf1bit);
+    page.SetPixelFormat(graphics::pf1bit);
+    MakeBlackAndWhite(page);
     AppendPage(1, 4, d);
   } else if (rtl::FileExists(kPpm)) {
     LoadPortableMap(kPpm);

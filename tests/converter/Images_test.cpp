@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <memory>
 
 namespace converter {
 namespace {
@@ -129,11 +131,59 @@ TEST(Images, EmptyPictureAndOtherFormats) {
     EXPECT_NO_THROW(RotateByPageRotation(image, rotation));
     EXPECT_TRUE(image.Picture().Bitmap().Empty());
   }
-  forms::TImage mono(nullptr);
-  mono.Picture().Bitmap().SetPixelFormat(graphics::pf1bit);
-  mono.Picture().Bitmap().SetSize(8, 8);
-  EXPECT_THROW(RotateImage90(mono), graphics::EInvalidGraphicOperation);
-  EXPECT_NO_THROW(RotateByPageRotation(mono, 0)) << "no turn, no demand on the format";
+  forms::TImage grey(nullptr);
+  grey.Picture().Bitmap().SetPixelFormat(graphics::pf8bit);
+  grey.Picture().Bitmap().SetSize(8, 8);
+  EXPECT_THROW(RotateImage90(grey), graphics::EInvalidGraphicOperation);
+  EXPECT_NO_THROW(RotateByPageRotation(grey, 0)) << "no turn, no demand on the format";
+}
+
+// A bilevel page turned as it is, then brought to black and white, ends
+// exactly as the trip through 24 bits leaves it (turned there, packed back):
+// the same palette and the same bytes of every row, padding included, for
+// every turn, on sizes that fill no byte, and for the palettes a page can
+// come with (the portable-map reader's 0 white, 1 black; the default; one
+// that is not black and white at all).
+TEST(Images, BilevelTurnsEqualTheTripThrough24Bits) {
+  using graphics::TPaletteEntry;
+  const std::vector<std::pair<const char*, std::vector<TPaletteEntry>>> palettes = {
+      {"white black", {{255, 255, 255, 0}, {0, 0, 0, 0}}},
+      {"black white", {{0, 0, 0, 0}, {255, 255, 255, 0}}},
+      {"greys", {{200, 200, 200, 0}, {90, 90, 90, 0}}},
+  };
+  const std::pair<int, int> sizes[] = {{1, 1}, {3, 2}, {13, 7}, {9, 33}, {70, 5}};
+  for (const auto& [name, entries] : palettes) {
+    for (auto [w, h] : sizes) {
+      for (int rotation : {0, 90, 180, 270}) {
+        SCOPED_TRACE(std::string(name) + " " + std::to_string(w) + "x" + std::to_string(h) + " by " +
+                     std::to_string(rotation));
+        forms::TImage direct(nullptr), trip(nullptr);
+        for (forms::TImage* image : {&direct, &trip}) {
+          TBitmap& b = image->Picture().Bitmap();
+          b.SetPixelFormat(graphics::pf1bit);
+          b.SetSize(w, h);
+          b.SetPalette(std::make_unique<graphics::TPalette>(entries));
+          for (int y = 0; y < h; ++y)
+            for (int i = 0; i < (w + 7) / 8; ++i) b.ScanLine(y)[i] = static_cast<uint8_t>((y * 37 + i * 101 + w) * 151);
+        }
+        RotateByPageRotation(direct, rotation);
+        MakeBlackAndWhite(direct.Picture().Bitmap());
+        TBitmap& t = trip.Picture().Bitmap();
+        t.SetPixelFormat(graphics::pf24bit);
+        RotateByPageRotation(trip, rotation);
+        t.SetPixelFormat(graphics::pf1bit);
+
+        const TBitmap& d = direct.Picture().Bitmap();
+        ASSERT_EQ(d.PixelFormat(), graphics::pf1bit);
+        ASSERT_EQ(d.Width(), t.Width());
+        ASSERT_EQ(d.Height(), t.Height());
+        ASSERT_TRUE(d.Palette() && t.Palette());
+        EXPECT_EQ(d.Palette()->Entries(), t.Palette()->Entries());
+        for (int y = 0; y < t.Height(); ++y)
+          EXPECT_EQ(std::memcmp(d.ScanLine(y), t.ScanLine(y), static_cast<size_t>(t.Stride())), 0) << "row " << y;
+      }
+    }
+  }
 }
 
 }  // namespace
