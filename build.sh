@@ -27,6 +27,7 @@ packages=(
   xdotool x11-utils wmctrl  # oracles of that desktop's windows
   tmux  # a terminal for the tests of what a person types
   time  # and measure peak memory with /usr/bin/time -v
+  ghostscript  # a reference line in the converter's comparison (its tiffg4 and tiff24nc devices)
 )
 
 install_packages() {

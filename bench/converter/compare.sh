@@ -6,6 +6,9 @@
 # spent outside the page tool (pdfimages, run once per page as the converter
 # runs it) and the TIFF encoder (tiffcp on the same pages as the proxy, with
 # the converter's compression: G4, or LZW with horizontal differencing).
+# A reference line beside them: Ghostscript rendering the same pages into one
+# TIFF with its tiffg4 device (bilevel, 300 dpi) or tiff24nc device (colour,
+# 150 dpi), and the converter's ratio to it.
 # Every figure is the best of N runs (default 5), so that other work on a
 # shared machine weighs as little as it can.
 # Usage: compare.sh <release build dir> [N]
@@ -14,7 +17,7 @@ build=${1:?release build dir}
 rounds=${2:-5}
 run=$build/run
 [ -x "$run/tarnwick" ] || { echo "no converter in $run" >&2; exit 1; }
-for tool in convert-im6.q16 img2pdf qpdf pdfimages tiffcp tiffinfo bc; do
+for tool in convert-im6.q16 img2pdf qpdf pdfimages tiffcp tiffinfo bc gs; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 im=convert-im6.q16
@@ -72,12 +75,16 @@ page_tool() {  # folder pages: the tool once per one-page file, in the folder
   for p in $(seq 1 "$2"); do (cd "$1" && pdfimages -j "$p.pdf" "x$p"); done
 }
 
-measure() {  # name pdf compression encoder-compression
-  local name=$1 pdf=$2 comp=$3 enccomp=$4 pages dir=$work/$1
+ghostscript() {  # pdf device dpi out
+  gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE="$2" -r"$3" -o "$4" "$1" >/dev/null
+}
+
+measure() {  # name pdf compression encoder-compression gs-device gs-dpi
+  local name=$1 pdf=$2 comp=$3 enccomp=$4 device=$5 dpi=$6 pages dir=$work/$1
   pages=$(qpdf --show-npages "$pdf")
   mkdir -p "$dir/conv" "$dir/split"
   for p in $(seq 1 "$pages"); do qpdf --empty --pages "$pdf" "$p" -- "$dir/split/$p.pdf"; done
-  local conv=999999 peer=999999 tool=999999 enc=999999 r
+  local conv=999999 peer=999999 tool=999999 enc=999999 gsref=999999 r
   for r in $(seq 1 "$rounds"); do
     cp "$pdf" "$dir/conv/scan.pdf"
     rm -f "$dir/conv/scan.tif"
@@ -89,13 +96,17 @@ measure() {  # name pdf compression encoder-compression
     tool=$(best "$tool" page_tool "$dir/split" "$pages")
     enc=$(best "$enc" tiffcp -c "$enccomp" "$dir/peer"/p-*.tif "$dir/enc.tif")
     rm -f "$dir/enc.tif"
+    gsref=$(best "$gsref" ghostscript "$pdf" "$device" "$dpi" "$dir/gs.tif")
+    rm -f "$dir/gs.tif"
   done
   printf '%-8s %2d pages: converter %.3fs, peer %.3fs, ratio %.2f; page tool %.3fs, encoder %.3fs, outside both: %.0f%%\n' \
     "$name" "$pages" "$conv" "$peer" "$(echo "$conv / $peer" | bc -l)" "$tool" "$enc" \
     "$(echo "100 * ($conv - $tool - $enc) / $conv" | bc -l)"
+  printf '%-8s %2d pages: reference gs -sDEVICE=%s -r%s %.3fs, converter / gs %.2f\n' \
+    "$name" "$pages" "$device" "$dpi" "$gsref" "$(echo "$conv / $gsref" | bc -l)"
 }
 
 make_bilevel
 make_colour
-measure bilevel "$work/bilevel.pdf" g4 g4
-measure colour "$work/colour.pdf" lzw lzw:2
+measure bilevel "$work/bilevel.pdf" g4 g4 tiffg4 300
+measure colour "$work/colour.pdf" lzw lzw:2 tiff24nc 150
