@@ -1,6 +1,8 @@
 #include "converter/PageSource.h"
 
+#include "converter/FileGuard.h"
 #include "pdf/kvPDFDoc.h"
+#include "platform/rtl/Classes.h"
 
 namespace converter {
 
@@ -9,7 +11,13 @@ namespace {
 class TPDFDocPages : public TPageSource {
  public:
   explicit TPDFDocPages(pdf::TkvPDFDocument& doc) : doc_(doc) {}
-  void LoadFromFile(const std::string& path) override { doc_.LoadFromFile(path); }
+  // The file is read here, by exactly its name: the document's own loader
+  // would take "doc" for "doc.pdf", and wait for ever on a pipe.
+  void LoadFromFile(const std::string& path) override {
+    rtl::TMemoryStream bytes;
+    ReadRegularFile(path, bytes);
+    doc_.LoadFromStream(bytes);
+  }
   int PageCount() override { return doc_.PageCount(); }
   void FreeOutlines() override { doc_.FreeOutlines(); }
   void ExtractPage(const std::string& pageFile, int page) override {

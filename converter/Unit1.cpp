@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "converter/FileGuard.h"
 #include "converter/ImageKit6.h"
 #include "converter/Images.h"
 #include "converter/PageTool.h"
@@ -43,6 +44,9 @@ constexpr int kFailedRunExitCode = 1;
 constexpr const char* kKeptNoPage = "変換できるページがありません（ＰＤＦを残します）";
 constexpr const char* kKeptPagesMissing = "ページ変換できません（ＰＤＦを残します）";
 constexpr const char* kKeptNotCopied = "ＴＩＦＦを保存できません（ＰＤＦを残します）";
+// After the page numbers, as in "2,5ページ…".
+constexpr const char* kKeptSeveralImages = "ページに画像が複数あります（ＰＤＦを残します）";
+constexpr const char* kKeptChanged = "変換中にＰＤＦが変わりました（ＰＤＦを残します）";
 
 // The files the page tool wrote, in the work folder.
 void DeleteToolFiles(const std::string& workFolder) {
@@ -51,6 +55,17 @@ void DeleteToolFiles(const std::string& workFolder) {
     std::string name = entry.path().filename().string();
     if (name.rfind(kToolPrefix, 0) == 0 && !entry.is_directory(ec)) rtl::DeleteFile(entry.path().string());
   }
+}
+
+// How many images the page tool wrote for the page.
+int CountToolImages(const std::string& workFolder) {
+  int count = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(workFolder, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind(kToolPrefix, 0) == 0 && !entry.is_directory(ec)) ++count;
+  }
+  return count;
 }
 
 // The reader is picked by the file's header; a file no reader takes goes to
@@ -360,6 +375,8 @@ void TForm1::FormActivate(rtl::TComponent*) {
   const bool unattended = forms::Application && !forms::Application->Presenter().Interactive();
   try {
     RunBatch(paths, true);
+    // Each kept document was reported as it was met; the batch went on.
+    if (KeptDocuments > 0 && forms::Application) forms::Application->ExitCode = kFailedRunExitCode;
   } catch (const rtl::EAbort&) {
     throw;
   } catch (const std::exception& e) {
@@ -488,6 +505,7 @@ bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
     if (Settings.TRG == 0)
       for (int i = 0; i < produced.Count(); ++i) rtl::DeleteFile(produced[i]);
     produced.Clear();
+    KeptDocuments = 0;
     for (const auto& path : paths) {
       ConvertDocument(path);
       if (!Settings.Launch.empty()) HandOff(rtl::ChangeFileExt(path, ".tif"));
@@ -585,6 +603,12 @@ void TForm1::ConvertDocument(const std::string& path) {
   if (forms::Application) forms::Application->ProcessMessages();
   CheckTerminated();
 
+  // The TIFF goes beside the source under its name: a source that already
+  // bears that name would be overwritten by its own TIFF, then deleted.
+  const std::string target = rtl::ChangeFileExt(path, ".tif");
+  if (target == path) throw EFileGuardError("Source Error: " + path + " is named like its own TIFF");
+  const TFileIdentity source = IdentifyRegularFile(path);
+
   Pages->LoadFromFile(path);
   const int n = Pages->PageCount();
   if (n <= 0) return;
@@ -604,6 +628,7 @@ void TForm1::ConvertDocument(const std::string& path) {
   if (rtl::FileExists(kTempTif)) rtl::DeleteFile(kTempTif);
 
   int converted = 0;
+  severalImages_.clear();
   for (int p = 1; p <= n; ++p) {
     ProgressBar1->SetPosition(p);
     LabelState->SetCaption(rtl::IntToStr(p) + "ページ分割処理");
@@ -622,25 +647,56 @@ void TForm1::ConvertDocument(const std::string& path) {
     if (ConvertPage(pageFile)) ++converted;
   }
   rtl::DeleteFile(kTempPdf);
+  // A close asked for during the last page (a page tool that ended before
+  // its first look let no message run) gives the document up here, before
+  // its TIFF is placed and its source deleted.
+  if (forms::Application) forms::Application->ProcessMessages();
+  CheckTerminated();
   LabelState->SetCaption("ページ数" + rtl::IntToStr(n) + "処理終了");
 
-  const std::string target = rtl::ChangeFileExt(path, ".tif");
   bool copied = false;
+  TFileIdentity placed;
+  std::string notPlaced;
   if (converted > 0 && rtl::FileExists(kTempTif)) {
-    copied = rtl::CopyFile(work + kTempTif, target, false);
+    try {
+      placed = PlaceTiff(work + kTempTif, target, converted);
+      copied = true;
+    } catch (const EFileGuardError& e) {
+      notPlaced = e.what();
+    }
     rtl::DeleteFile(kTempTif);
   }
-  // The source goes only when its TIFF holds every page and lies beside it.
-  if (converted == n && copied) {
-    if (Settings.ORG == 0) rtl::DeleteFile(path);
-  } else if (converted == 0) {
-    LabelState->SetCaption(kKeptNoPage);
+  // The source goes only when the file at the TIFF's name is the one just
+  // placed there, holding every page whole, and the source is still the
+  // file that was read.
+  std::string kept;
+  if (converted == 0) {
+    kept = kKeptNoPage;
   } else if (!copied) {
-    LabelState->SetCaption(kKeptNotCopied);
+    kept = kKeptNotCopied;
+  } else if (converted < n) {
+    kept = rtl::IntToStr(n - converted) + kKeptPagesMissing;
+  } else if (!severalImages_.empty()) {
+    std::string pages;
+    for (int p : severalImages_) pages += (pages.empty() ? "" : ",") + rtl::IntToStr(p);
+    kept = pages + kKeptSeveralImages;
+  } else if (!IsPlacedFile(target, placed) || !StillTheSame(path, source)) {
+    kept = kKeptChanged;
+  }
+  if (kept.empty()) {
+    if (Settings.ORG == 0) rtl::DeleteFile(path);
   } else {
-    LabelState->SetCaption(rtl::IntToStr(n - converted) + kKeptPagesMissing);
+    KeepSource(path, kept, notPlaced);
   }
   if (copied) DropFileSource1->Files().Add(target);
+}
+
+void TForm1::KeepSource(const std::string& path, const std::string& state, const std::string& detail) {
+  LabelState->SetCaption(state);
+  ++KeptDocuments;
+  std::string text = rtl::ExtractFileName(path) + ": " + state;
+  if (!detail.empty()) text += "\n" + detail;
+  forms::MessageDlg(text, forms::mtError, forms::mbOK);
 }
 
 bool TForm1::ConvertPage(const std::string& pageFile) {
@@ -681,6 +737,10 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
     }
   }
 
+  // The first image alone is not the page when there are more (two strips,
+  // a logo before the scan): taken as the design takes it, but the document
+  // is not complete.
+  if (CountToolImages(work) > 1) severalImages_.push_back(pageNumber_);
   bool found = true;
   if (rtl::FileExists(kPbm)) {
     LoadPortableMap(kPbm);

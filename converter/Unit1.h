@@ -186,9 +186,14 @@ class TForm1 : public forms::TForm {
   std::unique_ptr<TPageSource> Pages;
   // Time limit of one run of the page tool.
   int PageToolTimeLimitMs = kPageToolTimeLimitMs;
+  // Documents of the current batch whose source was kept for a fault (their
+  // TIFF incomplete or not placed): each was reported, and the run fails.
+  int KeptDocuments = 0;
 
  private:
   void AppendPage(int bitDepth, int compression, uint16_t dpi);
+  // Says why the source stays: the status line, and a message.
+  void KeepSource(const std::string& path, const std::string& state, const std::string& detail);
   void CheckTerminated();
   // The full paths of the list's selected files, in list order.
   std::vector<std::string> SelectedFiles();
@@ -201,6 +206,9 @@ class TForm1 : public forms::TForm {
   int pageNumber_ = 0;
   int pageWidth_ = 0;
   int pageRotation_ = 0;
+  // Pages of the document in work for which the page tool wrote more than
+  // one image.
+  std::vector<int> severalImages_;
   // Where the mouse was pressed on the drag panel.
   int pressX_ = 0;
   int pressY_ = 0;

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 
 #include "ConverterFixture.h"
@@ -205,12 +206,17 @@ TEST_F(Conversion, TextOnlyDocumentWarnsPerPageAndKeepsTheSource) {
   // Left from an earlier page: must not pass for this page's image.
   WriteFileBytes(Work() / "$$temp$$-000.pbm", "P4\n1 1\n\x80");
   f->ConvertDocument(src.string());
-  ASSERT_EQ(presenter->Messages.size(), 2u);
-  for (const auto& m : presenter->Messages) {
+  // A warning per page, then what became of the document, by its name.
+  ASSERT_EQ(presenter->Messages.size(), 3u);
+  for (size_t i = 0; i < 2; ++i) {
+    const auto& m = presenter->Messages[i];
     EXPECT_EQ(m.Text, ::converter::kNoImageMessage);
     EXPECT_EQ(m.Type, forms::mtWarning);
     EXPECT_EQ(m.Buttons, forms::mbOK);
   }
+  EXPECT_EQ(presenter->Messages[2].Text, "text.pdf: 変換できるページがありません（ＰＤＦを残します）");
+  EXPECT_EQ(presenter->Messages[2].Type, forms::mtError);
+  EXPECT_EQ(f->KeptDocuments, 1);
   EXPECT_TRUE(fs::exists(src));
   EXPECT_FALSE(fs::exists(docs / "text.tif"));
   EXPECT_EQ(f->DropFileSource1->Files().Count(), 0);
@@ -518,12 +524,62 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
     EXPECT_EQ(fs::exists(src), c.sourceStays);
     EXPECT_EQ(fs::is_regular_file(docs / "scan.tif"), c.tiffMade);
     EXPECT_EQ(f->DropFileSource1->Files().Count(), c.listed ? 1 : 0);
-    EXPECT_EQ(static_cast<int>(presenter->Messages.size()), c.warnings);
+    // The source kept for a fault: said by name after the page warnings.
+    const bool kept = c.sourceStays && !c.error && c.org == 0;
+    EXPECT_EQ(static_cast<int>(presenter->Messages.size()), c.warnings + (kept ? 1 : 0));
+    if (kept && !presenter->Messages.empty()) {
+      EXPECT_EQ(presenter->Messages.back().Text.rfind(std::string("scan.pdf: ") + c.state, 0), 0u)
+          << presenter->Messages.back().Text;
+    }
+    EXPECT_EQ(f->KeptDocuments, kept ? 1 : 0);
     EXPECT_EQ(f->LabelState->Caption(), c.state);
     EXPECT_EQ(f->ProgressBar1->Position(), 0);
     if (c.tiffMade) {
       EXPECT_EQ(TiffPages(docs / "scan.tif").size(), 2u);
     }
+  }
+}
+
+TEST_F(Conversion, ASourceReplacedOrRewrittenWhileItConvertsIsKept) {
+  TK_REQUIRE_TOOL("img2pdf");
+  TK_REQUIRE_TOOL("convert-im6.q16");
+  // What the scanner software writes under the name meanwhile is another
+  // scan: the TIFF holds the pages that were read, the name's file stays.
+  class TChangingPages : public TToolPages {
+   public:
+    std::function<void(const std::string&)> Change;
+    void LoadFromFile(const std::string& path) override {
+      TToolPages::LoadFromFile(path);
+      Change(path);
+    }
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> change;
+  } cases[] = {
+      {"rewritten in place", [](const std::string& p) { std::ofstream(p, std::ios::app) << "\n% more\n"; }},
+      {"replaced by a file of the same bytes", [](const std::string& p) {
+         fs::copy_file(p, p + ".new");
+         fs::rename(p + ".new", p);
+       }},
+  };
+  const fs::path fx = scratch.path() / "fx";
+  fs::create_directories(fx);
+  MakeScan({{"g4", 200, 280, 100, 0}}, fx / "scan.pdf", fx);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path src = docs / "scan.pdf";
+    fs::copy_file(fx / "scan.pdf", src, fs::copy_options::overwrite_existing);
+    TForm1* f = Start();
+    auto pages = std::make_unique<TChangingPages>();
+    pages->Change = c.change;
+    f->Pages = std::move(pages);
+    f->ConvertDocument(src.string());
+    EXPECT_TRUE(fs::exists(src));
+    EXPECT_TRUE(fs::exists(docs / "scan.tif"));
+    EXPECT_EQ(f->LabelState->Caption(), "変換中にＰＤＦが変わりました（ＰＤＦを残します）");
+    EXPECT_EQ(f->KeptDocuments, 1);
+    Stop();
   }
 }
 

@@ -1,6 +1,7 @@
 // The program itself, run as a process from a copy of the run folder.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include "ConverterFixture.h"
 #include "platform/rtl/IniFiles.h"
@@ -140,6 +141,159 @@ TEST_F(Tarnwick, ConvertsTheSampleScanBesideIt) {
   EXPECT_EQ(pages, 4u);
   EXPECT_NE(info.out.find("Image Width: 1654 Image Length: 1169"), std::string::npos) << info.out;  // turned
   EXPECT_EQ(::converter::ReadLog(), (std::vector<std::string>{(docs / "sample-scan.tif").string()}));
+}
+
+// The pages libtiff finds in a TIFF (tiffinfo as the oracle); 0 for none.
+size_t TiffPageCount(const fs::path& tif) {
+  if (!fs::is_regular_file(fs::symlink_status(tif))) return 0;
+  return Count(RunTool({"tiffinfo", tif.string()}).out, "TIFF Directory");
+}
+
+// A PDF whose startxref names an ordinary object, as in a file cut short.
+std::string DamagedTablePdf() {
+  const std::string base = ImagePdf();
+  return base + "98 0 obj\n<< /Type /Page >>\nendobj\nstartxref\n" + std::to_string(base.size()) + "\n%%EOF\n";
+}
+
+TEST_F(Tarnwick, AttacksOnTheScanTable) {
+  TK_REQUIRE_TOOL("pdfimages");
+  TK_REQUIRE_TOOL("tiffinfo");
+  TK_REQUIRE_TOOL("img2pdf");
+  TK_REQUIRE_TOOL("convert-im6.q16");
+  // A colour scan whose TIFF (LZW) is far larger than its page files (JPEG):
+  // a small file-size limit lets the pages through and stops the TIFF.
+  const fs::path fx = scratch.path() / "fx";
+  fs::create_directories(fx);
+  auto jpg = RunTool({"convert-im6.q16", "-size", "300x300", "-seed", "7", "plasma:", "-quality", "80",
+                      (fx / "page.jpg").string()});
+  ASSERT_EQ(jpg.exitCode, 0) << jpg.err;
+  auto made = RunTool({"img2pdf", (fx / "page.jpg").string(), "-o", (fx / "colour.pdf").string()});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const std::string colour = ReadFileBytes(fx / "colour.pdf");
+
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& docs)> setup;
+    std::vector<std::string> args;     // default: scan.pdf
+    std::string tool;                  // a page tool in the work folder, else the real one
+    std::string path;                  // PATH of the run, when set
+    std::string limit;                 // a file-size limit in 512-byte blocks, when set
+    const char* source;                // the file that must be kept, or "" when it goes
+    const char* tiff;                  // the TIFF's name
+    size_t pages;                      // pages in it; 0: none (or what setup put there, unchanged)
+    int exitCode;
+    const char* message;               // in standard error; "" for none at all
+  } cases[] = {
+      {"a scan converts", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {}, "", "", "",
+       "", "scan.tif", 1, 0, ""},
+      {"a PDF named like its TIFF", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", ImagePdf()); },
+       {"scan.tif"}, "", "", "", "scan.tif", "scan.tif", 0, 1, "is named like its own TIFF"},
+      {"a name without extension beside a .pdf of that name",
+       [](const fs::path& d) {
+         WriteFileBytes(d / "doc", ImagePdf());
+         WriteFileBytes(d / "doc.pdf", "another file");
+       },
+       {"doc"}, "", "", "", "", "doc.tif", 1, 0, ""},
+      {"a link planted at the TIFF's name",
+       [](const fs::path& d) {
+         WriteFileBytes(d / "scan.pdf", ImagePdf());
+         WriteFileBytes(d / "victim.txt", "precious");
+         fs::create_symlink(d / "victim.txt", d / "scan.tif");
+       },
+       {}, "", "", "", "", "scan.tif", 1, 0, ""},
+      {"a full disk keeps the older TIFF",
+       [&](const fs::path& d) {
+         WriteFileBytes(d / "scan.pdf", colour);
+         WriteFileBytes(d / "scan.tif", "older TIFF");
+       },
+       {}, "", "", "120", "scan.pdf", "scan.tif", 0, 1, "TIFF Error"},
+      {"a pipe", [](const fs::path& d) { ::mkfifo((d / "scan.pdf").c_str(), 0600); }, {}, "", "", "", "scan.pdf",
+       "scan.tif", 0, 1, "is not a regular file"},
+      {"a device", [](const fs::path&) {}, {"/dev/null"}, "", "", "", "", "scan.tif", 0, 1,
+       "/dev/null is not a regular file"},
+      {"a damaged cross-reference table", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", DamagedTablePdf()); },
+       {}, "", "", "", "scan.pdf", "scan.tif", 0, 1, "the file is damaged"},
+      {"no page tool anywhere", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {}, "",
+       "/nonexistent", "", "scan.pdf", "scan.tif", 0, 1,
+       "the page tool pdfimages (Debian package poppler-utils) was not found"},
+      {"the page tool fails", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {}, "exit 1",
+       "", "", "scan.pdf", "scan.tif", 0, 1, "pdfimages failed on page 1 (exit status 1)"},
+      {"the page tool crashes", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {},
+       "kill -SEGV $$", "", "", "scan.pdf", "scan.tif", 0, 1, "pdfimages crashed on page 1"},
+      {"the page tool writes two images",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {},
+       "printf 'P4\\n8 2\\n\\377\\000' > \"$3-000.pbm\"; cp \"$3-000.pbm\" \"$3-001.pbm\"", "", "", "scan.pdf",
+       "scan.tif", 1, 1, "scan.pdf: 1ページに画像が複数あります（ＰＤＦを残します）"},
+      {"the page tool writes garbage", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {},
+       "echo garbage > \"$3-000.pbm\"", "", "", "scan.pdf", "scan.tif", 0, 1, ":"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(docs);
+    fs::create_directories(docs);
+    fs::remove_all(Work());
+    // Kept TIFFs: no log, so no run deletes what an earlier row made.
+    Ini("[NoDel]\nTRG=1\n");
+    c.setup(docs);
+    std::map<std::string, std::string> before;
+    for (const auto& e : fs::directory_iterator(docs))
+      if (fs::is_regular_file(fs::symlink_status(e.path()))) before[e.path().filename().string()] = ReadFileBytes(e.path());
+    if (!c.tool.empty()) {
+      fs::create_directories(Work());
+      WriteFileBytes(Work() / "pdfimages", "#!/bin/sh\n" + c.tool + "\n");
+      ::chmod((Work() / "pdfimages").c_str(), 0755);
+    }
+    std::vector<std::string> args = c.args.empty() ? std::vector<std::string>{"scan.pdf"} : c.args;
+    std::optional<EnvVar> path;
+    if (!c.path.empty()) path.emplace("PATH", c.path.c_str());
+    ProgramRun r;
+    if (c.limit.empty()) {
+      r = RunProgram(exe, args, docs, 30000);
+    } else {
+      // Writes past the limit fail (as on a full disk) instead of ending the program.
+      std::vector<std::string> shell = {"-c", "trap '' XFSZ; ulimit -f " + c.limit + "; exec \"$0\" \"$@\"",
+                                        exe.string()};
+      shell.insert(shell.end(), args.begin(), args.end());
+      r = RunProgram("/bin/sh", shell, docs, 30000);
+    }
+    path.reset();
+    EXPECT_FALSE(r.signalled) << r.err;
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    if (std::string(c.message).empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    // What was kept is kept byte for byte; what the converter did not make
+    // is as it was.
+    if (*c.source) {
+      ASSERT_TRUE(fs::exists(fs::symlink_status(docs / c.source)));
+      if (before.count(c.source) && std::string(c.source) != c.tiff) {
+        EXPECT_EQ(ReadFileBytes(docs / c.source), before[c.source]);
+      }
+    }
+    if (c.pages > 0) {
+      EXPECT_EQ(TiffPageCount(docs / c.tiff), c.pages);
+    } else if (before.count(c.tiff)) {
+      EXPECT_EQ(ReadFileBytes(docs / c.tiff), before[c.tiff]) << "a file of that name was changed";
+    } else {
+      EXPECT_FALSE(fs::exists(fs::symlink_status(docs / c.tiff)));
+    }
+    if (before.count("victim.txt")) {
+      EXPECT_EQ(ReadFileBytes(docs / "victim.txt"), "precious");
+    }
+    if (before.count("doc.pdf")) {
+      EXPECT_EQ(ReadFileBytes(docs / "doc.pdf"), "another file");
+    }
+    // Sources that converted whole are gone; nothing else lies beside them.
+    for (const auto& e : fs::directory_iterator(docs)) {
+      const std::string name = e.path().filename().string();
+      if (name != c.source && name != c.tiff && !before.count(name) && name != "stderr.txt")
+        ADD_FAILURE() << "left beside the source: " << name;
+      if (name != c.source && name != c.tiff && before.count(name) && name != "victim.txt" && name != "doc.pdf")
+        ADD_FAILURE() << "not deleted: " << name;
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,233 @@
+#include "converter/FileGuard.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace converter {
+
+namespace {
+
+// Closes a descriptor on every path.
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f = -1) : fd(f) {}
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+};
+
+TFileIdentity IdentityOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino, static_cast<int64_t>(st.st_size),
+          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+std::string Why(int error) { return std::strerror(error); }
+
+[[noreturn]] void RaiseNotRegular(const std::string& path) {
+  throw EFileGuardError("Source Error: " + path + " is not a regular file");
+}
+
+bool WriteAll(int fd, const char* data, size_t n) {
+  for (size_t done = 0; done < n;) {
+    ssize_t w = ::write(fd, data + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      if (w == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+// libtiff's complaints about one handle, gathered on this object.
+struct TiffComplaints {
+  std::string text;
+  static int OnError(TIFF*, void* self, const char* module, const char* fmt, va_list ap) {
+    char line[512];
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    auto* me = static_cast<TiffComplaints*>(self);
+    if (!me->text.empty()) me->text += "; ";
+    me->text += std::string(module ? module : "") + ": " + line;
+    return 1;
+  }
+  static int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+};
+
+// A page of a scan needs far less; a damaged size field must not make the
+// check allocate without bound.
+constexpr tmsize_t kMaxStripBytes = tmsize_t{1} << 30;
+
+std::atomic<unsigned> g_tempCounter{0};
+
+// A new file in folder that has no name yet: a run killed before the
+// rename leaves nothing behind. Where the file system cannot, a named file
+// that is removed on every failure this process lives through.
+int CreateUnnamed(const std::string& folder, std::string& named) {
+  named.clear();
+  int fd = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    named = folder + ".tarnwick-" + rtl::IntToStr(::getpid()) + "-" + rtl::IntToStr(g_tempCounter++) + ".tif";
+    fd = ::open(named.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) break;
+  }
+  if (fd < 0) named.clear();
+  return fd;
+}
+
+// A name in folder for the unnamed file, made through /proc.
+bool GiveName(int fd, const std::string& folder, std::string& named) {
+  const std::string self = "/proc/self/fd/" + rtl::IntToStr(fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    named = folder + ".tarnwick-" + rtl::IntToStr(::getpid()) + "-" + rtl::IntToStr(g_tempCounter++) + ".tif";
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) break;
+  }
+  named.clear();
+  return false;
+}
+
+}  // namespace
+
+TFileIdentity IdentifyRegularFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw EFileGuardError("Source Error: " + path + ": " + Why(errno));
+  if (!S_ISREG(st.st_mode)) RaiseNotRegular(path);
+  return IdentityOf(st);
+}
+
+bool StillTheSame(const std::string& path, const TFileIdentity& id) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && IdentityOf(st) == id;
+}
+
+bool IsPlacedFile(const std::string& path, const TFileIdentity& id) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return st.st_dev == id.Device && st.st_ino == id.Inode;
+}
+
+void ReadRegularFile(const std::string& path, rtl::TMemoryStream& into) {
+  // Without O_NONBLOCK the open of a pipe waits for a writer.
+  Fd in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (in.fd < 0) throw EFileGuardError("Source Error: " + path + ": " + Why(errno));
+  struct stat st {};
+  if (::fstat(in.fd, &st) != 0) throw EFileGuardError("Source Error: " + path + ": " + Why(errno));
+  if (!S_ISREG(st.st_mode)) RaiseNotRegular(path);
+  into.Clear();
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    ssize_t n = ::read(in.fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EFileGuardError("Source Error: " + path + ": " + Why(errno));
+    if (n == 0) break;
+    into.Write(buf.data(), n);
+  }
+  into.SetPosition(0);
+}
+
+int ReadablePages(int fd, std::string& why) {
+  int own = ::dup(fd);
+  if (own < 0) {
+    why = Why(errno);
+    return -1;
+  }
+  ::lseek(own, 0, SEEK_SET);
+  TiffComplaints complaints;
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) {
+    ::close(own);
+    why = "out of memory";
+    return -1;
+  }
+  TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffComplaints::OnError, &complaints);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffComplaints::OnWarning, &complaints);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxStripBytes);
+  // The handle owns its descriptor from here on, and closes it.
+  TIFF* tif = TIFFFdOpenExt(own, "tiff", "r", options);
+  TIFFOpenOptionsFree(options);
+  if (!tif) {
+    ::close(own);
+    why = complaints.text.empty() ? "not a TIFF file" : complaints.text;
+    return -1;
+  }
+  int pages = 0;
+  bool ok = true;
+  std::vector<uint8_t> strip;
+  do {
+    ++pages;
+    const tmsize_t size = TIFFStripSize(tif);
+    ok = size > 0 && size <= kMaxStripBytes && !TIFFIsTiled(tif);
+    if (ok) strip.resize(static_cast<size_t>(size));
+    for (uint32_t s = 0; ok && s < TIFFNumberOfStrips(tif); ++s)
+      ok = TIFFReadEncodedStrip(tif, s, strip.data(), size) >= 0;
+  } while (ok && complaints.text.empty() && TIFFReadDirectory(tif));
+  TIFFClose(tif);
+  if (!ok || !complaints.text.empty()) {
+    why = complaints.text.empty() ? "page " + rtl::IntToStr(pages) + " cannot be read" : complaints.text;
+    return -1;
+  }
+  return pages;
+}
+
+TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages) {
+  const std::string head = "TIFF Error: " + target + ": ";
+  std::string folder = rtl::ExtractFilePath(target);
+  if (folder.empty()) folder = "./";
+  Fd in(::open(workTiff.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.fd < 0) throw EFileGuardError(head + workTiff + ": " + Why(errno));
+
+  std::string named;
+  Fd out(CreateUnnamed(folder, named));
+  if (out.fd < 0) throw EFileGuardError(head + Why(errno));
+  // Whatever goes wrong from here, no file of ours stays behind.
+  struct Cleanup {
+    std::string* name;
+    bool armed = true;
+    ~Cleanup() {
+      if (armed && !name->empty()) ::unlink(name->c_str());
+    }
+  } cleanup{&named};
+
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    ssize_t n = ::read(in.fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EFileGuardError(head + workTiff + ": " + Why(errno));
+    if (n == 0) break;
+    if (!WriteAll(out.fd, buf.data(), static_cast<size_t>(n))) throw EFileGuardError(head + Why(errno));
+  }
+  // A disk that takes the bytes into its cache may still refuse them here.
+  if (::fsync(out.fd) != 0) throw EFileGuardError(head + Why(errno));
+
+  std::string why;
+  const int pages = ReadablePages(out.fd, why);
+  if (pages != expectedPages)
+    throw EFileGuardError(head + (pages < 0 ? "the written file cannot be read: " + why
+                                            : rtl::IntToStr(pages) + " pages written of " +
+                                                  rtl::IntToStr(expectedPages)));
+
+  if (named.empty() && !GiveName(out.fd, folder, named)) throw EFileGuardError(head + Why(errno));
+  struct stat st {};
+  if (::fstat(out.fd, &st) != 0) throw EFileGuardError(head + Why(errno));
+  if (::rename(named.c_str(), target.c_str()) != 0) throw EFileGuardError(head + Why(errno));
+  cleanup.armed = false;
+  // The new name itself must reach the disk too before the source may go.
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.fd >= 0) ::fsync(dir.fd);
+  return IdentityOf(st);
+}
+
+}  // namespace converter

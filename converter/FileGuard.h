@@ -1,0 +1,57 @@
+// What keeps a conversion from losing a scan: the source is read only when
+// it is a regular file, and recognised again before it is deleted; the TIFF
+// beside it is written to a file of its own in the target's folder, checked
+// page for page with libtiff and only then renamed over the target's name.
+// Nothing here keeps a handle beyond a call.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/rtl/Classes.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace converter {
+
+using TFileGuardBase = rtl::Exception;
+RTL_DECLARE_EXCEPTION(EFileGuardError, TFileGuardBase);
+
+// Which file a name stood for, and what it held: a file replaced, or
+// rewritten in place, under the same name is another file.
+struct TFileIdentity {
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  int64_t Size = -1;
+  int64_t ModifiedNs = 0;
+  bool operator==(const TFileIdentity&) const = default;
+};
+
+// The regular file that path names (links followed). Raises EFileGuardError
+// for a folder, a pipe, a device or a socket (none of them a scan, and a pipe
+// would keep a reader waiting for ever) and for a name that cannot be looked
+// up.
+TFileIdentity IdentifyRegularFile(const std::string& path);
+// Whether path still names that file, unchanged.
+bool StillTheSame(const std::string& path, const TFileIdentity& id);
+// Whether path itself (a link not followed) is that file.
+bool IsPlacedFile(const std::string& path, const TFileIdentity& id);
+
+// The whole regular file at exactly that name; never blocks on a pipe.
+// Raises EFileGuardError.
+void ReadRegularFile(const std::string& path, rtl::TMemoryStream& into);
+
+// The pages of the TIFF open on fd that libtiff reads in full, every strip
+// decoded; -1 when the file is no TIFF or a page cannot be read, with why.
+int ReadablePages(int fd, std::string& why);
+
+// Puts a copy of workTiff at target: written to a file of its own in the
+// target's folder, flushed to the disk, checked to hold expectedPages
+// readable pages, then renamed over target (a link at target is replaced,
+// never the file it points to). Returns the identity of the file now at
+// target. On any failure raises EFileGuardError saying why, and target and
+// the folder are as they were.
+TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages);
+
+}  // namespace converter

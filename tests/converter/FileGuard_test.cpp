@@ -1,0 +1,147 @@
+// Placing the TIFF beside its source: all or nothing, whatever stands at the
+// target's name, and whatever the disk refuses.
+#include "converter/FileGuard.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "support/TestSupport.h"
+
+namespace tk::test::converter {
+namespace {
+
+namespace fs = std::filesystem;
+using ::converter::EFileGuardError;
+using ::converter::PlaceTiff;
+
+// A TIFF of the given pages, made by the oracle: noise that LZW cannot
+// shrink, so that its size is known to be large.
+fs::path MakeTiff(const fs::path& dir, const std::string& name, int pages, int side) {
+  std::vector<std::string> cmd = {"convert-im6.q16", "-size", std::to_string(side) + "x" + std::to_string(side)};
+  for (int i = 0; i < pages; ++i) {
+    cmd.push_back("-seed");
+    cmd.push_back(std::to_string(i + 1));
+    cmd.push_back("plasma:");
+  }
+  const fs::path out = dir / name;
+  cmd.insert(cmd.end(), {"-compress", "lzw", out.string()});
+  auto r = RunTool(cmd);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return out;
+}
+
+// Every name in the folder with its bytes (a link as "-> target").
+std::map<std::string, std::string> Listing(const fs::path& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const auto st = fs::symlink_status(e.path());
+    const std::string name = e.path().filename().string();
+    if (fs::is_symlink(st)) out[name] = "-> " + fs::read_symlink(e.path()).string();
+    else if (fs::is_directory(st)) out[name] = "<folder>";
+    else out[name] = ReadFileBytes(e.path());
+  }
+  return out;
+}
+
+TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
+  TK_REQUIRE_TOOL("convert-im6.q16");
+  TK_REQUIRE_TOOL("tiffinfo");
+  ScratchDir scratch;
+  const fs::path work = scratch / "work";
+  fs::create_directories(work);
+  const fs::path twoPages = MakeTiff(work, "two.tif", 2, 16);
+  WriteFileBytes(work / "junk.tif", "II*\0 not really");
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& docs)> setup;
+    fs::path workTiff;
+    int expected;
+    const char* error;  // "" when it is placed
+  } cases[] = {
+      {"a new TIFF", [](const fs::path&) {}, twoPages, 2, ""},
+      {"over an older TIFF", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, twoPages, 2, ""},
+      {"over a link: the link goes, its file stays",
+       [](const fs::path& d) {
+         WriteFileBytes(d / "victim", "precious");
+         fs::create_symlink(d / "victim", d / "scan.tif");
+       },
+       twoPages, 2, ""},
+      {"fewer pages than converted", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, twoPages, 3,
+       "2 pages written of 3"},
+      {"no TIFF at all", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, work / "junk.tif", 1,
+       "cannot be read"},
+      {"a folder at the name", [](const fs::path& d) { fs::create_directories(d / "scan.tif" / "inside"); }, twoPages,
+       2, "Is a directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path docs = scratch / "docs";
+    fs::remove_all(docs);
+    fs::create_directories(docs);
+    c.setup(docs);
+    const auto before = Listing(docs);
+    std::string error;
+    try {
+      ::converter::TFileIdentity placed = PlaceTiff(c.workTiff.string(), (docs / "scan.tif").string(), c.expected);
+      EXPECT_TRUE(::converter::IsPlacedFile((docs / "scan.tif").string(), placed));
+    } catch (const EFileGuardError& e) {
+      error = e.what();
+    }
+    if (*c.error) {
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+      EXPECT_EQ(Listing(docs), before) << "the folder changed";
+      continue;
+    }
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(ReadFileBytes(docs / "scan.tif"), ReadFileBytes(c.workTiff));
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(docs / "scan.tif")));
+    auto after = Listing(docs);
+    after.erase("scan.tif");
+    auto rest = before;
+    rest.erase("scan.tif");
+    EXPECT_EQ(after, rest) << "another file changed, or a temporary one was left";
+  }
+}
+
+TEST(FileGuard, AFullDiskLeavesTheOlderTiffAndNoTemporaryFile) {
+  TK_REQUIRE_TOOL("convert-im6.q16");
+  ScratchDir scratch;
+  const fs::path big = MakeTiff(scratch.path(), "big.tif", 1, 200);
+  ASSERT_GT(fs::file_size(big), 64u * 1024);
+  const fs::path docs = scratch / "docs";
+  fs::create_directories(docs);
+  WriteFileBytes(docs / "scan.tif", "older");
+  // The limit holds in a child of its own; a write beyond it fails with
+  // EFBIG as one on a full disk fails with ENOSPC.
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {64 * 1024, 64 * 1024};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    int code = 3;
+    try {
+      PlaceTiff(big.string(), (docs / "scan.tif").string(), 1);
+      code = 1;
+    } catch (const EFileGuardError& e) {
+      code = std::string(e.what()).find("File too large") != std::string::npos ? 0 : 2;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: placed; 2: another error";
+  EXPECT_EQ(Listing(docs), (std::map<std::string, std::string>{{"scan.tif", "older"}}));
+}
+
+}  // namespace
+}  // namespace tk::test::converter
