@@ -7,10 +7,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "platform/imagekit/TiffComplaints.h"
 
 namespace converter {
 
@@ -50,20 +51,6 @@ bool WriteAll(int fd, const char* data, size_t n) {
   }
   return true;
 }
-
-// libtiff's complaints about one handle, gathered on this object.
-struct TiffComplaints {
-  std::string text;
-  static int OnError(TIFF*, void* self, const char* module, const char* fmt, va_list ap) {
-    char line[512];
-    std::vsnprintf(line, sizeof line, fmt, ap);
-    auto* me = static_cast<TiffComplaints*>(self);
-    if (!me->text.empty()) me->text += "; ";
-    me->text += std::string(module ? module : "") + ": " + line;
-    return 1;
-  }
-  static int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-};
 
 // A strip of the largest page a scanner makes (one strip per bilevel page:
 // A3 at 1200 dpi is 35 MB) fits well; a damaged size field must not make the
@@ -146,22 +133,21 @@ int ReadablePages(int fd, std::string& why) {
     return -1;
   }
   ::lseek(own, 0, SEEK_SET);
-  TiffComplaints complaints;
+  imagekit::TTiffComplaints complaints;
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) {
     ::close(own);
     why = "out of memory";
     return -1;
   }
-  TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffComplaints::OnError, &complaints);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffComplaints::OnWarning, &complaints);
+  complaints.Attach(options);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxStripBytes);
   // The handle owns its descriptor from here on, and closes it.
   TIFF* tif = TIFFFdOpenExt(own, "tiff", "r", options);
   TIFFOpenOptionsFree(options);
   if (!tif) {
     ::close(own);
-    why = complaints.text.empty() ? "not a TIFF file" : complaints.text;
+    why = complaints.Text.empty() ? "not a TIFF file" : complaints.Text;
     return -1;
   }
   int pages = 0;
@@ -174,10 +160,10 @@ int ReadablePages(int fd, std::string& why) {
     if (ok) strip.resize(static_cast<size_t>(size));
     for (uint32_t s = 0; ok && s < TIFFNumberOfStrips(tif); ++s)
       ok = TIFFReadEncodedStrip(tif, s, strip.data(), size) >= 0;
-  } while (ok && complaints.text.empty() && TIFFReadDirectory(tif));
+  } while (ok && complaints.Text.empty() && TIFFReadDirectory(tif));
   TIFFClose(tif);
-  if (!ok || !complaints.text.empty()) {
-    why = complaints.text.empty() ? "page " + rtl::IntToStr(pages) + " cannot be read" : complaints.text;
+  if (!ok || !complaints.Text.empty()) {
+    why = complaints.Text.empty() ? "page " + rtl::IntToStr(pages) + " cannot be read" : complaints.Text;
     return -1;
   }
   return pages;

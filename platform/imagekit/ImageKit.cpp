@@ -1,4 +1,5 @@
 #include "platform/imagekit/ImageKitExports.h"
+#include "platform/imagekit/TiffComplaints.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -267,13 +268,12 @@ class TiffAppender {
   bool Open(const char* fileName) {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (!options) return false;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffAppender::OnError, this);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffAppender::OnWarning, this);
+    complaints_.Attach(options);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxImageBytes);
     // "a": a new directory at the end; an absent file is created.
     tif_ = TIFFOpenExt(fileName, "a", options);
     TIFFOpenOptionsFree(options);
-    return tif_ != nullptr && error_.empty();
+    return tif_ != nullptr && complaints_.Text.empty();
   }
 
   bool Close() {
@@ -281,25 +281,15 @@ class TiffAppender {
       TIFFClose(tif_);
       tif_ = nullptr;
     }
-    return error_.empty();
+    return complaints_.Text.empty();
   }
 
   TIFF* Handle() const { return tif_; }
-  bool Failed() const { return !error_.empty(); }
+  bool Failed() const { return !complaints_.Text.empty(); }
 
  private:
-  static int OnError(TIFF*, void* self, const char* module, const char* fmt, va_list ap) {
-    char text[512];
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    auto* me = static_cast<TiffAppender*>(self);
-    if (!me->error_.empty()) me->error_ += "; ";
-    me->error_ += std::string(module ? module : "") + ": " + text;
-    return 1;
-  }
-  static int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
   TIFF* tif_ = nullptr;
-  std::string error_;
+  TTiffComplaints complaints_;
 };
 
 bool WritePage(const char* fileName, const Image& image, int32_t compression) {
