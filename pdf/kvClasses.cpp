@@ -200,10 +200,33 @@ int TkvReadOnlyFilter::PeekCharOutsideWindow() {
   return window_[pos_ - winStart_];
 }
 
+void TkvReadOnlyFilter::ScanRun(const bool* stop, std::string* out) {
+  for (;;) {
+    int64_t i = pos_ - winStart_;
+    if (i < 0 || i >= winLen_) {
+      if (!FillWindow()) return;
+      i = pos_ - winStart_;
+    }
+    const uint8_t* from = window_ + i;
+    const uint8_t* end = window_ + winLen_;
+    const uint8_t* at = from;
+    while (at < end && !stop[*at]) ++at;
+    if (out) out->append(reinterpret_cast<const char*>(from), static_cast<size_t>(at - from));
+    pos_ += at - from;
+    if (at < end) return;
+  }
+}
+
 int64_t TkvReadOnlyFilter::ReadString(int64_t n, std::string& s) {
   if (n <= 0) {
     s.clear();
     return 0;
+  }
+  // Held whole by the window: one copy.
+  if (const int64_t i = pos_ - winStart_; i >= 0 && i < winLen_ && n <= winLen_ - i) {
+    s.assign(reinterpret_cast<const char*>(window_ + i), static_cast<size_t>(n));
+    pos_ += n;
+    return n;
   }
   // Only what is left is read; the rest of the string stays zero bytes.
   int64_t left = std::max<int64_t>(0, SourceSize - Position());

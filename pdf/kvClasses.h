@@ -128,6 +128,11 @@ class TkvReadOnlyFilter : public rtl::TStream {
   int64_t PeekString(int64_t n, std::string& s);
   void SkipBytes(int64_t n);
   void StepBack();
+  // Moves over the bytes b for which stop[b] is false, up to the first for
+  // which it is true (not read) or the end of the data; appends them to out
+  // when out is given. stop has 256 entries. One pass over the window, not a
+  // call per character.
+  void ScanRun(const bool* stop, std::string* out);
 
   rtl::TStream& Source() { return *source_; }
   // The source's size, taken once at construction.

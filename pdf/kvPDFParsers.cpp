@@ -17,9 +17,23 @@ constexpr const char* kEndOfDataText = "end of data";
 
 bool IsWhite(int c) { return c == 9 || c == 10 || c == 13 || c == 32; }
 
-bool IsDelimiter(int c) {
-  return IsWhite(c) || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' || c == '[' || c == ']';
+// Byte tables for the adapter's runs: where a token or name ends, where a
+// run of white space ends, where a comment ends.
+struct TStopTable {
+  bool stop[256];
+};
+template <typename F>
+constexpr TStopTable MakeStops(F f) {
+  TStopTable t{};
+  for (int c = 0; c < 256; ++c) t.stop[c] = f(c);
+  return t;
 }
+constexpr TStopTable kAtDelimiter = MakeStops([](int c) {
+  return c == 9 || c == 10 || c == 13 || c == 32 || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' ||
+         c == '[' || c == ']';
+});
+constexpr TStopTable kAtNonWhite = MakeStops([](int c) { return !(c == 9 || c == 10 || c == 13 || c == 32); });
+constexpr TStopTable kAtLineEnd = MakeStops([](int c) { return c == 10 || c == 13; });
 
 // The character found, for the messages "Error reading PDF ... (%s)".
 std::string Found(int c) { return c == kEnd ? std::string(kEndOfDataText) : std::string(1, static_cast<char>(c)); }
@@ -76,14 +90,11 @@ void TkvPDFStreamReader::SkipWhitespace() {
   for (;;) {
     int c = PeekChar();
     if (IsWhite(c)) {
-      ReadChar();
+      ScanRun(kAtNonWhite.stop, nullptr);
     } else if (c == '%') {
+      // The comment runs up to the line end, which is then white space.
       ReadChar();
-      for (;;) {
-        int d = PeekChar();
-        if (d == kEnd || d == 10 || d == 13) break;
-        ReadChar();
-      }
+      ScanRun(kAtLineEnd.stop, nullptr);
     } else {
       return;
     }
@@ -95,11 +106,7 @@ std::string TkvPDFStreamReader::ReadToken() {
   int c = ReadChar();
   if (c == kEnd) return token;
   token.push_back(static_cast<char>(c));
-  for (;;) {
-    c = PeekChar();
-    if (c == kEnd || IsDelimiter(c)) break;
-    token.push_back(static_cast<char>(ReadChar()));
-  }
+  ScanRun(kAtDelimiter.stop, &token);
   SkipWhitespace();
   return token;
 }
@@ -108,11 +115,7 @@ std::string TkvPDFStreamReader::PeekToken() {
   SkipWhitespace();
   const int64_t pos = Position();
   std::string token;
-  for (;;) {
-    int c = PeekChar();
-    if (c == kEnd || IsDelimiter(c)) break;
-    token.push_back(static_cast<char>(ReadChar()));
-  }
+  ScanRun(kAtDelimiter.stop, &token);
   SetPosition(pos);
   return token;
 }
@@ -251,15 +254,8 @@ std::unique_ptr<TkvPDFNameObject> TkvPDFStreamReader::ReadNameObject() {
   const int c = ReadChar();
   if (c != '/') throw ENameReadError(rtl::Format(SNameReadError, {Found(c)}));
   std::string name = "/";
-  for (;;) {
-    const int d = PeekChar();
-    if (d == kEnd) break;
-    if (IsDelimiter(d)) {
-      if (IsWhite(d)) ReadChar();
-      break;
-    }
-    name.push_back(static_cast<char>(ReadChar()));
-  }
+  ScanRun(kAtDelimiter.stop, &name);
+  if (IsWhite(PeekChar())) ReadChar();
   return std::make_unique<TkvPDFNameObject>(std::move(name));
 }
 

@@ -2,8 +2,7 @@
 # Whole-program comparisons of the document library against peer tools.
 #   bench/pdf/compare.sh BUILD_DIR
 # Loads 200- and 2,000-page files, with small pages and with image-heavy
-# pages (pdf_probe: load, page count and every page's box, beside qpdf
-# --show-npages), and splits a 200-page scan (one load, one ExtractPages per
+# pages (pdf_probe --count: load and page count, beside qpdf --show-npages), and splits a 200-page scan (one load, one ExtractPages per
 # page, beside qpdf --split-pages). The commands of a case run in turn, $RUNS
 # rounds (default 5), so that a busy spell of the machine falls on both; the
 # best and the median round are printed with their ratios (ours / peer).
@@ -68,9 +67,9 @@ compare() {
 
 peak_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'; }
 
-echo "load and page count: pdf_probe FILE beside qpdf --show-npages FILE"
+echo "load and page count: pdf_probe FILE --count beside qpdf --show-npages FILE"
 for f in small-200 small-2000 heavy-200 heavy-2000; do
-  compare "load $f" -- "$probe" "$work/$f.pdf" -- qpdf --show-npages "$work/$f.pdf"
+  compare "load $f" -- "$probe" "$work/$f.pdf" --count -- qpdf --show-npages "$work/$f.pdf"
 done
 echo "split every page: pdf_probe FILE --extract-all DIR beside qpdf --split-pages"
 for f in small-200 heavy-200; do
@@ -82,9 +81,9 @@ echo "peak memory of a load, and our read system calls"
 for f in small-200 small-2000 heavy-200 heavy-2000; do
   file=$work/$f.pdf
   mib=$(echo "scale=2; $(stat -c %s "$file") / 1048576" | bc -l)
-  ours=$(peak_kb "$probe" "$file")
+  ours=$(peak_kb "$probe" "$file" --count)
   peer=$(peak_kb qpdf --show-npages "$file")
-  read -r _ _ calls _ bytes < <("$probe" "$file" --io | tail -1)
+  read -r _ _ calls _ bytes < <("$probe" "$file" --count --io | tail -1)
   printf '%-12s %7.2f MiB: peak ours %6d KB, qpdf %6d KB, ratio %s; our reads %d calls (%s per MiB), %d bytes\n' \
     "$f" "$mib" "$ours" "$peer" "$(ratio "$ours" "$peer")" "$calls" "$(echo "scale=1; $calls / $mib" | bc -l)" "$bytes"
 done

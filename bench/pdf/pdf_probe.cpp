@@ -1,9 +1,10 @@
 // pdf_probe FILE [--password PW] [--extract N OUT.pdf] [--save OUT.pdf]
-//           [--extract-all FOLDER] [--io]
+//           [--extract-all FOLDER] [--io] [--count]
 //
 // Loads a PDF file through the document component and prints what it read:
 // "pages N", then one line per page "page I mediabox X1 Y1 X2 Y2 rotate R"
-// (points as read, /Rotate raw), then the document information entries.
+// (points as read, /Rotate raw), then the document information entries;
+// --count prints "pages N" alone (the load and page count of the bench).
 // --extract writes page N into OUT.pdf exactly as the converter does;
 // --save writes the whole document; --extract-all writes every page into
 // FOLDER/page-N.pdf (one load, one extraction per page: the benchmark);
@@ -32,7 +33,7 @@ std::string Number(double v) {
 int Usage() {
   std::fprintf(stderr,
                "usage: pdf_probe FILE [--password PW] [--extract N OUT.pdf] [--save OUT.pdf] [--extract-all DIR] "
-               "[--io]\n");
+               "[--io] [--count]\n");
   return 2;
 }
 
@@ -53,7 +54,7 @@ void PrintReads() {
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   std::string file = argv[1], password, extractOut, saveOut, extractAll;
-  bool havePassword = false, io = false;
+  bool havePassword = false, io = false, countOnly = false;
   int extractPage = 0;
   for (int i = 2; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--password") && i + 1 < argc) {
@@ -66,6 +67,8 @@ int main(int argc, char** argv) {
       extractAll = argv[++i];
     } else if (!std::strcmp(argv[i], "--io")) {
       io = true;
+    } else if (!std::strcmp(argv[i], "--count")) {
+      countOnly = true;
     } else if (!std::strcmp(argv[i], "--save") && i + 1 < argc) {
       saveOut = argv[++i];
     } else {
@@ -81,13 +84,13 @@ int main(int argc, char** argv) {
     const int n = doc.PageCount();
     std::printf("pages %d\n", n);
     doc.SetMeasurementUnit(pdf::muPoints);
-    for (int i = 1; i <= n; ++i) {
+    for (int i = 1; i <= n && !countOnly; ++i) {
       pdf::TkvPageSize size;
       doc.GetPageSize(i, size);
       std::printf("page %d mediabox %s %s %s %s rotate %d\n", i, Number(size.X1).c_str(), Number(size.Y1).c_str(),
                   Number(size.X2).c_str(), Number(size.Y2).c_str(), doc.GetPageRotation(i));
     }
-    if (pdf::TkvPDFDictObject* info = doc.DocInfo->InfoDictionary()) {
+    if (pdf::TkvPDFDictObject* info = countOnly ? nullptr : doc.DocInfo->InfoDictionary()) {
       for (int i = 0; i < info->Count(); ++i) {
         auto* s = dynamic_cast<pdf::TkvPDFStringObject*>(info->ValueAt(i));
         if (!s) continue;
