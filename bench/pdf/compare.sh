@@ -5,7 +5,9 @@
 # pages (pdf_probe --count: load and page count, beside qpdf --show-npages), and splits a 200-page scan (one load, one ExtractPages per
 # page, beside qpdf --split-pages). The commands of a case run in turn, $RUNS
 # rounds (default 5), so that a busy spell of the machine falls on both; the
-# best and the median round are printed with their ratios (ours / peer).
+# best and the median round are printed with their ratios (ours / peer), of
+# the elapsed time and, since a shared machine preempts either side, of the
+# processor time (user + system) as well.
 # Then, for each file, the peak memory of a load (/usr/bin/time -v, ours and
 # the peer's) and the read system calls of our load per MiB of the file.
 set -euo pipefail
@@ -38,8 +40,19 @@ make "$work/heavy.png" 200 "$work/heavy-200.pdf"
 make "$work/heavy.png" 2000 "$work/heavy-2000.pdf"
 
 runs=${RUNS:-5}
-now() { date +%s.%N; }
-once() { local s e; s=$(now); "$@" >/dev/null 2>&1; e=$(now); echo "$e - $s" | bc -l; }
+# once COMMAND...: "elapsed cpu" in seconds, the command's output dropped;
+# cpu is its user and system time from its resource usage (microseconds).
+once() {
+  /usr/bin/python3 -c '
+import os, sys, time
+null = [(os.POSIX_SPAWN_OPEN, fd, "/dev/null", os.O_WRONLY, 0) for fd in (1, 2)]
+start = time.perf_counter()
+pid = os.posix_spawnp(sys.argv[1], sys.argv[1:], os.environ, file_actions=null)
+_, status, usage = os.wait4(pid, 0)
+elapsed = time.perf_counter() - start
+print("%.6f %.6f" % (elapsed, usage.ru_utime + usage.ru_stime))
+' "$@"
+}
 best() { sort -g | head -1; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { echo "scale=2; $1 / $2" | bc -l; }
@@ -58,11 +71,15 @@ compare() {
     rm -rf "$work/out" && mkdir -p "$work/out"
     t_peer+="$(once "${peer[@]}")"$'\n'
   done
-  local bo bp mo mp
-  bo=$(printf '%s' "$t_ours" | best); bp=$(printf '%s' "$t_peer" | best)
-  mo=$(printf '%s' "$t_ours" | median); mp=$(printf '%s' "$t_peer" | median)
-  printf '%-22s ours %.4fs peer %.4fs ratio %s (best of %d); median ours %.4fs peer %.4fs ratio %s\n' \
-    "$name" "$bo" "$bp" "$(ratio "$bo" "$bp")" "$runs" "$mo" "$mp" "$(ratio "$mo" "$mp")"
+  local col kind bo bp mo mp
+  for col in 1 2; do
+    kind=elapsed
+    [ "$col" = 2 ] && kind=cpu
+    bo=$(printf '%s' "$t_ours" | cut -d' ' -f"$col" | best); bp=$(printf '%s' "$t_peer" | cut -d' ' -f"$col" | best)
+    mo=$(printf '%s' "$t_ours" | cut -d' ' -f"$col" | median); mp=$(printf '%s' "$t_peer" | cut -d' ' -f"$col" | median)
+    printf '%-18s %-7s best of %d: ours %.3fs peer %.3fs ratio %s; median: ours %.3fs peer %.3fs ratio %s\n' \
+      "$name" "$kind" "$runs" "$bo" "$bp" "$(ratio "$bo" "$bp")" "$mo" "$mp" "$(ratio "$mo" "$mp")"
+  done
 }
 
 peak_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'; }
