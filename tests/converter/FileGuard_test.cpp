@@ -59,6 +59,9 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
   fs::create_directories(work);
   const fs::path twoPages = MakeTiff(work, "two.tif", 2, 16);
   WriteFileBytes(work / "junk.tif", "II*\0 not really");
+  // Cut in its second page's data, or its second directory.
+  const std::string whole = ReadFileBytes(twoPages);
+  WriteFileBytes(work / "cut.tif", whole.substr(0, whole.size() - 200));
   struct Case {
     const char* name;
     std::function<void(const fs::path& docs)> setup;
@@ -78,6 +81,8 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
        "2 pages written of 3"},
       {"no TIFF at all", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, work / "junk.tif", 1,
        "cannot be read"},
+      {"a TIFF cut short", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, work / "cut.tif", 2,
+       "TIFF Error"},
       {"a folder at the name", [](const fs::path& d) { fs::create_directories(d / "scan.tif" / "inside"); }, twoPages,
        2, "Is a directory"},
   };
