@@ -1,5 +1,6 @@
 #include "converter/Rw_ini.h"
 
+#include "platform/os/KnownFolders.h"
 #include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -9,11 +10,24 @@ TSettings Settings;
 
 std::string ExeFolder() { return rtl::ExtractFilePath(rtl::ExecutableFileName()); }
 
-std::string WorkFolder() { return ExeFolder() + "cmdline/"; }
+namespace {
 
-std::string IniFileName() { return rtl::ChangeFileExt(rtl::ExecutableFileName(), ".ini"); }
+// The executable's name without its extension: "tarnwick".
+std::string ProgramName() { return rtl::ChangeFileExt(rtl::ExtractFileName(rtl::ExecutableFileName()), ""); }
 
-std::string LogFileName() { return rtl::ChangeFileExt(rtl::ExecutableFileName(), ".log"); }
+// The setup utility asks the same question with the same name, so the
+// launch settings it writes are the ones read here.
+os::TProgramFolders Folders() { return os::ProgramFolders(ExeFolder(), ProgramName()); }
+
+}  // namespace
+
+std::string SettingsFolder() { return Folders().Settings; }
+
+std::string WorkFolder() { return Folders().Work; }
+
+std::string IniFileName() { return SettingsFolder() + ProgramName() + ".ini"; }
+
+std::string LogFileName() { return SettingsFolder() + ProgramName() + ".log"; }
 
 void LoadSettings() {
   rtl::TIniFile ini(IniFileName());

@@ -2,9 +2,11 @@
 // when the main window is made and written once when it closes, and the log
 // of the TIFF files one run produced (so the next start can delete them).
 //
-// Both files lie beside the executable: its full path with ".ini" and ".log"
-// in place of an extension (tarnwick.ini, tarnwick.log). The work folder is
-// "cmdline/" in the executable's folder.
+// Both files lie beside the executable: its name with ".ini" and ".log" in
+// place of an extension (tarnwick.ini, tarnwick.log). The work folder is
+// "cmdline/" in the executable's folder. Installed where the user may not
+// write, the files lie in the user's settings folder (~/.config/tarnwick/)
+// and the work folder in the user's cache (~/.cache/tarnwick/cmdline/).
 #pragma once
 
 #include <string>
@@ -27,7 +29,10 @@ extern TSettings Settings;
 
 // The executable's folder with its trailing "/".
 std::string ExeFolder();
-// ExeFolder() + "cmdline/".
+// Where the settings and the log lie, with its trailing "/": ExeFolder()
+// unless installed.
+std::string SettingsFolder();
+// ExeFolder() + "cmdline/" unless installed.
 std::string WorkFolder();
 std::string IniFileName();
 std::string LogFileName();

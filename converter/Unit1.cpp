@@ -343,8 +343,10 @@ void TForm1::FormCreate(rtl::TComponent*) {
   CheckBox4->SetChecked(Settings.TRG != 0);
   EditLApp->Text = Settings.Launch;
 
-  // The conversion cannot run without its work folder.
+  // The conversion cannot run without its work folder, nor the settings be
+  // kept without theirs (the user's own when the program is installed).
   rtl::ForceDirectories(WorkFolder());
+  rtl::ForceDirectories(SettingsFolder());
   // Into the Trash, silently; what could not be deleted stays.
   FileOperation1->FromFiles().Clear();
   for (const auto& m : kWorkMasks) FileOperation1->FromFiles().Add(WorkFolder() + m);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/os/KnownFolders.h"
 #include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -35,9 +36,12 @@ std::string UserAppKey(const std::string& prefix, int index) { return prefix + "
 
 std::string OwnFolder() { return rtl::ExtractFilePath(rtl::ExecutableFileName()); }
 
-std::string ConverterFileName() { return OwnFolder() + "tarnwick"; }
+std::string ConverterFileName() { return OwnFolder() + kConverterName; }
 
-std::string ConverterIniFileName() { return OwnFolder() + "tarnwick.ini"; }
+std::string ConverterIniFileName() {
+  // The converter beside us decides the same way where its settings lie.
+  return os::ProgramFolders(OwnFolder(), kConverterName).Settings + kConverterName + ".ini";
+}
 
 void ReadScannerConfig(const std::string& file) {
   rtl::TIniFile ini(file);
@@ -65,6 +69,8 @@ void WriteScannerConfig(const std::string& file) {
 }
 
 void WriteConverterIni() {
+  // The user's settings folder of an installed converter that never ran.
+  rtl::ForceDirectories(rtl::ExtractFilePath(ConverterIniFileName()));
   WriteEntries(ConverterIniFileName(), {{kLaunchSection, "DoLaunch", rtl::IntToStr(LaunchSettings.DoLaunch)},
                                         {kLaunchSection, "Launch", LaunchSettings.Launch}});
 }

@@ -5,8 +5,10 @@
 //   applications lists the programs it can start after a scan: section
 //   USERAPP with AppCnt and, per entry i, AppPath_10i, AppName_10i and
 //   AppCmmd_10i; section CONFIG_M with SbAppID, 100 + the entry chosen last;
-// - the converter's settings file beside this program, into which the
-//   launch settings (App/DoLaunch, App/Launch) go.
+// - the converter's settings file, into which the launch settings
+//   (App/DoLaunch, App/Launch) go: beside this program and the converter,
+//   or, when they are installed where the user may not write, in the
+//   user's settings folder where the converter then reads it.
 //
 // The values are program-wide, as the converter keeps its own settings.
 #pragma once
@@ -15,6 +17,9 @@
 #include <string>
 
 namespace setup {
+
+// The converter that lies beside this program.
+inline constexpr const char* kConverterName = "tarnwick";
 
 // The scanner software offers this many user applications.
 inline constexpr int kMaxUserApps = 5;
@@ -44,7 +49,8 @@ std::string UserAppKey(const std::string& prefix, int index);
 
 // This program's folder, with its trailing "/".
 std::string OwnFolder();
-// The converter beside this program, and its settings file.
+// The converter beside this program, and its settings file (where the
+// converter reads it).
 std::string ConverterFileName();
 std::string ConverterIniFileName();
 

@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <poll.h>
 #include <spawn.h>
@@ -8,6 +9,8 @@
 #include <csignal>
 #include <unistd.h>
 
+#include <chrono>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -136,6 +139,154 @@ ToolResult RunTool(const std::vector<std::string>& argv, const std::string& inpu
   ::waitpid(pid, &status, 0);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
+}
+
+fs::path SourceDir() { return TK_SOURCE_DIR; }
+
+fs::path BuildDir() { return TK_BINARY_DIR; }
+
+User OrdinaryUser() {
+  if (::geteuid() == 0) return {65534, 65534};
+  return {::geteuid(), ::getegid()};
+}
+
+void GiveTo(const fs::path& p, User user) {
+  if (user.uid == ::geteuid()) return;
+  if (::lchown(p.c_str(), user.uid, user.gid) != 0) throw std::runtime_error("cannot chown " + p.string());
+  if (!fs::is_directory(fs::symlink_status(p))) return;
+  for (const auto& e : fs::recursive_directory_iterator(p))
+    if (::lchown(e.path().c_str(), user.uid, user.gid) != 0) throw std::runtime_error("cannot chown " + e.path().string());
+}
+
+namespace {
+
+// In a child after fork: becomes user, or ends the child.
+void BecomeUser(User user) {
+  if (user.uid == ::geteuid()) return;
+  if (::setgroups(0, nullptr) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0) ::_exit(126);
+}
+
+std::vector<char*> CStrings(const std::vector<std::string>& v) {
+  std::vector<char*> out;
+  for (const auto& s : v) out.push_back(const_cast<char*>(s.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace
+
+ToolResult RunAs(User user, const std::vector<std::string>& argv, const RunOptions& options) {
+  ToolResult result;
+  // Everything the child needs is made before the fork: after it, the
+  // child only calls what is safe there.
+  std::vector<char*> args = CStrings(argv), env = CStrings(options.env);
+  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+  int master = -1;
+  std::string slave;
+  if (options.terminal) {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) throw std::runtime_error("no pseudo-terminal");
+    slave = ::ptsname(master);
+  } else if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
+    throw std::runtime_error("pipe failed");
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    if (options.terminal) {
+      ::setsid();
+      // The first terminal a session leader opens becomes its own.
+      int fd = ::open(slave.c_str(), O_RDWR);
+      if (fd < 0) ::_exit(126);
+      if (user.uid != ::geteuid() && ::fchown(fd, user.uid, user.gid) != 0) ::_exit(126);
+      ::dup2(fd, 0), ::dup2(fd, 1), ::dup2(fd, 2);
+      if (fd > 2) ::close(fd);
+    } else {
+      ::dup2(in[0], 0), ::dup2(out[1], 1), ::dup2(err[1], 2);
+    }
+    if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(126);
+    BecomeUser(user);
+    ::execve(args[0], args.data(), env.data());
+    ::_exit(127);
+  }
+  std::string input = options.input;
+  int writeFd = master, readFds[2] = {master, -1};
+  if (!options.terminal) {
+    ::close(in[0]), ::close(out[1]), ::close(err[1]);
+    writeFd = in[1];
+    readFds[0] = out[0];
+    readFds[1] = err[0];
+  }
+  // A terminal takes the whole answer at once; a pipe is closed after it.
+  size_t written = 0;
+  while (written < input.size()) {
+    ssize_t n = ::write(writeFd, input.data() + written, input.size() - written);
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
+  }
+  if (!options.terminal) ::close(in[1]);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
+  bool killed = false;
+  pollfd fds[2] = {{readFds[0], POLLIN, 0}, {readFds[1], POLLIN, 0}};
+  char buf[65536];
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      // A terminal whose last user went reads as EIO.
+      if (n <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+      } else {
+        (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
+      }
+    }
+  }
+  for (auto& f : fds)
+    if (f.fd >= 0) ::close(f.fd);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.exitCode = killed ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+std::string CallAs(User user, const std::function<std::string()>& fn) {
+  int p[2];
+  if (pipe2(p, O_CLOEXEC)) throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    ::close(p[0]);
+    BecomeUser(user);
+    const std::string r = fn();
+    for (size_t done = 0; done < r.size();) {
+      ssize_t n = ::write(p[1], r.data() + done, r.size() - done);
+      if (n <= 0) ::_exit(1);
+      done += static_cast<size_t>(n);
+    }
+    ::_exit(0);
+  }
+  ::close(p[1]);
+  std::string r;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(p[0], buf, sizeof buf)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    r.append(buf, static_cast<size_t>(n));
+  }
+  ::close(p[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("the child process failed");
+  return r;
 }
 
 fs::path HelperDir() { return fs::path(TK_BINARY_DIR) / "tests" / "helpers"; }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 #include "platform/rtl/CodePages.h"
 
 namespace tk::test {
@@ -39,6 +41,37 @@ struct ToolResult {
 // Runs argv[0] (searched on PATH) with the arguments, no shell. stdin is
 // empty; the optional input string is fed to it instead.
 ToolResult RunTool(const std::vector<std::string>& argv, const std::string& input = {});
+
+// The source tree and the build folder.
+std::filesystem::path SourceDir();
+std::filesystem::path BuildDir();
+
+// Who a program runs as where permissions matter: root may write where
+// nobody else may, so under root the tests run such programs as the
+// account-less user 65534; otherwise as the caller itself.
+struct User {
+  uid_t uid;
+  gid_t gid;
+};
+User OrdinaryUser();
+// Gives the user a file or folder and everything in it (nothing to do when
+// the user is the caller).
+void GiveTo(const std::filesystem::path& p, User user);
+
+struct RunOptions {
+  std::vector<std::string> env;  // the whole environment, "NAME=value" each
+  std::filesystem::path cwd;
+  std::string input;
+  // Standard input, output and error on a new pseudo-terminal, which is the
+  // program's controlling terminal; out then holds everything shown on it.
+  bool terminal = false;
+  int timeoutMs = 60000;
+};
+// Runs argv[0] (a path) as user; exit code -1 when it was killed at the
+// time limit.
+ToolResult RunAs(User user, const std::vector<std::string>& argv, const RunOptions& options);
+// Calls fn in a child process running as user; what it returned.
+std::string CallAs(User user, const std::function<std::string()>& fn);
 
 // Helper programs built for the tests (tests/helpers).
 std::filesystem::path HelperDir();
