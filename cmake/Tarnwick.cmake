@@ -53,7 +53,9 @@ function(tk_test_folder name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_options(${name} PRIVATE ${TK_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} tk_test_support GTest::gtest_main GTest::gmock)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  # Every test runs headless, whatever display the shell has: the tests that
+  # show windows start their own display and say so to their programs.
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ENVIRONMENT TK_HEADLESS=1)
 endfunction()
 
 # tk_add_subfolders(): every subfolder of the current folder that has a

@@ -82,26 +82,13 @@ class TFileInfoList {
   TSortOrder sortOrder_ = soName;
 };
 
-// What a row shows in place of the shell's icon.
-enum TIconKind { ikNone, ikFile, ikFolder, ikOpenFolder };
-enum TAlignment { taLeftJustify, taRightJustify };
-
-// One text of a drawn row, in the rectangle Left..Right of the row.
-struct TDrawnCell {
-  std::string Text;
-  int Left = 0;
-  int Right = 0;
-  TAlignment Alignment = taLeftJustify;
-};
-
-// A row as the list draws it: its icon at IconLeft (16 by 16 pixels) and its
-// texts, each already shortened to its column.
-struct TDrawnRow {
-  bool Selected = false;
-  TIconKind Icon = ikNone;
-  int IconLeft = 0;
-  std::vector<TDrawnCell> Cells;
-};
+// The rows are drawn as the forms' list box describes them.
+using forms::TDrawnCell;
+using forms::TDrawnRow;
+using forms::TIconKind;
+using enum forms::TIconKind;
+using forms::TAlignment;
+using enum forms::TAlignment;
 
 class TFileListBoxEx : public forms::TCustomListBox {
  public:
@@ -153,7 +140,7 @@ class TFileListBoxEx : public forms::TCustomListBox {
   virtual bool IsDirectory(int index);
   virtual void GetItemInfo(int index, std::string& path, int64_t& size, rtl::TDateTime& time, int& attributes);
   // The row as it is drawn, over the list's width.
-  virtual TDrawnRow DrawItem(int index);
+  TDrawnRow DrawItem(int index) override;
 
   // After the form has set the properties.
   virtual void Loaded();

@@ -2,6 +2,7 @@
 #include "converter/Unit1.h"
 #include "pdf/kvCstPDFDoc.h"
 #include "platform/forms/Forms.h"
+#include "platform/forms/qt/Desktop.h"
 #include "platform/os/ShellApi.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -11,6 +12,9 @@ int main(int argc, char** argv) {
   // gives it; on this desktop that is the shell's open.
   pdf::SetShellOpener(os::ShellOpenDocument);
   forms::TApplication application;
+  // On a desktop the windows are shown; elsewhere the terminal or nobody
+  // is asked, as the application chose.
+  forms::UseDesktop(application);
   application.Initialize();
   application.Title = converter::kApplicationTitle;
   converter::TForm1* form1 = nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 
 namespace forms {
@@ -9,6 +10,7 @@ namespace forms {
 TControl::TControl(rtl::TComponent* owner) : rtl::TComponent(owner) {}
 
 TControl::~TControl() {
+  if (Application) Application->Presenter().ControlFreed(*this);
   if (parent_) {
     if (TForm* f = ParentForm(); f && f->ActiveControl == this) f->ActiveControl = nullptr;
     auto& list = parent_->controls_;
@@ -72,6 +74,7 @@ bool TControl::Focused() {
 
 void TControl::Invalidate() {
   if (TForm* f = ParentForm()) f->MarkStatusDirty();
+  if (Application) Application->Presenter().ControlChanged(*this);
 }
 
 void TControl::Click() {

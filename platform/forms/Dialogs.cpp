@@ -1,6 +1,7 @@
 #include "platform/forms/Dialogs.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -260,6 +261,8 @@ bool TScriptedPresenter::OpenFiles(TOpenDialog& dialog) {
 }
 
 TModalResult TScriptedPresenter::ShowModal(TForm& form) { return OnShowModal ? OnShowModal(form) : mrCancel; }
+
+void TPresenter::WaitForEvents(int ms) { ::poll(nullptr, 0, ms); }
 
 std::unique_ptr<TPresenter> MakeDefaultPresenter() {
   if (::isatty(STDERR_FILENO)) {

@@ -80,6 +80,19 @@ class TPresenter {
   virtual void Status(const std::string& line) = 0;
   // Whether a person is there to answer, and to close a window left open.
   virtual bool Interactive() const = 0;
+
+  // Hooks of a presenter that shows the forms as windows. The defaults keep
+  // the headless behaviour: nothing to pump, and the idle wait is a sleep.
+  // First thing of every ProcessMessages: the window system's events.
+  virtual void PumpEvents() {}
+  // The idle wait of the message loop, at most ms milliseconds.
+  virtual void WaitForEvents(int ms);
+  // A form was shown or hidden, or its caption changed.
+  virtual void FormStateChanged(TForm&) {}
+  // A control asked for a repaint (its state may have changed).
+  virtual void ControlChanged(TControl&) {}
+  // A control is being freed: only its address may still be used, as a key.
+  virtual void ControlFreed(TControl&) {}
 };
 
 // Non-interactive: messages go to the stream (stderr by default), every

@@ -1,7 +1,5 @@
 #include "platform/forms/Forms.h"
 
-#include <poll.h>
-
 #include <csignal>
 
 #include "platform/forms/Dialogs.h"
@@ -57,7 +55,13 @@ TForm::~TForm() { ReleaseWindow(); }
 
 void TForm::VisibleChanged() {
   SyncWindow();
+  if (Application) Application->Presenter().FormStateChanged(*this);
   if (Visible() && OnShow) OnShow(this);
+}
+
+void TForm::CaptionChanged() {
+  SyncWindow();
+  if (Application) Application->Presenter().FormStateChanged(*this);
 }
 
 void TForm::DoCreate() {
@@ -208,6 +212,7 @@ void TApplication::RemovePoller(int id) {
 }
 
 void TApplication::ProcessMessages() {
+  presenter_->PumpEvents();
   if (g_closeRequested) {
     g_closeRequested = 0;
     if (mainForm_ && !mainForm_->Closed()) {
@@ -261,7 +266,7 @@ void TApplication::Run() {
   while (!terminated_) {
     ProcessMessages();
     if (terminated_) break;
-    if (queue_.empty()) ::poll(nullptr, 0, kIdleSliceMs);
+    if (queue_.empty()) presenter_->WaitForEvents(kIdleSliceMs);
   }
   RefreshStatusLine(true);
   if (!shownStatus_.empty()) {

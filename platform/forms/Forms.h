@@ -104,7 +104,7 @@ class TForm : public TWinControl {
   os::HWND Handle() const { return handle_; }
 
  protected:
-  void CaptionChanged() override { SyncWindow(); }
+  void CaptionChanged() override;
   void VisibleChanged() override;
 
  private:

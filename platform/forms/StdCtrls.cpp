@@ -72,6 +72,14 @@ int TCustomListBox::SelCount() const {
   return n;
 }
 
+TDrawnRow TCustomListBox::DrawItem(int index) {
+  TDrawnRow row;
+  if (index < 0 || index >= Count()) return row;
+  row.Selected = Selected(index);
+  row.Cells.push_back({items_[index], 0, Width, taLeftJustify});
+  return row;
+}
+
 void TCustomListBox::DblClick() {
   if (OnDblClick) OnDblClick(this);
 }

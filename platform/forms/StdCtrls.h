@@ -114,6 +114,27 @@ class TMemo : public TWinControl {
   bool ReadOnly = false;
 };
 
+// What a row shows in place of the shell's icon.
+enum TIconKind { ikNone, ikFile, ikFolder, ikOpenFolder };
+enum TAlignment { taLeftJustify, taRightJustify };
+
+// One text of a drawn row, in the rectangle Left..Right of the row.
+struct TDrawnCell {
+  std::string Text;
+  int Left = 0;
+  int Right = 0;
+  TAlignment Alignment = taLeftJustify;
+};
+
+// A row as the list draws it: its icon at IconLeft (16 by 16 pixels) and its
+// texts, each already shortened to its column.
+struct TDrawnRow {
+  bool Selected = false;
+  TIconKind Icon = ikNone;
+  int IconLeft = 0;
+  std::vector<TDrawnCell> Cells;
+};
+
 enum TListBoxStyle { lbStandard, lbOwnerDrawFixed, lbOwnerDrawVariable };
 
 // A list of rows, each a text with a borrowed object beside it. One row is
@@ -141,6 +162,8 @@ class TCustomListBox : public TWinControl {
 
   // A double click by the user on the current row.
   virtual void DblClick();
+  // The row as it is drawn; a plain list box draws its text over the row.
+  virtual TDrawnRow DrawItem(int index);
 
   TListBoxStyle Style = lbStandard;
   bool MultiSelect = false;

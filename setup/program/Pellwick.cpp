@@ -1,21 +1,28 @@
-// The setup utility's program block. There is no window to click on this
-// desktop: the memo's lines go to standard output as they are added, and
+// The setup utility's program block. On a desktop its window is shown: the
+// person picks the run in the radio group and presses the start button.
+// Elsewhere the memo's lines go to standard output as they are added, and
 // the choice of run with the start button is put to the person at the
-// terminal. Without a terminal nobody can choose, and nothing is changed.
+// terminal. Without either nobody can choose, and nothing is changed.
 #include <cstdio>
 
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
+#include "platform/forms/qt/Desktop.h"
 #include "platform/rtl/SysUtils.h"
 #include "setup/Unit1.h"
 
 int main(int argc, char** argv) {
   rtl::SetCommandLine(argc, argv);
   forms::TApplication application;
+  const bool desktop = forms::UseDesktop(application);
   application.Initialize();
   application.Title = setup::kApplicationTitle;
   setup::TForm1* form1 = nullptr;
   application.CreateForm(form1);
+  if (desktop) {
+    application.Run();
+    return 0;
+  }
   size_t shown = 0;
   auto showLines = [&] {
     const auto& lines = form1->Memo1->Lines;

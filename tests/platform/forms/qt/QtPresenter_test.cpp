@@ -1,0 +1,480 @@
+// The desktop presenter against the forms model: what the model says shows
+// in the widgets, and what the user does to a widget reaches the model
+// through its own entry points.
+#include "platform/forms/qt/QtPresenter.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include "platform/forms/Buttons.h"
+#include "platform/forms/ComCtrls.h"
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/ExtCtrls.h"
+#include "platform/forms/FileCtrl.h"
+#include "platform/forms/Forms.h"
+#include "platform/forms/Menus.h"
+#include "platform/forms/StdCtrls.h"
+#include "platform/os/DragDrop.h"
+
+namespace forms {
+namespace {
+
+template <typename T>
+T* Make(TForm* form, TWinControl* parent, const char* name, const char* caption = "") {
+  auto* c = new T(form);
+  c->Name = name;
+  c->SetParent(parent);
+  c->SetCaption(caption);
+  return c;
+}
+
+// A form with one control of every kind the programs use.
+class TAllKinds : public TForm {
+ public:
+  explicit TAllKinds(rtl::TComponent* owner) : TForm(owner) {
+    SetCaption("すべての部品");
+    SetClientWidth(320);
+    SetClientHeight(300);
+    Pages = Make<TPageControl>(this, this, "Pages");
+    Pages->Align = alTop;
+    Sheet1 = new TTabSheet(this);
+    Sheet1->SetCaption("動作");
+    Sheet1->SetPageControl(Pages);
+    Sheet2 = new TTabSheet(this);
+    Sheet2->SetCaption("設定");
+    Sheet2->SetPageControl(Pages);
+    List = Make<TListBox>(this, Sheet1, "List");
+    List->MultiSelect = true;
+    for (const char* s : {"a.pdf", "b.pdf", "c.pdf"}) List->Items().Add(s);
+    Menu = new TPopupMenu(this);
+    for (const char* s : {"変換", "-", "削除"}) {
+      auto* item = new TMenuItem(this);
+      item->Caption = s;
+      Menu->Add(item);
+    }
+    List->PopupMenu = Menu;
+    Drive = Make<TDriveComboBox>(this, Sheet1, "Drive");
+    Check = Make<TCheckBox>(this, Sheet2, "Check", "残す");
+    Edit = Make<TEdit>(this, Sheet2, "Edit");
+    Combo = Make<TComboBox>(this, Sheet2, "Combo");
+    Combo->Items = {"一", "二", "三"};
+    Radio1 = Make<TRadioButton>(this, this, "Radio1", "設定");
+    Radio2 = Make<TRadioButton>(this, this, "Radio2", "解除");
+    Group = Make<TRadioGroup>(this, this, "Group", "動作");
+    Group->Items = {"甲", "乙"};
+    Memo = Make<TMemo>(this, this, "Memo");
+    Link = Make<TLabel>(this, this, "Link", "Corvane");
+    Button = Make<TButton>(this, this, "Button", "開始");
+    Panel = Make<TPanel>(this, this, "Panel", "ここからＤｒａｇしてください");
+    Panel->Align = alBottom;
+    Bar = Make<TProgressBar>(this, Panel, "Bar");
+  }
+  TPageControl* Pages;
+  TTabSheet* Sheet1;
+  TTabSheet* Sheet2;
+  TListBox* List;
+  TPopupMenu* Menu;
+  TDriveComboBox* Drive;
+  TCheckBox* Check;
+  TEdit* Edit;
+  TComboBox* Combo;
+  TRadioButton* Radio1;
+  TRadioButton* Radio2;
+  TRadioGroup* Group;
+  TMemo* Memo;
+  TLabel* Link;
+  TButton* Button;
+  TPanel* Panel;
+  TProgressBar* Bar;
+};
+
+class QtPresenterTest : public ::testing::Test {
+ protected:
+  QtPresenterTest() {
+    auto p = std::make_unique<TQtPresenter>();
+    presenter = p.get();
+    app.SetPresenter(std::move(p));
+    app.CreateForm(form);
+  }
+  // Shows the form and brings the widgets in line with it.
+  void Shown() {
+    form->Show();
+    app.ProcessMessages();
+    presenter->Refresh();
+  }
+  template <typename W>
+  W* Widget(const TControl* c) {
+    QWidget* w = presenter->WidgetOf(*c);
+    EXPECT_NE(w, nullptr) << c->Name;
+    auto* typed = qobject_cast<W*>(w);
+    EXPECT_NE(typed, nullptr) << c->Name;
+    return typed;
+  }
+  // Runs fn once the next modal loop (a dialog, a menu) has started.
+  static void WhenModal(std::function<void()> fn) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, fn] {
+      if (!QApplication::activeModalWidget() && !QApplication::activePopupWidget()) return;
+      timer->stop();
+      timer->deleteLater();
+      fn();
+    });
+    timer->start(10);
+  }
+
+  TApplication app;
+  TQtPresenter* presenter = nullptr;
+  TAllKinds* form = nullptr;
+};
+
+TEST_F(QtPresenterTest, AShownFormIsAWindowWithTheFormsCaptionAndAtLeastItsClientSize) {
+  Shown();
+  QWidget* w = presenter->WidgetOf(*form);
+  ASSERT_NE(w, nullptr);
+  EXPECT_TRUE(w->isWindow());
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_EQ(w->windowTitle().toStdString(), "すべての部品");
+  EXPECT_GE(w->width(), form->ClientWidth());
+  EXPECT_GE(w->height(), form->ClientHeight());
+  form->SetCaption("別の題");
+  app.ProcessMessages();
+  EXPECT_EQ(w->windowTitle().toStdString(), "別の題");
+  form->Hide();
+  app.ProcessMessages();
+  EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(QtPresenterTest, ModelChangesShowInTheWidgets) {
+  Shown();
+  form->Pages->SetActivePage(form->Sheet2);
+  form->Check->SetChecked(true);
+  form->Edit->Text = "typed by code";
+  form->Edit->PasswordChar = '*';
+  form->Combo->SetItemIndex(2);
+  form->Radio2->SetChecked(true);
+  form->Group->SetItemIndex(1);
+  form->Memo->Lines = {"一行目", "二行目"};
+  form->Link->SetCaption("mail");
+  form->Button->SetEnabled(false);
+  form->Bar->SetMax(4);
+  form->Bar->SetPosition(3);
+  form->List->Items().Add("d.pdf");
+  form->List->SetSelected(1, true);
+  form->Panel->SetCaption("新しい見出し");
+  presenter->Refresh();
+
+  EXPECT_EQ(Widget<QTabWidget>(form->Pages)->currentIndex(), 1);
+  EXPECT_EQ(Widget<QTabWidget>(form->Pages)->tabText(0).toStdString(), "動作");
+  EXPECT_TRUE(Widget<QCheckBox>(form->Check)->isChecked());
+  EXPECT_EQ(Widget<QCheckBox>(form->Check)->text().toStdString(), "残す");
+  EXPECT_EQ(Widget<QLineEdit>(form->Edit)->text().toStdString(), "typed by code");
+  EXPECT_EQ(Widget<QLineEdit>(form->Edit)->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(Widget<QComboBox>(form->Combo)->currentIndex(), 2);
+  EXPECT_EQ(Widget<QComboBox>(form->Drive)->currentText().toStdString(), "/");
+  EXPECT_FALSE(Widget<QRadioButton>(form->Radio1)->isChecked());
+  EXPECT_TRUE(Widget<QRadioButton>(form->Radio2)->isChecked());
+  auto radios = Widget<QGroupBox>(form->Group)->findChildren<QRadioButton*>();
+  ASSERT_EQ(radios.size(), 2);
+  EXPECT_TRUE(radios[1]->isChecked());
+  EXPECT_EQ(Widget<QGroupBox>(form->Group)->title().toStdString(), "動作");
+  EXPECT_EQ(Widget<QPlainTextEdit>(form->Memo)->toPlainText().toStdString(), "一行目\n二行目");
+  EXPECT_EQ(Widget<QLabel>(form->Link)->text().toStdString(), "mail");
+  EXPECT_FALSE(Widget<QPushButton>(form->Button)->isEnabled());
+  EXPECT_EQ(Widget<QProgressBar>(form->Bar)->maximum(), 4);
+  EXPECT_EQ(Widget<QProgressBar>(form->Bar)->value(), 3);
+  auto* list = Widget<QListWidget>(form->List);
+  ASSERT_EQ(list->count(), 4);
+  EXPECT_EQ(list->item(3)->text().toStdString(), "d.pdf");
+  EXPECT_TRUE(list->item(1)->isSelected());
+  EXPECT_FALSE(list->item(0)->isSelected());
+  auto* caption = Widget<QFrame>(form->Panel)->findChild<QLabel*>();
+  ASSERT_NE(caption, nullptr);
+  EXPECT_EQ(caption->text().toStdString(), "新しい見出し");
+  form->Check->SetVisible(false);
+  presenter->Refresh();
+  EXPECT_TRUE(Widget<QCheckBox>(form->Check)->isHidden());
+}
+
+TEST_F(QtPresenterTest, WidgetActionsReachTheModel) {
+  Shown();
+  std::vector<std::string> events;
+  form->Check->OnClick = [&](rtl::TComponent*) { events.push_back("check"); };
+  form->Button->OnClick = [&](rtl::TComponent*) { events.push_back("button"); };
+  form->Link->OnClick = [&](rtl::TComponent*) { events.push_back("link"); };
+  form->Combo->OnChange = [&](rtl::TComponent*) { events.push_back("combo"); };
+  form->Pages->OnChange = [&](rtl::TComponent*) { events.push_back("pages"); };
+  form->Group->SetItemIndex(0);
+
+  Widget<QTabWidget>(form->Pages)->setCurrentIndex(1);
+  EXPECT_EQ(form->Pages->ActivePage(), form->Sheet2);
+  Widget<QCheckBox>(form->Check)->click();
+  EXPECT_TRUE(form->Check->Checked());
+  Widget<QPushButton>(form->Button)->click();
+  emit Widget<QComboBox>(form->Combo)->activated(1);
+  EXPECT_EQ(form->Combo->ItemIndex(), 1);
+  Widget<QRadioButton>(form->Radio2)->click();
+  EXPECT_TRUE(form->Radio2->Checked());
+  EXPECT_FALSE(form->Radio1->Checked());
+  Widget<QGroupBox>(form->Group)->findChildren<QRadioButton*>()[1]->click();
+  EXPECT_EQ(form->Group->ItemIndex(), 1);
+
+  // A label that does something when clicked is a link.
+  presenter->Refresh();
+  QLabel* link = Widget<QLabel>(form->Link);
+  EXPECT_EQ(link->cursor().shape(), Qt::PointingHandCursor);
+  QTest::mouseClick(link, Qt::LeftButton);
+
+  EXPECT_EQ(events, (std::vector<std::string>{"check", "button", "combo", "link"}));
+}
+
+TEST_F(QtPresenterTest, TypedKeysGoThroughTheEditsFilter) {
+  form->Edit->OnKeyPress = [](rtl::TComponent*, char& key) {
+    if ((key < '0' || key > '9') && key != '\b') key = 0;
+  };
+  Shown();
+  form->Pages->SetActivePage(form->Sheet2);
+  presenter->Refresh();
+  QLineEdit* edit = Widget<QLineEdit>(form->Edit);
+  QTest::keyClicks(edit, "1a2b3");
+  EXPECT_EQ(form->Edit->Text, "123");
+  EXPECT_EQ(edit->text().toStdString(), "123");
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  EXPECT_EQ(form->Edit->Text, "12");
+}
+
+TEST_F(QtPresenterTest, ListSelectionDoubleClickAndPopUpMenuReachTheModel) {
+  Shown();
+  std::vector<std::string> events;
+  form->List->OnDblClick = [&](rtl::TComponent*) { events.push_back("dbl " + std::to_string(form->List->ItemIndex())); };
+  form->Menu->OnPopup = [&](rtl::TComponent*) { events.push_back("popup"); };
+  form->Menu->Items(2)->OnClick = [&](rtl::TComponent*) { events.push_back("delete"); };
+  auto* list = Widget<QListWidget>(form->List);
+  list->item(0)->setSelected(true);
+  list->item(2)->setSelected(true);
+  EXPECT_TRUE(form->List->Selected(0));
+  EXPECT_FALSE(form->List->Selected(1));
+  EXPECT_TRUE(form->List->Selected(2));
+  EXPECT_EQ(form->List->SelCount(), 2);
+
+  emit list->itemDoubleClicked(list->item(1));
+  EXPECT_EQ(form->List->ItemIndex(), 1);
+
+  QStringList shown;
+  WhenModal([&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator()) shown << a->text();
+    for (QAction* a : menu->actions())
+      if (a->text() == QString::fromStdString("削除")) menu->setActiveAction(a);
+    QTest::keyClick(menu, Qt::Key_Return);
+  });
+  QTest::mouseClick(list->viewport(), Qt::RightButton, {}, list->visualItemRect(list->item(0)).center());
+  EXPECT_EQ(shown, (QStringList{QString::fromStdString("変換"), QString::fromStdString("削除")}));
+  EXPECT_EQ(form->Menu->PopupComponent, form->List);
+  EXPECT_EQ(events, (std::vector<std::string>{"dbl 1", "popup", "delete"}));
+}
+
+TEST_F(QtPresenterTest, PanelMouseEventsCarryTheButtonAndPosition) {
+  Shown();
+  std::vector<std::string> seen;
+  form->Panel->OnMouseDown = [&](rtl::TComponent*, TMouseButton b, TShiftState s, int x, int y) {
+    seen.push_back("down " + std::to_string(b) + " " + std::to_string(s) + " " + std::to_string(x) + "," +
+                   std::to_string(y));
+  };
+  form->Panel->OnMouseMove = [&](rtl::TComponent*, TShiftState s, int x, int y) {
+    seen.push_back("move " + std::to_string(s) + " " + std::to_string(x) + "," + std::to_string(y));
+  };
+  QFrame* panel = Widget<QFrame>(form->Panel);
+  QTest::mousePress(panel, Qt::LeftButton, {}, QPoint(5, 6));
+  QMouseEvent move(QEvent::MouseMove, QPointF(25, 7), panel->mapToGlobal(QPointF(25, 7)), Qt::NoButton,
+                   Qt::LeftButton, Qt::ShiftModifier);
+  QApplication::sendEvent(panel, &move);
+  QTest::mouseRelease(panel, Qt::LeftButton, {}, QPoint(25, 7));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], "down 0 8 5,6");
+  EXPECT_EQ(seen[1], "move 9 25,7");
+}
+
+TEST_F(QtPresenterTest, AClosedWindowAsksTheFormAndAMoveIsWrittenBack) {
+  int closes = 0;
+  form->OnClose = [&](rtl::TComponent*, TCloseAction& action) {
+    ++closes;
+    action = closes == 1 ? caNone : caHide;
+  };
+  Shown();
+  QWidget* w = presenter->WidgetOf(*form);
+  w->move(40, 50);
+  app.ProcessMessages();
+  EXPECT_EQ(form->Left, w->frameGeometry().x());
+  EXPECT_EQ(form->Top, w->frameGeometry().y());
+  w->close();  // the form keeps itself open the first time
+  app.ProcessMessages();
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(w->isVisible());
+  // The main form's close ends the program.
+  w->close();
+  app.ProcessMessages();
+  EXPECT_EQ(closes, 2);
+  EXPECT_TRUE(app.Terminated());
+}
+
+TEST_F(QtPresenterTest, DroppedFilesReachTheDropProcedureFromTheMessageQueue) {
+  Shown();
+  std::vector<std::string> dropped;
+  const os::TDropWindow key = static_cast<const TWinControl*>(form->Pages);
+  os::SetDropProc(key, [&](const os::TDropFiles& d) { dropped = d.Files; });
+  os::DragAcceptFiles(key, true);
+  QWidget* target = Widget<QListWidget>(form->List)->viewport();  // on a page of the page control
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile("/tmp/x/scan one.pdf"), QUrl("https://example.invalid/b.pdf"),
+                QUrl::fromLocalFile("/tmp/x/two.pdf")});
+  QDragEnterEvent enter(QPoint(3, 3), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(target, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(3, 3), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(target, &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  EXPECT_TRUE(dropped.empty()) << "delivered inside the other program's drop";
+  app.ProcessMessages();
+  EXPECT_EQ(dropped, (std::vector<std::string>{"/tmp/x/scan one.pdf", "/tmp/x/two.pdf"}));
+
+  // A window that takes no drops refuses them.
+  os::DragAcceptFiles(key, false);
+  QDragEnterEvent refused(QPoint(3, 3), Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(target, &refused);
+  EXPECT_FALSE(refused.isAccepted());
+  os::SetDropProc(key, {});
+}
+
+TEST_F(QtPresenterTest, MessageBoxesHaveTheDesignsButtonTextsAndKeepThePollersRunning) {
+  int polls = 0;
+  app.AddPoller([&] { ++polls; });
+  struct Case {
+    const char* name;
+    TMsgDlgButtons buttons;
+    const char* press;
+    TModalResult want;
+  };
+  const Case cases[] = {
+      {"yes-no-cancel: no", mbYes | mbNo | mbCancel, "いいえ", mrNo},
+      {"yes-no: yes", mbYes | mbNo, "はい", mrYes},
+      {"ok", mbOK, "OK", mrOk},
+      {"ok-cancel: cancel", mbOK | mbCancel, "キャンセル", mrCancel},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QStringList texts;
+    int pollsBefore = polls;
+    int pollsDuring = -1;
+    WhenModal([&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      // Give the nested loop's timer a few turns first.
+      QTest::qWait(100);
+      pollsDuring = polls - pollsBefore;
+      for (QAbstractButton* b : box->buttons()) texts << b->text();
+      for (QAbstractButton* b : box->buttons())
+        if (b->text() == QString::fromStdString(c.press)) b->click();
+    });
+    TModalResult r = MessageDlg("本当に？", mtConfirmation, c.buttons);
+    EXPECT_EQ(r, c.want);
+    EXPECT_TRUE(texts.contains(QString::fromStdString(c.press))) << texts.join(",").toStdString();
+    EXPECT_GT(pollsDuring, 0);
+  }
+}
+
+TEST_F(QtPresenterTest, AModalFormWithAMaskedEditReturnsTheTypedText) {
+  auto* dlg = new TForm(&app);
+  dlg->SetCaption("パスワード入力");
+  dlg->BorderStyle = bsDialog;
+  auto* edit = Make<TEdit>(dlg, dlg, "EditPW");
+  edit->PasswordChar = '*';
+  auto* ok = Make<TBitBtn>(dlg, dlg, "BitBtnOK");
+  ok->SetKind(bkOK);
+  auto* cancel = Make<TBitBtn>(dlg, dlg, "BitBtnCan");
+  cancel->SetKind(bkCancel);
+  struct Case {
+    const char* name;
+    bool useOk;  // else Escape
+    TModalResult want;
+  };
+  for (const Case& c : {Case{"enter", true, mrOk}, Case{"escape", false, mrCancel}}) {
+    SCOPED_TRACE(c.name);
+    edit->Text.clear();
+    QString title;
+    QLineEdit::EchoMode echo = QLineEdit::Normal;
+    QStringList buttons;
+    WhenModal([&] {
+      QWidget* w = QApplication::activeModalWidget();
+      title = w->windowTitle();
+      auto* line = w->findChild<QLineEdit*>();
+      echo = line->echoMode();
+      for (auto* b : w->findChildren<QPushButton*>()) buttons << b->text();
+      QTest::keyClicks(line, "s3cret");
+      QTest::keyClick(line, c.useOk ? Qt::Key_Return : Qt::Key_Escape);
+    });
+    EXPECT_EQ(dlg->ShowModal(), c.want);
+    EXPECT_EQ(title.toStdString(), "パスワード入力");
+    EXPECT_EQ(echo, QLineEdit::Password);
+    EXPECT_EQ(buttons, (QStringList{"OK", QString::fromStdString("キャンセル")}));
+    EXPECT_EQ(edit->Text, "s3cret");
+    EXPECT_FALSE(presenter->WidgetOf(*dlg)->isVisible());
+  }
+}
+
+TEST_F(QtPresenterTest, AFileDialogHasTheTitleAndFilterAndGivesTheChosenFiles) {
+  TOpenDialog dialog(&app);
+  dialog.Title = "ファイルの読み込み";
+  dialog.Filter = "pdf file(*.pdf)|*.pdf";
+  dialog.Options = ofAllowMultiSelect;
+  QString title;
+  QStringList filters;
+  WhenModal([&] {
+    auto* box = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    filters = box->nameFilters();
+    box->reject();
+  });
+  EXPECT_FALSE(dialog.Execute());
+  EXPECT_EQ(title.toStdString(), "ファイルの読み込み");
+  EXPECT_EQ(filters, QStringList{"pdf file(*.pdf)"});
+}
+
+TEST(QtFilterTest, TheDialogsFilterBecomesQtsFilterList) {
+  struct Case {
+    const char* filter;
+    const char* want;
+  };
+  const Case cases[] = {
+      {"pdf file(*.pdf)|*.pdf", "pdf file(*.pdf)"},
+      {"実行形式 file(*.exe)|*.exe", "実行形式 file(*.exe)"},
+      {"Images|*.tif;*.png|All|*.*", "Images (*.tif *.png);;All (*.*)"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TQtPresenter::QtFilter(c.filter), c.want) << c.filter;
+}
+
+}  // namespace
+}  // namespace forms
