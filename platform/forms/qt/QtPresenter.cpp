@@ -988,7 +988,9 @@ struct TQtPresenter::Impl {
       case QEvent::DragEnter:
       case QEvent::DragMove: {
         auto* d = static_cast<QDropEvent*>(e);
-        if (DropWindowOf(c) && !LocalFiles(d->mimeData()).empty()) {
+        std::vector<std::string> files = DropWindowOf(c) ? LocalFiles(d->mimeData()) : std::vector<std::string>{};
+        if (!files.empty()) {
+          dragFiles = std::move(files);
           d->setDropAction(Qt::CopyAction);
           d->accept();
         } else {
@@ -1000,6 +1002,10 @@ struct TQtPresenter::Impl {
         auto* d = static_cast<QDropEvent*>(e);
         TWinControl* target = DropWindowOf(c);
         std::vector<std::string> files = LocalFiles(d->mimeData());
+        // The X drop may no longer hand over the data it offered while the
+        // pointer moved over us: the names seen then are the drop's.
+        if (files.empty()) files = dragFiles;
+        dragFiles.clear();
         if (!target || files.empty()) {
           d->ignore();
           return true;
@@ -1019,6 +1025,7 @@ struct TQtPresenter::Impl {
         if (Application) Application->PostMessage([key, drop] { os::DeliverDrop(key, drop); });
         return true;
       }
+      case QEvent::DragLeave: dragFiles.clear(); return false;
       default: return false;
     }
   }
@@ -1118,6 +1125,8 @@ struct TQtPresenter::Impl {
   bool skipQt = false;
   bool cursorOverridden = false;
   QPointer<QWidget> lastPressed;
+  // The local files of the drag over our windows now.
+  std::vector<std::string> dragFiles;
   os::TDragLoop previousDragLoop;
 };
 
