@@ -65,6 +65,7 @@ case "$cmd" in
     cmake --build build/test -j "$jobs"
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp
     ctest --test-dir build/test --output-on-failure -j "$jobs"
     ;;
   test-release)

@@ -7,7 +7,7 @@
 //                                  "move" it moves them into DIR and says so
 //
 // Both print "ready" once their window is mapped, and what happened as lines
-// on standard output: "drag <action>" at the end of a drag, "uri <url>" and
+// on standard error (where Qt's own messages go too): "drag <action>" at the end of a drag, "uri <url>" and
 // "text <line>" for each part of a drop, then "dropped <action>". The target
 // ends after its first drop, the source after its first drag.
 #include <QApplication>
@@ -33,8 +33,7 @@ const char* ActionName(Qt::DropAction a) {
 }
 
 void Say(const QString& line) {
-  std::printf("%s\n", line.toUtf8().constData());
-  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", line.toUtf8().constData());
 }
 
 class Window : public QWidget {
@@ -64,19 +63,28 @@ class Window : public QWidget {
     Say(QString("drag ") + ActionName(done));
     QTimer::singleShot(0, qApp, &QApplication::quit);
   }
+  // What the drag offers is read while it passes over the window: the X
+  // drop itself may no longer hand it over.
+  void Offered(const QMimeData* data) {
+    if (!data->hasUrls()) return;
+    if (QList<QUrl> urls = data->urls(); !urls.isEmpty()) urls_ = urls;
+    if (QString text = data->text(); !text.isEmpty()) text_ = text;
+  }
   void dragEnterEvent(QDragEnterEvent* e) override {
+    Offered(e->mimeData());
     if (e->mimeData()->hasUrls()) e->acceptProposedAction();
   }
   void dragMoveEvent(QDragMoveEvent* e) override {
+    Offered(e->mimeData());
     if (e->mimeData()->hasUrls()) e->acceptProposedAction();
   }
   void dropEvent(QDropEvent* e) override {
-    const QMimeData* data = e->mimeData();
-    for (const QUrl& u : data->urls()) Say("uri " + u.toString());
-    for (const QString& line : data->text().split('\n', Qt::SkipEmptyParts)) Say("text " + line);
+    Offered(e->mimeData());
+    for (const QUrl& u : urls_) Say("uri " + u.toString());
+    for (const QString& line : text_.split('\n', Qt::SkipEmptyParts)) Say("text " + line);
     Qt::DropAction action = Qt::CopyAction;
     if (!moveTo_.isEmpty()) {
-      for (const QUrl& u : data->urls()) {
+      for (const QUrl& u : urls_) {
         const QString from = u.toLocalFile();
         QFile::rename(from, moveTo_ + "/" + QUrl::fromLocalFile(from).fileName());
       }
@@ -93,6 +101,8 @@ class Window : public QWidget {
   QStringList files_;
   QString moveTo_;
   bool pressed_ = false;
+  QList<QUrl> urls_;
+  QString text_;
 };
 
 }  // namespace

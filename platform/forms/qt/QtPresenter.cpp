@@ -1,5 +1,8 @@
 #include "platform/forms/qt/QtPresenter.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <QAbstractItemDelegate>
 #include <QApplication>
 #include <QCheckBox>
@@ -57,6 +60,8 @@ constexpr auto kFullSyncInterval = std::chrono::milliseconds(100);
 // How often the application's messages and pollers run while Qt is in a
 // loop of its own (a drag, a menu, a dialog).
 constexpr int kNestedTickMs = 20;
+// How long a target that reported a move may take to take the files away.
+constexpr auto kMoveSettleTime = std::chrono::milliseconds(1000);
 constexpr int kLayoutMargin = 6;
 constexpr int kLayoutSpacing = 4;
 
@@ -1089,10 +1094,28 @@ struct TQtPresenter::Impl {
       Nested nested(*this);
       done = drag.exec(actions, (actions & Qt::CopyAction) ? Qt::CopyAction : Qt::MoveAction);
     }
-    const uint32_t effect = done == Qt::CopyAction   ? os::DROPEFFECT_COPY
+    uint32_t effect = done == Qt::CopyAction   ? os::DROPEFFECT_COPY
                             : done == Qt::MoveAction ? os::DROPEFFECT_MOVE
                             : done == Qt::LinkAction ? os::DROPEFFECT_LINK
                                                      : os::DROPEFFECT_NONE;
+    // The drag ends when the drop is sent, with the action the target
+    // last announced: a target that moves the files (a file manager asked
+    // for a move at the drop) does so as it takes the drop, a moment later.
+    // The files it took are gone once this returns, for the source to see,
+    // and the effect is a move.
+    if (effect != os::DROPEFFECT_NONE && (allowed & os::DROPEFFECT_MOVE)) {
+      const auto until = std::chrono::steady_clock::now() + kMoveSettleTime;
+      auto left = [&] {
+        size_t n = 0;
+        for (const auto& f : files) n += ::access(f.c_str(), F_OK) == 0 ? 1 : 0;
+        return n;
+      };
+      while (left() == files.size() && std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kNestedTickMs);
+        ::poll(nullptr, 0, kNestedTickMs);
+      }
+      if (left() < files.size()) effect = os::DROPEFFECT_MOVE;
+    }
     if (effect == os::DROPEFFECT_NONE) {
       session.Step(nullptr, 0, true);
       return;
