@@ -63,6 +63,10 @@ constexpr int kNestedTickMs = 20;
 // How long a target that reported a move may take to take the files away.
 constexpr auto kMoveSettleTime = std::chrono::milliseconds(1000);
 constexpr int kLayoutMargin = 6;
+// The most a memo or list asks for to show its lines or columns whole.
+constexpr int kWidestControl = 640;
+constexpr int kMemoMostLines = 16;
+constexpr int kMemoPadding = 24;
 constexpr int kLayoutSpacing = 4;
 
 // Controls that share one row of their parent, left to right; the row
@@ -234,8 +238,10 @@ struct TQtPresenter::Impl {
       if (impl_.Alive(&list_)) {
         TDrawnRow row = list_.DrawItem(index.row());
         QFontMetrics fm(option.font);
+        // A left-aligned cell runs to the row's end: its text is its extent.
         for (const TDrawnCell& cell : row.Cells)
-          width = std::max({width, cell.Right, cell.Left + fm.horizontalAdvance(Q(cell.Text))});
+          width = std::max(width, cell.Alignment == taRightJustify ? cell.Right
+                                                                   : cell.Left + fm.horizontalAdvance(Q(cell.Text)));
       }
       return {width, std::max(list_.ItemHeight, 8)};
     }
@@ -315,6 +321,8 @@ struct TQtPresenter::Impl {
     w->setWindowTitle(Q(form.Caption()));
     Register(form, form, kForm, w);
     BuildChildren(form, w, form);
+    // Filled first: the rows and lines decide how much room they ask for.
+    SyncTree(form);
     // The form's client size is the least the window gets; its content may
     // ask for more (the fonts of this desktop are not the design's).
     const QSize hint = w->sizeHint();
@@ -325,7 +333,6 @@ struct TQtPresenter::Impl {
       w->setFixedSize(size);
     }
     w->move(form.Left, form.Top);
-    SyncTree(form);
     return w;
   }
 
@@ -648,9 +655,19 @@ struct TQtPresenter::Impl {
         auto* edit = static_cast<QPlainTextEdit*>(w);
         std::string text = JoinLines(memo.Lines);
         if (text != b.shadow) {
+          // Lines added to a memo that showed some already are a log: the
+          // newest stays in sight. Its first lines are read from the top.
+          const bool appended = !b.shadow.empty();
           b.shadow = text;
           edit->setPlainText(Q(text));
-          edit->verticalScrollBar()->setValue(edit->verticalScrollBar()->maximum());
+          if (appended) edit->verticalScrollBar()->setValue(edit->verticalScrollBar()->maximum());
+          // Room for its lines as far as the screen allows.
+          const QFontMetrics fm(edit->font());
+          int widest = 0;
+          for (const auto& line : memo.Lines) widest = std::max(widest, fm.horizontalAdvance(Q(line)));
+          const int lines = std::min<int>(static_cast<int>(memo.Lines.size()), kMemoMostLines);
+          edit->setMinimumSize(std::max(edit->minimumWidth(), std::min(widest + kMemoPadding, kWidestControl)),
+                               std::max(edit->minimumHeight(), lines * fm.lineSpacing() + kMemoPadding));
         }
         edit->setReadOnly(memo.ReadOnly);
         break;
@@ -801,7 +818,14 @@ struct TQtPresenter::Impl {
       lw->setCurrentRow(list.ItemIndex(), QItemSelectionModel::NoUpdate);
       changed = true;
     }
-    if (changed) lw->viewport()->update();
+    if (changed) {
+      // Wide enough for its rows' columns as far as the screen allows.
+      if (lw->count() > 0) {
+        const int rows = lw->sizeHintForColumn(0) + lw->verticalScrollBar()->sizeHint().width() + 2 * lw->frameWidth();
+        if (rows > lw->minimumWidth()) lw->setMinimumWidth(std::min(rows, kWidestControl));
+      }
+      lw->viewport()->update();
+    }
   }
 
   // ---- forms shown and hidden ------------------------------------------------

@@ -1,5 +1,5 @@
-// The program on a real desktop (Xvfb with openbox, a private one per test,
-// since the pointer is moved): its window in the window manager's list, the
+// The program on a real desktop (Xvfb with openbox: CI's, else one of this
+// test's own; one such test at a time, since the pointer is moved): its window in the window manager's list, the
 // window manager's close, a drop from a file manager and a drag out into
 // one. The file manager is the tests' drag helper; the hand is xdotool.
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@ class DesktopRun : public ConverterFixture {
       if (UnderCI()) FAIL() << "xdotool and wmctrl are needed under CI";
       GTEST_SKIP() << "xdotool or wmctrl not installed";
     }
-    desk = std::make_unique<TestDesktop>();
+    desk = &TestDesktop::Shared();
     TK_REQUIRE_DESKTOP(*desk);
     display.emplace("DISPLAY", desk->Name().c_str());
     headless.emplace("TK_HEADLESS", nullptr);
@@ -88,7 +88,7 @@ class DesktopRun : public ConverterFixture {
     return ReadFileBytes(log).find(line + "\n") != std::string::npos;
   }
 
-  std::unique_ptr<TestDesktop> desk;
+  TestDesktop* desk = nullptr;
   std::optional<EnvVar> display;
   std::optional<EnvVar> headless;
   fs::path exe;
