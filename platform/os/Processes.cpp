@@ -152,6 +152,17 @@ TProcess::~TProcess() {
 
 bool TProcess::Reap(bool block) {
   if (ended_) return true;
+  if (group_) {
+    // While the ended leader is not yet reaped its number is still the
+    // group's, so what it left running can be ended without any risk of
+    // reaching a stranger that was given the number again.
+    siginfo_t info{};
+    int r;
+    do {
+      r = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
+    } while (r < 0 && errno == EINTR);
+    if (r == 0 && info.si_pid == pid_) ::kill(-pid_, SIGKILL);
+  }
   for (;;) {
     int st = 0;
     pid_t r = ::waitpid(pid_, &st, block ? 0 : WNOHANG);

@@ -41,7 +41,8 @@ struct TProcessStartInfo {
   std::string StdoutFile;
   std::string StderrFile;
   // Puts the child into a process group of its own, so that Kill also ends
-  // what it started.
+  // what it started, and what it leaves running (holding our standard
+  // error, say) is ended when it ends.
   bool NewProcessGroup = false;
 };
 

@@ -145,6 +145,23 @@ TEST(Processes, RelativeProgramsAndThePath) {
   EXPECT_EQ(q->ExitCode(), 0);
 }
 
+TEST(Processes, WhatAGroupLeaderLeavesRunningEndsWithIt) {
+  ScratchDir d;
+  std::string pidFile = (d / "grandchild").string();
+  TProcessStartInfo i = Sh("sleep 30 & echo $! > '" + pidFile + "'");
+  i.NewProcessGroup = true;
+  auto p = TProcess::Spawn(i);
+  ASSERT_NE(p, nullptr);
+  ASSERT_EQ(p->Wait(10000), os::WAIT_OBJECT_0);
+  EXPECT_EQ(p->ExitCode(), 0);
+  pid_t grandchild = rtl::StrToInt(rtl::Trim(ReadFileBytes(pidFile)));
+  auto gone = [&] {
+    std::string stat = "/proc/" + std::to_string(grandchild) + "/stat";
+    return ::kill(grandchild, 0) != 0 || !rtl::FileExists(stat) || ReadFileBytes(stat).find(") Z") != std::string::npos;
+  };
+  EXPECT_TRUE(tk::test::WaitFor(gone, 5000));
+}
+
 TEST(Processes, KillEndsTheChildAndItsGroup) {
   ScratchDir d;
   std::string pidFile = (d / "grandchild").string();
