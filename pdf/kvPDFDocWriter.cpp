@@ -255,25 +255,30 @@ std::string TkvPDFDocWriter::StreamDataForWriting(TkvPDFDictObject& dict, std::s
 }
 
 std::string TkvPDFDocWriter::SerializeStream(const TkvPDFStreamObject& s, int32_t objectNumber) {
+  std::string head, data;
+  SerializeStreamParts(s, objectNumber, head, data);
+  head.reserve(head.size() + data.size() + 11);
+  head += data;
+  head += "\r\nendstream";
+  return head;
+}
+
+void TkvPDFDocWriter::SerializeStreamParts(const TkvPDFStreamObject& s, int32_t objectNumber, std::string& text,
+                                           std::string& data) {
   auto dict = s.Dict ? CloneAs(*s.Dict) : std::make_unique<TkvPDFDictObject>();
-  std::string data = s.StoredBytes();
-  data = StreamDataForWriting(*dict, std::move(data));
+  data = StreamDataForWriting(*dict, s.StoredBytes());
   // /Length is always the count of bytes that follow, as a direct number:
   // a /Length read as a reference may name an object this file leaves out.
   if (data.size() <= static_cast<size_t>(INT32_MAX))
     dict->SetInteger("/Length", static_cast<int32_t>(data.size()));
   else
     dict->SetValue("/Length", std::make_unique<TkvPDFInt64Object>(static_cast<int64_t>(data.size())));
-  std::string text = SerializeObject(dict.get(), objectNumber);
+  text = SerializeObject(dict.get(), objectNumber);
   if (Encrypting() && objectNumber != -1) {
     if (!encryptor_) CreateEncryptor();
     data = encryptor_->EncryptString(data, objectNumber, 0);
   }
-  text.reserve(text.size() + data.size() + 24);
   text += "\r\nstream\r\n";
-  text += data;
-  text += "\r\nendstream";
-  return text;
 }
 
 std::string TkvPDFDocWriter::SerializeObject(const TkvPDFObject* value, int32_t objectNumber) {
@@ -340,22 +345,30 @@ void TkvPDFDocWriter::WriteText(const std::string& text) {
   written_ += static_cast<int64_t>(text.size());
 }
 
-void TkvPDFDocWriter::WriteObjectText(int32_t number, const std::string& body) {
+void TkvPDFDocWriter::WriteObjectText(int32_t number, const std::string& body, const std::string* data) {
   // The cross-reference table lists offsets in writing order, so objects
   // must be written in the order of their numbers.
   if (number != static_cast<int32_t>(objectOffsets_.size()) + 1) throw EUnexpectedError(SUnexpectedError);
   objectOffsets_.push_back(written_);
-  std::string t;
-  t.reserve(body.size() + 32);
-  t += kCRLF;
-  t += std::to_string(number);
-  t += " 0 obj\r\n";
-  t += body;
-  t += "\r\nendobj\r\n";
-  WriteText(t);
+  // The parts go out as they are: a stream's data can be the size of a page
+  // image, and a copy of it in one string with its frame costs more than a
+  // few writes into the buffered output.
+  WriteText(kCRLF + std::to_string(number) + " 0 obj\r\n");
+  WriteText(body);
+  if (data) {
+    WriteText(*data);
+    WriteText("\r\nendstream");
+  }
+  WriteText("\r\nendobj\r\n");
 }
 
 void TkvPDFDocWriter::WriteIndirectObject(TkvPDFIndirectObject& obj) {
+  if (obj.Value && obj.Value->IsStream()) {
+    std::string head, data;
+    SerializeStreamParts(obj.Value->As<TkvPDFStreamObject>(), obj.OutputObjNum, head, data);
+    WriteObjectText(obj.OutputObjNum, head, &data);
+    return;
+  }
   WriteObjectText(obj.OutputObjNum, SerializeObject(obj.Value.get(), obj.OutputObjNum));
 }
 

@@ -127,7 +127,9 @@ class TkvPDFDocWriter {
                                  TkvObjectKey& firstKey);
   TkvPDFIndirectObject* Resolve(const TkvPDFIndirectReference& ref) const;
   void WriteText(const std::string& text);
-  void WriteObjectText(int32_t number, const std::string& body);
+  // "N 0 obj", the body, then, for a stream, its data and "endstream" (the
+  // body ends with the stream keyword), then "endobj".
+  void WriteObjectText(int32_t number, const std::string& body, const std::string* data = nullptr);
   void WriteIndirectObject(TkvPDFIndirectObject& obj);
   void WriteHeader();
   void WriteCatalogAndInfo();
@@ -135,6 +137,10 @@ class TkvPDFDocWriter {
   void WriteXRefAndTrailer();
   std::string SerializeString(const TkvPDFStringObject& s, int32_t objectNumber);
   std::string SerializeStream(const TkvPDFStreamObject& s, int32_t objectNumber);
+  // The stream's dictionary text up to and with "stream" and its line end,
+  // and its data as written (compressed, encoded, encrypted as the settings
+  // say).
+  void SerializeStreamParts(const TkvPDFStreamObject& s, int32_t objectNumber, std::string& text, std::string& data);
   std::string StreamDataForWriting(TkvPDFDictObject& dict, std::string data);
   const TkvPDFObject* Direct(const TkvPDFObject* value) const;
 
