@@ -14,8 +14,11 @@ namespace {
 
 constexpr int kEnd = TkvReadOnlyFilter::kEndOfData;
 constexpr const char* kEndOfDataText = "end of data";
+constexpr const char* SStreamWithoutDict = "Error reading PDF stream: object %d has a stream without a dictionary";
+constexpr const char* STrailerNotDict = "Error reading PDF trailer: the trailer is not a dictionary";
 
-bool IsWhite(int c) { return c == 9 || c == 10 || c == 13 || c == 32; }
+// The format's white space: NUL, TAB, LF, FF, CR and SPACE.
+constexpr bool IsWhite(int c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
 
 // Byte tables for the adapter's runs: where a token or name ends, where a
 // run of white space ends, where a comment ends.
@@ -29,14 +32,22 @@ constexpr TStopTable MakeStops(F f) {
   return t;
 }
 constexpr TStopTable kAtDelimiter = MakeStops([](int c) {
-  return c == 9 || c == 10 || c == 13 || c == 32 || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' ||
+  return IsWhite(c) || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' ||
          c == '[' || c == ']';
 });
-constexpr TStopTable kAtNonWhite = MakeStops([](int c) { return !(c == 9 || c == 10 || c == 13 || c == 32); });
+constexpr TStopTable kAtNonWhite = MakeStops([](int c) { return !IsWhite(c); });
 constexpr TStopTable kAtLineEnd = MakeStops([](int c) { return c == 10 || c == 13; });
 
 // The character found, for the messages "Error reading PDF ... (%s)".
-std::string Found(int c) { return c == kEnd ? std::string(kEndOfDataText) : std::string(1, static_cast<char>(c)); }
+std::string Found(int c) {
+  return c == kEnd ? std::string(kEndOfDataText) : MessageExcerpt(std::string(1, static_cast<char>(c)));
+}
+
+// The run-time's conversion error for a token that is no number, quoting
+// only a few characters of it.
+[[noreturn]] void RaiseNotInteger(const std::string& token) {
+  throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {MessageExcerpt(token)}));
+}
 
 std::string LowerAscii(std::string s) {
   for (char& c : s)
@@ -48,7 +59,7 @@ std::string LowerAscii(std::string s) {
 // conversion error.
 int64_t TokenInteger(const std::string& token, int64_t lo, int64_t hi) {
   int64_t v = 0;
-  if (!rtl::TryStrToInt64(token, v)) throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {token}));
+  if (!rtl::TryStrToInt64(token, v)) RaiseNotInteger(token);
   if (v < lo || v > hi) throw EInvalidObjectNo(SInvalidObjectNo);
   return v;
 }
@@ -190,7 +201,7 @@ std::unique_ptr<TkvPDFObject> TkvPDFStreamReader::ReadNumberOrObject() {
     }
     if (!value) throw EUnexpectedError(SUnexpectedPDFObject);
     if (PeekToken() == "stream") {
-      if (!value->IsDict()) RaiseInvalidCast();
+      if (!value->IsDict()) throw EStreamReadError(rtl::Format(SStreamWithoutDict, {num}));
       std::unique_ptr<TkvPDFDictObject> dict(static_cast<TkvPDFDictObject*>(value.release()));
       value = std::make_unique<TkvPDFStreamObject>(std::move(dict));
     }
@@ -207,7 +218,7 @@ std::unique_ptr<TkvPDFObject> TkvPDFStreamReader::ReadNumberOrObject() {
   if (rtl::TryStrToInt(token1, i32)) return std::make_unique<TkvPDFIntegerObject>(i32);
   int64_t i64 = 0;
   if (rtl::TryStrToInt64(token1, i64)) return std::make_unique<TkvPDFInt64Object>(i64);
-  throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {token1}));
+  RaiseNotInteger(token1);
 }
 
 std::unique_ptr<TkvPDFStringObject> TkvPDFStreamReader::ReadStringObject() {
@@ -392,7 +403,7 @@ int32_t TkvPDFStreamReader::FindStartXRef() {
   // found beyond anything else (a sign, "%%EOF", bytes appended after it)
   // are no offset of this file.
   size_t p = static_cast<size_t>(at) + 9;
-  while (p < size && (IsWhite(static_cast<unsigned char>(buf[p])) || buf[p] == 0 || buf[p] == 12)) ++p;
+  while (p < size && IsWhite(static_cast<unsigned char>(buf[p]))) ++p;
   int64_t offset = 0;
   size_t digits = 0;
   for (; p < size && buf[p] >= '0' && buf[p] <= '9'; ++p, ++digits) {
@@ -427,7 +438,7 @@ std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadTrailer() {
     }
   }
   auto obj = ReadObject();
-  if (!obj || !obj->IsDict()) RaiseInvalidCast();
+  if (!obj || !obj->IsDict()) throw ETrailerError(STrailerNotDict);
   return std::unique_ptr<TkvPDFDictObject>(static_cast<TkvPDFDictObject*>(obj.release()));
 }
 
@@ -435,10 +446,9 @@ int TkvPDFStreamReader::ReadHeaderVersion() {
   SetPosition(0);
   const std::string token = ReadToken();
   const std::string head = token.substr(0, 7);
-  if (head != "%PDF-1.") throw EInvalidHeader(rtl::Format(SInvalidHeader, {head}));
+  if (head != "%PDF-1.") throw EInvalidHeader(rtl::Format(SInvalidHeader, {MessageExcerpt(head)}));
   const std::string digit = token.substr(7, 1);
-  if (digit.empty() || digit[0] < '0' || digit[0] > '9')
-    throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {digit}));
+  if (digit.empty() || digit[0] < '0' || digit[0] > '9') RaiseNotInteger(digit);
   const int v = digit[0] - '0';
   return v > 4 ? 5 : v;
 }

@@ -35,7 +35,7 @@ class TkvPDFStreamReader : public TkvRandomAccessFilter {
   // source must not be null (EInvalidStream); not owned.
   TkvPDFStreamReader(int32_t sourceID, rtl::TStream* source);
 
-  // Skips whitespace (TAB, LF, CR, SPACE) and "%" comments.
+  // Skips white space (NUL, TAB, LF, FF, CR, SPACE) and "%" comments.
   void SkipWhitespace();
   // One token (the first character whatever it is, then up to a delimiter)
   // and the whitespace after it.

@@ -13,6 +13,16 @@ namespace pdf {
 TkvObjectKey KeyOf(const TkvPDFIndirectReference& ref) { return {ref.SourceID, ref.ObjNum, ref.GenNum}; }
 TkvObjectKey KeyOf(const TkvPDFIndirectObject& obj) { return {obj.SourceID, obj.ObjNum, obj.GenNum}; }
 
+std::string MessageExcerpt(const std::string& bytes, size_t max) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size() && i < max; ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.');
+  }
+  if (bytes.size() > max) out += "...";
+  return out;
+}
+
 int DigitCount(int64_t n) {
   uint64_t u = n < 0 ? uint64_t(0) - uint64_t(n) : uint64_t(n);
   int d = 1;

@@ -97,6 +97,11 @@ TkvObjectKey KeyOf(const TkvPDFIndirectObject& obj);
 
 // Number of decimal digits of n (1 for 0; the sign is not counted).
 int DigitCount(int64_t n);
+
+// Bytes of a file quoted in a message: at most a few characters, anything
+// but printable ASCII shown as ".", "..." where the bytes went on. A
+// damaged file must not pour binary data into the converter's log.
+std::string MessageExcerpt(const std::string& bytes, size_t max = 12);
 // The decimal concatenation of the three numbers, as the library shows it
 // (document 100, object 12, generation 0 give 100120). It is a display text,
 // not a key: it collides. -1 for negative numbers or when it would not fit.

@@ -43,9 +43,89 @@ TEST(Tokenizer, TokensCommentsAndPeek) {
   EXPECT_EQ(rd.r.ReadToken(), "/def");
   EXPECT_EQ(rd.r.ReadToken(), "12");
   EXPECT_EQ(rd.r.PeekChar(), '[');  // the comment was skipped like whitespace
-  Reader ff("\x0c" "1");  // form feed is not whitespace here
+}
+
+// A short text of a parsed value: numbers, names, references, arrays and
+// dictionaries.
+std::string Describe(const TkvPDFObject& o) {
+  switch (o.ObjectType) {
+    case otName: return o.As<TkvPDFNameObject>().Text;
+    case otIndirectReference: {
+      const auto& r = o.As<TkvPDFIndirectReference>();
+      return std::to_string(r.ObjNum) + " " + std::to_string(r.GenNum) + " R";
+    }
+    case otArray: {
+      std::string t = "[";
+      const auto& a = o.As<TkvPDFArrayObject>();
+      for (int i = 0; i < a.Count(); ++i) t += " " + Describe(*a.GetItem(i));
+      return t + " ]";
+    }
+    case otDict: {
+      std::string t = "<<";
+      const auto& d = o.As<TkvPDFDictObject>();
+      for (int i = 0; i < d.Count(); ++i) t += " " + d.KeyAt(i)->Text + " " + Describe(*d.ValueAt(i));
+      return t + " >>";
+    }
+    default: return o.ValueText();
+  }
+}
+
+// NUL and form feed are white space like the other four: between tokens,
+// after a name, around a keyword.
+TEST(Tokenizer, NulAndFormFeedAreWhiteSpace) {
+  using namespace std::string_literals;
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string value;  // ValueText of what is read
+  } cases[] = {
+      {"array items", "[1\0" "2\f3\f\0]"s, "[ 1 2 3 ]"},
+      {"dictionary", "<<\f/A\0" "1\0/B\f/C>>"s, "<< /A 1 /B /C >>"},
+      {"name before a name", "[/A\0/B\f/C]"s, "[ /A /B /C ]"},
+      {"reference", "5\0" "0\fR"s, "5 0 R"},
+      {"leading", "\0\f\0" "42"s, "42"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto o = Parse(c.text);
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(Describe(*o), c.value);
+  }
+  Reader obj("7\0" "0\fobj\0<< /A 1 >>\fendobj"s);
+  auto io = obj.r.ReadObject();
+  ASSERT_TRUE(io && io->IsIndirectObject());
+  EXPECT_EQ(io->As<TkvPDFIndirectObject>().ObjNum, 7);
+  Reader ff("\x0c\0 1"s);
   ff.r.SkipWhitespace();
-  EXPECT_EQ(ff.r.Position(), 0);
+  EXPECT_EQ(ff.r.Position(), 3);
+}
+
+// A damaged file's bytes reach a message as a few printable characters at
+// most, never as a run of binary data.
+TEST(Parser, MessagesQuoteAFewPrintableCharacters) {
+  using namespace std::string_literals;
+  const std::string binary = "\x01\x02\x7f\xfe"s + std::string(300, 'z');
+  struct Case {
+    const char* name;
+    std::function<void(TkvPDFStreamReader&)> step;
+    std::string text;
+  } cases[] = {
+      {"number token", [](TkvPDFStreamReader& r) { r.ReadObject(); }, "-" + binary},
+      {"header", [](TkvPDFStreamReader& r) { r.ReadHeaderVersion(); }, binary},
+      {"string opener", [](TkvPDFStreamReader& r) { r.ReadStringObject(); }, binary},
+      {"array closer", [](TkvPDFStreamReader& r) { r.ReadArrayObject(); }, "\x01"s},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reader rd(c.text);
+    try {
+      c.step(rd.r);
+      ADD_FAILURE() << "no exception";
+    } catch (const rtl::Exception& e) {
+      EXPECT_LT(e.Message.size(), 80u) << e.Message;
+      for (char ch : e.Message) EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << e.Message;
+    }
+  }
 }
 
 TEST(Parser, Scalars) {
@@ -175,7 +255,7 @@ TEST(Parser, MalformedInput) {
       {"negative object number", "-1 0 R", "EInvalidObjectNo"},
       {"generation above 65535", "1 65536 R", "EInvalidObjectNo"},
       {"reference to non-integer", "a 0 R", "EConvertError"},
-      {"stream on non-dictionary", "1 0 obj [1] stream", "EInvalidCast"},
+      {"stream on non-dictionary", "1 0 obj [1] stream", "EStreamReadError"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -303,7 +383,7 @@ TEST(Parser, TrailerErrors) {
   } cases[] = {
       {"no trailer", "xref\n0 1\n0000000000 65535 f\r\n", "ETrailerError"},
       {"misspelt", "xref\n0 0\ntrailor << >>", "ETrailerError"},
-      {"not a dictionary", "xref\n0 0\ntrailer [1]", "EInvalidCast"},
+      {"not a dictionary", "xref\n0 0\ntrailer [1]", "ETrailerError"},
       {"cross-reference stream", "12 0 obj << /Type /XRef /Length 0 >>", "EUnsupportedXRefError"},
   };
   for (const auto& c : cases) {
