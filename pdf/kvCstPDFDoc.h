@@ -217,6 +217,8 @@ class TkvCustomPDFDocument : public TkvComponent {
   void ReadXRefSection(int32_t Offset);
   // Whether a cross-reference stream starts at Offset.
   bool IsXRefStreamAt(int32_t Offset);
+  // The entries of the one section at the offset into XRefTable.
+  void ReadXRefEntries(int32_t Offset);
   // Parses the indirect object at the reader's position (with its stream
   // data); nullptr at position 0.
   std::unique_ptr<TkvPDFIndirectObject> ReadIndirectObjectAt();
@@ -293,6 +295,8 @@ class TkvCustomPDFDocument : public TkvComponent {
   std::string WorkFileName;
   TkvPDFVersion PDFVersion = pvPDF14;
   std::unique_ptr<TkvPDFStreamReader> Reader;
+  // One entry per object number; nullptr where no subsection lists the
+  // number (it is free).
   std::vector<std::unique_ptr<TkvXRefItem>> XRefTable;
   TkvMeasurementUnit MeasurementUnit = muPixels;
   std::unique_ptr<TkvPDFOutline> Outlines;

@@ -50,8 +50,25 @@ constexpr const char* SXRefStream =
 constexpr const char* SXRefMisplaced =
     "Error reading cross-reference table: the file is damaged (no table where its startxref points)";
 constexpr const char* SXRefLoop = "Error reading cross-reference table: the /Prev chain loops";
+constexpr const char* SXRefTableAt = "Error reading cross-reference table at offset %d: %s";
+constexpr const char* SXRefPrev = "Error reading cross-reference table: the /Prev of the trailer is not an offset";
+// The format's limit on object numbers: a subsection beyond it is damage,
+// and the table never grows past it.
+constexpr int64_t kMaxObjectNumber = 8388607;
 constexpr const char* STreeLoop = "Error reading document: the %s refers to itself";
 constexpr const char* STreeDepth = "Error reading document: the %s is nested too deeply";
+constexpr const char* SPageNodeNotDict = "Error reading document: page tree node %d is not a dictionary";
+constexpr const char* SPageNodeNoType = "Error reading document: page tree node %d has no /Type";
+constexpr const char* SPageNodeType = "Error reading document: page tree node %d has the /Type %s";
+constexpr const char* SPageKidNotReference = "Error reading document: page tree node %d has a kid that is no reference";
+constexpr const char* SCatalogEntry = "Error reading document: the catalog's %s is neither a reference nor a dictionary";
+constexpr const char* SNoPages = "Error reading document: the catalog has no /Pages";
+constexpr const char* SNoCatalog = "Error reading document: the /Root object %d is not a dictionary";
+constexpr const char* SNoObjectHere = "Unexpected PDF object encountered: no object header at the offset";
+constexpr const char* SObjectContext = " (object %d at offset %d)";
+constexpr const char* SOutlineLink = "Error reading document: the %s of outline item %d is no reference";
+constexpr const char* SOutlineAction = "Error reading document: the /A of outline item %d is no dictionary";
+constexpr const char* SBadDestination = "Error reading document: a destination is neither a name, a string nor an array";
 constexpr const char* SBadLength = "Error reading PDF stream: invalid /Length in object %d";
 constexpr const char* SCopiesTooLarge =
     "Error reading document: its shared objects are copied too often to load";
@@ -66,20 +83,6 @@ constexpr int kMaxEncryptValues = 4096;
 [[noreturn]] void RaiseUnexpectedError() { throw EUnexpectedError(SUnexpectedError); }
 
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
-
-// Decimal integer of the whole text (leading blanks allowed), else the class
-// library's conversion error.
-int32_t StrToInt(const std::string& text) {
-  size_t b = 0;
-  while (b < text.size() && text[b] == ' ') ++b;
-  const char* first = text.data() + b;
-  const char* last = text.data() + text.size();
-  if (first != last && *first == '+') ++first;
-  int32_t v = 0;
-  auto [p, ec] = std::from_chars(first, last, v, 10);
-  if (first == last || ec != std::errc() || p != last) throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {text}));
-  return v;
-}
 
 // A value that stands for "absent": nothing, or the null object.
 bool Absent(const TkvPDFObject* v) { return v == nullptr || v->IsNull(); }
@@ -142,11 +145,18 @@ class TkvDocumentReader {
   explicit TkvDocumentReader(TkvCustomPDFDocument& doc) : d(doc) {}
 
   // --- object access ---
+  // The table's entry of the number: nullptr for a number that no
+  // subsection lists, or one beyond the table (a reference to it is null).
+  const TkvXRefItem* EntryOf(int32_t objNum) const {
+    if (objNum < 0 || static_cast<size_t>(objNum) >= d.XRefTable.size()) return nullptr;
+    return d.XRefTable[static_cast<size_t>(objNum)].get();
+  }
+
+  // The offset of the object; 0 for a free one (an "f" entry's first field
+  // is the next free number, not an offset).
   int32_t OffsetOf(int32_t objNum) const {
-    if (objNum < 0 || static_cast<size_t>(objNum) >= d.XRefTable.size())
-      throw rtl::EListError(rtl::Format(rtl::SListIndexError, {objNum}));
-    const TkvXRefItem& item = *d.XRefTable[static_cast<size_t>(objNum)];
-    return item.Offset;
+    const TkvXRefItem* item = EntryOf(objNum);
+    return item && item->Kind == 'n' ? item->Offset : 0;
   }
 
   // The object of that number read from the file; nullptr for a free entry
@@ -156,7 +166,14 @@ class TkvDocumentReader {
     if (offset == 0) return nullptr;
     if (offset < 0 || offset >= d.Reader->SourceSize) throw EPDFException(rtl::Format(SMissingObject, {objNum}));
     d.Reader->SetPosition(offset);
-    return d.ReadIndirectObjectAt();
+    try {
+      return d.ReadIndirectObjectAt();
+    } catch (rtl::Exception& e) {
+      // The syntax reader knows the bytes, not the object they belong to:
+      // the innermost object read names it, once.
+      if (e.Message.find(" (object ") == std::string::npos) e.Message += rtl::Format(SObjectContext, {objNum, offset});
+      throw;
+    }
   }
 
   // An object the document needs: a missing one raises a clear error.
@@ -375,16 +392,23 @@ class TkvDocumentReader {
 
   // --- catalog ---
   void ReadCatalog();
-  void ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited);
-  void ReadDestsDictionary(int32_t objNum);
+  // A node of the page tree by its number, or the root node written into
+  // the catalog (direct; objNum is then 0).
+  void ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited, TkvPDFDictObject* direct = nullptr);
+  // The catalog's /Dests: a reference or the dictionary itself.
+  void ReadDestsDictionary(TkvPDFObject& value);
   void ReadNameTree(int32_t objNum);
   void WalkNameTreeNode(TkvPDFDictObject& node);
   void AddDestination(const std::string& name, TkvPDFObject* value, bool allowNull);
   void ReadOutlines(TkvPDFObject* outlinesValue);
-  std::unique_ptr<TkvPDFOutline> ReadOutlineItem(int32_t objNum, TkvPDFOutline* parent, TkvPDFOutline* prev);
+  // An outline item and its siblings after it; direct: the outline root
+  // written into the catalog (objNum unused).
+  std::unique_ptr<TkvPDFOutline> ReadOutlineItem(int32_t objNum, TkvPDFOutline* parent, TkvPDFOutline* prev,
+                                                 const TkvPDFDictObject* direct = nullptr);
   void CollectActionObjects(TkvPDFDictObject& action);
   std::unique_ptr<TkvPDFObject> ResolveDestinationName(const TkvPDFObject& value);
-  void ReadAcroForm(int32_t objNum);
+  // The catalog record's /AcroForm: a reference or the dictionary itself.
+  void ReadAcroForm(TkvPDFObject& value);
   void ReadFormField(TkvAcroFormField* parentRecord, const std::string& parentName, const std::string& appearance,
                      const TkvPDFDictObject* fontDict, const TkvPDFIndirectReference& ref);
   void ReadFieldValue(TkvAcroFormField& record, const TkvPDFDictObject& dict);
@@ -405,7 +429,7 @@ class TkvDocumentReader {
   TkvCustomPDFDocument& d;
   std::vector<TkvPDFIndirectObject*> pending_;
   bool draining_ = false;
-  std::unordered_set<int32_t> pageNodes_, nameNodes_, outlineItems_, fieldNodes_;
+  std::unordered_set<int32_t> pageNodes_, nameNodes_, outlineItems_, fieldNodes_, fieldPath_;
   int pageDepth_ = 0, nameDepth_ = 0, outlineDepth_ = 0, fieldDepth_ = 0;
 };
 
@@ -629,6 +653,10 @@ void TkvCustomPDFDocument::ReadXRefSection(int32_t Offset) {
     }
     Reader->SetPosition(offset);
     std::unique_ptr<TkvPDFDictObject> trailer = Reader->ReadTrailer();
+    // A hybrid file's table leaves out what its cross-reference stream
+    // holds (objects in object streams, newer versions): read from the
+    // table alone it would give stale or missing objects without a word.
+    if (trailer->Find("/XRefStm")) throw ECrossReferenceError(SXRefStream);
     chain.push_back(offset);
     if (!haveRoot) {
       if (auto* root = dynamic_cast<TkvPDFIndirectReference*>(trailer->Find("/Root"))) {
@@ -655,49 +683,87 @@ void TkvCustomPDFDocument::ReadXRefSection(int32_t Offset) {
       }
     }
     TkvPDFObject* prev = trailer->Find("/Prev");
-    if (!prev) break;
+    if (Absent(prev)) break;
+    if (!prev->IsInteger()) throw ECrossReferenceError(SXRefPrev);
     offset = prev->As<TkvPDFIntegerObject>().Value;
   }
 
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    Reader->SetPosition(*it);
-    auto skipToDigit = [&] {
-      while (true) {
-        const int c = Reader->PeekChar();
-        if (c == TkvReadOnlyFilter::kEndOfData) throw ECrossReferenceError(SCrossReferenceError);
-        if (IsDigit(c)) return;
-        Reader->ReadChar();
-      }
-    };
-    skipToDigit();
-    while (true) {
-      const int32_t start = StrToInt(Reader->ReadToken());
-      const int32_t count = StrToInt(Reader->ReadToken());
-      if (count == 0) break;
-      // Every entry is 20 bytes: a count the data cannot hold is refused
-      // before the table grows.
-      if (start < 0 || count < 0 || static_cast<int64_t>(count) * 20 > Reader->SourceSize - Reader->Position() ||
-          static_cast<int64_t>(start) + count > std::numeric_limits<int32_t>::max())
-        throw ECrossReferenceError(SCrossReferenceError);
-      skipToDigit();
-      for (int32_t i = 0; i < count; ++i) {
-        std::string entry;
-        if (Reader->ReadString(20, entry) != 20) throw ECrossReferenceError(SCrossReferenceError);
-        const int32_t entryOffset = StrToInt(entry.substr(0, 10));
-        const int32_t generation = StrToInt(entry.substr(10, 6));
-        const char kind = entry[17];
-        const size_t n = static_cast<size_t>(start) + static_cast<size_t>(i);
-        auto item = std::make_unique<TkvXRefItem>(entryOffset, kind, generation);
-        if (n < XRefTable.size()) XRefTable[n] = std::move(item);
-        else if (n == XRefTable.size()) XRefTable.push_back(std::move(item));
-        else throw ECrossReferenceError(SCrossReferenceError);
-      }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) ReadXRefEntries(*it);
+}
+
+namespace {
+
+// The digits at the reader's position as a number up to `limit`; nullopt
+// where there are none or they exceed it.
+std::optional<int64_t> ReadDigits(TkvPDFStreamReader& r, int64_t limit) {
+  int64_t v = 0;
+  bool any = false;
+  for (int c = r.PeekChar(); IsDigit(c); c = r.PeekChar()) {
+    r.ReadChar();
+    v = v * 10 + (c - '0');
+    if (v > limit) return std::nullopt;
+    any = true;
+  }
+  if (!any) return std::nullopt;
+  return v;
+}
+
+[[noreturn]] void RaiseXRefError(int32_t offset, const std::string& what) {
+  throw ECrossReferenceError(rtl::Format(SXRefTableAt, {offset, what}));
+}
+
+void SkipBlanks(TkvPDFStreamReader& r) {
+  while (r.PeekChar() == ' ') r.ReadChar();
+}
+
+}  // namespace
+
+void TkvCustomPDFDocument::ReadXRefEntries(int32_t Offset) {
+  auto fail = [&](const std::string& what) { RaiseXRefError(Offset, what); };
+  Reader->SetPosition(Offset);
+  // Past "xref" and its line end to the first subsection header.
+  while (!IsDigit(Reader->PeekChar())) {
+    if (Reader->PeekChar() == TkvReadOnlyFilter::kEndOfData) fail("no entries before the end of the file");
+    Reader->ReadChar();
+  }
+  while (true) {
+    Reader->SkipWhitespace();
+    const auto start = ReadDigits(*Reader, kMaxObjectNumber);
+    SkipBlanks(*Reader);
+    const auto count = ReadDigits(*Reader, kMaxObjectNumber);
+    if (!start || !count) fail("a subsection header is not two numbers");
+    if (*count == 0) break;
+    // The object numbers end below the format's limit, and the count must
+    // fit the bytes left (the shortest entry "0 0 n" and a line end), so
+    // that neither the table nor the work grows beyond the file.
+    if (*start + *count > kMaxObjectNumber + 1 || *count * 6 > Reader->SourceSize - Reader->Position())
+      fail(rtl::Format("the subsection %d %d does not fit the file", {static_cast<int32_t>(*start), static_cast<int32_t>(*count)}));
+    if (XRefTable.size() < static_cast<size_t>(*start + *count)) XRefTable.resize(static_cast<size_t>(*start + *count));
+    for (int64_t i = 0; i < *count; ++i) {
+      const auto n = static_cast<int32_t>(*start + i);
+      // An entry is read by its fields: offset, generation, kind. Writers
+      // end the 20-byte record with one line-end byte and a blank, with
+      // both line-end bytes, or put text behind the kind: the rest of the
+      // line is passed over.
       Reader->SkipWhitespace();
-      std::string next;
-      Reader->PeekString(7, next);
-      if (next == "trailer") break;
-      if (Reader->PeekChar() == TkvReadOnlyFilter::kEndOfData) throw ECrossReferenceError(SCrossReferenceError);
+      const auto offset = ReadDigits(*Reader, std::numeric_limits<int32_t>::max());
+      SkipBlanks(*Reader);
+      // Five digits: the free head entry is written with 65536 by some.
+      const auto generation = ReadDigits(*Reader, 99999);
+      SkipBlanks(*Reader);
+      const int kind = Reader->ReadChar();
+      if (!offset || !generation || (kind != 'n' && kind != 'f'))
+        fail(rtl::Format("the entry of object %d is damaged", {n}));
+      for (int c = Reader->PeekChar(); c != 10 && c != 13 && c != TkvReadOnlyFilter::kEndOfData; c = Reader->PeekChar())
+        Reader->ReadChar();
+      XRefTable[static_cast<size_t>(n)] =
+          std::make_unique<TkvXRefItem>(static_cast<int32_t>(*offset), static_cast<char>(kind), static_cast<int32_t>(*generation));
     }
+    Reader->SkipWhitespace();
+    std::string next;
+    Reader->PeekString(7, next);
+    if (next == "trailer") break;
+    if (Reader->PeekChar() == TkvReadOnlyFilter::kEndOfData) fail("no trailer after the entries");
   }
 }
 
@@ -705,7 +771,7 @@ std::unique_ptr<TkvPDFIndirectObject> TkvCustomPDFDocument::ReadIndirectObjectAt
   const int64_t start = Reader->Position();
   if (start == 0) return nullptr;
   std::unique_ptr<TkvPDFObject> parsed = Reader->ReadObject();
-  if (!parsed || !parsed->IsIndirectObject()) RaiseUnexpectedObject();
+  if (!parsed || !parsed->IsIndirectObject()) throw kvCstPDFDoc::EUnexpectedObjectError(SNoObjectHere);
   std::unique_ptr<TkvPDFIndirectObject> obj(static_cast<TkvPDFIndirectObject*>(parsed.release()));
   if (obj->Value && obj->Value->IsStream()) {
     // Collecting the stream dictionary may read further streams (a /Length
@@ -792,7 +858,15 @@ void TkvDocumentReader::ReadCatalog() {
   if (d.Trailer->RootNum < 0) throw EPDFException(SNoRoot);
   std::unique_ptr<TkvPDFIndirectObject> root = ReadRequired(d.Trailer->RootNum);
   auto* catalog = dynamic_cast<TkvPDFDictObject*>(root->Value.get());
-  if (!catalog) RaiseUnexpectedObject();
+  if (!catalog) throw kvCstPDFDoc::EUnexpectedObjectError(rtl::Format(SNoCatalog, {d.Trailer->RootNum}));
+  // Entries that are usually references to dictionaries may be the
+  // dictionaries themselves.
+  auto entry = [&](const char* key) -> TkvPDFObject* {
+    TkvPDFObject* v = catalog->Find(key);
+    if (Absent(v)) return nullptr;
+    if (!v->IsReference() && !v->IsDict()) throw EPDFException(rtl::Format(SCatalogEntry, {key}));
+    return v;
+  };
 
   static const char* const kModes[] = {"/UseNone", "/UseOutlines", "/UseThumbs", "/FullScreen"};
   static const char* const kLayouts[] = {"/None", "/SinglePage", "/OneColumn", "/TwoColumnLeft", "/TwoColumnRight"};
@@ -815,14 +889,15 @@ void TkvDocumentReader::ReadCatalog() {
 
   d.IOProgress(10);
   d.StatusMessage(STraversingPages);
-  TkvPDFObject* pages = catalog->Find("/Pages");
-  if (!pages) throw EPDFException(rtl::Format(SMissingObject, {0}));
-  ReadPageTreeNode(pages->As<TkvPDFIndirectReference>().ObjNum, nullptr);
+  TkvPDFObject* pages = entry("/Pages");
+  if (!pages) throw EPDFException(SNoPages);
+  if (pages->IsReference()) ReadPageTreeNode(pages->As<TkvPDFIndirectReference>().ObjNum, nullptr);
+  else ReadPageTreeNode(0, nullptr, &pages->As<TkvPDFDictObject>());
 
   d.IOProgress(75);
-  if (TkvPDFObject* dests = catalog->Find("/Dests"); !Absent(dests)) {
+  if (TkvPDFObject* dests = entry("/Dests")) {
     d.StatusMessage(SProcessingDests);
-    ReadDestsDictionary(dests->As<TkvPDFIndirectReference>().ObjNum);
+    ReadDestsDictionary(*dests);
   }
 
   d.IOProgress(30);
@@ -832,9 +907,9 @@ void TkvDocumentReader::ReadCatalog() {
   }
 
   d.IOProgress(90);
-  if (TkvPDFObject* form = catalog->Find("/AcroForm"); !Absent(form)) {
+  if (TkvPDFObject* form = entry("/AcroForm")) {
     d.Catalog->AcroForm = form->Clone();
-    ReadAcroForm(form->As<TkvPDFIndirectReference>().ObjNum);
+    ReadAcroForm(*d.Catalog->AcroForm);
     d.StatusMessage(SAcroFormsProcessed);
   }
   if (TkvPDFObject* open = catalog->Find("/OpenAction"); !Absent(open)) {
@@ -869,32 +944,37 @@ void TkvDocumentReader::ReadCatalog() {
 
   d.IOProgress(60);
   d.StatusMessage(SReadingOutlines);
-  if (TkvPDFObject* outlines = catalog->Find("/Outlines"); !Absent(outlines)) ReadOutlines(outlines);
+  if (TkvPDFObject* outlines = entry("/Outlines")) ReadOutlines(outlines);
   d.IOProgress(100);
 }
 
-void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited) {
+void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited,
+                                         TkvPDFDictObject* direct) {
   TkvDepthGuard guard(pageDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("page tree"));
-  if (!pageNodes_.insert(objNum).second) throw EPDFException(rtl::Format(STreeLoop, {"page tree"}));
+  if (!direct && !pageNodes_.insert(objNum).second) throw EPDFException(rtl::Format(STreeLoop, {"page tree"}));
   static const char* const kInherited[] = {"/Rotate", "/MediaBox", "/Resources", "/CropBox"};
 
   std::unique_ptr<TkvPDFIndirectObject> read;
-  // A page that an earlier walk already brought into the store is taken
-  // from there, so that it exists once.
-  OffsetOf(objNum);  // checks the number against the table
-  const int32_t generation = d.XRefTable[static_cast<size_t>(objNum)]->Generation;
-  TkvPDFIndirectReference ref(static_cast<int32_t>(d.DocumentID), objNum, static_cast<uint16_t>(generation));
-  TkvPDFIndirectObject* node = d.ObjectStore->FindObject(ref);
-  if (!node) {
-    read = ReadRequired(objNum);
-    read->ObjNum = objNum;
-    read->GenNum = static_cast<uint16_t>(generation);
-    node = read.get();
+  TkvPDFIndirectObject* node = nullptr;
+  TkvPDFDictObject* dict = direct;
+  if (!direct) {
+    // A page that an earlier walk already brought into the store is taken
+    // from there, so that it exists once.
+    const TkvXRefItem* entry = EntryOf(objNum);
+    const int32_t generation = entry ? entry->Generation : 0;
+    TkvPDFIndirectReference ref(static_cast<int32_t>(d.DocumentID), objNum, static_cast<uint16_t>(generation));
+    node = d.ObjectStore->FindObject(ref);
+    if (!node) {
+      read = ReadRequired(objNum);
+      read->ObjNum = objNum;
+      read->GenNum = static_cast<uint16_t>(generation);
+      node = read.get();
+    }
+    dict = dynamic_cast<TkvPDFDictObject*>(node->Value.get());
+    if (!dict) throw EUnexpectedError(rtl::Format(SPageNodeNotDict, {objNum}));
   }
-  auto* dict = dynamic_cast<TkvPDFDictObject*>(node->Value.get());
-  if (!dict) RaiseUnexpectedError();
   auto* type = dynamic_cast<TkvPDFNameObject*>(dict->Find("/Type"));
-  if (!type) RaiseUnexpectedError();
+  if (!type) throw EUnexpectedError(rtl::Format(SPageNodeNoType, {objNum}));
 
   if (type->Text == "/Pages") {
     std::unique_ptr<TkvPDFArrayObject> kids = ResolveCopy<TkvPDFArrayObject>(dict->Find("/Kids"), false);
@@ -904,12 +984,18 @@ void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject*
       if (!Absent(v)) attrs->SetValue(key, v->Clone());
     }
     if (kids) {
-      for (int i = 0; i < kids->Count(); ++i)
-        ReadPageTreeNode(kids->GetItem(i)->As<TkvPDFIndirectReference>().ObjNum, attrs.get());
+      for (int i = 0; i < kids->Count(); ++i) {
+        TkvPDFObject* kid = kids->GetItem(i);
+        if (Absent(kid)) continue;
+        if (!kid->IsReference()) throw EUnexpectedError(rtl::Format(SPageKidNotReference, {objNum}));
+        ReadPageTreeNode(kid->As<TkvPDFIndirectReference>().ObjNum, attrs.get());
+      }
     }
     return;
   }
-  if (type->Text != "/Page") RaiseUnexpectedError();
+  // A page lives in the page list as an indirect object: one written into
+  // the catalog itself has none.
+  if (type->Text != "/Page" || !node) throw EUnexpectedError(rtl::Format(SPageNodeType, {objNum, MessageExcerpt(type->Text)}));
 
   TkvPDFIndirectObject* page = node;
   if (read) {
@@ -976,9 +1062,14 @@ void TkvDocumentReader::AddDestination(const std::string& name, TkvPDFObject* va
   }
 }
 
-void TkvDocumentReader::ReadDestsDictionary(int32_t objNum) {
-  std::unique_ptr<TkvPDFIndirectObject> obj = ReadRequired(objNum);
-  auto* dict = dynamic_cast<TkvPDFDictObject*>(obj->Value.get());
+void TkvDocumentReader::ReadDestsDictionary(TkvPDFObject& value) {
+  std::unique_ptr<TkvPDFIndirectObject> obj;
+  auto* dict = dynamic_cast<TkvPDFDictObject*>(&value);
+  if (!dict) {
+    obj = ReadObjectNumber(value.As<TkvPDFIndirectReference>().ObjNum);
+    if (!obj) return;  // a reference to a free object is null
+    dict = dynamic_cast<TkvPDFDictObject*>(obj->Value.get());
+  }
   if (!dict) RaiseUnexpectedObject();
   if (!d.DestinationList) d.DestinationList = std::make_unique<TkvDestinationList>();
   for (int i = 0; i < dict->Count(); ++i) AddDestination(dict->KeyAt(i)->BareName(), dict->ValueAt(i), false);
@@ -988,7 +1079,14 @@ void TkvDocumentReader::WalkNameTreeNode(TkvPDFDictObject& node) {
   TkvDepthGuard guard(nameDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("name tree"));
   if (auto* kids = dynamic_cast<TkvPDFArrayObject*>(node.Find("/Kids"))) {
     for (int i = 0; i < kids->Count(); ++i) {
-      auto& ref = kids->GetItem(i)->As<TkvPDFIndirectReference>();
+      TkvPDFObject* item = kids->GetItem(i);
+      if (Absent(item)) continue;
+      if (item->IsDict()) {
+        WalkNameTreeNode(item->As<TkvPDFDictObject>());
+        continue;
+      }
+      if (!item->IsReference()) RaiseUnexpectedObject();
+      auto& ref = item->As<TkvPDFIndirectReference>();
       if (!nameNodes_.insert(ref.ObjNum).second) throw EPDFException(rtl::Format(STreeLoop, {"name tree"}));
       std::unique_ptr<TkvPDFIndirectObject> kid = ReadObjectNumber(ref.ObjNum);
       if (!kid) continue;
@@ -1010,7 +1108,8 @@ void TkvDocumentReader::WalkNameTreeNode(TkvPDFDictObject& node) {
 }
 
 void TkvDocumentReader::ReadNameTree(int32_t objNum) {
-  std::unique_ptr<TkvPDFIndirectObject> names = ReadRequired(objNum);
+  std::unique_ptr<TkvPDFIndirectObject> names = ReadObjectNumber(objNum);
+  if (!names) return;  // a reference to a free object is null
   names->AddRef();
   auto* dict = dynamic_cast<TkvPDFDictObject*>(names->Value.get());
   if (!dict) RaiseUnexpectedObject();
@@ -1042,7 +1141,9 @@ std::unique_ptr<TkvPDFObject> TkvDocumentReader::ResolveDestinationName(const Tk
   std::string name;
   if (value.IsString()) name = value.As<TkvPDFStringObject>().Content();
   else if (value.IsName()) name = value.As<TkvPDFNameObject>().BareName();
-  else RaiseUnexpectedError();
+  // An explicit destination that stood behind a reference is its own answer.
+  else if (value.IsArray()) return value.Clone();
+  else throw EUnexpectedError(SBadDestination);
   if (auto found = d.FindNamedDestination(name)) {
     CountCopy(*found);
     return found;
@@ -1068,12 +1169,15 @@ void TkvDocumentReader::CollectActionObjects(TkvPDFDictObject& action) {
 }
 
 void TkvDocumentReader::ReadOutlines(TkvPDFObject* outlinesValue) {
-  const int32_t num = outlinesValue->As<TkvPDFIndirectReference>().ObjNum;
-  d.Outlines = ReadOutlineItem(num, nullptr, nullptr);
+  if (outlinesValue->IsDict()) {
+    d.Outlines = ReadOutlineItem(0, nullptr, nullptr, &outlinesValue->As<TkvPDFDictObject>());
+    return;
+  }
+  d.Outlines = ReadOutlineItem(outlinesValue->As<TkvPDFIndirectReference>().ObjNum, nullptr, nullptr);
 }
 
 std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum, TkvPDFOutline* parent,
-                                                                  TkvPDFOutline* prev) {
+                                                                  TkvPDFOutline* prev, const TkvPDFDictObject* direct) {
   // Siblings are read in a loop (a chain of thousands of items costs no
   // stack); children recurse, bounded by the depth cap.
   TkvDepthGuard guard(outlineDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("outline tree"));
@@ -1081,13 +1185,22 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
   TkvPDFOutline* last = nullptr;
   int32_t num = objNum;
   while (true) {
-    if (!outlineItems_.insert(num).second) throw EPDFException(rtl::Format(STreeLoop, {"outline tree"}));
+    std::unique_ptr<TkvPDFOutline> item;
+    if (direct) {
+      // The outline root written into the catalog: an item without a
+      // number of its own, which the writer numbers.
+      item = std::make_unique<TkvPDFOutline>(&d, CloneAs(*direct), 0, 0, static_cast<int32_t>(d.DocumentID), &d.PageList);
+      direct = nullptr;
+    } else {
+      if (!outlineItems_.insert(num).second) throw EPDFException(rtl::Format(STreeLoop, {"outline tree"}));
+      // A link to a free object is null: the chain ends there.
+      std::unique_ptr<TkvPDFIndirectObject> obj = ReadObjectNumber(num);
+      if (!obj) break;
+      auto* src = dynamic_cast<TkvPDFDictObject*>(obj->Value.get());
+      if (!src) RaiseUnexpectedObject();
+      item = std::make_unique<TkvPDFOutline>(&d, CloneAs(*src), obj->GenNum, obj->ObjNum, obj->SourceID, &d.PageList);
+    }
     ++d.OutlineCount;
-    std::unique_ptr<TkvPDFIndirectObject> obj = ReadRequired(num);
-    auto* src = dynamic_cast<TkvPDFDictObject*>(obj->Value.get());
-    if (!src) RaiseUnexpectedObject();
-    auto item = std::make_unique<TkvPDFOutline>(&d, CloneAs(*src), obj->GenNum, obj->ObjNum, obj->SourceID, &d.PageList);
-    obj.reset();
     TkvPDFDictObject& dict = item->Value->As<TkvPDFDictObject>();
     if (auto* count = dynamic_cast<TkvPDFIntegerObject*>(dict.Find("/Count"))) item->IsClosed = count->Value < 0;
     if (TkvPDFObject* title = dict.Find("/Title"); title && !title->IsString()) {
@@ -1109,29 +1222,33 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
     if (TkvPDFObject* action = dict.Find("/A")) {
       if (action->IsReference()) {
         auto copy = LoadReferencedValue(action);
-        if (!copy || !copy->IsDict()) RaiseUnexpectedError();
+        if (!copy || !copy->IsDict()) throw EUnexpectedError(rtl::Format(SOutlineAction, {item->ObjNum}));
         CountCopy(*copy);
         CollectActionObjects(copy->As<TkvPDFDictObject>());
         dict.SetValue("/A", std::move(copy));
       } else if (action->IsDict()) {
         CollectActionObjects(action->As<TkvPDFDictObject>());
+      } else if (action->IsNull()) {
+        dict.Remove("/A");
       } else {
-        RaiseUnexpectedError();
+        throw EUnexpectedError(rtl::Format(SOutlineAction, {item->ObjNum}));
       }
     }
     for (const char* key : {"/Parent", "/Prev", "/Count", "/Last"}) dict.Remove(key);
     item->Parent = parent;
     item->Prev = last ? last : prev;
-    if (TkvPDFObject* first = dict.Find("/First")) {
-      const int32_t firstNum = first->As<TkvPDFIndirectReference>().ObjNum;
-      dict.Remove("/First");
-      item->First = ReadOutlineItem(firstNum, item.get(), nullptr);
-    }
-    int32_t nextNum = -1;
-    if (TkvPDFObject* next = dict.Find("/Next")) {
-      nextNum = next->As<TkvPDFIndirectReference>().ObjNum;
-      dict.Remove("/Next");
-    }
+    // The number behind a /First or /Next link; -1 for none (absent or null).
+    auto link = [&](const char* key) {
+      int32_t n = -1;
+      if (TkvPDFObject* v = dict.Find(key)) {
+        if (v->IsReference()) n = v->As<TkvPDFIndirectReference>().ObjNum;
+        else if (!v->IsNull()) throw EUnexpectedError(rtl::Format(SOutlineLink, {key, item->ObjNum}));
+        dict.Remove(key);
+      }
+      return n;
+    };
+    if (const int32_t firstNum = link("/First"); firstNum >= 0) item->First = ReadOutlineItem(firstNum, item.get(), nullptr);
+    const int32_t nextNum = link("/Next");
     if (dict.Count() == 0) item->Value.reset();
     TkvPDFOutline* raw = item.get();
     if (!head) head = std::move(item);
@@ -1143,18 +1260,27 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
   return head;
 }
 
-void TkvDocumentReader::ReadAcroForm(int32_t objNum) {
-  std::unique_ptr<TkvPDFIndirectObject> read = ReadRequired(objNum);
-  TkvPDFIndirectObject* form = nullptr;
-  if (TkvPDFIndirectObject* stored = d.ObjectStore->FindObject(*MakeReference(*read))) {
-    form = stored;
-    form->AddRef();
-  } else {
-    read->AddRef();
-    form = read.get();
-    d.ObjectStore->AddObject(std::move(read));
+void TkvDocumentReader::ReadAcroForm(TkvPDFObject& value) {
+  // A form dictionary written into the catalog is the catalog record's own
+  // copy; one of its own is kept in the store.
+  auto* dict = dynamic_cast<TkvPDFDictObject*>(&value);
+  if (!dict) {
+    std::unique_ptr<TkvPDFIndirectObject> read = ReadObjectNumber(value.As<TkvPDFIndirectReference>().ObjNum);
+    if (!read) {  // a reference to a free object is null: no form
+      d.Catalog->AcroForm.reset();
+      return;
+    }
+    TkvPDFIndirectObject* form = nullptr;
+    if (TkvPDFIndirectObject* stored = d.ObjectStore->FindObject(*MakeReference(*read))) {
+      form = stored;
+      form->AddRef();
+    } else {
+      read->AddRef();
+      form = read.get();
+      d.ObjectStore->AddObject(std::move(read));
+    }
+    dict = dynamic_cast<TkvPDFDictObject*>(form->Value.get());
   }
-  auto* dict = dynamic_cast<TkvPDFDictObject*>(form->Value.get());
   if (!dict) RaiseUnexpectedObject();
   for (const char* key : {"/NeedAppearances", "/SigFlags", "/CO", "/DR", "/DA", "/Q"}) Collect(dict->Find(key));
   const TkvPDFDictObject* fontDict = nullptr;
@@ -1190,7 +1316,17 @@ void TkvDocumentReader::ReadFormField(TkvAcroFormField* parentRecord, const std:
                                       const std::string& appearance, const TkvPDFDictObject* fontDict,
                                       const TkvPDFIndirectReference& ref) {
   TkvDepthGuard guard(fieldDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("form field tree"));
-  if (!fieldNodes_.insert(ref.ObjNum).second) throw EPDFException(rtl::Format(STreeLoop, {"form field tree"}));
+  // A field that is its own ancestor is a loop; one reached again by
+  // another way (listed in /Fields and as a kid, or twice in one /Kids) was
+  // read the first time.
+  if (fieldPath_.count(ref.ObjNum)) throw EPDFException(rtl::Format(STreeLoop, {"form field tree"}));
+  if (!fieldNodes_.insert(ref.ObjNum).second) return;
+  fieldPath_.insert(ref.ObjNum);
+  struct PathExit {
+    std::unordered_set<int32_t>& path;
+    int32_t num;
+    ~PathExit() { path.erase(num); }
+  } pathExit{fieldPath_, ref.ObjNum};
   TkvPDFIndirectObject* fieldObj = d.ObjectStore->FindObject(ref);
   if (!fieldObj) {
     auto read = ReadObjectNumber(ref.ObjNum);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/TestSupport.h"
@@ -39,10 +40,11 @@ inline std::string Qpdf(const std::vector<std::string>& args, int* exitCode = nu
   return r.out + r.err;
 }
 
-// Formats one 20-byte cross-reference entry.
-inline std::string XRefEntry(long offset, int generation, char kind) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%010ld %05d %c\r\n", offset, generation, kind);
+// Formats one cross-reference entry: 20 bytes with the usual line end, or
+// what another writer puts after the kind.
+inline std::string XRefEntry(long offset, int generation, char kind, const char* end = "\r\n") {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%010ld %05d %c%s", offset, generation, kind, end);
   return buf;
 }
 
@@ -52,6 +54,11 @@ struct PdfBuilder {
   std::map<int, std::string> objects;
   // Entries of the trailer besides /Size, e.g. "/Root 1 0 R".
   std::string trailer = "/Root 1 0 R";
+  // The subsections of the table as (first number, count); empty: one
+  // covering 0..max. Listed numbers without an object are free entries.
+  std::vector<std::pair<int, int>> subsections;
+  // What follows the kind letter of every entry.
+  std::string entryEnd = "\r\n";
 
   PdfBuilder& Obj(int num, std::string body) {
     objects[num] = std::move(body);
@@ -74,10 +81,16 @@ struct PdfBuilder {
     }
     const int size = objects.empty() ? 1 : objects.rbegin()->first + 1;
     const long xref = static_cast<long>(out.size());
-    out += "xref\n0 " + std::to_string(size) + "\n";
-    for (int i = 0; i < size; ++i) {
-      auto it = offsets.find(i);
-      out += it == offsets.end() ? XRefEntry(0, i == 0 ? 65535 : 0, 'f') : XRefEntry(it->second, 0, 'n');
+    out += "xref\n";
+    std::vector<std::pair<int, int>> sections = subsections;
+    if (sections.empty()) sections.emplace_back(0, size);
+    for (const auto& [first, count] : sections) {
+      out += std::to_string(first) + " " + std::to_string(count) + "\n";
+      for (int i = first; i < first + count; ++i) {
+        auto it = offsets.find(i);
+        out += it == offsets.end() ? XRefEntry(0, i == 0 ? 65535 : 0, 'f', entryEnd.c_str())
+                                   : XRefEntry(it->second, 0, 'n', entryEnd.c_str());
+      }
     }
     out += "trailer\n<< /Size " + std::to_string(size) + " " + trailer + " >>\nstartxref\n" +
            std::to_string(xref) + "\n%%EOF\n";
