@@ -112,7 +112,7 @@ bool TForm1::CloseWindowByTitle(const std::string& title, const std::string& mes
     if (asked.insert(h).second) {
       Log(message);
       const int64_t left = std::max<int64_t>(1, until - NowMs());
-      os::TWindowDirectory::Default().SendMessage(h, os::WM_SYSCOMMAND, os::SC_CLOSE, static_cast<int>(left));
+      os::SendMessage(h, os::WM_SYSCOMMAND, os::SC_CLOSE, static_cast<int>(left));
     }
     if (NowMs() >= until) {
       Log("★★★" + title + "が終了しません★★★");

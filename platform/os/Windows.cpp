@@ -1,5 +1,7 @@
 #include "platform/os/Windows.h"
 
+#include "platform/os/XWindows.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -549,7 +551,24 @@ bool TWindowDirectory::SendMessage(HWND h, uint32_t msg, uint64_t wparam, int ti
 // ---- the window system's calls ----------------------------------------------
 
 namespace {
-std::optional<TWindowRecord> Rec(HWND h) { return h ? TWindowDirectory::Default().Find(h) : std::nullopt; }
+
+std::optional<TWindowRecord> Rec(HWND h) {
+  if (!h) return std::nullopt;
+  if (IsXWindowHandle(h)) return TXDisplay::Default().Find(h);
+  return TWindowDirectory::Default().Find(h);
+}
+
+// An X client that is one of our own windows, shown: its directory record
+// stands for it (the close that waits for an answer goes there).
+bool InDirectory(const TWindowRecord& x, const std::vector<TWindowRecord>& own, TXDisplay& display) {
+  for (const auto& r : own)
+    if (r.Pid == x.Pid && r.Title == x.Title) return true;
+  if (HWND named = display.DirectoryHandleOf(x.Handle))
+    for (const auto& r : own)
+      if (r.Handle == named) return true;
+  return false;
+}
+
 }  // namespace
 
 bool IsWindow(HWND h) { return Rec(h).has_value(); }
@@ -590,9 +609,28 @@ uint32_t GetWindowThreadProcessId(HWND h, uint32_t* pid) {
   if (pid) *pid = p;
   return p;
 }
+std::vector<TWindowRecord> AllWindows() {
+  std::vector<TWindowRecord> all = TWindowDirectory::Default().EnumWindows();
+  const size_t own = all.size();
+  TXDisplay& display = TXDisplay::Default();
+  for (auto& x : display.ClientWindows()) {
+    std::vector<TWindowRecord> ours(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(own));
+    if (!InDirectory(x, ours, display)) all.push_back(std::move(x));
+  }
+  return all;
+}
+
 void EnumWindows(const std::function<bool(HWND)>& fn) {
-  for (const auto& r : TWindowDirectory::Default().EnumWindows())
+  for (const auto& r : AllWindows())
     if (!fn(r.Handle)) break;
+}
+
+bool SendMessage(HWND h, uint32_t msg, uint64_t wparam, int timeoutMs) {
+  if (!IsXWindowHandle(h)) return TWindowDirectory::Default().SendMessage(h, msg, wparam, timeoutMs);
+  // Another program's window takes one message of ours: the close.
+  if (msg == WM_CLOSE || (msg == WM_SYSCOMMAND && wparam == SC_CLOSE))
+    return TXDisplay::Default().CloseWindow(h, timeoutMs);
+  return false;
 }
 
 }  // namespace os

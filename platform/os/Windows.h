@@ -138,8 +138,10 @@ class TWindowDirectory {
   std::map<HWND, Own> own_;
 };
 
-// The window system's calls, over the default directory. A handle that
-// names no live window gives empty texts and zeros.
+// The window system's calls, over the default directory and, on an X
+// display, the window manager's clients (platform/os/XWindows.h): the
+// windows of other programs. A handle that names no live window gives
+// empty texts and zeros.
 bool IsWindow(HWND h);
 bool IsWindowVisible(HWND h);
 std::string GetWindowText(HWND h);
@@ -152,8 +154,17 @@ HWND GetLastActivePopup(HWND h);
 // Our programs run their windows on the main thread: the thread id is the
 // process id.
 uint32_t GetWindowThreadProcessId(HWND h, uint32_t* pid);
-// Every live top-level window, oldest first; stops when fn returns false.
+// Every live top-level window: our programs' windows oldest first, then the
+// other clients of the window manager in its order, each window once (one
+// of ours that the display shows is listed by its directory record). Stops
+// when fn returns false.
 void EnumWindows(const std::function<bool(HWND)>& fn);
+std::vector<TWindowRecord> AllWindows();
+// Delivers msg to the window and waits as TWindowDirectory::SendMessage
+// does. Another program's window takes only the close (WM_CLOSE, or
+// WM_SYSCOMMAND with SC_CLOSE): it is asked to close and waited for until
+// it went, or timeoutMs passed.
+bool SendMessage(HWND h, uint32_t msg, uint64_t wparam, int timeoutMs = 30000);
 
 // The calling process's start time as the window records hold it.
 uint64_t ProcessStartTime(int pid);

@@ -1,6 +1,10 @@
 #include "converter/HandOff.h"
 
+#include <signal.h>
+
 #include "platform/os/Windows.h"
+#include "platform/os/XWindows.h"
+#include "support/Desktop.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -149,5 +153,35 @@ TEST(HandOffTest, WaitEndsAtTheLimitWithTheClockReplaced) {
   EXPECT_TRUE(starts[0].empty());
   EXPECT_EQ(status, converter::kFilingWaitExpired);
   EXPECT_EQ(sleeps, converter::kFilingWaitLimitMs / converter::kFilingPollMs);
+  os::TWindowDirectory::SetDefaultFolder({});
+}
+
+TEST(HandOffTest, ForeignFilingWindowOnTheDesktopTakesTheTiffAtOnce) {
+  TK_REQUIRE_TOOL("xprop");
+  tk::test::TestDesktop desk;
+  TK_REQUIRE_DESKTOP(desk);
+  tk::test::EnvVar display("DISPLAY", desk.Name().c_str());
+  ScratchDir scratch;
+  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+  WriteFileBytes(scratch / "lumora_filing", "");
+  const int pid = tk::test::StartProcess(
+      {(tk::test::HelperDir() / "tk_x_window").string(), "--title", kFilingTitle + " - scans"});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(tk::test::WaitFor(
+      [] { return tk::test::RunTool({"xprop", "-root", "_NET_CLIENT_LIST"}).out.find("0x") != std::string::npos; },
+      5000));
+  controls::TWinList list;
+  THandOff h(list);
+  h.WaitLimitMs = 3000;  // a window not seen fails in seconds, not a minute
+  std::vector<std::vector<std::string>> starts;
+  h.Start = [&](const std::string&, const std::vector<std::string>& a, const std::string&) {
+    starts.push_back(a);
+    return 0;
+  };
+  h.HandOff({1, (scratch / "lumora_filing").string(), 0}, "/scans/one.tif");
+  // Never started bare: the running application got the file straight away.
+  EXPECT_EQ(starts, (std::vector<std::vector<std::string>>{{"/scans/one.tif"}}));
+  ::kill(pid, SIGTERM);
+  tk::test::WaitProcess(pid, 3000);
   os::TWindowDirectory::SetDefaultFolder({});
 }

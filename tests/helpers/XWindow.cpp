@@ -4,6 +4,8 @@
 //
 //   tk_x_window --title T [--pid N] [--iconic] [--child T2] [--ready FILE]
 //
+// Without --title the title is TK_X_WINDOW_TITLE (so a copy started again
+// by the program under test shows the same window), else "tk_x_window".
 // --pid claims another process id in _NET_WM_PID (a client may lie);
 // --iconic starts it minimised; --ready names a file that gets the window
 // ids ("<main> <child>") once the windows are mapped. The program exits 0
@@ -54,7 +56,8 @@ xcb_window_t MakeWindow(xcb_connection_t* c, xcb_screen_t* screen, const std::st
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string title = "tk_x_window", child, ready;
+  const char* envTitle = std::getenv("TK_X_WINDOW_TITLE");
+  std::string title = envTitle && *envTitle ? envTitle : "tk_x_window", child, ready;
   uint32_t pid = static_cast<uint32_t>(::getpid());
   bool iconic = false;
   for (int i = 1; i < argc; ++i) {

@@ -19,6 +19,8 @@
 #include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 #include "setup/Rw_ini.h"
+#include "platform/os/XWindows.h"
+#include "support/Desktop.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -527,3 +529,42 @@ TEST_F(SetupRun, ProgramWithoutATerminalChangesNothing) {
 }
 
 }  // namespace
+
+TEST_F(SetupRun, ForeignScannerWindowOnTheDesktopIsClosedAndItsProgramStartedAgain) {
+  TK_REQUIRE_TOOL("xprop");
+  tk::test::TestDesktop desk;
+  TK_REQUIRE_DESKTOP(desk);
+  tk::test::EnvVar display("DISPLAY", desk.Name().c_str());
+  // The scanner software: another program's X window, from its own folder.
+  const fs::path scanner = scratch / "PFU Scanner" / "pfussmon";
+  fs::create_directories(scanner.parent_path());
+  fs::copy_file(tk::test::HelperDir() / "tk_x_window", scanner);
+  tk::test::EnvVar title("TK_X_WINDOW_TITLE", "ScanSnap Manager");
+  const int first = tk::test::StartProcess({scanner.string()});
+  ASSERT_GT(first, 0);
+  // The scanner's window as the window list gives it: not ours, and its pid.
+  auto scannerWindow = [](int notPid) -> os::TWindowRecord {
+    for (const auto& r : os::AllWindows())
+      if (os::IsXWindowHandle(r.Handle) && r.Title == "ScanSnap Manager" && r.Pid != notPid) return r;
+    return {};
+  };
+  ASSERT_TRUE(WaitFor([&] { return scannerWindow(0).Pid == first; }, 5000));
+
+  setup::TForm1* f = Start();
+  f->Start = [](const std::string& file, const std::vector<std::string>& args, const std::string& dir) {
+    return os::ShellExecute(file, args, dir);
+  };  // the real start, so the program runs again
+  const std::string memo = Press(f);
+  EXPECT_NE(memo.find("☆ScanSnapの設定をします\nScanSnapManagerを終了します\n"), std::string::npos) << memo;
+  EXPECT_NE(memo.find("ScanSnapManagerを立ち上げます\n"), std::string::npos) << memo;
+  EXPECT_EQ(memo.find("終了しません"), std::string::npos) << memo;
+  // It took the window manager's close and ended by itself.
+  EXPECT_EQ(tk::test::WaitProcess(first, 5000), 0);
+  // Started again from its own executable: a new process shows the window.
+  os::TWindowRecord again;
+  EXPECT_TRUE(WaitFor([&] { return (again = scannerWindow(first)).Pid != 0; }, 10000));
+  EXPECT_EQ(again.Exe, scanner.string());
+  if (again.Pid) {
+    EXPECT_TRUE(os::SendMessage(again.Handle, os::WM_CLOSE, 0, 5000));
+  }
+}

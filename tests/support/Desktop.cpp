@@ -152,10 +152,15 @@ TestDesktop::TestDesktop() : home_(std::make_unique<ScratchDir>()) {
     why_ = "openbox is not installed";
     return;
   }
-  if (StartServer() && !StartWindowManager()) {
-    Stop(serverPid_);
-    display_.clear();
+  if (!StartServer()) return;
+  // A window manager that came too early to a server still settling gives
+  // up at once: it gets a few tries.
+  for (int attempt = 0; attempt < kWindowManagerTries; ++attempt) {
+    if (StartWindowManager()) return;
+    ::usleep(200 * 1000);
   }
+  Stop(serverPid_);
+  display_.clear();
 }
 
 TestDesktop::TestDesktop(std::string display) {
@@ -201,7 +206,7 @@ bool TestDesktop::StartServer() {
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   // The server writes the number it took to this descriptor once it listens.
   posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-  std::vector<std::string> argv = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+  std::vector<std::string> argv = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"};
   std::vector<char*> args = Pointers(argv);
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);

@@ -27,6 +27,7 @@ class TestDesktop {
  public:
   // How long the server and the window manager get to come up.
   static constexpr int kStartTimeoutMs = 15000;
+  static constexpr int kWindowManagerTries = 3;
 
   // Starts Xvfb and openbox; Ok() tells whether both came up.
   TestDesktop();
