@@ -47,6 +47,7 @@ constexpr const char* kKeptNotCopied = "ＴＩＦＦを保存できません（�
 // After the page numbers, as in "2,5ページ…".
 constexpr const char* kKeptSeveralImages = "ページに画像が複数あります（ＰＤＦを残します）";
 constexpr const char* kKeptChanged = "変換中にＰＤＦが変わりました（ＰＤＦを残します）";
+constexpr const char* kKeptNoPassword = "パスワードが入力されませんでした（ＰＤＦを残します）";
 
 // The files the page tool wrote, in the work folder.
 void DeleteToolFiles(const std::string& workFolder) {
@@ -455,11 +456,29 @@ void TForm1::PDFDocPassword(rtl::TPersistent*, std::string& Password, bool& Cont
   AskPassword = false;
   TPromptResult answer = PromptText(kPasswordPrompt);
   if (answer.Cancelled) {
+    passwordCancelled_ = true;
     Continue = false;
     return;
   }
   Password = answer.Text;
   Continue = true;
+}
+
+bool TForm1::LoadPages(const std::string& path) {
+  passwordCancelled_ = false;
+  AskPassword = false;
+  for (int asked = 0;; ++asked) {
+    try {
+      Pages->LoadFromFile(path);
+      return !passwordCancelled_;
+    } catch (const pdf::EPasswordError&) {
+      // The empty password first, then a person's answers; with nobody to
+      // answer, the file fails as it is.
+      const bool canAsk = forms::Application && forms::Application->Presenter().Interactive();
+      if (asked >= kPasswordTries || !canAsk) throw;
+      AskPassword = true;
+    }
+  }
 }
 
 void TForm1::SpeedButtonLoadClick(rtl::TComponent*) {
@@ -611,7 +630,10 @@ void TForm1::ConvertDocument(const std::string& path) {
   if (target == path) throw EFileGuardError("Source Error: " + path + " is named like its own TIFF");
   const TFileIdentity source = IdentifyRegularFile(path);
 
-  Pages->LoadFromFile(path);
+  if (!LoadPages(path)) {
+    KeepSource(path, kKeptNoPassword, "");
+    return;
+  }
   const int n = Pages->PageCount();
   if (n <= 0) return;
 

@@ -177,6 +177,9 @@ class TForm1 : public forms::TForm {
   int32_t ImageHandle = 0;
   // Ask for a password at the next password event (off: try the empty one).
   bool AskPassword = false;
+  // A document that needs a user password is asked for it this many times
+  // (after the empty password failed) when someone can answer.
+  static constexpr int kPasswordTries = 3;
   // Starts a program or opens an address (the About links); tests replace it.
   std::function<int(const std::string& file, const std::vector<std::string>& args, const std::string& dir)>
       ShellStart;
@@ -194,6 +197,10 @@ class TForm1 : public forms::TForm {
   void AppendPage(int bitDepth, int compression, uint16_t dpi);
   // Says why the source stays: the status line, and a message.
   void KeepSource(const std::string& path, const std::string& state, const std::string& detail);
+  // Loads the document into Pages, asking for its password as above;
+  // false when the prompt was cancelled.
+  bool LoadPages(const std::string& path);
+  bool passwordCancelled_ = false;
   void CheckTerminated();
   // The full paths of the list's selected files, in list order.
   std::vector<std::string> SelectedFiles();

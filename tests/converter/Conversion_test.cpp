@@ -432,9 +432,9 @@ TEST_F(PageConversion, EncryptedFilesOpenWithoutAPromptOnlyWhenTheUserPasswordIs
     fs::copy_file(src, kept);
 
     TForm1* f = Start();
-    bool prompted = false;
+    int prompted = 0;
     presenter->OnShowModal = [&](forms::TForm&) {
-      prompted = true;
+      ++prompted;
       return forms::mrCancel;
     };
     std::string error;
@@ -443,20 +443,100 @@ TEST_F(PageConversion, EncryptedFilesOpenWithoutAPromptOnlyWhenTheUserPasswordIs
     } catch (const rtl::Exception& e) {
       error = e.what();
     }
-    EXPECT_FALSE(prompted);
-    EXPECT_TRUE(presenter->Messages.empty());
     if (opens) {
+      EXPECT_EQ(prompted, 0);
+      EXPECT_TRUE(presenter->Messages.empty());
       EXPECT_EQ(error, "");
       EXPECT_FALSE(fs::exists(src));
       ASSERT_TRUE(fs::exists(docs / "scan.tif"));
       ExpectPagesOf(docs / "scan.tif", kept, pages, dir);
     } else {
-      EXPECT_EQ(error, "Wrong password.");
+      // Asked once; the cancel keeps the source and says so.
+      EXPECT_EQ(prompted, 1);
+      EXPECT_EQ(error, "");
+      ASSERT_EQ(presenter->Messages.size(), 1u);
+      EXPECT_NE(presenter->Messages[0].Text.find("scan.pdf: "), std::string::npos);
       EXPECT_TRUE(fs::exists(src));
       EXPECT_FALSE(fs::exists(docs / "scan.tif"));
       EXPECT_EQ(f->DropFileSource1->Files().Count(), 0);
     }
     for (const auto& e : fs::directory_iterator(Work())) ADD_FAILURE() << "left: " << e.path();
+    Stop();
+    fs::remove(docs / "scan.tif");
+    fs::remove(src);
+  }
+}
+
+TEST_F(PageConversion, UserPasswordIsAskedForUpToThreeTimes) {
+  const std::vector<PageSpec> pages = {{"g4", 200, 280, 100, 0}};
+  const fs::path fixtures = scratch.path() / "fixtures";
+  fs::create_directories(fixtures);
+  MakeScan(pages, fixtures / "plain.pdf", fixtures);
+  const fs::path locked = fixtures / "locked.pdf";
+  auto r = RunTool({"qpdf", "--allow-weak-crypto", "--encrypt", "secret", "owner", "128", "--", (fixtures / "plain.pdf").string(),
+                    locked.string()});
+  ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
+  // The oracle's word that it needs the user password.
+  ASSERT_NE(RunTool({"qpdf", "--check", locked.string()}).exitCode, 0);
+  ASSERT_EQ(RunTool({"qpdf", "--check", "--password=secret", locked.string()}).exitCode, 0);
+
+  const std::string kCancel = "(cancel)";
+  struct Case {
+    const char* name;
+    std::vector<std::string> answers;
+    bool interactive;
+    bool converted;
+    std::string error;
+  } cases[] = {
+      {"right at once", {"secret"}, true, true, ""},
+      {"the owner password", {"owner"}, true, true, ""},
+      {"right at the third", {"a", "b", "secret"}, true, true, ""},
+      {"wrong three times", {"a", "b", "c", "never asked"}, true, false, "Wrong password."},
+      {"cancelled", {kCancel}, true, false, ""},
+      {"cancelled after a wrong one", {"a", kCancel}, true, false, ""},
+      {"nobody to ask", {"secret"}, false, false, "Wrong password."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path src = docs / "scan.pdf";
+    fs::copy_file(locked, src, fs::copy_options::overwrite_existing);
+    TForm1* f = Start();
+    size_t asked = 0;
+    std::vector<std::string> prompts;
+    presenter->OnShowModal = [&](forms::TForm& form) {
+      auto& dlg = dynamic_cast<::converter::TFormPassWord&>(form);
+      prompts.push_back(dlg.LabelMes->Caption());
+      EXPECT_TRUE(dlg.EditPW->Text.empty()) << "an earlier answer is still in the box";
+      const std::string answer = asked < c.answers.size() ? c.answers[asked] : kCancel;
+      ++asked;
+      if (answer == kCancel) return forms::mrCancel;
+      dlg.EditPW->Text = answer;
+      return forms::mrOk;
+    };
+    if (!c.interactive) {
+      app->SetPresenter(std::make_unique<forms::TQuietPresenter>());
+      presenter = nullptr;
+    }
+    std::string error;
+    try {
+      f->ConvertDocument(src.string());
+    } catch (const rtl::Exception& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, c.error);
+    const size_t expectAsked = c.interactive ? std::min<size_t>(c.answers.size(), 3) : 0;
+    EXPECT_EQ(asked, expectAsked);
+    for (const auto& p : prompts) EXPECT_EQ(p, ::converter::kPasswordPrompt);
+    EXPECT_EQ(fs::exists(docs / "scan.tif"), c.converted);
+    EXPECT_EQ(fs::exists(src), !c.converted) << "the source goes only with its TIFF";
+    if (c.converted) {
+      EXPECT_EQ(RunTool({"tiffinfo", (docs / "scan.tif").string()}).exitCode, 0);
+    } else if (c.error.empty()) {
+      ASSERT_TRUE(presenter);
+      ASSERT_EQ(presenter->Messages.size(), 1u);
+      EXPECT_EQ(presenter->Messages[0].Text.rfind("scan.pdf: ", 0), 0u) << presenter->Messages[0].Text;
+      EXPECT_EQ(f->KeptDocuments, 1);
+    }
     Stop();
     fs::remove(docs / "scan.tif");
     fs::remove(src);
