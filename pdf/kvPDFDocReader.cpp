@@ -920,6 +920,12 @@ void TkvDocumentReader::ReadCatalog() {
     Collect(aa);
     d.Catalog->AA = aa->Clone();
   }
+  // Without the optional-content state every group shows: content that the
+  // document hides would appear once the pages are written again.
+  if (TkvPDFObject* oc = catalog->Find("/OCProperties"); !Absent(oc)) {
+    Collect(oc);
+    d.Catalog->OCProperties = oc->Clone();
+  }
   if (TkvPDFObject* names = catalog->Find("/Names"); !Absent(names)) {
     d.StatusMessage(SProcessingNames);
     d.Catalog->Names = names->Clone();

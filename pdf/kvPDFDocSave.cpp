@@ -21,6 +21,7 @@ void TkvCustomPDFDocument::SaveToFile(const std::string& FileName) {
   w.AcroForm = Catalog->AcroForm.get();
   w.OpenAction = Catalog->OpenAction.get();
   w.AA = Catalog->AA.get();
+  w.OCProperties = Catalog->OCProperties.get();
   w.ViewerPreferencesText = Catalog->Preferences->ViewerPreferencesText();
   w.PageMode = PageMode;
   w.PageLayout = PageLayout;

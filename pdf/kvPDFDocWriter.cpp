@@ -395,6 +395,7 @@ void TkvPDFDocWriter::WriteCatalogAndInfo() {
   entry("/AcroForm", SerializeObject(doc_.AcroForm, 1));
   entry("/OpenAction", SerializeObject(doc_.OpenAction, 1));
   entry("/AA", SerializeObject(doc_.AA, 1));
+  entry("/OCProperties", SerializeObject(doc_.OCProperties, 1));
   body += ">>";
   WriteObjectText(1, body);
 
@@ -708,6 +709,7 @@ void DescribeDocumentRecords(TkvDocumentToWrite& document, TkvPDFObjectStore& st
   document.AcroForm = catalog.AcroForm.get();
   document.OpenAction = catalog.OpenAction.get();
   document.AA = catalog.AA.get();
+  document.OCProperties = catalog.OCProperties.get();
   document.ViewerPreferencesText = catalog.Preferences ? catalog.Preferences->ViewerPreferencesText() : std::string();
   document.TrailerID = &trailer.FileID;
 }

@@ -69,6 +69,7 @@ struct TkvDocumentToWrite {
   const TkvPDFObject* AcroForm = nullptr;
   const TkvPDFObject* OpenAction = nullptr;
   const TkvPDFObject* AA = nullptr;
+  const TkvPDFObject* OCProperties = nullptr;
   std::string ViewerPreferencesText;
   TkvPageMode PageMode = pmNone;
   TkvPageLayout PageLayout = plNone;

@@ -193,6 +193,17 @@ void TkvCustomPDFDocument::ExtractPagesTo(TkvCustomPDFDocument& Dest, const std:
     if (OnOperationProgress)
       OnOperationProgress(this, opExtractPages, static_cast<int>(i + 1), static_cast<int>(pages.size()));
   }
+  // The optional-content state travels with the pages, so that what the
+  // document hides stays hidden in the extracted file (and in any image
+  // taken from it). Its groups come along whole: they are small, and the
+  // state names groups of every page.
+  if (Catalog->OCProperties && !Dest.Catalog->OCProperties) {
+    TkvPageClosure closure;
+    CollectReferencedObjects(closure, Catalog->OCProperties.get());
+    for (auto& obj : closure.Release())
+      if (!Dest.ObjectStore->FindObject(*MakeReference(*obj))) Dest.ObjectStore->AddObject(std::move(obj));
+    Dest.Catalog->OCProperties = Catalog->OCProperties->Clone();
+  }
   Dest.IsLoaded = true;
 }
 

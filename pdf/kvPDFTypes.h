@@ -137,6 +137,8 @@ class TkvPDFCatalog {
   std::unique_ptr<TkvPDFObject> AcroForm;
   std::unique_ptr<TkvPDFObject> Metadata;
   std::unique_ptr<TkvPDFObject> AA;
+  // Which optional-content groups are shown: without it every group is on.
+  std::unique_ptr<TkvPDFObject> OCProperties;
 };
 
 }  // namespace pdf

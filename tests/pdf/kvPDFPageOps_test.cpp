@@ -251,6 +251,50 @@ TEST_F(Extraction, SharedResourcesAndOutlines) {
   EXPECT_EQ(fonts, 1);
 }
 
+// Content in an optional-content group that the document switches off
+// stays hidden in the extracted page, in a rendering and for pdfimages
+// (whose images the converter takes).
+TEST_F(Extraction, HiddenOptionalContentStaysHidden) {
+  TK_REQUIRE_TOOL("pdftoppm");
+  const std::string image = " /Type /XObject /Subtype /Image /Width 8 /Height 8 /BitsPerComponent 8 /ColorSpace /DeviceGray";
+  for (const char* state : {"30 0 R", "<< /OCGs [20 0 R 21 0 R] /D << /Order [20 0 R 21 0 R] /OFF [20 0 R] >> >>"}) {
+    SCOPED_TRACE(state);
+    PdfBuilder b;
+    b.Obj(1, std::string("<< /Type /Catalog /Pages 3 0 R /OCProperties ") + state + " >>");
+    b.Obj(3, "<< /Type /Pages /Kids [10 0 R] /Count 1 >>");
+    b.Obj(7, PdfBuilder::Stream(std::string(64, '\x55'), image));
+    b.Obj(8, PdfBuilder::Stream(std::string(64, '\x22'), image));
+    b.Obj(9, PdfBuilder::Stream("q 50 0 0 50 0 0 cm /Shown Do Q /OC /oc1 BDC q 50 0 0 50 100 100 cm /Hidden Do Q "
+                                "0 g 100 0 50 50 re f EMC /OC /oc2 BDC 0 g 0 100 20 20 re f EMC"));
+    b.Obj(10, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 200 200] /Contents 9 0 R /Resources << /XObject << "
+              "/Shown 7 0 R /Hidden 8 0 R >> /Properties << /oc1 20 0 R /oc2 21 0 R >> >> >>");
+    b.Obj(20, "<< /Type /OCG /Name (Hidden) >>");
+    b.Obj(21, "<< /Type /OCG /Name (Shown) >>");
+    b.Obj(30, "<< /OCGs [20 0 R 21 0 R] /D << /Order [20 0 R 21 0 R] /OFF [20 0 R] >> >>");
+    const std::string src = Path("oc.pdf");
+    tk::test::WriteFileBytes(src, b.Build());
+    ASSERT_EQ(RunTool({"qpdf", "--check", src}).exitCode, 0);
+    CheckEveryPage(src);  // pdfimages takes the shown image alone from both
+
+    TkvPDFDocument doc;
+    ASSERT_TRUE(doc.LoadFromFile(src));
+    doc.ShowSetupDialog = false;
+    doc.ExtractPages(Path("oc-page.pdf"), "1");
+    doc.SaveToFile(Path("oc-whole.pdf"));
+    auto render = [&](const std::string& file, const std::string& name) {
+      Run({"pdftoppm", "-gray", "-r", "36", "-singlefile", file, Path(name)});
+      return tk::test::ReadFileBytes(Path(name + ".pgm"));
+    };
+    const std::string want = render(src, "src");
+    EXPECT_EQ(render(Path("oc-page.pdf"), "page"), want);
+    EXPECT_EQ(render(Path("oc-whole.pdf"), "whole"), want);
+    for (const char* file : {"oc-page.pdf", "oc-whole.pdf"}) {
+      auto check = RunTool({"qpdf", "--check", Path(file)});
+      EXPECT_EQ(check.exitCode, 0) << file << ": " << check.out << check.err;
+    }
+  }
+}
+
 TEST_F(Extraction, PageNamedTwiceGivesTwoPageObjects) {
   auto doc = Load(SimpleDocument(3).Build());
   std::vector<std::tuple<int, int, int>> progress;
