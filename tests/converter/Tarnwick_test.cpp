@@ -125,6 +125,42 @@ TEST_F(Tarnwick, WithoutATerminalSettingsThatCannotBeSavedDoNotKeepTheProgramOpe
   EXPECT_NE(r.err.find("tarnwick.ini"), std::string::npos) << r.err;
 }
 
+TEST_F(Tarnwick, InATerminalTheUserPasswordIsTypedWithoutEchoAndAskedAgainWhenWrong) {
+  TK_REQUIRE_TOOL("tmux");
+  TK_REQUIRE_TOOL("qpdf");
+  TK_REQUIRE_TOOL("pdfimages");
+  TK_REQUIRE_TOOL("tiffinfo");
+  WriteFileBytes(docs / "plain.pdf", ImagePdf());
+  auto enc = RunTool({"qpdf", "--allow-weak-crypto", "--encrypt", "secret", "owner", "128", "--use-aes=n", "--",
+                      (docs / "plain.pdf").string(), (docs / "locked.pdf").string()});
+  ASSERT_EQ(enc.exitCode, 0) << enc.err;
+  // A terminal of our own: a tmux server on a socket in the scratch folder.
+  EnvVar notInside("TMUX", nullptr);
+  const std::string sock = (scratch.path() / "tmux.sock").string();
+  auto tmux = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"tmux", "-S", sock});
+    return RunTool(args);
+  };
+  auto screen = [&] { return tmux({"capture-pane", "-p", "-S", "-100"}).out; };
+  ASSERT_EQ(tmux({"new-session", "-d", "-x", "150", "-y", "40", "-c", docs.string(),
+                  exe.string() + " locked.pdf; echo EXIT=$?; sleep 60"})
+                .exitCode,
+            0);
+  const std::string prompt = ::converter::kPasswordPrompt;
+  EXPECT_TRUE(WaitFor([&] { return Count(screen(), prompt) == 1; }, 20000)) << screen();
+  tmux({"send-keys", "wrong", "Enter"});
+  EXPECT_TRUE(WaitFor([&] { return Count(screen(), prompt) == 2; }, 20000)) << screen();
+  tmux({"send-keys", "secret", "Enter"});
+  EXPECT_TRUE(WaitFor([&] { return screen().find("EXIT=") != std::string::npos; }, 30000)) << screen();
+  const std::string shown = screen();
+  tmux({"kill-server"});
+  EXPECT_NE(shown.find("EXIT=0"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("secret"), std::string::npos) << "the password was echoed:\n" << shown;
+  EXPECT_EQ(shown.find("wrong"), std::string::npos) << shown;
+  EXPECT_TRUE(fs::exists(docs / "locked.tif"));
+  EXPECT_FALSE(fs::exists(docs / "locked.pdf"));
+}
+
 TEST_F(Tarnwick, ConvertsTheSampleScanBesideIt) {
   TK_REQUIRE_TOOL("pdfimages");
   TK_REQUIRE_TOOL("tiffinfo");
