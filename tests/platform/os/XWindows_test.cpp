@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 
 #include "platform/os/Windows.h"
@@ -84,6 +85,22 @@ std::optional<os::TWindowRecord> Listed(os::HWND h) {
   return std::nullopt;
 }
 
+// Each test on a desktop of its own, which it reads whole.
+class XWindowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TK_REQUIRE_TOOL("xprop");
+    TK_REQUIRE_TOOL("xdotool");
+    TK_REQUIRE_DESKTOP(desk);
+    display_.emplace("DISPLAY", desk.Name().c_str());
+  }
+  TestDesktop desk;
+  ScratchDir scratch;
+
+ private:
+  std::optional<EnvVar> display_;
+};
+
 }  // namespace
 
 TEST(TestDesktopTest, ForeignWindowIsManagedAndClosedThroughTheWindowManager) {
@@ -110,13 +127,7 @@ TEST(TestDesktopTest, ForeignWindowIsManagedAndClosedThroughTheWindowManager) {
   EXPECT_FALSE(tk::test::WindowManagerRunning(display)) << "the desktop outlived its object";
 }
 
-TEST(XWindowsTest, WindowListAgainstTheWindowManagersOwnTable) {
-  TK_REQUIRE_TOOL("xprop");
-  TK_REQUIRE_TOOL("xdotool");
-  TestDesktop desk;
-  TK_REQUIRE_DESKTOP(desk);
-  EnvVar env("DISPLAY", desk.Name().c_str());
-  ScratchDir scratch;
+TEST_F(XWindowsTest, WindowListAgainstTheWindowManagersOwnTable) {
   Foreign plain(scratch.path(), {"--title", "Mirelle scans"});
   Foreign japanese(scratch.path(), {"--title", "Lumoraファイリング ☆"});
   Foreign iconic(scratch.path(), {"--title", "Minimised one", "--iconic"});
@@ -184,12 +195,7 @@ TEST(XWindowsTest, WindowListAgainstTheWindowManagersOwnTable) {
   }
 }
 
-TEST(XWindowsTest, CloseAsksTheWindowManagerAndWaitsUntilTheWindowWent) {
-  TK_REQUIRE_TOOL("xprop");
-  TestDesktop desk;
-  TK_REQUIRE_DESKTOP(desk);
-  EnvVar env("DISPLAY", desk.Name().c_str());
-  ScratchDir scratch;
+TEST_F(XWindowsTest, CloseAsksTheWindowManagerAndWaitsUntilTheWindowWent) {
   Foreign w(scratch.path(), {"--title", "ScanSnap Manager"});
   ASSERT_TRUE(w.top);
   const os::HWND h = os::kXWindowFlag | w.top;
@@ -205,12 +211,7 @@ TEST(XWindowsTest, CloseAsksTheWindowManagerAndWaitsUntilTheWindowWent) {
   EXPECT_TRUE(OracleListed(other.top));
 }
 
-TEST(XWindowsTest, OurOwnShownWindowIsListedOnceByItsDirectoryRecord) {
-  TK_REQUIRE_TOOL("xprop");
-  TestDesktop desk;
-  TK_REQUIRE_DESKTOP(desk);
-  EnvVar env("DISPLAY", desk.Name().c_str());
-  ScratchDir scratch;
+TEST_F(XWindowsTest, OurOwnShownWindowIsListedOnceByItsDirectoryRecord) {
   os::TWindowRecord rec;
   rec.Title = "Corvane☆ for Lumoraファイリング";
   rec.Visible = true;
@@ -231,7 +232,7 @@ TEST(XWindowsTest, OurOwnShownWindowIsListedOnceByItsDirectoryRecord) {
   os::TWindowDirectory::Default().DestroyWindow(own);
 }
 
-TEST(XWindowsTest, WithoutAReachableDisplayThereAreNoForeignWindows) {
+TEST(XDisplayTest, WithoutAReachableDisplayThereAreNoForeignWindows) {
   struct Case {
     const char* label;
     const char* display;
