@@ -248,13 +248,6 @@ TEST_F(Conversion, StatusTextsOfADocument) {
   EXPECT_EQ(seen, want);
 }
 
-// Whether the process has gone (a zombie that nobody reaped yet counts).
-bool Gone(const std::string& pid) {
-  const std::string stat = ReadFileBytes("/proc/" + pid + "/stat");
-  const size_t close = stat.rfind(')');
-  return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
-}
-
 TEST_F(Conversion, PageToolFromTheWorkFolderIsKilledWithWhatItStartedAfterItsTimeLimit) {
   // Its child holds our standard error as well: it must go with the tool.
   FakeTool("sleep 30 & echo $! > child; echo started > started; exec sleep 30");
@@ -276,7 +269,7 @@ TEST_F(Conversion, PageToolFromTheWorkFolderIsKilledWithWhatItStartedAfterItsTim
   std::string child = ReadFileBytes(Work() / "child");
   while (!child.empty() && child.back() == '\n') child.pop_back();
   ASSERT_FALSE(child.empty());
-  EXPECT_TRUE(WaitFor([&] { return Gone(child); }, 5000)) << "the tool's child lives on";
+  EXPECT_TRUE(WaitFor([&] { return ProcessGone(std::stoi(child)); }, 5000)) << "the tool's child lives on";
 }
 
 TEST_F(Conversion, PageToolThatFailsOrCrashesIsReportedAsSuch) {

@@ -362,6 +362,13 @@ int WaitProcess(int pid, int timeoutMs) {
   }
 }
 
+bool ProcessGone(int pid) {
+  if (::kill(pid, 0) != 0) return true;
+  const std::string stat = ReadFileBytes("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
+}
+
 bool TryWaitProcess(int pid, int& exitCode) {
   int status = 0;
   if (::waitpid(pid, &status, WNOHANG) != pid) return false;

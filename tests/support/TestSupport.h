@@ -94,6 +94,10 @@ int WaitProcess(int pid, int timeoutMs);
 // True, with the exit code, when the process has ended; never waits.
 bool TryWaitProcess(int pid, int& exitCode);
 
+// Whether the process is gone: none of that number, or one that has ended
+// and waits only to be reaped by whoever took it over.
+bool ProcessGone(int pid);
+
 // Polls cond every 10 ms for up to timeoutMs; true when it held.
 bool WaitFor(const std::function<bool()>& cond, int timeoutMs);
 

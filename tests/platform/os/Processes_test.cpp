@@ -155,11 +155,7 @@ TEST(Processes, WhatAGroupLeaderLeavesRunningEndsWithIt) {
   ASSERT_EQ(p->Wait(10000), os::WAIT_OBJECT_0);
   EXPECT_EQ(p->ExitCode(), 0);
   pid_t grandchild = rtl::StrToInt(rtl::Trim(ReadFileBytes(pidFile)));
-  auto gone = [&] {
-    std::string stat = "/proc/" + std::to_string(grandchild) + "/stat";
-    return ::kill(grandchild, 0) != 0 || !rtl::FileExists(stat) || ReadFileBytes(stat).find(") Z") != std::string::npos;
-  };
-  EXPECT_TRUE(tk::test::WaitFor(gone, 5000));
+  EXPECT_TRUE(tk::test::WaitFor([&] { return tk::test::ProcessGone(grandchild); }, 5000));
 }
 
 TEST(Processes, KillEndsTheChildAndItsGroup) {
@@ -182,13 +178,7 @@ TEST(Processes, KillEndsTheChildAndItsGroup) {
   EXPECT_EQ(p->ExitCode(), 128 + SIGKILL);
   // The sleep was in the group: it is gone too (it was reparented, so only
   // its absence can be checked).
-  bool gone = false;
-  for (int k = 0; k < 200 && !gone; ++k) {
-    std::string stat = "/proc/" + std::to_string(grandchild) + "/stat";
-    gone = ::kill(grandchild, 0) != 0 || !rtl::FileExists(stat) || ReadFileBytes(stat).find(") Z") != std::string::npos;
-    if (!gone) rtl::TSystemClock().Sleep(10);
-  }
-  EXPECT_TRUE(gone);
+  EXPECT_TRUE(tk::test::WaitFor([&] { return tk::test::ProcessGone(grandchild); }, 2000));
   EXPECT_TRUE(p->Kill());  // already ended: still fine
 }
 
