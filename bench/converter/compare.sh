@@ -9,6 +9,9 @@
 # A reference line beside them: Ghostscript rendering the same pages into one
 # TIFF with its tiffg4 device (bilevel, 300 dpi) or tiff24nc device (colour,
 # 150 dpi), and the converter's ratio to it.
+# On a desktop of its own (Xvfb with openbox, where installed) the bilevel
+# scan is converted once more with the main window shown, beside the same
+# run without a display: the ratio is what showing the window costs.
 # Every figure is the best of N runs (default 5), so that other work on a
 # shared machine weighs as little as it can.
 # Usage: compare.sh <release build dir> [N]
@@ -63,7 +66,43 @@ best() {
 }
 
 converter() {  # folder: converts scan.pdf there, as the scanner software starts it
-  (cd "$1" && timeout 300 "$prog/tarnwick" scan.pdf </dev/null 2>"$1/stderr.txt")
+  (cd "$1" && TK_HEADLESS=1 timeout 300 "$prog/tarnwick" scan.pdf </dev/null 2>"$1/stderr.txt")
+}
+converter_shown() {  # folder display: the same with the window on the display
+  (cd "$1" && DISPLAY=$2 TK_HEADLESS= timeout 300 "$prog/tarnwick" scan.pdf </dev/null 2>"$1/stderr.txt")
+}
+
+measure_desktop() {  # name pdf
+  local name=$1 pdf=$2 dir=$work/$1-desk
+  if ! command -v Xvfb >/dev/null || ! command -v openbox >/dev/null; then
+    echo "$name: no Xvfb or openbox, the run with a display is left out"
+    return 0
+  fi
+  mkdir -p "$dir/run"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >"$dir/Xvfb.log" 2>&1 </dev/null &
+  local xvfb=$!
+  local _
+  for _ in $(seq 150); do grep -q . "$dir/display" && break; sleep 0.1; done
+  local display=:$(head -1 "$dir/display")
+  HOME=$dir XDG_CONFIG_HOME=$dir/config XDG_CACHE_HOME=$dir/cache DISPLAY=$display \
+    openbox --sm-disable >"$dir/openbox.log" 2>&1 </dev/null &
+  local wm=$!
+  for _ in $(seq 150); do
+    DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+  done
+  local headless=999999 shown=999999 r
+  for r in $(seq 1 "$rounds"); do
+    cp "$pdf" "$dir/run/scan.pdf"
+    headless=$(best "$headless" converter "$dir/run")
+    cp "$pdf" "$dir/run/scan.pdf"
+    shown=$(best "$shown" converter_shown "$dir/run" "$display")
+    [ -f "$dir/run/scan.tif" ] || { echo "$name: no TIFF with the window shown: $(cat "$dir/run/stderr.txt")" >&2; break; }
+  done
+  kill "$wm" "$xvfb" 2>/dev/null || true
+  wait "$wm" "$xvfb" 2>/dev/null || true
+  printf '%-8s window shown %.3fs, without a display %.3fs, ratio %.3f\n' \
+    "$name" "$shown" "$headless" "$(echo "$shown / $headless" | bc -l)"
 }
 peer() {  # pdf folder compression
   rm -rf "$2" && mkdir -p "$2"
@@ -109,4 +148,5 @@ measure() {  # name pdf compression encoder-compression gs-device gs-dpi
 make_bilevel
 make_colour
 measure bilevel "$work/bilevel.pdf" g4 g4 tiffg4 300
+measure_desktop bilevel "$work/bilevel.pdf"
 measure colour "$work/colour.pdf" lzw lzw:2 tiff24nc 150

@@ -57,6 +57,9 @@ namespace {
 // How often every control of the shown windows is compared with its widget:
 // public fields such as an edit's text change without a notification.
 constexpr auto kFullSyncInterval = std::chrono::milliseconds(100);
+// How often a pump takes the display's events when called in quick
+// succession; the idle wait takes them whenever they come.
+constexpr auto kQtPumpInterval = std::chrono::milliseconds(25);
 // How often the application's messages and pollers run while Qt is in a
 // loop of its own (a drag, a menu, a dialog).
 constexpr int kNestedTickMs = 20;
@@ -854,9 +857,15 @@ struct TQtPresenter::Impl {
   }
 
   void Pump(bool withQt) {
-    if (withQt && !skipQt) QCoreApplication::processEvents(QEventLoop::AllEvents);
-    ApplyForms();
     const auto now = std::chrono::steady_clock::now();
+    // A batch pumps several times per page: the display's events (and the
+    // repaints of what changed meanwhile) are taken at most this often, so
+    // that showing the window costs the conversion next to nothing.
+    if (withQt && !skipQt && now - lastQtPump >= kQtPumpInterval) {
+      lastQtPump = now;
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    ApplyForms();
     if (now - lastFullSync >= kFullSyncInterval) {
       lastFullSync = now;
       dirty.clear();
@@ -1165,6 +1174,7 @@ struct TQtPresenter::Impl {
   std::set<TControl*> pendingForms;
   std::set<TControl*> dirty;
   std::chrono::steady_clock::time_point lastFullSync{};
+  std::chrono::steady_clock::time_point lastQtPump{};
   QTimer ticker;
   QTimer wake;
   int nested = 0;

@@ -35,6 +35,8 @@
 #include "platform/forms/Menus.h"
 #include "platform/forms/StdCtrls.h"
 #include "platform/os/DragDrop.h"
+#include "platform/os/Windows.h"
+#include "support/TestSupport.h"
 
 namespace forms {
 namespace {
@@ -108,6 +110,18 @@ class TAllKinds : public TForm {
   TProgressBar* Bar;
 };
 
+// Runs fn once the next modal loop (a dialog, a menu) has started.
+void WhenModalLoop(std::function<void()> fn) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, fn] {
+    if (!QApplication::activeModalWidget() && !QApplication::activePopupWidget()) return;
+    timer->stop();
+    timer->deleteLater();
+    fn();
+  });
+  timer->start(10);
+}
+
 class QtPresenterTest : public ::testing::Test {
  protected:
   QtPresenterTest() {
@@ -130,17 +144,7 @@ class QtPresenterTest : public ::testing::Test {
     EXPECT_NE(typed, nullptr) << c->Name;
     return typed;
   }
-  // Runs fn once the next modal loop (a dialog, a menu) has started.
-  static void WhenModal(std::function<void()> fn) {
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, fn] {
-      if (!QApplication::activeModalWidget() && !QApplication::activePopupWidget()) return;
-      timer->stop();
-      timer->deleteLater();
-      fn();
-    });
-    timer->start(10);
-  }
+  static void WhenModal(std::function<void()> fn) { WhenModalLoop(std::move(fn)); }
 
   TApplication app;
   TQtPresenter* presenter = nullptr;
@@ -460,6 +464,48 @@ TEST_F(QtPresenterTest, AFileDialogHasTheTitleAndFilterAndGivesTheChosenFiles) {
   EXPECT_FALSE(dialog.Execute());
   EXPECT_EQ(title.toStdString(), "ファイルの読み込み");
   EXPECT_EQ(filters, QStringList{"pdf file(*.pdf)"});
+}
+
+// A second process closes our main window by its title while a message box
+// is open: Qt runs the box's loop, and the close is still answered.
+TEST(QtNestedLoopTest, ACloseCommandIsAnsweredWhileAMessageBoxIsOpen) {
+  tk::test::ScratchDir scratch;
+  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+  const auto closer = tk::test::StandIn(
+      scratch.path(), "closer", "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
+  {
+    TApplication app;
+    app.SetPresenter(std::make_unique<TQtPresenter>());
+    TForm* form = nullptr;
+    app.CreateForm(form);
+    form->SetCaption("Converter window");
+    int closes = 0;
+    form->OnClose = [&](rtl::TComponent*, TCloseAction&) { ++closes; };
+    form->Show();
+    app.ProcessMessages();
+    int pid = -1;
+    int exitCode = -1;
+    bool answered = false;
+    WhenModalLoop([&] {
+      pid = tk::test::StartProcess({closer.string()});
+      answered = tk::test::WaitFor(
+          [&] {
+            QTest::qWait(10);  // the box's loop goes on meanwhile
+            return tk::test::TryWaitProcess(pid, exitCode);
+          },
+          20000);
+      for (QAbstractButton* b : qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->buttons()) b->click();
+    });
+    MessageDlg("開いたまま", mtInformation, mbOK);
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(app.Terminated());
+    const std::string log = tk::test::ReadFileBytes(closer.string() + ".log");
+    EXPECT_NE(log.find("sent ok=1\n"), std::string::npos) << log;
+  }
+  os::TWindowDirectory::SetDefaultFolder({});
 }
 
 TEST(QtFilterTest, TheDialogsFilterBecomesQtsFilterList) {
