@@ -216,11 +216,7 @@ struct TQtPresenter::Impl {
       if (selected) p->fillRect(r, pal.highlight());
       p->setPen(selected ? pal.highlightedText().color() : pal.text().color());
       if (row.Icon != ikNone) {
-        QStyle::StandardPixmap kind = row.Icon == ikFile         ? QStyle::SP_FileIcon
-                                      : row.Icon == ikOpenFolder ? QStyle::SP_DirOpenIcon
-                                                                 : QStyle::SP_DirIcon;
-        QIcon icon = QApplication::style()->standardIcon(kind);
-        icon.paint(p, QRect(r.left() + row.IconLeft, r.top() + (r.height() - 16) / 2, 16, 16));
+        impl_.Icon(row.Icon).paint(p, QRect(r.left() + row.IconLeft, r.top() + (r.height() - 16) / 2, 16, 16));
       }
       for (size_t i = 0; i < row.Cells.size(); ++i) {
         const TDrawnCell& cell = row.Cells[i];
@@ -296,6 +292,16 @@ struct TQtPresenter::Impl {
   }
 
   bool Alive(const TControl* c) const { return bound.count(c) != 0; }
+
+  // The style's pictures of a file and a folder, looked up once.
+  const QIcon& Icon(TIconKind kind) {
+    auto it = icons.find(kind);
+    if (it != icons.end()) return it->second;
+    QStyle::StandardPixmap pixmap = kind == ikFile         ? QStyle::SP_FileIcon
+                                    : kind == ikOpenFolder ? QStyle::SP_DirOpenIcon
+                                                           : QStyle::SP_DirIcon;
+    return icons[kind] = QApplication::style()->standardIcon(pixmap);
+  }
 
   // Model calls from the widgets: what they raise is the application's to
   // report, never Qt's to see.
@@ -1184,6 +1190,7 @@ struct TQtPresenter::Impl {
   QPointer<QWidget> lastPressed;
   // The local files of the drag over our windows now.
   std::vector<std::string> dragFiles;
+  std::map<TIconKind, QIcon> icons;
   os::TDragLoop previousDragLoop;
 };
 
