@@ -5,6 +5,7 @@
 
 #include "ConverterFixture.h"
 #include "platform/rtl/IniFiles.h"
+#include "support/Desktop.h"
 
 namespace tk::test::converter {
 namespace {
@@ -159,6 +160,38 @@ TEST_F(Tarnwick, InATerminalTheUserPasswordIsTypedWithoutEchoAndAskedAgainWhenWr
   EXPECT_EQ(shown.find("wrong"), std::string::npos) << shown;
   EXPECT_TRUE(fs::exists(docs / "locked.tif"));
   EXPECT_FALSE(fs::exists(docs / "locked.pdf"));
+}
+
+TEST_F(Tarnwick, TheFilingApplicationsWindowOnTheDesktopGetsTheTiffAtOnce) {
+  TK_REQUIRE_TOOL("pdfimages");
+  TK_REQUIRE_TOOL("xdotool");
+  TestDesktop& desk = TestDesktop::Shared();
+  TK_REQUIRE_DESKTOP(desk);
+  EnvVar display("DISPLAY", desk.Name().c_str());
+  // Windows or not, the program runs headless here: the window list reads
+  // the display all the same.
+  EnvVar headless("TK_HEADLESS", "1");
+  const fs::path filing = tk::test::StandIn(scratch.path() / "Lumora Filing", "lumora_filing", "");
+  Ini("[Mode]\nDD=0\n[App]\nDoLaunch=1\nLaunch=" + filing.string() + "\n");
+  const std::string title = "Lumoraファイリング - " + scratch.path().filename().string();
+  const int window = StartProcess({(HelperDir() / "tk_x_window").string(), "--title", title});
+  ASSERT_GT(window, 0);
+  // Listed by the window manager (the oracle searches its clients by name).
+  ASSERT_TRUE(WaitFor(
+      [&] { return RunTool({"xdotool", "search", "--name", scratch.path().filename().string()}).exitCode == 0; }, 5000));
+  fs::copy_file(fs::path(TK_SOURCE_DIR_FOR_TESTS) / "samples" / "sample-scan.pdf", docs / "scan.pdf");
+  // Not seen, the application would be started bare and waited for a minute.
+  ProgramRun r = RunProgram(exe, {"scan.pdf"}, docs, 30000);
+  ::kill(window, SIGTERM);
+  WaitProcess(window, 3000);
+  EXPECT_FALSE(r.signalled) << r.err;
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_TRUE(fs::exists(docs / "scan.tif")) << r.err;
+  ASSERT_TRUE(WaitFor([&] { return LogOf(filing).find("arg=") != std::string::npos; }, 10000));
+  const std::string log = LogOf(filing);
+  EXPECT_EQ(Count(log, "start cwd="), 1u) << log;
+  EXPECT_EQ(Count(log, "argc=0\n"), 0u) << "started without the file first:\n" << log;
+  EXPECT_NE(log.find("arg=" + (docs / "scan.tif").string() + "\n"), std::string::npos) << log;
 }
 
 TEST_F(Tarnwick, ConvertsTheSampleScanBesideIt) {
