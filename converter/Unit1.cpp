@@ -629,6 +629,9 @@ void TForm1::ConvertDocument(const std::string& path) {
   const std::string target = rtl::ChangeFileExt(path, ".tif");
   if (target == path) throw EFileGuardError("Source Error: " + path + " is named like its own TIFF");
   const TFileIdentity source = IdentifyRegularFile(path);
+  // The same file under the TIFF's name: a second link to it, or the name
+  // itself where the file system ignores case (scan.TIF on a memory card).
+  if (IsPlacedFile(target, source)) throw EFileGuardError("Source Error: " + path + " is named like its own TIFF");
 
   if (!LoadPages(path)) {
     KeepSource(path, kKeptNoPassword, "");

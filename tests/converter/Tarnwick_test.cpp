@@ -257,6 +257,12 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
        "", "scan.tif", 1, 0, ""},
       {"a PDF named like its TIFF", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", ImagePdf()); },
        {"scan.tif"}, "", "", "", "scan.tif", "scan.tif", 0, 1, "is named like its own TIFF"},
+      {"the TIFF's name a second link to the source",
+       [](const fs::path& d) {
+         WriteFileBytes(d / "scan.pdf", ImagePdf());
+         fs::create_hard_link(d / "scan.pdf", d / "scan.tif");
+       },
+       {}, "", "", "", "scan.pdf", "scan.tif", 0, 1, "is named like its own TIFF"},
       {"a name without extension beside a .pdf of that name",
        [](const fs::path& d) {
          WriteFileBytes(d / "doc", ImagePdf());
