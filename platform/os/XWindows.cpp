@@ -106,22 +106,24 @@ struct TXDisplay::Conn {
     return xcb_get_property(c, 0, w, prop, type, 0, longs);
   }
 
+  // The manager's check window names itself too; a property left behind
+  // by a manager that has gone names a window that no longer does.
   bool WindowManagerPresent() const {
-    Prop check(c, Get(root, atoms[aSupportingWmCheck], XCB_ATOM_WINDOW, 1));
-    auto v = check.Values();
-    return !v.empty() && v[0] != 0;
+    auto v = Prop(c, Get(root, atoms[aSupportingWmCheck], XCB_ATOM_WINDOW, 1)).Values();
+    if (v.empty() || v[0] == 0) return false;
+    auto self = Prop(c, Get(v[0], atoms[aSupportingWmCheck], XCB_ATOM_WINDOW, 1)).Values();
+    return !self.empty() && self[0] == v[0];
   }
 
   // The client windows: the window manager's list, or without one the
   // root's children that carry a title.
   std::vector<xcb_window_t> Clients() const {
     std::vector<xcb_window_t> out;
-    Prop list(c, Get(root, atoms[aClientList], XCB_ATOM_WINDOW, kMaxClients));
-    if (list.Has()) {
-      for (uint32_t w : list.Values()) out.push_back(w);
+    if (WindowManagerPresent()) {
+      for (uint32_t w : Prop(c, Get(root, atoms[aClientList], XCB_ATOM_WINDOW, kMaxClients)).Values())
+        out.push_back(w);
       return out;
     }
-    if (WindowManagerPresent()) return out;
     xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
     if (!tree) return out;
     xcb_window_t* kids = xcb_query_tree_children(tree);

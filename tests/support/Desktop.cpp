@@ -175,6 +175,8 @@ TestDesktop::~TestDesktop() {
   Stop(serverPid_);
 }
 
+void TestDesktop::StopWindowManager() { Stop(wmPid_); }
+
 TestDesktop& TestDesktop::Shared() {
   struct Holder {
     std::unique_ptr<TestDesktop> desk;

@@ -45,6 +45,9 @@ class TestDesktop {
   const std::string& Name() const { return display_; }
   // The window manager's process; 0 for CI's desktop.
   int WindowManagerPid() const { return wmPid_; }
+  // Ends the window manager of a private desktop, leaving the bare server
+  // (for what clients do without one).
+  void StopWindowManager();
 
  private:
   explicit TestDesktop(std::string display);

@@ -232,6 +232,25 @@ TEST_F(XWindowsTest, OurOwnShownWindowIsListedOnceByItsDirectoryRecord) {
   os::TWindowDirectory::Default().DestroyWindow(own);
 }
 
+TEST_F(XWindowsTest, WithoutAWindowManagerTheTitledWindowsAreListedAndAskedToCloseThemselves) {
+  Foreign w(scratch.path(), {"--title", "ScanSnap Manager"});
+  ASSERT_TRUE(w.top);
+  desk.StopWindowManager();
+  os::TXDisplay display;
+  ASSERT_TRUE(WaitFor([&] { return display.Connected() && !display.HasWindowManager(); }, 5000));
+  const os::HWND h = os::kXWindowFlag | w.top;
+  auto r = display.Find(h);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->Title, "ScanSnap Manager");
+  EXPECT_TRUE(r->Visible);
+  EXPECT_EQ(r->Pid, w.pid);
+  // The close goes to the client itself, which takes it and ends.
+  EXPECT_TRUE(display.CloseWindow(h, 5000));
+  EXPECT_EQ(WaitProcess(w.pid, 5000), 0);
+  w.pid = -1;
+  EXPECT_FALSE(display.Find(h));
+}
+
 TEST(XDisplayTest, WithoutAReachableDisplayThereAreNoForeignWindows) {
   struct Case {
     const char* label;
