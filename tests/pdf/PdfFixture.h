@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
@@ -38,6 +41,24 @@ inline std::string Qpdf(const std::vector<std::string>& args, int* exitCode = nu
   auto r = RunTool(argv);
   if (exitCode) *exitCode = r.exitCode;
   return r.out + r.err;
+}
+
+// The PDF files of the shared corpus (its qpdf and pdf.js folders), sorted;
+// empty where the corpus is absent.
+inline std::vector<std::filesystem::path> CorpusPDFs() {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files;
+  for (const char* folder : {"qpdf", "pdfjs"}) {
+    const fs::path dir = CorpusDir() / "pdf" / folder;
+    if (!fs::is_directory(dir)) continue;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      std::string ext = entry.path().extension().string();
+      for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (entry.is_regular_file() && ext == ".pdf") files.push_back(entry.path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 // Formats one cross-reference entry: 20 bytes with the usual line end, or

@@ -13,27 +13,13 @@
 #include <typeinfo>
 #include <vector>
 
+#include "pdf/PdfFixture.h"
 #include "support/TestSupport.h"
 
 namespace pdf {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<fs::path> CorpusPDFs() {
-  std::vector<fs::path> files;
-  for (const char* folder : {"qpdf", "pdfjs"}) {
-    const fs::path dir = tk::test::CorpusDir() / "pdf" / folder;
-    if (!fs::is_directory(dir)) continue;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-      std::string ext = entry.path().extension().string();
-      for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (entry.is_regular_file() && ext == ".pdf") files.push_back(entry.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
 
 std::unique_ptr<rtl::TMemoryStream> StreamOf(const std::string& bytes) {
   auto m = std::make_unique<rtl::TMemoryStream>();
@@ -101,7 +87,7 @@ std::unique_ptr<TkvPDFObject> ReadWithBody(TkvPDFStreamReader& r) {
 
 TEST(kvPDFParsersCorpus, EveryStepGivesAnObjectOrTheLibrarysError) {
   TK_REQUIRE_CORPUS();
-  const std::vector<fs::path> files = CorpusPDFs();
+  const std::vector<fs::path> files = tk::test::pdf::CorpusPDFs();
   ASSERT_FALSE(files.empty());
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.string());
