@@ -77,6 +77,7 @@ constexpr int kLayoutSpacing = 4;
 const std::vector<std::vector<std::string>> kRows = {
     {"DriveComboBox1", "SpeedButtonLoad"},
     {"EditLApp", "ButtonLApp"},
+    {"BitBtnOK", "BitBtnCan"},
 };
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -389,11 +390,20 @@ struct TQtPresenter::Impl {
         if (std::find(row.begin(), row.end(), c->Name) == row.end()) continue;
         auto* h = new QHBoxLayout;
         h->setSpacing(kLayoutSpacing);
+        // A box for text takes the row's room; a row of buttons sits right.
+        bool stretched = false;
         for (const auto& name : row)
           for (int i = 0; i < parent.ControlCount(); ++i)
             if (TControl* m = parent.Controls(i); m->Name == name && !placed.count(m)) {
               placed.insert(m);
-              h->addWidget(Build(*m, box, form), m->Name == row.front() ? 1 : 0);
+              const TKind k = KindOf(*m);
+              const bool wide = k == kEdit || k == kCombo || k == kDrive;
+              if (!wide && !stretched) {
+                h->addStretch(1);
+                stretched = true;
+              }
+              stretched = stretched || wide;
+              h->addWidget(Build(*m, box, form), wide ? 1 : 0);
             }
         layout->addLayout(h);
         return;
