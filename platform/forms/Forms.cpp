@@ -28,10 +28,13 @@ class SignalScope {
     sa.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &sa, &oldInt_);
     sigaction(SIGTERM, &sa, &oldTerm_);
+    // A closed terminal or a session that ends: save and end as for SIGTERM.
+    sigaction(SIGHUP, &sa, &oldHup_);
   }
   ~SignalScope() {
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
+    sigaction(SIGHUP, &oldHup_, nullptr);
   }
   SignalScope(const SignalScope&) = delete;
   SignalScope& operator=(const SignalScope&) = delete;
@@ -39,6 +42,7 @@ class SignalScope {
  private:
   struct sigaction oldInt_ {};
   struct sigaction oldTerm_ {};
+  struct sigaction oldHup_ {};
 };
 
 void Report(const std::exception& e) {

@@ -157,9 +157,9 @@ class TApplication : public rtl::TComponent {
   TForm* MainForm() const { return mainForm_; }
 
   // Shows and activates the main form, then runs the message loop until the
-  // main form closes or Terminate is called. SIGINT and SIGTERM close the
-  // main form (so its OnClose can save what it keeps); a second signal ends
-  // the program at once.
+  // main form closes or Terminate is called. SIGINT, SIGTERM and SIGHUP
+  // close the main form (so its OnClose can save what it keeps); a second
+  // signal ends the program at once.
   void Run();
   // Runs the pending messages and the pollers once, turns a pending signal
   // into a close of the main form, and refreshes the status line.
@@ -183,7 +183,7 @@ class TApplication : public rtl::TComponent {
   TPresenter& Presenter() { return *presenter_; }
   void SetPresenter(std::unique_ptr<TPresenter> presenter);
 
-  // For tests and the signal handler: what a SIGINT/SIGTERM does.
+  // For tests and the signal handler: what a SIGINT/SIGTERM/SIGHUP does.
   static void RequestCloseFromSignal();
 
   std::string Title;

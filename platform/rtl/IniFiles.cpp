@@ -1,6 +1,8 @@
 #include "platform/rtl/IniFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace rtl {
 
@@ -92,6 +95,15 @@ std::vector<std::string> TIniContent::Keys(const std::string& section) const {
   return keys;
 }
 
+std::vector<std::pair<std::string, std::string>> TIniContent::Values(const std::string& section) const {
+  std::vector<std::pair<std::string, std::string>> values;
+  auto ranges = Ranges(section);
+  if (ranges.empty()) return values;
+  for (size_t i = ranges[0].first; i < ranges[0].second; ++i)
+    if (lines_[i].kind == kKey) values.emplace_back(lines_[i].name, lines_[i].value);
+  return values;
+}
+
 std::vector<std::string> TIniContent::Sections() const {
   std::vector<std::string> names;
   for (const auto& l : lines_) {
@@ -105,13 +117,23 @@ std::vector<std::string> TIniContent::Sections() const {
 
 namespace {
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+bool ValidSection(const std::string& section) {
+  std::string sec = Trim(section);
+  return !sec.empty() && !HasLineBreak(section) && sec.find(']') == std::string::npos;
+}
+
+bool ValidEntry(const std::string& key, const std::string& value) {
+  std::string k = Trim(key);
+  return !k.empty() && !HasLineBreak(key) && !HasLineBreak(value) && k.find('=') == std::string::npos &&
+         k[0] != '[' && k[0] != ';';
+}
+
 }  // namespace
 
 bool TIniContent::Write(const std::string& section, const std::string& key, const std::string& value) {
   std::string sec = Trim(section), k = Trim(key);
-  if (sec.empty() || k.empty() || HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
-      sec.find(']') != std::string::npos || k.find('=') != std::string::npos || k[0] == '[' || k[0] == ';')
-    return false;
+  if (!ValidSection(section) || !ValidEntry(key, value)) return false;
   std::string eol = LineBreak();
   auto ranges = Ranges(sec);
   if (ranges.empty()) {
@@ -175,6 +197,78 @@ void TIniContent::EraseSection(const std::string& section) {
   Parse();
 }
 
+bool TIniContent::ReplaceSection(const std::string& section,
+                                 const std::vector<std::pair<std::string, std::string>>& entries) {
+  if (!ValidSection(section)) return false;
+  for (const auto& [k, v] : entries)
+    if (!ValidEntry(k, v)) return false;
+  EraseSection(section);
+  std::string eol = LineBreak();
+  std::string add;
+  if (!bytes_.empty() && bytes_.back() != '\n') add += eol;
+  add += "[" + Trim(section) + "]" + eol;
+  for (const auto& [k, v] : entries) add += Trim(k) + "=" + v + eol;
+  bytes_ += add;
+  Parse();
+  return true;
+}
+
+// ---- values of any bytes ------------------------------------------------------------
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string EncodeIniValue(const std::string& value) {
+  bool plain = (value.empty() || value[0] != '%') && Trim(value) == value &&
+               !(value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]);
+  for (unsigned char c : value) plain = plain && c >= 0x20 && c != 0x7F;
+  if (plain) return value;
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < value.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(value[i]);
+    if (i == 0 || c <= 0x20 || c == 0x7F || c == '%' || c == '"' || c == '\'') {
+      out += '%';
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool DecodeIniValue(const std::string& stored, std::string& value) {
+  value.clear();
+  if (stored.empty() || stored[0] != '%') {
+    value = stored;
+    return true;
+  }
+  for (size_t i = 0; i < stored.size(); ++i) {
+    if (stored[i] != '%') {
+      value += stored[i];
+      continue;
+    }
+    const int hi = i + 2 < stored.size() ? HexValue(stored[i + 1]) : -1;
+    const int lo = hi >= 0 ? HexValue(stored[i + 2]) : -1;
+    if (lo < 0 || (hi == 0 && lo == 0)) {
+      value.clear();
+      return false;
+    }
+    value += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return true;
+}
+
 // ---- TIniFile -------------------------------------------------------------------
 
 namespace {
@@ -216,20 +310,48 @@ bool ReadAll(const std::string& fileName, std::string& bytes, bool& missing) {
 
 std::atomic<unsigned> g_tempCounter{0};
 
-// Writes bytes to a new file beside target and renames it over target.
-bool ReplaceAtomically(const std::string& target, const std::string& bytes) {
-  // Through a link, the file it points to is replaced, not the link.
-  std::string path = target;
+// The file a save replaces: through a link, the file it points to, not the
+// link.
+std::string SavedPath(const std::string& target) {
   char resolved[PATH_MAX];
   struct stat lst;
-  if (::lstat(target.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode) && ::realpath(target.c_str(), resolved)) path = resolved;
+  if (::lstat(target.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode) && ::realpath(target.c_str(), resolved))
+    return resolved;
+  return target;
+}
+
+// Temporary files of a save are named ".<name>.tmp<pid>-<n>" beside the file.
+std::string TempPrefix(const std::string& path) { return "." + ExtractFileName(path) + ".tmp"; }
+
+// Holds the termination signals off for its lifetime; one that came
+// meanwhile is delivered when the scope ends.
+class TerminationSignalsHeld {
+ public:
+  TerminationSignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~TerminationSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
+  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+// Writes bytes to a new file beside target and renames it over target.
+bool ReplaceAtomically(const std::string& target, const std::string& bytes) {
+  const std::string path = SavedPath(target);
+  TerminationSignalsHeld held;
   struct stat st;
   bool exists = ::stat(path.c_str(), &st) == 0;
   std::string dir = ExtractFilePath(path);
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir + "." + ExtractFileName(path) + ".tmp" + IntToStr(::getpid()) + "-" + IntToStr(g_tempCounter++);
+    temp = dir + TempPrefix(path) + IntToStr(::getpid()) + "-" + IntToStr(g_tempCounter++);
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) return false;
   }
@@ -250,6 +372,52 @@ bool ReplaceAtomically(const std::string& target, const std::string& bytes) {
 }
 
 }  // namespace
+
+TIniContent TIniFile::Read() const {
+  std::string bytes;
+  bool missing;
+  if (!ReadAll(FileName, bytes, missing))
+    throw EIniFileException(Format(SIniFileReadError, {FileName, std::strerror(errno)}));
+  return TIniContent(std::move(bytes));
+}
+
+void TIniFile::Update(const std::function<void(TIniContent&)>& edit) {
+  std::string bytes;
+  bool missing;
+  if (!ReadAll(FileName, bytes, missing)) throw EIniFileException(Format(SIniFileWriteError, {FileName}));
+  TIniContent content(bytes);
+  edit(content);
+  Save(content, bytes);
+}
+
+void TIniFile::RemoveStaleTemporaries() const {
+  const std::string path = SavedPath(FileName);
+  const std::string dir = ExtractFilePath(path), prefix = TempPrefix(path);
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return;
+  std::vector<std::string> stale;
+  while (const dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    // "<pid>-<n>" and nothing else: another file of a similar name is not ours.
+    size_t dash = name.find('-', prefix.size());
+    if (dash == std::string::npos || dash == prefix.size() || dash + 1 == name.size()) continue;
+    std::string pidText = name.substr(prefix.size(), dash - prefix.size()), counter = name.substr(dash + 1);
+    if (pidText.find_first_not_of("0123456789") != std::string::npos ||
+        counter.find_first_not_of("0123456789") != std::string::npos || pidText.size() > 9)
+      continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(pidText));
+    // Our own pid: a run before us that had it; saves of ours run to their
+    // end before anything else. Any other living process may be saving now.
+    if (pid != ::getpid() && !(::kill(pid, 0) != 0 && errno == ESRCH)) continue;
+    stale.push_back(dir + name);
+  }
+  ::closedir(d);
+  for (const auto& f : stale) {
+    struct stat st;
+    if (::lstat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(f.c_str());
+  }
+}
 
 TIniContent TIniFile::Load() const {
   std::string bytes;

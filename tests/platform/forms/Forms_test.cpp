@@ -129,7 +129,7 @@ TEST_F(AppFixture, ExceptionInOnActivateIsReportedAndTheLoopGoesOn) {
 }
 
 TEST(Application, TerminationSignalClosesTheMainForm) {
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     TApplication a;
     a.SetPresenter(std::make_unique<TScriptedPresenter>());

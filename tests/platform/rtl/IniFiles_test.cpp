@@ -1,8 +1,16 @@
 #include "platform/rtl/IniFiles.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
 
 #include "support/TestSupport.h"
 
@@ -282,6 +290,151 @@ TEST(IniFile, LogKeysReadUntilTheFirstGap) {
     read.push_back(v);
   }
   EXPECT_EQ(read, (std::vector<std::string>{"/a.tif"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(IniContent, ReplaceSectionPutsOneSectionInPlaceOfAll) {
+  TIniContent c("[File]\nLogs0=/a\n[Other]\nX=1\n[file]\nLogs1=/b\n");
+  ASSERT_TRUE(c.ReplaceSection("File", {{"Logs0", "/new"}, {"Mark0", "1:2"}}));
+  EXPECT_EQ(c.Bytes(), "[Other]\nX=1\n[File]\nLogs0=/new\nMark0=1:2\n");
+  EXPECT_EQ(c.Values("file"), (std::vector<std::pair<std::string, std::string>>{{"Logs0", "/new"}, {"Mark0", "1:2"}}));
+  // One refused entry refuses them all and changes nothing.
+  const std::string before = c.Bytes();
+  EXPECT_FALSE(c.ReplaceSection("File", {{"Logs0", "/ok"}, {"Logs1", "two\nlines"}}));
+  EXPECT_FALSE(c.ReplaceSection("Bad]", {}));
+  EXPECT_EQ(c.Bytes(), before);
+  ASSERT_TRUE(c.ReplaceSection("File", {}));
+  EXPECT_EQ(c.Bytes(), "[Other]\nX=1\n[File]\n");
+}
+
+TEST(IniValue, AnyBytesReadBackOnceEncoded) {
+  const std::vector<std::string> values = {
+      "/plain/name.tif", "", "two\nlines", "cr\rhere", " leading", "trailing ", "\"quoted\"", "'single'",
+      "100%", "%41 looks encoded", "tab\tand\x7f", "日本語", "\"only one",
+  };
+  for (const auto& v : values) {
+    SCOPED_TRACE(v);
+    TIniContent c;
+    const std::string stored = rtl::EncodeIniValue(v);
+    ASSERT_TRUE(c.Write("A", "k", stored));
+    std::string read, decoded;
+    ASSERT_TRUE(c.Find("A", "k", read));
+    EXPECT_EQ(read, stored);
+    ASSERT_TRUE(rtl::DecodeIniValue(read, decoded));
+    EXPECT_EQ(decoded, v);
+  }
+  // What needs no encoding is stored as it is, so older files read alike.
+  EXPECT_EQ(rtl::EncodeIniValue("/plain/name.tif"), "/plain/name.tif");
+  EXPECT_EQ(rtl::EncodeIniValue("\"only one"), "\"only one");
+  std::string out;
+  for (const char* bad : {"%", "%4", "%zz", "%00", "%41%"}) EXPECT_FALSE(rtl::DecodeIniValue(bad, out)) << bad;
+}
+
+TEST(IniFile, ReadTellsAMissingFileFromOneThatCannotBeRead) {
+  ScratchDir d;
+  EXPECT_EQ(TIniFile((d / "missing.ini").string()).Read().Bytes(), "");
+  WriteFileBytes(d / "s.ini", "[A]\nk=v\n");
+  std::string v;
+  EXPECT_TRUE(TIniFile((d / "s.ini").string()).Read().Find("A", "k", v));
+  EXPECT_EQ(v, "v");
+  rtl::ForceDirectories((d / "dir.ini").string());
+  try {
+    TIniFile((d / "dir.ini").string()).Read();
+    FAIL() << "no exception";
+  } catch (const rtl::EIniFileException& e) {
+    EXPECT_EQ(e.Message, "Unable to read " + (d / "dir.ini").string() + ": " + std::strerror(EISDIR));
+  }
+}
+
+TEST(IniFile, UpdateWritesEveryEditInOneReplacement) {
+  ScratchDir d;
+  const std::string f = (d / "s.ini").string();
+  WriteFileBytes(f, "; keep\n[A]\nk=1\n");
+  struct stat before;
+  ASSERT_EQ(::stat(f.c_str(), &before), 0);
+  // A reader of the old file sees the old bytes whole: one new file.
+  rtl::TFileStream old(f, rtl::fmOpenRead);
+  TIniFile ini(f);
+  ini.Update([](TIniContent& c) {
+    c.Write("A", "k", "2");
+    c.Write("B", "x", "y");
+  });
+  EXPECT_EQ(ReadFileBytes(f), "; keep\n[A]\nk=2\n[B]\nx=y\n");
+  char buf[32] = {};
+  EXPECT_EQ(old.Read(buf, sizeof buf), 15);
+  // An edit that fails leaves the file as it was.
+  EXPECT_THROW(ini.Update([](TIniContent&) { throw rtl::EIniFileException("no"); }), rtl::EIniFileException);
+  EXPECT_EQ(ReadFileBytes(f), "; keep\n[A]\nk=2\n[B]\nx=y\n");
+}
+
+TEST(IniFile, TemporariesOfSavesThatDiedAreRemoved) {
+  ScratchDir d;
+  const std::string f = (d / "s.ini").string();
+  WriteFileBytes(f, "[A]\nk=1\n");
+  // A process that has ended, and one that runs (it may be saving now).
+  const pid_t ended = ::fork();
+  ASSERT_GE(ended, 0);
+  if (ended == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+  const pid_t running = ::fork();
+  ASSERT_GE(running, 0);
+  if (running == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  const std::string dead = std::to_string(ended), live = std::to_string(running), own = std::to_string(::getpid());
+  struct Case {
+    std::string name;
+    bool removed;
+  } cases[] = {
+      {".s.ini.tmp" + dead + "-3", true},
+      {".s.ini.tmp" + own + "-0", true},  // an earlier run that had our id
+      {".s.ini.tmp" + live + "-1", false},
+      {".s.ini.tmpabc-1", false},
+      {".s.ini.tmp" + dead + "-", false},
+      {".s.ini.tmp" + dead + "-2.bak", false},
+      {".t.ini.tmp" + dead + "-1", false},  // another file's
+      {"s.ini.tmp" + dead + "-1", false},
+  };
+  for (const auto& c : cases) WriteFileBytes(d / c.name, "x");
+  TIniFile(f).RemoveStaleTemporaries();
+  for (const auto& c : cases) EXPECT_EQ(std::filesystem::exists(d / c.name), !c.removed) << c.name;
+  EXPECT_EQ(ReadFileBytes(f), "[A]\nk=1\n");
+  ::kill(running, SIGKILL);
+  ::waitpid(running, nullptr, 0);
+}
+
+TEST(IniFile, TerminationSignalsAreHeldOffWhileASaveRuns) {
+  // Another thread watches the saving thread's mask of blocked signals; a
+  // signal that came while they are held would end the program only once
+  // the file is in place, never between the temporary file and the rename.
+  ScratchDir d;
+  const std::string f = (d / "s.ini").string();
+  const std::string big(1 << 18, 'v');
+  const std::string status = "/proc/self/task/" + std::to_string(::gettid()) + "/status";
+  std::atomic<bool> seen{false}, done{false};
+  std::thread watcher([&] {
+    while (!done && !seen) {
+      const std::string s = ReadFileBytes(status);
+      size_t at = s.find("SigBlk:");
+      if (at == std::string::npos) continue;
+      const unsigned long long mask = std::strtoull(s.c_str() + at + 7, nullptr, 16);
+      const unsigned long long want = (1ull << (SIGTERM - 1)) | (1ull << (SIGHUP - 1)) | (1ull << (SIGINT - 1));
+      if ((mask & want) == want) seen = true;
+    }
+  });
+  TIniFile ini(f);
+  for (int n = 0; n < 300 && !seen; ++n) ini.WriteString("A", "k", big + std::to_string(n % 2));
+  done = true;
+  watcher.join();
+  EXPECT_TRUE(seen);
+  // And given back afterwards.
+  sigset_t now;
+  ::pthread_sigmask(SIG_BLOCK, nullptr, &now);
+  EXPECT_FALSE(sigismember(&now, SIGTERM));
 }
 
 }  // namespace
