@@ -42,29 +42,34 @@ THandOff::THandOff(controls::TWinList& list) : list_(list) {
   };
 }
 
-void THandOff::HandOff(const THandOffSettings& s, const std::string& tifPath, const rtl::TStrings* produced) {
-  if (!s.DoLaunch || s.Launch.empty() || !rtl::FileExists(s.Launch)) return;
+THandOffResult THandOff::HandOff(const THandOffSettings& s, const std::string& tifPath,
+                                const rtl::TStrings* produced) {
+  if (!s.DoLaunch || s.Launch.empty()) return hoNotAsked;
   // Only what this batch made: a failed conversion must not pass an older
   // file of the same name.
-  if (produced && produced->IndexOf(tifPath) < 0) return;
+  if (produced && produced->IndexOf(tifPath) < 0) return hoNotAsked;
+  if (!rtl::FileExists(s.Launch)) return hoNoApplication;
   const std::string dir = rtl::ExtractFilePath(s.Launch);
-  if (!IsFilingApplication(s.Launch)) {
-    Start(s.Launch, {tifPath}, dir);
-    return;
-  }
+  auto start = [&](const std::vector<std::string>& args) {
+    const int error = Start(s.Launch, args, dir);
+    if (error != 0 && SetStatus) SetStatus(kLaunchFailed);
+    return error == 0;
+  };
+  if (!IsFilingApplication(s.Launch)) return start({tifPath}) ? hoHanded : hoStartFailed;
   if (!FilingWindowPresent(list_)) {
-    Start(s.Launch, {}, dir);
+    if (!start({})) return hoStartFailed;
     const int64_t deadline = NowMs() + WaitLimitMs;
     while (!FilingWindowPresent(list_)) {
       if (NowMs() >= deadline) {
         if (SetStatus) SetStatus(kFilingWaitExpired);
-        return;
+        return hoWaitExpired;
       }
       if (ProcessMessages) ProcessMessages();
       Sleep(kFilingPollMs);
     }
   }
-  if (s.DD == 0) Start(s.Launch, {tifPath}, dir);
+  if (s.DD != 0) return hoLeftToDrag;
+  return start({tifPath}) ? hoHanded : hoStartFailed;
 }
 
 }  // namespace converter

@@ -28,6 +28,19 @@ bool IsFilingTitle(const std::string& title);
 // whose title is the filing application's.
 bool FilingWindowPresent(controls::TWinList& list);
 
+// The start of Launch failed ("<program>: <reason>" follows).
+inline constexpr const char* kLaunchFailed = "アプリケーションを起動できませんでした";
+
+// What became of one TIFF.
+enum THandOffResult {
+  hoNotAsked,      // no hand-off set, or not a file of this batch
+  hoHanded,        // given to the application
+  hoLeftToDrag,    // the filing application is open; drag mode leaves the file to the user
+  hoNoApplication, // DoLaunch is set but Launch names no file
+  hoStartFailed,   // Launch could not be started
+  hoWaitExpired,   // the filing application's window did not come in time
+};
+
 struct THandOffSettings {
   int DoLaunch = 0;
   std::string Launch;
@@ -41,8 +54,10 @@ class THandOff {
   explicit THandOff(controls::TWinList& list);
 
   // Hands tifPath over when DoLaunch is set, Launch names an existing file
-  // and, when produced is given, tifPath is one of this batch's files.
-  void HandOff(const THandOffSettings& s, const std::string& tifPath, const rtl::TStrings* produced = nullptr);
+  // and, when produced is given, tifPath is one of this batch's files. An
+  // expired wait or a failed start also shows its text through SetStatus.
+  THandOffResult HandOff(const THandOffSettings& s, const std::string& tifPath,
+                         const rtl::TStrings* produced = nullptr);
 
   std::function<int(const std::string& file, const std::vector<std::string>& args, const std::string& dir)> Start;
   std::function<int64_t()> NowMs;

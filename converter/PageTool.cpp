@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "converter/Rw_ini.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace converter {
@@ -23,7 +24,8 @@ TPageTool::~TPageTool() { Kill(); }
 
 void TPageTool::Start(const std::string& workFolder) {
   os::TProcessStartInfo info;
-  info.Program = FindPageTool(workFolder);
+  // A tool put beside the work folders serves every converter.
+  info.Program = FindPageTool(WorkRoot());
   if (info.Program.empty())
     throw rtl::Exception("Exec Error " + rtl::IntToStr(ENOENT) + ": the page tool " + kPageToolName +
                          " (Debian package " + kPageToolPackage + ") was not found");

@@ -25,7 +25,7 @@ inline constexpr int kPageToolTimeLimitMs = 120000;
 // Where the tool comes from, for the message that says it is missing.
 inline constexpr const char* kPageToolPackage = "poppler-utils";
 
-// The tool in the work folder when an executable one lies there, else the
+// The tool in that folder when an executable one lies there, else the
 // one found on PATH; empty when there is none.
 std::string FindPageTool(const std::string& workFolder);
 
@@ -38,9 +38,10 @@ class TPageTool {
   TPageTool(const TPageTool&) = delete;
   TPageTool& operator=(const TPageTool&) = delete;
 
-  // Starts the tool in workFolder, in a process group of its own; raises
-  // Exception "Exec Error <code>" (the system's error code, and what it
-  // means) when it cannot be started, or is found nowhere.
+  // Starts the tool (FindPageTool of the work root) in workFolder, in a
+  // process group of its own; raises Exception "Exec Error <code>" (the
+  // system's error code, and what it means) when it cannot be started, or
+  // is found nowhere.
   void Start(const std::string& workFolder);
   // Tests with a zero time-out whether the tool is still running.
   bool Running();

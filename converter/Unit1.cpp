@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include "platform/graphics/Jpeg.h"
 #include "platform/os/ShellApi.h"
 #include "platform/rtl/DateTime.h"
+#include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace converter {
@@ -334,7 +337,19 @@ void TForm1::FormCreate(rtl::TComponent*) {
   if (rtl::LowerCase(rtl::ExtractFileName(exeDir)) == "convert")
     rtl::ForceDirectories(rtl::ExtractFilePath(exeDir) + "inbox");
 
-  LoadSettings();
+  // Settings that cannot be read are not taken for the defaults: those
+  // delete sources and TIFFs the user may have asked to keep. The program
+  // says so and ends before it touches any file.
+  try {
+    LoadSettings();
+  } catch (const std::exception&) {
+    startFailed_ = true;
+    if (forms::Application) {
+      forms::Application->ExitCode = kFailedRunExitCode;
+      forms::Application->Terminate();
+    }
+    throw;
+  }
   Top = Settings.Top;
   Left = Settings.Left;
   TabSheet1->Show();
@@ -346,23 +361,63 @@ void TForm1::FormCreate(rtl::TComponent*) {
 
   // The conversion cannot run without its work folder, nor the settings be
   // kept without theirs (the user's own when the program is installed).
-  rtl::ForceDirectories(WorkFolder());
+  rtl::ForceDirectories(WorkRoot());
   rtl::ForceDirectories(SettingsFolder());
   // Into the Trash, silently; what could not be deleted stays.
   FileOperation1->FromFiles().Clear();
-  for (const auto& m : kWorkMasks) FileOperation1->FromFiles().Add(WorkFolder() + m);
+  for (const auto& m : kWorkMasks) FileOperation1->FromFiles().Add(WorkRoot() + m);
   FileOperation1->DeleteFiles();
+  PrepareWorkFolder();
+  // Saves of an earlier run that was killed in the middle.
+  rtl::TIniFile(IniFileName()).RemoveStaleTemporaries();
+  rtl::TIniFile(LogFileName()).RemoveStaleTemporaries();
 
-  for (const auto& f : ReadLog())
-    if (rtl::FileExists(f)) rtl::DeleteFile(f);
+  const int dropped = DeleteLoggedFiles();
 
   BindImagingLibrary();
   ImageHandle = 0;
   LabelFile->SetCaption("");
-  LabelState->SetCaption("");
+  LabelState->SetCaption(dropped > 0 ? rtl::Format(kLogDroppedNote, {dropped}) : "");
+}
+
+int TForm1::DeleteLoggedFiles() {
+  TLogLock lock;
+  const std::vector<TLogEntry> entries = ReadLogEntries();
+  if (entries.empty()) return 0;
+  auto real = [](const std::string& folder) {
+    char buf[PATH_MAX];
+    return ::realpath(folder.c_str(), buf) ? rtl::IncludeTrailingPathDelimiter(buf) : std::string();
+  };
+  auto inside = [](const std::string& folder, const std::string& within) {
+    return !within.empty() && folder.compare(0, within.size(), within) == 0;
+  };
+  const std::string exeFolder = real(ExeFolder()), workRoot = real(WorkRoot());
+  int dropped = 0;
+  for (const auto& e : entries) {
+    struct stat st;
+    // Gone already: nothing to say.
+    if (!e.Path.empty() && e.Path[0] == '/' && ::lstat(e.Path.c_str(), &st) != 0 && errno == ENOENT) continue;
+    // Only a TIFF of ours as we made it: an absolute name ending in ".tif",
+    // outside the program's own folders (a copied run folder brings its log
+    // along), still the very file that was logged.
+    const std::string folder = e.Path.empty() ? "" : real(rtl::ExtractFilePath(e.Path));
+    const bool ours = !e.Path.empty() && e.Path[0] == '/' && e.Path.size() > 4 &&
+                      e.Path.compare(e.Path.size() - 4, 4, ".tif") == 0 && !folder.empty() &&
+                      !inside(folder, exeFolder) && !inside(folder, workRoot) && !e.Mark.empty() &&
+                      FileMark(e.Path) == e.Mark;
+    if (!ours || !rtl::DeleteFile(e.Path)) ++dropped;
+  }
+  // Every entry is done with: deleted, gone, or not to be deleted ever.
+  try {
+    WriteLog({});
+  } catch (const std::exception&) {
+    // The close writes the log again and says what fails then.
+  }
+  return dropped;
 }
 
 void TForm1::FormActivate(rtl::TComponent*) {
+  if (startFailed_) return;
   ShowStartFolder();
   if (activated_) return;
   activated_ = true;
@@ -381,6 +436,11 @@ void TForm1::FormActivate(rtl::TComponent*) {
     // Each kept document was reported as it was met; the batch went on.
     if (KeptDocuments > 0 && forms::Application) forms::Application->ExitCode = kFailedRunExitCode;
   } catch (const rtl::EAbort&) {
+    // A signal ended the batch: what it did not do is a failure too.
+    if (forms::Application) {
+      forms::Application->ExitCode = kFailedRunExitCode;
+      forms::Application->HandleException(rtl::Exception(kBatchInterrupted));
+    }
     throw;
   } catch (const std::exception& e) {
     if (forms::Application) forms::Application->ExitCode = kFailedRunExitCode;
@@ -409,17 +469,26 @@ void TForm1::FormClose(rtl::TComponent*, forms::TCloseAction& Action) {
     Action = forms::caNone;
     return;
   }
+  // Nothing was read: there is nothing to keep, and a write could only
+  // replace what the user has.
+  if (startFailed_) return;
   // Both writes are tried; the first failure is reported afterwards.
   std::exception_ptr failure;
   try {
-    if (Settings.TRG != 0) {
-      DeleteLog();
-    } else {
-      std::vector<std::string> files;
+    TLogLock lock;
+    // Converters that ran beside this one may have logged theirs since our
+    // start: they stay, ours join them.
+    std::vector<TLogEntry> entries;
+    for (auto& e : ReadLogEntries())
+      if (!e.Path.empty() && marks_.count(e.Path) == 0) entries.push_back(std::move(e));
+    if (Settings.TRG == 0) {
       const rtl::TStrings& produced = DropFileSource1->Files();
-      for (int i = 0; i < produced.Count(); ++i) files.push_back(produced[i]);
-      WriteLog(files);
+      for (int i = 0; i < produced.Count(); ++i)
+        if (auto it = marks_.find(produced[i]); it != marks_.end() && !it->second.empty())
+          entries.push_back({it->first, it->second});
     }
+    if (Settings.TRG != 0 && entries.empty()) DeleteLog();
+    else WriteLog(entries);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -441,6 +510,8 @@ void TForm1::FormDestroy(rtl::TComponent*) {
     ImageHandle = 0;
   }
   UnbindImagingLibrary();
+  // What a failed or interrupted conversion left goes with the program.
+  if (!startFailed_) RemoveWorkFolder();
 }
 
 void TForm1::CheckBox1Click(rtl::TComponent*) { Settings.DD = CheckBox1->Checked() ? 1 : 0; }
@@ -507,7 +578,22 @@ void TForm1::ButtonLAppClick(rtl::TComponent*) {
 }
 
 void TForm1::HandOff(const std::string& tifPath) {
-  Handover->HandOff({Settings.DoLaunch, Settings.Launch, Settings.DD}, tifPath, &DropFileSource1->Files());
+  const THandOffResult r =
+      Handover->HandOff({Settings.DoLaunch, Settings.Launch, Settings.DD}, tifPath, &DropFileSource1->Files());
+  // Never handed to any application: the user's only copy of the scan.
+  if (r == hoNoApplication || r == hoStartFailed || r == hoWaitExpired) marks_.erase(tifPath);
+  if (r == hoWaitExpired) throw rtl::Exception(kFilingWaitExpired);
+  if (r == hoStartFailed) throw rtl::Exception(std::string(kLaunchFailed) + ": " + Settings.Launch);
+}
+
+void TForm1::AddProduced(const std::string& tifPath) {
+  DropFileSource1->Files().Add(tifPath);
+  marks_[tifPath] = FileMark(tifPath);
+}
+
+bool TForm1::OwnTiff(const std::string& path) const {
+  auto it = marks_.find(path);
+  return it != marks_.end() && !it->second.empty() && FileMark(path) == it->second;
 }
 
 bool TForm1::FilingWindowPresent() { return converter::FilingWindowPresent(*WinList1); }
@@ -523,17 +609,25 @@ bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
   std::exception_ptr failure;
   try {
     rtl::TStrings& produced = DropFileSource1->Files();
+    // Only what is still the TIFF the batch made: a file the user or the
+    // filing application put under that name since is not ours.
     if (Settings.TRG == 0)
-      for (int i = 0; i < produced.Count(); ++i) rtl::DeleteFile(produced[i]);
+      for (int i = 0; i < produced.Count(); ++i)
+        if (OwnTiff(produced[i])) rtl::DeleteFile(produced[i]);
     produced.Clear();
     KeptDocuments = 0;
+    marks_.clear();
     for (const auto& path : paths) {
+      const int before = produced.Count();
       ConvertDocument(path);
+      for (int i = before; i < produced.Count(); ++i) marks_[produced[i]] = FileMark(produced[i]);
       if (!Settings.Launch.empty()) HandOff(rtl::ChangeFileExt(path, ".tif"));
     }
   } catch (...) {
     failure = std::current_exception();
   }
+  // What a document that failed left in the work folder.
+  ClearWorkFolder();
   busy_ = false;
   if (!commandLine) {
     FileDrop1->SetAccept(true);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,7 +60,14 @@ inline constexpr const char* kStartFolderPrompt = "次回の起動時にここ�
 // or above it the image is taken as it is.
 inline constexpr int kRotateBelowDpi = 650;
 
-// Masks of the work folder's temporary files, cleared at every start.
+// The note of a start that dropped log entries it would not delete (%d:
+// how many): not a TIFF of ours as it was made, or not a file of ours at all.
+inline constexpr const char* kLogDroppedNote = "ログの%d件は変換後のファイルと確認できないため削除しませんでした";
+// A batch given up for a termination signal; what was not done stays.
+inline constexpr const char* kBatchInterrupted = "処理を中断しました（変換していないＰＤＦは残ります）";
+
+// Masks of the temporary files that converters before per-process work
+// folders left loose in the work root, cleared at every start.
 inline const std::vector<std::string> kWorkMasks = {"*.pdf", "*.tif", "*.bmp", "*.jpg", "*.pbm", "*.ppm"};
 
 // The resolution of a page image: its width in pixels over the page width
@@ -122,8 +130,20 @@ class TForm1 : public forms::TForm {
   bool ConvertPage(const std::string& pageFile);
   void LoadPortableMap(const std::string& file);
   void LoadJpegPage(const std::string& file);
-  // Hands a TIFF of this batch to the application of the settings.
+  // Hands a TIFF of this batch to the application of the settings. A TIFF
+  // that was to be handed over and was not stays off the list of files to
+  // delete (it may be the only copy of the scan); an expired wait or a failed
+  // start raises its message and ends the batch.
   void HandOff(const std::string& tifPath);
+  // Lists a TIFF the batch made, with its mark: only that very file is
+  // deleted by the next batch or logged for the next start.
+  void AddProduced(const std::string& tifPath);
+  // The start-up's clean-up of the log: deletes the files of earlier runs
+  // that are still the TIFFs they were when logged, drops every other entry,
+  // and returns how many it dropped although something was there.
+  int DeleteLoggedFiles();
+  // The settings could not be read: nothing is converted, nothing saved.
+  bool StartFailed() const { return startFailed_; }
   // Whether the filing application's main window is open.
   bool FilingWindowPresent();
 
@@ -205,6 +225,14 @@ class TForm1 : public forms::TForm {
   // The full paths of the list's selected files, in list order.
   std::vector<std::string> SelectedFiles();
 
+  // Whether path is a TIFF of this batch that is still the file it made
+  // (and not one held back from deletion).
+  bool OwnTiff(const std::string& path) const;
+
+  bool startFailed_ = false;
+  // The TIFFs of the current batch that may be deleted later, with their
+  // marks (FileMark) taken when they were made.
+  std::map<std::string, std::string> marks_;
   bool activated_ = false;
   bool busy_ = false;
   bool closePending_ = false;

@@ -175,11 +175,11 @@ class Conversion : public ConverterFixture {
     TK_REQUIRE_TOOL("pdfinfo");
     TK_REQUIRE_TOOL("pdfimages");
   }
-  // A stand-in page tool in the work folder.
+  // A stand-in page tool in the work root.
   void FakeTool(const std::string& script) {
-    fs::create_directories(Work());
-    WriteFileBytes(Work() / "pdfimages", "#!/bin/sh\n" + script + "\n");
-    ::chmod((Work() / "pdfimages").c_str(), 0755);
+    fs::create_directories(WorkRoot());
+    WriteFileBytes(WorkRoot() / "pdfimages", "#!/bin/sh\n" + script + "\n");
+    ::chmod((WorkRoot() / "pdfimages").c_str(), 0755);
   }
 };
 
@@ -262,7 +262,7 @@ TEST_F(Conversion, PageToolFromTheWorkFolderIsKilledWithWhatItStartedAfterItsTim
   } catch (const rtl::Exception& e) {
     EXPECT_NE(std::string(e.what()).find("did not finish"), std::string::npos) << e.what();
   }
-  EXPECT_TRUE(fs::exists(Work() / "started"));  // the work folder's tool ran, in the work folder
+  EXPECT_TRUE(fs::exists(Work() / "started"));  // the work root's tool ran, in the work folder
   EXPECT_TRUE(fs::exists(src));
   EXPECT_FALSE(fs::exists(Work() / "$temp-001.pdf"));
   EXPECT_EQ(f->ProgressBar1->Position(), 0);
@@ -681,7 +681,10 @@ TEST_F(Conversion, TerminationSignalInTheMiddleOfABatchKeepsTheSourceAndSavesThe
   EXPECT_FALSE(fs::exists(docs / "b.tif"));
   EXPECT_EQ(::converter::ReadLog(), (std::vector<std::string>{(docs / "a.tif").string()}));
   EXPECT_TRUE(fs::exists(run / "tarnwick.ini"));
-  EXPECT_TRUE(presenter->Messages.empty());  // an abort is silent
+  // What was not done is said, and the run is a failure.
+  ASSERT_EQ(presenter->Messages.size(), 1u);
+  EXPECT_EQ(presenter->Messages[0].Text.rfind(::converter::kBatchInterrupted, 0), 0u);
+  EXPECT_EQ(app->ExitCode, 1);
 }
 
 }  // namespace

@@ -167,7 +167,9 @@ class ConverterFixture : public ::testing::Test {
     WriteFileBytes(run / "tarnwick.ini", text);
     return text;
   }
-  fs::path Work() const { return run / "cmdline"; }
+  // Where the page tool may lie, and this process's work folder in it.
+  fs::path WorkRoot() const { return run / "cmdline"; }
+  fs::path Work() const { return fs::path(rtl::ExcludeTrailingPathDelimiter(::converter::WorkFolder())); }
 
   ScratchDir scratch;
   fs::path run;

@@ -119,7 +119,7 @@ TEST_F(FileList, ConvertTheSelectedFiles) {
   }
   WriteFileBytes(docs / "prev.tif", "x");
   TForm1* f = StartIn(docs);
-  f->DropFileSource1->Files().Add((docs / "prev.tif").string());
+  f->AddProduced((docs / "prev.tif").string());
 
   // Only a folder chosen: no batch, the previous TIFFs stay.
   Select(f, {"sub.pdf"});

@@ -59,7 +59,7 @@ TEST(HandOffTest, ViewerStartedOncePerTiffWithOneArgument) {
   THandOff h(list);
   THandOffSettings s{1, viewer.string(), 0};
   const std::vector<std::string> tifs = {"/scans/a.tif", "/scans/with space \"quoted\" 'x'.tif"};
-  for (const auto& t : tifs) h.HandOff(s, t);
+  for (const auto& t : tifs) EXPECT_EQ(h.HandOff(s, t), converter::hoHanded);
   ASSERT_TRUE(tk::test::WaitFor([&] { return Count(LogOf(viewer), "arg=") == 2; }, 10000));
   std::string log = LogOf(viewer);
   EXPECT_EQ(Count(log, "argc=1\n"), 2u);
@@ -79,12 +79,13 @@ TEST(HandOffTest, NothingIsStartedTable) {
     int doLaunch;
     std::string launch;
     std::string tif;
+    converter::THandOffResult result;
   };
   const std::vector<Case> cases = {
-      {"DoLaunch off", 0, (scratch / "app").string(), "/scans/made.tif"},
-      {"no Launch", 1, "", "/scans/made.tif"},
-      {"Launch missing", 1, (scratch / "missing").string(), "/scans/made.tif"},
-      {"not made by this batch", 1, (scratch / "app").string(), "/scans/old.tif"},
+      {"DoLaunch off", 0, (scratch / "app").string(), "/scans/made.tif", converter::hoNotAsked},
+      {"no Launch", 1, "", "/scans/made.tif", converter::hoNotAsked},
+      {"Launch missing", 1, (scratch / "missing").string(), "/scans/made.tif", converter::hoNoApplication},
+      {"not made by this batch", 1, (scratch / "app").string(), "/scans/old.tif", converter::hoNotAsked},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -95,7 +96,7 @@ TEST(HandOffTest, NothingIsStartedTable) {
     THandOffSettings settings;
     settings.DoLaunch = c.doLaunch;
     settings.Launch = c.launch;
-    h.HandOff(settings, c.tif, &produced);
+    EXPECT_EQ(h.HandOff(settings, c.tif, &produced), c.result);
     EXPECT_EQ(starts, 0);
   }
 }
@@ -110,9 +111,10 @@ TEST(HandOffTest, FilingApplicationStartedWaitedForThenGivenEachTiff) {
     controls::TWinList list;
     THandOff h(list);
     THandOffSettings s{1, app.string(), dd};
-    h.HandOff(s, "/scans/one.tif");
+    const auto handed = dd ? converter::hoLeftToDrag : converter::hoHanded;
+    EXPECT_EQ(h.HandOff(s, "/scans/one.tif"), handed);
     EXPECT_TRUE(converter::FilingWindowPresent(list));  // waited for
-    h.HandOff(s, "/scans/two.tif");
+    EXPECT_EQ(h.HandOff(s, "/scans/two.tif"), handed);
     // The passing starts record and exit at once; give them the time.
     tk::test::WaitFor([&] { return Count(LogOf(app), "start cwd=") == (dd ? 1u : 3u); }, 10000);
     std::string log = LogOf(app);
@@ -148,7 +150,7 @@ TEST(HandOffTest, WaitEndsAtTheLimitWithTheClockReplaced) {
     starts.push_back(a);
     return 0;
   };
-  h.HandOff({1, (scratch / "lumora_filing").string(), 0}, "/scans/one.tif");
+  EXPECT_EQ(h.HandOff({1, (scratch / "lumora_filing").string(), 0}, "/scans/one.tif"), converter::hoWaitExpired);
   ASSERT_EQ(starts.size(), 1u);  // started, never given the file
   EXPECT_TRUE(starts[0].empty());
   EXPECT_EQ(status, converter::kFilingWaitExpired);
@@ -183,5 +185,23 @@ TEST(HandOffTest, ForeignFilingWindowOnTheDesktopTakesTheTiffAtOnce) {
   EXPECT_EQ(starts, (std::vector<std::vector<std::string>>{{"/scans/one.tif"}}));
   ::kill(pid, SIGTERM);
   tk::test::WaitProcess(pid, 3000);
+  os::TWindowDirectory::SetDefaultFolder({});
+}
+
+TEST(HandOffTest, AStartThatFailsIsSaid) {
+  ScratchDir scratch;
+  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+  WriteFileBytes(scratch / "viewer", "");
+  WriteFileBytes(scratch / "lumora_filing", "");
+  for (const char* app : {"viewer", "lumora_filing"}) {
+    SCOPED_TRACE(app);
+    controls::TWinList list;
+    THandOff h(list);
+    std::string status;
+    h.SetStatus = [&](const std::string& t) { status = t; };
+    h.Start = [](const std::string&, const std::vector<std::string>&, const std::string&) { return EACCES; };
+    EXPECT_EQ(h.HandOff({1, (scratch / app).string(), 0}, "/scans/one.tif"), converter::hoStartFailed);
+    EXPECT_EQ(status, converter::kLaunchFailed);
+  }
   os::TWindowDirectory::SetDefaultFolder({});
 }

@@ -3,62 +3,33 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include "ConverterFixture.h"
+#include "ProgramFixture.h"
 #include "platform/rtl/IniFiles.h"
 #include "support/Desktop.h"
 
 namespace tk::test::converter {
 namespace {
 
-struct ProgramRun {
-  int exitCode = -1;
-  bool signalled = false;  // had to be stopped with SIGTERM
-  std::string err;
-};
-
-// Runs the program; after waitMs it is sent SIGTERM (as a user's ^C or a
-// session's end), and killed if it still does not end.
-ProgramRun RunProgram(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd, int waitMs) {
-  ProgramRun result;
-  const fs::path errFile = cwd / "stderr.txt";
-  std::vector<std::string> argv{exe.string()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  const int pid = StartProcess(argv, cwd, errFile);
-  if (pid < 0) return result;
-  auto ended = [&] { return TryWaitProcess(pid, result.exitCode); };
-  if (!WaitFor(ended, waitMs)) {
-    result.signalled = true;
-    ::kill(pid, SIGTERM);
-    if (!WaitFor(ended, 10000)) result.exitCode = WaitProcess(pid, 0);
-  }
-  result.err = ReadFileBytes(errFile);
-  return result;
-}
-
-class Tarnwick : public ConverterFixture {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(fs::exists(RunDir() / "tarnwick")) << "build the tarnwick target first";
-    fs::copy_file(RunDir() / "tarnwick", run / "tarnwick", fs::copy_options::overwrite_existing);
-    exe = run / "tarnwick";
-  }
-  fs::path exe;
-};
-
 TEST_F(Tarnwick, SettingsSurviveARunEndedByASignal) {
-  Ini("[Pos]\nTop=9\nLeft=11\n[Mode]\nDD=1\n[App]\nLaunch=/opt/filing app\n[Other]\nKeep=1\n");
-  // Without files the window just stays open until it is closed.
-  ProgramRun r = RunProgram(exe, {}, docs, 1500);
-  EXPECT_TRUE(r.signalled);
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  rtl::TIniFile ini((run / "tarnwick.ini").string());
-  EXPECT_EQ(ini.ReadInteger("Pos", "Top", -1), 9);
-  EXPECT_EQ(ini.ReadInteger("Pos", "Left", -1), 11);
-  EXPECT_EQ(ini.ReadInteger("Mode", "DD", -1), 1);
-  EXPECT_EQ(ini.ReadString("App", "Launch", ""), "/opt/filing app");
-  EXPECT_EQ(ini.ReadString("Other", "Keep", ""), "1");
-  EXPECT_EQ(ini.ReadString("PDF", "Path", ""), run.string() + "/");
-  EXPECT_TRUE(fs::is_directory(run / "cmdline"));
+  // SIGHUP (the terminal closed) is taken as SIGTERM: save and end.
+  for (int sig : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    Ini("[Pos]\nTop=9\nLeft=11\n[Mode]\nDD=1\n[App]\nLaunch=/opt/filing app\n[Other]\nKeep=1\n");
+    // Without files the window just stays open until it is closed.
+    ProgramRun r = RunProgram(exe, {}, docs, 1500, sig);
+    EXPECT_TRUE(r.signalled);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    rtl::TIniFile ini((run / "tarnwick.ini").string());
+    EXPECT_EQ(ini.ReadInteger("Pos", "Top", -1), 9);
+    EXPECT_EQ(ini.ReadInteger("Pos", "Left", -1), 11);
+    EXPECT_EQ(ini.ReadInteger("Mode", "DD", -1), 1);
+    EXPECT_EQ(ini.ReadString("App", "Launch", ""), "/opt/filing app");
+    EXPECT_EQ(ini.ReadString("Other", "Keep", ""), "1");
+    EXPECT_EQ(ini.ReadString("PDF", "Path", ""), run.string() + "/");
+    // The work root stays; the run's own work folder went with it.
+    EXPECT_TRUE(fs::is_directory(run / "cmdline"));
+    EXPECT_TRUE(fs::is_empty(run / "cmdline"));
+  }
 }
 
 TEST_F(Tarnwick, AnotherProcessClosesTheWindowByTitleAndFindsTheSettingsSaved) {

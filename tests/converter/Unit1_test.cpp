@@ -1,6 +1,7 @@
 #include "converter/Unit1.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "ConverterFixture.h"
 #include "pdf/PdfFixture.h"
@@ -81,37 +82,218 @@ TEST_F(Form1, CheckBoxesStoreOneOrZero) {
   }
 }
 
-TEST_F(Form1, StartClearsTheWorkFolderAndTheLoggedFiles) {
-  fs::create_directories(Work());
+TEST_F(Form1, StartClearsTheWorkRootOfLooseWorkFiles) {
+  // Left there by converters before each had a work folder of its own.
+  fs::create_directories(WorkRoot());
   for (const char* n : {"a.pdf", "b.tif", "c.bmp", "d.jpg", "e.pbm", "f.ppm", "$$temp$$.tif"})
-    WriteFileBytes(Work() / n, "x");
-  for (const char* n : {"pdfimages", "notes.txt", "keep.pgm"}) WriteFileBytes(Work() / n, "x");
-  fs::create_directories(Work() / "sub.pdf");
-  WriteFileBytes(docs / "old0.tif", "x");
-  WriteFileBytes(docs / "old2.tif", "x");
-  WriteFileBytes(run / "tarnwick.log", "[File]\nLogs0=" + (docs / "old0.tif").string() + "\nLogs1=" +
-                                           (docs / "gone.tif").string() + "\n");
+    WriteFileBytes(WorkRoot() / n, "x");
+  for (const char* n : {"pdfimages", "notes.txt", "keep.pgm"}) WriteFileBytes(WorkRoot() / n, "x");
+  fs::create_directories(WorkRoot() / "sub.pdf");
   Start();
   std::vector<std::string> left;
-  for (const auto& e : fs::directory_iterator(Work())) left.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(WorkRoot())) left.push_back(e.path().filename().string());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"keep.pgm", "notes.txt", "pdfimages", "sub.pdf"}));
+  const std::string own = Work().filename().string();
+  EXPECT_EQ(left, (std::vector<std::string>{own, "keep.pgm", "notes.txt", "pdfimages", "sub.pdf"}));
   // Into this test's Trash, where they can be restored from.
   EXPECT_TRUE(fs::exists(scratch.path() / "data" / "Trash" / "files" / "a.pdf"));
-  EXPECT_FALSE(fs::exists(docs / "old0.tif"));
-  EXPECT_TRUE(fs::exists(docs / "old2.tif"));
-  // The log itself stays as it was until the close.
-  EXPECT_NE(ReadFileBytes(run / "tarnwick.log").find("Logs0"), std::string::npos);
+  // The work folder goes with the program.
+  Stop();
+  EXPECT_FALSE(fs::exists(WorkRoot() / own));
+}
+
+// A log entry as a run writes it: the file's path and its mark.
+std::string LogEntry(int i, const fs::path& p) {
+  return "Logs" + std::to_string(i) + "=" + p.string() + "\nMark" + std::to_string(i) + "=" +
+         ::converter::FileMark(p.string()) + "\n";
+}
+
+TEST_F(Form1, StartDeletesOnlyLoggedTiffsThatAreStillTheFilesItMade) {
+  fs::create_directories(docs / "sub");
+  struct Case {
+    const char* label;
+    // Makes what the entry names and returns the log lines of entry i.
+    std::function<std::string(int i)> make;
+    fs::path file;  // what must be deleted, or stay
+    bool deleted;  // not there afterwards
+    bool noted;  // counted in the start's note
+  } cases[] = {
+      {"the TIFF as made", [&](int i) { WriteFileBytes(docs / "made.tif", "x"); return LogEntry(i, docs / "made.tif"); },
+       docs / "made.tif", true, false},
+      {"gone already", [&](int i) { return "Logs" + std::to_string(i) + "=" + (docs / "gone.tif").string() + "\n"; },
+       docs / "gone.tif", true, false},
+      {"another file under the name since",
+       [&](int i) {
+         WriteFileBytes(docs / "replaced.tif", "old");
+         std::string line = LogEntry(i, docs / "replaced.tif");
+         fs::remove(docs / "replaced.tif");
+         WriteFileBytes(docs / "new", "new");
+         fs::rename(docs / "new", docs / "replaced.tif");
+         return line;
+       },
+       docs / "replaced.tif", false, true},
+      {"changed since",
+       [&](int i) {
+         WriteFileBytes(docs / "grown.tif", "x");
+         std::string line = LogEntry(i, docs / "grown.tif");
+         WriteFileBytes(docs / "grown.tif", "xx");
+         return line;
+       },
+       docs / "grown.tif", false, true},
+      {"an older log without marks",
+       [&](int i) {
+         WriteFileBytes(docs / "unmarked.tif", "x");
+         return "Logs" + std::to_string(i) + "=" + (docs / "unmarked.tif").string() + "\n";
+       },
+       docs / "unmarked.tif", false, true},
+      {"not a TIFF's name",
+       [&](int i) { WriteFileBytes(docs / "scan.pdf", "x"); return LogEntry(i, docs / "scan.pdf"); },
+       docs / "scan.pdf", false, true},
+      {"a relative name",
+       [&](int i) {
+         WriteFileBytes(docs / "rel.tif", "x");
+         return "Logs" + std::to_string(i) + "=rel.tif\nMark" + std::to_string(i) + "=" +
+                ::converter::FileMark((docs / "rel.tif").string()) + "\n";
+       },
+       docs / "rel.tif", false, true},
+      {"a link",
+       [&](int i) {
+         WriteFileBytes(docs / "target.tif", "x");
+         fs::create_symlink(docs / "target.tif", docs / "link.tif");
+         // The mark of what the link points to, which lstat would not give.
+         return "Logs" + std::to_string(i) + "=" + (docs / "link.tif").string() + "\nMark" + std::to_string(i) +
+                "=" + ::converter::FileMark((docs / "target.tif").string()) + "\n";
+       },
+       docs / "target.tif", false, true},
+      {"inside the program's folder",
+       [&](int i) { WriteFileBytes(run / "own.tif", "x"); return LogEntry(i, run / "own.tif"); }, run / "own.tif",
+       false, true},
+      {"into the program's folder by a link",
+       [&](int i) {
+         fs::create_directory_symlink(run, docs / "runlink");
+         WriteFileBytes(run / "via.tif", "x");
+         return LogEntry(i, docs / "runlink" / "via.tif");
+       },
+       run / "via.tif", false, true},
+      {"a folder", [&](int i) { fs::create_directories(docs / "dir.tif"); return LogEntry(i, docs / "dir.tif"); },
+       docs / "dir.tif", false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    WriteFileBytes(run / "tarnwick.log", "[File]\n" + c.make(0));
+    TForm1* f = Start();
+    EXPECT_EQ(fs::exists(c.file), !c.deleted);
+    EXPECT_EQ(f->LabelState->Caption(), c.noted ? rtl::Format(::converter::kLogDroppedNote, {1}) : "");
+    // Every entry is done with: the next start finds none.
+    EXPECT_TRUE(::converter::ReadLog().empty());
+    Stop();
+  }
 }
 
 TEST_F(Form1, LogWithAGapDeletesOnlyUpToTheGap) {
   WriteFileBytes(docs / "a.tif", "x");
   WriteFileBytes(docs / "c.tif", "x");
-  WriteFileBytes(run / "tarnwick.log",
-                 "[File]\nLogs0=" + (docs / "a.tif").string() + "\nLogs2=" + (docs / "c.tif").string() + "\n");
+  WriteFileBytes(run / "tarnwick.log", "[File]\n" + LogEntry(0, docs / "a.tif") + LogEntry(2, docs / "c.tif"));
   Start();
   EXPECT_FALSE(fs::exists(docs / "a.tif"));
   EXPECT_TRUE(fs::exists(docs / "c.tif"));
+}
+
+TEST_F(Form1, AFileNameWithALineBreakIsLoggedBesideTheOthers) {
+  const std::vector<fs::path> tifs = {docs / "one.tif", docs / "two\nlines.tif", docs / "three.tif"};
+  TForm1* f = Start();
+  for (const auto& t : tifs) {
+    WriteFileBytes(t, "x");
+    f->AddProduced(t.string());
+  }
+  f->Close();
+  std::vector<std::string> want;
+  for (const auto& t : tifs) want.push_back(t.string());
+  EXPECT_EQ(::converter::ReadLog(), want);
+  Stop();
+  Start();
+  for (const auto& t : tifs) EXPECT_FALSE(fs::exists(t)) << t;
+}
+
+TEST_F(Form1, CloseKeepsWhatConvertersBesideItLoggedMeanwhile) {
+  WriteFileBytes(docs / "mine.tif", "x");
+  WriteFileBytes(docs / "theirs.tif", "y");
+  TForm1* f = Start();
+  f->AddProduced((docs / "mine.tif").string());
+  // Another converter closed after our start.
+  ::converter::WriteLog({{(docs / "theirs.tif").string(), ::converter::FileMark((docs / "theirs.tif").string())}});
+  f->Close();
+  EXPECT_EQ(::converter::ReadLog(),
+            (std::vector<std::string>{(docs / "theirs.tif").string(), (docs / "mine.tif").string()}));
+  Stop();
+  // The next start deletes both.
+  Start();
+  EXPECT_FALSE(fs::exists(docs / "mine.tif"));
+  EXPECT_FALSE(fs::exists(docs / "theirs.tif"));
+}
+
+TEST_F(Form1, StartRemovesTemporariesOfSavesThatWereKilled) {
+  // Our own id stands for a process that is gone: it is not saving now.
+  const std::string own = std::to_string(::getpid());
+  WriteFileBytes(run / (".tarnwick.ini.tmp" + own + "-0"), "[Pos]\nTop=");
+  WriteFileBytes(run / (".tarnwick.log.tmp" + own + "-4"), "[File]\nLogs0=");
+  WriteFileBytes(run / ".notes.tmp1-1", "x");
+  Start();
+  EXPECT_FALSE(fs::exists(run / (".tarnwick.ini.tmp" + own + "-0")));
+  EXPECT_FALSE(fs::exists(run / (".tarnwick.log.tmp" + own + "-4")));
+  EXPECT_TRUE(fs::exists(run / ".notes.tmp1-1"));
+}
+
+TEST_F(Form1, AFilingWaitThatExpiresFailsTheCommandLineBatchAndKeepsTheTiff) {
+  TK_REQUIRE_TOOL("pdfimages");
+  WriteFileBytes(docs / "lumora_filing", "");
+  WriteFileBytes(docs / "a.pdf", ImagePdf());
+  WriteFileBytes(docs / "b.pdf", ImagePdf());
+  Ini("[App]\nDoLaunch=1\nLaunch=" + (docs / "lumora_filing").string() + "\n");
+  TForm1* f = Start({(docs / "a.pdf").string(), (docs / "b.pdf").string()});
+  int64_t now = 0;
+  f->Handover->NowMs = [&] { return now; };
+  f->Handover->Sleep = [&](int ms) { now += ms; };
+  f->Handover->Start = [](const std::string&, const std::vector<std::string>&, const std::string&) { return 0; };
+  // The window stays open after the error; the user closes it.
+  app->AddPoller([&] {
+    if (!presenter->Messages.empty() && !f->Closed()) f->Close();
+  });
+  app->Run();
+  EXPECT_EQ(app->ExitCode, 1);
+  ASSERT_EQ(presenter->Messages.size(), 1u);
+  EXPECT_EQ(presenter->Messages[0].Text.rfind(::converter::kFilingWaitExpired, 0), 0u);
+  // The first scan is in its TIFF, which nobody got: it is not logged for
+  // deletion. The second was not converted.
+  EXPECT_FALSE(fs::exists(docs / "a.pdf"));
+  EXPECT_TRUE(fs::exists(docs / "a.tif"));
+  EXPECT_TRUE(fs::exists(docs / "b.pdf"));
+  EXPECT_TRUE(::converter::ReadLog().empty());
+  Stop();
+  Start();
+  EXPECT_TRUE(fs::exists(docs / "a.tif"));
+}
+
+TEST_F(Form1, UnreadableSettingsEndTheProgramBeforeItTouchesAnyFile) {
+  // A folder stands for every kind of settings file that cannot be read.
+  fs::create_directories(run / "tarnwick.ini");
+  WriteFileBytes(docs / "scan.pdf", "x");
+  WriteFileBytes(docs / "made.tif", "x");
+  WriteFileBytes(run / "tarnwick.log", "[File]\n" + LogEntry(0, docs / "made.tif"));
+  const std::string log = ReadFileBytes(run / "tarnwick.log");
+  TForm1* f = Start({(docs / "scan.pdf").string()});
+  TNoPages* pages = UseNoPages(f);
+  EXPECT_TRUE(f->StartFailed());
+  ASSERT_EQ(presenter->Messages.size(), 1u);
+  EXPECT_EQ(presenter->Messages[0].Text.rfind("Unable to read " + (run / "tarnwick.ini").string() + ": ", 0), 0u)
+      << presenter->Messages[0].Text;
+  app->Run();
+  EXPECT_TRUE(pages->Loads.empty());
+  EXPECT_EQ(app->ExitCode, 1);
+  EXPECT_TRUE(fs::exists(docs / "scan.pdf"));
+  EXPECT_TRUE(fs::exists(docs / "made.tif"));
+  EXPECT_EQ(ReadFileBytes(run / "tarnwick.log"), log);
+  EXPECT_TRUE(fs::is_directory(run / "tarnwick.ini"));
 }
 
 TEST_F(Form1, ProgramInAConvertFolderMakesAnInboxBesideIt) {
@@ -130,14 +312,22 @@ TEST_F(Form1, ProgramInAConvertFolderMakesAnInboxBesideIt) {
 
 TEST_F(Form1, CloseWritesTheLogAndTheSettingsAndTheyComeBack) {
   TForm1* f = Start();
-  f->DropFileSource1->Files().Add("/d/one.tif");
-  f->DropFileSource1->Files().Add("/d/two.tif");
+  // Only files that are there are logged, each with its mark.
+  for (const char* n : {"one.tif", "two.tif"}) {
+    WriteFileBytes(docs / n, "x");
+    f->AddProduced((docs / n).string());
+  }
+  f->DropFileSource1->Files().Add((docs / "unmarked.tif").string());
   f->Top = 77;
   f->Left = 88;
   f->CheckBox3->SetChecked(true);
   f->Close();
   EXPECT_TRUE(app->Terminated());
-  EXPECT_EQ(::converter::ReadLog(), (std::vector<std::string>{"/d/one.tif", "/d/two.tif"}));
+  const auto logged = ::converter::ReadLogEntries();
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(logged[0].Path, (docs / "one.tif").string());
+  EXPECT_EQ(logged[0].Mark, ::converter::FileMark((docs / "one.tif").string()));
+  EXPECT_EQ(logged[1].Path, (docs / "two.tif").string());
   Stop();
   Settings = {};
   f = Start();
@@ -213,9 +403,15 @@ TEST_F(Form1, BatchDeletesThePreviousTiffsUnlessKept) {
     UseNoPages(f);
     f->CheckBox4->SetChecked(trg != 0);
     WriteFileBytes(docs / "prev.tif", "x");
-    f->DropFileSource1->Files().Add((docs / "prev.tif").string());
+    f->AddProduced((docs / "prev.tif").string());
+    // Put there by someone else since the batch made it: not ours.
+    WriteFileBytes(docs / "taken.tif", "x");
+    f->AddProduced((docs / "taken.tif").string());
+    fs::remove(docs / "taken.tif");
+    WriteFileBytes(docs / "taken.tif", "another");
     f->RunBatch({}, false);
     EXPECT_EQ(fs::exists(docs / "prev.tif"), trg != 0);
+    EXPECT_TRUE(fs::exists(docs / "taken.tif"));
     EXPECT_EQ(f->DropFileSource1->Files().Count(), 0);
     EXPECT_TRUE(f->SpeedButtonLoad->Enabled());
   }
@@ -243,7 +439,7 @@ TEST_F(Form1, BatchTable) {
         Ini("[Mode]\nDD=1\n[App]\nDoLaunch=1\nLaunch=" + (dir / "viewer").string() + "\n");
         TForm1* f = Start(entry == kCommandLine ? paths : std::vector<std::string>{});
         f->CheckBox4->SetChecked(trg != 0);
-        f->DropFileSource1->Files().Add((dir / "prev.tif").string());
+        f->AddProduced((dir / "prev.tif").string());
         std::vector<std::vector<std::string>> started;
         f->Handover->Start = [&](const std::string&, const std::vector<std::string>& args, const std::string&) {
           started.push_back(args);
@@ -378,17 +574,27 @@ TEST_F(Form1, SignalDuringAFilingWaitEndsTheWaitAndTheBatch) {
   f->Handover->NowMs = [&] { return now; };
   f->Handover->Sleep = [&](int ms) { now += ms; };
   f->Handover->Start = [](const std::string&, const std::vector<std::string>&, const std::string&) { return 0; };
-  f->DropFileSource1->Files().Add("/scans/a.tif");
-  // Nobody shows the window: the limit ends the wait and says so.
-  f->HandOff("/scans/a.tif");
+  WriteFileBytes(docs / "a.tif", "x");
+  f->AddProduced((docs / "a.tif").string());
+  // Nobody shows the window: the limit ends the wait and the batch, and
+  // says so.
+  try {
+    f->HandOff((docs / "a.tif").string());
+    ADD_FAILURE() << "no error";
+  } catch (const rtl::Exception& e) {
+    EXPECT_EQ(std::string(e.what()), ::converter::kFilingWaitExpired);
+  }
   EXPECT_EQ(f->LabelState->Caption(), ::converter::kFilingWaitExpired);
   EXPECT_EQ(now, ::converter::kFilingWaitLimitMs);
   // A signal while waiting gives the batch up at once.
   now = 0;
   f->Handover->Sleep = [&](int) { app->RequestCloseFromSignal(); };
-  EXPECT_THROW(f->HandOff("/scans/a.tif"), rtl::EAbort);
+  EXPECT_THROW(f->HandOff((docs / "a.tif").string()), rtl::EAbort);
   EXPECT_EQ(now, 0);
   EXPECT_TRUE(f->Closed());
+  // Never handed over: the TIFF may be the scan's only copy, and is not
+  // logged for deletion.
+  EXPECT_TRUE(::converter::ReadLog().empty());
 }
 
 TEST_F(Form1, HandOffPassesOnlyTiffsOfThisBatch) {

@@ -1,0 +1,256 @@
+// The program's life: converters started side by side by the scanner
+// software, runs that are killed or interrupted, work folders left behind,
+// settings that cannot be read. Each row runs the real program with the real
+// page tool and checks every TIFF page for page against the page tool's own
+// images of its document.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "ProgramFixture.h"
+#include "platform/rtl/IniFiles.h"
+
+namespace tk::test::converter {
+namespace {
+
+class TarnwickRuns : public Tarnwick {
+ protected:
+  void SetUp() override {
+    Tarnwick::SetUp();
+    if (HasFatalFailure()) return;
+    TK_REQUIRE_TOOL("pdfimages");
+    TK_REQUIRE_TOOL("img2pdf");
+    TK_REQUIRE_TOOL("convert-im6.q16");
+    TK_REQUIRE_TOOL("/usr/bin/python3");
+    fixtures = scratch.path() / "fixtures";
+    fs::create_directories(fixtures);
+    // The TIFFs stay, so that a later start does not delete an earlier
+    // run's TIFF before it is checked.
+    Ini("[NoDel]\nTRG=1\n");
+  }
+
+  // A scan of its own: bilevel pages whose marks depend on the document and
+  // the page, so that a page of another document never passes for one of
+  // this; the page tool's images of it are kept to compare with.
+  fs::path MakeDocument(const fs::path& folder, const std::string& name, int doc, int pages) {
+    fs::create_directories(folder);
+    std::vector<std::string> cmd = {"img2pdf"};
+    for (int p = 0; p < pages; ++p) {
+      const fs::path img = fixtures / (name + "-" + std::to_string(doc) + "-" + std::to_string(p) + ".tif");
+      const int x = 10 + 17 * doc, y = 10 + 23 * p;
+      auto r = RunTool({"convert-im6.q16", "-size", "160x200", "xc:white", "-fill", "black", "-draw",
+                        "rectangle " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(x + 30) +
+                            "," + std::to_string(y + 12),
+                        "-draw", "circle 120,160 " + std::to_string(125 + p + doc) + ",160", "-monochrome",
+                        "-density", "100", "-units", "PixelsPerInch", "-compress", "Group4", img.string()});
+      EXPECT_EQ(r.exitCode, 0) << r.err;
+      cmd.push_back(img.string());
+    }
+    const fs::path pdf = folder / (name + ".pdf");
+    cmd.insert(cmd.end(), {"-o", pdf.string()});
+    auto r = RunTool(cmd);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const fs::path expected = fixtures / ("expected-" + std::to_string(doc));
+    fs::create_directories(expected);
+    r = RunTool({"pdfimages", pdf.string(), (expected / "img").string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return pdf;
+  }
+
+  // "" when the TIFF holds the page tool's images of document doc, page for
+  // page and pixel for pixel; else what differs.
+  std::string CompareWithDocument(const fs::path& tif, int doc) {
+    const fs::path expected = fixtures / ("expected-" + std::to_string(doc));
+    const std::string script =
+        "import sys, glob\n"
+        "from PIL import Image\n"
+        "want = sorted(glob.glob(sys.argv[2] + '/img-*'))\n"
+        "t = Image.open(sys.argv[1])\n"
+        "n = getattr(t, 'n_frames', 1)\n"
+        "if n != len(want): print('pages', n, 'want', len(want)); sys.exit(0)\n"
+        "for i, w in enumerate(want):\n"
+        "  t.seek(i)\n"
+        "  a = t.convert('L').point(lambda v: 255 if v > 127 else 0)\n"
+        "  b = Image.open(w).convert('L').point(lambda v: 255 if v > 127 else 0)\n"
+        "  if a.size != b.size or a.tobytes() != b.tobytes(): print('page', i + 1, 'differs'); sys.exit(0)\n";
+    auto r = RunTool({"/usr/bin/python3", "-c", script, tif.string(), expected.string()});
+    if (r.exitCode != 0) return "oracle failed: " + r.err;
+    return r.out;
+  }
+
+  // A page tool in the work root that takes its time before the real one
+  // runs, so that converters started one after another overlap.
+  void SlowPageTool(int ms) {
+    fs::create_directories(WorkRoot());
+    const std::string seconds = std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100);
+    WriteFileBytes(WorkRoot() / "pdfimages", "#!/bin/sh\nsleep " + seconds + "\nexec /usr/bin/pdfimages \"$@\"\n");
+    ::chmod((WorkRoot() / "pdfimages").c_str(), 0755);
+  }
+
+  fs::path fixtures;
+};
+
+TEST_F(TarnwickRuns, ConvertersSideBySideEachConvertTheirOwnScan) {
+  struct Case {
+    const char* label;
+    int converters;
+    int apartMs;  // between one start and the next
+    bool sameScan;
+  } cases[] = {
+      {"two at once", 2, 0, false},
+      {"three, one a second", 3, 1000, false},
+      {"five over three seconds", 5, 750, false},
+      {"twice the same scan", 2, 0, true},
+      {"twice the same scan, later", 2, 400, true},
+  };
+  SlowPageTool(300);
+  int doc = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const fs::path dir = docs / c.label;
+    std::vector<int> docOf;
+    std::vector<fs::path> pdfs;
+    for (int i = 0; i < c.converters; ++i) {
+      if (!c.sameScan || i == 0) {
+        ++doc;
+        pdfs.push_back(MakeDocument(dir, "scan" + std::to_string(i), doc, 3));
+      } else {
+        pdfs.push_back(pdfs[0]);
+      }
+      docOf.push_back(doc);
+    }
+    std::vector<int> pids;
+    std::vector<fs::path> errs;
+    for (int i = 0; i < c.converters; ++i) {
+      if (i > 0 && c.apartMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(c.apartMs));
+      errs.push_back(scratch.path() / ("err-" + std::to_string(doc) + "-" + std::to_string(i)));
+      pids.push_back(StartProgram(exe, {pdfs[i].string()}, dir, errs.back()));
+      ASSERT_GT(pids.back(), 0);
+    }
+    std::vector<ProgramRun> runs;
+    for (int i = 0; i < c.converters; ++i) runs.push_back(FinishProgram(pids[i], errs[i], 60000));
+    for (int i = 0; i < c.converters; ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_FALSE(runs[i].signalled);
+      const fs::path tif = fs::path(pdfs[i]).replace_extension(".tif");
+      ASSERT_TRUE(fs::exists(tif)) << runs[i].err;
+      EXPECT_EQ(CompareWithDocument(tif, docOf[i]), "");
+      // The source goes once its TIFF is whole.
+      EXPECT_FALSE(fs::exists(pdfs[i]));
+      if (!c.sameScan) {
+        EXPECT_EQ(runs[i].exitCode, 0) << runs[i].err;
+        EXPECT_EQ(runs[i].err, "");
+      } else if (runs[i].exitCode != 0) {
+        // The other run deleted the scan under it: said, and a failure.
+        EXPECT_EQ(runs[i].exitCode, 1);
+        EXPECT_NE(runs[i].err, "");
+      }
+    }
+    if (c.sameScan) {
+      EXPECT_TRUE(runs[0].exitCode == 0 || runs[1].exitCode == 0);
+    }
+    // Every work folder went with its run.
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(WorkRoot()))
+      if (e.path().filename() != "pdfimages") left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{});
+  }
+}
+
+// Waits until a work folder of a run holds the page file it hands the tool.
+bool WorkFolderInUse(const fs::path& root) {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(root, ec))
+    if (e.is_directory() && fs::exists(e.path() / "$$temp$$.pdf")) return true;
+  return false;
+}
+
+TEST_F(TarnwickRuns, AKilledRunsWorkFolderIsRemovedByTheNextStartAndBlocksNothing) {
+  const fs::path first = MakeDocument(docs / "first", "scan", 1, 2);
+  const fs::path second = MakeDocument(docs / "second", "scan", 2, 2);
+  // The first run's tool never ends; the run is killed where no handler can
+  // clean up.
+  SlowPageTool(60000);
+  const fs::path err = scratch.path() / "first.err";
+  const int pid = StartProgram(exe, {first.string()}, first.parent_path(), err);
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitFor([&] { return WorkFolderInUse(WorkRoot()); }, 30000));
+  ::kill(pid, SIGKILL);
+  WaitProcess(pid, 10000);
+  EXPECT_TRUE(fs::exists(first));  // given up: kept
+  std::string killedFolder;
+  for (const auto& e : fs::directory_iterator(WorkRoot()))
+    if (e.is_directory()) killedFolder = e.path().filename().string();
+  ASSERT_NE(killedFolder, "");
+  // Left in the work root by converters before per-process work folders:
+  // folders named like work files.
+  for (const char* n : {"$$temp$$.tif", "$$temp$$.pdf", "$$temp$$-000.pbm", "$temp-001.pdf"})
+    fs::create_directories(WorkRoot() / n / "x");
+  fs::remove(WorkRoot() / "pdfimages");
+
+  ProgramRun r = RunProgram(exe, {second.string()}, second.parent_path(), 60000);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(CompareWithDocument(fs::path(second).replace_extension(".tif"), 2), "");
+  EXPECT_FALSE(fs::exists(WorkRoot() / killedFolder));
+  EXPECT_TRUE(fs::exists(first));
+}
+
+TEST_F(TarnwickRuns, ARunEndedByASignalKeepsTheScanSaysSoAndCleansUp) {
+  for (int sig : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    const fs::path src = MakeDocument(docs / std::to_string(sig), "scan", 10 + sig, 2);
+    SlowPageTool(60000);
+    const fs::path err = scratch.path() / ("signal.err" + std::to_string(sig));
+    const int pid = StartProgram(exe, {src.string()}, src.parent_path(), err);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitFor([&] { return WorkFolderInUse(WorkRoot()); }, 30000));
+    ::kill(pid, sig);
+    ProgramRun r = FinishProgram(pid, err, 20000);
+    EXPECT_FALSE(r.signalled);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(::converter::kBatchInterrupted), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(src));
+    EXPECT_FALSE(fs::exists(fs::path(src).replace_extension(".tif")));
+    for (const auto& e : fs::directory_iterator(WorkRoot()))
+      EXPECT_EQ(e.path().filename(), "pdfimages") << "left: " << e.path();
+    // Saved on the way out.
+    EXPECT_TRUE(fs::is_regular_file(run / "tarnwick.ini"));
+  }
+}
+
+TEST_F(TarnwickRuns, SettingsThatCannotBeReadStopTheProgramBeforeItConverts) {
+  struct Case {
+    const char* label;
+    std::function<void(const fs::path&)> make;
+  } cases[] = {
+      {"a folder", [](const fs::path& p) { fs::create_directories(p); }},
+      {"a pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"too large",
+       [](const fs::path& p) {
+         WriteFileBytes(p, "[NoDel]\nORG=1\n");
+         ASSERT_EQ(::truncate(p.c_str(), static_cast<off_t>(rtl::kMaxIniFileBytes) + 1), 0);
+       }},
+  };
+  int doc = 20;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const fs::path ini = run / "tarnwick.ini";
+    std::error_code ec;
+    fs::remove_all(ini, ec);
+    c.make(ini);
+    const fs::path src = MakeDocument(docs / c.label, "scan", ++doc, 1);
+    ProgramRun r = RunProgram(exe, {src.string()}, src.parent_path(), 20000);
+    EXPECT_FALSE(r.signalled);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Unable to read " + ini.string()), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(src));
+    EXPECT_FALSE(fs::exists(fs::path(src).replace_extension(".tif")));
+  }
+}
+
+}  // namespace
+}  // namespace tk::test::converter
