@@ -391,7 +391,7 @@ int TForm1::DeleteLoggedFiles() {
   auto inside = [](const std::string& folder, const std::string& within) {
     return !within.empty() && folder.compare(0, within.size(), within) == 0;
   };
-  const std::string exeFolder = real(ExeFolder()), workRoot = real(WorkRoot());
+  const std::string exeFolder = real(ExeFolder()), workRoot = real(WorkRoot()), settings = real(SettingsFolder());
   int dropped = 0;
   for (const auto& e : entries) {
     struct stat st;
@@ -403,7 +403,8 @@ int TForm1::DeleteLoggedFiles() {
     const std::string folder = e.Path.empty() ? "" : real(rtl::ExtractFilePath(e.Path));
     const bool ours = !e.Path.empty() && e.Path[0] == '/' && e.Path.size() > 4 &&
                       e.Path.compare(e.Path.size() - 4, 4, ".tif") == 0 && !folder.empty() &&
-                      !inside(folder, exeFolder) && !inside(folder, workRoot) && !e.Mark.empty() &&
+                      !inside(folder, exeFolder) && !inside(folder, workRoot) && !inside(folder, settings) &&
+                      !e.Mark.empty() &&
                       FileMark(e.Path) == e.Mark;
     if (!ours || !rtl::DeleteFile(e.Path)) ++dropped;
   }

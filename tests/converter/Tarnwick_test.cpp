@@ -215,7 +215,7 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
     const char* name;
     std::function<void(const fs::path& docs)> setup;
     std::vector<std::string> args;     // default: scan.pdf
-    std::string tool;                  // a page tool in the work folder, else the real one
+    std::string tool;                  // a page tool in the work root, else the real one
     std::string path;                  // PATH of the run, when set
     std::string limit;                 // a file-size limit in 512-byte blocks, when set
     const char* source;                // the file that must be kept, or "" when it goes
@@ -277,7 +277,7 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
     SCOPED_TRACE(c.name);
     fs::remove_all(docs);
     fs::create_directories(docs);
-    fs::remove_all(Work());
+    fs::remove_all(WorkRoot());
     // Kept TIFFs: no log, so no run deletes what an earlier row made.
     Ini("[NoDel]\nTRG=1\n");
     c.setup(docs);
@@ -285,9 +285,9 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
     for (const auto& e : fs::directory_iterator(docs))
       if (fs::is_regular_file(fs::symlink_status(e.path()))) before[e.path().filename().string()] = ReadFileBytes(e.path());
     if (!c.tool.empty()) {
-      fs::create_directories(Work());
-      WriteFileBytes(Work() / "pdfimages", "#!/bin/sh\n" + c.tool + "\n");
-      ::chmod((Work() / "pdfimages").c_str(), 0755);
+      fs::create_directories(WorkRoot());
+      WriteFileBytes(WorkRoot() / "pdfimages", "#!/bin/sh\n" + c.tool + "\n");
+      ::chmod((WorkRoot() / "pdfimages").c_str(), 0755);
     }
     std::vector<std::string> args = c.args.empty() ? std::vector<std::string>{"scan.pdf"} : c.args;
     std::optional<EnvVar> path;
