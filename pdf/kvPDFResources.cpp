@@ -199,6 +199,10 @@ std::string TkvCustomPDFDocument::EncodeTextString(const std::u16string& Text, i
 
 std::u16string TkvCustomPDFDocument::DecodeTextString(const std::string& Text) {
   if (Text.empty() || Text == "()" || Text == "<>") return {};
+  // Hexadecimal digits are the bytes of the text, with or without FE FF in
+  // front; a backslash means nothing between angle brackets.
+  if (Text.front() == '<')
+    return DecodeHexText(Text.size() >= 2 && Text.back() == '>' ? Text.substr(1, Text.size() - 2) : Text.substr(1));
   std::string s = UnescapePDFString(Text);
   if (!s.empty() && (s[0] == '(' || s[0] == '<')) s = s.size() >= 2 ? s.substr(1, s.size() - 2) : std::string();
   bool utf16 = false;
@@ -407,8 +411,8 @@ std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddFontResource(c
     cid->AddName("/BaseFont", baseFont);
     cid->AddEntry("/FontDescriptor", BuildFontDescriptor(*this, *font, EmbedMode));
     auto info = std::make_unique<TkvPDFDictObject>();
-    info->AddEntry("/Registry", std::make_unique<TkvPDFStringObject>("Adobe"));
-    info->AddEntry("/Ordering", std::make_unique<TkvPDFStringObject>("Identity"));
+    info->AddEntry("/Registry", std::make_unique<TkvPDFStringObject>("(Adobe)"));
+    info->AddEntry("/Ordering", std::make_unique<TkvPDFStringObject>("(Identity)"));
     info->AddInteger("/Supplement", 0);
     cid->AddEntry("/CIDSystemInfo", std::move(info));
     cid->AddEntry("/W", WidthArray(font->GlyphWidths()));

@@ -142,6 +142,9 @@ TEST(PageResources, SubsetFontEmbedsAndTextComesBack) {
     EXPECT_NE(fonts.find(mode == 2 ? "yes yes yes" : "yes no  yes"), std::string::npos) << fonts;
     const std::string back = ToolText({"pdftotext", file, "-"});
     EXPECT_NE(back.find("Hello, W\xC3\xB6rld"), std::string::npos) << back;
+    const std::string qdf = ToolText({"qpdf", "--qdf", "--object-streams=disable", file, "-"});
+    EXPECT_NE(qdf.find("/Registry (Adobe)"), std::string::npos);
+    EXPECT_NE(qdf.find("/Ordering (Identity)"), std::string::npos);
   }
 }
 
@@ -272,4 +275,8 @@ TEST(TextStrings, EncodeAndDecode) {
   EXPECT_EQ(TkvCustomPDFDocument::DecodeTextString("(\\376\\377\\000A)"), u"A");
   EXPECT_EQ(TkvCustomPDFDocument::DecodeTextString("<FEFF0041>"), u"A");
   EXPECT_EQ(TkvCustomPDFDocument::DecodeTextString("()"), u"");
+  // Hex digits without a byte-order mark are bytes of the code page.
+  EXPECT_EQ(TkvCustomPDFDocument::DecodeTextString("<414243>"), u"ABC");
+  EXPECT_EQ(TkvCustomPDFDocument::DecodeTextString("<feff00e9>"), u"\u00E9");
+  EXPECT_EQ(TkvCustomPDFDocument::DecodeTextString("<5C28>"), u"\\(");
 }
