@@ -23,8 +23,10 @@
 #include "converter/Unit1.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
+#include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 #include "support/TestSupport.h"
+#include <unistd.h>
 
 namespace tk::test::converter {
 
@@ -104,6 +106,29 @@ class TNoPages : public ::converter::TPageSource {
   std::function<void(const std::string& path)> OnLoad;
 };
 
+// Settings files that exist but cannot be read, each made at a path that
+// nothing holds yet.
+struct UnreadableFile {
+  const char* label;
+  std::function<void(const fs::path&)> make;
+};
+inline std::vector<UnreadableFile> UnreadableFiles() {
+  return {
+      {"a folder", [](const fs::path& p) { fs::create_directories(p); }},
+      {"a pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"too large",
+       [](const fs::path& p) {
+         WriteFileBytes(p, "[NoDel]\nORG=1\n");
+         ASSERT_EQ(::truncate(p.c_str(), static_cast<off_t>(rtl::kMaxIniFileBytes) + 1), 0);
+       }},
+      {"no permission",
+       [](const fs::path& p) {
+         WriteFileBytes(p, "[NoDel]\nORG=1\n");
+         ::chmod(p.c_str(), 0);
+       }},
+  };
+}
+
 class ConverterFixture : public ::testing::Test {
  protected:
   ConverterFixture() {
@@ -162,6 +187,16 @@ class ConverterFixture : public ::testing::Test {
 
   // Ends the program as closing its window does.
   void Stop() { app.reset(); }
+
+  // The settings file made as the case says; false when it can be read
+  // after all (root reads any file).
+  bool UnreadableIni(const UnreadableFile& c) {
+    const fs::path ini = run / "tarnwick.ini";
+    std::error_code ec;
+    fs::remove_all(ini, ec);
+    c.make(ini);
+    return ::access(ini.c_str(), R_OK) != 0 || !fs::is_regular_file(ini) || fs::file_size(ini) > 100;
+  }
 
   std::string Ini(const std::string& text) {
     WriteFileBytes(run / "tarnwick.ini", text);

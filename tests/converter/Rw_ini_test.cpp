@@ -111,31 +111,10 @@ TEST_F(RwIni, WritingTheLogClearsKeysOfALongerEarlierList) {
 
 TEST_F(RwIni, SettingsThatExistButCannotBeReadRaise) {
   // Their defaults would delete what the user keeps: the caller must know.
-  struct Case {
-    const char* label;
-    std::function<void(const fs::path&)> make;
-  } cases[] = {
-      {"a folder", [](const fs::path& p) { fs::create_directories(p); }},
-      {"a pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
-      {"too large",
-       [](const fs::path& p) {
-         WriteFileBytes(p, "[NoDel]\nORG=1\n");
-         ASSERT_EQ(::truncate(p.c_str(), static_cast<off_t>(rtl::kMaxIniFileBytes) + 1), 0);
-       }},
-      {"no permission",
-       [](const fs::path& p) {
-         WriteFileBytes(p, "[NoDel]\nORG=1\n");
-         ::chmod(p.c_str(), 0);
-       }},
-  };
   const fs::path ini = run / "tarnwick.ini";
-  for (const auto& c : cases) {
+  for (const auto& c : UnreadableFiles()) {
     SCOPED_TRACE(c.label);
-    std::error_code ec;
-    fs::remove_all(ini, ec);
-    c.make(ini);
-    // Root reads any file.
-    if (std::string(c.label) == "no permission" && ::access(ini.c_str(), R_OK) == 0) continue;
+    if (!UnreadableIni(c)) continue;
     try {
       ::converter::LoadSettings();
       ADD_FAILURE() << "no exception";

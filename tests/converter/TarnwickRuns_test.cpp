@@ -223,25 +223,11 @@ TEST_F(TarnwickRuns, ARunEndedByASignalKeepsTheScanSaysSoAndCleansUp) {
 }
 
 TEST_F(TarnwickRuns, SettingsThatCannotBeReadStopTheProgramBeforeItConverts) {
-  struct Case {
-    const char* label;
-    std::function<void(const fs::path&)> make;
-  } cases[] = {
-      {"a folder", [](const fs::path& p) { fs::create_directories(p); }},
-      {"a pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
-      {"too large",
-       [](const fs::path& p) {
-         WriteFileBytes(p, "[NoDel]\nORG=1\n");
-         ASSERT_EQ(::truncate(p.c_str(), static_cast<off_t>(rtl::kMaxIniFileBytes) + 1), 0);
-       }},
-  };
   int doc = 20;
-  for (const auto& c : cases) {
+  const fs::path ini = run / "tarnwick.ini";
+  for (const auto& c : UnreadableFiles()) {
     SCOPED_TRACE(c.label);
-    const fs::path ini = run / "tarnwick.ini";
-    std::error_code ec;
-    fs::remove_all(ini, ec);
-    c.make(ini);
+    if (!UnreadableIni(c)) continue;
     const fs::path src = MakeDocument(docs / c.label, "scan", ++doc, 1);
     ProgramRun r = RunProgram(exe, {src.string()}, src.parent_path(), 20000);
     EXPECT_FALSE(r.signalled);
