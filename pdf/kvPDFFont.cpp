@@ -224,6 +224,7 @@ std::string TkvPDFFont::TextToGlyphHex(const std::u16string& text) {
     auto it = glyphOf_.find(c);
     if (it == glyphOf_.end()) continue;
     out += Hex4(it->second);
+    drawnChar_.emplace(it->second, c);
     if (subset_ && c != u' ') usedChars_.insert(c);
   }
   return out;
@@ -231,11 +232,11 @@ std::string TkvPDFFont::TextToGlyphHex(const std::u16string& text) {
 
 void TkvPDFFont::BuildCMapText(rtl::TStream& stream) const {
   if (cmap_.empty()) return;
-  // Each glyph maps back to the first code that names it, in glyph order as
-  // a CMap's ranges must be.
+  // Each glyph maps back to the character it was drawn for (or the first
+  // code that names it), in glyph order as a CMap's ranges must be.
   std::vector<std::pair<uint16_t, uint16_t>> map;
   {
-    std::unordered_map<uint16_t, uint16_t> seen;
+    std::unordered_map<uint16_t, uint16_t> seen = drawnChar_;
     for (const auto& p : cmap_) seen.emplace(p.Glyph, p.Unicode);
     map.assign(seen.begin(), seen.end());
     std::sort(map.begin(), map.end());

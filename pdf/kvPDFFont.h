@@ -72,6 +72,8 @@ class TkvPDFFont {
   // Width in 1/1000 em by glyph index.
   const std::vector<int32_t>& GlyphWidths() const { return glyphWidths_; }
   const std::set<uint16_t>& UsedChars() const { return usedChars_; }
+  // Glyph id -> the character first drawn with it by TextToGlyphHex.
+  const std::unordered_map<uint16_t, uint16_t>& DrawnChars() const { return drawnChar_; }
   bool Subset() const { return subset_; }
 
   // The whole font file for a TrueType font; nothing otherwise.
@@ -79,6 +81,8 @@ class TkvPDFFont {
   // Four upper-case hex digits per character that has a glyph.
   std::string TextToGlyphHex(const std::u16string& text);
   // A ToUnicode CMap from glyph ids to Unicode; nothing without cmap pairs.
+  // A glyph that several characters share (U+00A5 and U+FFE5, say) maps to
+  // the one TextToGlyphHex drew it for, else to the first in the font.
   // It is a Unicode map (bfchar entries, /CMapType 2): a CID map of glyph
   // ranges to code values would give viewers CIDs where they look for text,
   // and copied or searched text would come out wrong.
@@ -102,6 +106,7 @@ class TkvPDFFont {
   std::unordered_map<uint16_t, uint16_t> glyphOf_;  // first pair per code
   std::vector<int32_t> glyphWidths_;
   std::set<uint16_t> usedChars_;
+  std::unordered_map<uint16_t, uint16_t> drawnChar_;
   bool subset_ = false;
   uint8_t pitchAndFamily_ = 0;
   int32_t weight_ = 400;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "pdf/kvConsts.h"
+#include "pdf/kvPDFCrypt.h"
 #include "pdf/kvFilters.h"
 #include "pdf/kvPDFFont.h"
 #include "pdf/kvPDFObjects.h"
@@ -18,7 +19,6 @@ namespace pdf {
 
 namespace {
 
-constexpr const char* kSubsetTag = "/WYOIAS+";
 constexpr const char* kEncodingNames[] = {"WinAnsiEncoding", "MacRomanEncoding", "MacExpertEncoding",
                                           "StandardEncoding", "PDFDocEncoding"};
 
@@ -295,14 +295,31 @@ std::string TkvCustomPDFDocument::StyledFontName(const graphics::TFont& Font) { 
 
 namespace {
 
-std::unique_ptr<TkvPDFIndirectReference> BuildFontDescriptor(TkvCustomPDFDocument& doc, TkvPDFFont& font, uint8_t embedMode) {
+// The six capitals in front of a subset's name, drawn from what makes the
+// subset: its face, kind, encoding and glyphs. Subsets of other glyphs get
+// other tags, so a viewer never takes one subset for another; the same
+// subset made again gets the same tag.
+std::string SubsetTag(const TkvPDFFont& font, const std::string& styled, bool composite, uint8_t encoding) {
+  std::string key = styled + (composite ? "|0|" : "|1|") + std::to_string(encoding) + "|";
+  for (uint16_t c : font.UsedChars()) {
+    key.push_back(static_cast<char>(c >> 8));
+    key.push_back(static_cast<char>(c & 0xFF));
+  }
+  const TkvDigest d = TkvMD5::Digest(key);
+  std::string tag = "/";
+  for (int i = 0; i < 6; ++i) tag.push_back(static_cast<char>('A' + d[static_cast<size_t>(i)] % 26));
+  return tag + "+";
+}
+
+std::unique_ptr<TkvPDFIndirectReference> BuildFontDescriptor(TkvCustomPDFDocument& doc, TkvPDFFont& font, uint8_t embedMode,
+                                                             const std::string& subsetTag) {
   const TkvPDFFontInfo& info = font.Info();
   const bool trueType = info.FontType == 0;
   std::string name = font.Font().Name;
   name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
   auto d = std::make_unique<TkvPDFDictObject>();
   d->AddName("/Type", "/FontDescriptor");
-  d->AddName("/FontName", (embedMode == 2 && trueType ? kSubsetTag : "/") + name);
+  d->AddName("/FontName", (embedMode == 2 && trueType ? subsetTag : "/") + name);
   d->AddInteger("/Flags", info.Flags);
   auto box = std::make_unique<TkvPDFArrayObject>();
   for (int32_t v : {info.BoxLeft, info.Descent, info.MaxWidth, info.Ascent}) box->AddInteger(v);
@@ -344,8 +361,17 @@ std::unique_ptr<TkvPDFArrayObject> WidthArray(const std::vector<int32_t>& widths
   return w;
 }
 
-const TkvPDFObject* FindReusableFont(const TkvCustomPDFDocument& doc, bool trueType, const std::string& styled) {
+// A font a page already has that draws text as a new one would: the same
+// face and kind and the same encoding. A simple font under a composite
+// text (or the other way round) would draw other glyphs than the codes
+// name.
+const TkvPDFObject* FindReusableFont(const TkvCustomPDFDocument& doc, bool trueType, bool composite,
+                                     const std::string& encoding, const std::string& styled) {
   const TkvPDFObjectStore& store = *doc.ObjectStore;
+  auto nameIs = [&](const TkvPDFDictObject& d, const char* key, const std::string& value) {
+    const TkvPDFObject* o = store.FetchDirect(d.Find(key));
+    return o && o->IsName() && o->As<TkvPDFNameObject>().Text == value;
+  };
   for (TkvPDFIndirectObject* page : doc.PageList) {
     const TkvPDFDictObject* pageDict = store.FetchDict(page->Value.get());
     if (!pageDict) continue;
@@ -357,16 +383,19 @@ const TkvPDFObject* FindReusableFont(const TkvCustomPDFDocument& doc, bool trueT
       const TkvPDFObject* target = store.FetchDirect(entry);
       if (!target || !target->IsDict()) continue;
       const auto& f = target->As<TkvPDFDictObject>();
-      const TkvPDFObject* subtype = store.FetchDirect(f.Find("/Subtype"));
-      const TkvPDFObject* base = store.FetchDirect(f.Find("/BaseFont"));
-      if (!subtype || !subtype->IsName() || !base || !base->IsName()) continue;
-      const std::string& st = subtype->As<TkvPDFNameObject>().Text;
-      const std::string& bf = base->As<TkvPDFNameObject>().Text;
-      if (!trueType || st != "/TrueType") {
-        if (st == "/Type1" && bf == "/" + styled) return entry;
-      } else if (bf == "/" + styled) {
-        // A subset holds only the glyphs of the text it was made for: it
-        // is never taken for another text.
+      // A subset holds only the glyphs of the text it was made for: its
+      // tagged name never matches, so it is never taken for another text.
+      if (!nameIs(f, "/BaseFont", "/" + styled) || !nameIs(f, "/Encoding", encoding)) continue;
+      if (composite) {
+        // Glyph ids are drawn as codes: the descendant must map them as
+        // they stand.
+        const TkvPDFArrayObject* descendants = store.FetchArray(f.Find("/DescendantFonts"));
+        const TkvPDFDictObject* cid =
+            descendants && descendants->Count() == 1 ? store.FetchDict(descendants->GetItem(0)) : nullptr;
+        if (nameIs(f, "/Subtype", "/Type0") && cid && nameIs(*cid, "/Subtype", "/CIDFontType2") &&
+            nameIs(*cid, "/CIDToGIDMap", "/Identity"))
+          return entry;
+      } else if (nameIs(f, "/Subtype", "/Type1") || (trueType && nameIs(f, "/Subtype", "/TrueType"))) {
         return entry;
       }
     }
@@ -383,21 +412,26 @@ std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddFontResource(c
   auto font = std::make_unique<TkvPDFFont>(Font, EmbedMode == 2);
   const bool trueType = font->Info().FontType == 0;
   const std::string styled = StyledFontName(Font);
-  if (const TkvPDFObject* existing = FindReusableFont(*this, trueType, styled)) {
+  const uint8_t charset = Font.Charset;
+  const bool composite = charset != graphics::ANSI_CHARSET && charset != graphics::SYMBOL_CHARSET &&
+                         !(charset == graphics::DEFAULT_CHARSET && rtl::GetACP() == 1252);
+  // An index past the table would name no encoding at all.
+  const uint8_t encoding = EncodingIndex < 5 ? EncodingIndex : 0;
+  const std::string encodingName = composite ? "/Identity-H" : std::string("/") + kEncodingNames[encoding];
+  if (const TkvPDFObject* existing = FindReusableFont(*this, trueType, composite, encodingName, styled)) {
     // A direct font dictionary cannot be shared by reference: only a
     // reference is reused.
     if (existing->IsReference()) return CloneAs(existing->As<TkvPDFIndirectReference>());
   }
-  const std::string baseFont = (EmbedMode == 2 ? kSubsetTag : "/") + styled;
+  if (composite && !trueType) throw EUnsupportedFontError(rtl::Format(SUnsupportedFont, {Font.Name}));
+  // The glyphs of the text are the ones the subset keeps, and the
+  // characters its ToUnicode map gives back.
+  if (composite || EmbedMode == 2) font->TextToGlyphHex(Text);
+  const std::string tag = SubsetTag(*font, styled, composite, encoding);
+  const std::string baseFont = (EmbedMode == 2 ? tag : "/") + styled;
   auto dict = std::make_unique<TkvPDFDictObject>();
   dict->AddName("/Type", "/Font");
-  const uint8_t charset = Font.Charset;
-  const bool composite = charset != graphics::ANSI_CHARSET && charset != graphics::SYMBOL_CHARSET &&
-                         !(charset == graphics::DEFAULT_CHARSET && rtl::GetACP() == 1252);
   if (composite) {
-    if (!trueType) throw EUnsupportedFontError(rtl::Format(SUnsupportedFont, {Font.Name}));
-    // The glyphs of the text are the ones the subset keeps.
-    if (EmbedMode == 2) font->TextToGlyphHex(Text);
     dict->AddName("/Subtype", "/Type0");
     dict->AddName("/Name", Name);
     dict->AddName("/BaseFont", baseFont);
@@ -409,7 +443,7 @@ std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddFontResource(c
     cid->AddName("/Type", "/Font");
     cid->AddName("/Subtype", "/CIDFontType2");
     cid->AddName("/BaseFont", baseFont);
-    cid->AddEntry("/FontDescriptor", BuildFontDescriptor(*this, *font, EmbedMode));
+    cid->AddEntry("/FontDescriptor", BuildFontDescriptor(*this, *font, EmbedMode, tag));
     auto info = std::make_unique<TkvPDFDictObject>();
     info->AddEntry("/Registry", std::make_unique<TkvPDFStringObject>("(Adobe)"));
     info->AddEntry("/Ordering", std::make_unique<TkvPDFStringObject>("(Identity)"));
@@ -422,18 +456,17 @@ std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddFontResource(c
     descendants->Add(AddToStore(*this, std::move(cid)));
     dict->AddEntry("/DescendantFonts", std::move(descendants));
   } else {
-    if (EmbedMode == 2) font->TextToGlyphHex(Text);
     dict->AddName("/Subtype", trueType ? "/TrueType" : "/Type1");
     dict->AddName("/BaseFont", trueType ? baseFont : "/" + styled);
     dict->AddName("/Name", Name);
     // An index past the table would name no encoding at all.
-    dict->AddName("/Encoding", std::string("/") + kEncodingNames[EncodingIndex < 5 ? EncodingIndex : 0]);
+    dict->AddName("/Encoding", encodingName);
     dict->AddInteger("/FirstChar", 32);
     dict->AddInteger("/LastChar", 255);
     auto widths = std::make_unique<TkvPDFArrayObject>();
     for (int32_t w : font->Info().Widths) widths->AddInteger(w);
     dict->AddEntry("/Widths", std::move(widths));
-    dict->AddEntry("/FontDescriptor", BuildFontDescriptor(*this, *font, EmbedMode));
+    dict->AddEntry("/FontDescriptor", BuildFontDescriptor(*this, *font, EmbedMode, tag));
   }
   return AddToStore(*this, std::move(dict));
 }

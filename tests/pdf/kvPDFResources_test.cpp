@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -95,6 +96,17 @@ std::string Text(const TkvPDFObject* o) {
   return s + "]";
 }
 
+// The distinct tags (six capitals before "+name") in a listing.
+std::set<std::string> SubsetTags(const std::string& listing, const std::string& name) {
+  std::set<std::string> tags;
+  for (size_t p = listing.find("+" + name); p != std::string::npos; p = listing.find("+" + name, p + 1)) {
+    if (p < 6) continue;
+    const std::string tag = listing.substr(p - 6, 6);
+    if (std::all_of(tag.begin(), tag.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) tags.insert(tag);
+  }
+  return tags;
+}
+
 }  // namespace
 
 TEST(PageResources, ImageXObjectIsReadBackAsAnRGBImage) {
@@ -182,9 +194,54 @@ TEST(PageResources, SimpleTrueTypeFontWithWidths) {
   const std::string file = d.Save("simple.pdf");
   ExpectQpdfClean(file);
   const std::string fonts = ToolText({"pdffonts", file});
-  EXPECT_NE(fonts.find("WYOIAS+DejaVuSans"), std::string::npos) << fonts;
+  EXPECT_EQ(SubsetTags(fonts, "DejaVuSans").size(), 1u) << fonts;
   EXPECT_NE(fonts.find("TrueType          WinAnsi          yes yes"), std::string::npos) << fonts;
   EXPECT_NE(ToolText({"pdftotext", file, "-"}).find("Abc"), std::string::npos);
+}
+
+// Each subset in a file has a tag of its own: a viewer that takes two
+// subsets of one name for one font draws the glyphs the other lacks as
+// blanks.
+TEST(PageResources, EverySubsetHasItsOwnTag) {
+  TK_REQUIRE_TOOL("pdffonts");
+  LoadedDoc d;
+  auto abc = d.doc.AddFontResource(DejaVu(graphics::ANSI_CHARSET), "/F1", 2, 0, u"Abc");
+  auto xyz = d.doc.AddFontResource(DejaVu(graphics::ANSI_CHARSET), "/F2", 2, 0, u"Xyz");
+  auto wide = d.doc.AddFontResource(DejaVu(graphics::DEFAULT_CHARSET), "/F3", 2, 0, u"Abc");
+  TkvPDFDictObject* res = d.doc.ObjectStore->FetchDict(d.Page().Find("/Resources"));
+  auto fonts = std::make_unique<TkvPDFDictObject>();
+  fonts->AddEntry("/F1", abc->Clone());
+  fonts->AddEntry("/F2", xyz->Clone());
+  fonts->AddEntry("/F3", wide->Clone());
+  res->SetValue("/Font", std::move(fonts));
+  const std::string file = d.Save("subsets.pdf");
+  ExpectQpdfClean(file);
+  const std::string list = ToolText({"pdffonts", file});
+  EXPECT_EQ(SubsetTags(list, "DejaVuSans").size(), 3u) << list;
+}
+
+// A glyph that two characters share comes back as the one that was drawn
+// (U+FFE0 here, not U+00A2, which the font lists first).
+TEST(PageResources, ToUnicodeGivesTheCharacterDrawn) {
+  TK_REQUIRE_TOOL("pdftotext");
+  graphics::TFont f = DejaVu(graphics::DEFAULT_CHARSET);
+  f.Name = "IPAGothic";
+  TkvPDFFont glyphs(f, false);
+  if (glyphs.PostScriptName().find("IPA") == std::string::npos) {
+    if (tk::test::UnderCI()) FAIL() << "font missing under CI: IPAGothic";
+    GTEST_SKIP() << "font not installed: IPAGothic";
+  }
+  for (uint8_t mode : {uint8_t{1}, uint8_t{2}}) {
+    SCOPED_TRACE(int{mode});
+    LoadedDoc d;
+    const std::u16string text = u"\uFFE01,000\u02DC";
+    auto ref = d.doc.AddFontResource(f, "/F1", mode, 0, text);
+    d.Use("/Font", "/F1", *ref, "BT /F1 12 Tf 20 100 Td <" + glyphs.TextToGlyphHex(text) + "> Tj ET");
+    const std::string file = d.Save("drawn.pdf");
+    ExpectQpdfClean(file);
+    const std::string back = ToolText({"pdftotext", file, "-"});
+    EXPECT_NE(back.find("\xEF\xBF\xA0" "1,000\xCB\x9C"), std::string::npos) << back;
+  }
 }
 
 TEST(PageResources, ExistingFontOfAPageIsReused) {
@@ -193,6 +250,11 @@ TEST(PageResources, ExistingFontOfAPageIsReused) {
   d.Use("/Font", "/F1", *first, "");
   auto again = d.doc.AddFontResource(DejaVu(graphics::ANSI_CHARSET), "/F2", 0, 0, u"");
   EXPECT_EQ(again->ObjNum, first->ObjNum);
+  // Only by text of the same kind and encoding: a composite text drawn
+  // through the simple font would name other glyphs.
+  auto composite = d.doc.AddFontResource(DejaVu(graphics::DEFAULT_CHARSET), "/F3", 0, 0, u"");
+  EXPECT_NE(composite->ObjNum, first->ObjNum);
+  EXPECT_NE(d.doc.AddFontResource(DejaVu(graphics::ANSI_CHARSET), "/F4", 0, 1, u"")->ObjNum, first->ObjNum);
   // A subset was made for another text: it is never taken again.
   LoadedDoc s;
   auto sub = s.doc.AddFontResource(DejaVu(graphics::ANSI_CHARSET), "/F1", 2, 0, u"A");

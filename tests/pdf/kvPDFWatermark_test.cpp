@@ -113,6 +113,22 @@ Gray Render(const std::string& file, int page) {
 
 }  // namespace
 
+// A simple font on the page is not taken for composite text in the same
+// face: each text comes back as stamped.
+TEST(TextStamps, CompositeTextAfterASimpleStampInTheSameFace) {
+  TK_REQUIRE_TOOL("pdftotext");
+  Doc d(Document(1));
+  auto ansi = TextStamp(u"Abc");
+  d.doc.ApplyWatermark(*ansi, "1");
+  auto wide = TextStamp(u"\u03A9\u0436");
+  wide->Font.Charset = graphics::DEFAULT_CHARSET;
+  wide->VerticalPosition = vpBottom;
+  d.doc.ApplyWatermark(*wide, "1");
+  const std::string text = PageText(d.Save("mixed.pdf"), 1);
+  EXPECT_NE(text.find("Abc"), std::string::npos) << text;
+  EXPECT_NE(text.find("\xCE\xA9\xD0\xB6"), std::string::npos) << text;
+}
+
 TEST(Watermark, OneStreamServesPagesOfOneSizeAndPageNumbersGetTheirOwn) {
   REQUIRE_POPPLER();
   TK_REQUIRE_TOOL("pdffonts");
