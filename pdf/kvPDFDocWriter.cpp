@@ -12,6 +12,7 @@
 #include "pdf/kvConsts.h"
 #include "pdf/kvFilters.h"
 #include "pdf/kvPDFResources.h"
+#include "platform/rtl/DateTime.h"
 
 namespace pdf {
 
@@ -96,10 +97,36 @@ void TkvPDFDocWriter::Progress(int percentage) {
 
 bool TkvPDFDocWriter::Encrypting() const { return doc_.Encryption && doc_.Encryption->Enabled(); }
 
+// What the file identifier is made of besides the fixed seed: the creation
+// date, the time of the save and a digest of what the document holds. The
+// identifier is part of every key: documents without a creation date saved
+// with the same passwords must not share one.
+std::string TkvPDFDocWriter::FileIDSeed() const {
+  TkvMD5 content;
+  for (const TkvPDFIndirectObject* obj : doc_.Objects) {
+    if (!obj || obj->RefCount <= 0 || !obj->Value) continue;
+    content.Update(std::to_string(obj->ObjNum) + " ");
+    if (obj->Value->IsStream()) {
+      const auto& stream = obj->Value->As<TkvPDFStreamObject>();
+      if (stream.Dict) content.Update(stream.Dict->ValueText());
+      // Bytes not read yet stay unread: the dictionary and the size stand
+      // for them.
+      if (stream.Data && stream.Data->Size() > 0)
+        content.Update(std::string_view(reinterpret_cast<const char*>(stream.Data->Memory()),
+                                        static_cast<size_t>(stream.Data->Size())));
+    } else {
+      content.Update(obj->Value->ValueText());
+    }
+  }
+  if (doc_.Info) content.Update(doc_.Info->ValueText());
+  const TkvDigest d = content.Final();
+  return doc_.CreationDate + rtl::FloatToStr(rtl::Now()) + UpperHex(std::string(d.begin(), d.end()));
+}
+
 void TkvPDFDocWriter::CreateEncryptor() {
   std::unique_ptr<TkvPDFEncryption> local;
   std::unique_ptr<TkvPDFEncryption>& slot = doc_.Encryptor ? *doc_.Encryptor : local;
-  if (!slot) slot = std::make_unique<TkvPDFEncryption>(kFileIDSeed, *doc_.Encryption, doc_.CreationDate);
+  if (!slot) slot = std::make_unique<TkvPDFEncryption>(kFileIDSeed, *doc_.Encryption, FileIDSeed());
   if (!doc_.Encryptor) {
     // No slot to keep it in: the writer holds it for this save.
     ownEncryptor_ = std::move(local);

@@ -118,6 +118,7 @@ class TkvPDFDocWriter {
   void Progress(int percentage);
   bool Encrypting() const;
   void CreateEncryptor();
+  std::string FileIDSeed() const;
   // Numbers after the three fixed ones (catalog, information, page tree).
   int32_t NextWriteNumber() { return ++writeObjectCounter_; }
   std::string BuildEncryptDictionary() const;

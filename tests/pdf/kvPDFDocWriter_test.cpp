@@ -1,5 +1,6 @@
 #include "pdf/kvPDFDocWriter.h"
 #include "pdf/kvdzlib.h"
+#include "platform/rtl/DateTime.h"
 
 #include <gtest/gtest.h>
 
@@ -212,6 +213,30 @@ TEST(kvPDFDocWriter, EncryptedSaveOpensWithItsPasswords) {
     ASSERT_TRUE(f.trailerID);
     EXPECT_EQ(f.trailerID->Count(), 2);
   }
+}
+
+// The identifier (and so every key) differs between documents saved with
+// the same passwords and no creation date, and between saves at other
+// times; the same document saved at the same time gets the same one.
+TEST(kvPDFDocWriter, FileIdentifierFollowsContentAndTime) {
+  rtl::TManualClock clock(rtl::EncodeDate(2026, 5, 6) + rtl::EncodeTime(7, 8, 9, 0));
+  rtl::SetClock(&clock);
+  auto idOf = [](int pages, const std::string& date) {
+    Fixture f(pages);
+    f.doc.CreationDate = date;
+    f.encryption.SetEnabled(true);
+    f.encryption.SetUserPassword("user");
+    f.Write();
+    return f.encryptor ? f.encryptor->GetFileID() : std::string();
+  };
+  const std::string one = idOf(1, "");
+  EXPECT_EQ(one.size(), 16u);
+  EXPECT_EQ(idOf(1, ""), one);
+  EXPECT_NE(idOf(2, ""), one);
+  EXPECT_NE(idOf(1, "D:20260101120000"), one);
+  clock.SetNow(clock.Now() + 1.0 / 86400);
+  EXPECT_NE(idOf(1, ""), one);
+  rtl::SetClock(nullptr);
 }
 
 TEST(kvPDFDocWriter, CompressionAndAsciiEncoding) {
