@@ -29,6 +29,10 @@ std::string Fixed(double v, int decimals) { return rtl::Format(decimals == 4 ? "
 
 bool In(int a, int lo, int hi) { return a >= lo && a <= hi; }
 
+// The tables of origin corrections know angles of 0 to 359 degrees: a turn
+// the other way (-40) is the same angle counted forward (320).
+int ForwardAngle(int32_t a) { return static_cast<int>(((a % 360) + 360) % 360); }
+
 // The half diagonal's projection that centres a box of w by h turned by a.
 double HalfDiagonal(double h, double w, double a, bool horizontal) {
   const double t = std::atan2(h, w) + Rad(a);
@@ -61,7 +65,9 @@ void CorrectOrigin(uint8_t hp, uint8_t vp, int a, double h, double w, double& x,
     case vpTop:
       if (In(a, 0, 90)) y -= h * CosD(a) + w * SinD(a);
       else if (In(a, 91, 180)) y -= w * SinD(a);
-      else if (In(a, 271, 360)) y += SinD(a - 270) * h;
+      // Turned back by less than a quarter, the box's top left corner is
+      // its highest point: it lies h cos a above the origin.
+      else if (In(a, 271, 360)) y -= SinD(a - 270) * h;
       break;
     case vpMiddle: y -= HalfDiagonal(h, w, a, false); break;
     case vpBottom:
@@ -448,10 +454,20 @@ std::string TkvTextWatermarkTemplate::BuildContent(const std::string& ResourceNa
   double spacing = measured - pdfWidth * size / 1000;
   if (!chars.empty()) spacing /= static_cast<double>(chars.size());
 
-  const int a = Angle;
+  const int a = ForwardAngle(Angle);
   double x = X, y = Y;
-  if (Orientation == 0) CorrectOrigin(HorizontalPosition, VerticalPosition, a, size, measured, x, y);
-  else CorrectVerticalOrigin(HorizontalPosition, VerticalPosition, a, size, static_cast<double>(chars.size()) * size,
+  if (Orientation == 0) {
+    CorrectOrigin(HorizontalPosition, VerticalPosition, a, size, measured, x, y);
+    // The box above stands on the baseline; descenders reach below it. At
+    // an edge the baseline's far side faces, the text is moved in by its
+    // descent (images have none and stay on the edge).
+    const double descent = (pdfFont_ ? std::abs(pdfFont_->Info().Descent) : 200) * size / 1000;
+    const double sn = SinD(a), cs = CosD(a);
+    if (HorizontalPosition == hpLeft) x += descent * std::max(0.0, -sn);
+    else if (HorizontalPosition == hpRight) x -= descent * std::max(0.0, sn);
+    if (VerticalPosition == vpTop) y -= descent * std::max(0.0, -cs);
+    else if (VerticalPosition == vpBottom) y += descent * std::max(0.0, cs);
+  } else CorrectVerticalOrigin(HorizontalPosition, VerticalPosition, a, size, static_cast<double>(chars.size()) * size,
                              lineHeight, x, y);
   ClampOrigin(x, y);
 
@@ -474,9 +490,10 @@ std::string TkvImageWatermarkTemplate::BuildContent(const std::string& ResourceN
   const double w = Width != 0 ? pdf::UnitToPoints(Unit, Width) : PixelsToPoints(Graphic ? Graphic->Width() : 0);
   const double h = Height != 0 ? pdf::UnitToPoints(Unit, Height) : PixelsToPoints(Graphic ? Graphic->Height() : 0);
   double x = X, y = Y;
-  CorrectOrigin(HorizontalPosition, VerticalPosition, Angle, h, w, x, y);
+  const int a = ForwardAngle(Angle);
+  CorrectOrigin(HorizontalPosition, VerticalPosition, a, h, w, x, y);
   ClampOrigin(x, y);
-  const double c = CosD(Angle), s = SinD(Angle);
+  const double c = CosD(a), s = SinD(a);
   return "q\r0 g 0 G\r1 0 0 1 " + Fixed(x, 3) + " " + Fixed(y, 3) + " cm\r" + Fixed(c, 3) + " " + Fixed(s, 3) + " " +
          Fixed(-s, 3) + " " + Fixed(c, 3) + " 0 0 cm\r" + Fixed(w, 3) + " 0 0 " + Fixed(h, 3) + " 0 0 cm\r" +
          ResourceName + " Do\rQ\r\n";

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
 #include <set>
 #include <sstream>
 
@@ -354,4 +356,105 @@ TEST(Watermark, CompositeAppliesInOrderAndRefusesItself) {
   EXPECT_EQ(d.Contents(1).Count(), 3);
   all.Add(&all);
   EXPECT_THROW(d.doc.ApplyWatermark(all, "1"), EPDFException);
+}
+
+// Every position pair at every angle, on pages turned every way, in both
+// orientations: each stamp lies wholly on the shown page, at the edge or
+// point its position names. The stamped pages are saved, then their boxes
+// widened by a margin on all sides, so that Ghostscript's bounding boxes
+// show whatever would have fallen off the page; one run of it per
+// orientation.
+TEST(Watermark, EveryPositionAngleAndTurnKeepsTheStampOnThePage) {
+  TK_REQUIRE_TOOL("gs");
+  const TkvHorizontalPosition hps[] = {hpLeft, hpCentre, hpRight, hpAtOffset};
+  const TkvVerticalPosition vps[] = {vpTop, vpMiddle, vpBottom, vpAtOffset};
+  const char* hNames[] = {"left", "centre", "right", "offset"};
+  const char* vNames[] = {"top", "middle", "bottom", "offset"};
+  const int angles[] = {0, 45, 90, 180, 270, -40};
+  const int rotations[] = {0, 90, 180, 270};
+  const double W = 400, H = 300, margin = 200, size = 20, offX = 150, offY = 120, slack = 0.5;
+  // How far the ink may stay from the edge it is put on: the box a stamp is
+  // placed by is wider than its ink, a turned column's more so.
+  const double tol = 1.5 * size;
+  struct Page {
+    std::string name;
+    int hp, vp, rotation;
+  };
+  for (uint8_t orientation : {uint8_t{0}, uint8_t{1}}) {
+    std::vector<Page> cases;
+    for (int r : rotations)
+      for (int a : angles)
+        for (int h = 0; h < 4; ++h)
+          for (int v = 0; v < 4; ++v)
+            cases.push_back({std::string(orientation ? "vertical " : "horizontal ") + hNames[h] + "/" + vNames[v] +
+                                 " at " + std::to_string(a) + " on a page turned " + std::to_string(r),
+                             h, v, r});
+    PdfBuilder b;
+    b.Obj(1, "<< /Type /Catalog /Pages 3 0 R >>");
+    std::string kids;
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const int num = 10 + static_cast<int>(i);
+      kids += std::to_string(num) + " 0 R ";
+      b.Obj(num, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 400 300] /Resources << >> /Rotate " +
+                     std::to_string(cases[i].rotation) + " >>");
+    }
+    b.Obj(3, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(cases.size()) + " >>");
+    Doc d(b.Build());
+    size_t i = 0;
+    for (int r : rotations)
+      for (int a : angles)
+        for (int h = 0; h < 4; ++h)
+          for (int v = 0; v < 4; ++v, ++i) {
+            (void)r;
+            auto t = TextStamp(u"Hgy");
+            t->EmbedMode = 2;
+            t->Orientation = orientation;
+            t->Angle = a;
+            t->HorizontalPosition = hps[h];
+            t->VerticalPosition = vps[v];
+            t->XOffset = offX;
+            t->YOffset = offY;
+            d.doc.ApplyWatermark(*t, std::to_string(i + 1));
+          }
+    const std::string stamped = d.Save(orientation ? "vertical.pdf" : "horizontal.pdf");
+    Doc wide(tk::test::ReadFileBytes(stamped));
+    for (int n = 1; n <= wide.doc.PageCount(); ++n) {
+      auto box = std::make_unique<TkvPDFArrayObject>();
+      for (double v : {-margin, -margin, W + margin, H + margin}) box->AddInteger(static_cast<int32_t>(v));
+      wide.Page(n).SetValue("/MediaBox", std::move(box));
+    }
+    const std::string widened = wide.Save("widened.pdf");
+    const std::string out = tk::test::RunTool({"gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=bbox", widened}).err;
+    std::istringstream lines(out);
+    std::vector<std::array<double, 4>> inks;
+    for (std::string line; std::getline(lines, line);) {
+      std::array<double, 4> k{};
+      if (std::sscanf(line.c_str(), "%%%%HiResBoundingBox: %lf %lf %lf %lf", &k[0], &k[1], &k[2], &k[3]) == 4)
+        inks.push_back({k[0] - margin, k[1] - margin, k[2] - margin, k[3] - margin});
+    }
+    ASSERT_EQ(inks.size(), cases.size()) << out;
+    for (size_t c = 0; c < cases.size(); ++c) {
+      SCOPED_TRACE(cases[c].name);
+      const auto& [x0, y0, x1, y1] = inks[c];
+      const bool turned = cases[c].rotation % 180 != 0;
+      const double w = turned ? H : W, h = turned ? W : H;
+      ASSERT_LT(x0, x1);
+      EXPECT_GE(x0, -slack);
+      EXPECT_GE(y0, -slack);
+      EXPECT_LE(x1, w + slack);
+      EXPECT_LE(y1, h + slack);
+      switch (cases[c].hp) {
+        case hpLeft: EXPECT_LE(x0, tol); break;
+        case hpCentre: EXPECT_NEAR((x0 + x1) / 2, w / 2, tol); break;
+        case hpRight: EXPECT_GE(x1, w - tol); break;
+        default: EXPECT_TRUE(x0 <= offX + tol && x1 >= offX - tol) << x0 << " " << x1; break;
+      }
+      switch (cases[c].vp) {
+        case vpTop: EXPECT_GE(y1, h - tol); break;
+        case vpMiddle: EXPECT_NEAR((y0 + y1) / 2, h / 2, tol); break;
+        case vpBottom: EXPECT_LE(y0, tol); break;
+        default: EXPECT_TRUE(y0 <= h - offY + tol && y1 >= h - offY - tol) << y0 << " " << y1; break;
+      }
+    }
+  }
 }
