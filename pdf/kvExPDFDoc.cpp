@@ -209,27 +209,42 @@ void TkvExPDFDocument::StampFormattedText(const std::u16string& Text, const std:
   } restore{*this, unit};
   MeasurementUnit = muPixels;
 
-  TkvTextWatermarkTemplate run;
-  run.XOffset = x;
-  run.YOffset = y;
-  const TkvFormattedRun* previous = nullptr;
-  for (const TkvFormattedRun& r : runs) {
-    run.RenderMode = 0;
-    run.Overlay = true;
-    run.HorizontalPosition = hpAtOffset;
-    run.VerticalPosition = vpAtOffset;
-    int32_t width = 0, height = 0, newWidth = 0, newHeight = 0;
-    MeasureText(r.Text, r.Font, newWidth, newHeight);
-    if (previous) {
-      MeasureText(previous->Text, previous->Font, width, height);
-      run.XOffset += width;
-      // The runs share their bottom line.
-      run.YOffset += height - newHeight;
+  // A run starts where the one before it ends on the page, so runs are
+  // measured as each page shows them, variables expanded: pages whose runs
+  // read alike are stamped together.
+  TkvPageNumbers numbers;
+  ParsePageRange(PageRange, PageCount(), numbers);
+  std::vector<std::pair<std::vector<std::u16string>, std::string>> groups;
+  for (int32_t n : numbers) {
+    std::vector<std::u16string> shown;
+    for (const TkvFormattedRun& r : runs) shown.push_back(ExpandVariables(*this, r.Text, n));
+    auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == shown; });
+    if (it == groups.end()) groups.push_back({std::move(shown), std::to_string(n)});
+    else it->second += "," + std::to_string(n);
+  }
+
+  for (const auto& [shown, pages] : groups) {
+    TkvTextWatermarkTemplate run;
+    run.XOffset = x;
+    run.YOffset = y;
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const TkvFormattedRun& r = runs[i];
+      run.RenderMode = 0;
+      run.Overlay = true;
+      run.HorizontalPosition = hpAtOffset;
+      run.VerticalPosition = vpAtOffset;
+      int32_t width = 0, height = 0, newWidth = 0, newHeight = 0;
+      MeasureText(shown[i], r.Font, newWidth, newHeight);
+      if (i > 0) {
+        MeasureText(shown[i - 1], runs[i - 1].Font, width, height);
+        run.XOffset += width;
+        // The runs share their bottom line.
+        run.YOffset += height - newHeight;
+      }
+      run.SetFont(r.Font);
+      run.Text = r.Text;
+      ApplyWatermark(run, pages);
     }
-    run.SetFont(r.Font);
-    run.Text = r.Text;
-    ApplyWatermark(run, PageRange);
-    previous = &r;
   }
 }
 

@@ -88,3 +88,25 @@ TEST(FormattedText, LineIsStampedRunAfterRun) {
   EXPECT_EQ(tk::test::RunTool({"pdftotext", "-f", "1", "-l", "1", path.string(), "-"}).out.find("Hello"),
             std::string::npos);
 }
+
+// A run after a variable starts where the variable's value ends on each
+// page, not where "<%PageNo%>" would have ended.
+TEST(FormattedText, RunAfterAVariableFollowsItsValue) {
+  TK_REQUIRE_TOOL("pdftotext");
+  TkvExPDFDocument doc;
+  const std::string pdf = tk::test::pdf::SimpleDocument(12).Build();
+  rtl::TMemoryStream src;
+  src.Write(pdf.data(), static_cast<int64_t>(pdf.size()));
+  src.SetPosition(0);
+  ASSERT_TRUE(doc.LoadFromStream(src));
+  doc.ShowSetupDialog = false;
+  doc.StampFormattedText(u"<FONT FACE=\"DejaVu Sans\">P<%PageNo%></FONT><FONT FACE=\"DejaVu Sans\" SIZE=14>X</FONT>",
+                         "1,12", 10, 10);
+  const tk::test::ScratchDir scratch;
+  const auto path = scratch / "variables.pdf";
+  doc.SaveToFile(path.string());
+  for (const char* page : {"1", "12"}) {
+    const std::string text = tk::test::RunTool({"pdftotext", "-f", page, "-l", page, path.string(), "-"}).out;
+    EXPECT_NE(text.find("P" + std::string(page) + "X"), std::string::npos) << page << ": " << text;
+  }
+}
