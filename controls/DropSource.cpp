@@ -74,7 +74,8 @@ std::string FolderOf(const std::string& path) {
 
 bool LiesIn(const std::string& path, const std::string& folder) {
   if (folder == "/") return true;
-  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+         path[folder.size()] == '/';
 }
 
 // The shell's item lists of the files: the count, n + 1 offsets, the list of
@@ -113,18 +114,29 @@ HRESULT ShellIdListArray(const std::vector<std::string>& files, std::vector<uint
 
 uint32_t DropEffectOf(TDragType type) {
   switch (type) {
-    case dtCopy: return os::DROPEFFECT_COPY;
-    case dtMove: return os::DROPEFFECT_MOVE;
-    case dtLink: return os::DROPEFFECT_LINK;
+    case dtCopy:
+      return os::DROPEFFECT_COPY;
+    case dtMove:
+      return os::DROPEFFECT_MOVE;
+    case dtLink:
+      return os::DROPEFFECT_LINK;
   }
   return os::DROPEFFECT_NONE;
 }
 
 // Registering a name again gives its number again.
-uint16_t CF_SHELLIDLIST() { return os::RegisterClipboardFormat("Shell IDList Array"); }
-uint16_t CF_PREFERREDDROPEFFECT() { return os::RegisterClipboardFormat("Preferred DropEffect"); }
-uint16_t CF_FILENAMEMAP() { return os::RegisterClipboardFormat("FileNameMap"); }
-uint16_t CF_FILENAMEMAPW() { return os::RegisterClipboardFormat("FileNameMapW"); }
+uint16_t CF_SHELLIDLIST() {
+  return os::RegisterClipboardFormat("Shell IDList Array");
+}
+uint16_t CF_PREFERREDDROPEFFECT() {
+  return os::RegisterClipboardFormat("Preferred DropEffect");
+}
+uint16_t CF_FILENAMEMAP() {
+  return os::RegisterClipboardFormat("FileNameMap");
+}
+uint16_t CF_FILENAMEMAPW() {
+  return os::RegisterClipboardFormat("FileNameMapW");
+}
 
 // ---- enumerator ----------------------------------------------------------------
 
@@ -163,7 +175,9 @@ HRESULT TDropSource::GetData(const os::FORMATETC& format, os::STGMEDIUM& medium)
   return RenderData(format, medium);
 }
 
-HRESULT TDropSource::GetDataHere(const os::FORMATETC&, os::STGMEDIUM&) { return os::E_NOTIMPL; }
+HRESULT TDropSource::GetDataHere(const os::FORMATETC&, os::STGMEDIUM&) {
+  return os::E_NOTIMPL;
+}
 
 HRESULT TDropSource::QueryGetData(const os::FORMATETC& format) {
   for (const auto& f : formats_)
@@ -176,7 +190,9 @@ HRESULT TDropSource::GetCanonicalFormatEtc(const os::FORMATETC&, os::FORMATETC&)
   return os::DATA_S_SAMEFORMATETC;
 }
 
-HRESULT TDropSource::SetData(const os::FORMATETC&, os::STGMEDIUM&, bool) { return os::E_NOTIMPL; }
+HRESULT TDropSource::SetData(const os::FORMATETC&, os::STGMEDIUM&, bool) {
+  return os::E_NOTIMPL;
+}
 
 HRESULT TDropSource::EnumFormatEtc(uint32_t direction, std::unique_ptr<os::IEnumFORMATETC>& enumerator) {
   enumerator.reset();
@@ -187,9 +203,15 @@ HRESULT TDropSource::EnumFormatEtc(uint32_t direction, std::unique_ptr<os::IEnum
   return direction == os::DATADIR_SET ? os::E_NOTIMPL : os::E_INVALIDARG;
 }
 
-HRESULT TDropSource::DAdvise() { return os::OLE_E_ADVISENOTSUPPORTED; }
-HRESULT TDropSource::DUnadvise() { return os::OLE_E_ADVISENOTSUPPORTED; }
-HRESULT TDropSource::EnumDAdvise() { return os::OLE_E_ADVISENOTSUPPORTED; }
+HRESULT TDropSource::DAdvise() {
+  return os::OLE_E_ADVISENOTSUPPORTED;
+}
+HRESULT TDropSource::DUnadvise() {
+  return os::OLE_E_ADVISENOTSUPPORTED;
+}
+HRESULT TDropSource::EnumDAdvise() {
+  return os::OLE_E_ADVISENOTSUPPORTED;
+}
 
 HRESULT TDropSource::QueryContinueDrag(bool escapePressed, uint32_t keyState) {
   if (escapePressed) return os::DRAGDROP_S_CANCEL;
@@ -222,9 +244,15 @@ void TDropSource::AddFormatEtc(uint16_t cfFormat, const void* ptd, uint32_t dwAs
   formats_.push_back({cfFormat, ptd, dwAspect, lindex, tymed});
 }
 
-bool TDropSource::PlaceOnClipboard() { return false; }
-bool TDropSource::CutToClipboard() { return ToClipboard(os::DROPEFFECT_MOVE); }
-bool TDropSource::CopyToClipboard() { return ToClipboard(os::DROPEFFECT_COPY); }
+bool TDropSource::PlaceOnClipboard() {
+  return false;
+}
+bool TDropSource::CutToClipboard() {
+  return ToClipboard(os::DROPEFFECT_MOVE);
+}
+bool TDropSource::CopyToClipboard() {
+  return ToClipboard(os::DROPEFFECT_COPY);
+}
 
 bool TDropSource::ToClipboard(uint32_t effect) {
   if (!os::OpenClipboard()) return false;
@@ -232,7 +260,8 @@ bool TDropSource::ToClipboard(uint32_t effect) {
   if (PlaceOnClipboard()) {
     lastEffect_ = effect;
     os::STGMEDIUM medium;
-    if (GetData({CF_PREFERREDDROPEFFECT(), nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL}, medium) == os::S_OK)
+    if (GetData({CF_PREFERREDDROPEFFECT(), nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL}, medium) ==
+        os::S_OK)
       placed = os::SetClipboardData(CF_PREFERREDDROPEFFECT(), std::move(medium.hGlobal));
   }
   os::CloseClipboard();
@@ -256,7 +285,9 @@ void TDropSource::SetImageIndex(int index) {
   imageIndex_ = index;
 }
 
-void TDropSource::SetShowImage(bool value) { showImage_ = value && images_ != nullptr; }
+void TDropSource::SetShowImage(bool value) {
+  showImage_ = value && images_ != nullptr;
+}
 
 void TDropSource::Notification(rtl::TComponent* component, TOperation operation) {
   if (operation != opRemove || component == nullptr || component != images_) return;
@@ -300,7 +331,8 @@ TDropFileSource::TDropFileSource(rtl::TComponent* owner)
     : TDropSource(owner),
       files_(std::make_unique<rtl::TStringList>()),
       mappedNames_(std::make_unique<rtl::TStringList>()) {
-  for (uint16_t f : {os::CF_HDROP, CF_SHELLIDLIST(), CF_PREFERREDDROPEFFECT(), CF_FILENAMEMAP(), CF_FILENAMEMAPW()})
+  for (uint16_t f :
+       {os::CF_HDROP, CF_SHELLIDLIST(), CF_PREFERREDDROPEFFECT(), CF_FILENAMEMAP(), CF_FILENAMEMAPW()})
     AddFormatEtc(f, nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL);
 }
 
@@ -347,7 +379,8 @@ HRESULT TDropFileSource::RenderData(const os::FORMATETC& format, os::STGMEDIUM& 
 bool TDropFileSource::PlaceOnClipboard() {
   if (files_->Count() == 0) return false;
   os::STGMEDIUM medium;
-  if (GetData({os::CF_HDROP, nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL}, medium) != os::S_OK) return false;
+  if (GetData({os::CF_HDROP, nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL}, medium) != os::S_OK)
+    return false;
   return os::SetClipboardData(os::CF_HDROP, std::move(medium.hGlobal));
 }
 

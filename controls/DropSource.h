@@ -87,7 +87,8 @@ class TDropSource : public rtl::TComponent, public os::IDataObject, public os::I
 
   virtual os::HRESULT RenderData(const os::FORMATETC& format, os::STGMEDIUM& medium) = 0;
   // Appends a format; a full table takes no more.
-  virtual void AddFormatEtc(uint16_t cfFormat, const void* ptd, uint32_t dwAspect, int32_t lindex, uint32_t tymed);
+  virtual void AddFormatEtc(uint16_t cfFormat, const void* ptd, uint32_t dwAspect, int32_t lindex,
+                            uint32_t tymed);
   virtual bool PlaceOnClipboard();
   virtual bool CutToClipboard();
   virtual bool CopyToClipboard();

@@ -74,7 +74,9 @@ TFileInfo* TFileInfoList::Items(int index) const {
   return entries_[static_cast<size_t>(index)].get();
 }
 
-void TFileInfoList::Clear() { entries_.clear(); }
+void TFileInfoList::Clear() {
+  entries_.clear();
+}
 
 bool TFileInfoList::Passes(const std::string& ext) const {
   if (allFiles_) return true;
@@ -197,7 +199,9 @@ std::string TFileListBoxEx::GetSelectedPath() {
   return GetItemPath(ItemIndex());
 }
 
-std::string TFileListBoxEx::GetItemPath(int index) { return JoinPath(directory_, Entry(index)->Name); }
+std::string TFileListBoxEx::GetItemPath(int index) {
+  return JoinPath(directory_, Entry(index)->Name);
+}
 
 void TFileListBoxEx::SelectFile(const std::string& path) {
   const std::string name = rtl::ExtractFileName(path);
@@ -238,7 +242,9 @@ void TFileListBoxEx::FillItems() {
   if (OnChange) OnChange(this);
 }
 
-bool TFileListBoxEx::IsDirectory(int index) { return Entry(index)->IsFolder; }
+bool TFileListBoxEx::IsDirectory(int index) {
+  return Entry(index)->IsFolder;
+}
 
 void TFileListBoxEx::GetItemInfo(int index, std::string& path, int64_t& size, rtl::TDateTime& time,
                                  int& attributes) {
@@ -249,7 +255,9 @@ void TFileListBoxEx::GetItemInfo(int index, std::string& path, int64_t& size, rt
   attributes = e->Attributes;
 }
 
-void TFileListBoxEx::Loaded() { Reload(); }
+void TFileListBoxEx::Loaded() {
+  Reload();
+}
 
 void TFileListBoxEx::Notification(rtl::TComponent* component, TOperation operation) {
   if (operation == opRemove && component == fileEdit_) fileEdit_ = nullptr;
@@ -266,7 +274,9 @@ std::string TFileListBoxEx::Shorten(const std::string& text, int width) {
   return ShortenText(canvas, text, width);
 }
 
-TDrawnRow TFileListBoxEx::DrawItem(int index) { return DrawRow(index, 0); }
+TDrawnRow TFileListBoxEx::DrawItem(int index) {
+  return DrawRow(index, 0);
+}
 
 TDrawnRow TFileListBoxEx::DrawRow(int index, int rowLeft) {
   const TFileInfo* e = Entry(index);
@@ -279,14 +289,15 @@ TDrawnRow TFileListBoxEx::DrawRow(int index, int rowLeft) {
 
   std::string name = e->Name;
   if (separateExt_ && !e->Ext.empty()) name.resize(name.size() - e->Ext.size());
-  row.Cells.push_back({Shorten(name, e->IsFolder ? NameWidth + ExtWidth : NameWidth), x, right, taLeftJustify});
+  row.Cells.push_back(
+      {Shorten(name, e->IsFolder ? NameWidth + ExtWidth : NameWidth), x, right, taLeftJustify});
   x += NameWidth;
   if (separateExt_) {
     row.Cells.push_back({Shorten(e->Ext, ExtWidth), x, right, taLeftJustify});
     x += ExtWidth;
   }
-  row.Cells.push_back({e->IsFolder ? std::string(kDirText) : rtl::IntToStr(e->Size), x, x + SizeWidth - kSizeGap,
-                       taRightJustify});
+  row.Cells.push_back({e->IsFolder ? std::string(kDirText) : rtl::IntToStr(e->Size), x,
+                       x + SizeWidth - kSizeGap, taRightJustify});
   x += SizeWidth;
   row.Cells.push_back({FormatFileTime(e->Time), x, right, taLeftJustify});
   x += TimeWidth;

@@ -34,11 +34,11 @@ enum TSortDirection { sdUpword, sdDownword };
 class TFileInfo : public rtl::TObject {
  public:
   bool IsFolder = false;
-  std::string Name;  // with its extension
-  std::string Ext;   // with its "."; empty for folders
-  int64_t Size = 0;  // bytes; 0 for folders
+  std::string Name;         // with its extension
+  std::string Ext;          // with its "."; empty for folders
+  int64_t Size = 0;         // bytes; 0 for folders
   rtl::TDateTime Time = 0;  // last write, local time
-  int Attributes = 0;  // rtl::fa* bits
+  int Attributes = 0;       // rtl::fa* bits
 };
 
 // The entries of one folder, filtered by the mask and sorted. Entries with
@@ -138,7 +138,8 @@ class TFileListBoxEx : public forms::TCustomListBox {
   virtual void Reload();
   virtual void FillItems();
   virtual bool IsDirectory(int index);
-  virtual void GetItemInfo(int index, std::string& path, int64_t& size, rtl::TDateTime& time, int& attributes);
+  virtual void GetItemInfo(int index, std::string& path, int64_t& size, rtl::TDateTime& time,
+                           int& attributes);
   // The row as it is drawn, over the list's width.
   TDrawnRow DrawItem(int index) override;
 
@@ -186,7 +187,8 @@ class TDirFileListBox : public TFileListBoxEx {
   void SelectFile(const std::string& path) override;
   void Reload() override;
   bool IsDirectory(int index) override;
-  void GetItemInfo(int index, std::string& path, int64_t& size, rtl::TDateTime& time, int& attributes) override;
+  void GetItemInfo(int index, std::string& path, int64_t& size, rtl::TDateTime& time,
+                   int& attributes) override;
   TDrawnRow DrawItem(int index) override;
   // Enters the current row's folder; without a current row nothing moves.
   void DblClick() override;

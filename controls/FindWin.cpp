@@ -27,7 +27,9 @@ std::string TWinList::CutTitle(std::string s) {
 TWinList::TWinList(rtl::TComponent* owner)
     : rtl::TComponent(owner), list_(std::make_unique<rtl::TStringList>(true)) {}
 
-TWinList::~TWinList() { StopTimer(); }
+TWinList::~TWinList() {
+  StopTimer();
+}
 
 void TWinList::SetEnableTimer(bool value) {
   if (value == enableTimer_) return;
@@ -114,7 +116,8 @@ void TWinList::RefreshList() {
       if (info->OwnerTitle.empty()) info->OwnerTitle = "NoName";
       // Only a name read from the executable itself; a bare command name
       // may be cut short.
-      if (const os::TProcessEntry* e = processes.Find(static_cast<pid_t>(info->ProcessId)); e && !e->ExePath.empty())
+      if (const os::TProcessEntry* e = processes.Find(static_cast<pid_t>(info->ProcessId));
+          e && !e->ExePath.empty())
         info->ExeFileName = e->ExeFile;
       list_->AddObject(CutTitle(os::GetWindowText(h)), info);
     }

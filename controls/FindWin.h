@@ -25,7 +25,7 @@ class TWinInfo : public rtl::TObject {
   os::HWND OwnerHandle = 0;
   os::HWND WindowHandle = 0;
   uint32_t ThreadId = 0;
-  std::string OwnerTitle;   // "Desktop" without owner, "NoName" for an empty title
+  std::string OwnerTitle;  // "Desktop" without owner, "NoName" for an empty title
   std::string ClassName;
   std::string ExeFileName;  // from the refresh's process snapshot; empty when not found
   uint32_t ProcessId = 0;

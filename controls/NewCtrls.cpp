@@ -5,7 +5,6 @@
 
 #include "platform/forms/Forms.h"
 
-
 namespace controls {
 
 namespace {
@@ -18,11 +17,16 @@ unsigned ShellFlags(const TFileOpFlags& o) {
     TFileOpFlag flag;
     unsigned shell;
   } const table[] = {
-      {fofMultiDestFiles, os::FOF_MULTIDESTFILES}, {fofConfirmMouse, os::FOF_CONFIRMMOUSE},
-      {fofSilent, os::FOF_SILENT},                 {fofRenameOnCollision, os::FOF_RENAMEONCOLLISION},
-      {fofNoConfirmation, os::FOF_NOCONFIRMATION}, {fofAllowUndo, os::FOF_ALLOWUNDO},
-      {fofFilesOnly, os::FOF_FILESONLY},           {fofSimpleProgress, os::FOF_SIMPLEPROGRESS},
-      {fofNoConfirmMkdir, os::FOF_NOCONFIRMMKDIR}, {fofNoErrorUI, os::FOF_NOERRORUI},
+      {fofMultiDestFiles, os::FOF_MULTIDESTFILES},
+      {fofConfirmMouse, os::FOF_CONFIRMMOUSE},
+      {fofSilent, os::FOF_SILENT},
+      {fofRenameOnCollision, os::FOF_RENAMEONCOLLISION},
+      {fofNoConfirmation, os::FOF_NOCONFIRMATION},
+      {fofAllowUndo, os::FOF_ALLOWUNDO},
+      {fofFilesOnly, os::FOF_FILESONLY},
+      {fofSimpleProgress, os::FOF_SIMPLEPROGRESS},
+      {fofNoConfirmMkdir, os::FOF_NOCONFIRMMKDIR},
+      {fofNoErrorUI, os::FOF_NOERRORUI},
   };
   unsigned flags = 0;
   for (const auto& e : table)
@@ -65,11 +69,15 @@ bool TFileOperation::RunOperation(unsigned func, const std::string& from, const 
   return op.fAnyOperationsAborted;
 }
 
-bool TFileOperation::DeleteFiles() { return RunOperation(os::FO_DELETE, JoinList(*from_), std::string()); }
+bool TFileOperation::DeleteFiles() {
+  return RunOperation(os::FO_DELETE, JoinList(*from_), std::string());
+}
 
 TFileDrop::TFileDrop(rtl::TComponent* owner) : rtl::TComponent(owner) {}
 
-TFileDrop::~TFileDrop() { Unhook(); }
+TFileDrop::~TFileDrop() {
+  Unhook();
+}
 
 void TFileDrop::SetAccept(bool value) {
   if (value == accept_) return;
@@ -88,8 +96,7 @@ void TFileDrop::Loaded() {
 }
 
 void TFileDrop::Notification(rtl::TComponent* component, TOperation operation) {
-  if (operation == opRemove && component != nullptr &&
-      component == static_cast<rtl::TComponent*>(control_)) {
+  if (operation == opRemove && component != nullptr && component == static_cast<rtl::TComponent*>(control_)) {
     // The window goes: drop the hook without touching it.
     if (hooked_ == static_cast<os::TDropWindow>(control_)) {
       os::DragAcceptFiles(hooked_, false);

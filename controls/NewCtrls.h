@@ -91,8 +91,7 @@ class TFileOperation : public rtl::TComponent {
 enum TOperation { opInsert, opRemove };
 
 // Files, Num and the drop point of one drop; Files lives for the call only.
-using TFileDropEvent =
-    std::function<void(rtl::TObject* Sender, int Num, rtl::TStrings& Files, int X, int Y)>;
+using TFileDropEvent = std::function<void(rtl::TObject* Sender, int Num, rtl::TStrings& Files, int X, int Y)>;
 
 // Makes one window take files dropped on it and reports each drop through
 // OnFileDrop. The window is Control, or the owner form when Control is nil.

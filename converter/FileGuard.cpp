@@ -33,7 +33,9 @@ TFileIdentity IdentityOf(const struct stat& st) {
           static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-std::string Why(int error) { return std::strerror(error); }
+std::string Why(int error) {
+  return std::strerror(error);
+}
 
 [[noreturn]] void RaiseNotRegular(const std::string& path) {
   throw EFileGuardError("Source Error: " + path + " is not a regular file");
@@ -202,9 +204,9 @@ TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, 
   std::string why;
   const int pages = ReadablePages(out.fd, why);
   if (pages != expectedPages)
-    throw EFileGuardError(head + (pages < 0 ? "the written file cannot be read: " + why
-                                            : rtl::IntToStr(pages) + " pages written of " +
-                                                  rtl::IntToStr(expectedPages)));
+    throw EFileGuardError(
+        head + (pages < 0 ? "the written file cannot be read: " + why
+                          : rtl::IntToStr(pages) + " pages written of " + rtl::IntToStr(expectedPages)));
 
   if (named.empty() && !GiveName(out.fd, folder, named)) throw EFileGuardError(head + Why(errno));
   struct stat st {};

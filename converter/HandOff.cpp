@@ -43,7 +43,7 @@ THandOff::THandOff(controls::TWinList& list) : list_(list) {
 }
 
 THandOffResult THandOff::HandOff(const THandOffSettings& s, const std::string& tifPath,
-                                const rtl::TStrings* produced) {
+                                 const rtl::TStrings* produced) {
   if (!s.DoLaunch || s.Launch.empty()) return hoNotAsked;
   // Only what this batch made: a failed conversion must not pass an older
   // file of the same name.

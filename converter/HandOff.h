@@ -33,12 +33,12 @@ inline constexpr const char* kLaunchFailed = "アプリケーションを起動�
 
 // What became of one TIFF.
 enum THandOffResult {
-  hoNotAsked,      // no hand-off set, or not a file of this batch
-  hoHanded,        // given to the application
-  hoLeftToDrag,    // the filing application is open; drag mode leaves the file to the user
-  hoNoApplication, // DoLaunch is set but Launch names no file
-  hoStartFailed,   // Launch could not be started
-  hoWaitExpired,   // the filing application's window did not come in time
+  hoNotAsked,       // no hand-off set, or not a file of this batch
+  hoHanded,         // given to the application
+  hoLeftToDrag,     // the filing application is open; drag mode leaves the file to the user
+  hoNoApplication,  // DoLaunch is set but Launch names no file
+  hoStartFailed,    // Launch could not be started
+  hoWaitExpired,    // the filing application's window did not come in time
 };
 
 struct THandOffSettings {
@@ -59,7 +59,8 @@ class THandOff {
   THandOffResult HandOff(const THandOffSettings& s, const std::string& tifPath,
                          const rtl::TStrings* produced = nullptr);
 
-  std::function<int(const std::string& file, const std::vector<std::string>& args, const std::string& dir)> Start;
+  std::function<int(const std::string& file, const std::vector<std::string>& args, const std::string& dir)>
+      Start;
   std::function<int64_t()> NowMs;
   std::function<void(int ms)> Sleep;
   std::function<void()> ProcessMessages;

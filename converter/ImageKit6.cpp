@@ -49,7 +49,9 @@ F Require(F Binding::*slot, const char* name) {
 
 }  // namespace
 
-void BindImagingLibrary() { BindImagingLibrary(rtl::ExtractFilePath(rtl::ExecutableFileName())); }
+void BindImagingLibrary() {
+  BindImagingLibrary(rtl::ExtractFilePath(rtl::ExecutableFileName()));
+}
 
 void BindImagingLibrary(const std::string& folder) {
   UnbindImagingLibrary();
@@ -86,7 +88,9 @@ void UnbindImagingLibrary() {
   b.attempted = false;
 }
 
-bool ImagingLibraryBound() { return ImagingLibraryError().empty(); }
+bool ImagingLibraryBound() {
+  return ImagingLibraryError().empty();
+}
 
 std::string ImagingLibraryError() {
   Binding& b = TheBinding();
@@ -112,12 +116,15 @@ int32_t IKSetDpi(TIKImage image, int32_t xDpi, int32_t yDpi) {
 
 int32_t IKTiffFileSave(const std::string& fileName, TIKImage image, int32_t compression, int32_t reserved1,
                        int32_t reserved2, const std::string& reserved3, int32_t reserved4, int32_t reserved5,
-                       const std::string& reserved6, const std::string& reserved7, const std::string& reserved8) {
-  return Require(&Binding::tiffFileSave, "IKTiffFileSave")(fileName.c_str(), image, compression, reserved1, reserved2,
-                                                           reserved3.c_str(), reserved4, reserved5, reserved6.c_str(),
-                                                           reserved7.c_str(), reserved8.c_str());
+                       const std::string& reserved6, const std::string& reserved7,
+                       const std::string& reserved8) {
+  return Require(&Binding::tiffFileSave, "IKTiffFileSave")(
+      fileName.c_str(), image, compression, reserved1, reserved2, reserved3.c_str(), reserved4, reserved5,
+      reserved6.c_str(), reserved7.c_str(), reserved8.c_str());
 }
 
-int32_t IKFreeMemory(TIKImage image) { return Require(&Binding::freeMemory, "IKFreeMemory")(image); }
+int32_t IKFreeMemory(TIKImage image) {
+  return Require(&Binding::freeMemory, "IKFreeMemory")(image);
+}
 
 }  // namespace converter

@@ -36,7 +36,8 @@ TIKImage IKGetImageFromHdc(HDC dc, int32_t width, int32_t height, int32_t bitDep
 int32_t IKSetDpi(TIKImage image, int32_t xDpi, int32_t yDpi);
 int32_t IKTiffFileSave(const std::string& fileName, TIKImage image, int32_t compression, int32_t reserved1,
                        int32_t reserved2, const std::string& reserved3, int32_t reserved4, int32_t reserved5,
-                       const std::string& reserved6, const std::string& reserved7, const std::string& reserved8);
+                       const std::string& reserved6, const std::string& reserved7,
+                       const std::string& reserved8);
 int32_t IKFreeMemory(TIKImage image);
 
 }  // namespace converter

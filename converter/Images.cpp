@@ -23,15 +23,21 @@ TBitmap* BitmapToTurn(forms::TImage& image) {
   if (!g || g->Empty()) return nullptr;
   auto* b = dynamic_cast<TBitmap*>(g);
   if (!b)
-    throw graphics::EInvalidGraphicOperation(rtl::Format("Cannot turn a %s, only a bitmap", {g->ClassName()}));
+    throw graphics::EInvalidGraphicOperation(
+        rtl::Format("Cannot turn a %s, only a bitmap", {g->ClassName()}));
   if (b->PixelFormat() != graphics::pf24bit && b->PixelFormat() != graphics::pf1bit)
-    throw graphics::EInvalidGraphicOperation(rtl::Format("Cannot turn a bitmap of pixel format %s, only pf24bit or pf1bit",
-                                                         {graphics::PixelFormatName(b->PixelFormat())}));
+    throw graphics::EInvalidGraphicOperation(
+        rtl::Format("Cannot turn a bitmap of pixel format %s, only pf24bit or pf1bit",
+                    {graphics::PixelFormatName(b->PixelFormat())}));
   return b;
 }
 
-bool BitAt(const uint8_t* row, int x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; }
-void SetBit(uint8_t* row, int x) { row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7)); }
+bool BitAt(const uint8_t* row, int x) {
+  return (row[x >> 3] >> (7 - (x & 7))) & 1;
+}
+void SetBit(uint8_t* row, int x) {
+  row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+}
 
 // A bilevel bitmap is turned bit by bit, as it is: the new bitmap starts all
 // zero (row padding included) and takes the source's palette.
@@ -138,10 +144,17 @@ void Rotate(forms::TImage& image, Turn turn) {
 void RotateByPageRotation(forms::TImage& image, int rotation) {
   // PDF allows any multiple of 90, negative ones included.
   switch (((rotation % 360) + 360) % 360) {
-    case 90: RotateImage90(image); break;
-    case 180: RotateImage180(image); break;
-    case 270: RotateImage270(image); break;
-    default: break;
+    case 90:
+      RotateImage90(image);
+      break;
+    case 180:
+      RotateImage180(image);
+      break;
+    case 270:
+      RotateImage270(image);
+      break;
+    default:
+      break;
   }
 }
 
@@ -174,8 +187,14 @@ void MakeBlackAndWhite(graphics::TBitmap& bitmap) {
   bitmap.SetPalette(graphics::MakeBlackWhitePalette());
 }
 
-void RotateImage90(forms::TImage& image) { Rotate(image, Turn::Quarter); }
-void RotateImage180(forms::TImage& image) { Rotate(image, Turn::Half); }
-void RotateImage270(forms::TImage& image) { Rotate(image, Turn::ThreeQuarters); }
+void RotateImage90(forms::TImage& image) {
+  Rotate(image, Turn::Quarter);
+}
+void RotateImage180(forms::TImage& image) {
+  Rotate(image, Turn::Half);
+}
+void RotateImage270(forms::TImage& image) {
+  Rotate(image, Turn::ThreeQuarters);
+}
 
 }  // namespace converter

@@ -38,6 +38,8 @@ class TPDFDocPages : public TPageSource {
 
 }  // namespace
 
-std::unique_ptr<TPageSource> MakePDFDocPages(pdf::TkvPDFDocument& doc) { return std::make_unique<TPDFDocPages>(doc); }
+std::unique_ptr<TPageSource> MakePDFDocPages(pdf::TkvPDFDocument& doc) {
+  return std::make_unique<TPDFDocPages>(doc);
+}
 
 }  // namespace converter

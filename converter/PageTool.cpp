@@ -20,7 +20,9 @@ std::vector<std::string> TPageTool::Arguments(const std::string& program) {
   return {program, "-j", kPageToolInput, kPageToolOutputRoot};
 }
 
-TPageTool::~TPageTool() { Kill(); }
+TPageTool::~TPageTool() {
+  Kill();
+}
 
 void TPageTool::Start(const std::string& workFolder) {
   os::TProcessStartInfo info;
@@ -40,7 +42,8 @@ void TPageTool::Start(const std::string& workFolder) {
   int error = 0;
   process_ = os::TProcess::Spawn(info, &error);
   if (!process_)
-    throw rtl::Exception("Exec Error " + rtl::IntToStr(error) + ": " + info.Program + ": " + std::strerror(error));
+    throw rtl::Exception("Exec Error " + rtl::IntToStr(error) + ": " + info.Program + ": " +
+                         std::strerror(error));
   exitCode_ = -1;
   termSignal_ = 0;
 }
@@ -58,7 +61,8 @@ std::string TPageTool::Failure(int page) const {
   const std::string head = std::string("Page tool error: ") + kPageToolName;
   const std::string where = " on page " + rtl::IntToStr(page);
   if (termSignal_ != 0)
-    return head + " crashed" + where + " (signal " + rtl::IntToStr(termSignal_) + ": " + ::strsignal(termSignal_) + ")";
+    return head + " crashed" + where + " (signal " + rtl::IntToStr(termSignal_) + ": " +
+           ::strsignal(termSignal_) + ")";
   if (exitCode_ != 0) return head + " failed" + where + " (exit status " + rtl::IntToStr(exitCode_) + ")";
   return "";
 }

@@ -63,28 +63,44 @@ void RemoveTree(const std::string& folder) {
 
 TSettings Settings;
 
-std::string ExeFolder() { return rtl::ExtractFilePath(rtl::ExecutableFileName()); }
+std::string ExeFolder() {
+  return rtl::ExtractFilePath(rtl::ExecutableFileName());
+}
 
 namespace {
 
 // The executable's name without its extension: "tarnwick".
-std::string ProgramName() { return rtl::ChangeFileExt(rtl::ExtractFileName(rtl::ExecutableFileName()), ""); }
+std::string ProgramName() {
+  return rtl::ChangeFileExt(rtl::ExtractFileName(rtl::ExecutableFileName()), "");
+}
 
 // The setup utility asks the same question with the same name, so the
 // launch settings it writes are the ones read here.
-os::TProgramFolders Folders() { return os::ProgramFolders(ExeFolder(), ProgramName()); }
+os::TProgramFolders Folders() {
+  return os::ProgramFolders(ExeFolder(), ProgramName());
+}
 
 }  // namespace
 
-std::string SettingsFolder() { return Folders().Settings; }
+std::string SettingsFolder() {
+  return Folders().Settings;
+}
 
-std::string WorkRoot() { return Folders().Work; }
+std::string WorkRoot() {
+  return Folders().Work;
+}
 
-std::string WorkFolder() { return WorkRoot() + OwnWorkName() + "/"; }
+std::string WorkFolder() {
+  return WorkRoot() + OwnWorkName() + "/";
+}
 
-std::string IniFileName() { return SettingsFolder() + ProgramName() + ".ini"; }
+std::string IniFileName() {
+  return SettingsFolder() + ProgramName() + ".ini";
+}
 
-std::string LogFileName() { return SettingsFolder() + ProgramName() + ".log"; }
+std::string LogFileName() {
+  return SettingsFolder() + ProgramName() + ".log";
+}
 
 bool PrepareWorkFolder() {
   const std::string root = WorkRoot();
@@ -111,7 +127,9 @@ void ClearWorkFolder() {
   for (const auto& e : entries) fs::remove_all(e, ec);
 }
 
-void RemoveWorkFolder() { RemoveTree(WorkFolder()); }
+void RemoveWorkFolder() {
+  RemoveTree(WorkFolder());
+}
 
 void LoadSettings() {
   const rtl::TIniContent ini = rtl::TIniFile(IniFileName()).Read();
@@ -136,9 +154,11 @@ void LoadSettings() {
 void SaveSettings() {
   rtl::TIniFile ini(IniFileName());
   ini.Update([&](rtl::TIniContent& c) {
-    const std::pair<const char*, const char*> integers[] = {{"Pos", "Top"},  {"Pos", "Left"},  {"App", "DoLaunch"},
-                                                            {"Mode", "DD"},  {"NoDel", "ORG"}, {"NoDel", "TRG"}};
-    const int values[] = {Settings.Top, Settings.Left, Settings.DoLaunch, Settings.DD, Settings.ORG, Settings.TRG};
+    const std::pair<const char*, const char*> integers[] = {{"Pos", "Top"},      {"Pos", "Left"},
+                                                            {"App", "DoLaunch"}, {"Mode", "DD"},
+                                                            {"NoDel", "ORG"},    {"NoDel", "TRG"}};
+    const int values[] = {Settings.Top, Settings.Left, Settings.DoLaunch,
+                          Settings.DD,  Settings.ORG,  Settings.TRG};
     bool ok = true;
     for (size_t i = 0; i < std::size(integers); ++i)
       ok = c.Write(integers[i].first, integers[i].second, rtl::IntToStr(values[i])) && ok;
@@ -151,8 +171,8 @@ void SaveSettings() {
 std::string FileMark(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
-  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
-         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) +
+         ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
 std::vector<TLogEntry> ReadLogEntries() {
@@ -200,7 +220,9 @@ void WriteLog(const std::vector<TLogEntry>& entries) {
   });
 }
 
-void DeleteLog() { rtl::DeleteFile(LogFileName()); }
+void DeleteLog() {
+  rtl::DeleteFile(LogFileName());
+}
 
 TLogLock::TLogLock() {
   const std::string folder = rtl::ExcludeTrailingPathDelimiter(rtl::ExtractFilePath(LogFileName()));

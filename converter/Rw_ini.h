@@ -20,14 +20,14 @@
 namespace converter {
 
 struct TSettings {
-  int Top = 0;            // Pos/Top
-  int Left = 0;           // Pos/Left
-  int DoLaunch = 0;       // App/DoLaunch: hand each TIFF to Launch
-  std::string Launch;     // App/Launch: the application to start
-  int DD = 0;             // Mode/DD: drag mode
-  int ORG = 0;            // NoDel/ORG: keep the source PDF
-  int TRG = 0;            // NoDel/TRG: keep the produced TIFFs
-  std::string Path;       // PDF/Path: start folder of the file list
+  int Top = 0;         // Pos/Top
+  int Left = 0;        // Pos/Left
+  int DoLaunch = 0;    // App/DoLaunch: hand each TIFF to Launch
+  std::string Launch;  // App/Launch: the application to start
+  int DD = 0;          // Mode/DD: drag mode
+  int ORG = 0;         // NoDel/ORG: keep the source PDF
+  int TRG = 0;         // NoDel/TRG: keep the produced TIFFs
+  std::string Path;    // PDF/Path: start folder of the file list
 };
 
 extern TSettings Settings;

@@ -125,8 +125,7 @@ std::string ExpandLongPath(const std::string& path) {
 
 // ---- the form -------------------------------------------------------------------
 
-TForm1::TForm1(rtl::TComponent* owner)
-    : forms::TForm(owner) {
+TForm1::TForm1(rtl::TComponent* owner) : forms::TForm(owner) {
   using namespace forms;
   Name = "Form1";
   SetCaption(kMainCaption);
@@ -189,7 +188,8 @@ TForm1::TForm1(rtl::TComponent* owner)
   ButtonLApp->Name = "ButtonLApp";
   ButtonLApp->SetParent(TabSheet2);
   ButtonLApp->SetCaption("参照");
-  LabelHint = label("LabelHint", TabSheet2, "例）C:\\Program Files\\LumoraFiling6\\Program\\Lumora_Filing.exe");
+  LabelHint =
+      label("LabelHint", TabSheet2, "例）C:\\Program Files\\LumoraFiling6\\Program\\Lumora_Filing.exe");
   CheckBox1 = check("CheckBox1", TabSheet2, "Ｄｒａｇモードで使用する");
   CheckBox3 = check("CheckBox3", TabSheet3, "変換前ファイル（ＰＤＦ）を残す");
   CheckBox4 = check("CheckBox4", TabSheet3, "変換後ファイル（Ｔｉｆｆ）を残す");
@@ -256,7 +256,9 @@ TForm1::TForm1(rtl::TComponent* owner)
     panel->OnMouseDown = [this](rtl::TComponent* s, TMouseButton b, TShiftState sh, int x, int y) {
       Panel1MouseDown(s, b, sh, x, y);
     };
-    panel->OnMouseMove = [this](rtl::TComponent* s, TShiftState sh, int x, int y) { Panel1MouseMove(s, sh, x, y); };
+    panel->OnMouseMove = [this](rtl::TComponent* s, TShiftState sh, int x, int y) {
+      Panel1MouseMove(s, sh, x, y);
+    };
   }
   LabelHP->OnClick = [this](rtl::TComponent* s) { LabelHPClick(s); };
   LabelMail->OnClick = [this](rtl::TComponent* s) { LabelMailClick(s); };
@@ -273,7 +275,9 @@ TForm1::TForm1(rtl::TComponent* owner)
   PDFDoc->ShowSetupDialog = true;
   PDFDoc->Encryption->SetLevel(pdf::el40bit);
   PDFDoc->EMailAfterSave = false;
-  PDFDoc->OnPassword = [this](rtl::TPersistent* s, std::string& pw, bool& cont) { PDFDocPassword(s, pw, cont); };
+  PDFDoc->OnPassword = [this](rtl::TPersistent* s, std::string& pw, bool& cont) {
+    PDFDocPassword(s, pw, cont);
+  };
   Pages = MakePDFDocPages(*PDFDoc);
 
   DriveComboBox1 = new TDriveComboBox(this);
@@ -282,7 +286,8 @@ TForm1::TForm1(rtl::TComponent* owner)
   DriveComboBox1->OnChange = [this](rtl::TComponent* s) { DriveComboBox1Change(s); };
   PopupMenu1 = new TPopupMenu(this);
   PopupMenu1->Name = "PopupMenu1";
-  auto item = [&](TMenuItem*& field, const char* name, const char* caption, void (TForm1::*handler)(rtl::TComponent*)) {
+  auto item = [&](TMenuItem*& field, const char* name, const char* caption,
+                  void (TForm1::*handler)(rtl::TComponent*)) {
     field = new TMenuItem(this);
     field->Name = name;
     field->Caption = caption;
@@ -391,7 +396,8 @@ int TForm1::DeleteLoggedFiles() {
   auto inside = [](const std::string& folder, const std::string& within) {
     return !within.empty() && folder.compare(0, within.size(), within) == 0;
   };
-  const std::string exeFolder = real(ExeFolder()), workRoot = real(WorkRoot()), settings = real(SettingsFolder());
+  const std::string exeFolder = real(ExeFolder()), workRoot = real(WorkRoot()),
+                    settings = real(SettingsFolder());
   int dropped = 0;
   for (const auto& e : entries) {
     struct stat st;
@@ -404,8 +410,7 @@ int TForm1::DeleteLoggedFiles() {
     const bool ours = !e.Path.empty() && e.Path[0] == '/' && e.Path.size() > 4 &&
                       e.Path.compare(e.Path.size() - 4, 4, ".tif") == 0 && !folder.empty() &&
                       !inside(folder, exeFolder) && !inside(folder, workRoot) && !inside(folder, settings) &&
-                      !e.Mark.empty() &&
-                      FileMark(e.Path) == e.Mark;
+                      !e.Mark.empty() && FileMark(e.Path) == e.Mark;
     if (!ours || !rtl::DeleteFile(e.Path)) ++dropped;
   }
   // Every entry is done with: deleted, gone, or not to be deleted ever.
@@ -488,8 +493,10 @@ void TForm1::FormClose(rtl::TComponent*, forms::TCloseAction& Action) {
         if (auto it = marks_.find(produced[i]); it != marks_.end() && !it->second.empty())
           entries.push_back({it->first, it->second});
     }
-    if (Settings.TRG != 0 && entries.empty()) DeleteLog();
-    else WriteLog(entries);
+    if (Settings.TRG != 0 && entries.empty())
+      DeleteLog();
+    else
+      WriteLog(entries);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -515,10 +522,18 @@ void TForm1::FormDestroy(rtl::TComponent*) {
   if (!startFailed_) RemoveWorkFolder();
 }
 
-void TForm1::CheckBox1Click(rtl::TComponent*) { Settings.DD = CheckBox1->Checked() ? 1 : 0; }
-void TForm1::CheckBox2Click(rtl::TComponent*) { Settings.DoLaunch = CheckBox2->Checked() ? 1 : 0; }
-void TForm1::CheckBox3Click(rtl::TComponent*) { Settings.ORG = CheckBox3->Checked() ? 1 : 0; }
-void TForm1::CheckBox4Click(rtl::TComponent*) { Settings.TRG = CheckBox4->Checked() ? 1 : 0; }
+void TForm1::CheckBox1Click(rtl::TComponent*) {
+  Settings.DD = CheckBox1->Checked() ? 1 : 0;
+}
+void TForm1::CheckBox2Click(rtl::TComponent*) {
+  Settings.DoLaunch = CheckBox2->Checked() ? 1 : 0;
+}
+void TForm1::CheckBox3Click(rtl::TComponent*) {
+  Settings.ORG = CheckBox3->Checked() ? 1 : 0;
+}
+void TForm1::CheckBox4Click(rtl::TComponent*) {
+  Settings.TRG = CheckBox4->Checked() ? 1 : 0;
+}
 
 void TForm1::PDFDocPassword(rtl::TPersistent*, std::string& Password, bool& Continue) {
   if (!AskPassword) {
@@ -579,8 +594,8 @@ void TForm1::ButtonLAppClick(rtl::TComponent*) {
 }
 
 void TForm1::HandOff(const std::string& tifPath) {
-  const THandOffResult r =
-      Handover->HandOff({Settings.DoLaunch, Settings.Launch, Settings.DD}, tifPath, &DropFileSource1->Files());
+  const THandOffResult r = Handover->HandOff({Settings.DoLaunch, Settings.Launch, Settings.DD}, tifPath,
+                                             &DropFileSource1->Files());
   // Never handed to any application: the user's only copy of the scan.
   if (r == hoNoApplication || r == hoStartFailed || r == hoWaitExpired) marks_.erase(tifPath);
   if (r == hoWaitExpired) throw rtl::Exception(kFilingWaitExpired);
@@ -597,7 +612,9 @@ bool TForm1::OwnTiff(const std::string& path) const {
   return it != marks_.end() && !it->second.empty() && FileMark(path) == it->second;
 }
 
-bool TForm1::FilingWindowPresent() { return converter::FilingWindowPresent(*WinList1); }
+bool TForm1::FilingWindowPresent() {
+  return converter::FilingWindowPresent(*WinList1);
+}
 
 bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
   // A batch would delete the files a drag is offering.
@@ -696,14 +713,17 @@ void TForm1::popRefreshClick(rtl::TComponent*) {
 
 void TForm1::popSettingClick(rtl::TComponent*) {
   if (busy_) return;
-  if (forms::MessageDlg(kStartFolderPrompt, forms::mtConfirmation, forms::mbYes | forms::mbNo) != forms::mrYes)
+  if (forms::MessageDlg(kStartFolderPrompt, forms::mtConfirmation, forms::mbYes | forms::mbNo) !=
+      forms::mrYes)
     return;
   Settings.Path = rtl::IncludeTrailingPathDelimiter(DirFileListBox1->Directory());
   DirFileListBox1->SetDirectory(Settings.Path);
   DirFileListBox1->Update();
 }
 
-void TForm1::DriveComboBox1Change(rtl::TComponent*) { DirFileListBox1->SetDrive(DriveComboBox1->Drive()); }
+void TForm1::DriveComboBox1Change(rtl::TComponent*) {
+  DirFileListBox1->SetDrive(DriveComboBox1->Drive());
+}
 
 void TForm1::CheckTerminated() {
   // The main window was closed (a termination signal) in the middle of a
@@ -726,7 +746,8 @@ void TForm1::ConvertDocument(const std::string& path) {
   const TFileIdentity source = IdentifyRegularFile(path);
   // The same file under the TIFF's name: a second link to it, or the name
   // itself where the file system ignores case (scan.TIF on a memory card).
-  if (IsPlacedFile(target, source)) throw EFileGuardError("Source Error: " + path + " is named like its own TIFF");
+  if (IsPlacedFile(target, source))
+    throw EFileGuardError("Source Error: " + path + " is named like its own TIFF");
 
   if (!LoadPages(path)) {
     KeepSource(path, kKeptNoPassword, "");

@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "controls/DropSource.h"
+#include "controls/FLBoxEx.h"
+#include "controls/FindWin.h"
+#include "controls/FolderDialog.h"
+#include "controls/NewCtrls.h"
 #include "converter/HandOff.h"
 #include "converter/PageSource.h"
 #include "converter/PageTool.h"
 #include "converter/PasswordDlg.h"
-#include "controls/DropSource.h"
-#include "controls/FindWin.h"
-#include "controls/FolderDialog.h"
-#include "controls/FLBoxEx.h"
-#include "controls/NewCtrls.h"
 #include "platform/forms/Buttons.h"
 #include "platform/forms/ComCtrls.h"
 #include "platform/forms/Dialogs.h"
@@ -62,7 +62,8 @@ inline constexpr int kRotateBelowDpi = 650;
 
 // The note of a start that dropped log entries it would not delete (%d:
 // how many): not a TIFF of ours as it was made, or not a file of ours at all.
-inline constexpr const char* kLogDroppedNote = "ログの%d件は変換後のファイルと確認できないため削除しませんでした";
+inline constexpr const char* kLogDroppedNote =
+    "ログの%d件は変換後のファイルと確認できないため削除しませんでした";
 // A batch given up for a termination signal; what was not done stays.
 inline constexpr const char* kBatchInterrupted = "処理を中断しました（変換していないＰＤＦは残ります）";
 
@@ -99,7 +100,8 @@ class TForm1 : public forms::TForm {
   void FileDrop1FileDrop(rtl::TObject* Sender, int Num, rtl::TStrings& Files, int X, int Y);
   void ButtonLAppClick(rtl::TComponent* Sender);
   // The drag panel and the About links.
-  void Panel1MouseDown(rtl::TComponent* Sender, forms::TMouseButton Button, forms::TShiftState Shift, int X, int Y);
+  void Panel1MouseDown(rtl::TComponent* Sender, forms::TMouseButton Button, forms::TShiftState Shift, int X,
+                       int Y);
   void Panel1MouseMove(rtl::TComponent* Sender, forms::TShiftState Shift, int X, int Y);
   void LabelHPClick(rtl::TComponent* Sender);
   void LabelMailClick(rtl::TComponent* Sender);

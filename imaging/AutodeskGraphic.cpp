@@ -32,8 +32,7 @@ graphics::TGraphicClass TAutodeskGraphic::StaticClass() {
 bool TAutodeskGraphic::CanReadStream(rtl::TStream& stream) {
   THeader h;
   if (!PeekHeader(stream, h.bytes.data(), kHeaderSize)) return false;
-  return h.Magic() == kMagic && h.BitsPerPixel() == 8 &&
-         h.Reserved() == 0;
+  return h.Magic() == kMagic && h.BitsPerPixel() == 8 && h.Reserved() == 0;
 }
 
 bool TAutodeskGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
@@ -62,7 +61,8 @@ void TAutodeskGraphic::LoadFromStream(rtl::TStream& stream) {
   for (size_t i = 0; i < kPaletteEntries; ++i) {
     // Components run 0..63; larger ones lose their top bits, as in the
     // program that wrote them.
-    log.palPalEntry[i] = {static_cast<uint8_t>(colours[3 * i] << 2), static_cast<uint8_t>(colours[3 * i + 1] << 2),
+    log.palPalEntry[i] = {static_cast<uint8_t>(colours[3 * i] << 2),
+                          static_cast<uint8_t>(colours[3 * i + 1] << 2),
                           static_cast<uint8_t>(colours[3 * i + 2] << 2), 0};
   }
   // Every row must be there before the bitmap is made: a header alone

@@ -42,7 +42,9 @@ graphics::TGraphicClass TCUTGraphic::StaticClass() {
   return RasterClassRecord<TCUTGraphic>("TCUTGraphic", TRasterGraphic::StaticClass());
 }
 
-bool TCUTGraphic::CanReadStream(rtl::TStream&) { return false; }
+bool TCUTGraphic::CanReadStream(rtl::TStream&) {
+  return false;
+}
 
 bool TCUTGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
   TRasterGraphic::ReadProperties(stream, imageIndex);
@@ -103,9 +105,11 @@ void TCUTGraphic::LoadFromStream(rtl::TStream& stream) {
   // Every row needs its count, its terminator and a packet per run of
   // pixels; fewer bytes cannot be a whole image, and the bitmap is not made
   // for them.
-  const uint64_t minRowBytes = kRowOverhead + 2 * ((static_cast<uint64_t>(width) + kPixelsPerRun - 1) / kPixelsPerRun);
+  const uint64_t minRowBytes =
+      kRowOverhead + 2 * ((static_cast<uint64_t>(width) + kPixelsPerRun - 1) / kPixelsPerRun);
   const uint64_t available = BytesLeft(stream);
-  PrepareImage(width, height, graphics::pf8bit, kFormatName, {SaturatingProduct(minRowBytes, height), available});
+  PrepareImage(width, height, graphics::pf8bit, kFormatName,
+               {SaturatingProduct(minRowBytes, height), available});
   SetPalette(LoadPalette());
 
   std::vector<uint8_t> data(static_cast<size_t>(available));
@@ -116,9 +120,11 @@ void TCUTGraphic::LoadFromStream(rtl::TStream& stream) {
   size_t at = 0;
   for (uint32_t y = 0; y < height; ++y) {
     const std::span<const uint8_t> source = std::span<const uint8_t>(data).subspan(at);
-    const TDecodeResult r = decoder.DecodeBlock(source, std::span<uint8_t>(ScanLine(static_cast<int>(y)), width));
+    const TDecodeResult r =
+        decoder.DecodeBlock(source, std::span<uint8_t>(ScanLine(static_cast<int>(y)), width));
     // A row that used up the data before it was whole was cut short.
-    if (r.consumed == source.size() && r.produced < width) RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
+    if (r.consumed == source.size() && r.produced < width)
+      RaiseInvalidGraphicFmt(SStreamReadError, {kFormatName});
     at += r.consumed;
     RowProgress(y, height);
   }

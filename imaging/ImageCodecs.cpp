@@ -11,26 +11,37 @@ namespace imaging {
 using codec::TByteSink;
 using codec::TByteSource;
 
-void CodecError(const char* message) { throw EImageCodecError(std::string(message)); }
+void CodecError(const char* message) {
+  throw EImageCodecError(std::string(message));
+}
 
-size_t TDecoder::EncodeBlock(std::span<const uint8_t>, std::span<uint8_t>, size_t) { return 0; }
+size_t TDecoder::EncodeBlock(std::span<const uint8_t>, std::span<uint8_t>, size_t) {
+  return 0;
+}
 
 // ---------------------------------------------------------------- Targa
 
 size_t TTargaRLEDecoder::PixelSize() const {
   switch (depth_) {
-    case 8: return 1;
+    case 8:
+      return 1;
     case 15:
-    case 16: return 2;
-    case 24: return 3;
-    case 32: return 4;
-    default: return 0;
+    case 16:
+      return 2;
+    case 24:
+      return 3;
+    case 32:
+      return 4;
+    default:
+      return 0;
   }
 }
 
 // Every packet costs one header and covers at least one pixel: single
 // literals between runs of two cost more than long literals do.
-size_t TTargaRLEDecoder::MaxEncodedSize(size_t count) const { return count * (PixelSize() + 1); }
+size_t TTargaRLEDecoder::MaxEncodedSize(size_t count) const {
+  return count * (PixelSize() + 1);
+}
 
 TDecodeResult TTargaRLEDecoder::DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest) {
   const size_t p = PixelSize();
@@ -59,7 +70,9 @@ size_t TTargaRLEDecoder::EncodeBlock(std::span<const uint8_t> source, std::span<
   if (p == 0) return 0;
   if (count > source.size() / p) CodecError("Targa encoder: fewer pixels than the count.");
   auto pixel = [&](size_t i) { return source.subspan(i * p, p); };
-  auto same = [&](size_t a, size_t b) { return std::memcmp(source.data() + a * p, source.data() + b * p, p) == 0; };
+  auto same = [&](size_t a, size_t b) {
+    return std::memcmp(source.data() + a * p, source.data() + b * p, p) == 0;
+  };
   size_t outPos = 0;
   auto put = [&](std::span<const uint8_t> bytes) {
     if (bytes.size() > dest.size() - outPos) CodecError("Targa encoder: the destination is too small.");
@@ -73,7 +86,8 @@ size_t TTargaRLEDecoder::EncodeBlock(std::span<const uint8_t> source, std::span<
     if (remaining == 1) {
       literal = 1;
     } else {
-      while (literal < remaining && literal < 128 && !(literal + 1 < remaining && same(i + literal, i + literal + 1)))
+      while (literal < remaining && literal < 128 &&
+             !(literal + 1 < remaining && same(i + literal, i + literal + 1)))
         ++literal;
     }
     if (literal > 0) {

@@ -1,15 +1,15 @@
 #include "imaging/ImageCodecsMisc.h"
 
+#include <jerror.h>
+#include <jpeglib.h>
+#include <zlib.h>
+
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <vector>
-
-#include <jpeglib.h>
-#include <jerror.h>
-#include <zlib.h>
 
 #include "imaging/ImageCodecsPrivate.h"
 #include "imaging/ImageFormats.h"
@@ -35,7 +35,9 @@ void TLZ77Decoder::StartDecoding() {
   started_ = true;
 }
 
-bool TLZ77Decoder::StreamEnded() const { return result_ == Z_STREAM_END; }
+bool TLZ77Decoder::StreamEnded() const {
+  return result_ == Z_STREAM_END;
+}
 
 void TLZ77Decoder::FinishDecoding() {
   if (!started_) return;
@@ -63,8 +65,8 @@ TDecodeResult TLZ77Decoder::DecodeBlock(std::span<const uint8_t> source, std::sp
   availableInput_ = z.avail_in;
   availableOutput_ = z.avail_out;
   const TDecodeStatus status = result_ < 0 && result_ != Z_BUF_ERROR ? dsDamaged
-                               : z.avail_out == 0                   ? dsComplete
-                                                                    : dsEndOfData;
+                               : z.avail_out == 0                    ? dsComplete
+                                                                     : dsEndOfData;
   return {inSize - z.avail_in, outSize - z.avail_out, status};
 }
 
@@ -246,7 +248,9 @@ void TTIFFJPEGDecoder::StartDecoding() {
   }
 }
 
-void TTIFFJPEGDecoder::FinishDecoding() { state_.reset(); }
+void TTIFFJPEGDecoder::FinishDecoding() {
+  state_.reset();
+}
 
 TDecodeResult TTIFFJPEGDecoder::DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest) {
   if (!state_) CodecError(SBogusJPEGTables);
@@ -273,7 +277,8 @@ TDecodeResult TTIFFJPEGDecoder::DecodeBlock(std::span<const uint8_t> source, std
   if (s.cinfo.data_precision != p.BitsPerSample) CodecError(SImproperJPEGPrecision);
   const jpeg_component_info* c = s.cinfo.comp_info;
   if (p.PlanarConfiguration == 1) {
-    if (c[0].h_samp_factor != s.hSampling || c[0].v_samp_factor != s.vSampling) CodecError(SImproperJPEGSampling);
+    if (c[0].h_samp_factor != s.hSampling || c[0].v_samp_factor != s.vSampling)
+      CodecError(SImproperJPEGSampling);
     for (int i = 1; i < s.cinfo.num_components; ++i)
       if (c[i].h_samp_factor != 1 || c[i].v_samp_factor != 1) CodecError(SImproperJPEGSampling);
   } else if (c[0].h_samp_factor != 1 || c[0].v_samp_factor != 1) {
@@ -291,7 +296,8 @@ TDecodeResult TTIFFJPEGDecoder::DecodeBlock(std::span<const uint8_t> source, std
     DeliverWarnings();
     RaiseJPEGError(s);
   }
-  const size_t rowSize = planar ? static_cast<size_t>((uint64_t{p.BitsPerSample} * p.Width + 7) / 8) : p.RowBytes;
+  const size_t rowSize =
+      planar ? static_cast<size_t>((uint64_t{p.BitsPerSample} * p.Width + 7) / 8) : p.RowBytes;
   if (rowSize == 0 || dest.size() % rowSize != 0) {
     StepFinish(s);
     CodecError(SFractionalJPEGScanline);
@@ -314,7 +320,8 @@ TDecodeResult TTIFFJPEGDecoder::DecodeBlock(std::span<const uint8_t> source, std
   DeliverWarnings();
   if (!ok || !finished) RaiseJPEGError(s);
   // Data cut short has been reported as a warning; its rows are missing.
-  return {source.size() - s.source.pub.bytes_in_buffer, done * rowSize, done == rows ? dsComplete : dsEndOfData};
+  return {source.size() - s.source.pub.bytes_in_buffer, done * rowSize,
+          done == rows ? dsComplete : dsEndOfData};
 }
 
 // ---------------------------------------------------------------- ThunderScan
@@ -340,7 +347,7 @@ TDecodeResult TThunderDecoder::DecodeBlock(std::span<const uint8_t> source, std:
         row[count / 2] |= static_cast<uint8_t>(pixel);
       ++count;
     };
-    static constexpr int kDelta2[4] = {0, 1, 0, -1};             // 2: no pixel
+    static constexpr int kDelta2[4] = {0, 1, 0, -1};                // 2: no pixel
     static constexpr int kDelta3[8] = {0, 1, 2, 3, 0, -3, -2, -1};  // 4: no pixel
     while (count < limit && !in.AtEnd()) {
       const uint8_t c = in.Byte();
@@ -426,7 +433,9 @@ struct TPCDEntry {
   int8_t residual = 0;
 };
 
-bool AtRowMarker(const TPCDBits& b) { return (b.window & 0xFFFFFF00u) == 0xFFFFFE00u; }
+bool AtRowMarker(const TPCDBits& b) {
+  return (b.window & 0xFFFFFF00u) == 0xFFFFFE00u;
+}
 
 // Moves to the next row marker; false when the data ends first.
 bool Synchronise(TPCDBits& b) {
@@ -437,10 +446,12 @@ bool Synchronise(TPCDBits& b) {
 
 }  // namespace
 
-TDecodeResult TPCDDecoder::DecodeBlock(std::span<const uint8_t>, std::span<uint8_t>) { return {}; }
+TDecodeResult TPCDDecoder::DecodeBlock(std::span<const uint8_t>, std::span<uint8_t>) {
+  return {};
+}
 
-void TPCDDecoder::DecodePlanes(std::span<uint8_t> luma, std::span<uint8_t> chroma1, std::span<uint8_t> chroma2,
-                               uint32_t width, uint32_t height) {
+void TPCDDecoder::DecodePlanes(std::span<uint8_t> luma, std::span<uint8_t> chroma1,
+                               std::span<uint8_t> chroma2, uint32_t width, uint32_t height) {
   TPCDBits b(stream_);
   std::vector<TPCDEntry> tables[3];
   // Corrections up to 1536 wide are for luma alone: their chroma is the
@@ -482,10 +493,17 @@ void TPCDDecoder::DecodePlanes(std::span<uint8_t> luma, std::span<uint8_t> chrom
       std::span<uint8_t> target;
       size_t start = 0;
       switch (plane) {
-        case 0: target = luma, start = size_t{rowNumber} * width, table = &tables[0]; break;
-        case 2: target = chroma1, start = size_t{rowNumber / 2} * width, table = &tables[1]; break;
-        case 3: target = chroma2, start = size_t{rowNumber / 2} * width, table = &tables[2]; break;
-        default: CodecError(SPCDDataError);
+        case 0:
+          target = luma, start = size_t{rowNumber} * width, table = &tables[0];
+          break;
+        case 2:
+          target = chroma1, start = size_t{rowNumber / 2} * width, table = &tables[1];
+          break;
+        case 3:
+          target = chroma2, start = size_t{rowNumber / 2} * width, table = &tables[2];
+          break;
+        default:
+          CodecError(SPCDDataError);
       }
       row = start < target.size() ? target.subspan(start, std::min<size_t>(width, target.size() - start))
                                   : std::span<uint8_t>();
@@ -503,7 +521,8 @@ void TPCDDecoder::DecodePlanes(std::span<uint8_t> luma, std::span<uint8_t> chrom
       if (!Synchronise(b)) return;
       continue;
     }
-    if (column < row.size()) row[column] = static_cast<uint8_t>(std::clamp(row[column] + hit->residual, 0, 255));
+    if (column < row.size())
+      row[column] = static_cast<uint8_t>(std::clamp(row[column] + hit->residual, 0, 255));
     ++column;
     b.Take(hit->length);
   }

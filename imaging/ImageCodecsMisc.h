@@ -60,11 +60,10 @@ class TLZ77Decoder : public TDecoder {
 // RowIndex, StripIndex and StripCount current for each strip. StartDecoding
 // reads the shared JPEGTables; each DecodeBlock decodes one strip into
 // consecutive rows of RowBytes bytes, or with separate planes of one
-// sample's bytes per pixel (the destination a whole number of rows). Strips that do not fit the record raise EImageCodecError with the
-// SImproperJPEG... messages, libjpeg's fatal errors as SJPEGError. Data cut
-// short is decoded as far as it goes: OnWarning receives SJPEGUnexpectedEnd
-// (the reader shows it with caption SWarning), at most kMaxWarnings times
-// per strip.
+// sample's bytes per pixel (the destination a whole number of rows). Strips that do not fit the record raise
+// EImageCodecError with the SImproperJPEG... messages, libjpeg's fatal errors as SJPEGError. Data cut short
+// is decoded as far as it goes: OnWarning receives SJPEGUnexpectedEnd (the reader shows it with caption
+// SWarning), at most kMaxWarnings times per strip.
 class TTIFFJPEGDecoder : public TDecoder {
  public:
   static constexpr int kMaxWarnings = 50;
@@ -117,8 +116,8 @@ class TPCDDecoder : public TDecoder {
   TDecodeResult DecodeBlock(std::span<const uint8_t> source, std::span<uint8_t> dest) override;
   // luma holds height rows of width samples; each chroma plane height / 2
   // rows of width samples (the stride of the upsampled planes).
-  void DecodePlanes(std::span<uint8_t> luma, std::span<uint8_t> chroma1, std::span<uint8_t> chroma2, uint32_t width,
-                    uint32_t height);
+  void DecodePlanes(std::span<uint8_t> luma, std::span<uint8_t> chroma1, std::span<uint8_t> chroma2,
+                    uint32_t width, uint32_t height);
 
  private:
   rtl::TStream& stream_;

@@ -24,10 +24,18 @@ struct RowArgs {
 namespace {
 
 // 16-bit operands, 32-bit intermediate, truncation.
-inline uint32_t Scale(uint32_t v, uint32_t m, uint32_t d) { return (v * m) / d; }
-inline uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
-inline uint8_t To8(uint16_t v) { return static_cast<uint8_t>(Scale(v, 255, 65535)); }
-inline uint8_t Clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+inline uint32_t Scale(uint32_t v, uint32_t m, uint32_t d) {
+  return (v * m) / d;
+}
+inline uint16_t Swap16(uint16_t v) {
+  return static_cast<uint16_t>((v >> 8) | (v << 8));
+}
+inline uint8_t To8(uint16_t v) {
+  return static_cast<uint8_t>(Scale(v, 255, 65535));
+}
+inline uint8_t Clamp255(int v) {
+  return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
 
 template <typename S>
 inline S Load(const uint8_t* p) {
@@ -315,7 +323,8 @@ void ConvertLab(const TColorManager& m, const RowArgs& a) {
       A = chromaOffset ? ca - 128.0 : static_cast<int8_t>(ca);
       B = chromaOffset ? cb - 128.0 : static_cast<int8_t>(cb);
     } else {
-      uint16_t l = Load<uint16_t>(a.p[0] + o), ca = Load<uint16_t>(a.p[1] + o), cb = Load<uint16_t>(a.p[2] + o);
+      uint16_t l = Load<uint16_t>(a.p[0] + o), ca = Load<uint16_t>(a.p[1] + o),
+               cb = Load<uint16_t>(a.p[2] + o);
       if constexpr (Swap) {
         l = Swap16(l);
         ca = Swap16(ca);
@@ -391,59 +400,95 @@ void ConvertYCC(const TColorManager& m, const RowArgs& a) {
 template <int S>
 RowConverter PickIndexedT(int t) {
   switch (t) {
-    case 1: return &ConvertIndexed<S, 1>;
-    case 2: return &ConvertIndexed<S, 2>;
-    case 3: return &ConvertIndexed<S, 3>;
-    case 4: return &ConvertIndexed<S, 4>;
-    case 5: return &ConvertIndexed<S, 5>;
-    case 6: return &ConvertIndexed<S, 6>;
-    case 7: return &ConvertIndexed<S, 7>;
-    case 8: return &ConvertIndexed<S, 8>;
-    default: return nullptr;
+    case 1:
+      return &ConvertIndexed<S, 1>;
+    case 2:
+      return &ConvertIndexed<S, 2>;
+    case 3:
+      return &ConvertIndexed<S, 3>;
+    case 4:
+      return &ConvertIndexed<S, 4>;
+    case 5:
+      return &ConvertIndexed<S, 5>;
+    case 6:
+      return &ConvertIndexed<S, 6>;
+    case 7:
+      return &ConvertIndexed<S, 7>;
+    case 8:
+      return &ConvertIndexed<S, 8>;
+    default:
+      return nullptr;
   }
 }
 
 RowConverter PickIndexed(int s, int t) {
   switch (s) {
-    case 1: return PickIndexedT<1>(t);
-    case 2: return PickIndexedT<2>(t);
-    case 3: return PickIndexedT<3>(t);
-    case 4: return PickIndexedT<4>(t);
-    case 5: return PickIndexedT<5>(t);
-    case 6: return PickIndexedT<6>(t);
-    case 7: return PickIndexedT<7>(t);
-    case 8: return PickIndexedT<8>(t);
-    default: return nullptr;
+    case 1:
+      return PickIndexedT<1>(t);
+    case 2:
+      return PickIndexedT<2>(t);
+    case 3:
+      return PickIndexedT<3>(t);
+    case 4:
+      return PickIndexedT<4>(t);
+    case 5:
+      return PickIndexedT<5>(t);
+    case 6:
+      return PickIndexedT<6>(t);
+    case 7:
+      return PickIndexedT<7>(t);
+    case 8:
+      return PickIndexedT<8>(t);
+    default:
+      return nullptr;
   }
 }
 
 template <bool Swap>
 RowConverter PickIndexed16To8(int t) {
   switch (t) {
-    case 1: return &ConvertIndexed16To8<1, Swap>;
-    case 2: return &ConvertIndexed16To8<2, Swap>;
-    case 3: return &ConvertIndexed16To8<3, Swap>;
-    case 4: return &ConvertIndexed16To8<4, Swap>;
-    case 5: return &ConvertIndexed16To8<5, Swap>;
-    case 6: return &ConvertIndexed16To8<6, Swap>;
-    case 7: return &ConvertIndexed16To8<7, Swap>;
-    case 8: return &ConvertIndexed16To8<8, Swap>;
-    default: return nullptr;
+    case 1:
+      return &ConvertIndexed16To8<1, Swap>;
+    case 2:
+      return &ConvertIndexed16To8<2, Swap>;
+    case 3:
+      return &ConvertIndexed16To8<3, Swap>;
+    case 4:
+      return &ConvertIndexed16To8<4, Swap>;
+    case 5:
+      return &ConvertIndexed16To8<5, Swap>;
+    case 6:
+      return &ConvertIndexed16To8<6, Swap>;
+    case 7:
+      return &ConvertIndexed16To8<7, Swap>;
+    case 8:
+      return &ConvertIndexed16To8<8, Swap>;
+    default:
+      return nullptr;
   }
 }
 
 template <bool Swap>
 RowConverter PickIndexed8To16(int s) {
   switch (s) {
-    case 1: return &ConvertIndexed8To16<1, Swap>;
-    case 2: return &ConvertIndexed8To16<2, Swap>;
-    case 3: return &ConvertIndexed8To16<3, Swap>;
-    case 4: return &ConvertIndexed8To16<4, Swap>;
-    case 5: return &ConvertIndexed8To16<5, Swap>;
-    case 6: return &ConvertIndexed8To16<6, Swap>;
-    case 7: return &ConvertIndexed8To16<7, Swap>;
-    case 8: return &ConvertIndexed8To16<8, Swap>;
-    default: return nullptr;
+    case 1:
+      return &ConvertIndexed8To16<1, Swap>;
+    case 2:
+      return &ConvertIndexed8To16<2, Swap>;
+    case 3:
+      return &ConvertIndexed8To16<3, Swap>;
+    case 4:
+      return &ConvertIndexed8To16<4, Swap>;
+    case 5:
+      return &ConvertIndexed8To16<5, Swap>;
+    case 6:
+      return &ConvertIndexed8To16<6, Swap>;
+    case 7:
+      return &ConvertIndexed8To16<7, Swap>;
+    case 8:
+      return &ConvertIndexed8To16<8, Swap>;
+    default:
+      return nullptr;
   }
 }
 
@@ -467,9 +512,12 @@ struct PickColour {
   template <bool Swap, bool Gamma, bool Reverse>
   static RowConverter ByAlpha(int alpha) {
     switch (alpha) {
-      case 0: return &ConvertColour<S, T, Swap, Gamma, Reverse, 0>;
-      case 1: return &ConvertColour<S, T, Swap, Gamma, Reverse, 1>;
-      default: return &ConvertColour<S, T, Swap, Gamma, Reverse, 2>;
+      case 0:
+        return &ConvertColour<S, T, Swap, Gamma, Reverse, 0>;
+      case 1:
+        return &ConvertColour<S, T, Swap, Gamma, Reverse, 1>;
+      default:
+        return &ConvertColour<S, T, Swap, Gamma, Reverse, 2>;
     }
   }
   template <bool Swap, bool Gamma>
@@ -514,8 +562,12 @@ struct YCCConv {
   static void Run(const TColorManager& m, const RowArgs& a) { ConvertYCC<S, T, Swap, Reverse, Alpha>(m, a); }
 };
 
-bool IsRGBOrder(TColorModel m) { return m == cmRGB || m == cmRGBA; }
-bool IsBGROrder(TColorModel m) { return m == cmBGR || m == cmBGRA; }
+bool IsRGBOrder(TColorModel m) {
+  return m == cmRGB || m == cmRGBA;
+}
+bool IsBGROrder(TColorModel m) {
+  return m == cmBGR || m == cmBGRA;
+}
 
 uint32_t SelectedPixels(uint32_t count, uint8_t mask) {
   if (mask == 0xFF) return count;
@@ -530,7 +582,9 @@ uint32_t SelectedPixels(uint32_t count, uint8_t mask) {
 
 using namespace colorimpl;
 
-TColorManager::TColorManager() { BuildGammaTable(1.0f, 2.2f); }
+TColorManager::TColorManager() {
+  BuildGammaTable(1.0f, 2.2f);
+}
 
 TColorManager::~TColorManager() = default;
 
@@ -582,13 +636,16 @@ void TColorManager::SetTargetModel(TColorModel model) {
 
 void TColorManager::SelectConverter() {
   converter_ = nullptr;
-  const bool sourceIndexed = sourceModel_ == cmIndexed || sourceModel_ == cmGray || sourceModel_ == cmGrayAlpha;
+  const bool sourceIndexed =
+      sourceModel_ == cmIndexed || sourceModel_ == cmGray || sourceModel_ == cmGrayAlpha;
   const bool targetIndexed = targetModel_ == cmIndexed || targetModel_ == cmGray;
   if (sourceIndexed != targetIndexed) throw EColorConversionError(SIndexedNotSupported);
 
   auto hasAlpha = [](TColorModel m) { return m == cmGrayAlpha || m == cmRGBA || m == cmBGRA; };
-  SourceFlags = static_cast<TColorFlags>(hasAlpha(sourceModel_) ? SourceFlags | cfAlpha : SourceFlags & ~cfAlpha);
-  TargetFlags = static_cast<TColorFlags>(hasAlpha(targetModel_) ? TargetFlags | cfAlpha : TargetFlags & ~cfAlpha);
+  SourceFlags =
+      static_cast<TColorFlags>(hasAlpha(sourceModel_) ? SourceFlags | cfAlpha : SourceFlags & ~cfAlpha);
+  TargetFlags =
+      static_cast<TColorFlags>(hasAlpha(targetModel_) ? TargetFlags | cfAlpha : TargetFlags & ~cfAlpha);
   const bool sourceAlpha = SourceFlags & cfAlpha, targetAlpha = TargetFlags & cfAlpha;
   const bool swap = SourceFlags & cfSwapBytes, gamma = TargetFlags & cfGamma;
   const int s = sourceBits_, t = targetBits_;
@@ -712,12 +769,14 @@ void TColorManager::ConvertRow(std::span<const TRowPlane> planes, std::span<uint
   a.count = count;
   a.mask = mask;
   if (layout_.packed) {
-    if (planes[0].size() < (selected * layout_.sourceBits + 7) / 8) throw EColorConversionError(SRowDoesNotFit);
+    if (planes[0].size() < (selected * layout_.sourceBits + 7) / 8)
+      throw EColorConversionError(SRowDoesNotFit);
     a.p[0] = planes[0].data();
   } else if (planes.size() == 1 || layout_.channels == 0) {
     const uint64_t pixelBytes = static_cast<uint64_t>(layout_.sampleBytes) * layout_.pixelSamples;
     if (planes[0].size() < selected * pixelBytes) throw EColorConversionError(SRowDoesNotFit);
-    for (int i = 0; i < 4 && i < layout_.pixelSamples; ++i) a.p[i] = planes[0].data() + i * layout_.sampleBytes;
+    for (int i = 0; i < 4 && i < layout_.pixelSamples; ++i)
+      a.p[i] = planes[0].data() + i * layout_.sampleBytes;
     a.step = pixelBytes;
   } else {
     if (planes.size() < layout_.channels) throw EColorConversionError(SRowDoesNotFit);
@@ -740,7 +799,8 @@ void TColorManager::BuildGammaTable(float imageGamma, float monitorGamma) {
     gamma_[i] = static_cast<uint8_t>(std::nearbyint(std::pow(i / 255.0, exponent) * 255.0));
 }
 
-void TColorManager::ConfigureYCbCr(std::span<const float> coefficients, uint8_t horizontal, uint8_t vertical) {
+void TColorManager::ConfigureYCbCr(std::span<const float> coefficients, uint8_t horizontal,
+                                   uint8_t vertical) {
   for (size_t i = 0; i < coefficients.size() && i < 3; ++i) LumaWeights[i] = coefficients[i];
   auto valid = [](uint8_t v) { return v == 1 || v == 2 || v == 4; };
   if (!valid(horizontal) || !valid(vertical)) throw EColorConversionError(SInvalidSubSampling);
@@ -783,12 +843,16 @@ graphics::HPALETTE TColorManager::MakeGrayPalette(bool minimumIsWhite) const {
   return graphics::CreatePalette(lp);
 }
 
-graphics::HPALETTE TColorManager::MakePaletteFromColormap(std::span<const TRowPlane> planes, TColormapLayout layout,
-                                                          uint32_t count, bool bgrOrder) const {
+graphics::HPALETTE TColorManager::MakePaletteFromColormap(std::span<const TRowPlane> planes,
+                                                          TColormapLayout layout, uint32_t count,
+                                                          bool bgrOrder) const {
   const bool wide = layout >= cml16Interleaved3;
-  const bool planar = layout == cml8Planar3 || layout == cml8Planar4 || layout == cml16Planar3 || layout == cml16Planar4;
+  const bool planar =
+      layout == cml8Planar3 || layout == cml8Planar4 || layout == cml16Planar3 || layout == cml16Planar4;
   const size_t sampleBytes = wide ? 2 : 1;
-  const size_t entrySamples = planar ? 1 : (layout == cml8Interleaved4 || layout == cml16Interleaved4) ? 4 : 3;
+  const size_t entrySamples = planar                                                        ? 1
+                              : (layout == cml8Interleaved4 || layout == cml16Interleaved4) ? 4
+                                                                                            : 3;
   const bool gamma = TargetFlags & cfGamma;
   const bool swap = SourceFlags & cfSwapBytes;
 
@@ -837,8 +901,7 @@ graphics::HPALETTE TColorManager::MakePaletteFromColormap(std::span<const TRowPl
     // lost and none is read before it exists.
     const uint32_t smax = (1u << s) - 1, tmax = (1u << t) - 1;
     lp.palPalEntry.resize(size_t{1} << t);
-    for (uint32_t i = 0; i <= tmax; ++i)
-      lp.palPalEntry[i] = entry(smax == tmax ? i : Scale(i, smax, tmax));
+    for (uint32_t i = 0; i <= tmax; ++i) lp.palPalEntry[i] = entry(smax == tmax ? i : Scale(i, smax, tmax));
   } else {
     const uint32_t n = std::clamp<uint32_t>(count, 1, graphics::kMaxPaletteEntries);
     lp.palPalEntry.resize(n);

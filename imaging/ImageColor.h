@@ -69,8 +69,10 @@ enum TColormapLayout : uint8_t {
 inline constexpr const char* SIndexedNotSupported =
     "Conversion between indexed and non-indexed pixel formats is not supported.";
 inline constexpr const char* SConversionFailed = "Color conversion failed. Could not find a proper method.";
-inline constexpr const char* SInvalidColorDepth = "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
-inline constexpr const char* SInvalidSampleCount = "Sample count per pixel does not correspond to the given color scheme.";
+inline constexpr const char* SInvalidColorDepth =
+    "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
+inline constexpr const char* SInvalidSampleCount =
+    "Sample count per pixel does not correspond to the given color scheme.";
 inline constexpr const char* SInvalidSubSampling = "Subsampling value is invalid. Allowed are 1, 2 and 4.";
 inline constexpr const char* SVerticalSubSamplingError =
     "Vertical subsampling value must be <= horizontal subsampling value.";
@@ -128,7 +130,8 @@ class TColorManager {
   // clear consumes no source samples and leaves its target position untouched.
   // Raises EColorConversionError when no converter fits the settings or when a
   // plane or the target is shorter than the row needs.
-  void ConvertRow(std::span<const TRowPlane> planes, std::span<uint8_t> target, uint32_t count, uint8_t mask = 0xFF);
+  void ConvertRow(std::span<const TRowPlane> planes, std::span<uint8_t> target, uint32_t count,
+                  uint8_t mask = 0xFF);
   void ConvertRow(TRowPlane source, std::span<uint8_t> target, uint32_t count, uint8_t mask = 0xFF) {
     ConvertRow(std::span<const TRowPlane>(&source, 1), target, count, mask);
   }
@@ -175,11 +178,11 @@ class TColorManager {
 
   // How the selected converter walks its rows, for the length checks.
   struct Layout {
-    bool packed = false;          // bit fields in one plane: sourceBits per selected pixel
-    uint8_t sourceBits = 0;       // packed
-    uint8_t sampleBytes = 0;      // not packed: bytes per source sample
-    uint8_t pixelSamples = 0;     // not packed: samples per pixel when interleaved
-    uint8_t channels = 0;         // planes needed when planar; 0: one plane only
+    bool packed = false;       // bit fields in one plane: sourceBits per selected pixel
+    uint8_t sourceBits = 0;    // packed
+    uint8_t sampleBytes = 0;   // not packed: bytes per source sample
+    uint8_t pixelSamples = 0;  // not packed: samples per pixel when interleaved
+    uint8_t channels = 0;      // planes needed when planar; 0: one plane only
     uint8_t targetBitsPerPixel = 0;
   } layout_;
 

@@ -68,11 +68,14 @@ graphics::TGraphicClass TRasterGraphic::StaticClass() {
 
 void TRasterGraphic::Assign(const graphics::TGraphic& source) {
   if (&source == this) return;
-  if (const auto* raster = dynamic_cast<const TRasterGraphic*>(&source)) ImageProperties = raster->ImageProperties;
+  if (const auto* raster = dynamic_cast<const TRasterGraphic*>(&source))
+    ImageProperties = raster->ImageProperties;
   graphics::TBitmap::Assign(source);
 }
 
-bool TRasterGraphic::CanReadStream(rtl::TStream&) { return false; }
+bool TRasterGraphic::CanReadStream(rtl::TStream&) {
+  return false;
+}
 
 bool TRasterGraphic::ReadProperties(rtl::TStream&, int) {
   ImageProperties.Clear();
@@ -89,7 +92,8 @@ void TRasterGraphic::PrepareImage(uint32_t width, uint32_t height, graphics::TPi
   // Rows are padded to 4 bytes; 32-bit sizes times 32 bits cannot overflow
   // 64 bits, and the product is compared by division.
   const uint64_t stride = (static_cast<uint64_t>(width) * static_cast<uint64_t>(bits) + 31) / 32 * 4;
-  const uint64_t limit = static_cast<uint64_t>(std::min(kMaxImageBytes, graphics::TBitmap::PixelMemoryLimit()));
+  const uint64_t limit =
+      static_cast<uint64_t>(std::min(kMaxImageBytes, graphics::TBitmap::PixelMemoryLimit()));
   if (width > static_cast<uint32_t>(INT32_MAX) || height > static_cast<uint32_t>(INT32_MAX) ||
       stride > limit / height)
     RaiseInvalidGraphicFmt(SImageTooLarge, {formatName, width, height});
@@ -144,12 +148,16 @@ void TRasterGraphic::RowProgress(uint32_t row, uint32_t rowCount) {
   progressRect_.Bottom += 1;
 }
 
-void TRasterGraphic::EndProgress() { Progress(graphics::psEnding, 0, false, progressRect_, ""); }
+void TRasterGraphic::EndProgress() {
+  Progress(graphics::psEnding, 0, false, progressRect_, "");
+}
 
 // ---------------------------------------------------------------------------
 // TFileFormatList
 
-TFileFormatList::~TFileFormatList() { Clear(); }
+TFileFormatList::~TFileFormatList() {
+  Clear();
+}
 
 void TFileFormatList::Clear() {
   for (const auto& c : classes_) graphics::TPicture::UnregisterGraphicClass(c->GraphicClass);
@@ -207,8 +215,8 @@ void TFileFormatList::DropClassEntry(TClassEntry* entry) {
 }
 
 void TFileFormatList::AddFileFormat(const std::string& extension, const std::string& commonDescription,
-                                    const std::string& individualDescription, TFileKinds fileKinds, bool replace,
-                                    graphics::TGraphicClass graphicClass) {
+                                    const std::string& individualDescription, TFileKinds fileKinds,
+                                    bool replace, graphics::TGraphicClass graphicClass) {
   if (extension.empty() || !graphicClass) return;
   const int index = IndexOfExtension(extension);
   TExtensionEntry* ext;
@@ -234,7 +242,8 @@ void TFileFormatList::AddFileFormat(const std::string& extension, const std::str
     }
   }
   graphics::TPicture::RegisterFileFormat(
-      ext->Extension, ext->Description.empty() ? ext->ClassEntry->Description : ext->Description, graphicClass);
+      ext->Extension, ext->Description.empty() ? ext->ClassEntry->Description : ext->Description,
+      graphicClass);
 }
 
 void TFileFormatList::RemoveFileFormat(const std::string& extension, graphics::TGraphicClass graphicClass) {
@@ -321,7 +330,8 @@ const bool kRegisteredAtStartUp = (FileFormats(), true);
 
 void RegisterStandardFormats(TFileFormatList& list) {
   for (const TRegistration& r : kRegistrations)
-    list.AddFileFormat(r.extension, r.commonDescription, r.individualDescription, r.kinds, false, r.graphicClass());
+    list.AddFileFormat(r.extension, r.commonDescription, r.individualDescription, r.kinds, false,
+                       r.graphicClass());
 }
 
 TFileFormatList& FileFormats() {
@@ -335,7 +345,9 @@ TFileFormatList& FileFormats() {
 // ---------------------------------------------------------------------------
 // Shared routines
 
-void RaiseInvalidGraphic(const std::string& message) { throw EInvalidGraphic(message); }
+void RaiseInvalidGraphic(const std::string& message) {
+  throw EInvalidGraphic(message);
+}
 
 void RaiseInvalidGraphicFmt(const std::string& pattern, std::initializer_list<rtl::TVarRec> args) {
   throw EInvalidGraphic(rtl::Format(pattern, args));
@@ -365,9 +377,15 @@ void UndoPredictorN(std::span<uint8_t> row, size_t count, size_t distance) {
   for (size_t i = 0; i < n; ++i) row[i + distance] = static_cast<uint8_t>(row[i + distance] + row[i]);
 }
 
-void UndoPredictor1(std::span<uint8_t> row, size_t count) { UndoPredictorN(row, count, 1); }
-void UndoPredictor3(std::span<uint8_t> row, size_t count) { UndoPredictorN(row, count, 3); }
-void UndoPredictor4(std::span<uint8_t> row, size_t count) { UndoPredictorN(row, count, 4); }
+void UndoPredictor1(std::span<uint8_t> row, size_t count) {
+  UndoPredictorN(row, count, 1);
+}
+void UndoPredictor3(std::span<uint8_t> row, size_t count) {
+  UndoPredictorN(row, count, 3);
+}
+void UndoPredictor4(std::span<uint8_t> row, size_t count) {
+  UndoPredictorN(row, count, 4);
+}
 
 void Upsample2x(uint32_t width, uint32_t height, size_t rowStride, std::span<uint8_t> plane) {
   if (width == 0 || height == 0) return;

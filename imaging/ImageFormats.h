@@ -269,14 +269,20 @@ void RegisterStandardFormats(TFileFormatList& list);
 
 // Shared routines of the readers.
 [[noreturn]] void RaiseInvalidGraphic(const std::string& message);
-[[noreturn]] void RaiseInvalidGraphicFmt(const std::string& pattern, std::initializer_list<rtl::TVarRec> args);
+[[noreturn]] void RaiseInvalidGraphicFmt(const std::string& pattern,
+                                         std::initializer_list<rtl::TVarRec> args);
 
 // Multi-byte values of a file's header, at p.
-inline uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-inline uint32_t BigEndian32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
+inline uint16_t BigEndian16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
-inline uint16_t LittleEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[1] << 8 | p[0]); }
+inline uint32_t BigEndian32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+         static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+inline uint16_t LittleEndian16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[1] << 8 | p[0]);
+}
 inline uint32_t LittleEndian32(const uint8_t* p) {
   return LittleEndian16(p) | uint32_t{LittleEndian16(p + 2)} << 16;
 }

@@ -19,11 +19,14 @@ inline constexpr const char* SSubsampledYCbCr = "Subsampled YCbCr without JPEG c
 inline constexpr const char* SSubsampledYCbCrPlanes = "Subsampled YCbCr in separate planes is";
 inline constexpr const char* SInvalidCRC = "Cannot load image. CRC error found in %s file.";
 inline constexpr const char* SCompressionError = "Cannot load image. Compression error found in %s file.";
-inline constexpr const char* SExtraCompressedData = "Cannot load image. Extra compressed data found in %s file.";
+inline constexpr const char* SExtraCompressedData =
+    "Cannot load image. Extra compressed data found in %s file.";
 inline constexpr const char* SInvalidPalette = "Cannot load image. Palette in %s file is invalid.";
-inline constexpr const char* SUnknownCriticalChunk = "Cannot load PNG image. Unexpected but critical chunk detected.";
+inline constexpr const char* SUnknownCriticalChunk =
+    "Cannot load PNG image. Unexpected but critical chunk detected.";
 // Width, height and bytes per pixel beyond what any image may allocate.
-inline constexpr const char* SImageTooLarge = "Cannot load image. The %s image is too large (%u x %u pixels).";
+inline constexpr const char* SImageTooLarge =
+    "Cannot load image. The %s image is too large (%u x %u pixels).";
 inline constexpr const char* SDuplicateRegistration = "Attempt to register %s twice.";
 
 // Messages of the decoders, raised as EImageCodecError.

@@ -17,8 +17,12 @@ constexpr size_t kImageCountAt = 10;
 constexpr int kMaxResolution = 5;
 constexpr float kLumaWeights[3] = {0.2125f, 0.7154f, 0.0721f};
 
-bool IsOverview(const uint8_t* head) { return std::memcmp(head + kOverviewMagicAt, "PCD_OPA", 7) == 0; }
-bool IsImagePack(const uint8_t* head) { return std::memcmp(head + kImageMagicAt, "PCD", 3) == 0; }
+bool IsOverview(const uint8_t* head) {
+  return std::memcmp(head + kOverviewMagicAt, "PCD_OPA", 7) == 0;
+}
+bool IsImagePack(const uint8_t* head) {
+  return std::memcmp(head + kImageMagicAt, "PCD", 3) == 0;
+}
 
 }  // namespace
 
@@ -63,7 +67,8 @@ void TPCDGraphic::LoadFromStream(rtl::TStream& stream) {
   StartProgress(SPreparing, static_cast<int32_t>(ImageProperties.Width));
 
   constexpr size_t W = kBaseWidth, H = kBaseHeight, C = W / 2;
-  const uint64_t imageAt = uint64_t{ImageProperties.IsOverview ? kOverviewSector : kImageSector} * kSectorSize;
+  const uint64_t imageAt =
+      uint64_t{ImageProperties.IsOverview ? kOverviewSector : kImageSector} * kSectorSize;
   // Two luma rows and a row of each chroma plane per pair of rows.
   constexpr uint64_t kImageBytes = H / 2 * (2 * W + 2 * C);
   CheckDataLeft(imageAt + kImageBytes, BytesLeft(stream), kFormatName);

@@ -27,7 +27,9 @@ constexpr uint64_t kLongestRun = 63;
 
 using THeader = std::array<uint8_t, kHeaderSize>;
 
-bool KnownIdentifier(uint8_t b) { return b == kPaintbrush || b == kScreenCapture; }
+bool KnownIdentifier(uint8_t b) {
+  return b == kPaintbrush || b == kScreenCapture;
+}
 
 // False when fewer than 128 bytes are left.
 bool ReadHeader(rtl::TStream& stream, THeader& header) {
@@ -49,7 +51,8 @@ graphics::TGraphicClass TPCXGraphic::StaticClass() {
 
 bool TPCXGraphic::CanReadStream(rtl::TStream& stream) {
   THeader h{};
-  return PeekHeader(stream, h.data(), h.size()) && KnownIdentifier(h[0]) && (h[1] == 0 || h[1] == 2 || h[1] == 3 || h[1] == 5) && h[2] <= 1;
+  return PeekHeader(stream, h.data(), h.size()) && KnownIdentifier(h[0]) &&
+         (h[1] == 0 || h[1] == 2 || h[1] == 3 || h[1] == 5) && h[2] <= 1;
 }
 
 bool TPCXGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
@@ -165,14 +168,16 @@ void TPCXGraphic::LoadFromStream(rtl::TStream& stream) {
         SetPalette(cm.MakeGrayPalette(false));
       } else {
         const TRowPlane map(&h[16], 48);
-        SetPalette(cm.MakePaletteFromColormap(std::span<const TRowPlane>(&map, 1), cml8Interleaved3, 16, false));
+        SetPalette(
+            cm.MakePaletteFromColormap(std::span<const TRowPlane>(&map, 1), cml8Interleaved3, 16, false));
       }
     } else if (paletteBlock) {
       std::array<uint8_t, kPaletteBlockSize - 1> entries{};
       stream.SetPosition(size - kPaletteBlockSize + 1);
       stream.ReadBuffer(entries.data(), static_cast<int64_t>(entries.size()));
       const TRowPlane map(entries);
-      SetPalette(cm.MakePaletteFromColormap(std::span<const TRowPlane>(&map, 1), cml8Interleaved3, 256, false));
+      SetPalette(
+          cm.MakePaletteFromColormap(std::span<const TRowPlane>(&map, 1), cml8Interleaved3, 256, false));
     } else if (h[68] == kGreyPaletteKind) {
       SetPalette(cm.MakeGrayPalette(false));
     }
@@ -190,11 +195,14 @@ void TPCXGraphic::LoadFromStream(rtl::TStream& stream) {
       for (uint32_t x = 0; x < width; ++x) {
         const uint32_t byte = x >> 3, shift = 7 - (x & 7);
         uint8_t v = 0;
-        for (uint32_t k = 0; k < 4; ++k) v |= static_cast<uint8_t>(((row[k * bytesPerLine + byte] >> shift) & 1) << k);
-        line[x >> 1] = (x & 1) ? static_cast<uint8_t>((line[x >> 1] & 0xF0) | v) : static_cast<uint8_t>(v << 4);
+        for (uint32_t k = 0; k < 4; ++k)
+          v |= static_cast<uint8_t>(((row[k * bytesPerLine + byte] >> shift) & 1) << k);
+        line[x >> 1] =
+            (x & 1) ? static_cast<uint8_t>((line[x >> 1] & 0xF0) | v) : static_cast<uint8_t>(v << 4);
       }
     } else if (format == graphics::pf24bit) {
-      const std::array<TRowPlane, 3> rgb{TRowPlane(row, bytesPerLine), TRowPlane(row + bytesPerLine, bytesPerLine),
+      const std::array<TRowPlane, 3> rgb{TRowPlane(row, bytesPerLine),
+                                         TRowPlane(row + bytesPerLine, bytesPerLine),
                                          TRowPlane(row + 2 * bytesPerLine, bytesPerLine)};
       cm.ConvertRow(rgb, target, width);
     } else {

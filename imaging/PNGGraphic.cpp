@@ -1,12 +1,12 @@
 #include "imaging/PNGGraphic.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
-
-#include <zlib.h>
 
 #include "imaging/ImageCodecsMisc.h"
 
@@ -105,7 +105,9 @@ graphics::TColor RGBColour(uint32_t r, uint32_t g, uint32_t b) {
   return static_cast<graphics::TColor>(r | g << 8 | b << 16);
 }
 
-uint32_t To8(uint16_t v) { return v * 255u / 65535u; }
+uint32_t To8(uint16_t v) {
+  return v * 255u / 65535u;
+}
 
 }  // namespace
 
@@ -366,9 +368,10 @@ void TPNGGraphic::ReadDecoded(std::span<uint8_t> row) {
     // The image data ended before the image did: after the end of the
     // compressed stream, as when the stream itself ends too soon.
     if (source_ == chunkSize_)
-      RaiseInvalidGraphicFmt(decoder_->StreamEnded() ? SExtraCompressedData : SCompressionError, {kFormatName});
-    const TDecodeResult r =
-        decoder_->DecodeBlock(std::span<const uint8_t>(chunk_.data() + source_, chunkSize_ - source_), row.subspan(done));
+      RaiseInvalidGraphicFmt(decoder_->StreamEnded() ? SExtraCompressedData : SCompressionError,
+                             {kFormatName});
+    const TDecodeResult r = decoder_->DecodeBlock(
+        std::span<const uint8_t>(chunk_.data() + source_, chunkSize_ - source_), row.subspan(done));
     source_ += r.consumed;
     done += r.produced;
     // Bytes after the end of the compressed stream are padding: they hold
@@ -376,7 +379,8 @@ void TPNGGraphic::ReadDecoded(std::span<uint8_t> row) {
     // short; one that neither takes nor gives anything is stuck.
     if (r.status == dsDamaged || (!decoder_->StreamEnded() && r.consumed == 0 && r.produced == 0))
       RaiseInvalidGraphicFmt(SCompressionError, {kFormatName});
-    if (decoder_->StreamEnded() && r.status != dsComplete) RaiseInvalidGraphicFmt(SExtraCompressedData, {kFormatName});
+    if (decoder_->StreamEnded() && r.status != dsComplete)
+      RaiseInvalidGraphicFmt(SExtraCompressedData, {kFormatName});
   }
 }
 
@@ -411,7 +415,8 @@ void TPNGGraphic::LoadImageData() {
   }
 
   TColorManager& cm = ColorManager();
-  std::vector<uint8_t> current(static_cast<size_t>(rowBytes) + 1), previous(static_cast<size_t>(rowBytes) + 1);
+  std::vector<uint8_t> current(static_cast<size_t>(rowBytes) + 1),
+      previous(static_cast<size_t>(rowBytes) + 1);
   source_ = chunkSize_ = 0;
   const size_t filterBpp = bytesPerPixel_;
   const auto lineOf = [&](uint32_t y) {

@@ -56,9 +56,9 @@ class TPNGGraphic : public TRasterGraphic {
   uint32_t ScaledSample(uint16_t value) const;
 
   std::unique_ptr<TLZ77Decoder> decoder_;
-  std::vector<uint8_t> chunk_;   // data of the last chunk read
-  size_t chunkSize_ = 0;         // of the data held in chunk_
-  size_t source_ = 0;            // next compressed byte in chunk_
+  std::vector<uint8_t> chunk_;  // data of the last chunk read
+  size_t chunkSize_ = 0;        // of the data held in chunk_
+  size_t source_ = 0;           // next compressed byte in chunk_
   uint32_t chunkLength_ = 0;
   uint8_t chunkType_[4] = {};
   uint32_t crc_ = 0;

@@ -14,15 +14,22 @@ constexpr const char* kReadErrorName = "PPM";
 // Bytes a header test looks at; a file no longer than this is not claimed.
 constexpr int64_t kHeaderTestBytes = 10;
 
-bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+bool IsDigit(uint8_t c) {
+  return c >= '0' && c <= '9';
+}
 
-[[noreturn]] void RaiseReadError() { RaiseInvalidGraphicFmt(SStreamReadError, {kReadErrorName}); }
-[[noreturn]] void RaiseInvalid() { RaiseInvalidGraphicFmt(SInvalidImage, {kFormatNames}); }
+[[noreturn]] void RaiseReadError() {
+  RaiseInvalidGraphicFmt(SStreamReadError, {kReadErrorName});
+}
+[[noreturn]] void RaiseInvalid() {
+  RaiseInvalidGraphicFmt(SInvalidImage, {kFormatNames});
+}
 
 // value * 255 / maxValue, rounded; values above the maximum are white.
 std::vector<uint8_t> ScaleTable(uint32_t maxValue) {
   std::vector<uint8_t> table(static_cast<size_t>(maxValue) + 1);
-  for (uint32_t v = 0; v <= maxValue; ++v) table[v] = static_cast<uint8_t>((v * 255u + maxValue / 2) / maxValue);
+  for (uint32_t v = 0; v <= maxValue; ++v)
+    table[v] = static_cast<uint8_t>((v * 255u + maxValue / 2) / maxValue);
   return table;
 }
 
@@ -206,8 +213,11 @@ void TPPMGraphic::LoadFromStream(rtl::TStream& stream) {
                     : static_cast<uint64_t>(width) * height * samples * sampleBytes;
   else
     needed = static_cast<uint64_t>(width) * height * samples;
-  PrepareImage(width, height, bitmap ? graphics::pf1bit : colour ? graphics::pf24bit : graphics::pf8bit, kFormatNames,
-               {needed, BytesLeft(), kReadErrorName});
+  PrepareImage(width, height,
+               bitmap   ? graphics::pf1bit
+               : colour ? graphics::pf24bit
+                        : graphics::pf8bit,
+               kFormatNames, {needed, BytesLeft(), kReadErrorName});
   TColorManager& cm = ColorManager();
   if (!colour) {
     cm.SetTargetSampleCount(1);
@@ -273,7 +283,8 @@ void TPPMGraphic::LoadPlainSamples(int samplesPerPixel) {
     uint8_t* line = ScanLine(static_cast<int>(y));
     uint8_t* out = samplesPerPixel == 1 ? line : row.data();
     for (size_t i = 0; i < rowSamples; ++i) out[i] = Scaled(table, ReadNumber());
-    if (samplesPerPixel != 1) ColorManager().ConvertRow(row, std::span<uint8_t>(line, static_cast<size_t>(Stride())), width);
+    if (samplesPerPixel != 1)
+      ColorManager().ConvertRow(row, std::span<uint8_t>(line, static_cast<size_t>(Stride())), width);
     RowProgress(y, height);
   }
 }
@@ -294,8 +305,7 @@ void TPPMGraphic::LoadRawSamples(int samplesPerPixel) {
     if (samplesPerPixel == 1) {
       if (wide) {
         ReadRaw(fileRow.data(), rowBytes);
-        for (size_t i = 0; i < rowSamples; ++i)
-          line[i] = Scaled(table, BigEndian16(&fileRow[2 * i]));
+        for (size_t i = 0; i < rowSamples; ++i) line[i] = Scaled(table, BigEndian16(&fileRow[2 * i]));
       } else {
         ReadRaw(line, rowBytes);
         if (scale)
@@ -305,8 +315,7 @@ void TPPMGraphic::LoadRawSamples(int samplesPerPixel) {
       ReadRaw(fileRow.data(), rowBytes);
       std::span<const uint8_t> rgb = fileRow;
       if (wide) {
-        for (size_t i = 0; i < rowSamples; ++i)
-          row[i] = Scaled(table, BigEndian16(&fileRow[2 * i]));
+        for (size_t i = 0; i < rowSamples; ++i) row[i] = Scaled(table, BigEndian16(&fileRow[2 * i]));
         rgb = row;
       } else if (scale) {
         for (size_t i = 0; i < rowSamples; ++i) row[i] = Scaled(table, fileRow[i]);

@@ -18,7 +18,12 @@ constexpr size_t kHeaderSize = 26;
 constexpr char kSignature[] = "8BPS";
 constexpr uint16_t kVersion = 1;
 
-enum : uint16_t { kCompressionRaw = 0, kCompressionPackBits = 1, kCompressionZip = 2, kCompressionZipPredicted = 3 };
+enum : uint16_t {
+  kCompressionRaw = 0,
+  kCompressionPackBits = 1,
+  kCompressionZip = 2,
+  kCompressionZipPredicted = 3
+};
 constexpr uint16_t kModeBitmap = 0;
 
 // One PackBits run of two bytes gives at most 128 bytes of a row.

@@ -31,11 +31,11 @@ class TPSDGraphic : public TRasterGraphic {
   void LoadFromStream(rtl::TStream& stream) override;
 
  private:
-  uint32_t channels_ = 0;        // as stored; ChannelCount keeps its low byte
-  uint16_t mode_ = 0;            // the file's colour mode
-  int64_t colourDataAt_ = 0;     // from the image's start
+  uint32_t channels_ = 0;     // as stored; ChannelCount keeps its low byte
+  uint16_t mode_ = 0;         // the file's colour mode
+  int64_t colourDataAt_ = 0;  // from the image's start
   uint32_t colourDataSize_ = 0;
-  int64_t imageDataAt_ = 0;      // after the compression field
+  int64_t imageDataAt_ = 0;  // after the compression field
 };
 
 }  // namespace imaging

@@ -38,7 +38,8 @@ graphics::TGraphicClass TPSPGraphic::StaticClass() {
 
 bool TPSPGraphic::CanReadStream(rtl::TStream& stream) {
   uint8_t head[kFileHeaderSize];
-  return PeekHeader(stream, head, sizeof head) && SignatureMatches(head) && LittleEndian16(head + 32) >= kFirstVersion;
+  return PeekHeader(stream, head, sizeof head) && SignatureMatches(head) &&
+         LittleEndian16(head + 32) >= kFirstVersion;
 }
 
 uint32_t TPSPGraphic::ReadUInt32() {
@@ -131,9 +132,12 @@ void TPSPGraphic::ReadPalette() {
 
 uint64_t TPSPGraphic::MaxExpansion() const {
   switch (ImageProperties.Compression) {
-    case ctRLE: return TPSPRLEDecoder::kMaxExpansion;
-    case ctLZ77: return TLZ77Decoder::kMaxExpansion;
-    default: return 1;
+    case ctRLE:
+      return TPSPRLEDecoder::kMaxExpansion;
+    case ctLZ77:
+      return TLZ77Decoder::kMaxExpansion;
+    default:
+      return 1;
   }
 }
 
@@ -263,7 +267,8 @@ void TPSPGraphic::LoadFromStream(rtl::TStream& stream) {
     default:
       RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
   }
-  if (p.ColorModel == cmRGB && p.BitsPerSample != 8) RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
+  if (p.ColorModel == cmRGB && p.BitsPerSample != 8)
+    RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
   cm.SetSourceSampleBits(p.BitsPerSample);
   cm.SetTargetSampleBits(p.BitsPerSample);
   cm.SetSourceSampleCount(p.SamplesPerPixel);

@@ -45,7 +45,9 @@ struct THeader {
   uint8_t ChannelBits() const { return bytes[659]; }
 };
 
-bool KnownChannelKind(const std::string& kind) { return kind == "rgb" || kind == "xyz"; }
+bool KnownChannelKind(const std::string& kind) {
+  return kind == "rgb" || kind == "xyz";
+}
 
 }  // namespace
 
@@ -103,7 +105,8 @@ void TRLAGraphic::LoadFromStream(rtl::TStream& stream) {
   // The offset table, then per row at least a count and a run per 128
   // pixels for every channel: a short file cannot claim a large bitmap.
   const uint64_t tableBytes = 4 * static_cast<uint64_t>(height);
-  const uint64_t minRowBytes = channels * (kChannelCountBytes + 2 * ((width + kPixelsPerRun - 1) / kPixelsPerRun));
+  const uint64_t minRowBytes =
+      channels * (kChannelCountBytes + 2 * ((width + kPixelsPerRun - 1) / kPixelsPerRun));
   CheckDataLeft(tableBytes, BytesLeft(stream), kFormatName);
   std::vector<uint8_t> table(static_cast<size_t>(tableBytes));
   ReadExact(stream, table.data(), tableBytes, kFormatName);

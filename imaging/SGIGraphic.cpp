@@ -137,12 +137,14 @@ void TSGIGraphic::LoadFromStream(rtl::TStream& stream) {
   Progress(graphics::psEnding, 100, true, progressRect_, "");
 
   StartProgress(STransfering, static_cast<int32_t>(width));
-  std::vector<std::vector<uint8_t>> buffers(channels, std::vector<uint8_t>(static_cast<size_t>(width) * sampleBytes));
+  std::vector<std::vector<uint8_t>> buffers(channels,
+                                            std::vector<uint8_t>(static_cast<size_t>(width) * sampleBytes));
   std::vector<TRowPlane> planes(buffers.begin(), buffers.end());
   for (uint32_t r = 0; r < height; ++r) {
     for (uint32_t c = 0; c < channels; ++c) ReadChannelRow(c, r, buffers[c]);
-    cm.ConvertRow(planes, std::span<uint8_t>(ScanLine(static_cast<int>(height - 1 - r)), static_cast<size_t>(Stride())),
-                  width);
+    cm.ConvertRow(
+        planes, std::span<uint8_t>(ScanLine(static_cast<int>(height - 1 - r)), static_cast<size_t>(Stride())),
+        width);
     RowProgress(r, height);
   }
   decoder_.reset();
@@ -164,8 +166,8 @@ void TSGIGraphic::ReadChannelRow(uint32_t c, uint32_t r, std::span<uint8_t> plan
     const auto length = static_cast<int64_t>(std::min<uint64_t>(rowLengths_[index], codedRow_.size()));
     stream_->SetPosition(at);
     const int64_t got = stream_->Read(codedRow_.data(), length);
-    decoder_->DecodeBlock(std::span<const uint8_t>(codedRow_.data(), static_cast<size_t>(std::max<int64_t>(got, 0))),
-                          plane);
+    decoder_->DecodeBlock(
+        std::span<const uint8_t>(codedRow_.data(), static_cast<size_t>(std::max<int64_t>(got, 0))), plane);
   } else {
     const int64_t at = basePosition_ + kHeaderSize + static_cast<int64_t>(index * plane.size());
     if (at >= size) return;

@@ -39,7 +39,7 @@ class TSGIGraphic : public TRasterGraphic {
   // Fills plane (zeroed first) with channel c of file row r.
   void ReadChannelRow(uint32_t c, uint32_t r, std::span<uint8_t> plane);
 
-  std::vector<uint32_t> rowStarts_;   // run-length files: per channel row
+  std::vector<uint32_t> rowStarts_;  // run-length files: per channel row
   std::vector<uint32_t> rowLengths_;
   std::vector<uint8_t> codedRow_;
   std::unique_ptr<TSGIRLEDecoder> decoder_;  // run-length files, during a load

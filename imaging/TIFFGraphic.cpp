@@ -1,8 +1,8 @@
 #include "imaging/TIFFGraphic.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <set>
 
@@ -152,7 +152,9 @@ TCompressionKind CompressionOf(uint32_t value) {
   }
 }
 
-bool IsFax(TCompressionKind c) { return c == ctFaxCCITT3 || c == ctFaxRLE || c == ctFaxRLEW; }
+bool IsFax(TCompressionKind c) {
+  return c == ctFaxCCITT3 || c == ctFaxRLE || c == ctFaxRLEW;
+}
 
 // Horizontal differencing of 16-bit samples, distance samples apart, in the
 // file's byte order.
@@ -189,7 +191,9 @@ bool TTIFFGraphic::CanReadStream(rtl::TStream& stream) {
 
 void TTIFFGraphic::SaveToStream(rtl::TStream&) const {}
 
-uint16_t TTIFFGraphic::Get16(const uint8_t* p) const { return BigEndian() ? BigEndian16(p) : LittleEndian16(p); }
+uint16_t TTIFFGraphic::Get16(const uint8_t* p) const {
+  return BigEndian() ? BigEndian16(p) : LittleEndian16(p);
+}
 
 uint32_t TTIFFGraphic::Get32(const uint8_t* p) const {
   return BigEndian() ? BigEndian32(p) : LittleEndian32(p);
@@ -299,7 +303,8 @@ TByteArray TTIFFGraphic::TagBytes(uint16_t tag) const {
   if (!IsIntegerType(e.DataType)) return {};
   const TCardinalArray values = TagCardinals(tag);
   TByteArray bytes(values.size());
-  std::transform(values.begin(), values.end(), bytes.begin(), [](uint32_t v) { return static_cast<uint8_t>(v); });
+  std::transform(values.begin(), values.end(), bytes.begin(),
+                 [](uint32_t v) { return static_cast<uint8_t>(v); });
   return bytes;
 }
 
@@ -336,7 +341,8 @@ TFloatArray TTIFFGraphic::TagFloats(uint16_t tag) const {
         break;
       }
       case kTypeDouble: {
-        const uint64_t bits = BigEndian() ? uint64_t{Get32(p)} << 32 | Get32(p + 4) : uint64_t{Get32(p + 4)} << 32 | Get32(p);
+        const uint64_t bits =
+            BigEndian() ? uint64_t{Get32(p)} << 32 | Get32(p + 4) : uint64_t{Get32(p + 4)} << 32 | Get32(p);
         double d = 0;
         std::memcpy(&d, &bits, sizeof d);
         values[i] = static_cast<float>(d);
@@ -423,7 +429,8 @@ bool TTIFFGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
 
   p.ColorModel = ModelOfPhotometric(TagValue(kTagPhotometric, 0xFFFFFFFFu), samplesPerPixel_, p.Flags);
   const TCardinalArray extra = TagCardinals(kTagExtraSamples);
-  p.AlphaPresent = !extra.empty() && std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
+  p.AlphaPresent =
+      !extra.empty() && std::all_of(extra.begin(), extra.end(), [](uint32_t v) { return v <= 2; });
   p.Compression = CompressionOf(TagValue(kTagCompression, 0));
   if (p.ColorModel == cmYCbCr) {
     p.YCbCrSubSampling = TagBytes(kTagYCbCrSubSampling);
@@ -564,9 +571,11 @@ TTIFFGraphic::TLoadPlan TTIFFGraphic::PlanLoad() {
   plan.planar = p.PlanarConfiguration == 2 && plan.samples > 1;
   const uint32_t bits = plan.bits, samples = plan.samples;
 
-  const bool bitsValid = (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16) && !sampleBitsDiffer_;
+  const bool bitsValid =
+      (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16) && !sampleBitsDiffer_;
   if (!bitsValid || !LayoutOf(p.ColorModel, bits, samples, plan.layout) || (plan.planar && bits < 8) ||
-      (plan.fax && (bits != 1 || samples != 1)) || (plan.compression == ctThunderscan && (bits != 4 || samples != 1)))
+      (plan.fax && (bits != 1 || samples != 1)) ||
+      (plan.compression == ctThunderscan && (bits != 4 || samples != 1)))
     RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
   // libjpeg hands YCbCr over as red, green, blue; separate planes it hands
   // over as stored, for the colour manager to convert.
@@ -579,7 +588,8 @@ TTIFFGraphic::TLoadPlan TTIFFGraphic::PlanLoad() {
     auto valid = [](uint8_t v) { return v == 1 || v == 2 || v == 4; };
     // Separate planes of subsampled chroma would need each plane at its own
     // size; no file in use is written that way.
-    if (plan.planar && sub) RaiseInvalidGraphicFmt(SUnsupportedFeature, {SSubsampledYCbCrPlanes, kFormatName});
+    if (plan.planar && sub)
+      RaiseInvalidGraphicFmt(SUnsupportedFeature, {SSubsampledYCbCrPlanes, kFormatName});
     if (!valid(plan.hSub) || !valid(plan.vSub) || (bits != 8 && sub))
       RaiseInvalidGraphicFmt(SUnsupportedFeature, {SSubsampledYCbCr, kFormatName});
   }
@@ -617,7 +627,8 @@ TTIFFGraphic::TLoadPlan TTIFFGraphic::PlanLoad() {
   plan.rowBytes = (uint64_t{bits} * samples * width + 7) / 8;
   plan.planeRowBytes = plan.planar ? (uint64_t{bits} * width + 7) / 8 : plan.rowBytes;
   const uint64_t blocksAcross = (uint64_t{width} + plan.hSub - 1) / plan.hSub;
-  plan.unitBytes = plan.subsampled ? blocksAcross * (uint64_t{plan.hSub} * plan.vSub + 2) : plan.planeRowBytes;
+  plan.unitBytes =
+      plan.subsampled ? blocksAcross * (uint64_t{plan.hSub} * plan.vSub + 2) : plan.planeRowBytes;
   plan.rowsPerUnit = plan.subsampled ? plan.vSub : 1;
   if (plan.rowBytes > UINT32_MAX || plan.unitBytes > UINT32_MAX)
     RaiseInvalidGraphicFmt(SImageTooLarge, {kFormatName, width, plan.height});
@@ -635,8 +646,8 @@ std::unique_ptr<TDecoder> TTIFFGraphic::MakeDecoder(const TLoadPlan& plan) {
       return std::make_unique<TCCITTFax3Decoder>(TagValue(kTagT4Options, 0), plan.width, false, reversed);
     case ctFaxRLE:
     case ctFaxRLEW:
-      return std::make_unique<TCCITTMHDecoder>(TagValue(kTagT4Options, 0), plan.width, plan.compression == ctFaxRLEW,
-                                               reversed);
+      return std::make_unique<TCCITTMHDecoder>(TagValue(kTagT4Options, 0), plan.width,
+                                               plan.compression == ctFaxRLEW, reversed);
     case ctLZ77:
       return std::make_unique<TLZ77Decoder>(1, true);
     case ctJPEG: {
@@ -646,7 +657,8 @@ std::unique_ptr<TDecoder> TTIFFGraphic::MakeDecoder(const TLoadPlan& plan) {
       return d;
     }
     case ctThunderscan:
-      return std::make_unique<TThunderDecoder>(static_cast<int32_t>(std::min<uint32_t>(plan.width, INT32_MAX)));
+      return std::make_unique<TThunderDecoder>(
+          static_cast<int32_t>(std::min<uint32_t>(plan.width, INT32_MAX)));
     default:
       return nullptr;
   }
@@ -658,14 +670,16 @@ void TTIFFGraphic::SetUpColours(const TLoadPlan& plan) {
   TColorManager& cm = ColorManager();
   if (layout.target == cmIndexed) {
     size_t index = 0;
-    if (!FindTag(kTagColorMap, index) || directory_[index].DataType != kTypeShort || directory_[index].Count < 3)
+    if (!FindTag(kTagColorMap, index) || directory_[index].DataType != kTypeShort ||
+        directory_[index].Count < 3)
       RaiseInvalidGraphicFmt(SInvalidPalette, {kFormatName});
     // Three planes of 16-bit values; a map of any other size gives the
     // entries it has (the palette is black beyond them).
     const std::vector<uint8_t> map = EntryBytes(directory_[index]);
     const size_t n = directory_[index].Count / 3;
     const std::span<const uint8_t> all(map);
-    const std::array<TRowPlane, 3> rgb{all.subspan(0, 2 * n), all.subspan(2 * n, 2 * n), all.subspan(4 * n, 2 * n)};
+    const std::array<TRowPlane, 3> rgb{all.subspan(0, 2 * n), all.subspan(2 * n, 2 * n),
+                                       all.subspan(4 * n, 2 * n)};
     SetPalette(cm.MakePaletteFromColormap(rgb, cml16Planar3, static_cast<uint32_t>(n), false));
   } else if (layout.target == cmGray) {
     SetPalette(cm.MakeGrayPalette((p.Flags & pfMinimumIsWhite) != 0));
@@ -677,8 +691,8 @@ void TTIFFGraphic::SetUpColours(const TLoadPlan& plan) {
   }
 }
 
-void TTIFFGraphic::ReadStrip(const TLoadPlan& plan, TDecoder* decoder, size_t index, std::vector<uint8_t>& block,
-                             std::vector<uint8_t>& encoded) {
+void TTIFFGraphic::ReadStrip(const TLoadPlan& plan, TDecoder* decoder, size_t index,
+                             std::vector<uint8_t>& block, std::vector<uint8_t>& encoded) {
   rtl::TStream& stream = *stream_;
   const uint64_t fileBytes = static_cast<uint64_t>(std::max<int64_t>(stream.Size() - basePosition_, 0));
   const uint64_t at = plan.offsets[index];
@@ -698,7 +712,8 @@ void TTIFFGraphic::ReadStrip(const TLoadPlan& plan, TDecoder* decoder, size_t in
   // A fax strip keeps what it has (the rows it lost stay white) and a cut
   // JPEG strip has been reported; other schemes that come up short or fail
   // have lost pixels without a trace.
-  if (r.status != dsComplete && !plan.fax && !plan.jpeg) RaiseInvalidGraphicFmt(SCompressionError, {kFormatName});
+  if (r.status != dsComplete && !plan.fax && !plan.jpeg)
+    RaiseInvalidGraphicFmt(SCompressionError, {kFormatName});
 }
 
 // One stored row of a band of subsampled YCbCr as interleaved Y, Cb, Cr.
@@ -721,7 +736,8 @@ void TTIFFGraphic::AssemblePlanarRow(const TLoadPlan& plan, const std::vector<st
   for (size_t plane = 0; plane < plan.planes; ++plane) {
     const uint8_t* src = blocks[plane].data() + offset;
     for (uint32_t x = 0; x < plan.width; ++x)
-      std::memcpy(&row[(size_t{x} * plan.samples + plane) * sampleBytes], src + size_t{x} * sampleBytes, sampleBytes);
+      std::memcpy(&row[(size_t{x} * plan.samples + plane) * sampleBytes], src + size_t{x} * sampleBytes,
+                  sampleBytes);
   }
 }
 
@@ -780,7 +796,8 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
     p.StripCount = static_cast<int32_t>(std::min<size_t>(plan.offsets.size(), INT32_MAX));
 
     std::vector<std::vector<uint8_t>> blocks(plan.planes);
-    std::vector<uint8_t> encoded, interleaved(plan.planar || plan.subsampled ? static_cast<size_t>(plan.rowBytes) : 0);
+    std::vector<uint8_t> encoded,
+        interleaved(plan.planar || plan.subsampled ? static_cast<size_t>(plan.rowBytes) : 0);
     if (plan.subsampled) interleaved.resize(3 * size_t{width});
 
     for (size_t strip = 0; p.RowIndex < height; ++strip) {
@@ -808,7 +825,8 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
             row = interleaved;
           } else {
             for (std::vector<uint8_t>& block : blocks) {
-              row = std::span<uint8_t>(block).subspan(static_cast<size_t>(offset), static_cast<size_t>(plan.unitBytes));
+              row = std::span<uint8_t>(block).subspan(static_cast<size_t>(offset),
+                                                      static_cast<size_t>(plan.unitBytes));
               if (plan.predictor) UndoPredictor(plan, row);
             }
             if (plan.planar) {
@@ -816,8 +834,9 @@ void TTIFFGraphic::LoadFromStream(rtl::TStream& stream) {
               row = interleaved;
             }
           }
-          cm.ConvertRow(row, std::span<uint8_t>(ScanLine(static_cast<int>(p.RowIndex)), static_cast<size_t>(Stride())),
-                        width);
+          cm.ConvertRow(
+              row, std::span<uint8_t>(ScanLine(static_cast<int>(p.RowIndex)), static_cast<size_t>(Stride())),
+              width);
           ++p.RowIndex;
           RowProgress(p.RowIndex, height);
         }

@@ -92,9 +92,10 @@ class TTIFFGraphic : public TRasterGraphic {
   void SetUpColours(const TLoadPlan& plan);
   void ReadStrip(const TLoadPlan& plan, TDecoder* decoder, size_t index, std::vector<uint8_t>& block,
                  std::vector<uint8_t>& encoded);
-  void AssembleSubsampledRow(const TLoadPlan& plan, const uint8_t* unit, uint32_t sub, std::span<uint8_t> row) const;
-  void AssemblePlanarRow(const TLoadPlan& plan, const std::vector<std::vector<uint8_t>>& blocks, uint64_t offset,
-                         std::span<uint8_t> row) const;
+  void AssembleSubsampledRow(const TLoadPlan& plan, const uint8_t* unit, uint32_t sub,
+                             std::span<uint8_t> row) const;
+  void AssemblePlanarRow(const TLoadPlan& plan, const std::vector<std::vector<uint8_t>>& blocks,
+                         uint64_t offset, std::span<uint8_t> row) const;
   void UndoPredictor(const TLoadPlan& plan, std::span<uint8_t> row) const;
 
   std::vector<TDirectoryEntry> directory_;

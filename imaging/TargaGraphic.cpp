@@ -66,8 +66,12 @@ TTargaHeader ParseHeader(const uint8_t* h) {
   return t;
 }
 
-bool KnownDepth(uint8_t depth) { return depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32; }
-bool KnownEntrySize(uint8_t size) { return size == 15 || size == 16 || size == 24 || size == 32; }
+bool KnownDepth(uint8_t depth) {
+  return depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32;
+}
+bool KnownEntrySize(uint8_t size) {
+  return size == 15 || size == 16 || size == 24 || size == 32;
+}
 
 // False when fewer than 18 bytes are left.
 bool ReadHeader(rtl::TStream& stream, TTargaHeader& header) {
@@ -129,7 +133,9 @@ bool TTargaGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
   p.BitsPerSample = 8;
   p.SamplesPerPixel = 1;
   switch (t.depth) {
-    case 8: p.ColorModel = t.GrayImage() ? cmGray : cmIndexed; break;
+    case 8:
+      p.ColorModel = t.GrayImage() ? cmGray : cmIndexed;
+      break;
     case 15:
     case 16:
       p.ColorModel = cmRGB;
@@ -144,7 +150,8 @@ bool TTargaGraphic::ReadProperties(rtl::TStream& stream, int imageIndex) {
       p.ColorModel = cmRGBA;
       p.SamplesPerPixel = 4;
       break;
-    default: break;
+    default:
+      break;
   }
   p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
   p.Compression = t.Coded() ? ctRLE : ctNone;
@@ -220,7 +227,8 @@ void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
 
   if (!t.Coded()) {
     for (uint32_t n = 0; n < height; ++n) {
-      stream.ReadBuffer(ScanLine(static_cast<int>(topFirst ? n : height - 1 - n)), static_cast<int64_t>(rowBytes));
+      stream.ReadBuffer(ScanLine(static_cast<int>(topFirst ? n : height - 1 - n)),
+                        static_cast<int64_t>(rowBytes));
       place(n, nullptr);
     }
   } else {
@@ -245,7 +253,9 @@ void TTargaGraphic::LoadFromStream(rtl::TStream& stream) {
 // ---------------------------------------------------------------------------
 // Writing
 
-void TTargaGraphic::SaveToStream(rtl::TStream& stream) const { WriteTarga(stream, true); }
+void TTargaGraphic::SaveToStream(rtl::TStream& stream) const {
+  WriteTarga(stream, true);
+}
 
 void TTargaGraphic::WriteTarga(rtl::TStream& stream, bool compressed) const {
   // Saving reports progress like loading but changes nothing of the image;
@@ -273,11 +283,20 @@ void TTargaGraphic::WriteTarga(rtl::TStream& stream, bool compressed) const {
       source = &copy;
       pixelBytes = PixelFormat() == graphics::pf16bit ? 3 : 1;
       break;
-    case graphics::pf8bit: pixelBytes = 1; break;
-    case graphics::pf15bit: pixelBytes = 2; break;
-    case graphics::pf24bit: pixelBytes = 3; break;
-    case graphics::pf32bit: pixelBytes = 4; break;
-    default: RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
+    case graphics::pf8bit:
+      pixelBytes = 1;
+      break;
+    case graphics::pf15bit:
+      pixelBytes = 2;
+      break;
+    case graphics::pf24bit:
+      pixelBytes = 3;
+      break;
+    case graphics::pf32bit:
+      pixelBytes = 4;
+      break;
+    default:
+      RaiseInvalidGraphicFmt(SInvalidColorFormat, {kFormatName});
   }
   const bool indexed = pixelBytes == 1;
   const auto width = static_cast<uint32_t>(Width()), height = static_cast<uint32_t>(Height());
@@ -327,7 +346,8 @@ void TTargaGraphic::WriteTarga(rtl::TStream& stream, bool compressed) const {
     } else {
       stream.WriteBuffer(row.data(), static_cast<int64_t>(rowBytes));
     }
-    self->Progress(graphics::psRunning, static_cast<uint8_t>(static_cast<uint64_t>(y) * 100 / height), true, rect, "");
+    self->Progress(graphics::psRunning, static_cast<uint8_t>(static_cast<uint64_t>(y) * 100 / height), true,
+                   rect, "");
     rect.Top += 1;
     rect.Bottom += 1;
   }

@@ -47,13 +47,17 @@ void TkvExtMemStream::SkipClamped(int64_t n) {
   SetPosition(target);
 }
 
-void TkvExtMemStream::WriteByte(uint8_t b) { WriteBuffer(&b, 1); }
+void TkvExtMemStream::WriteByte(uint8_t b) {
+  WriteBuffer(&b, 1);
+}
 
 void TkvExtMemStream::WriteBytes(const std::vector<uint8_t>& bytes) {
   if (!bytes.empty()) WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
 }
 
-void TkvExtMemStream::WriteChars(const std::string& s) { WriteString(s); }
+void TkvExtMemStream::WriteChars(const std::string& s) {
+  WriteString(s);
+}
 
 void TkvExtMemStream::WriteWordBE(uint16_t v) {
   uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
@@ -61,8 +65,8 @@ void TkvExtMemStream::WriteWordBE(uint16_t v) {
 }
 
 void TkvExtMemStream::WriteLongBE(uint32_t v) {
-  uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
-                  static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                  static_cast<uint8_t>(v)};
   WriteBuffer(b, 4);
 }
 
@@ -100,7 +104,8 @@ int64_t TkvReadOnlyFilter::ReadFromSource(int64_t offset, void* buffer, int64_t 
     // A file is read where the window goes in one call, not a seek and a read.
     int64_t got = 0;
     while (got < count) {
-      const ssize_t r = ::pread(fd_, out + got, static_cast<size_t>(count - got), static_cast<off_t>(offset + got));
+      const ssize_t r =
+          ::pread(fd_, out + got, static_cast<size_t>(count - got), static_cast<off_t>(offset + got));
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) break;
       got += r;
@@ -175,7 +180,9 @@ int64_t TkvReadOnlyFilter::Read(void* buffer, int64_t count) {
   return done;
 }
 
-int64_t TkvReadOnlyFilter::Write(const void*, int64_t) { throw EReadError(SFilterCannotRead); }
+int64_t TkvReadOnlyFilter::Write(const void*, int64_t) {
+  throw EReadError(SFilterCannotRead);
+}
 
 int64_t TkvReadOnlyFilter::Seek(int64_t offset, rtl::TSeekOrigin origin) {
   const int64_t base = origin == rtl::soBeginning ? 0 : origin == rtl::soCurrent ? pos_ : SourceSize;
@@ -247,9 +254,13 @@ int64_t TkvReadOnlyFilter::PeekString(int64_t n, std::string& s) {
   return got;
 }
 
-void TkvReadOnlyFilter::SkipBytes(int64_t n) { Seek(n, rtl::soCurrent); }
+void TkvReadOnlyFilter::SkipBytes(int64_t n) {
+  Seek(n, rtl::soCurrent);
+}
 
-void TkvReadOnlyFilter::StepBack() { Seek(-1, rtl::soCurrent); }
+void TkvReadOnlyFilter::StepBack() {
+  Seek(-1, rtl::soCurrent);
+}
 
 // ---- TkvWriteOnlyFilter -----------------------------------------------------
 
@@ -257,7 +268,9 @@ TkvWriteOnlyFilter::TkvWriteOnlyFilter(rtl::TStream* destination) : destination_
   if (!destination_) throw EInvalidStream(SInvalidStream);
 }
 
-int64_t TkvWriteOnlyFilter::Read(void*, int64_t) { throw EReadError(SFilterCannotRead); }
+int64_t TkvWriteOnlyFilter::Read(void*, int64_t) {
+  throw EReadError(SFilterCannotRead);
+}
 
 int64_t TkvWriteOnlyFilter::Write(const void* buffer, int64_t count) {
   return destination_->Write(buffer, count);

@@ -148,7 +148,7 @@ class TkvReadOnlyFilter : public rtl::TStream {
   int64_t ReadFromSource(int64_t offset, void* buffer, int64_t count);
 
   rtl::TStream* source_;
-  bool direct_ = false;         // the source is a TMemoryStream: its memory is the window
+  bool direct_ = false;  // the source is a TMemoryStream: its memory is the window
   struct Block {
     int64_t Start = 0;
     int64_t Length = 0;  // 0: holds nothing
@@ -160,7 +160,7 @@ class TkvReadOnlyFilter : public rtl::TStream {
   const uint8_t* window_ = nullptr;
   int64_t winStart_ = 0;  // source offset of window_[0]
   int64_t winLen_ = 0;
-  int64_t pos_ = 0;        // the adapter's position
+  int64_t pos_ = 0;         // the adapter's position
   int64_t sourcePos_ = -1;  // where the source's own position stands, -1 unknown
   int fd_ = -1;             // a file source's descriptor, read at offsets
 };

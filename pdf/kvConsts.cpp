@@ -27,7 +27,9 @@ int HexDigit(unsigned char c) {
   return -1;
 }
 
-bool IsOctal(unsigned char c) { return c >= '0' && c <= '7'; }
+bool IsOctal(unsigned char c) {
+  return c >= '0' && c <= '7';
+}
 
 bool IsWordByte(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
@@ -48,15 +50,32 @@ void Unescape(const std::string& s, bool letterEscapes, Put put) {
     unsigned char d = static_cast<unsigned char>(s[i + 1]);
     int out = -1;
     switch (d) {
-      case '(': out = '('; break;
-      case ')': out = ')'; break;
-      case '\\': out = '\\'; break;
-      case 'n': out = '\n'; break;
-      case 'r': out = '\r'; break;
-      case 't': out = '\t'; break;
-      case 'b': out = letterEscapes ? 8 : -1; break;
-      case 'f': out = letterEscapes ? 12 : -1; break;
-      default: break;
+      case '(':
+        out = '(';
+        break;
+      case ')':
+        out = ')';
+        break;
+      case '\\':
+        out = '\\';
+        break;
+      case 'n':
+        out = '\n';
+        break;
+      case 'r':
+        out = '\r';
+        break;
+      case 't':
+        out = '\t';
+        break;
+      case 'b':
+        out = letterEscapes ? 8 : -1;
+        break;
+      case 'f':
+        out = letterEscapes ? 12 : -1;
+        break;
+      default:
+        break;
     }
     if (out >= 0) {
       if (!put(static_cast<unsigned char>(out))) return;
@@ -82,15 +101,33 @@ std::string EscapePDFString(const std::string& s) {
   out.reserve(s.size() + s.size() / 8);
   for (unsigned char c : s) {
     switch (c) {
-      case 8: out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case 12: out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      case '(': out += "\\("; break;
-      case ')': out += "\\)"; break;
-      case '\\': out += "\\\\"; break;
-      default: out.push_back(static_cast<char>(c)); break;
+      case 8:
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case 12:
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '(':
+        out += "\\(";
+        break;
+      case ')':
+        out += "\\)";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out.push_back(static_cast<char>(c));
+        break;
     }
   }
   return out;
@@ -208,9 +245,15 @@ std::string ColorToPDFRGB(int32_t color) {
          HexByteToUnitText(h.substr(2, 2));
 }
 
-double PixelsToPoints(double x) { return x / ScreenPixelsPerInch * 72; }
-double PointsToPixels(double x) { return x * PixelsPerPoint; }
-double DegreesToRadians(double x) { return x * 3.14159265358979323846 / 180; }
+double PixelsToPoints(double x) {
+  return x / ScreenPixelsPerInch * 72;
+}
+double PointsToPixels(double x) {
+  return x * PixelsPerPoint;
+}
+double DegreesToRadians(double x) {
+  return x * 3.14159265358979323846 / 180;
+}
 
 void MeasureText(const std::string& text, const graphics::TFont& font, int32_t& width, int32_t& height) {
   MeasureText(rtl::MultiByteToWide(text), font, width, height);

@@ -74,8 +74,12 @@ int FindFrom(const std::string& sub, const std::string& s, int start);
 bool ContainsTextNoCase(const std::string& text, const std::string& sub);
 std::string ReplaceAllNoCase(const std::string& s, const std::string& oldText, const std::string& newText);
 bool TryParseInt(const std::string& s, int32_t& v);
-inline int32_t ChooseInt(bool flag, int32_t a, int32_t b) { return flag ? a : b; }
-inline int64_t ChooseInt(bool flag, int64_t a, int64_t b) { return flag ? a : b; }
+inline int32_t ChooseInt(bool flag, int32_t a, int32_t b) {
+  return flag ? a : b;
+}
+inline int64_t ChooseInt(bool flag, int64_t a, int64_t b) {
+  return flag ? a : b;
+}
 template <typename T>
 void FreeAndClear(std::unique_ptr<T>& p) {
   std::unique_ptr<T> old = std::move(p);

@@ -27,9 +27,13 @@ TkvShellOpener& ShellOpener() {
 
 }  // namespace
 
-void SetSetupDialogRunner(TkvSetupDialogRunner runner) { SetupDialogRunner() = std::move(runner); }
+void SetSetupDialogRunner(TkvSetupDialogRunner runner) {
+  SetupDialogRunner() = std::move(runner);
+}
 
-void SetShellOpener(TkvShellOpener opener) { ShellOpener() = std::move(opener); }
+void SetShellOpener(TkvShellOpener opener) {
+  ShellOpener() = std::move(opener);
+}
 
 TkvCustomPDFDocument::TkvCustomPDFDocument(rtl::TComponent* owner) : TkvComponent(owner) {
   MeasurementUnit = muPixels;
@@ -44,7 +48,9 @@ TkvCustomPDFDocument::~TkvCustomPDFDocument() {
   TkvCustomPDFDocument::FreeDocumentState();
 }
 
-uint32_t TkvCustomPDFDocument::CurrentDocumentID() { return gDocumentCounter; }
+uint32_t TkvCustomPDFDocument::CurrentDocumentID() {
+  return gDocumentCounter;
+}
 
 void TkvCustomPDFDocument::InitDocumentState() {
   DocumentID = ++gDocumentCounter;

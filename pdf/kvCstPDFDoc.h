@@ -21,12 +21,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/graphics/Graphics.h"
-#include "platform/rtl/Classes.h"
-#include "platform/rtl/SysUtils.h"
 #include "pdf/kvClasses.h"
 #include "pdf/kvPDFCrypt.h"
 #include "pdf/kvPDFInfo.h"
+#include "platform/graphics/Graphics.h"
+#include "platform/rtl/Classes.h"
+#include "platform/rtl/SysUtils.h"
 
 namespace pdf {
 
@@ -83,12 +83,12 @@ class TkvMergeOptions {
 // The writer's compression and ASCII-encoding switches (off after init).
 struct TkvCompression {
   uint8_t Enabled = 0;
-  uint8_t Kind = 0;   // 0 Flate, 1 RunLength
+  uint8_t Kind = 0;  // 0 Flate, 1 RunLength
   uint8_t Level = 0;
 };
 struct TkvASCIIEncode {
   uint8_t Enabled = 0;
-  uint8_t Kind = 0;   // 0 ASCIIHex, 1 ASCII85
+  uint8_t Kind = 0;  // 0 ASCIIHex, 1 ASCII85
 };
 
 // Operation codes of OnOperationProgress.
@@ -135,13 +135,13 @@ using TNotifyEvent = std::function<void(rtl::TPersistent* Sender)>;
 using TkvProgressEvent = std::function<void(TkvCustomPDFDocument* Sender, int Percentage)>;
 using TkvStatusMessageEvent = std::function<void(TkvCustomPDFDocument* Sender, const std::string& StatMsg)>;
 using TkvWarningEvent = std::function<void(TkvCustomPDFDocument* Sender, const std::string& Warning)>;
-using TkvOperationProgressEvent =
-    std::function<void(TkvCustomPDFDocument* Sender, TkvOperation CurrentOperation, int CurrentCount, int TotalCount)>;
+using TkvOperationProgressEvent = std::function<void(
+    TkvCustomPDFDocument* Sender, TkvOperation CurrentOperation, int CurrentCount, int TotalCount)>;
 using TkvPasswordEvent = std::function<void(rtl::TPersistent* Sender, std::string& Password, bool& Continue)>;
-using TkvOnCalcVariablesEvent = std::function<void(TkvCustomPDFDocument* Sender, const std::u16string& Variable,
-                                                   std::u16string& Value, int PageNo)>;
-using TkvOnRenameFieldEvent = std::function<void(TkvCustomPDFDocument* Sender, const std::string& OldFieldName,
-                                                 std::string& NewFieldName, bool& Rename)>;
+using TkvOnCalcVariablesEvent = std::function<void(
+    TkvCustomPDFDocument* Sender, const std::u16string& Variable, std::u16string& Value, int PageNo)>;
+using TkvOnRenameFieldEvent = std::function<void(
+    TkvCustomPDFDocument* Sender, const std::string& OldFieldName, std::string& NewFieldName, bool& Rename)>;
 
 // The settings dialog is shown through this seam: SaveToFile calls it when
 // ShowSetupDialog is True. Unset (a program without the dialog), saving goes
@@ -271,16 +271,17 @@ class TkvCustomPDFDocument : public TkvComponent {
   // references returned belong to the caller.
   // A bitmap or JPEG image as an RGB image XObject; another graphic class
   // raises EUnsupportedImageError.
-  std::unique_ptr<TkvPDFIndirectReference> AddImageXObject(const graphics::TGraphic& Graphic, const std::string& Name);
+  std::unique_ptr<TkvPDFIndirectReference> AddImageXObject(const graphics::TGraphic& Graphic,
+                                                           const std::string& Name);
   // The pixels as RGB bytes, top row first, no row padding.
   static std::unique_ptr<rtl::TMemoryStream> BitmapToRGBData(const graphics::TBitmap& Bitmap);
   // The whole of Source deflated onto Dest; returns the bytes added.
   static int64_t CompressToStream(rtl::TMemoryStream& Source, rtl::TStream& Dest);
   // A font dictionary for Font (EmbedMode 0 none, 1 whole, 2 subset of the
   // glyphs of Text); a matching font already on a page is reused.
-  std::unique_ptr<TkvPDFIndirectReference> AddFontResource(const graphics::TFont& Font, const std::string& Name,
-                                                           uint8_t EmbedMode, uint8_t EncodingIndex,
-                                                           const std::u16string& Text);
+  std::unique_ptr<TkvPDFIndirectReference> AddFontResource(const graphics::TFont& Font,
+                                                           const std::string& Name, uint8_t EmbedMode,
+                                                           uint8_t EncodingIndex, const std::u16string& Text);
   static std::string StyledFontName(const graphics::TFont& Font);
   std::string CompressStreamData(TkvPDFDictObject& Dict, const std::string& Data) const;
   std::string ASCIIEncodeStreamData(TkvPDFDictObject& Dict, const std::string& Data) const;

@@ -18,23 +18,25 @@ struct NamedValue {
 };
 
 // red, green, blue as a toolkit colour (0x00BBGGRR).
-constexpr int32_t Rgb(int r, int g, int b) { return r | (g << 8) | (b << 16); }
+constexpr int32_t Rgb(int r, int g, int b) {
+  return r | (g << 8) | (b << 16);
+}
 
 constexpr NamedValue kColours[] = {
-    {u"aqua", Rgb(0, 255, 255)},   {u"black", Rgb(0, 0, 0)},       {u"blue", Rgb(0, 0, 255)},
-    {u"fuchsia", Rgb(255, 0, 255)}, {u"green", Rgb(0, 128, 0)},     {u"gray", Rgb(128, 128, 128)},
-    {u"lime", Rgb(0, 255, 0)},     {u"maroon", Rgb(128, 0, 0)},    {u"navy", Rgb(0, 0, 128)},
-    {u"olive", Rgb(128, 128, 0)},  {u"purple", Rgb(128, 0, 128)},  {u"red", Rgb(255, 0, 0)},
-    {u"silver", Rgb(192, 192, 192)}, {u"teal", Rgb(0, 128, 128)},  {u"white", Rgb(255, 255, 255)},
+    {u"aqua", Rgb(0, 255, 255)},     {u"black", Rgb(0, 0, 0)},      {u"blue", Rgb(0, 0, 255)},
+    {u"fuchsia", Rgb(255, 0, 255)},  {u"green", Rgb(0, 128, 0)},    {u"gray", Rgb(128, 128, 128)},
+    {u"lime", Rgb(0, 255, 0)},       {u"maroon", Rgb(128, 0, 0)},   {u"navy", Rgb(0, 0, 128)},
+    {u"olive", Rgb(128, 128, 0)},    {u"purple", Rgb(128, 0, 128)}, {u"red", Rgb(255, 0, 0)},
+    {u"silver", Rgb(192, 192, 192)}, {u"teal", Rgb(0, 128, 128)},   {u"white", Rgb(255, 255, 255)},
     {u"yellow", Rgb(255, 255, 0)}};
 
 constexpr NamedValue kCharsets[] = {
-    {u"ansi_charset", 0},        {u"default_charset", 1},     {u"symbol_charset", 2},
-    {u"mac_charset", 77},        {u"shiftjis_charset", 128},  {u"hangeul_charset", 129},
-    {u"johab_charset", 130},     {u"gb2312_charset", 134},    {u"chinesebig5_charset", 136},
-    {u"greek_charset", 161},     {u"turkish_charset", 162},   {u"vietnamese_charset", 163},
-    {u"hebrew_charset", 177},    {u"arabic_charset", 178},    {u"baltic_charset", 186},
-    {u"russian_charset", 204},   {u"thai_charset", 222},      {u"easteurope_charset", 238},
+    {u"ansi_charset", 0},      {u"default_charset", 1},    {u"symbol_charset", 2},
+    {u"mac_charset", 77},      {u"shiftjis_charset", 128}, {u"hangeul_charset", 129},
+    {u"johab_charset", 130},   {u"gb2312_charset", 134},   {u"chinesebig5_charset", 136},
+    {u"greek_charset", 161},   {u"turkish_charset", 162},  {u"vietnamese_charset", 163},
+    {u"hebrew_charset", 177},  {u"arabic_charset", 178},   {u"baltic_charset", 186},
+    {u"russian_charset", 204}, {u"thai_charset", 222},     {u"easteurope_charset", 238},
     {u"oem_charset", 255}};
 
 std::u16string Lower(std::u16string s) {
@@ -70,7 +72,8 @@ int32_t MarkupColour(const std::u16string& v) {
 
 // A whole number of points kept within range; anything else leaves the size.
 void ApplySize(const std::u16string& v, graphics::TFont& font) {
-  if (v.empty() || !std::all_of(v.begin(), v.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) return;
+  if (v.empty() || !std::all_of(v.begin(), v.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }))
+    return;
   int size = 0;
   for (char16_t c : v) size = std::min(size * 10 + (c - u'0'), kMaxMarkupFontSize);
   font.SetSize(std::max(size, 1));
@@ -101,14 +104,18 @@ class MarkupReader {
     if (end >= text_.size()) return false;
     const std::u16string name = Lower(text_.substr(pos_ + 1, end - pos_ - 1));
     static const std::pair<const char16_t*, graphics::TFontStyle> kStyles[] = {
-        {u"b", graphics::fsBold}, {u"i", graphics::fsItalic}, {u"u", graphics::fsUnderline},
+        {u"b", graphics::fsBold},
+        {u"i", graphics::fsItalic},
+        {u"u", graphics::fsUnderline},
         {u"strikeout", graphics::fsStrikeOut}};
     for (const auto& [tag, style] : kStyles) {
       const bool open = name == tag, close = name.size() > 1 && name[0] == u'/' && name.substr(1) == tag;
       if (!open && !close) continue;
       Flush();
-      if (open) stack_.back().Style.Include(style);
-      else stack_.back().Style.Exclude(style);
+      if (open)
+        stack_.back().Style.Include(style);
+      else
+        stack_.back().Style.Exclude(style);
       SkipPast(u'>');
       return true;
     }
@@ -143,20 +150,25 @@ class MarkupReader {
       if (pos_ >= text_.size() || text_[pos_] != u'=') continue;
       ++pos_;
       bool quoted = false;
-      while (pos_ < text_.size() && (text_[pos_] == u' ' || text_[pos_] == u'"')) quoted = quoted || text_[pos_++] == u'"';
+      while (pos_ < text_.size() && (text_[pos_] == u' ' || text_[pos_] == u'"'))
+        quoted = quoted || text_[pos_++] == u'"';
       // A quoted value runs to its closing quote; an unquoted one ends at a
       // blank or ">", so that it cannot swallow the rest of the text.
       const size_t from = pos_;
       if (quoted && (attr == u"face" || attr == u"charset")) {
         while (pos_ < text_.size() && text_[pos_] != u'"') ++pos_;
       } else {
-        while (pos_ < text_.size() && text_[pos_] != u' ' && text_[pos_] != u'"' && text_[pos_] != u'>') ++pos_;
+        while (pos_ < text_.size() && text_[pos_] != u' ' && text_[pos_] != u'"' && text_[pos_] != u'>')
+          ++pos_;
       }
       const std::u16string value = text_.substr(from, pos_ - from);
       if (pos_ < text_.size() && text_[pos_] == u'"') ++pos_;
-      if (attr == u"size") ApplySize(value, font);
-      else if (attr == u"color") font.Color = MarkupColour(value);
-      else if (attr == u"face") font.Name = rtl::WideToMultiByte(value);
+      if (attr == u"size")
+        ApplySize(value, font);
+      else if (attr == u"color")
+        font.Color = MarkupColour(value);
+      else if (attr == u"face")
+        font.Name = rtl::WideToMultiByte(value);
       else if (attr == u"charset")
         if (const NamedValue* c = Lookup(kCharsets, std::size(kCharsets), value))
           font.Charset = static_cast<graphics::TFontCharset>(c->Value);
@@ -191,7 +203,9 @@ graphics::TFont DefaultMarkupFont() {
   return font;
 }
 
-std::vector<TkvFormattedRun> ParseFormattedText(const std::u16string& Text) { return MarkupReader(Text).Read(); }
+std::vector<TkvFormattedRun> ParseFormattedText(const std::u16string& Text) {
+  return MarkupReader(Text).Read();
+}
 
 void TkvExPDFDocument::StampFormattedText(const std::u16string& Text, const std::string& PageRange, double X,
                                           double Y) {
@@ -219,8 +233,10 @@ void TkvExPDFDocument::StampFormattedText(const std::u16string& Text, const std:
     std::vector<std::u16string> shown;
     for (const TkvFormattedRun& r : runs) shown.push_back(ExpandVariables(*this, r.Text, n));
     auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == shown; });
-    if (it == groups.end()) groups.push_back({std::move(shown), std::to_string(n)});
-    else it->second += "," + std::to_string(n);
+    if (it == groups.end())
+      groups.push_back({std::move(shown), std::to_string(n)});
+    else
+      it->second += "," + std::to_string(n);
   }
 
   for (const auto& [shown, pages] : groups) {

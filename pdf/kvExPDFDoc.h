@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/graphics/Graphics.h"
 #include "pdf/kvCstPDFDoc.h"
+#include "platform/graphics/Graphics.h"
 
 namespace pdf {
 
@@ -39,7 +39,8 @@ class TkvExPDFDocument : public TkvCustomPDFDocument {
 
   // X and Y in the document's measurement unit, Y down from the top of the
   // page: where the line's first run starts.
-  virtual void StampFormattedText(const std::u16string& Text, const std::string& PageRange, double X, double Y);
+  virtual void StampFormattedText(const std::u16string& Text, const std::string& PageRange, double X,
+                                  double Y);
   virtual void StampFormattedTextAll(const std::u16string& Text, double X, double Y);
 };
 

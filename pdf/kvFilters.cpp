@@ -29,7 +29,8 @@ std::unique_ptr<rtl::TMemoryStream> StreamOf(const std::string& bytes, bool rewi
 // string needs no copy of it.
 class TSpanStream : public rtl::TStream {
  public:
-  TSpanStream(const void* data, size_t size) : data_(static_cast<const uint8_t*>(data)), size_(static_cast<int64_t>(size)) {}
+  TSpanStream(const void* data, size_t size)
+      : data_(static_cast<const uint8_t*>(data)), size_(static_cast<int64_t>(size)) {}
   int64_t Read(void* buffer, int64_t count) override {
     if (count <= 0 || pos_ >= size_) return 0;
     int64_t n = std::min(count, size_ - pos_);
@@ -54,7 +55,9 @@ class TSpanStream : public rtl::TStream {
 };
 
 // White space of PDF: NUL, TAB, LF, FF, CR and space.
-bool IsWhite(uint8_t c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0; }
+bool IsWhite(uint8_t c) {
+  return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0;
+}
 
 // The length of s without its trailing white space: a stream whose /Length
 // counts the line end after the marker is still well formed.
@@ -160,7 +163,8 @@ std::string A85Encode(const std::string& s) {
   const auto* p = reinterpret_cast<const uint8_t*>(s.data());
   size_t i = 0;
   for (; i + 4 <= s.size(); i += 4) {
-    const uint32_t v = (uint32_t{p[i]} << 24) | (uint32_t{p[i + 1]} << 16) | (uint32_t{p[i + 2]} << 8) | p[i + 3];
+    const uint32_t v =
+        (uint32_t{p[i]} << 24) | (uint32_t{p[i + 1]} << 16) | (uint32_t{p[i + 2]} << 8) | p[i + 3];
     if (v == 0)
       out.push_back('z');
     else
@@ -177,7 +181,8 @@ std::string A85Encode(const std::string& s) {
 
 void PutGroup(std::string& out, uint64_t v, size_t bytes) {
   if (v > 0xFFFFFFFFu) throw rtl::Exception(SAscii85GroupTooLarge);
-  const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+  const char b[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                     static_cast<char>(v)};
   out.append(b, bytes);
 }
 
@@ -344,14 +349,23 @@ std::string RLEDecode(const std::string& s) {
 
 // ---- TkvFilter ------------------------------------------------------------
 
-std::unique_ptr<rtl::TMemoryStream> TkvFilter::EncodeStreamLevel(rtl::TStream&, TkvCompressionLevel) { return nullptr; }
-void TkvFilter::EncodeStringLevel(const std::string&, TkvCompressionLevel, std::string& result) { result.clear(); }
-std::unique_ptr<rtl::TMemoryStream> TkvFilter::EncodeStream(rtl::TStream&) { return nullptr; }
-void TkvFilter::EncodeString(const std::string&, std::string& result) { result.clear(); }
+std::unique_ptr<rtl::TMemoryStream> TkvFilter::EncodeStreamLevel(rtl::TStream&, TkvCompressionLevel) {
+  return nullptr;
+}
+void TkvFilter::EncodeStringLevel(const std::string&, TkvCompressionLevel, std::string& result) {
+  result.clear();
+}
+std::unique_ptr<rtl::TMemoryStream> TkvFilter::EncodeStream(rtl::TStream&) {
+  return nullptr;
+}
+void TkvFilter::EncodeString(const std::string&, std::string& result) {
+  result.clear();
+}
 
 // ---- TkvFlateFilter -------------------------------------------------------
 
-std::unique_ptr<rtl::TMemoryStream> TkvFlateFilter::EncodeStreamLevel(rtl::TStream& source, TkvCompressionLevel level) {
+std::unique_ptr<rtl::TMemoryStream> TkvFlateFilter::EncodeStreamLevel(rtl::TStream& source,
+                                                                      TkvCompressionLevel level) {
   return StreamOf(FlateEncode(ReadWhole(source), level), true);
 }
 
@@ -364,39 +378,53 @@ std::unique_ptr<rtl::TMemoryStream> TkvFlateFilter::DecodeStream(rtl::TStream& s
   return StreamOf(FlateDecode(s.data(), s.size()), true);
 }
 
-void TkvFlateFilter::DecodeString(const std::string& s, std::string& result) { result = FlateDecode(s.data(), s.size()); }
+void TkvFlateFilter::DecodeString(const std::string& s, std::string& result) {
+  result = FlateDecode(s.data(), s.size());
+}
 
 // ---- TkvAsciiHexFilter ----------------------------------------------------
 
 std::unique_ptr<rtl::TMemoryStream> TkvAsciiHexFilter::EncodeStream(rtl::TStream& source) {
   return StreamOf(HexEncode(ReadWhole(source)), false);
 }
-void TkvAsciiHexFilter::EncodeString(const std::string& s, std::string& result) { result = HexEncode(s); }
+void TkvAsciiHexFilter::EncodeString(const std::string& s, std::string& result) {
+  result = HexEncode(s);
+}
 std::unique_ptr<rtl::TMemoryStream> TkvAsciiHexFilter::DecodeStream(rtl::TStream& source) {
   return StreamOf(HexDecode(ReadWhole(source)), false);
 }
-void TkvAsciiHexFilter::DecodeString(const std::string& s, std::string& result) { result = HexDecode(s); }
+void TkvAsciiHexFilter::DecodeString(const std::string& s, std::string& result) {
+  result = HexDecode(s);
+}
 
 // ---- TkvAscii85Filter -----------------------------------------------------
 
 std::unique_ptr<rtl::TMemoryStream> TkvAscii85Filter::EncodeStream(rtl::TStream& source) {
   return StreamOf(A85Encode(ReadWhole(source)), false);
 }
-void TkvAscii85Filter::EncodeString(const std::string& s, std::string& result) { result = A85Encode(s); }
+void TkvAscii85Filter::EncodeString(const std::string& s, std::string& result) {
+  result = A85Encode(s);
+}
 std::unique_ptr<rtl::TMemoryStream> TkvAscii85Filter::DecodeStream(rtl::TStream& source) {
   return StreamOf(A85Decode(ReadWhole(source)), false);
 }
-void TkvAscii85Filter::DecodeString(const std::string& s, std::string& result) { result = A85Decode(s); }
+void TkvAscii85Filter::DecodeString(const std::string& s, std::string& result) {
+  result = A85Decode(s);
+}
 
 // ---- TkvRLEFilter ---------------------------------------------------------
 
 std::unique_ptr<rtl::TMemoryStream> TkvRLEFilter::EncodeStream(rtl::TStream& source) {
   return StreamOf(RLEEncode(ReadWhole(source)), true);
 }
-void TkvRLEFilter::EncodeString(const std::string& s, std::string& result) { result = RLEEncode(s); }
+void TkvRLEFilter::EncodeString(const std::string& s, std::string& result) {
+  result = RLEEncode(s);
+}
 std::unique_ptr<rtl::TMemoryStream> TkvRLEFilter::DecodeStream(rtl::TStream& source) {
   return StreamOf(RLEDecode(ReadWhole(source)), true);
 }
-void TkvRLEFilter::DecodeString(const std::string& s, std::string& result) { result = RLEDecode(s); }
+void TkvRLEFilter::DecodeString(const std::string& s, std::string& result) {
+  result = RLEDecode(s);
+}
 
 }  // namespace pdf

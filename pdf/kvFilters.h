@@ -35,7 +35,8 @@ class TkvFilter {
  public:
   virtual ~TkvFilter() = default;
 
-  virtual std::unique_ptr<rtl::TMemoryStream> EncodeStreamLevel(rtl::TStream& source, TkvCompressionLevel level);
+  virtual std::unique_ptr<rtl::TMemoryStream> EncodeStreamLevel(rtl::TStream& source,
+                                                                TkvCompressionLevel level);
   virtual void EncodeStringLevel(const std::string& s, TkvCompressionLevel level, std::string& result);
   virtual std::unique_ptr<rtl::TMemoryStream> EncodeStream(rtl::TStream& source);
   virtual void EncodeString(const std::string& s, std::string& result);
@@ -45,7 +46,8 @@ class TkvFilter {
 
 class TkvFlateFilter : public TkvFilter {
  public:
-  std::unique_ptr<rtl::TMemoryStream> EncodeStreamLevel(rtl::TStream& source, TkvCompressionLevel level) override;
+  std::unique_ptr<rtl::TMemoryStream> EncodeStreamLevel(rtl::TStream& source,
+                                                        TkvCompressionLevel level) override;
   void EncodeStringLevel(const std::string& s, TkvCompressionLevel level, std::string& result) override;
   std::unique_ptr<rtl::TMemoryStream> DecodeStream(rtl::TStream& source) override;
   void DecodeString(const std::string& s, std::string& result) override;

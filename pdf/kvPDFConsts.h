@@ -8,13 +8,21 @@ inline constexpr const char* PageModeNames[] = {"/UseNone", "/UseOutlines", "/Us
 inline constexpr const char* PageLayoutNames[] = {"/None", "/SinglePage", "/OneColumn", "/TwoColumnLeft",
                                                   "/TwoColumnRight"};
 inline constexpr const char* NonFullScreenPageModeNames[] = {"/UseNone", "/UseOutlines", "/UseThumbs"};
-inline constexpr const char* ObjectTypeNames[] = {
-    "Boolean Object", "Integer Object", "Int64 Object",      "Real Object",   "String Object",
-    "Name Object",    "Array Object",   "Dictionary Object", "Stream Object", "Null Object",
-    "IndirectReference Object", "Indirect Object"};
+inline constexpr const char* ObjectTypeNames[] = {"Boolean Object",
+                                                  "Integer Object",
+                                                  "Int64 Object",
+                                                  "Real Object",
+                                                  "String Object",
+                                                  "Name Object",
+                                                  "Array Object",
+                                                  "Dictionary Object",
+                                                  "Stream Object",
+                                                  "Null Object",
+                                                  "IndirectReference Object",
+                                                  "Indirect Object"};
 inline constexpr const char* ResourceCategoryNames[] = {"/Font",    "/XObject", "/ExtGState", "/ColorSpace",
                                                         "/Pattern", "/Shading", "/ProcSet",   "/Properties"};
-inline constexpr const char* DestinationKindNames[] = {"/XYZ", "/Fit", "/FitH", "/FitV",
+inline constexpr const char* DestinationKindNames[] = {"/XYZ",  "/Fit",  "/FitH",  "/FitV",
                                                        "/FitR", "/FitB", "/FitBH", "/FitBV"};
 
 }  // namespace pdf

@@ -21,11 +21,14 @@ constexpr uint32_t kMD5T[64] = {
     0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-constexpr int kMD5S[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 5, 9,  14, 20, 5, 9,
-                           14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-                           4, 11, 16, 23, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+constexpr int kMD5S[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                           5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                           4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                           6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
 
-uint32_t Rotl(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
+uint32_t Rotl(uint32_t x, int c) {
+  return (x << c) | (x >> (32 - c));
+}
 
 }  // namespace
 
@@ -156,7 +159,9 @@ void Rehash50(TkvDigest& h, size_t n) {
 
 }  // namespace
 
-int KeyLength(TkvPDFEncryptionLevel level) { return level == el40bit ? 5 : 16; }
+int KeyLength(TkvPDFEncryptionLevel level) {
+  return level == el40bit ? 5 : 16;
+}
 
 // ---- Settings -------------------------------------------------------------
 
@@ -261,8 +266,8 @@ void TkvPDFEncryption::ComputeKeys() {
   }
 
   const auto p = static_cast<uint32_t>(PermissionFlags());
-  const uint8_t pBytes[4] = {static_cast<uint8_t>(p), static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p >> 16),
-                             static_cast<uint8_t>(p >> 24)};
+  const uint8_t pBytes[4] = {static_cast<uint8_t>(p), static_cast<uint8_t>(p >> 8),
+                             static_cast<uint8_t>(p >> 16), static_cast<uint8_t>(p >> 24)};
   TkvMD5 m;
   m.Update(paddedUser.data(), 32);
   m.Update(ownerKey_.data(), 32);
@@ -303,12 +308,13 @@ int32_t TkvPDFEncryption::PermissionFlags() const {
   return static_cast<int32_t>(p);
 }
 
-void TkvPDFEncryption::EncryptData(const uint8_t* input, uint8_t* output, int32_t generation, int32_t objectNumber,
-                                   size_t length) const {
+void TkvPDFEncryption::EncryptData(const uint8_t* input, uint8_t* output, int32_t generation,
+                                   int32_t objectNumber, size_t length) const {
   CryptObjectData(input, output, length, objectNumber, generation);
 }
 
-std::string TkvPDFEncryption::EncryptString(const std::string& s, int32_t objectNumber, int32_t generation) const {
+std::string TkvPDFEncryption::EncryptString(const std::string& s, int32_t objectNumber,
+                                            int32_t generation) const {
   std::string r = s;
   auto* p = reinterpret_cast<uint8_t*>(r.data());
   CryptObjectData(p, p, r.size(), objectNumber, generation);
@@ -319,7 +325,9 @@ std::string TkvPDFEncryption::EncryptString(const std::string& s, int32_t object
 
 void TkvPDFDecrypt::SetEncryptionParameters(const std::string& filter, int64_t v, int64_t r,
                                             std::optional<int64_t> lengthBits, bool hasCryptFilters) {
-  auto refuse = [](const std::string& what) { throw EUnsupportedEncryptionError(rtl::Format(SUnsupportedEncryption, {what})); };
+  auto refuse = [](const std::string& what) {
+    throw EUnsupportedEncryptionError(rtl::Format(SUnsupportedEncryption, {what}));
+  };
   if (filter != "/Standard" && filter != "Standard") refuse("security handler " + filter);
   if (v != 1 && v != 2) refuse("/V " + std::to_string(v));
   if (r != 2 && r != 3) refuse("/R " + std::to_string(r));
@@ -374,7 +382,9 @@ bool TkvPDFDecrypt::AuthenticatePadded(const std::array<uint8_t, 32>& padded) {
   return true;
 }
 
-bool TkvPDFDecrypt::AuthenticateUser(const std::string& password) { return AuthenticatePadded(PadPassword(password)); }
+bool TkvPDFDecrypt::AuthenticateUser(const std::string& password) {
+  return AuthenticatePadded(PadPassword(password));
+}
 
 std::optional<std::string> TkvPDFDecrypt::AuthenticateOwner(const std::string& password) {
   const auto n = static_cast<size_t>(keyLength_);
@@ -400,9 +410,10 @@ void TkvPDFDecrypt::ApplyPermissions() {
     uint32_t bit;
     TkvUserPermissionsType perm;
     bool r3Only;
-  } table[] = {{4, AllowPrint, false},          {8, AllowModify, false},         {16, AllowCopy, false},
-               {32, AllowAnnotation, false},    {256, AllowFormFill, true},      {512, AllowAccessibility, true},
-               {1024, AllowDocAssembly, true},  {2048, AllowHighResPrint, true}};
+  } table[] = {{4, AllowPrint, false},         {8, AllowModify, false},
+               {16, AllowCopy, false},         {32, AllowAnnotation, false},
+               {256, AllowFormFill, true},     {512, AllowAccessibility, true},
+               {1024, AllowDocAssembly, true}, {2048, AllowHighResPrint, true}};
   for (const auto& t : table) {
     if (t.r3Only && revision_ < 3) continue;
     if ((p_ & t.bit) == 0) Permissions.Exclude(t.perm);
@@ -430,20 +441,24 @@ bool TkvPDFDecrypt::OpenWithPassword(TkvPDFEncryptionSettings& settings, const s
   return true;
 }
 
-void TkvPDFDecrypt::DecryptString(uint8_t* buffer, size_t length, int32_t objectNumber, int32_t generation) const {
+void TkvPDFDecrypt::DecryptString(uint8_t* buffer, size_t length, int32_t objectNumber,
+                                  int32_t generation) const {
   CryptObjectData(buffer, buffer, length, objectNumber, generation);
 }
 
-std::string TkvPDFDecrypt::DecryptString(const std::string& s, int32_t objectNumber, int32_t generation) const {
+std::string TkvPDFDecrypt::DecryptString(const std::string& s, int32_t objectNumber,
+                                         int32_t generation) const {
   std::string r = s;
   auto* p = reinterpret_cast<uint8_t*>(r.data());
   CryptObjectData(p, p, r.size(), objectNumber, generation);
   return r;
 }
 
-void TkvPDFDecrypt::DecryptStream(rtl::TMemoryStream& stream, int32_t objectNumber, int32_t generation) const {
+void TkvPDFDecrypt::DecryptStream(rtl::TMemoryStream& stream, int32_t objectNumber,
+                                  int32_t generation) const {
   const int64_t pos = stream.Position();
-  CryptObjectData(stream.Memory(), stream.Memory(), static_cast<size_t>(stream.Size()), objectNumber, generation);
+  CryptObjectData(stream.Memory(), stream.Memory(), static_cast<size_t>(stream.Size()), objectNumber,
+                  generation);
   stream.SetPosition(pos);
 }
 

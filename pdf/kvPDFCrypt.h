@@ -147,7 +147,9 @@ class TkvBasePDFCrypt {
   std::string GetOwnerKey() const { return std::string(reinterpret_cast<const char*>(ownerKey_.data()), 32); }
   std::string GetUserKey() const { return std::string(reinterpret_cast<const char*>(userKey_.data()), 32); }
   // The file key: the first KeyLength() bytes are used.
-  std::string GetFileKey() const { return std::string(reinterpret_cast<const char*>(fileKey_.data()), static_cast<size_t>(keyLength_)); }
+  std::string GetFileKey() const {
+    return std::string(reinterpret_cast<const char*>(fileKey_.data()), static_cast<size_t>(keyLength_));
+  }
   // The first 32 bytes of the password, completed with the padding string.
   static std::array<uint8_t, 32> PadPassword(const std::string& password);
 
@@ -161,7 +163,8 @@ class TkvBasePDFCrypt {
  protected:
   // The RC4 key of one object.
   std::string ObjectKey(int32_t objectNumber, int32_t generation) const;
-  void CryptObjectData(const uint8_t* in, uint8_t* out, size_t length, int32_t objectNumber, int32_t generation) const;
+  void CryptObjectData(const uint8_t* in, uint8_t* out, size_t length, int32_t objectNumber,
+                       int32_t generation) const;
 
   int revision_ = 3;
   int keyLength_ = 16;
@@ -175,7 +178,8 @@ class TkvPDFEncryption : public TkvBasePDFCrypt {
  public:
   // The writer passes "Output1.pdf" and the creation date text as seeds of
   // the file identifier.
-  TkvPDFEncryption(const std::string& seed1, const TkvPDFEncryptionSettings& settings, const std::string& seed2);
+  TkvPDFEncryption(const std::string& seed1, const TkvPDFEncryptionSettings& settings,
+                   const std::string& seed2);
 
   void ComputeFileID(const std::string& a, const std::string& b);
   // For callers that must keep an identifier already chosen.
@@ -184,7 +188,8 @@ class TkvPDFEncryption : public TkvBasePDFCrypt {
   // The /P value.
   int32_t PermissionFlags() const;
   // RC4 with the object key; the same call decrypts.
-  void EncryptData(const uint8_t* input, uint8_t* output, int32_t generation, int32_t objectNumber, size_t length) const;
+  void EncryptData(const uint8_t* input, uint8_t* output, int32_t generation, int32_t objectNumber,
+                   size_t length) const;
   std::string EncryptString(const std::string& s, int32_t objectNumber, int32_t generation) const;
 
  private:
@@ -197,8 +202,8 @@ class TkvPDFDecrypt : public TkvBasePDFCrypt {
   // What the encryption dictionary says; raises EUnsupportedEncryptionError
   // for anything but the standard handler, /V 1 or 2 and /R 2 or 3 with a
   // key of 40 to 128 bits. Sets the revision and the key length.
-  void SetEncryptionParameters(const std::string& filter, int64_t v, int64_t r, std::optional<int64_t> lengthBits,
-                               bool hasCryptFilters = false);
+  void SetEncryptionParameters(const std::string& filter, int64_t v, int64_t r,
+                               std::optional<int64_t> lengthBits, bool hasCryptFilters = false);
   // The bytes of the first /ID string as resolved (any length, also empty).
   void SetFileID(const std::string& idBytes) { fileID_ = idBytes; }
   // The bytes of /O and /U as resolved: exactly 32 bytes. Taken as the

@@ -51,7 +51,8 @@ constexpr const char* SXRefMisplaced =
     "Error reading cross-reference table: the file is damaged (no table where its startxref points)";
 constexpr const char* SXRefLoop = "Error reading cross-reference table: the /Prev chain loops";
 constexpr const char* SXRefTableAt = "Error reading cross-reference table at offset %d: %s";
-constexpr const char* SXRefPrev = "Error reading cross-reference table: the /Prev of the trailer is not an offset";
+constexpr const char* SXRefPrev =
+    "Error reading cross-reference table: the /Prev of the trailer is not an offset";
 // The format's limit on object numbers: a subsection beyond it is damage,
 // and the table never grows past it.
 constexpr int64_t kMaxObjectNumber = 8388607;
@@ -60,32 +61,44 @@ constexpr const char* STreeDepth = "Error reading document: the %s is nested too
 constexpr const char* SPageNodeNotDict = "Error reading document: page tree node %d is not a dictionary";
 constexpr const char* SPageNodeNoType = "Error reading document: page tree node %d has no /Type";
 constexpr const char* SPageNodeType = "Error reading document: page tree node %d has the /Type %s";
-constexpr const char* SPageKidNotReference = "Error reading document: page tree node %d has a kid that is no reference";
-constexpr const char* SCatalogEntry = "Error reading document: the catalog's %s is neither a reference nor a dictionary";
+constexpr const char* SPageKidNotReference =
+    "Error reading document: page tree node %d has a kid that is no reference";
+constexpr const char* SCatalogEntry =
+    "Error reading document: the catalog's %s is neither a reference nor a dictionary";
 constexpr const char* SNoPages = "Error reading document: the catalog has no /Pages";
 constexpr const char* SNoCatalog = "Error reading document: the /Root object %d is not a dictionary";
 constexpr const char* SNoObjectHere = "Unexpected PDF object encountered: no object header at the offset";
 constexpr const char* SObjectContext = " (object %d at offset %d)";
 constexpr const char* SOutlineLink = "Error reading document: the %s of outline item %d is no reference";
 constexpr const char* SOutlineAction = "Error reading document: the /A of outline item %d is no dictionary";
-constexpr const char* SBadDestination = "Error reading document: a destination is neither a name, a string nor an array";
+constexpr const char* SBadDestination =
+    "Error reading document: a destination is neither a name, a string nor an array";
 constexpr const char* SBadLength = "Error reading PDF stream: invalid /Length in object %d";
 constexpr const char* SCopiesTooLarge =
     "Error reading document: its shared objects are copied too often to load";
 constexpr const char* SEncryptTooLarge = "Error reading document: the encryption dictionary is too large";
-constexpr const char* SSourceChanged = "Error reading PDF stream: the file %s has changed since it was loaded";
+constexpr const char* SSourceChanged =
+    "Error reading PDF stream: the file %s has changed since it was loaded";
 // Values of the encryption dictionary with its references replaced. The
 // standard handler's dictionary has about ten; the bound stops a small file
 // whose references fan out level after level from expanding into billions.
 constexpr int kMaxEncryptValues = 4096;
 
-[[noreturn]] void RaiseUnexpectedObject() { throw kvCstPDFDoc::EUnexpectedObjectError(SUnexpectedObject); }
-[[noreturn]] void RaiseUnexpectedError() { throw EUnexpectedError(SUnexpectedError); }
+[[noreturn]] void RaiseUnexpectedObject() {
+  throw kvCstPDFDoc::EUnexpectedObjectError(SUnexpectedObject);
+}
+[[noreturn]] void RaiseUnexpectedError() {
+  throw EUnexpectedError(SUnexpectedError);
+}
 
-bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+bool IsDigit(int c) {
+  return c >= '0' && c <= '9';
+}
 
 // A value that stands for "absent": nothing, or the null object.
-bool Absent(const TkvPDFObject* v) { return v == nullptr || v->IsNull(); }
+bool Absent(const TkvPDFObject* v) {
+  return v == nullptr || v->IsNull();
+}
 
 // The file a document was loaded from, open for reading the stream bodies
 // left in it. A body is read only as the file was when it was loaded: a file
@@ -108,7 +121,8 @@ class TkvFileDataSource : public TkvStoredDataSource {
     std::string bytes(static_cast<size_t>(count), '\0');
     int64_t got = 0;
     while (got < count) {
-      const ssize_t r = ::pread(file_.Handle(), bytes.data() + got, static_cast<size_t>(count - got), offset + got);
+      const ssize_t r =
+          ::pread(file_.Handle(), bytes.data() + got, static_cast<size_t>(count - got), offset + got);
       if (r < 0 && errno == EINTR) continue;
       if (r <= 0) RaiseChanged();
       got += r;
@@ -117,7 +131,9 @@ class TkvFileDataSource : public TkvStoredDataSource {
   }
 
  private:
-  [[noreturn]] void RaiseChanged() const { throw EReadError(rtl::Format(SSourceChanged, {file_.FileName()})); }
+  [[noreturn]] void RaiseChanged() const {
+    throw EReadError(rtl::Format(SSourceChanged, {file_.FileName()}));
+  }
 
   rtl::TFileStream file_;
   struct stat loaded_ {};
@@ -164,14 +180,16 @@ class TkvDocumentReader {
   std::unique_ptr<TkvPDFIndirectObject> ReadObjectNumber(int32_t objNum) {
     const int32_t offset = OffsetOf(objNum);
     if (offset == 0) return nullptr;
-    if (offset < 0 || offset >= d.Reader->SourceSize) throw EPDFException(rtl::Format(SMissingObject, {objNum}));
+    if (offset < 0 || offset >= d.Reader->SourceSize)
+      throw EPDFException(rtl::Format(SMissingObject, {objNum}));
     d.Reader->SetPosition(offset);
     try {
       return d.ReadIndirectObjectAt();
     } catch (rtl::Exception& e) {
       // The syntax reader knows the bytes, not the object they belong to:
       // the innermost object read names it, once.
-      if (e.Message.find(" (object ") == std::string::npos) e.Message += rtl::Format(SObjectContext, {objNum, offset});
+      if (e.Message.find(" (object ") == std::string::npos)
+        e.Message += rtl::Format(SObjectContext, {objNum, offset});
       throw;
     }
   }
@@ -267,8 +285,10 @@ class TkvDocumentReader {
     int64_t w = 16;
     if (depth > kMaxValueDepth) return w;
     switch (v.ObjectType) {
-      case otString: return w + static_cast<int64_t>(v.As<TkvPDFStringObject>().Text.size());
-      case otName: return w + static_cast<int64_t>(v.As<TkvPDFNameObject>().Text.size());
+      case otString:
+        return w + static_cast<int64_t>(v.As<TkvPDFStringObject>().Text.size());
+      case otName:
+        return w + static_cast<int64_t>(v.As<TkvPDFNameObject>().Text.size());
       case otArray: {
         const auto& a = v.As<TkvPDFArrayObject>();
         for (int i = 0; i < a.Count(); ++i) w += CopyWeight(*a.GetItem(i), depth + 1);
@@ -289,7 +309,8 @@ class TkvDocumentReader {
         const auto& io = v.As<TkvPDFIndirectObject>();
         return io.Value ? w + CopyWeight(*io.Value, depth + 1) : w;
       }
-      default: return w;
+      default:
+        return w;
     }
   }
   void CountCopy(const TkvPDFObject& v) {
@@ -309,9 +330,12 @@ class TkvDocumentReader {
         auto& a = v->As<TkvPDFArrayObject>();
         for (int i = 0; i < a.Count(); ++i) {
           TkvPDFObject* item = a.GetItem(i);
-          if (item->IsArray() || item->IsDict()) CollectValue(item, depth + 1);
-          else if (item->IsReference()) CollectReference(item->As<TkvPDFIndirectReference>());
-          else if (item->IsStream()) d.Warning(SStreamInArray);
+          if (item->IsArray() || item->IsDict())
+            CollectValue(item, depth + 1);
+          else if (item->IsReference())
+            CollectReference(item->As<TkvPDFIndirectReference>());
+          else if (item->IsStream())
+            d.Warning(SStreamInArray);
         }
         break;
       }
@@ -335,10 +359,17 @@ class TkvDocumentReader {
         }
         break;
       }
-      case otStream: CollectValue(v->As<TkvPDFStreamObject>().Dict.get(), depth + 1); break;
-      case otIndirectObject: CollectValue(v->As<TkvPDFIndirectObject>().Value.get(), depth + 1); break;
-      case otIndirectReference: CollectReference(v->As<TkvPDFIndirectReference>()); break;
-      default: break;
+      case otStream:
+        CollectValue(v->As<TkvPDFStreamObject>().Dict.get(), depth + 1);
+        break;
+      case otIndirectObject:
+        CollectValue(v->As<TkvPDFIndirectObject>().Value.get(), depth + 1);
+        break;
+      case otIndirectReference:
+        CollectReference(v->As<TkvPDFIndirectReference>());
+        break;
+      default:
+        break;
     }
   }
 
@@ -394,7 +425,8 @@ class TkvDocumentReader {
   void ReadCatalog();
   // A node of the page tree by its number, or the root node written into
   // the catalog (direct; objNum is then 0).
-  void ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited, TkvPDFDictObject* direct = nullptr);
+  void ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited,
+                        TkvPDFDictObject* direct = nullptr);
   // The catalog's /Dests: a reference or the dictionary itself.
   void ReadDestsDictionary(TkvPDFObject& value);
   void ReadNameTree(int32_t objNum);
@@ -409,8 +441,9 @@ class TkvDocumentReader {
   std::unique_ptr<TkvPDFObject> ResolveDestinationName(const TkvPDFObject& value);
   // The catalog record's /AcroForm: a reference or the dictionary itself.
   void ReadAcroForm(TkvPDFObject& value);
-  void ReadFormField(TkvAcroFormField* parentRecord, const std::string& parentName, const std::string& appearance,
-                     const TkvPDFDictObject* fontDict, const TkvPDFIndirectReference& ref);
+  void ReadFormField(TkvAcroFormField* parentRecord, const std::string& parentName,
+                     const std::string& appearance, const TkvPDFDictObject* fontDict,
+                     const TkvPDFIndirectReference& ref);
   void ReadFieldValue(TkvAcroFormField& record, const TkvPDFDictObject& dict);
 
   static constexpr int kMaxValueDepth = 512;
@@ -483,8 +516,10 @@ bool TkvCustomPDFDocument::LoadFromStream(rtl::TStream& Source) {
     std::string password;
     bool cont = true;
     OnPassword(this, password, cont);
-    if (cont) LoadWithPassword(password);
-    else CloseDocument();
+    if (cont)
+      LoadWithPassword(password);
+    else
+      CloseDocument();
   } else {
     LoadWithPassword("");
   }
@@ -524,7 +559,8 @@ void TkvCustomPDFDocument::AuthenticatePassword(const std::string& Password) {
   // A file without /ID still opens: its identifier is empty.
   std::string fileID;
   if (Trailer->FileID && Trailer->FileID->Count() > 0) {
-    if (auto* first = dynamic_cast<TkvPDFStringObject*>(Trailer->FileID->GetItem(0))) fileID = StringBytes(*first);
+    if (auto* first = dynamic_cast<TkvPDFStringObject*>(Trailer->FileID->GetItem(0)))
+      fileID = StringBytes(*first);
   }
   Decryptor->SetFileID(fileID);
   auto keyBytes = [&](const char* key) -> std::string {
@@ -534,9 +570,12 @@ void TkvCustomPDFDocument::AuthenticatePassword(const std::string& Password) {
   Decryptor->SetOwnerKey(keyBytes("/O"));
   Decryptor->SetUserKey(keyBytes("/U"));
   const TkvPDFObject* p = enc->Find("/P");
-  if (p && p->IsInteger()) Decryptor->SetPermissionValue(static_cast<int64_t>(p->As<TkvPDFIntegerObject>().Value));
-  else if (p && p->IsInt64()) Decryptor->SetPermissionValue(p->As<TkvPDFInt64Object>().Value);
-  else throw EInvalidPermission(SInvalidPermission);
+  if (p && p->IsInteger())
+    Decryptor->SetPermissionValue(static_cast<int64_t>(p->As<TkvPDFIntegerObject>().Value));
+  else if (p && p->IsInt64())
+    Decryptor->SetPermissionValue(p->As<TkvPDFInt64Object>().Value);
+  else
+    throw EInvalidPermission(SInvalidPermission);
   Reader->Decryptor = Decryptor.get();
   if (!Decryptor->OpenWithPassword(*Encryption, Password)) throw EPasswordError(SWrongPassword);
 }
@@ -559,7 +598,8 @@ void TkvCustomPDFDocument::OpenDocument(rtl::TStream& Source) {
       int values = 0;
       std::function<std::unique_ptr<TkvPDFObject>(const TkvPDFObject&, int)> resolve =
           [&](const TkvPDFObject& v, int depth) -> std::unique_ptr<TkvPDFObject> {
-        if (depth > TkvCustomPDFDocument::kMaxTreeDepth) throw EPDFException(rtl::Format(STreeDepth, {"encryption dictionary"}));
+        if (depth > TkvCustomPDFDocument::kMaxTreeDepth)
+          throw EPDFException(rtl::Format(STreeDepth, {"encryption dictionary"}));
         if (++values > kMaxEncryptValues) throw EPDFException(SEncryptTooLarge);
         if (v.IsReference()) {
           auto obj = r.ReadObjectNumber(v.As<TkvPDFIndirectReference>().ObjNum);
@@ -575,7 +615,8 @@ void TkvCustomPDFDocument::OpenDocument(rtl::TStream& Source) {
         if (v.IsDict()) {
           auto out = std::make_unique<TkvPDFDictObject>();
           const auto& dd = v.As<TkvPDFDictObject>();
-          for (int i = 0; i < dd.Count(); ++i) out->AddEntry(dd.KeyAt(i)->Text, resolve(*dd.ValueAt(i), depth + 1));
+          for (int i = 0; i < dd.Count(); ++i)
+            out->AddEntry(dd.KeyAt(i)->Text, resolve(*dd.ValueAt(i), depth + 1));
           return out;
         }
         return v.Clone();
@@ -737,8 +778,10 @@ void TkvCustomPDFDocument::ReadXRefEntries(int32_t Offset) {
     // fit the bytes left (the shortest entry "0 0 n" and a line end), so
     // that neither the table nor the work grows beyond the file.
     if (*start + *count > kMaxObjectNumber + 1 || *count * 6 > Reader->SourceSize - Reader->Position())
-      fail(rtl::Format("the subsection %d %d does not fit the file", {static_cast<int32_t>(*start), static_cast<int32_t>(*count)}));
-    if (XRefTable.size() < static_cast<size_t>(*start + *count)) XRefTable.resize(static_cast<size_t>(*start + *count));
+      fail(rtl::Format("the subsection %d %d does not fit the file",
+                       {static_cast<int32_t>(*start), static_cast<int32_t>(*count)}));
+    if (XRefTable.size() < static_cast<size_t>(*start + *count))
+      XRefTable.resize(static_cast<size_t>(*start + *count));
     for (int64_t i = 0; i < *count; ++i) {
       const auto n = static_cast<int32_t>(*start + i);
       // An entry is read by its fields: offset, generation, kind. Writers
@@ -754,10 +797,11 @@ void TkvCustomPDFDocument::ReadXRefEntries(int32_t Offset) {
       const int kind = Reader->ReadChar();
       if (!offset || !generation || (kind != 'n' && kind != 'f'))
         fail(rtl::Format("the entry of object %d is damaged", {n}));
-      for (int c = Reader->PeekChar(); c != 10 && c != 13 && c != TkvReadOnlyFilter::kEndOfData; c = Reader->PeekChar())
+      for (int c = Reader->PeekChar(); c != 10 && c != 13 && c != TkvReadOnlyFilter::kEndOfData;
+           c = Reader->PeekChar())
         Reader->ReadChar();
-      XRefTable[static_cast<size_t>(n)] =
-          std::make_unique<TkvXRefItem>(static_cast<int32_t>(*offset), static_cast<char>(kind), static_cast<int32_t>(*generation));
+      XRefTable[static_cast<size_t>(n)] = std::make_unique<TkvXRefItem>(
+          static_cast<int32_t>(*offset), static_cast<char>(kind), static_cast<int32_t>(*generation));
     }
     Reader->SkipWhitespace();
     std::string next;
@@ -776,7 +820,8 @@ std::unique_ptr<TkvPDFIndirectObject> TkvCustomPDFDocument::ReadIndirectObjectAt
   if (obj->Value && obj->Value->IsStream()) {
     // Collecting the stream dictionary may read further streams (a /Length
     // given as a reference to another stream, or to this one): bounded.
-    TkvDepthGuard guard(readNesting_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("chain of stream objects"));
+    TkvDepthGuard guard(readNesting_, TkvCustomPDFDocument::kMaxTreeDepth,
+                        TooDeep("chain of stream objects"));
     auto& stream = obj->Value->As<TkvPDFStreamObject>();
     const int64_t pos = Reader->Position();
     TkvDocumentReader r(*this);
@@ -795,7 +840,8 @@ std::unique_ptr<TkvPDFIndirectObject> TkvCustomPDFDocument::ReadIndirectObjectAt
       throw EStreamReadError(rtl::Format(SBadLength, {obj->ObjNum}));
     // The bodies of an encrypted file are decrypted as they are read, with
     // the key of this document: they are read now.
-    const bool encrypted = Reader->Decryptor || (Trailer && Trailer->EncryptObject && !Trailer->EncryptObject->IsNull());
+    const bool encrypted =
+        Reader->Decryptor || (Trailer && Trailer->EncryptObject && !Trailer->EncryptObject->IsNull());
     if (pendingSource_ && !encrypted) {
       int64_t at = 0;
       const int64_t count = Reader->SkipStreamData(length->Value, at);
@@ -853,7 +899,8 @@ void TkvDocumentReader::ReadCatalog() {
   const ReaderRelease release{d};
 
   if (d.Trailer->InfoRef) {
-    if (auto info = ResolveCopy<TkvPDFDictObject>(d.Trailer->InfoRef.get(), false)) d.DocInfo->SetInfoDictionary(std::move(info));
+    if (auto info = ResolveCopy<TkvPDFDictObject>(d.Trailer->InfoRef.get(), false))
+      d.DocInfo->SetInfoDictionary(std::move(info));
   }
   if (d.Trailer->RootNum < 0) throw EPDFException(SNoRoot);
   std::unique_ptr<TkvPDFIndirectObject> root = ReadRequired(d.Trailer->RootNum);
@@ -869,7 +916,8 @@ void TkvDocumentReader::ReadCatalog() {
   };
 
   static const char* const kModes[] = {"/UseNone", "/UseOutlines", "/UseThumbs", "/FullScreen"};
-  static const char* const kLayouts[] = {"/None", "/SinglePage", "/OneColumn", "/TwoColumnLeft", "/TwoColumnRight"};
+  static const char* const kLayouts[] = {"/None", "/SinglePage", "/OneColumn", "/TwoColumnLeft",
+                                         "/TwoColumnRight"};
   d.PageMode = pmNone;
   if (auto* m = dynamic_cast<TkvPDFNameObject*>(catalog->Find("/PageMode"))) {
     for (int i = 0; i < 4; ++i)
@@ -891,8 +939,10 @@ void TkvDocumentReader::ReadCatalog() {
   d.StatusMessage(STraversingPages);
   TkvPDFObject* pages = entry("/Pages");
   if (!pages) throw EPDFException(SNoPages);
-  if (pages->IsReference()) ReadPageTreeNode(pages->As<TkvPDFIndirectReference>().ObjNum, nullptr);
-  else ReadPageTreeNode(0, nullptr, &pages->As<TkvPDFDictObject>());
+  if (pages->IsReference())
+    ReadPageTreeNode(pages->As<TkvPDFIndirectReference>().ObjNum, nullptr);
+  else
+    ReadPageTreeNode(0, nullptr, &pages->As<TkvPDFDictObject>());
 
   d.IOProgress(75);
   if (TkvPDFObject* dests = entry("/Dests")) {
@@ -957,7 +1007,8 @@ void TkvDocumentReader::ReadCatalog() {
 void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject* inherited,
                                          TkvPDFDictObject* direct) {
   TkvDepthGuard guard(pageDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("page tree"));
-  if (!direct && !pageNodes_.insert(objNum).second) throw EPDFException(rtl::Format(STreeLoop, {"page tree"}));
+  if (!direct && !pageNodes_.insert(objNum).second)
+    throw EPDFException(rtl::Format(STreeLoop, {"page tree"}));
   static const char* const kInherited[] = {"/Rotate", "/MediaBox", "/Resources", "/CropBox"};
 
   std::unique_ptr<TkvPDFIndirectObject> read;
@@ -968,7 +1019,8 @@ void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject*
     // from there, so that it exists once.
     const TkvXRefItem* entry = EntryOf(objNum);
     const int32_t generation = entry ? entry->Generation : 0;
-    TkvPDFIndirectReference ref(static_cast<int32_t>(d.DocumentID), objNum, static_cast<uint16_t>(generation));
+    TkvPDFIndirectReference ref(static_cast<int32_t>(d.DocumentID), objNum,
+                                static_cast<uint16_t>(generation));
     node = d.ObjectStore->FindObject(ref);
     if (!node) {
       read = ReadRequired(objNum);
@@ -1001,7 +1053,8 @@ void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject*
   }
   // A page lives in the page list as an indirect object: one written into
   // the catalog itself has none.
-  if (type->Text != "/Page" || !node) throw EUnexpectedError(rtl::Format(SPageNodeType, {objNum, MessageExcerpt(type->Text)}));
+  if (type->Text != "/Page" || !node)
+    throw EUnexpectedError(rtl::Format(SPageNodeType, {objNum, MessageExcerpt(type->Text)}));
 
   TkvPDFIndirectObject* page = node;
   if (read) {
@@ -1046,8 +1099,10 @@ void TkvDocumentReader::AddDestination(const std::string& name, TkvPDFObject* va
     viaReference = true;
   }
   if (Absent(v)) {
-    if (allowNull) d.DestinationList->Add(name, std::make_unique<TkvPDFNullObject>());
-    else if (!viaReference) throw EUnexpectedError(SUnexpectedPDFObject);
+    if (allowNull)
+      d.DestinationList->Add(name, std::make_unique<TkvPDFNullObject>());
+    else if (!viaReference)
+      throw EUnexpectedError(SUnexpectedPDFObject);
     return;
   }
   // A destination is a page and at most five more operands; each name gets
@@ -1107,9 +1162,12 @@ void TkvDocumentReader::WalkNameTreeNode(TkvPDFDictObject& node) {
     auto* key = dynamic_cast<TkvPDFStringObject*>(names->GetItem(i));
     if (!key) continue;
     TkvPDFObject* value = names->GetItem(i + 1);
-    if (value->IsReference() || value->IsNull()) AddDestination(key->Content(), value, true);
-    else if (value->IsArray()) AddDestination(key->Content(), value, true);
-    else if (value->IsDict()) AddDestination(key->Content(), value, true);
+    if (value->IsReference() || value->IsNull())
+      AddDestination(key->Content(), value, true);
+    else if (value->IsArray())
+      AddDestination(key->Content(), value, true);
+    else if (value->IsDict())
+      AddDestination(key->Content(), value, true);
   }
 }
 
@@ -1145,11 +1203,15 @@ void TkvDocumentReader::ReadNameTree(int32_t objNum) {
 
 std::unique_ptr<TkvPDFObject> TkvDocumentReader::ResolveDestinationName(const TkvPDFObject& value) {
   std::string name;
-  if (value.IsString()) name = value.As<TkvPDFStringObject>().Content();
-  else if (value.IsName()) name = value.As<TkvPDFNameObject>().BareName();
+  if (value.IsString())
+    name = value.As<TkvPDFStringObject>().Content();
+  else if (value.IsName())
+    name = value.As<TkvPDFNameObject>().BareName();
   // An explicit destination that stood behind a reference is its own answer.
-  else if (value.IsArray()) return value.Clone();
-  else throw EUnexpectedError(SBadDestination);
+  else if (value.IsArray())
+    return value.Clone();
+  else
+    throw EUnexpectedError(SBadDestination);
   if (auto found = d.FindNamedDestination(name)) {
     CountCopy(*found);
     return found;
@@ -1183,7 +1245,8 @@ void TkvDocumentReader::ReadOutlines(TkvPDFObject* outlinesValue) {
 }
 
 std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum, TkvPDFOutline* parent,
-                                                                  TkvPDFOutline* prev, const TkvPDFDictObject* direct) {
+                                                                  TkvPDFOutline* prev,
+                                                                  const TkvPDFDictObject* direct) {
   // Siblings are read in a loop (a chain of thousands of items costs no
   // stack); children recurse, bounded by the depth cap.
   TkvDepthGuard guard(outlineDepth_, TkvCustomPDFDocument::kMaxTreeDepth, TooDeep("outline tree"));
@@ -1195,7 +1258,8 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
     if (direct) {
       // The outline root written into the catalog: an item without a
       // number of its own, which the writer numbers.
-      item = std::make_unique<TkvPDFOutline>(&d, CloneAs(*direct), 0, 0, static_cast<int32_t>(d.DocumentID), &d.PageList);
+      item = std::make_unique<TkvPDFOutline>(&d, CloneAs(*direct), 0, 0, static_cast<int32_t>(d.DocumentID),
+                                             &d.PageList);
       direct = nullptr;
     } else {
       if (!outlineItems_.insert(num).second) throw EPDFException(rtl::Format(STreeLoop, {"outline tree"}));
@@ -1204,11 +1268,13 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
       if (!obj) break;
       auto* src = dynamic_cast<TkvPDFDictObject*>(obj->Value.get());
       if (!src) RaiseUnexpectedObject();
-      item = std::make_unique<TkvPDFOutline>(&d, CloneAs(*src), obj->GenNum, obj->ObjNum, obj->SourceID, &d.PageList);
+      item = std::make_unique<TkvPDFOutline>(&d, CloneAs(*src), obj->GenNum, obj->ObjNum, obj->SourceID,
+                                             &d.PageList);
     }
     ++d.OutlineCount;
     TkvPDFDictObject& dict = item->Value->As<TkvPDFDictObject>();
-    if (auto* count = dynamic_cast<TkvPDFIntegerObject*>(dict.Find("/Count"))) item->IsClosed = count->Value < 0;
+    if (auto* count = dynamic_cast<TkvPDFIntegerObject*>(dict.Find("/Count")))
+      item->IsClosed = count->Value < 0;
     if (TkvPDFObject* title = dict.Find("/Title"); title && !title->IsString()) {
       auto s = ResolveString(title);
       if (s) {
@@ -1247,18 +1313,23 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
     auto link = [&](const char* key) {
       int32_t n = -1;
       if (TkvPDFObject* v = dict.Find(key)) {
-        if (v->IsReference()) n = v->As<TkvPDFIndirectReference>().ObjNum;
-        else if (!v->IsNull()) throw EUnexpectedError(rtl::Format(SOutlineLink, {key, item->ObjNum}));
+        if (v->IsReference())
+          n = v->As<TkvPDFIndirectReference>().ObjNum;
+        else if (!v->IsNull())
+          throw EUnexpectedError(rtl::Format(SOutlineLink, {key, item->ObjNum}));
         dict.Remove(key);
       }
       return n;
     };
-    if (const int32_t firstNum = link("/First"); firstNum >= 0) item->First = ReadOutlineItem(firstNum, item.get(), nullptr);
+    if (const int32_t firstNum = link("/First"); firstNum >= 0)
+      item->First = ReadOutlineItem(firstNum, item.get(), nullptr);
     const int32_t nextNum = link("/Next");
     if (dict.Count() == 0) item->Value.reset();
     TkvPDFOutline* raw = item.get();
-    if (!head) head = std::move(item);
-    else last->Next = std::move(item);
+    if (!head)
+      head = std::move(item);
+    else
+      last->Next = std::move(item);
     last = raw;
     if (nextNum < 0) break;
     num = nextNum;
@@ -1288,9 +1359,11 @@ void TkvDocumentReader::ReadAcroForm(TkvPDFObject& value) {
     dict = dynamic_cast<TkvPDFDictObject*>(form->Value.get());
   }
   if (!dict) RaiseUnexpectedObject();
-  for (const char* key : {"/NeedAppearances", "/SigFlags", "/CO", "/DR", "/DA", "/Q"}) Collect(dict->Find(key));
+  for (const char* key : {"/NeedAppearances", "/SigFlags", "/CO", "/DR", "/DA", "/Q"})
+    Collect(dict->Find(key));
   const TkvPDFDictObject* fontDict = nullptr;
-  if (TkvPDFDictObject* dr = d.ObjectStore->FetchDict(dict->Find("/DR"))) fontDict = d.ObjectStore->FetchDict(dr->Find("/Font"));
+  if (TkvPDFDictObject* dr = d.ObjectStore->FetchDict(dict->Find("/DR")))
+    fontDict = d.ObjectStore->FetchDict(dr->Find("/Font"));
   std::string appearance;
   if (auto* da = d.ObjectStore->FetchString(dict->Find("/DA"))) appearance = da->Content();
   std::unique_ptr<TkvPDFArrayObject> fields = ResolveCopy<TkvPDFArrayObject>(dict->Find("/Fields"), true);
@@ -1306,8 +1379,10 @@ void TkvDocumentReader::ReadFieldValue(TkvAcroFormField& record, const TkvPDFDic
   if (!record.Value.empty()) return;
   TkvPDFObject* v = d.ObjectStore->FetchDirect(dict.Find("/V"));
   if (!v) return;
-  if (v->IsName()) record.Value = v->As<TkvPDFNameObject>().BareName();
-  else if (v->IsString()) record.Value = v->As<TkvPDFStringObject>().Content();
+  if (v->IsName())
+    record.Value = v->As<TkvPDFNameObject>().BareName();
+  else if (v->IsString())
+    record.Value = v->As<TkvPDFStringObject>().Content();
   else if (v->IsStream()) {
     auto& s = v->As<TkvPDFStreamObject>();
     if (s.HasData()) {
@@ -1359,7 +1434,8 @@ void TkvDocumentReader::ReadFormField(TkvAcroFormField* parentRecord, const std:
   auto fonts = fontDict ? CloneAs(*fontDict) : std::make_unique<TkvPDFDictObject>();
   if (TkvPDFObject* dr = dict->Find("/DR")) {
     Collect(dr);
-    if (TkvPDFDictObject* drDict = d.ObjectStore->FetchDict(dr)) fonts->Merge(d.ObjectStore->FetchDict(drDict->Find("/Font")));
+    if (TkvPDFDictObject* drDict = d.ObjectStore->FetchDict(dr))
+      fonts->Merge(d.ObjectStore->FetchDict(drDict->Find("/Font")));
   }
   std::unique_ptr<TkvFontInfo> fontInfo = d.FontInfoFromDA(da, fonts.get());
   if (parentRecord && fontInfo) parentRecord->Font = fontInfo->Clone();
@@ -1369,8 +1445,10 @@ void TkvDocumentReader::ReadFormField(TkvAcroFormField* parentRecord, const std:
 
   std::string fullName;
   auto title = ResolveString(dict->Find("/T"));
-  if (title) fullName = parentName.empty() ? title->Content() : parentName + "." + title->Content();
-  else fullName = parentName;
+  if (title)
+    fullName = parentName.empty() ? title->Content() : parentName + "." + title->Content();
+  else
+    fullName = parentName;
 
   TkvAcroFormField* record = nullptr;
   auto type = ResolveName(dict->Find("/FT"));
@@ -1381,8 +1459,10 @@ void TkvDocumentReader::ReadFormField(TkvAcroFormField* parentRecord, const std:
     field->Flags = flags;
     field->ReadOnly = flags != -1 && (flags & 1) != 0;
     field->MultiLine = flags != -1 && (flags & 0x1000) != 0;
-    if (auto* maxLen = dynamic_cast<TkvPDFIntegerObject*>(dict->Find("/MaxLen"))) field->MaxLength = maxLen->Value;
-    if (auto* q = dynamic_cast<TkvPDFIntegerObject*>(dict->Find("/Q"))) field->Quadding = static_cast<uint8_t>(q->Value);
+    if (auto* maxLen = dynamic_cast<TkvPDFIntegerObject*>(dict->Find("/MaxLen")))
+      field->MaxLength = maxLen->Value;
+    if (auto* q = dynamic_cast<TkvPDFIntegerObject*>(dict->Find("/Q")))
+      field->Quadding = static_cast<uint8_t>(q->Value);
     ReadFieldValue(*field, *dict);
     if (field->FieldType == kFieldCheckBox) field->States.push_back("Off");
     d.CollectFieldStates(field.get(), dict);

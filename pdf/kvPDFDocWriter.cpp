@@ -20,7 +20,9 @@ namespace {
 
 constexpr const char* kCRLF = "\r\n";
 
-std::string Ref(int32_t number) { return std::to_string(number) + " 0 R"; }
+std::string Ref(int32_t number) {
+  return std::to_string(number) + " 0 R";
+}
 
 // Escapes bytes for use between parentheses. Line ends are escaped too: a
 // reader turns a raw CR or CR LF inside a string into LF.
@@ -29,12 +31,23 @@ std::string EscapeLiteral(const std::string& bytes) {
   out.reserve(bytes.size() + bytes.size() / 8 + 2);
   for (char c : bytes) {
     switch (c) {
-      case '(': out += "\\("; break;
-      case ')': out += "\\)"; break;
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '(':
+        out += "\\(";
+        break;
+      case ')':
+        out += "\\)";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -53,19 +66,27 @@ std::string UpperHex(const std::string& bytes) {
 
 const char* PageModeName(TkvPageMode m) {
   switch (m) {
-    case pmUseOutlines: return "/UseOutlines";
-    case pmUseThumbs: return "/UseThumbs";
-    case pmFullScreen: return "/FullScreen";
-    default: return "/UseNone";
+    case pmUseOutlines:
+      return "/UseOutlines";
+    case pmUseThumbs:
+      return "/UseThumbs";
+    case pmFullScreen:
+      return "/FullScreen";
+    default:
+      return "/UseNone";
   }
 }
 
 const char* PageLayoutName(TkvPageLayout l) {
   switch (l) {
-    case plOneColumn: return "/OneColumn";
-    case plTwoColumnLeft: return "/TwoColumnLeft";
-    case plTwoColumnRight: return "/TwoColumnRight";
-    default: return "/SinglePage";
+    case plOneColumn:
+      return "/OneColumn";
+    case plTwoColumnLeft:
+      return "/TwoColumnLeft";
+    case plTwoColumnRight:
+      return "/TwoColumnRight";
+    default:
+      return "/SinglePage";
   }
 }
 
@@ -84,7 +105,9 @@ std::string XRefEntry(int64_t offset, int generation, char kind) {
 
 // ---- TkvPDFDocWriter ------------------------------------------------------
 
-TkvPDFDocWriter::TkvPDFDocWriter(TkvDocumentToWrite& document) : doc_(document) { IndexObjects(); }
+TkvPDFDocWriter::TkvPDFDocWriter(TkvDocumentToWrite& document) : doc_(document) {
+  IndexObjects();
+}
 TkvPDFDocWriter::~TkvPDFDocWriter() = default;
 
 void TkvPDFDocWriter::Status(const std::string& text) {
@@ -95,7 +118,9 @@ void TkvPDFDocWriter::Progress(int percentage) {
   if (doc_.OnIOProgress) doc_.OnIOProgress(percentage);
 }
 
-bool TkvPDFDocWriter::Encrypting() const { return doc_.Encryption && doc_.Encryption->Enabled(); }
+bool TkvPDFDocWriter::Encrypting() const {
+  return doc_.Encryption && doc_.Encryption->Enabled();
+}
 
 // What the file identifier is made of besides the fixed seed: the creation
 // date, the time of the save and a digest of what the document holds. The
@@ -197,12 +222,14 @@ std::vector<TkvOutlineItemSource*> TkvPDFDocWriter::KeptSiblings(TkvOutlineItemS
   return kept;
 }
 
-TkvObjectKey TkvPDFDocWriter::BuildOutlineItems(TkvOutlineItemSource* first, const TkvObjectKey& parent, int depth,
-                                                int& count, TkvObjectKey& firstKey) {
+TkvObjectKey TkvPDFDocWriter::BuildOutlineItems(TkvOutlineItemSource* first, const TkvObjectKey& parent,
+                                                int depth, int& count, TkvObjectKey& firstKey) {
   const std::vector<TkvOutlineItemSource*> kept = KeptSiblings(first);
   count = static_cast<int>(kept.size());
   if (kept.empty()) return {};
-  auto refTo = [](const TkvObjectKey& k) { return std::make_unique<TkvPDFIndirectReference>(k.SourceID, k.ObjNum, static_cast<uint16_t>(k.GenNum)); };
+  auto refTo = [](const TkvObjectKey& k) {
+    return std::make_unique<TkvPDFIndirectReference>(k.SourceID, k.ObjNum, static_cast<uint16_t>(k.GenNum));
+  };
   for (size_t i = 0; i < kept.size(); ++i) {
     TkvOutlineItemSource* item = kept[i];
     const TkvObjectKey key = item->Key();
@@ -220,15 +247,16 @@ TkvObjectKey TkvPDFDocWriter::BuildOutlineItems(TkvOutlineItemSource* first, con
     if (item->FirstChild() && depth < kMaxOutlineDepth) {
       int children = 0;
       TkvObjectKey firstChild;
-      const TkvObjectKey lastChild = BuildOutlineItems(item->FirstChild(), key, depth + 1, children, firstChild);
+      const TkvObjectKey lastChild =
+          BuildOutlineItems(item->FirstChild(), key, depth + 1, children, firstChild);
       if (children > 0) {
         dict->AddEntry("/First", refTo(firstChild));
         dict->AddEntry("/Last", refTo(lastChild));
         dict->AddInteger("/Count", item->Closed() ? -children : children);
       }
     }
-    auto obj = std::make_unique<TkvPDFIndirectObject>(key.SourceID, key.ObjNum, static_cast<uint16_t>(key.GenNum),
-                                                      std::move(dict), true);
+    auto obj = std::make_unique<TkvPDFIndirectObject>(
+        key.SourceID, key.ObjNum, static_cast<uint16_t>(key.GenNum), std::move(dict), true);
     outlineIndex_.emplace(key, obj.get());
     outlineStore_.push_back(std::move(obj));
   }
@@ -250,13 +278,15 @@ void TkvPDFDocWriter::BuildOutlines() {
     TkvObjectKey first;
     const TkvObjectKey last = BuildOutlineItems(root->FirstChild(), rootKey, 1, count, first);
     if (count > 0) {
-      dict->AddEntry("/First", std::make_unique<TkvPDFIndirectReference>(first.SourceID, first.ObjNum, static_cast<uint16_t>(first.GenNum)));
-      dict->AddEntry("/Last", std::make_unique<TkvPDFIndirectReference>(last.SourceID, last.ObjNum, static_cast<uint16_t>(last.GenNum)));
+      dict->AddEntry("/First", std::make_unique<TkvPDFIndirectReference>(
+                                   first.SourceID, first.ObjNum, static_cast<uint16_t>(first.GenNum)));
+      dict->AddEntry("/Last", std::make_unique<TkvPDFIndirectReference>(last.SourceID, last.ObjNum,
+                                                                        static_cast<uint16_t>(last.GenNum)));
     }
   }
   dict->AddInteger("/Count", count);
-  auto obj = std::make_unique<TkvPDFIndirectObject>(rootKey.SourceID, rootKey.ObjNum,
-                                                    static_cast<uint16_t>(rootKey.GenNum), std::move(dict), true);
+  auto obj = std::make_unique<TkvPDFIndirectObject>(
+      rootKey.SourceID, rootKey.ObjNum, static_cast<uint16_t>(rootKey.GenNum), std::move(dict), true);
   outlinesRoot_ = MakeReference(*obj);
   outlineIndex_.emplace(rootKey, obj.get());
   outlineStore_.push_back(std::move(obj));
@@ -290,8 +320,8 @@ std::string TkvPDFDocWriter::SerializeStream(const TkvPDFStreamObject& s, int32_
   return head;
 }
 
-void TkvPDFDocWriter::SerializeStreamParts(const TkvPDFStreamObject& s, int32_t objectNumber, std::string& text,
-                                           std::string& data) {
+void TkvPDFDocWriter::SerializeStreamParts(const TkvPDFStreamObject& s, int32_t objectNumber,
+                                           std::string& text, std::string& data) {
   auto dict = s.Dict ? CloneAs(*s.Dict) : std::make_unique<TkvPDFDictObject>();
   data = StreamDataForWriting(*dict, s.StoredBytes());
   // /Length is always the count of bytes that follow, as a direct number:
@@ -445,7 +475,8 @@ void TkvPDFDocWriter::WritePages() {
     ++count;
   }
   kids += "]";
-  WriteObjectText(3, "<<\r\n/Type /Pages\r\n/Count " + std::to_string(count) + "\r\n/Kids " + kids + "\r\n>>");
+  WriteObjectText(3,
+                  "<<\r\n/Type /Pages\r\n/Count " + std::to_string(count) + "\r\n/Kids " + kids + "\r\n>>");
 
   const size_t total = doc_.Objects.size() + outlineStore_.size();
   size_t passed = 0;
@@ -495,7 +526,8 @@ void TkvPDFDocWriter::WriteXRefAndTrailer() {
   t.reserve(t.size() + (n + 1) * 20 + 256);
   t += XRefEntry(0, 65535, 'f');
   for (int64_t off : objectOffsets_) t += XRefEntry(off, 0, 'n');
-  t += "trailer\r\n<<\r\n/Size " + std::to_string(n + 1) + "\r\n/Root " + Ref(1) + "\r\n/Info " + Ref(2) + kCRLF;
+  t += "trailer\r\n<<\r\n/Size " + std::to_string(n + 1) + "\r\n/Root " + Ref(1) + "\r\n/Info " + Ref(2) +
+       kCRLF;
   if (id) t += "/ID " + SerializeObject(id.get(), -1) + kCRLF;
   if (encryptNum) t += "/Encrypt " + Ref(encryptNum) + kCRLF;
   t += ">>\r\nstartxref\r\n" + std::to_string(xrefPos) + "\r\n%%EOF\r\n";
@@ -536,7 +568,8 @@ std::string PDFSaveFileName(const std::string& fileName) {
   const size_t dot = fileName.find_last_of('.');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
     std::string ext = fileName.substr(dot);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == ".pdf") return fileName;
   }
   return fileName + ".pdf";
@@ -724,8 +757,8 @@ void PatchMetadataPageCount(const TkvPDFObjectStore& store, const TkvPDFCatalog&
   if (stream) PatchMetadataPageCount(*stream, pageCount);
 }
 
-void DescribeDocumentRecords(TkvDocumentToWrite& document, TkvPDFObjectStore& store, const TkvPDFCatalog& catalog,
-                             TkvPDFTrailer& trailer) {
+void DescribeDocumentRecords(TkvDocumentToWrite& document, TkvPDFObjectStore& store,
+                             const TkvPDFCatalog& catalog, TkvPDFTrailer& trailer) {
   document.Objects.clear();
   document.Objects.reserve(static_cast<size_t>(store.ObjectCount()));
   for (int i = 0; i < store.ObjectCount(); ++i) document.Objects.push_back(store.ObjectAt(i));
@@ -737,7 +770,8 @@ void DescribeDocumentRecords(TkvDocumentToWrite& document, TkvPDFObjectStore& st
   document.OpenAction = catalog.OpenAction.get();
   document.AA = catalog.AA.get();
   document.OCProperties = catalog.OCProperties.get();
-  document.ViewerPreferencesText = catalog.Preferences ? catalog.Preferences->ViewerPreferencesText() : std::string();
+  document.ViewerPreferencesText =
+      catalog.Preferences ? catalog.Preferences->ViewerPreferencesText() : std::string();
   document.TrailerID = &trailer.FileID;
 }
 

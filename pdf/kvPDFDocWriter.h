@@ -31,7 +31,8 @@ namespace pdf {
 inline constexpr const char* kProducerText = "Veltrane Pagewright V2.02";
 // The fixed seed of the file identifier beside the creation date.
 inline constexpr const char* kFileIDSeed = "Output1.pdf";
-inline constexpr const char* SExpectedPageReference = "Expected Page Indirect Reference in Outline Destination!";
+inline constexpr const char* SExpectedPageReference =
+    "Expected Page Indirect Reference in Outline Destination!";
 // Outline trees deeper than this are cut there: a writer must not recurse
 // without bound on a tree read from an untrusted file.
 inline constexpr int kMaxOutlineDepth = 256;
@@ -125,8 +126,8 @@ class TkvPDFDocWriter {
   void IndexObjects();
   void BuildOutlines();
   std::vector<TkvOutlineItemSource*> KeptSiblings(TkvOutlineItemSource* first);
-  TkvObjectKey BuildOutlineItems(TkvOutlineItemSource* first, const TkvObjectKey& parent, int depth, int& count,
-                                 TkvObjectKey& firstKey);
+  TkvObjectKey BuildOutlineItems(TkvOutlineItemSource* first, const TkvObjectKey& parent, int depth,
+                                 int& count, TkvObjectKey& firstKey);
   TkvPDFIndirectObject* Resolve(const TkvPDFIndirectReference& ref) const;
   void WriteText(const std::string& text);
   // "N 0 obj", the body, then, for a stream, its data and "endstream" (the
@@ -142,7 +143,8 @@ class TkvPDFDocWriter {
   // The stream's dictionary text up to and with "stream" and its line end,
   // and its data as written (compressed, encoded, encrypted as the settings
   // say).
-  void SerializeStreamParts(const TkvPDFStreamObject& s, int32_t objectNumber, std::string& text, std::string& data);
+  void SerializeStreamParts(const TkvPDFStreamObject& s, int32_t objectNumber, std::string& text,
+                            std::string& data);
   std::string StreamDataForWriting(TkvPDFDictObject& dict, std::string data);
   const TkvPDFObject* Direct(const TkvPDFObject* value) const;
 
@@ -165,8 +167,8 @@ class TkvPDFDocWriter {
 // catalog entries with the viewer preferences, and the trailer's /ID slot.
 // The rest (pages, information, encryption, switches, events) is the
 // component's to set.
-void DescribeDocumentRecords(TkvDocumentToWrite& document, TkvPDFObjectStore& store, const TkvPDFCatalog& catalog,
-                             TkvPDFTrailer& trailer);
+void DescribeDocumentRecords(TkvDocumentToWrite& document, TkvPDFObjectStore& store,
+                             const TkvPDFCatalog& catalog, TkvPDFTrailer& trailer);
 
 // The name a save writes: ".pdf" appended unless the extension already is
 // ".pdf" in any case.

@@ -28,12 +28,15 @@ constexpr TCharsetPage kCharsetPages[] = {{222, 874},  {128, 932},  {134, 936}, 
 constexpr int kMetricsSize = 1000;
 
 int32_t PixelsToPoints(int64_t pixels) {
-  return static_cast<int32_t>(std::lround(static_cast<double>(pixels) * 72.0 / graphics::ScreenPixelsPerInch()));
+  return static_cast<int32_t>(
+      std::lround(static_cast<double>(pixels) * 72.0 / graphics::ScreenPixelsPerInch()));
 }
 
 // Integer division first, as the metrics have always been computed: the
 // results are multiples of 72.
-int32_t WholeInches(int32_t pixels) { return (pixels / graphics::ScreenPixelsPerInch()) * 72; }
+int32_t WholeInches(int32_t pixels) {
+  return (pixels / graphics::ScreenPixelsPerInch()) * 72;
+}
 
 std::string Hex4(uint16_t v) {
   char buf[8];
@@ -92,7 +95,8 @@ TkvPDFFont::TkvPDFFont(const graphics::TFont& font, bool subset)
 TkvPDFFont::~TkvPDFFont() = default;
 
 bool TkvPDFFont::IsSimpleCharset() const {
-  return font_.Charset == graphics::ANSI_CHARSET || (font_.Charset == graphics::DEFAULT_CHARSET && rtl::GetACP() == 1252);
+  return font_.Charset == graphics::ANSI_CHARSET ||
+         (font_.Charset == graphics::DEFAULT_CHARSET && rtl::GetACP() == 1252);
 }
 
 std::u16string TkvPDFFont::CharsToWide(const std::string& bytes, uint8_t charset) {
@@ -105,7 +109,9 @@ std::u16string TkvPDFFont::CharsToWide(const std::string& bytes, uint8_t charset
 
 bool TkvPDFFont::IsEmbeddableTrueType(const std::vector<graphics::TFontCharset>& familyCharsets) const {
   if (!file_) return false;
-  auto has = [&](uint8_t c) { return std::find(familyCharsets.begin(), familyCharsets.end(), c) != familyCharsets.end(); };
+  auto has = [&](uint8_t c) {
+    return std::find(familyCharsets.begin(), familyCharsets.end(), c) != familyCharsets.end();
+  };
   return has(font_.Charset) || (font_.Charset == graphics::DEFAULT_CHARSET && has(DefaultCharset));
 }
 
@@ -132,7 +138,8 @@ void TkvPDFFont::ComputeMetrics() {
   }
   TkvPDFFontInfo& info = *info_;
   const uint8_t pf = m.PitchAndFamily;
-  if ((pf & graphics::TMPF_TRUETYPE) && IsEmbeddableTrueType(face->Charsets())) info.FontType = 0;
+  if ((pf & graphics::TMPF_TRUETYPE) && IsEmbeddableTrueType(face->Charsets()))
+    info.FontType = 0;
   else if ((pf & (graphics::TMPF_FIXED_PITCH | graphics::TMPF_VECTOR | graphics::TMPF_DEVICE)) ==
            (graphics::TMPF_FIXED_PITCH | graphics::TMPF_VECTOR | graphics::TMPF_DEVICE))
     info.FontType = 1;
@@ -147,7 +154,8 @@ void TkvPDFFont::ComputeMetrics() {
     return face->Advance(c);
   };
   if (!info.FixedPitch || subset_) {
-    for (int code = 32; code <= 255; ++code) info.Widths[static_cast<size_t>(code - 32)] = PixelsToPoints(advanceOfCode(code));
+    for (int code = 32; code <= 255; ++code)
+      info.Widths[static_cast<size_t>(code - 32)] = PixelsToPoints(advanceOfCode(code));
   } else {
     info.MaxWidth = PixelsToPoints(face->Advance(U' '));
   }
@@ -174,7 +182,8 @@ void TkvPDFFont::ComputeMetrics() {
     info.StemV = 78;
     const double size = font_.Size();
     auto scaled = [&](int32_t v) {
-      return static_cast<int32_t>(std::lround(size * (static_cast<double>(v) / graphics::ScreenPixelsPerInch() * 72.0) / kMetricsSize));
+      return static_cast<int32_t>(std::lround(
+          size * (static_cast<double>(v) / graphics::ScreenPixelsPerInch() * 72.0) / kMetricsSize));
     };
     info.StrikeOutSize = scaled(m.StrikeoutSize);
     info.StrikeOutPosition = scaled(m.StrikeoutPosition);
@@ -198,14 +207,18 @@ void TkvPDFFont::MakePostScriptName() {
     postScriptName_ = "ZapfDingbats";
     return;
   }
-  if (font_.Charset != graphics::ANSI_CHARSET && font_.Charset != graphics::DEFAULT_CHARSET && rtl::GetACP() != 1252) {
+  if (font_.Charset != graphics::ANSI_CHARSET && font_.Charset != graphics::DEFAULT_CHARSET &&
+      rtl::GetACP() != 1252) {
     postScriptName_ = "Symbol";
     return;
   }
   int n = -1;
-  if (pitchAndFamily_ & 0x20) n = 7;
-  else if (pitchAndFamily_ & 0x10) n = 3;
-  else if (info_->FixedPitch || (pitchAndFamily_ & 0xF0) == graphics::FF_MODERN) n = 11;
+  if (pitchAndFamily_ & 0x20)
+    n = 7;
+  else if (pitchAndFamily_ & 0x10)
+    n = 3;
+  else if (info_->FixedPitch || (pitchAndFamily_ & 0xF0) == graphics::FF_MODERN)
+    n = 11;
   if (n >= 0) {
     if (!italic) n -= 2;
     if (!bold && weight_ < 700) n -= 1;
@@ -243,14 +256,35 @@ void TkvPDFFont::BuildCMapText(rtl::TStream& stream) const {
   }
   std::string t;
   auto line = [&](const std::string& s) { t += s + "\r\n"; };
-  for (const char* s : {"%!PS-Adobe-3.0 Resource-CMap", "%%DocumentNeededResources: ProcSet (CIDInit)",
-                        "%%IncludeResource: ProcSet (CIDInit)", "%%BeginResource: CMap (Adobe-Identity-UCS)",
-                        "%%Title: (Adobe-Identity-UCS Adobe UCS 0)", "%%Version: 10.001",
-                        "%%Comment: glyph ids to Unicode text", "%%EndComments", "", "/CIDInit /ProcSet findresource begin",
-                        "", "12 dict begin", "", "begincmap", "", "/CIDSystemInfo 3 dict dup begin",
-                        "/Registry (Adobe) def", "/Ordering (UCS) def", "/Supplement 0 def", "end def", "",
-                        "/CMapName /Adobe-Identity-UCS def", "/CMapVersion 10.001 def", "/CMapType 2 def", "",
-                        "1 begincodespacerange", "<0000> <FFFF>", "endcodespacerange", ""})
+  for (const char* s : {"%!PS-Adobe-3.0 Resource-CMap",
+                        "%%DocumentNeededResources: ProcSet (CIDInit)",
+                        "%%IncludeResource: ProcSet (CIDInit)",
+                        "%%BeginResource: CMap (Adobe-Identity-UCS)",
+                        "%%Title: (Adobe-Identity-UCS Adobe UCS 0)",
+                        "%%Version: 10.001",
+                        "%%Comment: glyph ids to Unicode text",
+                        "%%EndComments",
+                        "",
+                        "/CIDInit /ProcSet findresource begin",
+                        "",
+                        "12 dict begin",
+                        "",
+                        "begincmap",
+                        "",
+                        "/CIDSystemInfo 3 dict dup begin",
+                        "/Registry (Adobe) def",
+                        "/Ordering (UCS) def",
+                        "/Supplement 0 def",
+                        "end def",
+                        "",
+                        "/CMapName /Adobe-Identity-UCS def",
+                        "/CMapVersion 10.001 def",
+                        "/CMapType 2 def",
+                        "",
+                        "1 begincodespacerange",
+                        "<0000> <FFFF>",
+                        "endcodespacerange",
+                        ""})
     line(s);
   // A CMap section holds at most 100 entries.
   for (size_t i = 0; i < map.size(); i += 100) {
@@ -259,7 +293,8 @@ void TkvPDFFont::BuildCMapText(rtl::TStream& stream) const {
     for (size_t k = i; k < i + n; ++k) line("<" + Hex4(map[k].first) + "> <" + Hex4(map[k].second) + ">");
     line("endbfchar");
   }
-  for (const char* s : {"endcmap", "CMapName currentdict /CMap defineresource pop", "end", "end", "%%EndResource", "%%EOF"})
+  for (const char* s :
+       {"endcmap", "CMapName currentdict /CMap defineresource pop", "end", "end", "%%EndResource", "%%EOF"})
     line(s);
   stream.Write(t.data(), static_cast<int64_t>(t.size()));
 }

@@ -16,9 +16,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "pdf/kvTrueType.h"
 #include "platform/graphics/Graphics.h"
 #include "platform/rtl/Classes.h"
-#include "pdf/kvTrueType.h"
 
 namespace pdf {
 
@@ -30,9 +30,10 @@ unsigned CodePageOfCharset(uint8_t charset);
 extern uint8_t DefaultCharset;
 
 inline constexpr const char* kStandardFontNames[14] = {
-    "Times-Roman",     "Times-Bold",         "Times-Italic",        "Times-BoldItalic", "Helvetica",
-    "Helvetica-Bold",  "Helvetica-Oblique",  "Helvetica-BoldOblique", "Courier",        "Courier-Bold",
-    "Courier-Oblique", "Courier-BoldOblique", "Symbol",             "ZapfDingbats"};
+    "Times-Roman", "Times-Bold",     "Times-Italic",      "Times-BoldItalic",
+    "Helvetica",   "Helvetica-Bold", "Helvetica-Oblique", "Helvetica-BoldOblique",
+    "Courier",     "Courier-Bold",   "Courier-Oblique",   "Courier-BoldOblique",
+    "Symbol",      "ZapfDingbats"};
 
 // The font name without spaces, then "," and "Bold" / "Italic" as styled.
 std::string StyledName(const graphics::TFont& font);

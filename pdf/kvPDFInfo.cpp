@@ -14,7 +14,9 @@ namespace {
 // common desktop value.
 constexpr double kScreenPixelsPerInch = 96.0;
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -44,22 +46,32 @@ int32_t StrictInt(const std::string& s) {
 
 double PointsToUnit(TkvMeasurementUnit unit, double points) {
   switch (unit) {
-    case muPixels: return points * (kScreenPixelsPerInch / 72.0);
-    case muPoints: return points;
-    case muInches: return static_cast<double>(points / kPointsPerInch);
-    case muMM: return static_cast<double>(points / kPointsPerMillimetre);
-    case muTwips: return static_cast<double>(points / kPointsPerTwip);
+    case muPixels:
+      return points * (kScreenPixelsPerInch / 72.0);
+    case muPoints:
+      return points;
+    case muInches:
+      return static_cast<double>(points / kPointsPerInch);
+    case muMM:
+      return static_cast<double>(points / kPointsPerMillimetre);
+    case muTwips:
+      return static_cast<double>(points / kPointsPerTwip);
   }
   return points;
 }
 
 double UnitToPoints(TkvMeasurementUnit unit, double value) {
   switch (unit) {
-    case muPixels: return value / kScreenPixelsPerInch * 72.0;
-    case muPoints: return value;
-    case muInches: return static_cast<double>(value * kPointsPerInch);
-    case muMM: return static_cast<double>(value * kPointsPerMillimetre);
-    case muTwips: return static_cast<double>(value * kPointsPerTwip);
+    case muPixels:
+      return value / kScreenPixelsPerInch * 72.0;
+    case muPoints:
+      return value;
+    case muInches:
+      return static_cast<double>(value * kPointsPerInch);
+    case muMM:
+      return static_cast<double>(value * kPointsPerMillimetre);
+    case muTwips:
+      return static_cast<double>(value * kPointsPerTwip);
   }
   return value;
 }
@@ -159,14 +171,18 @@ std::string HexBytes(const std::string& hex) {
 
 }  // namespace
 
-std::string StringBytes(const TkvPDFStringObject& s) { return s.IsHex ? HexBytes(s.Content()) : s.Content(); }
+std::string StringBytes(const TkvPDFStringObject& s) {
+  return s.IsHex ? HexBytes(s.Content()) : s.Content();
+}
 
 std::u16string DecodeTextString(const TkvPDFStringObject& s) {
   const std::string bytes = StringBytes(s);
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+      static_cast<unsigned char>(bytes[1]) == 0xFF) {
     std::u16string out;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-      out += static_cast<char16_t>((static_cast<unsigned char>(bytes[i]) << 8) | static_cast<unsigned char>(bytes[i + 1]));
+      out += static_cast<char16_t>((static_cast<unsigned char>(bytes[i]) << 8) |
+                                   static_cast<unsigned char>(bytes[i + 1]));
     return out;
   }
   return rtl::MultiByteToWide(bytes);
@@ -192,7 +208,8 @@ void TkvPDFInfo::SetInfoDictionary(std::unique_ptr<TkvPDFDictObject> dict) {
 
 std::u16string TkvPDFInfo::GetText(const char* key, const std::u16string& cached) const {
   if (!cached.empty()) return cached;
-  if (auto* s = dynamic_cast<const TkvPDFStringObject*>(infoDictionary_->Find(key))) return DecodeTextString(*s);
+  if (auto* s = dynamic_cast<const TkvPDFStringObject*>(infoDictionary_->Find(key)))
+    return DecodeTextString(*s);
   return {};
 }
 

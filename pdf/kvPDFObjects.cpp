@@ -17,7 +17,9 @@ std::unique_ptr<T> Required(std::unique_ptr<T> p) {
   return p;
 }
 
-void RaiseListIndex(int index) { throw rtl::EListError(rtl::Format(rtl::SListIndexError, {index})); }
+void RaiseListIndex(int index) {
+  throw rtl::EListError(rtl::Format(rtl::SListIndexError, {index}));
+}
 
 std::string RealText(double v) {
   // PDF has no exponent syntax and no NaN or infinity; those are written as 0.
@@ -32,35 +34,56 @@ std::string RealText(double v) {
 
 }  // namespace
 
-void RaiseInvalidCast() { throw rtl::EInvalidCast(rtl::SInvalidCast); }
+void RaiseInvalidCast() {
+  throw rtl::EInvalidCast(rtl::SInvalidCast);
+}
 
 std::string TypeNameOf(TkvPDFObjectType type) {
   switch (type) {
-    case otBoolean: return "Boolean Object";
-    case otInteger: return "Integer Object";
-    case otInt64: return "Int64 Object";
-    case otReal: return "Real Object";
-    case otString: return "String Object";
-    case otName: return "Name Object";
-    case otArray: return "Array Object";
-    case otDict: return "Dictionary Object";
-    case otStream: return "Stream Object";
-    case otNull: return "Null Object";
-    case otIndirectReference: return "IndirectReference Object";
-    case otIndirectObject: return "Indirect Object";
+    case otBoolean:
+      return "Boolean Object";
+    case otInteger:
+      return "Integer Object";
+    case otInt64:
+      return "Int64 Object";
+    case otReal:
+      return "Real Object";
+    case otString:
+      return "String Object";
+    case otName:
+      return "Name Object";
+    case otArray:
+      return "Array Object";
+    case otDict:
+      return "Dictionary Object";
+    case otStream:
+      return "Stream Object";
+    case otNull:
+      return "Null Object";
+    case otIndirectReference:
+      return "IndirectReference Object";
+    case otIndirectObject:
+      return "Indirect Object";
   }
   return "Unknown Object";
 }
 
-std::string TkvPDFObject::TypeName() const { return TypeNameOf(ObjectType); }
+std::string TkvPDFObject::TypeName() const {
+  return TypeNameOf(ObjectType);
+}
 
 std::string TkvPDFObject::ValueText() const {
   switch (ObjectType) {
-    case otBoolean: return static_cast<const TkvPDFBooleanObject*>(this)->Value ? "true" : "false";
-    case otInteger: return std::to_string(static_cast<const TkvPDFIntegerObject*>(this)->Value);
-    case otInt64: return std::to_string(static_cast<const TkvPDFInt64Object*>(this)->Value);
-    case otReal: return RealText(static_cast<const TkvPDFRealObject*>(this)->Value);
-    default: return {};
+    case otBoolean:
+      return static_cast<const TkvPDFBooleanObject*>(this)->Value ? "true" : "false";
+    case otInteger:
+      return std::to_string(static_cast<const TkvPDFIntegerObject*>(this)->Value);
+    case otInt64:
+      return std::to_string(static_cast<const TkvPDFInt64Object*>(this)->Value);
+    case otReal:
+      return RealText(static_cast<const TkvPDFRealObject*>(this)->Value);
+    default:
+      return {};
   }
 }
 
@@ -112,7 +135,9 @@ int TkvPDFArrayObject::Add(std::unique_ptr<TkvPDFObject> item) {
   return Count() - 1;
 }
 
-int TkvPDFArrayObject::AddInteger(int32_t n) { return Add(std::make_unique<TkvPDFIntegerObject>(n)); }
+int TkvPDFArrayObject::AddInteger(int32_t n) {
+  return Add(std::make_unique<TkvPDFIntegerObject>(n));
+}
 
 void TkvPDFArrayObject::Insert(int index, std::unique_ptr<TkvPDFObject> item) {
   if (index < 0 || index > Count()) RaiseListIndex(index);

@@ -275,8 +275,8 @@ class TkvPDFIndirectReference : public TkvPDFObject {
 // registered (0: not written); OutputObjNum is the number in the new file.
 class TkvPDFIndirectObject : public TkvPDFObject {
  public:
-  TkvPDFIndirectObject(int32_t sourceID, int32_t objNum, uint16_t genNum,
-                       std::unique_ptr<TkvPDFObject> value, bool addRef = false);
+  TkvPDFIndirectObject(int32_t sourceID, int32_t objNum, uint16_t genNum, std::unique_ptr<TkvPDFObject> value,
+                       bool addRef = false);
   std::unique_ptr<TkvPDFObject> Clone() const override;
   void AddRef() { ++RefCount; }
 

@@ -59,9 +59,12 @@ bool ParseNumber(const std::string& s, double& v) {
 // ---------------------------------------------------------------------------
 // Small classes
 
-TkvPDFOutline::TkvPDFOutline(TkvCustomPDFDocument* document, std::unique_ptr<TkvPDFObject> value, uint16_t genNum,
-                             int32_t objNum, int32_t sourceID, std::vector<TkvPDFIndirectObject*>* pageList)
-    : TkvPDFIndirectObject(sourceID, objNum, genNum, std::move(value)), Document(document), PageList(pageList) {}
+TkvPDFOutline::TkvPDFOutline(TkvCustomPDFDocument* document, std::unique_ptr<TkvPDFObject> value,
+                             uint16_t genNum, int32_t objNum, int32_t sourceID,
+                             std::vector<TkvPDFIndirectObject*>* pageList)
+    : TkvPDFIndirectObject(sourceID, objNum, genNum, std::move(value)),
+      Document(document),
+      PageList(pageList) {}
 
 TkvPDFOutline::~TkvPDFOutline() {
   std::unique_ptr<TkvPDFOutline> next = std::move(Next);
@@ -144,7 +147,9 @@ void TkvCustomPDFDocument::CollectReferencedObjects(TkvPageClosure& List, const 
         for (int i = d.Count() - 1; i >= 0; --i) work.push_back(d.ValueAt(i));
         break;
       }
-      case otStream: work.push_back(v->As<TkvPDFStreamObject>().Dict.get()); break;
+      case otStream:
+        work.push_back(v->As<TkvPDFStreamObject>().Dict.get());
+        break;
       case otIndirectReference: {
         const auto& ref = v->As<TkvPDFIndirectReference>();
         if (List.Contains(KeyOf(ref))) break;
@@ -156,7 +161,8 @@ void TkvCustomPDFDocument::CollectReferencedObjects(TkvPageClosure& List, const 
         work.push_back(value);
         break;
       }
-      default: break;
+      default:
+        break;
     }
   }
 }
@@ -240,7 +246,9 @@ int32_t TkvCustomPDFDocument::GetPageRotation(int32_t PageNumber) {
   return value ? value->Value : 0;
 }
 
-void TkvCustomPDFDocument::FreeOutlines() { Outlines.reset(); }
+void TkvCustomPDFDocument::FreeOutlines() {
+  Outlines.reset();
+}
 
 // ---------------------------------------------------------------------------
 // Transitions, compression, metadata
@@ -259,23 +267,57 @@ std::unique_ptr<TkvPDFDictObject> TkvCustomPDFDocument::MakeTransition(uint8_t E
     t->AddInteger("/Di", di);
   };
   switch (Effect) {
-    case 1: entries("/Split", "/H", "/I"); break;
-    case 2: entries("/Split", "/H", "/O"); break;
-    case 3: entries("/Split", "/V", "/I"); break;
-    case 4: entries("/Split", "/V", "/O"); break;
-    case 5: entries("/Blinds", "/H", nullptr); break;
-    case 6: entries("/Blinds", "/V", nullptr); break;
-    case 7: entries("/Box", nullptr, "/I"); break;
-    case 8: entries("/Box", nullptr, "/O"); break;
-    case 9: wipe("/Wipe", 0); break;
-    case 10: wipe("/Wipe", 90); break;
-    case 11: wipe("/Wipe", 180); break;
-    case 12: wipe("/Wipe", 270); break;
-    case 13: entries("/Dissolve", nullptr, nullptr); break;
-    case 14: wipe("/Glitter", 0); break;
-    case 15: wipe("/Glitter", 270); break;
-    case 16: wipe("/Glitter", 315); break;
-    default: entries("/R", nullptr, nullptr); break;
+    case 1:
+      entries("/Split", "/H", "/I");
+      break;
+    case 2:
+      entries("/Split", "/H", "/O");
+      break;
+    case 3:
+      entries("/Split", "/V", "/I");
+      break;
+    case 4:
+      entries("/Split", "/V", "/O");
+      break;
+    case 5:
+      entries("/Blinds", "/H", nullptr);
+      break;
+    case 6:
+      entries("/Blinds", "/V", nullptr);
+      break;
+    case 7:
+      entries("/Box", nullptr, "/I");
+      break;
+    case 8:
+      entries("/Box", nullptr, "/O");
+      break;
+    case 9:
+      wipe("/Wipe", 0);
+      break;
+    case 10:
+      wipe("/Wipe", 90);
+      break;
+    case 11:
+      wipe("/Wipe", 180);
+      break;
+    case 12:
+      wipe("/Wipe", 270);
+      break;
+    case 13:
+      entries("/Dissolve", nullptr, nullptr);
+      break;
+    case 14:
+      wipe("/Glitter", 0);
+      break;
+    case 15:
+      wipe("/Glitter", 270);
+      break;
+    case 16:
+      wipe("/Glitter", 315);
+      break;
+    default:
+      entries("/R", nullptr, nullptr);
+      break;
   }
   return t;
 }
@@ -321,7 +363,8 @@ std::string TkvCustomPDFDocument::MakeUniqueFieldName(const std::string& Base) c
   return candidate;
 }
 
-TkvPDFDictObject* TkvCustomPDFDocument::MergeDefaultResources(const TkvPDFDictObject* Src, TkvPDFDictObject* Dst) {
+TkvPDFDictObject* TkvCustomPDFDocument::MergeDefaultResources(const TkvPDFDictObject* Src,
+                                                              TkvPDFDictObject* Dst) {
   if (!Src || !Dst) return Dst;
   static const char* const kCategories[] = {"/ExtGState", "/ColorSpace", "/Pattern", "/Shading",
                                             "/XObject",   "/Font",       "/ProcSet", "/Properties"};
@@ -331,8 +374,10 @@ TkvPDFDictObject* TkvCustomPDFDocument::MergeDefaultResources(const TkvPDFDictOb
     TkvPDFObject* dv = Dst->Find(cat);
     auto* dd = dynamic_cast<TkvPDFDictObject*>(dv);
     auto* sd = dynamic_cast<TkvPDFDictObject*>(s);
-    if (dd && sd) dd->Merge(sd);
-    else if (!dv) Dst->AddEntry(cat, s->Clone());
+    if (dd && sd)
+      dd->Merge(sd);
+    else if (!dv)
+      Dst->AddEntry(cat, s->Clone());
   }
   return Dst;
 }
@@ -340,14 +385,16 @@ TkvPDFDictObject* TkvCustomPDFDocument::MergeDefaultResources(const TkvPDFDictOb
 void TkvCustomPDFDocument::CollectFieldStates(TkvAcroFormField* Field, const TkvPDFDictObject* WidgetDict) {
   if (!Field || !WidgetDict) return;
   auto addState = [&](const std::string& s) {
-    if (std::find(Field->States.begin(), Field->States.end(), s) == Field->States.end()) Field->States.push_back(s);
+    if (std::find(Field->States.begin(), Field->States.end(), s) == Field->States.end())
+      Field->States.push_back(s);
   };
   try {
     if (Field->FieldType == kFieldRadioButton || Field->FieldType == kFieldCheckBox) {
       TkvPDFDictObject* ap = ObjectStore->FetchDict(WidgetDict->Find("/AP"));
       TkvPDFDictObject* n = ap ? ObjectStore->FetchDict(ap->Find("/N")) : nullptr;
       if (!n) return;
-      const bool noOff = Field->FieldType == kFieldRadioButton && Field->Flags != -1 && (Field->Flags & 16384);
+      const bool noOff =
+          Field->FieldType == kFieldRadioButton && Field->Flags != -1 && (Field->Flags & 16384);
       for (int i = 0; i < n->Count(); ++i) {
         const std::string& key = n->KeyAt(i)->Text;
         if (noOff && key == "/Off") continue;
@@ -364,7 +411,8 @@ void TkvCustomPDFDocument::CollectFieldStates(TkvAcroFormField* Field, const Tkv
         } else if (item->IsArray()) {
           const auto& pair = item->As<TkvPDFArrayObject>();
           for (int k = 0; k < pair.Count(); k += 2)
-            if (auto* s = dynamic_cast<TkvPDFStringObject*>(pair.GetItem(k))) Field->States.push_back(s->Content());
+            if (auto* s = dynamic_cast<TkvPDFStringObject*>(pair.GetItem(k)))
+              Field->States.push_back(s->Content());
         }
       }
     }
@@ -373,7 +421,8 @@ void TkvCustomPDFDocument::CollectFieldStates(TkvAcroFormField* Field, const Tkv
   }
 }
 
-std::unique_ptr<TkvFontInfo> TkvCustomPDFDocument::FontInfoFromDA(const std::string& DA, const TkvPDFDictObject* FontDict) {
+std::unique_ptr<TkvFontInfo> TkvCustomPDFDocument::FontInfoFromDA(const std::string& DA,
+                                                                  const TkvPDFDictObject* FontDict) {
   if (DA.empty() || !FontDict) return nullptr;
   auto info = std::make_unique<TkvFontInfo>();
   // Whole tokens only: an operator is matched as a token of its own, and a
@@ -407,7 +456,8 @@ std::unique_ptr<TkvFontInfo> TkvCustomPDFDocument::FontInfoFromDA(const std::str
     }
     try {
       if (TkvPDFDictObject* font = ObjectStore->FetchDict(fontValue)) {
-        if (auto* base = dynamic_cast<TkvPDFNameObject*>(font->Find("/BaseFont"))) ApplyBaseFontName(base->Text, info->Font);
+        if (auto* base = dynamic_cast<TkvPDFNameObject*>(font->Find("/BaseFont")))
+          ApplyBaseFontName(base->Text, info->Font);
       }
     } catch (const rtl::Exception&) {
     }
@@ -419,7 +469,8 @@ std::unique_ptr<TkvFontInfo> TkvCustomPDFDocument::FontInfoFromDA(const std::str
 void TkvCustomPDFDocument::MergePageFormFields(TkvCustomPDFDocument& Source, TkvPDFDictObject& PageDict) {
   if (!Source.FormFields) return;
   TkvPDFObjectStore& src = *Source.ObjectStore;
-  TkvPDFDictObject* sourceAcro = Source.Catalog->AcroForm ? src.FetchDict(Source.Catalog->AcroForm.get()) : nullptr;
+  TkvPDFDictObject* sourceAcro =
+      Source.Catalog->AcroForm ? src.FetchDict(Source.Catalog->AcroForm.get()) : nullptr;
   TkvPDFArrayObject* sourceFields = sourceAcro ? src.FetchArray(sourceAcro->Find("/Fields")) : nullptr;
   TkvPDFArrayObject* pageAnnots = src.FetchArray(PageDict.Find("/Annots"));
   auto annots = pageAnnots ? CloneAs(*pageAnnots) : std::make_unique<TkvPDFArrayObject>();
@@ -438,7 +489,8 @@ void TkvCustomPDFDocument::MergePageFormFields(TkvCustomPDFDocument& Source, Tkv
   };
   auto annotsHold = [&](int32_t objNum) {
     for (int i = 0; i < annots->Count(); ++i)
-      if (auto* r = dynamic_cast<TkvPDFIndirectReference*>(annots->GetItem(i)); r && r->ObjNum == objNum) return true;
+      if (auto* r = dynamic_cast<TkvPDFIndirectReference*>(annots->GetItem(i)); r && r->ObjNum == objNum)
+        return true;
     return false;
   };
   auto mergeClosure = [&](const TkvPDFObject* v) {
@@ -518,7 +570,8 @@ void TkvCustomPDFDocument::MergePageFormFields(TkvCustomPDFDocument& Source, Tkv
     TkvAcroFormField* added = field.get();
     FormFields->push_back(std::move(field));
 
-    if (destAcro && !destAcro->Find("/NeedAppearances")) destAcro->AddEntry("/NeedAppearances", std::make_unique<TkvPDFBooleanObject>(true));
+    if (destAcro && !destAcro->Find("/NeedAppearances"))
+      destAcro->AddEntry("/NeedAppearances", std::make_unique<TkvPDFBooleanObject>(true));
     if (copied) ObjectStore->AddObject(std::move(copied));
     if (!destFields) {
       ownFields = std::make_unique<TkvPDFArrayObject>();
@@ -545,23 +598,27 @@ void TkvCustomPDFDocument::MergePageFormFields(TkvCustomPDFDocument& Source, Tkv
       }
     }
     TkvPDFDictObject* destDR = destAcro ? ObjectStore->FetchDict(destAcro->Find("/DR")) : nullptr;
-    if (destAcro && destDR) MergeDefaultResources(sourceDR, destDR);
-    else if (destAcro && sourceDR && !destAcro->Find("/DR")) destAcro->AddEntry("/DR", sourceDR->Clone());
+    if (destAcro && destDR)
+      MergeDefaultResources(sourceDR, destDR);
+    else if (destAcro && sourceDR && !destAcro->Find("/DR"))
+      destAcro->AddEntry("/DR", sourceDR->Clone());
 
     if (!destAcro) {
       auto form = std::make_unique<TkvPDFDictObject>();
       form->AddEntry("/Fields", ownFields ? std::move(ownFields) : std::make_unique<TkvPDFArrayObject>());
       if (sourceDA) form->AddEntry("/DA", std::move(sourceDA));
       if (sourceDR) form->AddEntry("/DR", sourceDR->Clone());
-      if (ownCO) form->AddEntry("/CO", std::move(ownCO));
-      else if (destCO) form->AddEntry("/CO", destCO->Clone());
+      if (ownCO)
+        form->AddEntry("/CO", std::move(ownCO));
+      else if (destCO)
+        form->AddEntry("/CO", destCO->Clone());
       if (sourceAcro) {
         if (auto* na = dynamic_cast<TkvPDFBooleanObject*>(sourceAcro->Find("/NeedAppearances")))
           form->AddEntry("/NeedAppearances", std::make_unique<TkvPDFBooleanObject>(na->Value));
       }
       // Keyed with this document's own id: no copied object has that key.
-      auto obj = std::make_unique<TkvPDFIndirectObject>(static_cast<int32_t>(DocumentID), ObjectStore->NextObjectNumber(), 0,
-                                                        std::move(form), true);
+      auto obj = std::make_unique<TkvPDFIndirectObject>(
+          static_cast<int32_t>(DocumentID), ObjectStore->NextObjectNumber(), 0, std::move(form), true);
       Catalog->AcroForm = MakeReference(*obj);
       destAcro = &obj->Value->As<TkvPDFDictObject>();
       destFields = ObjectStore->FetchArray(destAcro->Find("/Fields"));
@@ -573,8 +630,12 @@ void TkvCustomPDFDocument::MergePageFormFields(TkvCustomPDFDocument& Source, Tkv
 
 // ---------------------------------------------------------------------------
 
-bool TkvCustomPDFDocument::IsOwner() const { return !IsEncrypted || !Decryptor || Decryptor->OwnerAuthenticated; }
+bool TkvCustomPDFDocument::IsOwner() const {
+  return !IsEncrypted || !Decryptor || Decryptor->OwnerAuthenticated;
+}
 
-TkvPDFViewerPreferences* TkvCustomPDFDocument::ViewerPreferences() const { return Catalog->Preferences.get(); }
+TkvPDFViewerPreferences* TkvCustomPDFDocument::ViewerPreferences() const {
+  return Catalog->Preferences.get();
+}
 
 }  // namespace pdf

@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "pdf/kvPDFObjects.h"
 #include "pdf/kvPDFDocWriter.h"
+#include "pdf/kvPDFObjects.h"
 #include "pdf/kvPDFUtils.h"
 
 namespace pdf {
@@ -22,13 +22,15 @@ class TkvPDFObjectStore;
 // owned, Parent and Prev are not: freeing the root frees the whole tree.
 class TkvPDFOutline : public TkvPDFIndirectObject, public TkvOutlineItemSource {
  public:
-  TkvPDFOutline(TkvCustomPDFDocument* document, std::unique_ptr<TkvPDFObject> value, uint16_t genNum, int32_t objNum,
-                int32_t sourceID, std::vector<TkvPDFIndirectObject*>* pageList);
+  TkvPDFOutline(TkvCustomPDFDocument* document, std::unique_ptr<TkvPDFObject> value, uint16_t genNum,
+                int32_t objNum, int32_t sourceID, std::vector<TkvPDFIndirectObject*>* pageList);
   // Frees the sibling chain in a loop: a long chain costs no stack.
   ~TkvPDFOutline() override;
 
   // The writer's view of the item.
-  const TkvPDFDictObject* Dictionary() const override { return dynamic_cast<const TkvPDFDictObject*>(Value.get()); }
+  const TkvPDFDictObject* Dictionary() const override {
+    return dynamic_cast<const TkvPDFDictObject*>(Value.get());
+  }
   TkvObjectKey Key() const override { return TkvObjectKey{SourceID, ObjNum, GenNum}; }
   void SetKey(const TkvObjectKey& key) override {
     SourceID = key.SourceID;
@@ -40,11 +42,11 @@ class TkvPDFOutline : public TkvPDFIndirectObject, public TkvOutlineItemSource {
   TkvOutlineItemSource* NextSibling() const override { return Next.get(); }
 
   TkvCustomPDFDocument* Document;
-  bool IsClosed = false;  // the item's /Count was negative
+  bool IsClosed = false;                         // the item's /Count was negative
   std::vector<TkvPDFIndirectObject*>* PageList;  // not owned
   TkvPDFOutline* Parent = nullptr;               // not owned
   std::unique_ptr<TkvPDFOutline> First;
-  TkvPDFOutline* Prev = nullptr;                 // not owned
+  TkvPDFOutline* Prev = nullptr;  // not owned
   std::unique_ptr<TkvPDFOutline> Next;
 };
 
@@ -61,11 +63,11 @@ class TkvFontInfo {
  public:
   std::unique_ptr<TkvFontInfo> Clone() const;
 
-  std::string ResourceName;                        // the /DA font key, with its slash
+  std::string ResourceName;                          // the /DA font key, with its slash
   std::unique_ptr<TkvPDFIndirectReference> FontRef;  // may be nullptr
   TkvFieldFont Font;
-  double Size = 0;                                 // points
-  std::string ColorOperator;                       // "r g b rg" or "g g"
+  double Size = 0;            // points
+  std::string ColorOperator;  // "r g b rg" or "g g"
 };
 
 // Field kinds.
@@ -87,8 +89,8 @@ class TkvAcroFormField {
 
   TkvPDFObjectStore* Store;
   TkvPDFIndirectObject* FieldObject;
-  std::string Name;       // the /T of each ancestor and of the field, joined with "."
-  std::string Value;      // /V as text
+  std::string Name;   // the /T of each ancestor and of the field, joined with "."
+  std::string Value;  // /V as text
   std::string ExtraText;
   uint8_t FieldType = 0;
   std::unique_ptr<TkvFontInfo> Font;

@@ -14,11 +14,14 @@ namespace {
 
 constexpr int kEnd = TkvReadOnlyFilter::kEndOfData;
 constexpr const char* kEndOfDataText = "end of data";
-constexpr const char* SStreamWithoutDict = "Error reading PDF stream: object %d has a stream without a dictionary";
+constexpr const char* SStreamWithoutDict =
+    "Error reading PDF stream: object %d has a stream without a dictionary";
 constexpr const char* STrailerNotDict = "Error reading PDF trailer: the trailer is not a dictionary";
 
 // The format's white space: NUL, TAB, LF, FF, CR and SPACE.
-constexpr bool IsWhite(int c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
+constexpr bool IsWhite(int c) {
+  return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+}
 
 // Byte tables for the adapter's runs: where a token or name ends, where a
 // run of white space ends, where a comment ends.
@@ -32,8 +35,7 @@ constexpr TStopTable MakeStops(F f) {
   return t;
 }
 constexpr TStopTable kAtDelimiter = MakeStops([](int c) {
-  return IsWhite(c) || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' ||
-         c == '[' || c == ']';
+  return IsWhite(c) || c == '(' || c == ')' || c == '/' || c == '<' || c == '>' || c == '[' || c == ']';
 });
 constexpr TStopTable kAtNonWhite = MakeStops([](int c) { return !IsWhite(c); });
 constexpr TStopTable kAtLineEnd = MakeStops([](int c) { return c == 10 || c == 13; });
@@ -274,7 +276,7 @@ std::unique_ptr<TkvPDFArrayObject> TkvPDFStreamReader::ReadArrayObject() {
   const int c = ReadChar();
   if (c != '[') throw EArrayReadError(rtl::Format(SArrayReadError, {Found(c)}));
   TkvDepthGuard guard(depth_, kMaxNestingDepth,
-                    [] { throw EArrayReadError(rtl::Format(SArrayReadError, {"nesting too deep"})); });
+                      [] { throw EArrayReadError(rtl::Format(SArrayReadError, {"nesting too deep"})); });
   auto array = std::make_unique<TkvPDFArrayObject>();
   SkipWhitespace();
   for (;;) {
@@ -296,8 +298,9 @@ std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadDictObject() {
     const int c = ReadChar();
     if (c != '<') throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {Found(c)}));
   }
-  TkvDepthGuard guard(depth_, kMaxNestingDepth,
-                    [] { throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {"nesting too deep"})); });
+  TkvDepthGuard guard(depth_, kMaxNestingDepth, [] {
+    throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {"nesting too deep"}));
+  });
   auto dict = std::make_unique<TkvPDFDictObject>();
   std::string two;
   for (;;) {

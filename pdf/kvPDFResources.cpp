@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "pdf/kvConsts.h"
-#include "pdf/kvPDFCrypt.h"
 #include "pdf/kvFilters.h"
+#include "pdf/kvPDFCrypt.h"
 #include "pdf/kvPDFFont.h"
 #include "pdf/kvPDFObjects.h"
 #include "pdf/kvPDFTypes.h"
@@ -82,17 +82,24 @@ bool IsDecodable(const TkvPDFObject* o) {
 
 std::string CompressString(const std::string& data, uint8_t kind, uint8_t level) {
   std::string out;
-  if (kind == 0) TkvFlateFilter().EncodeStringLevel(data, static_cast<TkvCompressionLevel>(std::min<int>(level, lvMax)), out);
-  else if (kind == 1) TkvRLEFilter().EncodeString(data, out);
-  else return data;
+  if (kind == 0)
+    TkvFlateFilter().EncodeStringLevel(data, static_cast<TkvCompressionLevel>(std::min<int>(level, lvMax)),
+                                       out);
+  else if (kind == 1)
+    TkvRLEFilter().EncodeString(data, out);
+  else
+    return data;
   return out;
 }
 
 std::string ASCIIEncodeString(const std::string& data, uint8_t kind) {
   std::string out;
-  if (kind == 0) TkvAsciiHexFilter().EncodeString(data, out);
-  else if (kind == 1) TkvAscii85Filter().EncodeString(data, out);
-  else return data;
+  if (kind == 0)
+    TkvAsciiHexFilter().EncodeString(data, out);
+  else if (kind == 1)
+    TkvAscii85Filter().EncodeString(data, out);
+  else
+    return data;
   return out;
 }
 
@@ -153,13 +160,17 @@ std::string DecodeStreamData(TkvPDFDictObject& dict, std::string data, const Tkv
     if (parms && parms->IsArray()) {
       auto plist = CloneAs(parms->As<TkvPDFArrayObject>());
       for (int i = 0; i < removed && plist->Count() > 0; ++i) plist->Delete(0);
-      if (plist->Count() == 0 || list->Count() == 0) dict.Remove("/DecodeParms");
-      else dict.SetValue("/DecodeParms", std::move(plist));
+      if (plist->Count() == 0 || list->Count() == 0)
+        dict.Remove("/DecodeParms");
+      else
+        dict.SetValue("/DecodeParms", std::move(plist));
     } else if (parms) {
       dict.Remove("/DecodeParms");  // it belonged to the first filter, now gone
     }
-    if (list->Count() == 0) dict.Remove("/Filter");
-    else dict.SetValue("/Filter", std::move(list));
+    if (list->Count() == 0)
+      dict.Remove("/Filter");
+    else
+      dict.SetValue("/Filter", std::move(list));
   }
   dict.SetInteger("/Length", static_cast<int32_t>(data.size()));
   return data;
@@ -180,7 +191,8 @@ std::string TkvCustomPDFDocument::CompressStreamData(TkvPDFDictObject& Dict, con
   return pdf::CompressStreamData(Dict, Data, Compression, StoreResolver(ObjectStore.get()));
 }
 
-std::string TkvCustomPDFDocument::ASCIIEncodeStreamData(TkvPDFDictObject& Dict, const std::string& Data) const {
+std::string TkvCustomPDFDocument::ASCIIEncodeStreamData(TkvPDFDictObject& Dict,
+                                                        const std::string& Data) const {
   return pdf::ASCIIEncodeStreamData(Dict, Data, AsciiEncode, StoreResolver(ObjectStore.get()));
 }
 
@@ -202,19 +214,23 @@ std::u16string TkvCustomPDFDocument::DecodeTextString(const std::string& Text) {
   // Hexadecimal digits are the bytes of the text, with or without FE FF in
   // front; a backslash means nothing between angle brackets.
   if (Text.front() == '<')
-    return DecodeHexText(Text.size() >= 2 && Text.back() == '>' ? Text.substr(1, Text.size() - 2) : Text.substr(1));
+    return DecodeHexText(Text.size() >= 2 && Text.back() == '>' ? Text.substr(1, Text.size() - 2)
+                                                                : Text.substr(1));
   std::string s = UnescapePDFString(Text);
-  if (!s.empty() && (s[0] == '(' || s[0] == '<')) s = s.size() >= 2 ? s.substr(1, s.size() - 2) : std::string();
+  if (!s.empty() && (s[0] == '(' || s[0] == '<'))
+    s = s.size() >= 2 ? s.substr(1, s.size() - 2) : std::string();
   bool utf16 = false;
   if (s.size() >= 2 && static_cast<uint8_t>(s[0]) == 0xFE && static_cast<uint8_t>(s[1]) == 0xFF) {
     s.erase(0, 2);
     utf16 = true;
   }
-  if (s.size() >= 4 && (s.compare(0, 4, "FEFF") == 0 || s.compare(0, 4, "feff") == 0)) return DecodeHexText(s);
+  if (s.size() >= 4 && (s.compare(0, 4, "FEFF") == 0 || s.compare(0, 4, "feff") == 0))
+    return DecodeHexText(s);
   if (utf16 || (!s.empty() && static_cast<uint8_t>(s[0]) <= 32)) {
     std::u16string out;
     for (size_t i = 0; i + 1 < s.size(); i += 2)
-      out.push_back(static_cast<char16_t>((static_cast<uint8_t>(s[i]) << 8) | static_cast<uint8_t>(s[i + 1])));
+      out.push_back(
+          static_cast<char16_t>((static_cast<uint8_t>(s[i]) << 8) | static_cast<uint8_t>(s[i + 1])));
     return out;
   }
   return rtl::MultiByteToWide(s);
@@ -250,9 +266,11 @@ int64_t TkvCustomPDFDocument::CompressToStream(rtl::TMemoryStream& Source, rtl::
 
 namespace {
 
-std::unique_ptr<TkvPDFIndirectReference> AddToStore(TkvCustomPDFDocument& doc, std::unique_ptr<TkvPDFObject> value) {
+std::unique_ptr<TkvPDFIndirectReference> AddToStore(TkvCustomPDFDocument& doc,
+                                                    std::unique_ptr<TkvPDFObject> value) {
   const int32_t number = doc.ObjectStore->NextObjectNumber();
-  auto obj = std::make_unique<TkvPDFIndirectObject>(static_cast<int32_t>(doc.DocumentID), number, 0, std::move(value), true);
+  auto obj = std::make_unique<TkvPDFIndirectObject>(static_cast<int32_t>(doc.DocumentID), number, 0,
+                                                    std::move(value), true);
   auto ref = MakeReference(*obj);
   doc.ObjectStore->AddObject(std::move(obj));
   return ref;
@@ -260,7 +278,8 @@ std::unique_ptr<TkvPDFIndirectReference> AddToStore(TkvCustomPDFDocument& doc, s
 
 // A stream of data deflated, with /Length and /Filter after the entries
 // already in dict.
-std::unique_ptr<TkvPDFStreamObject> DeflatedStream(std::unique_ptr<TkvPDFDictObject> dict, rtl::TMemoryStream& data) {
+std::unique_ptr<TkvPDFStreamObject> DeflatedStream(std::unique_ptr<TkvPDFDictObject> dict,
+                                                   rtl::TMemoryStream& data) {
   auto packed = std::make_unique<rtl::TMemoryStream>();
   const int64_t size = TkvCustomPDFDocument::CompressToStream(data, *packed);
   dict->SetInteger("/Length", static_cast<int32_t>(size));
@@ -270,15 +289,16 @@ std::unique_ptr<TkvPDFStreamObject> DeflatedStream(std::unique_ptr<TkvPDFDictObj
 
 }  // namespace
 
-std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddImageXObject(const graphics::TGraphic& Graphic,
-                                                                               const std::string& Name) {
+std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddImageXObject(
+    const graphics::TGraphic& Graphic, const std::string& Name) {
   const graphics::TBitmap* bitmap = nullptr;
   if (Graphic.ClassType() == graphics::TBitmap::StaticClass())
     bitmap = static_cast<const graphics::TBitmap*>(&Graphic);
   else if (Graphic.ClassType() == graphics::TJPEGImage::StaticClass())
     bitmap = &static_cast<const graphics::TJPEGImage&>(Graphic).Bitmap();
   // An image without pixels would be an image XObject no reader accepts.
-  if (!bitmap || bitmap->Empty()) throw EUnsupportedImageError(rtl::Format(SUnsupportedImage, {Graphic.ClassName()}));
+  if (!bitmap || bitmap->Empty())
+    throw EUnsupportedImageError(rtl::Format(SUnsupportedImage, {Graphic.ClassName()}));
   auto samples = BitmapToRGBData(*bitmap);
   auto dict = std::make_unique<TkvPDFDictObject>();
   dict->AddName("/Type", "/XObject");
@@ -291,7 +311,9 @@ std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddImageXObject(c
   return AddToStore(*this, DeflatedStream(std::move(dict), *samples));
 }
 
-std::string TkvCustomPDFDocument::StyledFontName(const graphics::TFont& Font) { return StyledName(Font); }
+std::string TkvCustomPDFDocument::StyledFontName(const graphics::TFont& Font) {
+  return StyledName(Font);
+}
 
 namespace {
 
@@ -311,7 +333,8 @@ std::string SubsetTag(const TkvPDFFont& font, const std::string& styled, bool co
   return tag + "+";
 }
 
-std::unique_ptr<TkvPDFIndirectReference> BuildFontDescriptor(TkvCustomPDFDocument& doc, TkvPDFFont& font, uint8_t embedMode,
+std::unique_ptr<TkvPDFIndirectReference> BuildFontDescriptor(TkvCustomPDFDocument& doc, TkvPDFFont& font,
+                                                             uint8_t embedMode,
                                                              const std::string& subsetTag) {
   const TkvPDFFontInfo& info = font.Info();
   const bool trueType = info.FontType == 0;
@@ -407,7 +430,8 @@ const TkvPDFObject* FindReusableFont(const TkvCustomPDFDocument& doc, bool trueT
 
 std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddFontResource(const graphics::TFont& Font,
                                                                                const std::string& Name,
-                                                                               uint8_t EmbedMode, uint8_t EncodingIndex,
+                                                                               uint8_t EmbedMode,
+                                                                               uint8_t EncodingIndex,
                                                                                const std::u16string& Text) {
   auto font = std::make_unique<TkvPDFFont>(Font, EmbedMode == 2);
   const bool trueType = font->Info().FontType == 0;
@@ -438,7 +462,9 @@ std::unique_ptr<TkvPDFIndirectReference> TkvCustomPDFDocument::AddFontResource(c
     dict->AddName("/Encoding", "/Identity-H");
     rtl::TMemoryStream cmap;
     font->BuildCMapText(cmap);
-    if (cmap.Size() > 0) dict->AddEntry("/ToUnicode", AddToStore(*this, DeflatedStream(std::make_unique<TkvPDFDictObject>(), cmap)));
+    if (cmap.Size() > 0)
+      dict->AddEntry("/ToUnicode",
+                     AddToStore(*this, DeflatedStream(std::make_unique<TkvPDFDictObject>(), cmap)));
     auto cid = std::make_unique<TkvPDFDictObject>();
     cid->AddName("/Type", "/Font");
     cid->AddName("/Subtype", "/CIDFontType2");

@@ -9,7 +9,9 @@ namespace {
 
 constexpr const char* SReferenceCycle = "Reference cycle through object %d %d R";
 
-[[noreturn]] void RaiseUnexpected() { throw kvPDFUtils::EUnexpectedObjectError(SUnexpectedPDFObject); }
+[[noreturn]] void RaiseUnexpected() {
+  throw kvPDFUtils::EUnexpectedObjectError(SUnexpectedPDFObject);
+}
 
 }  // namespace
 
@@ -158,9 +160,18 @@ void TkvPDFViewerPreferences::Set(const std::string& key, bool v) {
 
 std::string TkvPDFViewerPreferences::ViewerPreferencesText() const {
   if (!Dictionary || Dictionary->Count() == 0) return {};
-  static const char* const kKeys[] = {"/HideToolbar", "/HideMenubar", "/HideWindowUI", "/FitWindow",
-                                      "/CenterWindow", "/DisplayDocTitle", "/NonFullScreenPageMode", "/Direction",
-                                      "/ViewArea", "/ViewClip", "/PrintArea", "/PrintClip"};
+  static const char* const kKeys[] = {"/HideToolbar",
+                                      "/HideMenubar",
+                                      "/HideWindowUI",
+                                      "/FitWindow",
+                                      "/CenterWindow",
+                                      "/DisplayDocTitle",
+                                      "/NonFullScreenPageMode",
+                                      "/Direction",
+                                      "/ViewArea",
+                                      "/ViewClip",
+                                      "/PrintArea",
+                                      "/PrintClip"};
   std::string lines;
   for (const char* key : kKeys) {
     const TkvPDFObject* v = Dictionary->Find(key);

@@ -23,7 +23,8 @@ namespace pdf {
 // One cross-reference table entry: Kind 'n' in use, 'f' free.
 class TkvXRefItem : public TkvObject {
  public:
-  TkvXRefItem(int32_t offset, char kind, int32_t generation) : Offset(offset), Generation(generation), Kind(kind) {}
+  TkvXRefItem(int32_t offset, char kind, int32_t generation)
+      : Offset(offset), Generation(generation), Kind(kind) {}
   int32_t Offset;
   int32_t Generation;
   char Kind;
@@ -128,7 +129,9 @@ class TkvPDFCatalog {
  public:
   TkvPDFCatalog() : Preferences(std::make_unique<TkvPDFViewerPreferences>()) {}
   // Frees the preferences' dictionary and takes dict in its place.
-  void SetViewerPreferencesDict(std::unique_ptr<TkvPDFDictObject> dict) { Preferences->Dictionary = std::move(dict); }
+  void SetViewerPreferencesDict(std::unique_ptr<TkvPDFDictObject> dict) {
+    Preferences->Dictionary = std::move(dict);
+  }
 
   std::unique_ptr<TkvPDFViewerPreferences> Preferences;  // never nullptr
   std::unique_ptr<TkvPDFObject> Names;

@@ -10,8 +10,12 @@
 
 namespace pdf {
 
-TkvObjectKey KeyOf(const TkvPDFIndirectReference& ref) { return {ref.SourceID, ref.ObjNum, ref.GenNum}; }
-TkvObjectKey KeyOf(const TkvPDFIndirectObject& obj) { return {obj.SourceID, obj.ObjNum, obj.GenNum}; }
+TkvObjectKey KeyOf(const TkvPDFIndirectReference& ref) {
+  return {ref.SourceID, ref.ObjNum, ref.GenNum};
+}
+TkvObjectKey KeyOf(const TkvPDFIndirectObject& obj) {
+  return {obj.SourceID, obj.ObjNum, obj.GenNum};
+}
 
 std::string MessageExcerpt(const std::string& bytes, size_t max) {
   std::string out;
@@ -55,7 +59,9 @@ std::unique_ptr<TkvPDFIndirectReference> MakeReference(const TkvPDFIndirectObjec
 namespace {
 
 // The names draw from the run-time library's generator, 0..2147483646.
-int32_t RandomResourceNumber() { return rtl::Random(2147483647); }
+int32_t RandomResourceNumber() {
+  return rtl::Random(2147483647);
+}
 
 }  // namespace
 
@@ -87,7 +93,7 @@ TkvFilterKind FilterKindOf(const std::string& name) {
     const char* name;
     TkvFilterKind kind;
   } kTable[] = {
-      {"/ASCIIHexDecode", fkASCIIHex}, {"/ASCII85Decode", fkASCII85}, {"/FlateDecode", fkFlate},
+      {"/ASCIIHexDecode", fkASCIIHex},   {"/ASCII85Decode", fkASCII85}, {"/FlateDecode", fkFlate},
       {"/RunLengthDecode", fkRunLength}, {"/DCTDecode", fkDCT},
   };
   for (const auto& e : kTable)
@@ -106,7 +112,8 @@ TkvDecodeFilters FilterKindsOf(const TkvPDFObject* filter) {
   }
   if (filter->IsArray()) {
     const auto& a = static_cast<const TkvPDFArrayObject&>(*filter);
-    for (int i = 0; i < a.Count(); ++i) kinds.push_back(FilterKindOf(a.GetItem(i)->As<TkvPDFNameObject>().Text));
+    for (int i = 0; i < a.Count(); ++i)
+      kinds.push_back(FilterKindOf(a.GetItem(i)->As<TkvPDFNameObject>().Text));
     return kinds;
   }
   throw EUnexpectedFilterObject(rtl::Format(SUnexpectedFilterObject, {filter->TypeName()}));
@@ -117,15 +124,22 @@ namespace {
 // Only the text filters and RunLength (whose data ends at its marker) lose
 // trailing line ends: for Flate and DCT those bytes can be data (a zlib
 // checksum ending in 0x0A), and removing them would corrupt the stream.
-bool TrimsLineEnds(TkvFilterKind kind) { return kind == fkASCIIHex || kind == fkASCII85 || kind == fkRunLength; }
+bool TrimsLineEnds(TkvFilterKind kind) {
+  return kind == fkASCIIHex || kind == fkASCII85 || kind == fkRunLength;
+}
 
 std::unique_ptr<TkvFilter> FilterFor(TkvFilterKind kind) {
   switch (kind) {
-    case fkASCIIHex: return std::make_unique<TkvAsciiHexFilter>();
-    case fkASCII85: return std::make_unique<TkvAscii85Filter>();
-    case fkFlate: return std::make_unique<TkvFlateFilter>();
-    case fkRunLength: return std::make_unique<TkvRLEFilter>();
-    default: throw EUnsupportedFilterError(SUnsupportedFilter);
+    case fkASCIIHex:
+      return std::make_unique<TkvAsciiHexFilter>();
+    case fkASCII85:
+      return std::make_unique<TkvAscii85Filter>();
+    case fkFlate:
+      return std::make_unique<TkvFlateFilter>();
+    case fkRunLength:
+      return std::make_unique<TkvRLEFilter>();
+    default:
+      throw EUnsupportedFilterError(SUnsupportedFilter);
   }
 }
 
@@ -206,7 +220,8 @@ bool IsShowable(const std::string& s, bool usedDefault) {
 }  // namespace
 
 std::string DecodeLiteralText(const std::string& content) {
-  if (content.size() < 2 || static_cast<uint8_t>(content[0]) != 0xFE || static_cast<uint8_t>(content[1]) != 0xFF)
+  if (content.size() < 2 || static_cast<uint8_t>(content[0]) != 0xFE ||
+      static_cast<uint8_t>(content[1]) != 0xFF)
     return content;
   // The reader has already resolved every escape: the bytes after the mark
   // are the code units themselves (a 0x5C byte is data, not an escape).
@@ -257,13 +272,19 @@ std::u16string DecodeHexText(const std::string& content) {
 
 // ---- resource names -----------------------------------------------------------
 
-std::string MakeFontResourceName() { return "/QXRFnt" + std::to_string(RandomResourceNumber()); }
-std::string MakeImageResourceName() { return "/QXRImg" + std::to_string(RandomResourceNumber()); }
+std::string MakeFontResourceName() {
+  return "/QXRFnt" + std::to_string(RandomResourceNumber());
+}
+std::string MakeImageResourceName() {
+  return "/QXRImg" + std::to_string(RandomResourceNumber());
+}
 
 // ---- operands -----------------------------------------------------------------
 
 namespace {
-bool IsSep(char c) { return c == ' ' || c == '\r' || c == '\n'; }
+bool IsSep(char c) {
+  return c == ' ' || c == '\r' || c == '\n';
+}
 }  // namespace
 
 std::string OperandBefore(const std::string& text, int position, int& start) {

@@ -20,18 +20,32 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-double Rad(double degrees) { return degrees * kPi / 180; }
-double SinD(double degrees) { return std::sin(Rad(degrees)); }
-double CosD(double degrees) { return std::cos(Rad(degrees)); }
-double TanD(double degrees) { return std::tan(Rad(degrees)); }
+double Rad(double degrees) {
+  return degrees * kPi / 180;
+}
+double SinD(double degrees) {
+  return std::sin(Rad(degrees));
+}
+double CosD(double degrees) {
+  return std::cos(Rad(degrees));
+}
+double TanD(double degrees) {
+  return std::tan(Rad(degrees));
+}
 
-std::string Fixed(double v, int decimals) { return rtl::Format(decimals == 4 ? "%.4f" : "%.3f", {v}); }
+std::string Fixed(double v, int decimals) {
+  return rtl::Format(decimals == 4 ? "%.4f" : "%.3f", {v});
+}
 
-bool In(int a, int lo, int hi) { return a >= lo && a <= hi; }
+bool In(int a, int lo, int hi) {
+  return a >= lo && a <= hi;
+}
 
 // The tables of origin corrections know angles of 0 to 359 degrees: a turn
 // the other way (-40) is the same angle counted forward (320).
-int ForwardAngle(int32_t a) { return static_cast<int>(((a % 360) + 360) % 360); }
+int ForwardAngle(int32_t a) {
+  return static_cast<int>(((a % 360) + 360) % 360);
+}
 
 // The half diagonal's projection that centres a box of w by h turned by a.
 double HalfDiagonal(double h, double w, double a, bool horizontal) {
@@ -53,80 +67,126 @@ void CorrectOrigin(uint8_t hp, uint8_t vp, int a, double h, double w, double& x,
         x += std::abs(CosD(a - 180)) * w;
       }
       break;
-    case hpCentre: x -= HalfDiagonal(h, w, a, true); break;
-    case hpRight:
-      if (In(a, 0, 90)) x -= std::abs(CosD(a)) * w;
-      else if (In(a, 181, 269)) x -= std::abs(CosD(270 - a)) * h;
-      else if (In(a, 270, 360)) x -= CosD(a - 270) * h + w * CosD(a);
+    case hpCentre:
+      x -= HalfDiagonal(h, w, a, true);
       break;
-    default: x += CosD(90 - a) * h; break;
+    case hpRight:
+      if (In(a, 0, 90))
+        x -= std::abs(CosD(a)) * w;
+      else if (In(a, 181, 269))
+        x -= std::abs(CosD(270 - a)) * h;
+      else if (In(a, 270, 360))
+        x -= CosD(a - 270) * h + w * CosD(a);
+      break;
+    default:
+      x += CosD(90 - a) * h;
+      break;
   }
   switch (vp) {
     case vpTop:
-      if (In(a, 0, 90)) y -= h * CosD(a) + w * SinD(a);
-      else if (In(a, 91, 180)) y -= w * SinD(a);
+      if (In(a, 0, 90))
+        y -= h * CosD(a) + w * SinD(a);
+      else if (In(a, 91, 180))
+        y -= w * SinD(a);
       // Turned back by less than a quarter, the box's top left corner is
       // its highest point: it lies h cos a above the origin.
-      else if (In(a, 271, 360)) y -= SinD(a - 270) * h;
+      else if (In(a, 271, 360))
+        y -= SinD(a - 270) * h;
       break;
-    case vpMiddle: y -= HalfDiagonal(h, w, a, false); break;
+    case vpMiddle:
+      y -= HalfDiagonal(h, w, a, false);
+      break;
     case vpBottom:
       // Turned by 0 to 90 degrees the box's lowest point is its origin: it
       // already stands on the bottom edge (lifting it by h would leave a
       // gap of its own height beneath it).
-      if (In(a, 91, 180)) y += SinD(a - 90) * h;
-      else if (In(a, 181, 270)) y += SinD(a - 180) * w + CosD(a - 180) * h;
-      else if (In(a, 271, 360)) y += CosD(a - 270) * w;
+      if (In(a, 91, 180))
+        y += SinD(a - 90) * h;
+      else if (In(a, 181, 270))
+        y += SinD(a - 180) * w + CosD(a - 180) * h;
+      else if (In(a, 271, 360))
+        y += CosD(a - 270) * w;
       break;
-    default: y -= SinD(90 - a) * h; break;
+    default:
+      y -= SinD(90 - a) * h;
+      break;
   }
 }
 
 // The same for a column of text: g the font size, h the column's length,
 // t the height of one line.
-void CorrectVerticalOrigin(uint8_t hp, uint8_t vp, int a, double g, double h, double t, double& x, double& y) {
+void CorrectVerticalOrigin(uint8_t hp, uint8_t vp, int a, double g, double h, double t, double& x,
+                           double& y) {
   switch (hp) {
     case hpLeft:
-      if (In(a, 0, 90)) x += g * SinD(a);
-      else if (In(a, 91, 180)) x += t;
-      else if (In(a, 181, 270)) x += h * CosD(270 - a);
-      else if (In(a, 271, 360)) x += h * SinD(360 - a);
+      if (In(a, 0, 90))
+        x += g * SinD(a);
+      else if (In(a, 91, 180))
+        x += t;
+      else if (In(a, 181, 270))
+        x += h * CosD(270 - a);
+      else if (In(a, 271, 360))
+        x += h * SinD(360 - a);
       break;
     case hpCentre:
-      if (In(a, 0, 90)) x -= SinD(a) * h / 2;
-      else if (In(a, 91, 180)) x -= CosD(a - 90) * h / 2;
-      else if (In(a, 181, 270)) x += CosD(270 - a) * h / 2;
-      else if (In(a, 271, 360)) x += CosD(a - 270) * h / 2;
+      if (In(a, 0, 90))
+        x -= SinD(a) * h / 2;
+      else if (In(a, 91, 180))
+        x -= CosD(a - 90) * h / 2;
+      else if (In(a, 181, 270))
+        x += CosD(270 - a) * h / 2;
+      else if (In(a, 271, 360))
+        x += CosD(a - 270) * h / 2;
       break;
     case hpRight:
-      if (In(a, 1, 90)) x -= h * SinD(a);
-      else if (In(a, 91, 180)) x -= h * CosD(a - 90);
-      else if (In(a, 181, 270)) x += t * SinD(a);
-      else if (In(a, 271, 360)) x = x - t * CosD(a) + g * SinD(a);
+      if (In(a, 1, 90))
+        x -= h * SinD(a);
+      else if (In(a, 91, 180))
+        x -= h * CosD(a - 90);
+      else if (In(a, 181, 270))
+        x += t * SinD(a);
+      else if (In(a, 271, 360))
+        x = x - t * CosD(a) + g * SinD(a);
       if (a < 90 || a == 360) x -= t;
       break;
-    default: x += g * CosD(90 - a); break;
+    default:
+      x += g * CosD(90 - a);
+      break;
   }
   switch (vp) {
     case vpTop:
-      if (In(a, 0, 90)) y -= t;
-      else if (In(a, 91, 180)) y -= h * SinD(a - 90) + g * SinD(a);
-      else if (In(a, 181, 270)) y -= h * CosD(a - 180);
-      else if (In(a, 271, 360)) y -= t * CosD(a);
+      if (In(a, 0, 90))
+        y -= t;
+      else if (In(a, 91, 180))
+        y -= h * SinD(a - 90) + g * SinD(a);
+      else if (In(a, 181, 270))
+        y -= h * CosD(a - 180);
+      else if (In(a, 271, 360))
+        y -= t * CosD(a);
       break;
     case vpMiddle:
-      if (In(a, 0, 90)) y += CosD(a) * h / 2;
-      else if (In(a, 91, 180)) y -= SinD(a - 90) * h / 2;
-      else if (In(a, 181, 270)) y -= SinD(270 - a) * h / 2;
-      else if (In(a, 271, 360)) y += SinD(a - 270) * h / 2;
+      if (In(a, 0, 90))
+        y += CosD(a) * h / 2;
+      else if (In(a, 91, 180))
+        y -= SinD(a - 90) * h / 2;
+      else if (In(a, 181, 270))
+        y -= SinD(270 - a) * h / 2;
+      else if (In(a, 271, 360))
+        y += SinD(a - 270) * h / 2;
       break;
     case vpBottom:
-      if (In(a, 0, 90)) y += h * CosD(a);
-      else if (In(a, 91, 180)) y -= t * CosD(a);
-      else if (In(a, 181, 270)) y += t;
-      else if (In(a, 271, 360)) y += h * SinD(a - 270);
+      if (In(a, 0, 90))
+        y += h * CosD(a);
+      else if (In(a, 91, 180))
+        y -= t * CosD(a);
+      else if (In(a, 181, 270))
+        y += t;
+      else if (In(a, 271, 360))
+        y += h * SinD(a - 270);
       break;
-    default: y -= g * SinD(90 - a); break;
+    default:
+      y -= g * SinD(90 - a);
+      break;
   }
 }
 
@@ -139,8 +199,8 @@ void ClampOrigin(double& x, double& y) {
 std::vector<std::u16string> Characters(const std::u16string& text) {
   std::vector<std::u16string> out;
   for (size_t i = 0; i < text.size(); ++i) {
-    const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                      text[i + 1] <= 0xDFFF;
+    const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+                      text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
     out.push_back(text.substr(i, pair ? 2 : 1));
     if (pair) ++i;
   }
@@ -173,9 +233,13 @@ std::u16string Lower(std::u16string s) {
   return s;
 }
 
-std::u16string Wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string Wide(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
 
-std::u16string TwoDigits(int v) { return Wide((v < 10 ? "0" : "") + std::to_string(v)); }
+std::u16string TwoDigits(int v) {
+  return Wide((v < 10 ? "0" : "") + std::to_string(v));
+}
 
 // The date and time in the formats of the system's Japanese locale.
 std::u16string DateTimeText(const std::u16string& name) {
@@ -183,7 +247,8 @@ std::u16string DateTimeText(const std::u16string& name) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
   rtl::DecodeDate(now, year, month, day);
   rtl::DecodeTime(now, hour, minute, second, ms);
-  if (name == u"shortdate") return Wide(std::to_string(year)) + u"/" + TwoDigits(month) + u"/" + TwoDigits(day);
+  if (name == u"shortdate")
+    return Wide(std::to_string(year)) + u"/" + TwoDigits(month) + u"/" + TwoDigits(day);
   if (name == u"longdate")
     return Wide(std::to_string(year)) + u"\u5E74" + Wide(std::to_string(month)) + u"\u6708" +
            Wide(std::to_string(day)) + u"\u65E5";
@@ -203,9 +268,9 @@ std::unique_ptr<TkvPDFIndirectObject> StreamObject(const TkvCustomPDFDocument& d
   bytes->Write(data.data(), static_cast<int64_t>(data.size()));
   auto dict = std::make_unique<TkvPDFDictObject>();
   dict->AddInteger("/Length", static_cast<int32_t>(data.size()));
-  return std::make_unique<TkvPDFIndirectObject>(static_cast<int32_t>(doc.DocumentID), number, 0,
-                                                std::make_unique<TkvPDFStreamObject>(std::move(dict), std::move(bytes)),
-                                                addRef);
+  return std::make_unique<TkvPDFIndirectObject>(
+      static_cast<int32_t>(doc.DocumentID), number, 0,
+      std::make_unique<TkvPDFStreamObject>(std::move(dict), std::move(bytes)), addRef);
 }
 
 // The "q" and "Q" streams that bracket a page's own content under overlays.
@@ -250,7 +315,8 @@ struct StampPage {
 
 // Checks every page of the run first, so that a bad page stops the run
 // before any page is stamped.
-std::vector<StampPage> ReadPages(TkvCustomPDFDocument& doc, const TkvPageNumbers& numbers, const char* category) {
+std::vector<StampPage> ReadPages(TkvCustomPDFDocument& doc, const TkvPageNumbers& numbers,
+                                 const char* category) {
   const TkvPDFObjectStore& store = *doc.ObjectStore;
   std::vector<StampPage> pages;
   for (int32_t n : numbers) {
@@ -268,7 +334,8 @@ std::vector<StampPage> ReadPages(TkvCustomPDFDocument& doc, const TkvPageNumbers
     }
     if (const TkvPDFObject* contents = dict.Find("/Contents")) {
       const TkvPDFObject* target = store.FetchDirect(contents);
-      if (target && !target->IsNull() && !target->IsArray() && !(target->IsStream() && contents->IsReference()))
+      if (target && !target->IsNull() && !target->IsArray() &&
+          !(target->IsStream() && contents->IsReference()))
         throw EUnexpectedError(rtl::Format(SUnexpectedContent, {n}));
     }
     pages.push_back(p);
@@ -276,7 +343,8 @@ std::vector<StampPage> ReadPages(TkvCustomPDFDocument& doc, const TkvPageNumbers
   return pages;
 }
 
-bool PageUsesName(const TkvCustomPDFDocument& doc, int32_t index, const char* category, const std::string& name) {
+bool PageUsesName(const TkvCustomPDFDocument& doc, int32_t index, const char* category,
+                  const std::string& name) {
   const TkvPDFObjectStore& store = *doc.ObjectStore;
   const TkvPDFDictObject* dict = store.FetchDict(doc.PageList[static_cast<size_t>(index)]->Value.get());
   const TkvPDFDictObject* res = dict ? store.FetchDict(dict->Find("/Resources")) : nullptr;
@@ -312,10 +380,17 @@ TkvPDFDictObject* PageResources(TkvCustomPDFDocument& doc, int32_t index) {
 std::string FrameMatrix(const TkvPDFRect& b, int rotation) {
   double m[6] = {1, 0, 0, 1, b.X1, b.Y1};
   switch (rotation) {
-    case 90: m[0] = 0, m[1] = 1, m[2] = -1, m[3] = 0, m[4] = b.X2, m[5] = b.Y1; break;
-    case 180: m[0] = -1, m[1] = 0, m[2] = 0, m[3] = -1, m[4] = b.X2, m[5] = b.Y2; break;
-    case 270: m[0] = 0, m[1] = -1, m[2] = 1, m[3] = 0, m[4] = b.X1, m[5] = b.Y2; break;
-    default: break;
+    case 90:
+      m[0] = 0, m[1] = 1, m[2] = -1, m[3] = 0, m[4] = b.X2, m[5] = b.Y1;
+      break;
+    case 180:
+      m[0] = -1, m[1] = 0, m[2] = 0, m[3] = -1, m[4] = b.X2, m[5] = b.Y2;
+      break;
+    case 270:
+      m[0] = 0, m[1] = -1, m[2] = 1, m[3] = 0, m[4] = b.X1, m[5] = b.Y2;
+      break;
+    default:
+      break;
   }
   if (rotation == 0 && b.X1 == 0 && b.Y1 == 0) return {};
   std::string s;
@@ -332,15 +407,24 @@ std::u16string ExpandVariables(TkvCustomPDFDocument& doc, const std::u16string& 
   std::map<std::u16string, std::u16string> computed;
   auto value = [&](const std::u16string& name, std::u16string& out) -> bool {
     const std::u16string key = Lower(name);
-    if (key == u"totpage") out = Wide(std::to_string(doc.PageCount()));
-    else if (key == u"pageno") out = Wide(std::to_string(pageNo));
-    else if (key == u"shortdate" || key == u"shorttime" || key == u"longdate" || key == u"longtime") out = DateTimeText(key);
-    else if (key == u"author") out = doc.DocInfo ? doc.DocInfo->Author() : u"";
-    else if (key == u"creator") out = doc.DocInfo ? doc.DocInfo->Creator() : u"";
-    else if (key == u"subject") out = doc.DocInfo ? doc.DocInfo->Subject() : u"";
-    else if (key == u"title") out = doc.DocInfo ? doc.DocInfo->Title() : u"";
-    else if (!doc.OnCalcVariables) return false;
-    else if (auto it = computed.find(key); it != computed.end()) out = it->second;
+    if (key == u"totpage")
+      out = Wide(std::to_string(doc.PageCount()));
+    else if (key == u"pageno")
+      out = Wide(std::to_string(pageNo));
+    else if (key == u"shortdate" || key == u"shorttime" || key == u"longdate" || key == u"longtime")
+      out = DateTimeText(key);
+    else if (key == u"author")
+      out = doc.DocInfo ? doc.DocInfo->Author() : u"";
+    else if (key == u"creator")
+      out = doc.DocInfo ? doc.DocInfo->Creator() : u"";
+    else if (key == u"subject")
+      out = doc.DocInfo ? doc.DocInfo->Subject() : u"";
+    else if (key == u"title")
+      out = doc.DocInfo ? doc.DocInfo->Title() : u"";
+    else if (!doc.OnCalcVariables)
+      return false;
+    else if (auto it = computed.find(key); it != computed.end())
+      out = it->second;
     else {
       std::u16string v;
       doc.OnCalcVariables(&doc, name, v, pageNo);
@@ -361,8 +445,10 @@ std::u16string ExpandVariables(TkvCustomPDFDocument& doc, const std::u16string& 
     const std::u16string name = text.substr(open + 2, close - open - 2);
     std::u16string v;
     out += text.substr(pos, open - pos);
-    if (!name.empty() && value(name, v)) out += v;
-    else out += text.substr(open, close + 2 - open);
+    if (!name.empty() && value(name, v))
+      out += v;
+    else
+      out += text.substr(open, close + 2 - open);
     pos = close + 2;
   }
   return out + text.substr(std::min(pos, text.size()));
@@ -371,42 +457,54 @@ std::u16string ExpandVariables(TkvCustomPDFDocument& doc, const std::u16string& 
 // ---------------------------------------------------------------------------
 // Templates
 
-TkvTextWatermarkTemplate::TkvTextWatermarkTemplate() { Font.Charset = graphics::ANSI_CHARSET; }
+TkvTextWatermarkTemplate::TkvTextWatermarkTemplate() {
+  Font.Charset = graphics::ANSI_CHARSET;
+}
 TkvTextWatermarkTemplate::~TkvTextWatermarkTemplate() = default;
-void TkvTextWatermarkTemplate::SetFont(const graphics::TFont& font) { Font.Assign(font); }
+void TkvTextWatermarkTemplate::SetFont(const graphics::TFont& font) {
+  Font.Assign(font);
+}
 
 std::string TkvTextWatermarkTemplate::ShowText(const std::u16string& text) const {
   // Every text goes out escaped or as hex: a ")" in a stamp must end no
   // string, or the rest of the text would run as page operators.
   if (IsSimpleFont(Font) || !pdfFont_ || pdfFont_->Info().FontType != 0)
-    return "(" + EscapePDFString(IsSimpleFont(Font) ? FontBytes(text, Font) : rtl::WideToMultiByte(text)) + ") Tj";
+    return "(" + EscapePDFString(IsSimpleFont(Font) ? FontBytes(text, Font) : rtl::WideToMultiByte(text)) +
+           ") Tj";
   return "<" + pdfFont_->TextToGlyphHex(text) + "> Tj";
 }
 
-std::string TkvTextWatermarkTemplate::Decorations(double x, double y, double a, double width, double lineHeight) const {
+std::string TkvTextWatermarkTemplate::Decorations(double x, double y, double a, double width,
+                                                  double lineHeight) const {
   if (!pdfFont_) return {};
   const TkvPDFFontInfo& info = pdfFont_->Info();
   const int angle = a == 360 ? 0 : static_cast<int>(a);
   const std::string colour = ColorToPDFRGB(Font.Color);
   auto segment = [&](double x1, double y1, double w, double thickness) {
-    return Fixed(thickness, 3) + " w " + colour + " rg " + colour + " RG " + Fixed(x1, 3) + " " + Fixed(y1, 3) +
-           " m " + Fixed(x1 + w * CosD(angle), 3) + " " + Fixed(y1 + w * SinD(angle), 3) + " l B\r";
+    return Fixed(thickness, 3) + " w " + colour + " rg " + colour + " RG " + Fixed(x1, 3) + " " +
+           Fixed(y1, 3) + " m " + Fixed(x1 + w * CosD(angle), 3) + " " + Fixed(y1 + w * SinD(angle), 3) +
+           " l B\r";
   };
   const double p = std::abs(info.UnderlinePosition), u = info.UnderlineSize;
   const double s = std::abs(info.StrikeOutPosition) + info.StrikeOutSize;
   auto underline = [&](double ox, double oy, double w) {
     double x1, y1;
-    if (In(angle, 0, 90)) x1 = ox + p * SinD(angle), y1 = oy - p - u + p * CosD(angle);
-    else if (In(angle, 91, 179)) x1 = ox + u * CosD(angle - 90), y1 = oy - p + u + p * SinD(angle - 90);
-    else if (In(angle, 180, 270)) x1 = ox - p * CosD(270 - angle), y1 = oy + p - u + p * SinD(270 - angle);
-    else x1 = ox - p * CosD(angle - 270), y1 = oy - p * SinD(angle - 270);
+    if (In(angle, 0, 90))
+      x1 = ox + p * SinD(angle), y1 = oy - p - u + p * CosD(angle);
+    else if (In(angle, 91, 179))
+      x1 = ox + u * CosD(angle - 90), y1 = oy - p + u + p * SinD(angle - 90);
+    else if (In(angle, 180, 270))
+      x1 = ox - p * CosD(270 - angle), y1 = oy + p - u + p * SinD(270 - angle);
+    else
+      x1 = ox - p * CosD(angle - 270), y1 = oy - p * SinD(angle - 270);
     return segment(x1, y1, w, u);
   };
   auto strike = [&](double ox, double oy, double w) {
     return segment(ox - s * SinD(angle), oy + s * CosD(angle), w, info.StrikeOutSize);
   };
   std::string out;
-  const bool under = Font.Style.Contains(graphics::fsUnderline), struck = Font.Style.Contains(graphics::fsStrikeOut);
+  const bool under = Font.Style.Contains(graphics::fsUnderline),
+             struck = Font.Style.Contains(graphics::fsStrikeOut);
   if (Orientation == 0) {
     if (under) out += underline(x, y, width);
     if (struck) out += strike(x, y, width);
@@ -426,8 +524,8 @@ std::string TkvTextWatermarkTemplate::Decorations(double x, double y, double a, 
   return out;
 }
 
-std::string TkvTextWatermarkTemplate::BuildContent(const std::string& ResourceName, TkvMeasurementUnit /*Unit*/,
-                                                   double X, double Y) {
+std::string TkvTextWatermarkTemplate::BuildContent(const std::string& ResourceName,
+                                                   TkvMeasurementUnit /*Unit*/, double X, double Y) {
   const std::u16string& text = pageText_;
   const std::vector<std::u16string> chars = Characters(text);
   const double size = std::max(1, Font.Size());
@@ -463,19 +561,25 @@ std::string TkvTextWatermarkTemplate::BuildContent(const std::string& ResourceNa
     // descent (images have none and stay on the edge).
     const double descent = (pdfFont_ ? std::abs(pdfFont_->Info().Descent) : 200) * size / 1000;
     const double sn = SinD(a), cs = CosD(a);
-    if (HorizontalPosition == hpLeft) x += descent * std::max(0.0, -sn);
-    else if (HorizontalPosition == hpRight) x -= descent * std::max(0.0, sn);
-    if (VerticalPosition == vpTop) y -= descent * std::max(0.0, -cs);
-    else if (VerticalPosition == vpBottom) y += descent * std::max(0.0, cs);
-  } else CorrectVerticalOrigin(HorizontalPosition, VerticalPosition, a, size, static_cast<double>(chars.size()) * size,
-                             lineHeight, x, y);
+    if (HorizontalPosition == hpLeft)
+      x += descent * std::max(0.0, -sn);
+    else if (HorizontalPosition == hpRight)
+      x -= descent * std::max(0.0, sn);
+    if (VerticalPosition == vpTop)
+      y -= descent * std::max(0.0, -cs);
+    else if (VerticalPosition == vpBottom)
+      y += descent * std::max(0.0, cs);
+  } else
+    CorrectVerticalOrigin(HorizontalPosition, VerticalPosition, a, size,
+                          static_cast<double>(chars.size()) * size, lineHeight, x, y);
   ClampOrigin(x, y);
 
   std::string s = "q\rBT\r" + rtl::FloatToStr(spacing) + " Tc 0 Tw 100 Tz 0 TL\r";
   s += ColorToPDFRGB(Font.Color) + " rg\r" + ColorToPDFRGB(OutlineColor) + " RG\r";
-  s += std::to_string(RenderMode) + " Tr\r" + ResourceName + " " + std::to_string(static_cast<int>(size)) + " Tf\r";
-  s += Fixed(CosD(a), 4) + " " + Fixed(SinD(a), 4) + " " + Fixed(-SinD(a), 4) + " " + Fixed(CosD(a), 4) + " " +
-       Fixed(x, 3) + " " + Fixed(y, 3) + " Tm\r";
+  s += std::to_string(RenderMode) + " Tr\r" + ResourceName + " " + std::to_string(static_cast<int>(size)) +
+       " Tf\r";
+  s += Fixed(CosD(a), 4) + " " + Fixed(SinD(a), 4) + " " + Fixed(-SinD(a), 4) + " " + Fixed(CosD(a), 4) +
+       " " + Fixed(x, 3) + " " + Fixed(y, 3) + " Tm\r";
   if (Orientation == 0) {
     s += ShowText(text) + "\r";
   } else {
@@ -487,16 +591,18 @@ std::string TkvTextWatermarkTemplate::BuildContent(const std::string& ResourceNa
 
 std::string TkvImageWatermarkTemplate::BuildContent(const std::string& ResourceName, TkvMeasurementUnit Unit,
                                                     double X, double Y) {
-  const double w = Width != 0 ? pdf::UnitToPoints(Unit, Width) : PixelsToPoints(Graphic ? Graphic->Width() : 0);
-  const double h = Height != 0 ? pdf::UnitToPoints(Unit, Height) : PixelsToPoints(Graphic ? Graphic->Height() : 0);
+  const double w =
+      Width != 0 ? pdf::UnitToPoints(Unit, Width) : PixelsToPoints(Graphic ? Graphic->Width() : 0);
+  const double h =
+      Height != 0 ? pdf::UnitToPoints(Unit, Height) : PixelsToPoints(Graphic ? Graphic->Height() : 0);
   double x = X, y = Y;
   const int a = ForwardAngle(Angle);
   CorrectOrigin(HorizontalPosition, VerticalPosition, a, h, w, x, y);
   ClampOrigin(x, y);
   const double c = CosD(a), s = SinD(a);
-  return "q\r0 g 0 G\r1 0 0 1 " + Fixed(x, 3) + " " + Fixed(y, 3) + " cm\r" + Fixed(c, 3) + " " + Fixed(s, 3) + " " +
-         Fixed(-s, 3) + " " + Fixed(c, 3) + " 0 0 cm\r" + Fixed(w, 3) + " 0 0 " + Fixed(h, 3) + " 0 0 cm\r" +
-         ResourceName + " Do\rQ\r\n";
+  return "q\r0 g 0 G\r1 0 0 1 " + Fixed(x, 3) + " " + Fixed(y, 3) + " cm\r" + Fixed(c, 3) + " " +
+         Fixed(s, 3) + " " + Fixed(-s, 3) + " " + Fixed(c, 3) + " 0 0 cm\r" + Fixed(w, 3) + " 0 0 " +
+         Fixed(h, 3) + " 0 0 cm\r" + ResourceName + " Do\rQ\r\n";
 }
 
 // ---------------------------------------------------------------------------
@@ -508,16 +614,32 @@ TkvWatermarkProcessor::TkvWatermarkProcessor(TkvCustomPDFDocument& document, Tkv
 
 void TkvWatermarkProcessor::ComputeOrigin(double width, double height, double& x, double& y) const {
   switch (template_.HorizontalPosition) {
-    case hpLeft: x = 0; break;
-    case hpCentre: x = width / 2; break;
-    case hpRight: x = width; break;
-    default: x = pdf::UnitToPoints(unit_, template_.XOffset); break;
+    case hpLeft:
+      x = 0;
+      break;
+    case hpCentre:
+      x = width / 2;
+      break;
+    case hpRight:
+      x = width;
+      break;
+    default:
+      x = pdf::UnitToPoints(unit_, template_.XOffset);
+      break;
   }
   switch (template_.VerticalPosition) {
-    case vpTop: y = height; break;
-    case vpMiddle: y = height / 2; break;
-    case vpBottom: y = 0; break;
-    default: y = height - pdf::UnitToPoints(unit_, template_.YOffset); break;
+    case vpTop:
+      y = height;
+      break;
+    case vpMiddle:
+      y = height / 2;
+      break;
+    case vpBottom:
+      y = 0;
+      break;
+    default:
+      y = height - pdf::UnitToPoints(unit_, template_.YOffset);
+      break;
   }
 }
 
@@ -554,8 +676,9 @@ int TkvWatermarkProcessor::FindRect(const TkvPDFRect& box, int rotation, const s
 // ---------------------------------------------------------------------------
 // Page links
 
-void InsertPageResource(const TkvPDFObjectStore& store, TkvPDFDictObject* resources, const std::string& category,
-                        const TkvPDFIndirectReference& ref, const std::string& name) {
+void InsertPageResource(const TkvPDFObjectStore& store, TkvPDFDictObject* resources,
+                        const std::string& category, const TkvPDFIndirectReference& ref,
+                        const std::string& name) {
   if (!resources) throw EUnexpectedError(SErrorInsertingResource);
   TkvPDFDictObject* cat = store.FetchDict(resources->Find(category));
   if (!cat) {
@@ -589,8 +712,10 @@ void InsertPageContent(TkvCustomPDFDocument& doc, int32_t pageIndex, const TkvPD
     bool bracketed = false;
     for (int i = 0; i < list->Count(); ++i) {
       const TkvPDFObject* item = list->GetItem(i);
-      bracketed = bracketed || (item->IsReference() && item->As<TkvPDFIndirectReference>().ObjNum == doc.SaveStateStreamNum &&
-                                item->As<TkvPDFIndirectReference>().SourceID == static_cast<int32_t>(doc.DocumentID));
+      bracketed =
+          bracketed ||
+          (item->IsReference() && item->As<TkvPDFIndirectReference>().ObjNum == doc.SaveStateStreamNum &&
+           item->As<TkvPDFIndirectReference>().SourceID == static_cast<int32_t>(doc.DocumentID));
     }
     if (!bracketed && list->Count() > 0) {
       list->Insert(0, StateRef(doc, doc.SaveStateStreamNum));
@@ -637,7 +762,8 @@ void ApplyTemplate(TkvCustomPDFDocument& doc, TkvWatermarkTemplate& tmpl, const 
         if (seen.insert(c).second) allText.push_back(c);
     }
   }
-  const std::string name = FreeResourceName(doc, pages, category, text ? MakeFontResourceName : MakeImageResourceName);
+  const std::string name =
+      FreeResourceName(doc, pages, category, text ? MakeFontResourceName : MakeImageResourceName);
   // The font is made for every page's text: a subset holds exactly the
   // glyphs the pages show, page numbers included.
   std::unique_ptr<TkvPDFIndirectReference> resource =

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/graphics/Graphics.h"
 #include "pdf/kvCstPDFDoc.h"
 #include "pdf/kvPDFUtils.h"
+#include "platform/graphics/Graphics.h"
 
 namespace pdf {
 
@@ -65,7 +65,8 @@ class TkvTextWatermarkTemplate : public TkvCustomWatermarkTemplate {
   void SetFont(const graphics::TFont& font);
 
   // Builds with the text and resource font set by the run (SetPageText).
-  std::string BuildContent(const std::string& ResourceName, TkvMeasurementUnit Unit, double X, double Y) override;
+  std::string BuildContent(const std::string& ResourceName, TkvMeasurementUnit Unit, double X,
+                           double Y) override;
   // The text one page shows and the font that measures its glyph widths
   // (borrowed, for the run).
   void SetPageText(const std::u16string& text, TkvPDFFont* pdfFont) {
@@ -91,10 +92,11 @@ class TkvTextWatermarkTemplate : public TkvCustomWatermarkTemplate {
 
 class TkvImageWatermarkTemplate : public TkvCustomWatermarkTemplate {
  public:
-  std::string BuildContent(const std::string& ResourceName, TkvMeasurementUnit Unit, double X, double Y) override;
+  std::string BuildContent(const std::string& ResourceName, TkvMeasurementUnit Unit, double X,
+                           double Y) override;
 
   std::unique_ptr<graphics::TGraphic> Graphic;
-  double Width = 0;   // 0: the graphic's own size
+  double Width = 0;  // 0: the graphic's own size
   double Height = 0;
 };
 
@@ -119,8 +121,9 @@ class TkvWatermarkProcessor {
   void ComputeOrigin(double width, double height, double& x, double& y) const;
   // A new stream object drawing the stamp on a page of that box and
   // rotation (0, 90, 180 or 270).
-  std::unique_ptr<TkvPDFIndirectObject> MakeContent(const std::string& name, const TkvPDFRect& box, int rotation,
-                                                    const std::u16string& text, int32_t objectNumber);
+  std::unique_ptr<TkvPDFIndirectObject> MakeContent(const std::string& name, const TkvPDFRect& box,
+                                                    int rotation, const std::u16string& text,
+                                                    int32_t objectNumber);
   // Index of a stream built for an equal box, rotation and text, or -1.
   int FindRect(const TkvPDFRect& box, int rotation, const std::u16string& text) const;
   const TkvPDFIndirectReference& Reference(int i) const { return *refs_[static_cast<size_t>(i)]; }
@@ -141,13 +144,14 @@ class TkvWatermarkProcessor {
 // Puts name -> ref into the category of a page's resources; a name already
 // there is left alone. A missing resources dictionary raises
 // EUnexpectedError.
-void InsertPageResource(const TkvPDFObjectStore& store, TkvPDFDictObject* resources, const std::string& category,
-                        const TkvPDFIndirectReference& ref, const std::string& name);
+void InsertPageResource(const TkvPDFObjectStore& store, TkvPDFDictObject* resources,
+                        const std::string& category, const TkvPDFIndirectReference& ref,
+                        const std::string& name);
 // Links the stamp into the page's /Contents (a fresh array of the page's
 // own): first without overlay, else after the existing content bracketed by
 // the shared "q" and "Q" streams.
-void InsertPageContent(TkvCustomPDFDocument& document, int32_t pageIndex, const TkvPDFIndirectReference& stamp,
-                       bool overlay);
+void InsertPageContent(TkvCustomPDFDocument& document, int32_t pageIndex,
+                       const TkvPDFIndirectReference& stamp, bool overlay);
 
 // The text with the document's variables replaced: "<%TotPage%>", the
 // dates and times, the information entries and, for page pageNo,

@@ -41,8 +41,8 @@ constexpr const char* kVersionTexts[] = {"1.0 (Acrobat 1.x)", "1.1 (Acrobat 2.x)
                                          "1.3 (Acrobat 4.x)", "1.4 (Acrobat 5.x)", "1.5 (Acrobat 6.x)"};
 
 // The permission items in the order the list shows them.
-constexpr TkvUserPermissionsType kPermissionItems[] = {AllowPrint,      AllowModify,        AllowCopy,
-                                                       AllowAnnotation, AllowFormFill,      AllowAccessibility,
+constexpr TkvUserPermissionsType kPermissionItems[] = {AllowPrint,       AllowModify,      AllowCopy,
+                                                       AllowAnnotation,  AllowFormFill,    AllowAccessibility,
                                                        AllowDocAssembly, AllowHighResPrint};
 constexpr const char* kPermissionTexts[] = {"印刷",
                                             "文書の変更",
@@ -52,8 +52,8 @@ constexpr const char* kPermissionTexts[] = {"印刷",
                                             "アクセシビリティのための内容抽出",
                                             "文書アセンブリ",
                                             "高解像度印刷"};
-constexpr const char* kViewerPreferenceTexts[] = {"ツールバーを隠す",     "メニューバーを隠す",
-                                                  "Window UI　を隠す",    "Window に合わせる",
+constexpr const char* kViewerPreferenceTexts[] = {"ツールバーを隠す",    "メニューバーを隠す",
+                                                  "Window UI　を隠す",   "Window に合わせる",
                                                   "Window の中央に表示", "文書タイトルを表示する"};
 
 // Compression values of the level items, in list order (None, Max, Fastest,
@@ -68,8 +68,12 @@ constexpr int kPageLayoutSinglePage = 1;
 int gLastCompType = ctiFlate;
 int gLastCompLevel = cliMax;
 
-std::string FromWide(const std::u16string& s) { return rtl::WideToMultiByte(s); }
-std::u16string ToWide(const std::string& s) { return rtl::MultiByteToWide(s); }
+std::string FromWide(const std::u16string& s) {
+  return rtl::WideToMultiByte(s);
+}
+std::u16string ToWide(const std::string& s) {
+  return rtl::MultiByteToWide(s);
+}
 
 std::string JoinAddresses(const std::vector<std::string>& list) {
   std::string out;
@@ -101,7 +105,9 @@ int LevelItemOf(uint8_t level) {
   return cliDefault;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -253,7 +259,8 @@ TkvPDFSettingsDlg::TkvPDFSettingsDlg(rtl::TComponent* owner) : TkvBaseDlg(owner)
   rbAllPages->OnClick = std::bind(&TkvPDFSettingsDlg::rbAllPagesClick, this, _1);
   rbPages->OnClick = std::bind(&TkvPDFSettingsDlg::rbPagesClick, this, _1);
   edtDur->OnKeyPress = std::bind(&TkvPDFSettingsDlg::edtDurKeyPress, this, _1, _2);
-  edtPresentationPages->OnKeyPress = std::bind(&TkvPDFSettingsDlg::edtPresentationPagesKeyPress, this, _1, _2);
+  edtPresentationPages->OnKeyPress =
+      std::bind(&TkvPDFSettingsDlg::edtPresentationPagesKeyPress, this, _1, _2);
 
   // A dialog made outside the application's CreateForm is complete here.
   DoCreate();
@@ -264,7 +271,8 @@ void TkvPDFSettingsDlg::SetGroupEnabled(TWinControl* group, bool enabled) {
   for (int i = 0; i < group->ControlCount(); ++i) {
     TControl* c = group->Controls(i);
     c->SetEnabled(enabled);
-    if (dynamic_cast<TEdit*>(c) || dynamic_cast<TComboBox*>(c)) c->Color = enabled ? clWindow : clInactiveBorder;
+    if (dynamic_cast<TEdit*>(c) || dynamic_cast<TComboBox*>(c))
+      c->Color = enabled ? clWindow : clInactiveBorder;
     if (auto* w = dynamic_cast<TWinControl*>(c)) SetGroupEnabled(w, enabled);
   }
 }
@@ -331,7 +339,8 @@ void TkvPDFSettingsDlg::FormShow(rtl::TComponent*) {
   const TkvPDFViewerPreferences& prefs = *doc->ViewerPreferences();
   const bool prefValues[] = {prefs.HideToolbar(), prefs.HideMenubar(),  prefs.HideWindowUI(),
                              prefs.FitWindow(),   prefs.CenterWindow(), prefs.DisplayDocTitle()};
-  for (int i = 0; i < chklstViewerPreferences->Count(); ++i) chklstViewerPreferences->SetChecked(i, prefValues[i]);
+  for (int i = 0; i < chklstViewerPreferences->Count(); ++i)
+    chklstViewerPreferences->SetChecked(i, prefValues[i]);
 
   const TkvEMailInfo& mail = *doc->EMailInfo();
   edtHost->Text = mail.Host;
@@ -347,7 +356,8 @@ void TkvPDFSettingsDlg::FormShow(rtl::TComponent*) {
   chkEmailAfterSaveClick(chkEmailAfterSave);
 
   const bool compressing = doc->Compression.Enabled != 0;
-  cbCompType->SetItemIndex(compressing ? (doc->Compression.Kind == 1 ? ctiRunlength : ctiFlate) : gLastCompType);
+  cbCompType->SetItemIndex(compressing ? (doc->Compression.Kind == 1 ? ctiRunlength : ctiFlate)
+                                       : gLastCompType);
   cbCompLevel->SetItemIndex(compressing ? LevelItemOf(doc->Compression.Level) : gLastCompLevel);
   chkComp->SetChecked(true);
   chkCompClick(chkComp);
@@ -397,7 +407,9 @@ void TkvPDFSettingsDlg::cbPageTransitionEffectChange(rtl::TComponent*) {
   if (cbPageTransitionEffect->ItemIndex() > 0) cbPageLayout->SetItemIndex(kPageLayoutSinglePage);
 }
 
-void TkvPDFSettingsDlg::cbPageLayoutChange(rtl::TComponent* Sender) { cbPageTransitionEffectChange(Sender); }
+void TkvPDFSettingsDlg::cbPageLayoutChange(rtl::TComponent* Sender) {
+  cbPageTransitionEffectChange(Sender);
+}
 
 void TkvPDFSettingsDlg::rbAllPagesClick(rtl::TComponent*) {
   if (rbAllPages->Checked()) edtPresentationPages->Text.clear();
@@ -500,9 +512,10 @@ void TkvPDFSettingsDlg::ApplyPresentation() {
   TkvCustomPDFDocument& doc = *Document();
   const int effect = cbPageTransitionEffect->ItemIndex();
   if (effect > 0 && doc.PageCount() > 0) {
-    const std::string range = rbAllPages->Checked() ? "1-" + std::to_string(doc.PageCount())
-                                                    : edtPresentationPages->Text;
-    doc.SetPageTransition(range, static_cast<uint8_t>(effect), static_cast<float>(rtl::StrToFloat(edtDur->Text)));
+    const std::string range =
+        rbAllPages->Checked() ? "1-" + std::to_string(doc.PageCount()) : edtPresentationPages->Text;
+    doc.SetPageTransition(range, static_cast<uint8_t>(effect),
+                          static_cast<float>(rtl::StrToFloat(edtDur->Text)));
   }
   if (cbPageLayout->ItemIndex() >= 0) doc.PageLayout = static_cast<TkvPageLayout>(cbPageLayout->ItemIndex());
   if (cbPageMode->ItemIndex() >= 0) doc.PageMode = static_cast<TkvPageMode>(cbPageMode->ItemIndex());
@@ -540,7 +553,8 @@ void TkvPDFSettingsDlg::ApplyCompression() {
     return;
   }
   const int type = cbCompType->ItemIndex() == ctiRunlength ? ctiRunlength : ctiFlate;
-  const int level = type == ctiRunlength ? cliNone : (cbCompLevel->ItemIndex() < 0 ? cliDefault : cbCompLevel->ItemIndex());
+  const int level =
+      type == ctiRunlength ? cliNone : (cbCompLevel->ItemIndex() < 0 ? cliDefault : cbCompLevel->ItemIndex());
   doc.SetCompression(static_cast<uint8_t>(type), kLevelValues[level]);
   gLastCompType = type;
   gLastCompLevel = level;
@@ -582,6 +596,8 @@ int RunSettingsDialog(TkvCustomPDFDocument& Document) {
   return dialog.ShowModal();
 }
 
-void InstallSettingsDialog() { SetSetupDialogRunner(RunSettingsDialog); }
+void InstallSettingsDialog() {
+  SetSetupDialogRunner(RunSettingsDialog);
+}
 
 }  // namespace pdf

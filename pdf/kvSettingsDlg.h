@@ -24,7 +24,8 @@ namespace pdf {
 inline constexpr const char* SPasswordsDoNotMatch = "The %s Passwords do not match.\r\nPlease re-enter.";
 inline constexpr const char* SOwnerPasswordKind = "Owner";
 inline constexpr const char* SUserPasswordKind = "User";
-inline constexpr const char* SOnlyOwnerChangesEncryption = "Only the owner can change the encryption settings";
+inline constexpr const char* SOnlyOwnerChangesEncryption =
+    "Only the owner can change the encryption settings";
 inline constexpr const char* SProducerName = "Veltrane Pagewright V2.02";
 
 // Items of the compression boxes in the order they are listed.

@@ -13,7 +13,9 @@ uint16_t U16(std::string_view d, size_t at) {
   return static_cast<uint16_t>((static_cast<uint8_t>(d[at]) << 8) | static_cast<uint8_t>(d[at + 1]));
 }
 
-uint32_t U32(std::string_view d, size_t at) { return (uint32_t{U16(d, at)} << 16) | U16(d, at + 2); }
+uint32_t U32(std::string_view d, size_t at) {
+  return (uint32_t{U16(d, at)} << 16) | U16(d, at + 2);
+}
 
 void Put16(std::string& out, uint16_t v) {
   out.push_back(static_cast<char>(v >> 8));
@@ -56,9 +58,12 @@ std::vector<uint16_t> ComponentsOf(std::string_view glyph) {
     flags = U16(glyph, at);
     out.push_back(U16(glyph, at + 2));
     at += 4 + ((flags & kArgsAreWords) ? 4 : 2);
-    if (flags & kHaveScale) at += 2;
-    else if (flags & kHaveXYScale) at += 4;
-    else if (flags & kHaveTwoByTwo) at += 8;
+    if (flags & kHaveScale)
+      at += 2;
+    else if (flags & kHaveXYScale)
+      at += 4;
+    else if (flags & kHaveTwoByTwo)
+      at += 8;
   } while ((flags & kMoreComponents) && at < glyph.size());
   return out;
 }
@@ -85,7 +90,8 @@ TkvTrueTypeFile::TkvTrueTypeFile(std::string data) : data_(std::move(data)) {
     throw ETrueTypeError("Not a TrueType font file");
   const uint16_t count = U16(d, 4);
   if (count == 0 || count > kMaxTables) throw ETrueTypeError("Font table directory is damaged");
-  if (12 + size_t{count} * 16 > d.size()) throw ETrueTypeError("Font table directory runs past the end of the file");
+  if (12 + size_t{count} * 16 > d.size())
+    throw ETrueTypeError("Font table directory runs past the end of the file");
   for (uint16_t i = 0; i < count; ++i) {
     const size_t at = 12 + size_t{i} * 16;
     TTableEntry e{std::string(d.substr(at, 4)), U32(d, at + 4), U32(d, at + 8), U32(d, at + 12)};
@@ -238,8 +244,10 @@ std::string TkvTrueTypeFile::Subset(const std::set<uint16_t>& glyphs) const {
   const bool longLoca = longLoca_ || glyf.size() > 0x1FFFE;
   std::string loca;
   for (size_t o : offsets) {
-    if (longLoca) Put32(loca, static_cast<uint32_t>(o));
-    else Put16(loca, static_cast<uint16_t>(o / 2));
+    if (longLoca)
+      Put32(loca, static_cast<uint32_t>(o));
+    else
+      Put16(loca, static_cast<uint16_t>(o / 2));
   }
 
   struct TOut {
@@ -252,9 +260,12 @@ std::string TkvTrueTypeFile::Subset(const std::set<uint16_t>& glyphs) const {
     std::string_view t = Table(tag);
     if (t.empty()) continue;
     std::string data;
-    if (std::string_view(tag) == "glyf") data = glyf;
-    else if (std::string_view(tag) == "loca") data = loca;
-    else data = std::string(t);
+    if (std::string_view(tag) == "glyf")
+      data = glyf;
+    else if (std::string_view(tag) == "loca")
+      data = loca;
+    else
+      data = std::string(t);
     if (std::string_view(tag) == "head") {
       Set32(data, 8, 0);
       Set16(data, 50, longLoca ? 1 : 0);

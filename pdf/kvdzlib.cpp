@@ -7,17 +7,25 @@ namespace pdf {
 
 namespace {
 
-voidpf ZAlloc(voidpf, uInt items, uInt size) { return std::calloc(items, size); }
-void ZFree(voidpf, voidpf address) { std::free(address); }
+voidpf ZAlloc(voidpf, uInt items, uInt size) {
+  return std::calloc(items, size);
+}
+void ZFree(voidpf, voidpf address) {
+  std::free(address);
+}
 
 }  // namespace
 
 int ZlibLevel(TkvCompressionLevel level) {
   switch (level) {
-    case lvNone: return 0;
-    case lvFastest: return 1;
-    case lvDefault: return Z_DEFAULT_COMPRESSION;
-    case lvMax: return 9;
+    case lvNone:
+      return 0;
+    case lvFastest:
+      return 1;
+    case lvDefault:
+      return Z_DEFAULT_COMPRESSION;
+    case lvMax:
+      return 9;
   }
   return Z_DEFAULT_COMPRESSION;
 }
@@ -59,7 +67,9 @@ void TCompressionStream::FlushBuffer(int64_t count) {
   FStrmPos = FStrm.Position();
 }
 
-int64_t TCompressionStream::Read(void*, int64_t) { throw ECompressionError(SInvalidStreamOperation); }
+int64_t TCompressionStream::Read(void*, int64_t) {
+  throw ECompressionError(SInvalidStreamOperation);
+}
 
 int64_t TCompressionStream::Write(const void* buffer, int64_t count) {
   if (finished_) throw ECompressionError(SInvalidStreamOperation);
@@ -122,7 +132,9 @@ TDecompressionStream::TDecompressionStream(rtl::TStream& source)
   if (inflateInit(&FZRec) != Z_OK) throw EDecompressionError(SZlibError);
 }
 
-TDecompressionStream::~TDecompressionStream() { inflateEnd(&FZRec); }
+TDecompressionStream::~TDecompressionStream() {
+  inflateEnd(&FZRec);
+}
 
 int64_t TDecompressionStream::Read(void* buffer, int64_t count) {
   if (count <= 0) return 0;
@@ -151,7 +163,9 @@ int64_t TDecompressionStream::Read(void* buffer, int64_t count) {
   return delivered;
 }
 
-int64_t TDecompressionStream::Write(const void*, int64_t) { throw EDecompressionError(SInvalidStreamOperation); }
+int64_t TDecompressionStream::Write(const void*, int64_t) {
+  throw EDecompressionError(SInvalidStreamOperation);
+}
 
 int64_t TDecompressionStream::Seek(int64_t offset, rtl::TSeekOrigin origin) {
   const auto total = static_cast<int64_t>(FZRec.total_out);

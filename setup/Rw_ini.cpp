@@ -32,11 +32,17 @@ void WriteEntries(const std::string& file, const std::vector<TEntry>& entries) {
 
 }  // namespace
 
-std::string UserAppKey(const std::string& prefix, int index) { return prefix + "_10" + rtl::IntToStr(index); }
+std::string UserAppKey(const std::string& prefix, int index) {
+  return prefix + "_10" + rtl::IntToStr(index);
+}
 
-std::string OwnFolder() { return rtl::ExtractFilePath(rtl::ExecutableFileName()); }
+std::string OwnFolder() {
+  return rtl::ExtractFilePath(rtl::ExecutableFileName());
+}
 
-std::string ConverterFileName() { return OwnFolder() + kConverterName; }
+std::string ConverterFileName() {
+  return OwnFolder() + kConverterName;
+}
 
 std::string ConverterIniFileName() {
   // The converter beside us decides the same way where its settings lie.

@@ -168,7 +168,8 @@ bool TForm1::StopScannerAndReadConfig() {
 void TForm1::RestartScanner() {
   if (scannerPath_.empty()) return;
   Log("ScanSnapManagerを立ち上げます");
-  if (Start(scannerPath_, {}, rtl::ExtractFilePath(scannerPath_)) != 0) Log("ScanSnapManagerを起動できませんでした");
+  if (Start(scannerPath_, {}, rtl::ExtractFilePath(scannerPath_)) != 0)
+    Log("ScanSnapManagerを起動できませんでした");
   scannerPath_.clear();
 }
 

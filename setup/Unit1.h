@@ -91,7 +91,8 @@ class TForm1 : public forms::TForm {
   controls::TWinList* WinList1 = nullptr;
 
   // Seams.
-  std::function<int(const std::string& file, const std::vector<std::string>& args, const std::string& dir)> Start;
+  std::function<int(const std::string& file, const std::vector<std::string>& args, const std::string& dir)>
+      Start;
   std::function<int64_t()> NowMs;
   std::function<void(int ms)> Sleep;
   std::function<void()> ProcessMessages;

@@ -28,8 +28,8 @@ class LogFolder {
     std::ofstream log(folder_ + "/tarnwick.log", std::ios::binary);
     log << "[File]\n";
     for (int i = 0; i < n; ++i)
-      log << "Logs" << i << "=/home/user/scans/2024-03-07 scan " << i << ".tif\nMark" << i << "=2049:" << 100000 + i
-          << ":48213:1709800000.123456789\n";
+      log << "Logs" << i << "=/home/user/scans/2024-03-07 scan " << i << ".tif\nMark" << i
+          << "=2049:" << 100000 + i << ":48213:1709800000.123456789\n";
   }
   ~LogFolder() {
     std::error_code ec;

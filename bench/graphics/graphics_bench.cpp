@@ -11,7 +11,9 @@
 
 namespace {
 
-int64_t Bytes24() { return graphics::TBitmap::BytesPerScanLine(bench::kA4Width, graphics::pf24bit) * bench::kA4Height; }
+int64_t Bytes24() {
+  return graphics::TBitmap::BytesPerScanLine(bench::kA4Width, graphics::pf24bit) * bench::kA4Height;
+}
 
 void BM_Memcpy24BitPage(benchmark::State& state) {
   std::vector<uint8_t> a(static_cast<size_t>(Bytes24()), 1), b(a.size());

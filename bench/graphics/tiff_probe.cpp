@@ -50,7 +50,8 @@ int Save(const char* pbm, const char* tif, int times) {
   std::remove(tif);
   for (int i = 0; i < times; ++i) {
     TIKImage image = IKGetImageFromHdc(page.Canvas().Handle(), w, h, 1);
-    if (!image || !IKSetDpi(image, 300, 300) || !IKTiffFileSave(tif, image, 4, 0, -1, "", 0, 0, "", "", "")) return 3;
+    if (!image || !IKSetDpi(image, 300, 300) || !IKTiffFileSave(tif, image, 4, 0, -1, "", 0, 0, "", "", ""))
+      return 3;
     IKFreeMemory(image);
   }
   return 0;
@@ -60,7 +61,8 @@ int Save(const char* pbm, const char* tif, int times) {
 
 int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "make") == 0) return Make(argv[2]);
-  if (argc >= 4 && std::strcmp(argv[1], "save") == 0) return Save(argv[2], argv[3], argc > 4 ? std::atoi(argv[4]) : 1);
+  if (argc >= 4 && std::strcmp(argv[1], "save") == 0)
+    return Save(argv[2], argv[3], argc > 4 ? std::atoi(argv[4]) : 1);
   std::cerr << "usage: graphics_tiff_probe make page.pbm | save page.pbm out.tif [n]\n";
   return 2;
 }

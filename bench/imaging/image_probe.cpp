@@ -57,7 +57,7 @@ void WritePPM(const graphics::TBitmap& source, const std::string& fileName) {
         out3[2] = p[0];
         continue;
       }
-      int index = bpp == 8 ? line[x]
+      int index = bpp == 8   ? line[x]
                   : bpp == 4 ? (x & 1 ? line[x >> 1] & 0x0F : line[x >> 1] >> 4)
                              : (line[x >> 3] >> (7 - (x & 7))) & 1;
       std::memcpy(out3, colours.data() + 3 * static_cast<size_t>(index), 3);

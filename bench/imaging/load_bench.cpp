@@ -53,10 +53,18 @@ void Copy(benchmark::State& state, const std::string& file) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file.size()));
 }
 
-void BM_LoadPBM300(benchmark::State& s) { Load(s, PagePBM()); }
-void BM_MemcpyPBM300(benchmark::State& s) { Copy(s, PagePBM()); }
-void BM_LoadPPM600(benchmark::State& s) { Load(s, PagePPM()); }
-void BM_MemcpyPPM600(benchmark::State& s) { Copy(s, PagePPM()); }
+void BM_LoadPBM300(benchmark::State& s) {
+  Load(s, PagePBM());
+}
+void BM_MemcpyPBM300(benchmark::State& s) {
+  Copy(s, PagePBM());
+}
+void BM_LoadPPM600(benchmark::State& s) {
+  Load(s, PagePPM());
+}
+void BM_MemcpyPPM600(benchmark::State& s) {
+  Copy(s, PagePPM());
+}
 
 }  // namespace
 

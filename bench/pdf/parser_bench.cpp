@@ -16,9 +16,11 @@ std::string Document() {
   for (int i = 0; i < 2000; ++i) {
     const int n = 3 + i;
     kids += std::to_string(n) + " 0 R ";
-    out += std::to_string(n) + " 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.28 841.89] /Rotate 90 " +
-           "/Resources << /XObject << /Im0 " + std::to_string(5000 + i) + " 0 R >> /ProcSet [/PDF /ImageB] >> " +
-           "/Contents " + std::to_string(9000 + i) + " 0 R /Title (Page \\(" + std::to_string(i) + "\\)) >>\nendobj\n";
+    out += std::to_string(n) +
+           " 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.28 841.89] /Rotate 90 " +
+           "/Resources << /XObject << /Im0 " + std::to_string(5000 + i) +
+           " 0 R >> /ProcSet [/PDF /ImageB] >> " + "/Contents " + std::to_string(9000 + i) +
+           " 0 R /Title (Page \\(" + std::to_string(i) + "\\)) >>\nendobj\n";
   }
   out += "2 0 obj\n<< /Type /Pages /Count 2000 /Kids [" + kids + "] >>\nendobj\n";
   return out;

@@ -31,9 +31,10 @@ std::string Number(double v) {
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: pdf_probe FILE [--password PW] [--extract N OUT.pdf] [--save OUT.pdf] [--extract-all DIR] "
-               "[--io] [--count]\n");
+  std::fprintf(
+      stderr,
+      "usage: pdf_probe FILE [--password PW] [--extract N OUT.pdf] [--save OUT.pdf] [--extract-all DIR] "
+      "[--io] [--count]\n");
   return 2;
 }
 
@@ -87,8 +88,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i <= n && !countOnly; ++i) {
       pdf::TkvPageSize size;
       doc.GetPageSize(i, size);
-      std::printf("page %d mediabox %s %s %s %s rotate %d\n", i, Number(size.X1).c_str(), Number(size.Y1).c_str(),
-                  Number(size.X2).c_str(), Number(size.Y2).c_str(), doc.GetPageRotation(i));
+      std::printf("page %d mediabox %s %s %s %s rotate %d\n", i, Number(size.X1).c_str(),
+                  Number(size.Y1).c_str(), Number(size.X2).c_str(), Number(size.Y2).c_str(),
+                  doc.GetPageRotation(i));
     }
     if (pdf::TkvPDFDictObject* info = countOnly ? nullptr : doc.DocInfo->InfoDictionary()) {
       for (int i = 0; i < info->Count(); ++i) {
@@ -106,7 +108,8 @@ int main(int argc, char** argv) {
     if (!extractAll.empty()) {
       doc.FreeOutlines();
       doc.ShowSetupDialog = false;
-      for (int i = 1; i <= n; ++i) doc.ExtractPages(extractAll + "/page-" + std::to_string(i) + ".pdf", std::to_string(i));
+      for (int i = 1; i <= n; ++i)
+        doc.ExtractPages(extractAll + "/page-" + std::to_string(i) + ".pdf", std::to_string(i));
     }
     if (!saveOut.empty()) {
       doc.ShowSetupDialog = false;

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (kind & 1)
     d = std::make_unique<imaging::TCCITTMHDecoder>(0, width, kind & 2, reversed);
   else
-    d = std::make_unique<imaging::TCCITTFax3Decoder>(kind & 2 ? imaging::kT4TwoDimensional : 0, width, false, reversed);
+    d = std::make_unique<imaging::TCCITTFax3Decoder>(kind & 2 ? imaging::kT4TwoDimensional : 0, width, false,
+                                                     reversed);
   // Twice: the second call reuses the decoder's working memory.
   for (int i = 0; i < 2; ++i) {
     imaging::TDecodeResult r = d->DecodeBlock(source, dest);

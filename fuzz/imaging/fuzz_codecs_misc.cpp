@@ -56,14 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // In two pieces, as a reader feeding chunks would.
       const size_t half = source.size() / 2;
       imaging::TDecodeResult r = d.DecodeBlock({source.data(), half}, dest);
-      d.DecodeBlock({source.data() + r.consumed, source.size() - r.consumed}, {dest.data() + r.produced, dest.size() - r.produced});
+      d.DecodeBlock({source.data() + r.consumed, source.size() - r.consumed},
+                    {dest.data() + r.produced, dest.size() - r.produced});
       try {
         d.FinishDecoding();
       } catch (const imaging::EImageCodecError&) {
       }
       break;
     }
-    case 1: Jpeg(data, size, shape); break;
+    case 1:
+      Jpeg(data, size, shape);
+      break;
     case 2: {
       std::vector<uint8_t> source(data, data + size);
       std::vector<uint8_t> dest(size_t{shape} * 3 + (kind >> 4));

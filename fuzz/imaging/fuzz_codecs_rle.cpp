@@ -17,13 +17,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<imaging::TDecoder> d;
   static const uint32_t kDepths[] = {8, 15, 16, 24, 32, 7};
   switch (scheme % 7) {
-    case 0: d = std::make_unique<imaging::TTargaRLEDecoder>(kDepths[(scheme / 7) % 6]); break;
-    case 1: d = std::make_unique<imaging::TPackbitsRLEDecoder>(); break;
-    case 2: d = std::make_unique<imaging::TPCXRLEDecoder>(); break;
-    case 3: d = std::make_unique<imaging::TSGIRLEDecoder>(scheme & 0x80 ? 16 : 8); break;
-    case 4: d = std::make_unique<imaging::TCUTRLEDecoder>(); break;
-    case 5: d = std::make_unique<imaging::TPSPRLEDecoder>(); break;
-    default: d = std::make_unique<imaging::TRLADecoder>(); break;
+    case 0:
+      d = std::make_unique<imaging::TTargaRLEDecoder>(kDepths[(scheme / 7) % 6]);
+      break;
+    case 1:
+      d = std::make_unique<imaging::TPackbitsRLEDecoder>();
+      break;
+    case 2:
+      d = std::make_unique<imaging::TPCXRLEDecoder>();
+      break;
+    case 3:
+      d = std::make_unique<imaging::TSGIRLEDecoder>(scheme & 0x80 ? 16 : 8);
+      break;
+    case 4:
+      d = std::make_unique<imaging::TCUTRLEDecoder>();
+      break;
+    case 5:
+      d = std::make_unique<imaging::TPSPRLEDecoder>();
+      break;
+    default:
+      d = std::make_unique<imaging::TRLADecoder>();
+      break;
   }
   imaging::TDecodeResult r = d->DecodeBlock(source, dest);
   if (r.consumed > source.size() || r.produced > dest.size()) __builtin_trap();

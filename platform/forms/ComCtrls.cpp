@@ -4,7 +4,9 @@
 
 namespace forms {
 
-TTabSheet::~TTabSheet() { SetPageControl(nullptr); }
+TTabSheet::~TTabSheet() {
+  SetPageControl(nullptr);
+}
 
 void TTabSheet::SetPageControl(TPageControl* pageControl) {
   if (pageControl == pageControl_) return;

@@ -25,19 +25,27 @@ struct ButtonName {
 };
 
 constexpr ButtonName kButtons[] = {
-    {mbYes, mrYes, 'y', "[y]es"},          {mbNo, mrNo, 'n', "[n]o"},
-    {mbOK, mrOk, 'o', "[o]k"},             {mbCancel, mrCancel, 'c', "[c]ancel"},
-    {mbAbort, mrAbort, 'a', "[a]bort"},    {mbRetry, mrRetry, 'r', "[r]etry"},
+    {mbYes, mrYes, 'y', "[y]es"},
+    {mbNo, mrNo, 'n', "[n]o"},
+    {mbOK, mrOk, 'o', "[o]k"},
+    {mbCancel, mrCancel, 'c', "[c]ancel"},
+    {mbAbort, mrAbort, 'a', "[a]bort"},
+    {mbRetry, mrRetry, 'r', "[r]etry"},
     {mbIgnore, mrIgnore, 'i', "[i]gnore"},
 };
 
 const char* TypeCaption(TMsgDlgType type) {
   switch (type) {
-    case mtWarning: return "Warning";
-    case mtError: return "Error";
-    case mtInformation: return "Information";
-    case mtConfirmation: return "Confirm";
-    default: return nullptr;
+    case mtWarning:
+      return "Warning";
+    case mtError:
+      return "Error";
+    case mtInformation:
+      return "Information";
+    case mtConfirmation:
+      return "Confirm";
+    default:
+      return nullptr;
   }
 }
 
@@ -134,13 +142,18 @@ TModalResult TQuietPresenter::Message(const TMessageRequest& request) {
   return SafeDefault(request.Buttons);
 }
 
-bool TQuietPresenter::OpenFiles(TOpenDialog&) { return false; }
+bool TQuietPresenter::OpenFiles(TOpenDialog&) {
+  return false;
+}
 
-TModalResult TQuietPresenter::ShowModal(TForm&) { return mrCancel; }
+TModalResult TQuietPresenter::ShowModal(TForm&) {
+  return mrCancel;
+}
 
 // ---- terminal ------------------------------------------------------------------
 
-TTerminalPresenter::TTerminalPresenter(int inFd, FILE* out, bool ownsIn) : in_(inFd), out_(out), ownsIn_(ownsIn) {}
+TTerminalPresenter::TTerminalPresenter(int inFd, FILE* out, bool ownsIn)
+    : in_(inFd), out_(out), ownsIn_(ownsIn) {}
 
 TTerminalPresenter::~TTerminalPresenter() {
   if (ownsIn_ && in_ >= 0) ::close(in_);
@@ -260,9 +273,13 @@ bool TScriptedPresenter::OpenFiles(TOpenDialog& dialog) {
   return !dialog.Files.empty();
 }
 
-TModalResult TScriptedPresenter::ShowModal(TForm& form) { return OnShowModal ? OnShowModal(form) : mrCancel; }
+TModalResult TScriptedPresenter::ShowModal(TForm& form) {
+  return OnShowModal ? OnShowModal(form) : mrCancel;
+}
 
-void TPresenter::WaitForEvents(int ms) { ::poll(nullptr, 0, ms); }
+void TPresenter::WaitForEvents(int ms) {
+  ::poll(nullptr, 0, ms);
+}
 
 std::unique_ptr<TPresenter> MakeDefaultPresenter() {
   if (::isatty(STDERR_FILENO)) {

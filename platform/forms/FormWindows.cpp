@@ -12,8 +12,10 @@ namespace {
 
 uint32_t StyleOf(const TForm& f) {
   uint32_t style = 0;
-  if (f.BorderStyle != bsNone) style |= os::WS_CAPTION;
-  else style |= os::WS_POPUP;
+  if (f.BorderStyle != bsNone)
+    style |= os::WS_CAPTION;
+  else
+    style |= os::WS_POPUP;
   if (f.BorderStyle == bsSizeable || f.BorderStyle == bsSizeToolWin) style |= os::WS_THICKFRAME;
   if (f.BorderIcons & biSystemMenu) style |= os::WS_SYSMENU;
   // Dialogs and tool windows carry no minimise or maximise box.

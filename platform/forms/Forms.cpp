@@ -14,7 +14,9 @@ namespace {
 
 volatile std::sig_atomic_t g_closeRequested = 0;
 
-extern "C" void OnTerminationSignal(int) { g_closeRequested = 1; }
+extern "C" void OnTerminationSignal(int) {
+  g_closeRequested = 1;
+}
 
 // Installs the close-on-signal handlers for the life of Run. SA_RESETHAND
 // puts the default action back, so a second signal ends the program even
@@ -53,9 +55,13 @@ void Report(const std::exception& e) {
 
 // ---- TForm ------------------------------------------------------------------
 
-TForm::TForm(rtl::TComponent* owner) : TWinControl(owner) { SetVisible(false); }
+TForm::TForm(rtl::TComponent* owner) : TWinControl(owner) {
+  SetVisible(false);
+}
 
-TForm::~TForm() { ReleaseWindow(); }
+TForm::~TForm() {
+  ReleaseWindow();
+}
 
 void TForm::VisibleChanged() {
   SyncWindow();
@@ -200,7 +206,9 @@ void TApplication::SetPresenter(std::unique_ptr<TPresenter> presenter) {
   if (presenter) presenter_ = std::move(presenter);
 }
 
-void TApplication::RequestCloseFromSignal() { g_closeRequested = 1; }
+void TApplication::RequestCloseFromSignal() {
+  g_closeRequested = 1;
+}
 
 int TApplication::AddPoller(std::function<void()> fn) {
   pollers_.push_back({nextPollerId_, std::move(fn)});
@@ -296,17 +304,35 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
   r.Text = text;
   r.Caption = caption;
   switch (flags & 0x0F) {
-    case MB_OKCANCEL: r.Buttons = mbOK | mbCancel; break;
-    case MB_YESNOCANCEL: r.Buttons = mbYes | mbNo | mbCancel; break;
-    case MB_YESNO: r.Buttons = mbYes | mbNo; break;
-    default: r.Buttons = mbOK; break;
+    case MB_OKCANCEL:
+      r.Buttons = mbOK | mbCancel;
+      break;
+    case MB_YESNOCANCEL:
+      r.Buttons = mbYes | mbNo | mbCancel;
+      break;
+    case MB_YESNO:
+      r.Buttons = mbYes | mbNo;
+      break;
+    default:
+      r.Buttons = mbOK;
+      break;
   }
   switch (flags & 0xF0) {
-    case MB_ICONERROR: r.Type = mtError; break;
-    case MB_ICONQUESTION: r.Type = mtConfirmation; break;
-    case MB_ICONWARNING: r.Type = mtWarning; break;
-    case MB_ICONINFORMATION: r.Type = mtInformation; break;
-    default: r.Type = mtCustom; break;
+    case MB_ICONERROR:
+      r.Type = mtError;
+      break;
+    case MB_ICONQUESTION:
+      r.Type = mtConfirmation;
+      break;
+    case MB_ICONWARNING:
+      r.Type = mtWarning;
+      break;
+    case MB_ICONINFORMATION:
+      r.Type = mtInformation;
+      break;
+    default:
+      r.Type = mtCustom;
+      break;
   }
   // The message box results share their values with the modal results.
   return presenter_->Message(r);

@@ -18,7 +18,6 @@ void TCheckBox::SetChecked(bool checked) {
   if (OnClick) OnClick(this);
 }
 
-
 TCustomListBox::TCustomListBox(rtl::TComponent* owner) : TWinControl(owner) {
   items_.OnChange = [this](rtl::TStringList&) { ItemsChanged(); };
 }
@@ -57,8 +56,10 @@ bool TCustomListBox::Selected(int index) const {
 void TCustomListBox::SetSelected(int index, bool value) {
   if (index < 0 || index >= Count()) throw rtl::EListError(rtl::Format(rtl::SListIndexError, {index}));
   if (!MultiSelect) {
-    if (value) SetItemIndex(index);
-    else if (index == itemIndex_) SetItemIndex(-1);
+    if (value)
+      SetItemIndex(index);
+    else if (index == itemIndex_)
+      SetItemIndex(-1);
     return;
   }
   ItemsChanged();

@@ -18,7 +18,9 @@ namespace {
 
 // The whole-pixel ceiling of a 26.6 length, the way FreeType rounds a face's
 // ascender and descender.
-int32_t CeilPixels(FT_Pos v) { return static_cast<int32_t>((v + 63) >> 6); }
+int32_t CeilPixels(FT_Pos v) {
+  return static_cast<int32_t>((v + 63) >> 6);
+}
 
 int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
   // Rounds half away from zero, as the window system's MulDiv does.
@@ -55,28 +57,38 @@ struct PatternDeleter {
 };
 using PatternPtr = std::unique_ptr<FcPattern, PatternDeleter>;
 
-const FcChar8* Fc(const char* s) { return reinterpret_cast<const FcChar8*>(s); }
+const FcChar8* Fc(const char* s) {
+  return reinterpret_cast<const FcChar8*>(s);
+}
 
 int ClampHeight(int64_t pixels) {
   return static_cast<int>(std::clamp<int64_t>(pixels, -TFont::kMaxPixelHeight, TFont::kMaxPixelHeight));
 }
 
-int ResolutionOf(const TFont& font) { return font.PixelsPerInch > 0 ? font.PixelsPerInch : ScreenPixelsPerInch(); }
+int ResolutionOf(const TFont& font) {
+  return font.PixelsPerInch > 0 ? font.PixelsPerInch : ScreenPixelsPerInch();
+}
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 
-TFont::TFont() { SetSize(kDefaultSize); }
+TFont::TFont() {
+  SetSize(kDefaultSize);
+}
 
-int TFont::Size() const { return static_cast<int>(-MulDiv(height_, 72, ResolutionOf(*this))); }
+int TFont::Size() const {
+  return static_cast<int>(-MulDiv(height_, 72, ResolutionOf(*this)));
+}
 
 void TFont::SetSize(int points) {
   // Both factors fit 32 bits, so the product cannot overflow before the clamp.
   height_ = ClampHeight(-MulDiv(points, ResolutionOf(*this), 72));
 }
 
-void TFont::SetHeight(int pixels) { height_ = ClampHeight(pixels); }
+void TFont::SetHeight(int pixels) {
+  height_ = ClampHeight(pixels);
+}
 
 TFontRequest RequestFor(const TFont& font) {
   TFontRequest r;
@@ -99,7 +111,8 @@ TFontFile MatchFontFile(const TFontRequest& request) {
   FcPatternAddInteger(pattern.get(), FC_WEIGHT, request.Bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
   FcPatternAddInteger(pattern.get(), FC_SLANT, request.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   // The default character set is the system code page's.
-  if (request.Charset == SHIFTJIS_CHARSET || (request.Charset == DEFAULT_CHARSET && rtl::GetACP() == rtl::CP_SHIFTJIS))
+  if (request.Charset == SHIFTJIS_CHARSET ||
+      (request.Charset == DEFAULT_CHARSET && rtl::GetACP() == rtl::CP_SHIFTJIS))
     FcPatternAddString(pattern.get(), FC_LANG, Fc("ja"));
   FcConfigSubstitute(config, pattern.get(), FcMatchPattern);
   FcDefaultSubstitute(pattern.get());
@@ -122,7 +135,8 @@ TFontFace::TFontFace(const TFontRequest& request)
     : request_(request), file_(MatchFontFile(request)), library_(SharedLibrary()) {
   if (FT_Error e = FT_New_Face(library_.get(), file_.Path.c_str(), file_.FaceIndex, &face_)) {
     face_ = nullptr;
-    throw EInvalidGraphicOperation(rtl::Format("Cannot read the font file %s (FreeType error %d)", {file_.Path, e}));
+    throw EInvalidGraphicOperation(
+        rtl::Format("Cannot read the font file %s (FreeType error %d)", {file_.Path, e}));
   }
   try {
     SetPixelHeight(request.Height);
@@ -136,12 +150,17 @@ TFontFace::~TFontFace() {
   if (face_) FT_Done_Face(face_);
 }
 
-bool TFontFace::IsBold() const { return (face_->style_flags & FT_STYLE_FLAG_BOLD) != 0; }
-bool TFontFace::IsItalic() const { return (face_->style_flags & FT_STYLE_FLAG_ITALIC) != 0; }
+bool TFontFace::IsBold() const {
+  return (face_->style_flags & FT_STYLE_FLAG_BOLD) != 0;
+}
+bool TFontFace::IsItalic() const {
+  return (face_->style_flags & FT_STYLE_FLAG_ITALIC) != 0;
+}
 
 void TFontFace::SetPixelHeight(int height) {
   height = std::clamp(height, -TFont::kMaxPixelHeight, TFont::kMaxPixelHeight);
-  const TT_OS2* os2 = FT_IS_SFNT(face_) ? static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2)) : nullptr;
+  const TT_OS2* os2 =
+      FT_IS_SFNT(face_) ? static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2)) : nullptr;
   // A device context takes ascent and descent from the OS/2 table's
   // usWinAscent and usWinDescent where the font has them (they bound every
   // glyph), not from the typographic line spacing.
@@ -165,12 +184,14 @@ void TFontFace::SetPixelHeight(int height) {
     const FT_Pos want = static_cast<FT_Pos>(std::abs(height)) * 64;
     int best = 0;
     for (int i = 1; i < face_->num_fixed_sizes; ++i)
-      if (std::labs(face_->available_sizes[i].y_ppem - want) < std::labs(face_->available_sizes[best].y_ppem - want))
+      if (std::labs(face_->available_sizes[i].y_ppem - want) <
+          std::labs(face_->available_sizes[best].y_ppem - want))
         best = i;
     e = FT_Select_Size(face_, best);
   }
   if (e || !face_->size)
-    throw EInvalidGraphicOperation(rtl::Format("Cannot size the font %s (FreeType error %d)", {file_.Path, e}));
+    throw EInvalidGraphicOperation(
+        rtl::Format("Cannot size the font %s (FreeType error %d)", {file_.Path, e}));
 
   const FT_Size_Metrics& m = face_->size->metrics;
   if (winMetrics && FT_IS_SCALABLE(face_)) {
@@ -192,7 +213,9 @@ int32_t TFontFace::Advance(char32_t codePoint) const {
 
 namespace {
 
-int32_t RoundPixels(FT_Pos v) { return static_cast<int32_t>((v + 32) >> 6); }
+int32_t RoundPixels(FT_Pos v) {
+  return static_cast<int32_t>((v + 32) >> 6);
+}
 
 // The family nibble of a device context's pitch and family, from the PANOSE
 // classification the face carries.
@@ -217,7 +240,8 @@ TFontMetric TFontFace::Metric() const {
   m.Italic = IsItalic();
   const bool sfnt = FT_IS_SFNT(face_);
   const TT_OS2* os2 = sfnt ? static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2)) : nullptr;
-  const TT_Postscript* post = sfnt ? static_cast<const TT_Postscript*>(FT_Get_Sfnt_Table(face_, FT_SFNT_POST)) : nullptr;
+  const TT_Postscript* post =
+      sfnt ? static_cast<const TT_Postscript*>(FT_Get_Sfnt_Table(face_, FT_SFNT_POST)) : nullptr;
   if (os2 && os2->version == 0xFFFF) os2 = nullptr;
   m.Weight = os2 && os2->usWeightClass ? os2->usWeightClass : (IsBold() ? 700 : 400);
 
@@ -226,7 +250,8 @@ TFontMetric TFontFace::Metric() const {
   if (!fixedPitch) pf |= TMPF_FIXED_PITCH;
   if (FT_IS_SCALABLE(face_)) pf |= TMPF_VECTOR;
   FT_ULong glyfLength = 0;
-  if (sfnt && FT_Load_Sfnt_Table(face_, TTAG_glyf, 0, nullptr, &glyfLength) == 0 && glyfLength > 0) pf |= TMPF_TRUETYPE;
+  if (sfnt && FT_Load_Sfnt_Table(face_, TTAG_glyf, 0, nullptr, &glyfLength) == 0 && glyfLength > 0)
+    pf |= TMPF_TRUETYPE;
   m.PitchAndFamily = pf;
 
   if (FT_IS_SCALABLE(face_) && face_->size) {
@@ -276,7 +301,9 @@ std::string TFontFace::FontData() const {
 
 // ---------------------------------------------------------------------------
 
-std::u32string CodePointsOf(const std::string& text) { return CodePointsOf(rtl::MultiByteToWide(text)); }
+std::u32string CodePointsOf(const std::string& text) {
+  return CodePointsOf(rtl::MultiByteToWide(text));
+}
 
 std::u32string CodePointsOf(const std::u16string& w) {
   std::u32string out;

@@ -1,9 +1,5 @@
 #include "platform/graphics/Graphics.h"
 
-#include "platform/graphics/FontEngine.h"
-#include "platform/graphics/Jpeg.h"
-#include "platform/rtl/CodePages.h"
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -11,6 +7,10 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+
+#include "platform/graphics/FontEngine.h"
+#include "platform/graphics/Jpeg.h"
+#include "platform/rtl/CodePages.h"
 
 namespace graphics {
 
@@ -70,7 +70,8 @@ HPALETTE MakeBlackWhitePalette() {
 
 HPALETTE MakeGrayRampPalette(int entries) {
   if (entries < 2 || entries > kMaxPaletteEntries)
-    throw EInvalidGraphic(rtl::Format("A grey ramp holds 2 to %d entries, not %d", {kMaxPaletteEntries, entries}));
+    throw EInvalidGraphic(
+        rtl::Format("A grey ramp holds 2 to %d entries, not %d", {kMaxPaletteEntries, entries}));
   std::vector<TPaletteEntry> e(static_cast<size_t>(entries));
   for (int i = 0; i < entries; ++i) {
     auto v = static_cast<uint8_t>(i * 255 / (entries - 1));
@@ -80,10 +81,10 @@ HPALETTE MakeGrayRampPalette(int entries) {
 }
 
 HPALETTE MakeVgaPalette() {
-  static constexpr uint8_t kColors[16][3] = {
-      {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0}, {0, 0, 128},   {128, 0, 128},
-      {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0}, {0, 255, 0}, {255, 255, 0},
-      {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+  static constexpr uint8_t kColors[16][3] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+                                             {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+                                             {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                                             {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
   std::vector<TPaletteEntry> e;
   for (const auto& c : kColors) e.push_back({c[0], c[1], c[2], 0});
   return std::make_unique<TPalette>(std::move(e));
@@ -115,7 +116,8 @@ TGraphicClass TGraphic::StaticClass() {
 
 std::unique_ptr<TGraphic> TGraphic::NewInstance() const {
   TGraphicClass c = ClassType();
-  if (!c->Create) throw EInvalidGraphicOperation(rtl::Format("Cannot create an instance of %s", {c->ClassName}));
+  if (!c->Create)
+    throw EInvalidGraphicOperation(rtl::Format("Cannot create an instance of %s", {c->ClassName}));
   return c->Create();
 }
 
@@ -148,14 +150,21 @@ void TGraphic::Progress(TProgressStage stage, uint8_t percentDone, bool redrawNo
 
 int BitsPerPixel(TPixelFormat pf) {
   switch (pf) {
-    case pf1bit: return 1;
-    case pf4bit: return 4;
-    case pf8bit: return 8;
+    case pf1bit:
+      return 1;
+    case pf4bit:
+      return 4;
+    case pf8bit:
+      return 8;
     case pf15bit:
-    case pf16bit: return 16;
-    case pf24bit: return 24;
-    case pf32bit: return 32;
-    default: return 0;
+    case pf16bit:
+      return 16;
+    case pf24bit:
+      return 24;
+    case pf32bit:
+      return 32;
+    default:
+      return 0;
   }
 }
 
@@ -168,7 +177,9 @@ const char* PixelFormatName(TPixelFormat pf) {
 
 namespace {
 
-bool IsIndexed(TPixelFormat pf) { return pf == pf1bit || pf == pf4bit || pf == pf8bit; }
+bool IsIndexed(TPixelFormat pf) {
+  return pf == pf1bit || pf == pf4bit || pf == pf8bit;
+}
 
 std::atomic<int64_t>& PixelLimit() {
   static std::atomic<int64_t> limit{TBitmap::kMaxPixelBytes};
@@ -177,18 +188,25 @@ std::atomic<int64_t>& PixelLimit() {
 
 HPALETTE DefaultPalette(TPixelFormat pf) {
   switch (pf) {
-    case pf1bit: return MakeBlackWhitePalette();
-    case pf4bit: return MakeVgaPalette();
-    case pf8bit: return MakeGrayRampPalette(256);
-    default: return nullptr;
+    case pf1bit:
+      return MakeBlackWhitePalette();
+    case pf4bit:
+      return MakeVgaPalette();
+    case pf8bit:
+      return MakeGrayRampPalette(256);
+    default:
+      return nullptr;
   }
 }
 
 int IndexAt(const uint8_t* row, int x, int bpp) {
   switch (bpp) {
-    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    case 4: return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-    default: return row[x];
+    case 1:
+      return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    case 4:
+      return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    default:
+      return row[x];
   }
 }
 
@@ -208,12 +226,17 @@ void SetIndexAt(uint8_t* row, int x, int bpp, int index) {
       else
         row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0x0F) | ((index & 0x0F) << 4));
       break;
-    default: row[x] = static_cast<uint8_t>(index);
+    default:
+      row[x] = static_cast<uint8_t>(index);
   }
 }
 
-uint8_t Expand5(unsigned v) { return static_cast<uint8_t>((v << 3) | (v >> 2)); }
-uint8_t Expand6(unsigned v) { return static_cast<uint8_t>((v << 2) | (v >> 4)); }
+uint8_t Expand5(unsigned v) {
+  return static_cast<uint8_t>((v << 3) | (v >> 2));
+}
+uint8_t Expand6(unsigned v) {
+  return static_cast<uint8_t>((v << 2) | (v >> 4));
+}
 
 // Decodes one row of any format into blue, green, red triples.
 void RowToBGR(const uint8_t* row, int width, TPixelFormat pf, const TPalette* palette, uint8_t* out) {
@@ -237,20 +260,25 @@ void RowToBGR(const uint8_t* row, int width, TPixelFormat pf, const TPalette* pa
     case pf15bit:
       for (int x = 0; x < width; ++x) {
         unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-        out[3 * x] = Expand5(v & 31), out[3 * x + 1] = Expand5((v >> 5) & 31), out[3 * x + 2] = Expand5((v >> 10) & 31);
+        out[3 * x] = Expand5(v & 31), out[3 * x + 1] = Expand5((v >> 5) & 31),
+                out[3 * x + 2] = Expand5((v >> 10) & 31);
       }
       break;
     case pf16bit:
       for (int x = 0; x < width; ++x) {
         unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-        out[3 * x] = Expand5(v & 31), out[3 * x + 1] = Expand6((v >> 5) & 63), out[3 * x + 2] = Expand5((v >> 11) & 31);
+        out[3 * x] = Expand5(v & 31), out[3 * x + 1] = Expand6((v >> 5) & 63),
+                out[3 * x + 2] = Expand5((v >> 11) & 31);
       }
       break;
-    case pf24bit: std::memcpy(out, row, static_cast<size_t>(width) * 3); break;
+    case pf24bit:
+      std::memcpy(out, row, static_cast<size_t>(width) * 3);
+      break;
     case pf32bit:
       for (int x = 0; x < width; ++x) std::memcpy(out + 3 * x, row + 4 * x, 3);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -271,14 +299,17 @@ void BGRToDirectRow(const uint8_t* in, int width, TPixelFormat pf, uint8_t* row)
         row[2 * x] = static_cast<uint8_t>(v), row[2 * x + 1] = static_cast<uint8_t>(v >> 8);
       }
       break;
-    case pf24bit: std::memcpy(row, in, static_cast<size_t>(width) * 3); break;
+    case pf24bit:
+      std::memcpy(row, in, static_cast<size_t>(width) * 3);
+      break;
     case pf32bit:
       for (int x = 0; x < width; ++x) {
         std::memcpy(row + 4 * x, in + 3 * x, 3);
         row[4 * x + 3] = 0;
       }
       break;
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -300,7 +331,8 @@ class Expander1To24 {
   void Row(const uint8_t* row, int width, uint8_t* out) const {
     int whole = width / 8;
     for (int i = 0; i < whole; ++i) std::memcpy(out + 24 * i, table_[row[i]].data(), 24);
-    for (int x = whole * 8; x < width; ++x) std::memcpy(out + 3 * x, bgr_[(row[x >> 3] >> (7 - (x & 7))) & 1], 3);
+    for (int x = whole * 8; x < width; ++x)
+      std::memcpy(out + 3 * x, bgr_[(row[x >> 3] >> (7 - (x & 7))) & 1], 3);
   }
 
  private:
@@ -328,7 +360,9 @@ class ColorMapper {
   }
 
  private:
-  static uint32_t Key(uint8_t b, uint8_t g, uint8_t r) { return b | (g << 8) | (static_cast<uint32_t>(r) << 16); }
+  static uint32_t Key(uint8_t b, uint8_t g, uint8_t r) {
+    return b | (g << 8) | (static_cast<uint32_t>(r) << 16);
+  }
   const TPalette& palette_;
   std::unordered_map<uint32_t, int> cache_;
 };
@@ -385,7 +419,9 @@ TCanvas::TCanvas(TBitmap& owner) : owner_(owner) {
 
 TCanvas::~TCanvas() = default;
 
-TSize TCanvas::TextExtent(const std::string& text) { return TextExtent(rtl::MultiByteToWide(text)); }
+TSize TCanvas::TextExtent(const std::string& text) {
+  return TextExtent(rtl::MultiByteToWide(text));
+}
 
 TSize TCanvas::TextExtent(const std::u16string& text) {
   TFontFace& face = SelectedFace();
@@ -435,8 +471,9 @@ static_assert(sizeof(TPaletteEntry) == 4, "palette entries are read as 4 bytes b
 // Bitmap
 
 TGraphicClass TBitmap::StaticClass() {
-  static const TGraphicClassInfo info{"TBitmap", TGraphic::StaticClass(),
-                                      []() -> std::unique_ptr<TGraphic> { return std::make_unique<TBitmap>(); }};
+  static const TGraphicClassInfo info{"TBitmap", TGraphic::StaticClass(), []() -> std::unique_ptr<TGraphic> {
+                                        return std::make_unique<TBitmap>();
+                                      }};
   return &info;
 }
 
@@ -447,20 +484,25 @@ void TBitmap::SetPixelMemoryLimit(int64_t bytes) {
   PixelLimit() = std::clamp<int64_t>(bytes, 0, kMaxPixelBytes);
 }
 
-int64_t TBitmap::PixelMemoryLimit() { return PixelLimit(); }
+int64_t TBitmap::PixelMemoryLimit() {
+  return PixelLimit();
+}
 
 int64_t TBitmap::BytesPerScanLine(int width, TPixelFormat pf) {
   int bpp = BitsPerPixel(pf);
-  if (bpp == 0) throw EInvalidGraphicOperation(rtl::Format("Pixel format %s has no pixel layout", {PixelFormatName(pf)}));
+  if (bpp == 0)
+    throw EInvalidGraphicOperation(rtl::Format("Pixel format %s has no pixel layout", {PixelFormatName(pf)}));
   return (static_cast<int64_t>(width) * bpp + 31) / 32 * 4;
 }
 
-int64_t TBitmap::Stride() const { return BytesPerScanLine(width_, pixelFormat_); }
+int64_t TBitmap::Stride() const {
+  return BytesPerScanLine(width_, pixelFormat_);
+}
 
 void TBitmap::RequireLayout(const char* what) const {
   if (BitsPerPixel(pixelFormat_) == 0)
-    throw EInvalidGraphicOperation(
-        rtl::Format("%s needs pixels, which pixel format %s does not describe", {what, PixelFormatName(pixelFormat_)}));
+    throw EInvalidGraphicOperation(rtl::Format("%s needs pixels, which pixel format %s does not describe",
+                                               {what, PixelFormatName(pixelFormat_)}));
 }
 
 void TBitmap::Reallocate(int width, int height, TPixelFormat pf, bool keep) {
@@ -475,8 +517,9 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat pf, bool keep) {
   int64_t stride = BytesPerScanLine(width, pf);
   int64_t limit = PixelMemoryLimit();
   if (stride > limit / height)
-    throw EInvalidGraphic(rtl::Format("A bitmap of %d x %d pixels at %d bits per pixel exceeds the pixel memory limit",
-                                      {width, height, BitsPerPixel(pf)}));
+    throw EInvalidGraphic(
+        rtl::Format("A bitmap of %d x %d pixels at %d bits per pixel exceeds the pixel memory limit",
+                    {width, height, BitsPerPixel(pf)}));
   std::vector<uint8_t> bits(static_cast<size_t>(stride * height), 0);
   if (keep && !bits_.empty()) {
     int64_t oldStride = Stride();
@@ -543,8 +586,8 @@ void TBitmap::SetPixelFormat(TPixelFormat pf) {
     return;
   }
   if (BitsPerPixel(pf) == 0)
-    throw EInvalidGraphicOperation(rtl::Format("Cannot convert pixels to pixel format %s, which has no pixel layout",
-                                               {PixelFormatName(pf)}));
+    throw EInvalidGraphicOperation(rtl::Format(
+        "Cannot convert pixels to pixel format %s, which has no pixel layout", {PixelFormatName(pf)}));
   RequireLayout("Converting the pixel format");
 
   TBitmap target;
@@ -600,7 +643,8 @@ void TBitmap::SetPixelFormat(TPixelFormat pf) {
         if (p[0] != p[1] || p[1] != p[2]) allGrey = false;
         if (static_cast<int>(exact.size()) <= capacity) {
           uint32_t k = p[0] | (p[1] << 8) | (static_cast<uint32_t>(p[2]) << 16);
-          if (distinct.emplace(k, static_cast<int>(exact.size())).second) exact.push_back({p[2], p[1], p[0], 0});
+          if (distinct.emplace(k, static_cast<int>(exact.size())).second)
+            exact.push_back({p[2], p[1], p[0], 0});
         }
       }
     }
@@ -664,12 +708,22 @@ namespace {
 constexpr int kFileHeaderSize = 14;
 constexpr int kInfoHeaderSize = 40;
 
-void Put16(uint8_t* p, uint32_t v) { p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8); }
-void Put32(uint8_t* p, uint32_t v) { Put16(p, v & 0xFFFF), Put16(p + 2, v >> 16); }
-uint32_t Get16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | (Get16(p + 2) << 16); }
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  Put16(p, v & 0xFFFF), Put16(p + 2, v >> 16);
+}
+uint32_t Get16(const uint8_t* p) {
+  return p[0] | (p[1] << 8);
+}
+uint32_t Get32(const uint8_t* p) {
+  return Get16(p) | (Get16(p + 2) << 16);
+}
 
-[[noreturn]] void BadBmp(const std::string& why) { throw EInvalidGraphic("Invalid bitmap file: " + why); }
+[[noreturn]] void BadBmp(const std::string& why) {
+  throw EInvalidGraphic("Invalid bitmap file: " + why);
+}
 
 }  // namespace
 
@@ -728,13 +782,26 @@ void TBitmap::LoadFromStream(rtl::TStream& stream) {
   if (topDown) height = -height;
   TPixelFormat pf;
   switch (bpp) {
-    case 1: pf = pf1bit; break;
-    case 4: pf = pf4bit; break;
-    case 8: pf = pf8bit; break;
-    case 16: pf = pf15bit; break;
-    case 24: pf = pf24bit; break;
-    case 32: pf = pf32bit; break;
-    default: BadBmp("unsupported bits per pixel");
+    case 1:
+      pf = pf1bit;
+      break;
+    case 4:
+      pf = pf4bit;
+      break;
+    case 8:
+      pf = pf8bit;
+      break;
+    case 16:
+      pf = pf15bit;
+      break;
+    case 24:
+      pf = pf24bit;
+      break;
+    case 32:
+      pf = pf32bit;
+      break;
+    default:
+      BadBmp("unsupported bits per pixel");
   }
   if (compression == 3 && (bpp == 16 || bpp == 32)) {
     uint8_t masks[12];
@@ -769,7 +836,8 @@ void TBitmap::LoadFromStream(rtl::TStream& stream) {
   }
   int64_t stride = BytesPerScanLine(width, pf);
   if (stride > PixelMemoryLimit() / height) BadBmp("the image is too large");
-  if (dataOffset > available || stride * height > available - dataOffset) BadBmp("the pixel data is cut short");
+  if (dataOffset > available || stride * height > available - dataOffset)
+    BadBmp("the pixel data is cut short");
   TBitmap loaded;
   loaded.SetPixelFormat(pf);
   loaded.SetSize(width, height);
@@ -786,16 +854,20 @@ void TBitmap::LoadFromStream(rtl::TStream& stream) {
 // Registered but unreadable graphics
 
 TGraphicClass TIcon::StaticClass() {
-  static const TGraphicClassInfo info{"TIcon", TBitmap::StaticClass(),
-                                      []() -> std::unique_ptr<TGraphic> { return std::make_unique<TIcon>(); }};
+  static const TGraphicClassInfo info{"TIcon", TBitmap::StaticClass(), []() -> std::unique_ptr<TGraphic> {
+                                        return std::make_unique<TIcon>();
+                                      }};
   return &info;
 }
 
-void TIcon::LoadFromStream(rtl::TStream&) { throw EInvalidGraphic("Icon files cannot be read on this platform"); }
+void TIcon::LoadFromStream(rtl::TStream&) {
+  throw EInvalidGraphic("Icon files cannot be read on this platform");
+}
 
 TGraphicClass TMetafile::StaticClass() {
-  static const TGraphicClassInfo info{"TMetafile", TBitmap::StaticClass(),
-                                      []() -> std::unique_ptr<TGraphic> { return std::make_unique<TMetafile>(); }};
+  static const TGraphicClassInfo info{"TMetafile", TBitmap::StaticClass(), []() -> std::unique_ptr<TGraphic> {
+                                        return std::make_unique<TMetafile>();
+                                      }};
   return &info;
 }
 
@@ -841,7 +913,9 @@ void TPicture::SetGraphic(const TGraphic* graphic) {
   graphic_ = std::move(copy);
 }
 
-void TPicture::TakeGraphic(std::unique_ptr<TGraphic> graphic) { graphic_ = std::move(graphic); }
+void TPicture::TakeGraphic(std::unique_ptr<TGraphic> graphic) {
+  graphic_ = std::move(graphic);
+}
 
 TBitmap& TPicture::Bitmap() {
   if (!graphic_) graphic_ = std::make_unique<TBitmap>();

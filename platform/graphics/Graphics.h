@@ -41,9 +41,15 @@ inline constexpr TColor clNone = 0x1FFFFFFF;
 constexpr TColor RGB(uint8_t r, uint8_t g, uint8_t b) {
   return static_cast<TColor>(r | (g << 8) | (b << 16));
 }
-constexpr uint8_t GetRValue(TColor c) { return static_cast<uint8_t>(c & 0xFF); }
-constexpr uint8_t GetGValue(TColor c) { return static_cast<uint8_t>((c >> 8) & 0xFF); }
-constexpr uint8_t GetBValue(TColor c) { return static_cast<uint8_t>((c >> 16) & 0xFF); }
+constexpr uint8_t GetRValue(TColor c) {
+  return static_cast<uint8_t>(c & 0xFF);
+}
+constexpr uint8_t GetGValue(TColor c) {
+  return static_cast<uint8_t>((c >> 8) & 0xFF);
+}
+constexpr uint8_t GetBValue(TColor c) {
+  return static_cast<uint8_t>((c >> 16) & 0xFF);
+}
 
 struct TPoint {
   int32_t X = 0;
@@ -118,7 +124,7 @@ using TProgressEvent = std::function<void(TGraphic* sender, TProgressStage stage
 // reference record from this to add class-level operations.
 struct TGraphicClassInfo {
   const char* ClassName;
-  const TGraphicClassInfo* Parent;  // nullptr for TGraphic itself
+  const TGraphicClassInfo* Parent;        // nullptr for TGraphic itself
   std::unique_ptr<TGraphic> (*Create)();  // nullptr for an abstract class
   bool InheritsFrom(const TGraphicClassInfo* other) const;
 };
@@ -178,7 +184,9 @@ class TBitmap;
 // The screen. There is no display to ask, so its resolution is the one
 // desktop screens customarily report.
 inline constexpr int kScreenPixelsPerInch = 96;
-inline int ScreenPixelsPerInch() { return kScreenPixelsPerInch; }
+inline int ScreenPixelsPerInch() {
+  return kScreenPixelsPerInch;
+}
 
 struct TSize {
   int32_t cx = 0;

@@ -1,11 +1,11 @@
 #include "platform/graphics/Jpeg.h"
 
+#include <jerror.h>
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-
-#include <jpeglib.h>
-#include <jerror.h>
 
 namespace graphics {
 
@@ -125,7 +125,8 @@ bool TooShortForItsSize(const jpeg_decompress_struct& c, size_t bytes) {
   if (c.arith_code) return false;
   uint64_t fewest = UINT64_MAX;
   for (int i = 0; i < c.num_components; ++i)
-    fewest = std::min(fewest, static_cast<uint64_t>(c.comp_info[i].width_in_blocks) * c.comp_info[i].height_in_blocks);
+    fewest = std::min(
+        fewest, static_cast<uint64_t>(c.comp_info[i].width_in_blocks) * c.comp_info[i].height_in_blocks);
   return fewest / 8 > bytes;
 }
 
@@ -149,16 +150,21 @@ constexpr int64_t kMaxFileBytes = int64_t{1} << 30;
 }  // namespace
 
 TGraphicClass TJPEGImage::StaticClass() {
-  static const TGraphicClassInfo info{"TJPEGImage", TGraphic::StaticClass(),
-                                      []() -> std::unique_ptr<TGraphic> { return std::make_unique<TJPEGImage>(); }};
+  static const TGraphicClassInfo info{
+      "TJPEGImage", TGraphic::StaticClass(),
+      []() -> std::unique_ptr<TGraphic> { return std::make_unique<TJPEGImage>(); }};
   return &info;
 }
 
 TJPEGImage::TJPEGImage() = default;
 TJPEGImage::~TJPEGImage() = default;
 
-void TJPEGImage::SetWidth(int) { throw EInvalidGraphicOperation("A JPEG image cannot be resized"); }
-void TJPEGImage::SetHeight(int) { throw EInvalidGraphicOperation("A JPEG image cannot be resized"); }
+void TJPEGImage::SetWidth(int) {
+  throw EInvalidGraphicOperation("A JPEG image cannot be resized");
+}
+void TJPEGImage::SetHeight(int) {
+  throw EInvalidGraphicOperation("A JPEG image cannot be resized");
+}
 
 void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
   int64_t size = stream.Size() - stream.Position();
@@ -195,7 +201,8 @@ void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
   c.mem->max_memory_to_use = static_cast<long>(3 * TBitmap::PixelMemoryLimit());
 
   if (TooShortForItsSize(c, data.size()))
-    fail(rtl::Format("the file is too short for an image of %d x %d pixels", {c.image_width, c.image_height}).c_str());
+    fail(rtl::Format("the file is too short for an image of %d x %d pixels", {c.image_width, c.image_height})
+             .c_str());
   // The size guard runs before libjpeg allocates anything for the pixels.
   TBitmap bitmap;
   bitmap.SetPixelFormat(grey ? pf8bit : pf24bit);
@@ -204,8 +211,7 @@ void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
   if (!Start(d)) fail(d.err.message);
   // A progressive file is read whole by Start.
   if (d.err.endOfData && !AllCoefficientsComplete(c)) fail(kPrematureEnd);
-  if (c.output_width != c.image_width || c.output_height != c.image_height)
-    fail("unexpected output size");
+  if (c.output_width != c.image_width || c.output_height != c.image_height) fail("unexpected output size");
 
   const int width = bitmap.Width(), height = bitmap.Height();
   const TRect rowRect = Rect(0, 0, width, 1);

@@ -1,6 +1,3 @@
-#include "platform/imagekit/ImageKitExports.h"
-#include "platform/imagekit/TiffComplaints.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <tiffio.h>
@@ -16,6 +13,9 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include "platform/imagekit/ImageKitExports.h"
+#include "platform/imagekit/TiffComplaints.h"
 
 namespace imagekit {
 namespace {
@@ -70,10 +70,16 @@ ImageTable& Table() {
 // ---------------------------------------------------------------------------
 // Reading the bitmap behind a handle
 
-int Luminance(const uint8_t* rgb) { return (299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2]) / 1000; }
+int Luminance(const uint8_t* rgb) {
+  return (299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2]) / 1000;
+}
 
-uint8_t Expand5(unsigned v) { return static_cast<uint8_t>((v << 3) | (v >> 2)); }
-uint8_t Expand6(unsigned v) { return static_cast<uint8_t>((v << 2) | (v >> 4)); }
+uint8_t Expand5(unsigned v) {
+  return static_cast<uint8_t>((v << 3) | (v >> 2));
+}
+uint8_t Expand6(unsigned v) {
+  return static_cast<uint8_t>((v << 2) | (v >> 4));
+}
 
 class RowReader {
  public:
@@ -93,9 +99,15 @@ class RowReader {
     const uint8_t* row = info_.Rows + static_cast<int64_t>(y) * info_.Stride;
     for (int32_t x = 0; x < width; ++x, out += 3) {
       switch (info_.BitsPerPixel) {
-        case 1: std::memcpy(out, palette_[(row[x >> 3] >> (7 - (x & 7))) & 1], 3); break;
-        case 4: std::memcpy(out, palette_[(x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4)], 3); break;
-        case 8: std::memcpy(out, palette_[row[x]], 3); break;
+        case 1:
+          std::memcpy(out, palette_[(row[x >> 3] >> (7 - (x & 7))) & 1], 3);
+          break;
+        case 4:
+          std::memcpy(out, palette_[(x & 1) ? (row[x >> 1] & 15) : (row[x >> 1] >> 4)], 3);
+          break;
+        case 8:
+          std::memcpy(out, palette_[row[x]], 3);
+          break;
         case 15: {
           unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
           out[0] = Expand5((v >> 10) & 31), out[1] = Expand5((v >> 5) & 31), out[2] = Expand5(v & 31);
@@ -106,8 +118,12 @@ class RowReader {
           out[0] = Expand5((v >> 11) & 31), out[1] = Expand6((v >> 5) & 63), out[2] = Expand5(v & 31);
           break;
         }
-        case 24: out[0] = row[3 * x + 2], out[1] = row[3 * x + 1], out[2] = row[3 * x]; break;
-        default: out[0] = row[4 * x + 2], out[1] = row[4 * x + 1], out[2] = row[4 * x]; break;
+        case 24:
+          out[0] = row[3 * x + 2], out[1] = row[3 * x + 1], out[2] = row[3 * x];
+          break;
+        default:
+          out[0] = row[4 * x + 2], out[1] = row[4 * x + 1], out[2] = row[4 * x];
+          break;
       }
     }
   }
@@ -122,8 +138,16 @@ class RowReader {
 
 bool ValidInfo(const TKDibInfo& info) {
   switch (info.BitsPerPixel) {
-    case 1: case 4: case 8: case 15: case 16: case 24: case 32: break;
-    default: return false;
+    case 1:
+    case 4:
+    case 8:
+    case 15:
+    case 16:
+    case 24:
+    case 32:
+      break;
+    default:
+      return false;
   }
   if (info.Width <= 0 || info.Height <= 0 || !info.Rows) return false;
   int bits = info.BitsPerPixel == 15 ? 16 : info.BitsPerPixel;
@@ -156,7 +180,8 @@ std::unique_ptr<Image> Capture(const TKDibInfo& info, int32_t width, int32_t hei
       } else {
         reader.ReadRgb(y, width, rgb.data());
         for (int32_t x = 0; x < width; ++x)
-          if (Luminance(&rgb[3 * static_cast<size_t>(x)]) < 128) dst[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+          if (Luminance(&rgb[3 * static_cast<size_t>(x)]) < 128)
+            dst[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
       }
       dst[image->stride - 1] &= lastMask;
     }
@@ -171,7 +196,8 @@ std::unique_ptr<Image> Capture(const TKDibInfo& info, int32_t width, int32_t hei
     uint8_t* dst = image->Row(y);
     reader.ReadRgb(y, width, dst);
     if (grey && depth == 8)
-      for (int32_t x = 0; x < width && grey; ++x) grey = dst[3 * x] == dst[3 * x + 1] && dst[3 * x + 1] == dst[3 * x + 2];
+      for (int32_t x = 0; x < width && grey; ++x)
+        grey = dst[3 * x] == dst[3 * x + 1] && dst[3 * x + 1] == dst[3 * x + 2];
   }
   if (depth == 8 && grey) {
     // Every pixel grey: one sample a pixel loses nothing.
@@ -215,7 +241,8 @@ class ChainReader {
     uint8_t b[8];
     if (!Read(offset, b, n)) return false;
     value = 0;
-    for (size_t i = 0; i < n; ++i) value |= static_cast<uint64_t>(b[bigEndian ? i : n - 1 - i]) << (8 * (n - 1 - i));
+    for (size_t i = 0; i < n; ++i)
+      value |= static_cast<uint64_t>(b[bigEndian ? i : n - 1 - i]) << (8 * (n - 1 - i));
     return true;
   }
   uint64_t Size() const { return size_; }
@@ -247,8 +274,9 @@ bool ChainCanTakeAPage(const char* fileName) {
     std::unordered_set<uint64_t> seen;
     while (ok && next != 0) {
       uint64_t count = 0;
-      ok = seen.size() < kMaxDirectories && seen.insert(next).second && in.Number(next, countBytes, big, count) &&
-           count > 0 && count <= (in.Size() - next - countBytes) / entryBytes;
+      ok = seen.size() < kMaxDirectories && seen.insert(next).second &&
+           in.Number(next, countBytes, big, count) && count > 0 &&
+           count <= (in.Size() - next - countBytes) / entryBytes;
       ok = ok && in.Number(next + countBytes + count * entryBytes, offsetBytes, big, next);
     }
   }
@@ -307,8 +335,10 @@ bool WritePage(const char* fileName, const Image& image, int32_t compression) {
             TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples) &&
             TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
-                         bilevel ? PHOTOMETRIC_MINISWHITE : (samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)) &&
-            TIFFSetField(tif, TIFFTAG_COMPRESSION, compression == IK_COMPRESSION_G4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW);
+                         bilevel ? PHOTOMETRIC_MINISWHITE
+                                 : (samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK)) &&
+            TIFFSetField(tif, TIFFTAG_COMPRESSION,
+                         compression == IK_COMPRESSION_G4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW);
   if (ok && bilevel) ok = TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
   if (ok && !bilevel) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
   if (ok && compression == IK_COMPRESSION_G4)

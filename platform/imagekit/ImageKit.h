@@ -42,9 +42,10 @@ typedef int32_t (*TIKSetDpi)(TIKImage image, int32_t xDpi, int32_t yDpi);
  * reserved and ignored. Returns 1 once the page is written, 0 when it is not
  * (unknown image, G4 for an image that is not bilevel, a file that cannot be
  * written or is not a TIFF). */
-typedef int32_t (*TIKTiffFileSave)(const char* fileName, TIKImage image, int32_t compression, int32_t reserved1,
-                                   int32_t reserved2, const char* reserved3, int32_t reserved4, int32_t reserved5,
-                                   const char* reserved6, const char* reserved7, const char* reserved8);
+typedef int32_t (*TIKTiffFileSave)(const char* fileName, TIKImage image, int32_t compression,
+                                   int32_t reserved1, int32_t reserved2, const char* reserved3,
+                                   int32_t reserved4, int32_t reserved5, const char* reserved6,
+                                   const char* reserved7, const char* reserved8);
 
 /* Releases the image. Returns 1, or 0 for an unknown handle. */
 typedef int32_t (*TIKFreeMemory)(TIKImage image);

@@ -20,7 +20,6 @@ TK_IMAGEKIT_EXPORT int32_t IKTiffFileSave(const char* fileName, TIKImage image, 
                                           const char* reserved7, const char* reserved8);
 TK_IMAGEKIT_EXPORT int32_t IKFreeMemory(TIKImage image);
 
-
 #ifdef __cplusplus
 }
 #endif

@@ -219,7 +219,8 @@ bool ItemIdList(const std::string& path, std::vector<uint8_t>& list, const std::
   if (!std::filesystem::exists(path, ec)) return false;
   const std::vector<std::string> parts = Components(path);
   const std::vector<std::string> baseParts = Components(base);
-  if (baseParts.size() > parts.size() || !std::equal(baseParts.begin(), baseParts.end(), parts.begin())) return false;
+  if (baseParts.size() > parts.size() || !std::equal(baseParts.begin(), baseParts.end(), parts.begin()))
+    return false;
   for (size_t i = baseParts.size(); i < parts.size(); ++i) {
     const std::string& name = parts[i];
     if (name == ".." || name.size() > kMaxItemIdData) return false;
@@ -279,6 +280,8 @@ const std::vector<uint8_t>* GetClipboardData(uint16_t format) {
   return it == c.data.end() ? nullptr : &it->second;
 }
 
-bool IsClipboardFormatAvailable(uint16_t format) { return GetClipboardData(format) != nullptr; }
+bool IsClipboardFormatAvailable(uint16_t format) {
+  return GetClipboardData(format) != nullptr;
+}
 
 }  // namespace os

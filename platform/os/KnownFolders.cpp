@@ -43,7 +43,9 @@ std::string AppDataFolder() {
   return BaseFolder("XDG_CONFIG_HOME", ".config");
 }
 
-std::string CacheFolder() { return BaseFolder("XDG_CACHE_HOME", ".cache"); }
+std::string CacheFolder() {
+  return BaseFolder("XDG_CACHE_HOME", ".cache");
+}
 
 TProgramFolders ProgramFolders(const std::string& programFolder, const std::string& name) {
   const std::string own = rtl::IncludeTrailingPathDelimiter(programFolder);
@@ -54,7 +56,8 @@ TProgramFolders ProgramFolders(const std::string& programFolder, const std::stri
   const bool refused = !mayWrite && (errno == EACCES || errno == EROFS || errno == EPERM);
   if (!refused) return {own, own + kWorkFolderName + "/", false};
   const std::string settings = rtl::IncludeTrailingPathDelimiter(AppDataFolder()) + name + "/";
-  const std::string work = rtl::IncludeTrailingPathDelimiter(CacheFolder()) + name + "/" + kWorkFolderName + "/";
+  const std::string work =
+      rtl::IncludeTrailingPathDelimiter(CacheFolder()) + name + "/" + kWorkFolderName + "/";
   return {settings, work, true};
 }
 
@@ -65,9 +68,14 @@ void SetAppDataFolder(const std::string& folder) {
 
 bool GetSpecialFolderPath(int csidl, std::string& path) {
   switch (csidl) {
-    case CSIDL_APPDATA: path = AppDataFolder(); return true;
-    case CSIDL_PROFILE: path = HomeFolder(); return true;
-    default: return false;
+    case CSIDL_APPDATA:
+      path = AppDataFolder();
+      return true;
+    case CSIDL_PROFILE:
+      path = HomeFolder();
+      return true;
+    default:
+      return false;
   }
 }
 

@@ -28,8 +28,8 @@ std::string CacheFolder();
 inline constexpr const char* kWorkFolderName = "cmdline";
 
 struct TProgramFolders {
-  std::string Settings;  // settings and log, with a trailing "/"
-  std::string Work;      // the work folder, with a trailing "/"
+  std::string Settings;    // settings and log, with a trailing "/"
+  std::string Work;        // the work folder, with a trailing "/"
   bool Installed = false;  // true: in the user's folders
 };
 // Beside the program (programFolder, and its "cmdline/") unless the user may

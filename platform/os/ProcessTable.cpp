@@ -78,7 +78,8 @@ TProcessSnapshot::TProcessSnapshot(const std::string& procFolder) {
     if (ReadEntry(procFolder, pid, e)) entries_.push_back(std::move(e));
   }
   ::closedir(d);
-  std::sort(entries_.begin(), entries_.end(), [](const TProcessEntry& a, const TProcessEntry& b) { return a.Pid < b.Pid; });
+  std::sort(entries_.begin(), entries_.end(),
+            [](const TProcessEntry& a, const TProcessEntry& b) { return a.Pid < b.Pid; });
 }
 
 const TProcessEntry* TProcessSnapshot::Find(pid_t pid) const {

@@ -39,7 +39,9 @@ struct Attrs {
 };
 
 void SleepMs(long ms) {
-  struct timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  struct timespec ts {
+    ms / 1000, (ms % 1000) * 1000000L
+  };
   nanosleep(&ts, nullptr);
 }
 
@@ -105,7 +107,8 @@ std::unique_ptr<TProcess> TProcess::Spawn(const TProcessStartInfo& info, int* er
   argv.push_back(nullptr);
 
   Actions fa;
-  if (!info.StdinFile.empty()) posix_spawn_file_actions_addopen(&fa.a, 0, info.StdinFile.c_str(), O_RDONLY, 0);
+  if (!info.StdinFile.empty())
+    posix_spawn_file_actions_addopen(&fa.a, 0, info.StdinFile.c_str(), O_RDONLY, 0);
   if (!info.StdoutFile.empty())
     posix_spawn_file_actions_addopen(&fa.a, 1, info.StdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (!info.StderrFile.empty())
@@ -190,7 +193,9 @@ uint32_t TProcess::Wait(uint32_t timeoutMs) {
   uint64_t end = MonotonicMs() + timeoutMs;
   if (endFd_ >= 0) {
     // A signal cuts the poll short; the wait goes on to its end.
-    struct pollfd p{endFd_, POLLIN, 0};
+    struct pollfd p {
+      endFd_, POLLIN, 0
+    };
     for (uint64_t now = MonotonicMs(); now < end; now = MonotonicMs())
       if (::poll(&p, 1, static_cast<int>(std::min<uint64_t>(end - now, INT32_MAX))) > 0) break;
     if (Reap(false)) return WAIT_OBJECT_0;

@@ -14,11 +14,16 @@ std::string g_folder;
 
 const char* RootName(HKEY root) {
   switch (root) {
-    case HKEY_CLASSES_ROOT: return "HKEY_CLASSES_ROOT";
-    case HKEY_CURRENT_USER: return "HKEY_CURRENT_USER";
-    case HKEY_LOCAL_MACHINE: return "HKEY_LOCAL_MACHINE";
-    case HKEY_USERS: return "HKEY_USERS";
-    default: return nullptr;
+    case HKEY_CLASSES_ROOT:
+      return "HKEY_CLASSES_ROOT";
+    case HKEY_CURRENT_USER:
+      return "HKEY_CURRENT_USER";
+    case HKEY_LOCAL_MACHINE:
+      return "HKEY_LOCAL_MACHINE";
+    case HKEY_USERS:
+      return "HKEY_USERS";
+    default:
+      return nullptr;
   }
 }
 
@@ -33,10 +38,13 @@ std::string Normalise(const std::string& path) {
   return r;
 }
 
-std::string ValueKey(const std::string& name) { return name.empty() ? "@" : name; }
+std::string ValueKey(const std::string& name) {
+  return name.empty() ? "@" : name;
+}
 
 bool IsBelow(const std::string& section, const std::string& key) {
-  return section.size() > key.size() && section[key.size()] == '\\' && rtl::AnsiSameText(section.substr(0, key.size()), key);
+  return section.size() > key.size() && section[key.size()] == '\\' &&
+         rtl::AnsiSameText(section.substr(0, key.size()), key);
 }
 }  // namespace
 
@@ -136,9 +144,12 @@ void TRegistry::GetKeyNames(rtl::TStringList& strings) const {
   for (int i = 0; i < sections.Count(); ++i) {
     std::string s = Normalise(sections[i]);
     std::string rest;
-    if (current_.empty()) rest = s;
-    else if (IsBelow(s, current_)) rest = s.substr(current_.size() + 1);
-    else continue;
+    if (current_.empty())
+      rest = s;
+    else if (IsBelow(s, current_))
+      rest = s.substr(current_.size() + 1);
+    else
+      continue;
     std::string child = rest.substr(0, rest.find('\\'));
     if (!child.empty() && strings.IndexOf(child) < 0) strings.Add(child);
   }

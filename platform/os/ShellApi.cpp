@@ -27,11 +27,17 @@ namespace {
 // enough that a Trash we cannot write to fails quickly.
 constexpr int kMaxTrashNameTries = 10000;
 
-std::string ErrText(int err) { return std::strerror(err); }
+std::string ErrText(int err) {
+  return std::strerror(err);
+}
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+bool HasWildcard(const std::string& s) {
+  return s.find_first_of("*?") != std::string::npos;
+}
 
 // Percent-encodes everything but the unreserved characters and "/", as the
 // Path key of a .trashinfo record wants it.
@@ -39,8 +45,8 @@ std::string EscapePath(const std::string& path) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : path) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~' || c == '/') {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~' || c == '/') {
       out += static_cast<char>(c);
     } else {
       out += '%';
@@ -252,7 +258,8 @@ int TTrash::Put(const fs::path& path, std::string& message) {
     message = "cannot create " + info.string() + ": " + ErrText(err);
     return err;
   }
-  struct stat src {}, dst {};
+  struct stat src {
+  }, dst{};
   if (::lstat(path.c_str(), &src) != 0) {
     int err = errno;
     message = ErrText(err);
@@ -270,8 +277,8 @@ int TTrash::Put(const fs::path& path, std::string& message) {
     return EXDEV;
   }
   const std::string base = path.filename().string();
-  const std::string record = "[Trash Info]\nPath=" + EscapePath(path.string()) +
-                             "\nDeletionDate=" + DeletionDate() + "\n";
+  const std::string record =
+      "[Trash Info]\nPath=" + EscapePath(path.string()) + "\nDeletionDate=" + DeletionDate() + "\n";
   for (int i = 1; i <= kMaxTrashNameTries; ++i) {
     std::string name = base;
     if (i > 1) name += "." + std::to_string(i);

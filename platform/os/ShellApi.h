@@ -37,17 +37,17 @@ enum : unsigned {
 
 // What happened to one file of an operation.
 enum TFileOpOutcome {
-  fooTrashed,          // moved into the Trash, restorable
-  fooDeleted,          // removed for good, as asked (no FOF_ALLOWUNDO)
-  fooDeletedNoTrash,   // FOF_ALLOWUNDO asked, the Trash could not take it,
-                       // and FOF_NOCONFIRMATION allowed removing it for good
-  fooKept,             // the Trash could not take it and removing it for
-                       // good needed a confirmation nobody can give: kept
-  fooFailed,           // the operation failed on this name
+  fooTrashed,         // moved into the Trash, restorable
+  fooDeleted,         // removed for good, as asked (no FOF_ALLOWUNDO)
+  fooDeletedNoTrash,  // FOF_ALLOWUNDO asked, the Trash could not take it,
+                      // and FOF_NOCONFIRMATION allowed removing it for good
+  fooKept,            // the Trash could not take it and removing it for
+                      // good needed a confirmation nobody can give: kept
+  fooFailed,          // the operation failed on this name
 };
 
 struct TFileOpResult {
-  std::string Path;     // the name as matched (mask expanded)
+  std::string Path;  // the name as matched (mask expanded)
   TFileOpOutcome Outcome = fooFailed;
   int Error = 0;        // errno of the failure, 0 when none
   std::string Message;  // why the Trash was not used, or what failed
@@ -55,10 +55,10 @@ struct TFileOpResult {
 
 // The record of one shell file operation.
 struct SHFILEOPSTRUCT {
-  uintptr_t hwnd = 0;        // owner window, unused without dialogs
+  uintptr_t hwnd = 0;  // owner window, unused without dialogs
   unsigned wFunc = 0;
-  std::string pFrom;         // double-NUL-terminated list of names
-  std::string pTo;           // likewise; unused by the delete
+  std::string pFrom;  // double-NUL-terminated list of names
+  std::string pTo;    // likewise; unused by the delete
   unsigned fFlags = 0;
   bool fAnyOperationsAborted = false;  // set when any name was not done
   void* hNameMappings = nullptr;

@@ -1,7 +1,5 @@
 #include "platform/os/Windows.h"
 
-#include "platform/os/XWindows.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -19,6 +17,7 @@
 #include <cstring>
 
 #include "platform/os/ProcessTable.h"
+#include "platform/os/XWindows.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace os {
@@ -34,10 +33,14 @@ constexpr size_t kMaxMessageLine = 64;
 std::string Escape(const std::string& s) {
   std::string out;
   for (char c : s) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else
+      out += c;
   }
   return out;
 }
@@ -50,10 +53,14 @@ bool Unescape(const std::string& s, std::string& out) {
       continue;
     }
     if (++i >= s.size()) return false;
-    if (s[i] == '\\') out += '\\';
-    else if (s[i] == 'n') out += '\n';
-    else if (s[i] == 'r') out += '\r';
-    else return false;
+    if (s[i] == '\\')
+      out += '\\';
+    else if (s[i] == 'n')
+      out += '\n';
+    else if (s[i] == 'r')
+      out += '\r';
+    else
+      return false;
   }
   return true;
 }
@@ -89,8 +96,12 @@ bool ReadSmallFile(const fs::path& p, size_t limit, std::string& out) {
   return ok;
 }
 
-fs::path RecordPath(const fs::path& folder, HWND h) { return folder / (std::to_string(h) + ".win"); }
-fs::path SocketPath(const fs::path& folder, HWND h) { return folder / (std::to_string(h) + ".sock"); }
+fs::path RecordPath(const fs::path& folder, HWND h) {
+  return folder / (std::to_string(h) + ".win");
+}
+fs::path SocketPath(const fs::path& folder, HWND h) {
+  return folder / (std::to_string(h) + ".sock");
+}
 
 bool FillSockAddr(const fs::path& p, sockaddr_un& addr) {
   std::memset(&addr, 0, sizeof addr);
@@ -159,19 +170,29 @@ std::optional<TWindowRecord> ParseWindowRecord(const std::string& bytes) {
     if (eq == std::string::npos) return std::nullopt;
     std::string key = line.substr(0, eq), value = line.substr(eq + 1);
     bool ok = true;
-    if (key == "handle") ok = haveHandle = ParseNumber(value, r.Handle) && r.Handle != 0;
-    else if (key == "pid") ok = havePid = ParseNumber(value, r.Pid) && r.Pid > 0;
-    else if (key == "start") ok = ParseNumber(value, r.StartTime);
-    else if (key == "exe") ok = Unescape(value, r.Exe);
-    else if (key == "class") ok = Unescape(value, r.ClassName);
-    else if (key == "title") ok = Unescape(value, r.Title);
+    if (key == "handle")
+      ok = haveHandle = ParseNumber(value, r.Handle) && r.Handle != 0;
+    else if (key == "pid")
+      ok = havePid = ParseNumber(value, r.Pid) && r.Pid > 0;
+    else if (key == "start")
+      ok = ParseNumber(value, r.StartTime);
+    else if (key == "exe")
+      ok = Unescape(value, r.Exe);
+    else if (key == "class")
+      ok = Unescape(value, r.ClassName);
+    else if (key == "title")
+      ok = Unescape(value, r.Title);
     else if (key == "visible") {
       ok = value == "0" || value == "1";
       r.Visible = value == "1";
-    } else if (key == "parent") ok = ParseNumber(value, r.Parent);
-    else if (key == "owner") ok = ParseNumber(value, r.Owner);
-    else if (key == "style") ok = ParseNumber(value, r.Style);
-    else if (key == "exstyle") ok = ParseNumber(value, r.ExStyle);
+    } else if (key == "parent")
+      ok = ParseNumber(value, r.Parent);
+    else if (key == "owner")
+      ok = ParseNumber(value, r.Owner);
+    else if (key == "style")
+      ok = ParseNumber(value, r.Style);
+    else if (key == "exstyle")
+      ok = ParseNumber(value, r.ExStyle);
     // Unknown keys are a later version's: skipped.
     if (!ok) return std::nullopt;
   }
@@ -236,7 +257,9 @@ struct TReply::State {
   ~State() { Answer(); }
 };
 
-TReply::TReply(int fd) : state_(std::make_shared<State>()) { state_->fd = fd; }
+TReply::TReply(int fd) : state_(std::make_shared<State>()) {
+  state_->fd = fd;
+}
 
 void TReply::Done() {
   if (state_) state_->Answer();
@@ -277,7 +300,8 @@ fs::path TWindowDirectory::DefaultFolder() {
 TWindowDirectory& TWindowDirectory::Default() {
   std::lock_guard<std::mutex> lock(DefaultLock());
   auto& d = DefaultInstance();
-  if (!d) d = std::make_unique<TWindowDirectory>(DefaultOverride().empty() ? DefaultFolder() : DefaultOverride());
+  if (!d)
+    d = std::make_unique<TWindowDirectory>(DefaultOverride().empty() ? DefaultFolder() : DefaultOverride());
   return *d;
 }
 
@@ -320,9 +344,12 @@ HWND TWindowDirectory::NextHandle() {
   HWND h = last + 1;
   // A lost counter must not hand out a handle that is still taken.
   struct stat st {};
-  while (::lstat(RecordPath(folder_, h).c_str(), &st) == 0 || ::lstat(SocketPath(folder_, h).c_str(), &st) == 0) ++h;
+  while (::lstat(RecordPath(folder_, h).c_str(), &st) == 0 ||
+         ::lstat(SocketPath(folder_, h).c_str(), &st) == 0)
+    ++h;
   std::string out = std::to_string(h) + "\n";
-  bool ok = ::ftruncate(fd, 0) == 0 && ::pwrite(fd, out.data(), out.size(), 0) == static_cast<ssize_t>(out.size());
+  bool ok =
+      ::ftruncate(fd, 0) == 0 && ::pwrite(fd, out.data(), out.size(), 0) == static_cast<ssize_t>(out.size());
   ::flock(fd, LOCK_UN);
   ::close(fd);
   if (!ok) throw rtl::Exception("cannot write " + counter.string());
@@ -463,7 +490,8 @@ std::vector<TWindowRecord> TWindowDirectory::EnumWindows() {
     if (!ParseNumber(n.substr(0, n.size() - 4), h) || h == 0) continue;
     if (auto r = Find(h)) out.push_back(std::move(*r));
   }
-  std::sort(out.begin(), out.end(), [](const TWindowRecord& a, const TWindowRecord& b) { return a.Handle < b.Handle; });
+  std::sort(out.begin(), out.end(),
+            [](const TWindowRecord& a, const TWindowRecord& b) { return a.Handle < b.Handle; });
   return out;
 }
 
@@ -571,7 +599,9 @@ bool InDirectory(const TWindowRecord& x, const std::vector<TWindowRecord>& own, 
 
 }  // namespace
 
-bool IsWindow(HWND h) { return Rec(h).has_value(); }
+bool IsWindow(HWND h) {
+  return Rec(h).has_value();
+}
 bool IsWindowVisible(HWND h) {
   auto r = Rec(h);
   return r && r->Visible;
@@ -588,10 +618,14 @@ uint32_t GetWindowLong(HWND h, int index) {
   auto r = Rec(h);
   if (!r) return 0;
   switch (index) {
-    case GWL_STYLE: return r->Style;
-    case GWL_EXSTYLE: return r->ExStyle;
-    case GWL_HWNDPARENT: return static_cast<uint32_t>(r->Owner);
-    default: return 0;
+    case GWL_STYLE:
+      return r->Style;
+    case GWL_EXSTYLE:
+      return r->ExStyle;
+    case GWL_HWNDPARENT:
+      return static_cast<uint32_t>(r->Owner);
+    default:
+      return 0;
   }
 }
 HWND GetParent(HWND h) {
@@ -602,7 +636,9 @@ HWND GetOwner(HWND h) {
   auto r = Rec(h);
   return r ? r->Owner : 0;
 }
-HWND GetLastActivePopup(HWND h) { return IsWindow(h) ? h : 0; }
+HWND GetLastActivePopup(HWND h) {
+  return IsWindow(h) ? h : 0;
+}
 uint32_t GetWindowThreadProcessId(HWND h, uint32_t* pid) {
   auto r = Rec(h);
   uint32_t p = r ? static_cast<uint32_t>(r->Pid) : 0;

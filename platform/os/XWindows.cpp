@@ -35,17 +35,27 @@ enum AtomId {
   aDirectoryHandle,
   kAtomCount
 };
-const char* const kAtomNames[kAtomCount] = {
-    "_NET_CLIENT_LIST",  "_NET_WM_NAME",         "UTF8_STRING",        "_NET_WM_PID",
-    "_NET_WM_STATE",     "_NET_WM_STATE_HIDDEN", "_NET_WM_STATE_SKIP_TASKBAR",
-    "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NORMAL", "_NET_WM_WINDOW_TYPE_DIALOG",
-    "_NET_CLOSE_WINDOW", "_NET_SUPPORTING_WM_CHECK", "WM_PROTOCOLS", "WM_DELETE_WINDOW",
-    kDirectoryHandleProperty};
+const char* const kAtomNames[kAtomCount] = {"_NET_CLIENT_LIST",
+                                            "_NET_WM_NAME",
+                                            "UTF8_STRING",
+                                            "_NET_WM_PID",
+                                            "_NET_WM_STATE",
+                                            "_NET_WM_STATE_HIDDEN",
+                                            "_NET_WM_STATE_SKIP_TASKBAR",
+                                            "_NET_WM_WINDOW_TYPE",
+                                            "_NET_WM_WINDOW_TYPE_NORMAL",
+                                            "_NET_WM_WINDOW_TYPE_DIALOG",
+                                            "_NET_CLOSE_WINDOW",
+                                            "_NET_SUPPORTING_WM_CHECK",
+                                            "WM_PROTOCOLS",
+                                            "WM_DELETE_WINDOW",
+                                            kDirectoryHandleProperty};
 
 // A property reply, freed with the object.
 class Prop {
  public:
-  Prop(xcb_connection_t* c, xcb_get_property_cookie_t cookie) : r_(xcb_get_property_reply(c, cookie, nullptr)) {}
+  Prop(xcb_connection_t* c, xcb_get_property_cookie_t cookie)
+      : r_(xcb_get_property_reply(c, cookie, nullptr)) {}
   ~Prop() { std::free(r_); }
   Prop(const Prop&) = delete;
   Prop& operator=(const Prop&) = delete;
@@ -69,8 +79,12 @@ class Prop {
   xcb_get_property_reply_t* r_;
 };
 
-xcb_window_t XId(HWND h) { return static_cast<xcb_window_t>(h & 0xFFFFFFFFu); }
-HWND Handle(xcb_window_t w) { return kXWindowFlag | w; }
+xcb_window_t XId(HWND h) {
+  return static_cast<xcb_window_t>(h & 0xFFFFFFFFu);
+}
+HWND Handle(xcb_window_t w) {
+  return kXWindowFlag | w;
+}
 
 std::string HostName() {
   char buf[HOST_NAME_MAX + 1] = {};
@@ -175,7 +189,8 @@ TXDisplay::Conn* TXDisplay::Connection() {
   conn->root = it.data->root;
   xcb_intern_atom_cookie_t cookies[kAtomCount];
   for (int i = 0; i < kAtomCount; ++i)
-    cookies[i] = xcb_intern_atom(conn->c, 0, static_cast<uint16_t>(std::strlen(kAtomNames[i])), kAtomNames[i]);
+    cookies[i] =
+        xcb_intern_atom(conn->c, 0, static_cast<uint16_t>(std::strlen(kAtomNames[i])), kAtomNames[i]);
   for (int i = 0; i < kAtomCount; ++i) {
     xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(conn->c, cookies[i], nullptr);
     conn->atoms[i] = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};

@@ -24,7 +24,9 @@ namespace os {
 
 constexpr HWND kXWindowFlag = HWND{1} << 32;
 
-inline bool IsXWindowHandle(HWND h) { return (h & ~HWND{0xFFFFFFFFu}) == kXWindowFlag; }
+inline bool IsXWindowHandle(HWND h) {
+  return (h & ~HWND{0xFFFFFFFFu}) == kXWindowFlag;
+}
 
 // The X property on our own programs' windows that names their window
 // directory handle, so the two lists give each of them once.

@@ -1,13 +1,13 @@
 #include "platform/rtl/Classes.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/rtl/CodePages.h"
 
@@ -150,9 +150,15 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : fileName_
   }
   int flags = O_CLOEXEC;
   switch (mode & 0x3) {
-    case fmOpenWrite: flags |= O_WRONLY; break;
-    case fmOpenReadWrite: flags |= O_RDWR; break;
-    default: flags |= O_RDONLY; break;
+    case fmOpenWrite:
+      flags |= O_WRONLY;
+      break;
+    case fmOpenReadWrite:
+      flags |= O_RDWR;
+      break;
+    default:
+      flags |= O_RDONLY;
+      break;
   }
   fd_ = ::open(fileName.c_str(), flags);
   if (fd_ >= 0) {
@@ -244,7 +250,9 @@ TStringList::~TStringList() {
     for (auto& it : items_) delete it.obj;
 }
 
-TStringList::TStringList(const TStringList& other) : TPersistent() { Assign(other); }
+TStringList::TStringList(const TStringList& other) : TPersistent() {
+  Assign(other);
+}
 
 TStringList& TStringList::operator=(const TStringList& other) {
   if (this != &other) Assign(other);
@@ -320,7 +328,9 @@ void TStringList::PutObject(int index, TObject* obj) {
   Changed();
 }
 
-int TStringList::Add(const std::string& s) { return AddObject(s, nullptr); }
+int TStringList::Add(const std::string& s) {
+  return AddObject(s, nullptr);
+}
 
 int TStringList::AddObject(const std::string& s, TObject* obj) {
   int index = Count();
@@ -352,7 +362,9 @@ void TStringList::AddStrings(const TStringList& other) {
   EndUpdate();
 }
 
-void TStringList::Insert(int index, const std::string& s) { InsertObject(index, s, nullptr); }
+void TStringList::Insert(int index, const std::string& s) {
+  InsertObject(index, s, nullptr);
+}
 
 void TStringList::InsertObject(int index, const std::string& s, TObject* obj) {
   if (sorted_) throw EStringListError(SSortedListError);
@@ -529,7 +541,9 @@ void TStringList::SetText(const std::string& text) {
   EndUpdate();
 }
 
-std::string TStringList::DelimitedText() const { return Join(Delimiter, QuoteChar); }
+std::string TStringList::DelimitedText() const {
+  return Join(Delimiter, QuoteChar);
+}
 
 std::string TStringList::Join(char delimiter, char quote) const {
   if (Count() == 1 && items_[0].s.empty()) return std::string(2, quote);
@@ -555,7 +569,9 @@ std::string TStringList::Join(char delimiter, char quote) const {
   return r;
 }
 
-void TStringList::SetDelimitedText(const std::string& text) { Split(text, Delimiter, QuoteChar); }
+void TStringList::SetDelimitedText(const std::string& text) {
+  Split(text, Delimiter, QuoteChar);
+}
 
 void TStringList::Split(const std::string& text, char delimiter, char quote) {
   auto blank = [&](size_t i) {
@@ -587,7 +603,8 @@ void TStringList::Split(const std::string& text, char delimiter, char quote) {
       }
     } else {
       size_t b = i;
-      while (i < n && static_cast<unsigned char>(text[i]) > ' ' && text[i] != delimiter) i += CharByteLength(text, i);
+      while (i<n&& static_cast<unsigned char>(text[i])> ' ' && text[i] != delimiter)
+        i += CharByteLength(text, i);
       s = text.substr(b, i - b);
     }
     Add(s);
@@ -602,9 +619,13 @@ void TStringList::Split(const std::string& text, char delimiter, char quote) {
   EndUpdate();
 }
 
-std::string TStringList::CommaText() const { return Join(',', '"'); }
+std::string TStringList::CommaText() const {
+  return Join(',', '"');
+}
 
-void TStringList::SetCommaText(const std::string& text) { Split(text, ',', '"'); }
+void TStringList::SetCommaText(const std::string& text) {
+  Split(text, ',', '"');
+}
 
 void TStringList::LoadFromStream(TStream& stream) {
   int64_t size = stream.Size() - stream.Position();
@@ -616,7 +637,9 @@ void TStringList::LoadFromStream(TStream& stream) {
   SetText(bytes);
 }
 
-void TStringList::SaveToStream(TStream& stream) const { stream.WriteString(Text()); }
+void TStringList::SaveToStream(TStream& stream) const {
+  stream.WriteString(Text());
+}
 
 void TStringList::LoadFromFile(const std::string& fileName) {
   TFileStream f(fileName, fmOpenRead | fmShareDenyWrite);

@@ -65,7 +65,9 @@ class TMemoryStream : public TStream {
   void SaveToStream(TStream& dest);
   void SaveToFile(const std::string& fileName);
   // A copy of the whole content as a byte string.
-  std::string DataString() const { return std::string(reinterpret_cast<const char*>(data_.data()), static_cast<size_t>(size_)); }
+  std::string DataString() const {
+    return std::string(reinterpret_cast<const char*>(data_.data()), static_cast<size_t>(size_));
+  }
 
  private:
   std::vector<uint8_t> data_;

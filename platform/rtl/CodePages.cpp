@@ -15,15 +15,22 @@ namespace {
 
 std::atomic<unsigned> g_acp{CP_UTF8};
 
-unsigned Resolve(unsigned cp) { return cp == CP_ACP ? g_acp.load() : cp; }
+unsigned Resolve(unsigned cp) {
+  return cp == CP_ACP ? g_acp.load() : cp;
+}
 
 const char* IconvName(unsigned cp) {
   switch (cp) {
-    case CP_UTF8: return "UTF-8";
-    case CP_SHIFTJIS: return "CP932";
-    case 1252: return "CP1252";
-    case 28591: return "ISO-8859-1";
-    default: return nullptr;
+    case CP_UTF8:
+      return "UTF-8";
+    case CP_SHIFTJIS:
+      return "CP932";
+    case 1252:
+      return "CP1252";
+    case 28591:
+      return "ISO-8859-1";
+    default:
+      return nullptr;
   }
 }
 
@@ -31,7 +38,8 @@ const char* IconvName(unsigned cp) {
 class Iconv {
  public:
   Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) throw EConvertError(std::string("No conversion from ") + from + " to " + to);
+    if (cd_ == reinterpret_cast<iconv_t>(-1))
+      throw EConvertError(std::string("No conversion from ") + from + " to " + to);
   }
   ~Iconv() { iconv_close(cd_); }
   Iconv(const Iconv&) = delete;
@@ -75,7 +83,8 @@ size_t CharLen(unsigned cp, const uint8_t* p, size_t left) {
   if (cp == CP_UTF8) return Utf8Length(p, left);
   // A lead byte takes the next byte only when that can be a trail byte, so
   // that a broken character never swallows a quote or a delimiter.
-  if (IsDBCSLeadByteEx(cp, p[0]) && left >= 2 && ((p[1] >= 0x40 && p[1] <= 0x7E) || (p[1] >= 0x80 && p[1] <= 0xFC)))
+  if (IsDBCSLeadByteEx(cp, p[0]) && left >= 2 &&
+      ((p[1] >= 0x40 && p[1] <= 0x7E) || (p[1] >= 0x80 && p[1] <= 0xFC)))
     return 2;
   return 1;
 }
@@ -97,11 +106,13 @@ bool Decode(unsigned cp, const char* src, size_t len, bool strict, std::u16strin
   }
   out.resize(bytes.size() / 2);
   for (size_t i = 0; i < out.size(); ++i)
-    out[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    out[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                   (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
   return true;
 }
 
-std::string Encode(unsigned cp, const char16_t* src, size_t len, const std::string& defaultChar, bool* usedDefault) {
+std::string Encode(unsigned cp, const char16_t* src, size_t len, const std::string& defaultChar,
+                   bool* usedDefault) {
   std::string wide(len * 2, '\0');
   for (size_t i = 0; i < len; ++i) {
     wide[2 * i] = static_cast<char>(src[i] & 0xFF);
@@ -132,10 +143,13 @@ std::string Encode(unsigned cp, const char16_t* src, size_t len, const std::stri
 
 }  // namespace
 
-unsigned GetACP() { return g_acp.load(); }
+unsigned GetACP() {
+  return g_acp.load();
+}
 
 void SetACP(unsigned codePage) {
-  if (codePage == CP_ACP || !IconvName(codePage)) throw EConvertError(Format("Code page %d is not supported", {codePage}));
+  if (codePage == CP_ACP || !IconvName(codePage))
+    throw EConvertError(Format("Code page %d is not supported", {codePage}));
   g_acp.store(codePage);
 }
 
@@ -144,14 +158,17 @@ bool IsDBCSLeadByteEx(unsigned codePage, uint8_t b) {
   return false;
 }
 
-bool IsDBCSLeadByte(uint8_t b) { return IsDBCSLeadByteEx(CP_ACP, b); }
+bool IsDBCSLeadByte(uint8_t b) {
+  return IsDBCSLeadByteEx(CP_ACP, b);
+}
 
 size_t CharByteLength(const std::string& s, size_t i) {
   if (i >= s.size()) return 1;
   return CharLen(GetACP(), reinterpret_cast<const uint8_t*>(s.data()) + i, s.size() - i);
 }
 
-int MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* src, int srcLen, char16_t* dst, int dstLen) {
+int MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* src, int srcLen, char16_t* dst,
+                        int dstLen) {
   if (!src || dstLen < 0 || (dstLen > 0 && !dst)) return 0;
   size_t len = srcLen < 0 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
   if (len == 0) return 0;

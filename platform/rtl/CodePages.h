@@ -15,7 +15,7 @@
 
 namespace rtl {
 
-inline constexpr unsigned CP_ACP = 0;     // the system code page
+inline constexpr unsigned CP_ACP = 0;  // the system code page
 inline constexpr unsigned CP_UTF8 = 65001;
 inline constexpr unsigned CP_SHIFTJIS = 932;
 
@@ -39,12 +39,14 @@ size_t CharByteLength(const std::string& s, size_t i);
 // The platform's calls. srcLen -1 means "up to and including the NUL";
 // a destination size of 0 asks for the size needed. Return the number of
 // units written (or needed), 0 on failure (a destination too small).
-int MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* src, int srcLen, char16_t* dst, int dstLen);
-int WideCharToMultiByte(unsigned codePage, uint32_t flags, const char16_t* src, int srcLen, char* dst, int dstLen,
-                        const char* defaultChar, bool* usedDefaultChar);
+int MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* src, int srcLen, char16_t* dst,
+                        int dstLen);
+int WideCharToMultiByte(unsigned codePage, uint32_t flags, const char16_t* src, int srcLen, char* dst,
+                        int dstLen, const char* defaultChar, bool* usedDefaultChar);
 
 // The same for whole strings.
 std::u16string MultiByteToWide(const std::string& s, unsigned codePage = CP_ACP);
-std::string WideToMultiByte(const std::u16string& w, unsigned codePage = CP_ACP, bool* usedDefaultChar = nullptr);
+std::string WideToMultiByte(const std::u16string& w, unsigned codePage = CP_ACP,
+                            bool* usedDefaultChar = nullptr);
 
 }  // namespace rtl

@@ -12,7 +12,9 @@ namespace {
 TSystemClock g_systemClock;
 std::atomic<TClock*> g_clock{nullptr};
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 // Days from 0001-01-01 to the date (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t y, int m, int d) {
@@ -52,7 +54,9 @@ uint64_t TSystemClock::TickCount() {
 }
 
 void TSystemClock::Sleep(uint32_t milliseconds) {
-  struct timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  struct timespec ts {
+    static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L
+  };
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
 }
@@ -62,17 +66,29 @@ TClock& Clock() {
   return c ? *c : g_systemClock;
 }
 
-void SetClock(TClock* clock) { g_clock.store(clock); }
+void SetClock(TClock* clock) {
+  g_clock.store(clock);
+}
 
-TDateTime Now() { return Clock().Now(); }
-TDateTime Date() { return std::floor(Now()); }
+TDateTime Now() {
+  return Clock().Now();
+}
+TDateTime Date() {
+  return std::floor(Now());
+}
 TDateTime Time() {
   TDateTime t = Now();
   return t - std::floor(t);
 }
-uint32_t GetTickCount() { return static_cast<uint32_t>(Clock().TickCount()); }
-uint64_t GetTickCount64() { return Clock().TickCount(); }
-void Sleep(uint32_t milliseconds) { Clock().Sleep(milliseconds); }
+uint32_t GetTickCount() {
+  return static_cast<uint32_t>(Clock().TickCount());
+}
+uint64_t GetTickCount64() {
+  return Clock().TickCount();
+}
+void Sleep(uint32_t milliseconds) {
+  Clock().Sleep(milliseconds);
+}
 
 TDateTime EncodeDate(int year, int month, int day) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -17,7 +17,9 @@ namespace rtl {
 
 // ---- TIniContent ------------------------------------------------------------------
 
-TIniContent::TIniContent(std::string bytes) : bytes_(std::move(bytes)) { Parse(); }
+TIniContent::TIniContent(std::string bytes) : bytes_(std::move(bytes)) {
+  Parse();
+}
 
 void TIniContent::Parse() {
   lines_.clear();
@@ -46,7 +48,8 @@ void TIniContent::Parse() {
         if (!l.name.empty()) {
           l.kind = kKey;
           l.value = Trim(t.substr(eq + 1));
-          if (l.value.size() >= 2 && (l.value[0] == '"' || l.value[0] == '\'') && l.value.back() == l.value[0])
+          if (l.value.size() >= 2 && (l.value[0] == '"' || l.value[0] == '\'') &&
+              l.value.back() == l.value[0])
             l.value = l.value.substr(1, l.value.size() - 2);
         }
       }
@@ -116,7 +119,9 @@ std::vector<std::string> TIniContent::Sections() const {
 }
 
 namespace {
-bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string& s) {
+  return s.find_first_of("\r\n") != std::string::npos;
+}
 
 bool ValidSection(const std::string& section) {
   std::string sec = Trim(section);
@@ -321,7 +326,9 @@ std::string SavedPath(const std::string& target) {
 }
 
 // Temporary files of a save are named ".<name>.tmp<pid>-<n>" beside the file.
-std::string TempPrefix(const std::string& path) { return "." + ExtractFileName(path) + ".tmp"; }
+std::string TempPrefix(const std::string& path) {
+  return "." + ExtractFileName(path) + ".tmp";
+}
 
 // Holds the termination signals off for its lifetime; one that came
 // meanwhile is delivered when the scope ends.
@@ -360,8 +367,10 @@ bool ReplaceAtomically(const std::string& target, const std::string& bytes) {
   for (size_t done = 0; ok && done < bytes.size();) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   if (ok && exists) ::fchmod(fd, st.st_mode & 07777);
   ok = ok && ::fsync(fd) == 0;
@@ -428,7 +437,8 @@ TIniContent TIniFile::Load() const {
 
 void TIniFile::Save(const TIniContent& content, const std::string& original) {
   if (content.Bytes() == original) return;
-  if (!ReplaceAtomically(FileName, content.Bytes())) throw EIniFileException(Format(SIniFileWriteError, {FileName}));
+  if (!ReplaceAtomically(FileName, content.Bytes()))
+    throw EIniFileException(Format(SIniFileWriteError, {FileName}));
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
@@ -492,7 +502,9 @@ void TIniFile::ReadSectionValues(const std::string& section, TStringList& string
   strings.EndUpdate();
 }
 
-bool TIniFile::SectionExists(const std::string& section) const { return !Load().Keys(section).empty(); }
+bool TIniFile::SectionExists(const std::string& section) const {
+  return !Load().Keys(section).empty();
+}
 
 bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
   std::string v;
@@ -514,7 +526,8 @@ void TIniFile::AddSection(const std::string& section) {
   bool missing;
   if (!ReadAll(FileName, bytes, missing)) throw EIniFileException(Format(SIniFileWriteError, {FileName}));
   TIniContent content(bytes);
-  if (!content.AddSection(section)) throw EIniFileException(Format(SIniFileBadName, {FileName, "[" + section + "]"}));
+  if (!content.AddSection(section))
+    throw EIniFileException(Format(SIniFileBadName, {FileName, "[" + section + "]"}));
   Save(content, bytes);
 }
 

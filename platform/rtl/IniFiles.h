@@ -72,14 +72,15 @@ class TIniContent {
   // entries in order; the file is parsed twice however many there are.
   // False, and nothing changed, when a name or value would be refused by
   // Write.
-  bool ReplaceSection(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries);
+  bool ReplaceSection(const std::string& section,
+                      const std::vector<std::pair<std::string, std::string>>& entries);
 
  private:
   enum Kind { kOther, kSection, kKey };
   struct Line {
     size_t begin = 0, end = 0, next = 0;  // text [begin, end), line break up to next
     Kind kind = kOther;
-    std::string name;  // section or key name, trimmed
+    std::string name;   // section or key name, trimmed
     std::string value;  // key value, trimmed and unquoted
   };
   void Parse();
@@ -104,7 +105,8 @@ class TIniFile : public TObject {
  public:
   explicit TIniFile(std::string fileName) : FileName(std::move(fileName)) {}
 
-  std::string ReadString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& defaultValue) const;
   // The default when the key is missing or its value is no integer ("0x" and
   // "$" hexadecimal accepted).
   int ReadInteger(const std::string& section, const std::string& key, int defaultValue) const;

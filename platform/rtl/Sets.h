@@ -46,14 +46,21 @@ class TSet {
   constexpr void Clear() { words_[0] = words_[1] = words_[2] = words_[3] = 0; }
 
   // Union, difference, intersection.
-  constexpr TSet operator+(const TSet& o) const { return Combine(o, [](uint64_t a, uint64_t b) { return a | b; }); }
-  constexpr TSet operator-(const TSet& o) const { return Combine(o, [](uint64_t a, uint64_t b) { return a & ~b; }); }
-  constexpr TSet operator*(const TSet& o) const { return Combine(o, [](uint64_t a, uint64_t b) { return a & b; }); }
+  constexpr TSet operator+(const TSet& o) const {
+    return Combine(o, [](uint64_t a, uint64_t b) { return a | b; });
+  }
+  constexpr TSet operator-(const TSet& o) const {
+    return Combine(o, [](uint64_t a, uint64_t b) { return a & ~b; });
+  }
+  constexpr TSet operator*(const TSet& o) const {
+    return Combine(o, [](uint64_t a, uint64_t b) { return a & b; });
+  }
   constexpr TSet& operator+=(const TSet& o) { return *this = *this + o; }
   constexpr TSet& operator-=(const TSet& o) { return *this = *this - o; }
   constexpr TSet& operator*=(const TSet& o) { return *this = *this * o; }
   constexpr bool operator==(const TSet& o) const {
-    return words_[0] == o.words_[0] && words_[1] == o.words_[1] && words_[2] == o.words_[2] && words_[3] == o.words_[3];
+    return words_[0] == o.words_[0] && words_[1] == o.words_[1] && words_[2] == o.words_[2] &&
+           words_[3] == o.words_[3];
   }
   // Subset and superset, as "<=" and ">=" on Delphi sets.
   constexpr bool operator<=(const TSet& o) const { return (*this - o).Empty(); }

@@ -31,7 +31,7 @@ std::string IntText(int64_t v, int base, bool upper) {
 
 std::string FloatText(double v, char conv, int precision) {
   char buf[512];
-  std::chars_format fmt = conv == 'f' ? std::chars_format::fixed
+  std::chars_format fmt = conv == 'f'   ? std::chars_format::fixed
                           : conv == 'e' ? std::chars_format::scientific
                                         : std::chars_format::general;
   if (!std::isfinite(v)) return std::isnan(v) ? "NAN" : (v < 0 ? "-INF" : "INF");
@@ -52,7 +52,8 @@ std::string Format(const std::string& pattern, std::initializer_list<TVarRec> ar
       out += c;
       continue;
     }
-    if (++i >= pattern.size()) throw EConvertError("Format '" + pattern + "' invalid or incompatible with argument");
+    if (++i >= pattern.size())
+      throw EConvertError("Format '" + pattern + "' invalid or incompatible with argument");
     if (pattern[i] == '%') {
       out += '%';
       continue;
@@ -63,11 +64,13 @@ std::string Format(const std::string& pattern, std::initializer_list<TVarRec> ar
       ++i;
     }
     int width = 0, precision = -1;
-    while (i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i]))) width = width * 10 + (pattern[i++] - '0');
+    while (i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i])))
+      width = width * 10 + (pattern[i++] - '0');
     if (i < pattern.size() && pattern[i] == '.') {
       precision = 0;
       ++i;
-      while (i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i]))) precision = precision * 10 + (pattern[i++] - '0');
+      while (i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i])))
+        precision = precision * 10 + (pattern[i++] - '0');
     }
     if (i >= pattern.size() || arg == args.end())
       throw EConvertError("Format '" + pattern + "' invalid or incompatible with argument");
@@ -96,17 +99,24 @@ std::string Format(const std::string& pattern, std::initializer_list<TVarRec> ar
       case 'g':
       case 'e': {
         double d;
-        if (std::holds_alternative<double>(v)) d = std::get<double>(v);
-        else if (std::holds_alternative<int64_t>(v)) d = static_cast<double>(std::get<int64_t>(v));
-        else throw EConvertError("Format '" + pattern + "' invalid or incompatible with argument");
+        if (std::holds_alternative<double>(v))
+          d = std::get<double>(v);
+        else if (std::holds_alternative<int64_t>(v))
+          d = static_cast<double>(std::get<int64_t>(v));
+        else
+          throw EConvertError("Format '" + pattern + "' invalid or incompatible with argument");
         text = FloatText(d, conv, precision);
         break;
       }
       case 's': {
-        if (std::holds_alternative<std::string>(v)) text = std::get<std::string>(v);
-        else if (std::holds_alternative<int64_t>(v)) text = IntText(std::get<int64_t>(v), 10, false);
-        else text = FloatText(std::get<double>(v), 'g', -1);
-        if (precision >= 0 && static_cast<int>(text.size()) > precision) text.resize(static_cast<size_t>(precision));
+        if (std::holds_alternative<std::string>(v))
+          text = std::get<std::string>(v);
+        else if (std::holds_alternative<int64_t>(v))
+          text = IntText(std::get<int64_t>(v), 10, false);
+        else
+          text = FloatText(std::get<double>(v), 'g', -1);
+        if (precision >= 0 && static_cast<int>(text.size()) > precision)
+          text.resize(static_cast<size_t>(precision));
         break;
       }
       default:
@@ -114,11 +124,13 @@ std::string Format(const std::string& pattern, std::initializer_list<TVarRec> ar
     }
     if (static_cast<int>(text.size()) < width) {
       size_t pad = static_cast<size_t>(width) - text.size();
-      if (left) text.append(pad, ' ');
+      if (left)
+        text.append(pad, ' ');
       else if (zero && conv != 's') {
         size_t at = (!text.empty() && text[0] == '-') ? 1 : 0;
         text.insert(at, pad, '0');
-      } else text.insert(0, pad, ' ');
+      } else
+        text.insert(0, pad, ' ');
     }
     out += text;
   }
@@ -127,14 +139,19 @@ std::string Format(const std::string& pattern, std::initializer_list<TVarRec> ar
 
 }  // namespace rtl
 
-
 namespace rtl {
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 // Parses the whole of s as an integer of the design's syntax.
 bool ParseInt64(const std::string& s, int64_t& out) {
@@ -169,7 +186,9 @@ bool ParseInt64(const std::string& s, int64_t& out) {
 
 }  // namespace
 
-std::string IntToStr(int64_t value) { return IntText(value, 10, false); }
+std::string IntToStr(int64_t value) {
+  return IntText(value, 10, false);
+}
 
 std::string IntToHex(int64_t value, int digits) {
   char buf[32];
@@ -180,7 +199,9 @@ std::string IntToHex(int64_t value, int digits) {
   return s;
 }
 
-bool TryStrToInt64(const std::string& s, int64_t& value) { return ParseInt64(s, value); }
+bool TryStrToInt64(const std::string& s, int64_t& value) {
+  return ParseInt64(s, value);
+}
 
 bool TryStrToInt(const std::string& s, int& value) {
   int64_t v;
@@ -306,8 +327,12 @@ std::string MapSingleBytes(const std::string& s, F f) {
 }
 }  // namespace
 
-std::string AnsiUpperCase(const std::string& s) { return MapSingleBytes(s, AsciiUpper); }
-std::string AnsiLowerCase(const std::string& s) { return MapSingleBytes(s, AsciiLower); }
+std::string AnsiUpperCase(const std::string& s) {
+  return MapSingleBytes(s, AsciiUpper);
+}
+std::string AnsiLowerCase(const std::string& s) {
+  return MapSingleBytes(s, AsciiLower);
+}
 
 int CompareText(const std::string& a, const std::string& b) {
   size_t n = std::min(a.size(), b.size());
@@ -319,9 +344,13 @@ int CompareText(const std::string& a, const std::string& b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-bool SameText(const std::string& a, const std::string& b) { return a.size() == b.size() && CompareText(a, b) == 0; }
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && CompareText(a, b) == 0;
+}
 
-int AnsiCompareText(const std::string& a, const std::string& b) { return CompareStr(AnsiUpperCase(a), AnsiUpperCase(b)); }
+int AnsiCompareText(const std::string& a, const std::string& b) {
+  return CompareStr(AnsiUpperCase(a), AnsiUpperCase(b));
+}
 
 bool AnsiSameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && AnsiCompareText(a, b) == 0;
@@ -345,7 +374,9 @@ std::string AnsiQuotedStr(const std::string& s, char quote) {
 // ---- Paths --------------------------------------------------------------------
 
 namespace {
-size_t LastDelim(const std::string& s) { return s.rfind(PathDelim); }
+size_t LastDelim(const std::string& s) {
+  return s.rfind(PathDelim);
+}
 
 // Index of the extension's "." in the last component, npos when none.
 size_t ExtDot(const std::string& s) {
@@ -413,8 +444,12 @@ bool Fail() {
 }
 }  // namespace
 
-int GetLastError() { return t_lastError; }
-void SetLastError(int code) { t_lastError = code; }
+int GetLastError() {
+  return t_lastError;
+}
+void SetLastError(int code) {
+  t_lastError = code;
+}
 
 std::string SysErrorMessage(int code) {
   char buf[256];
@@ -435,7 +470,9 @@ bool DirectoryExists(const std::string& dirName) {
   return S_ISDIR(st.st_mode);
 }
 
-bool CreateDir(const std::string& dirName) { return ::mkdir(dirName.c_str(), 0777) == 0 || Fail(); }
+bool CreateDir(const std::string& dirName) {
+  return ::mkdir(dirName.c_str(), 0777) == 0 || Fail();
+}
 
 bool ForceDirectories(const std::string& dirName) {
   std::string d = ExcludeTrailingPathDelimiter(dirName);
@@ -450,7 +487,9 @@ bool ForceDirectories(const std::string& dirName) {
   return errno == EEXIST && DirectoryExists(d) ? true : Fail();
 }
 
-bool RemoveDir(const std::string& dirName) { return ::rmdir(dirName.c_str()) == 0 || Fail(); }
+bool RemoveDir(const std::string& dirName) {
+  return ::rmdir(dirName.c_str()) == 0 || Fail();
+}
 
 bool DeleteFile(const std::string& fileName) {
   if (DirectoryExists(fileName)) {
@@ -539,7 +578,9 @@ std::string GetCurrentDir() {
   return ec ? std::string() : p.string();
 }
 
-bool SetCurrentDir(const std::string& dirName) { return ::chdir(dirName.c_str()) == 0 || Fail(); }
+bool SetCurrentDir(const std::string& dirName) {
+  return ::chdir(dirName.c_str()) == 0 || Fail();
+}
 
 void ChDir(const std::string& dirName) {
   if (!SetCurrentDir(dirName)) throw EInOutError(Format(SInOutError, {GetLastError()}));
@@ -614,9 +655,12 @@ int AttrOf(const std::string& dir, const std::string& name, TSearchRec* rec) {
   bool link = S_ISLNK(lst.st_mode);
   if (!link || ::stat(full.c_str(), &st) != 0) st = lst;
   int a = 0;
-  if (S_ISDIR(st.st_mode)) a |= faDirectory;
-  else if (S_ISREG(st.st_mode)) a |= faArchive;
-  else a |= faSysFile;  // devices, pipes, sockets
+  if (S_ISDIR(st.st_mode))
+    a |= faDirectory;
+  else if (S_ISREG(st.st_mode))
+    a |= faArchive;
+  else
+    a |= faSysFile;  // devices, pipes, sockets
   if (!name.empty() && name[0] == '.') a |= faHidden;
   if (::access(full.c_str(), W_OK) != 0 && errno == EACCES) a |= faReadOnly;
   if (link) a |= faSymLink;
@@ -680,7 +724,9 @@ int FindNext(TSearchRec& rec) {
   return ENOENT;
 }
 
-void FindClose(TSearchRec& rec) { rec.FindHandle.reset(); }
+void FindClose(TSearchRec& rec) {
+  rec.FindHandle.reset();
+}
 
 // ---- Command line -------------------------------------------------------------
 

@@ -21,11 +21,11 @@ class Exception : public std::exception {
 
 // Declares a class of an exception family: class Name : public Base, with
 // the constructor of its base and ClassName() giving "Name".
-#define RTL_DECLARE_EXCEPTION(Name, Base)                               \
-  class Name : public Base {                                            \
-   public:                                                              \
-    using Base::Base;                                                   \
-    const char* ClassName() const noexcept override { return #Name; }   \
+#define RTL_DECLARE_EXCEPTION(Name, Base)                             \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
+    const char* ClassName() const noexcept override { return #Name; } \
   }
 
 RTL_DECLARE_EXCEPTION(EConvertError, Exception);
@@ -74,8 +74,7 @@ namespace rtl {
 class TVarRec {
  public:
   template <typename T>
-    requires std::is_integral_v<T>
-  TVarRec(T v) : value_(static_cast<int64_t>(v)) {}
+  requires std::is_integral_v<T> TVarRec(T v) : value_(static_cast<int64_t>(v)) {}
   TVarRec(double v) : value_(v) {}
   TVarRec(const char* s) : value_(std::string(s ? s : "")) {}
   TVarRec(std::string s) : value_(std::move(s)) {}
@@ -141,7 +140,9 @@ int AnsiCompareText(const std::string& a, const std::string& b);
 bool AnsiSameText(const std::string& a, const std::string& b);
 // Wraps s in quote characters, doubling the quote characters inside.
 std::string AnsiQuotedStr(const std::string& s, char quote);
-inline std::string QuotedStr(const std::string& s) { return AnsiQuotedStr(s, '\''); }
+inline std::string QuotedStr(const std::string& s) {
+  return AnsiQuotedStr(s, '\'');
+}
 
 // ---- Paths --------------------------------------------------------------------
 // The path separator is "/". An extension is only ever looked for in the last
@@ -154,7 +155,7 @@ std::string ChangeFileExt(const std::string& fileName, const std::string& extens
 std::string ExtractFilePath(const std::string& fileName);  // with its trailing "/"
 std::string ExtractFileDir(const std::string& fileName);   // without it ("/" stays "/")
 std::string ExtractFileName(const std::string& fileName);
-std::string ExtractFileExt(const std::string& fileName);   // with its ".", or ""
+std::string ExtractFileExt(const std::string& fileName);  // with its ".", or ""
 std::string IncludeTrailingPathDelimiter(const std::string& s);
 std::string ExcludeTrailingPathDelimiter(const std::string& s);  // "/" stays "/"
 // An absolute path, "." and ".." resolved against the current folder by text
@@ -170,7 +171,7 @@ void SetLastError(int code);
 // The system's text for an error code (strerror).
 std::string SysErrorMessage(int code);
 
-bool FileExists(const std::string& fileName);       // a file, not a folder
+bool FileExists(const std::string& fileName);  // a file, not a folder
 bool DirectoryExists(const std::string& dirName);
 bool ForceDirectories(const std::string& dirName);  // creates the missing parents too
 bool CreateDir(const std::string& dirName);

@@ -32,8 +32,9 @@ int main(int argc, char** argv) {
   application.AddPoller(showLines);
   application.PostMessage([&] {
     showLines();
-    forms::TModalResult choice = forms::MessageDlg("動作を選んでください（はい：設定　いいえ：解除　キャンセル：終了）",
-                                                   forms::mtConfirmation, forms::mbYes | forms::mbNo | forms::mbCancel);
+    forms::TModalResult choice =
+        forms::MessageDlg("動作を選んでください（はい：設定　いいえ：解除　キャンセル：終了）",
+                          forms::mtConfirmation, forms::mbYes | forms::mbNo | forms::mbCancel);
     if (choice == forms::mrYes || choice == forms::mrNo) {
       (choice == forms::mrYes ? form1->RadioButton1 : form1->RadioButton2)->SetChecked(true);
       try {

@@ -14,11 +14,14 @@ namespace {
 namespace fs = std::filesystem;
 using ::controls::TDropFileSource;
 
-os::FORMATETC Request(uint16_t format, uint32_t aspect = os::DVASPECT_CONTENT, uint32_t tymed = os::TYMED_HGLOBAL) {
+os::FORMATETC Request(uint16_t format, uint32_t aspect = os::DVASPECT_CONTENT,
+                      uint32_t tymed = os::TYMED_HGLOBAL) {
   return {format, nullptr, aspect, -1, tymed};
 }
 
-std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+std::string Bytes(const std::vector<uint8_t>& v) {
+  return std::string(v.begin(), v.end());
+}
 
 // Debian's python reads the blocks as a receiving program would, from the
 // published layouts: DROPFILES with its zero-separated names, the item-list
@@ -75,8 +78,9 @@ TEST(DropFileSource, OffersFiveFormatsAndAnswersQueriesByFormatAspectAndMedium) 
   EXPECT_EQ(os::ClipboardFormatName(want[1]), "Shell IDList Array");
   EXPECT_EQ(os::ClipboardFormatName(want[4]), "FileNameMapW");
   EXPECT_EQ(src.QueryGetData(Request(os::CF_HDROP)), os::S_OK);
-  EXPECT_EQ(src.QueryGetData(Request(os::CF_HDROP, os::DVASPECT_CONTENT, os::TYMED_HGLOBAL | os::TYMED_ISTREAM)),
-            os::S_OK);
+  EXPECT_EQ(
+      src.QueryGetData(Request(os::CF_HDROP, os::DVASPECT_CONTENT, os::TYMED_HGLOBAL | os::TYMED_ISTREAM)),
+      os::S_OK);
   EXPECT_EQ(src.QueryGetData(Request(os::CF_HDROP, os::DVASPECT_THUMBNAIL)), os::E_FAIL);
   EXPECT_EQ(src.QueryGetData(Request(os::CF_HDROP, os::DVASPECT_CONTENT, os::TYMED_ISTREAM)), os::E_FAIL);
   EXPECT_EQ(src.QueryGetData(Request(os::CF_TEXT)), os::E_FAIL);
@@ -94,7 +98,8 @@ TEST(DropFileSource, OffersFiveFormatsAndAnswersQueriesByFormatAspectAndMedium) 
 
 TEST(DropFileSource, AnEmptyListRendersNothing) {
   TDropFileSource src;
-  for (uint16_t f : {os::CF_HDROP, ::controls::CF_PREFERREDDROPEFFECT(), ::controls::CF_SHELLIDLIST(), os::CF_TEXT}) {
+  for (uint16_t f :
+       {os::CF_HDROP, ::controls::CF_PREFERREDDROPEFFECT(), ::controls::CF_SHELLIDLIST(), os::CF_TEXT}) {
     os::STGMEDIUM m;
     EXPECT_EQ(src.GetData(Request(f), m), os::E_UNEXPECTED);
     EXPECT_EQ(m.tymed, 0u);
@@ -119,7 +124,8 @@ TEST(DropFileSource, FileListLayout) {
 
   // Not for the content, or not in global memory: not rendered.
   EXPECT_EQ(src.GetData(Request(os::CF_HDROP, os::DVASPECT_THUMBNAIL), m), os::DV_E_FORMATETC);
-  EXPECT_EQ(src.GetData(Request(os::CF_HDROP, os::DVASPECT_CONTENT, os::TYMED_ISTREAM), m), os::DV_E_FORMATETC);
+  EXPECT_EQ(src.GetData(Request(os::CF_HDROP, os::DVASPECT_CONTENT, os::TYMED_ISTREAM), m),
+            os::DV_E_FORMATETC);
   EXPECT_EQ(src.GetData(Request(os::CF_TEXT), m), os::DV_E_FORMATETC);
 
   // An empty entry would end the list early and hide the names after it.
@@ -184,7 +190,8 @@ TEST(DropFileSource, ShellItemListsNameEveryFileFromTheirCommonFolder) {
   // A file of another folder is named by its own path, not the first one's.
   src.Files().Add((dir / "out" / "sub" / "c.tif").string());
   ASSERT_EQ(src.GetData(Request(::controls::CF_SHELLIDLIST()), m), os::S_OK);
-  EXPECT_EQ(Decode("cida", m.hGlobal, dir), a + "\n" + b + "\n" + (dir / "out" / "sub" / "c.tif").string() + "\n");
+  EXPECT_EQ(Decode("cida", m.hGlobal, dir),
+            a + "\n" + b + "\n" + (dir / "out" / "sub" / "c.tif").string() + "\n");
 
   fs::remove(dir / "out" / "b.tif");
   EXPECT_EQ(src.GetData(Request(::controls::CF_SHELLIDLIST()), m), os::STG_E_FILENOTFOUND);

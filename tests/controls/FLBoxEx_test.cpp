@@ -1,7 +1,7 @@
 #include "controls/FLBoxEx.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,8 +105,8 @@ TEST_F(FileListFolder, MaskPicksFilesFoldersAlwaysFirst) {
   // first whatever the sort order.
   TFileListBoxEx* box = List("*.pdf");
   box->SetShowHiddenSysFile(true);
-  EXPECT_EQ(Rows(*box), (std::vector<std::string>{".hid", "sub", ".h.pdf", "A.pdf", "a.PDF", "b.pdf", "big.pdf",
-                                                  "d.pdf"}));
+  EXPECT_EQ(Rows(*box), (std::vector<std::string>{".hid", "sub", ".h.pdf", "A.pdf", "a.PDF", "b.pdf",
+                                                  "big.pdf", "d.pdf"}));
   box->SetShowDirectory(false);
   EXPECT_EQ(Rows(*box), (std::vector<std::string>{".h.pdf", "A.pdf", "a.PDF", "b.pdf", "big.pdf", "d.pdf"}));
 }
@@ -341,10 +341,13 @@ TEST(FileListText, ShortenTextCutsWholeCharacters) {
       EXPECT_EQ(text.compare(0, prefix.size(), prefix), 0);
       // Whole characters, the longest that fit (at least one).
       size_t next = prefix.size() + rtl::CharByteLength(text, prefix.size());
-      if (canvas.TextWidth(s) > width) EXPECT_EQ(prefix.size(), rtl::CharByteLength(text, 0));
-      else EXPECT_GT(canvas.TextWidth(text.substr(0, next) + ".."), width);
+      if (canvas.TextWidth(s) > width)
+        EXPECT_EQ(prefix.size(), rtl::CharByteLength(text, 0));
+      else
+        EXPECT_GT(canvas.TextWidth(text.substr(0, next) + ".."), width);
       std::u16string wide(prefix.size(), 0);
-      EXPECT_GT(rtl::MultiByteToWideChar(rtl::CP_UTF8, rtl::MB_ERR_INVALID_CHARS, prefix.data(), static_cast<int>(prefix.size()), wide.data(),
+      EXPECT_GT(rtl::MultiByteToWideChar(rtl::CP_UTF8, rtl::MB_ERR_INVALID_CHARS, prefix.data(),
+                                         static_cast<int>(prefix.size()), wide.data(),
                                          static_cast<int>(wide.size())),
                 0)
           << "cut inside a character";

@@ -148,10 +148,12 @@ TEST_F(WinListTest, TimerRefreshesAndFiresOnChangedOnlyOnChange) {
   list.SetEnableTimer(true);
   Make("First", kFrame);
   auto pumpFor = [&](int ms) {
-    tk::test::WaitFor([&] {
-      app.ProcessMessages();
-      return false;
-    }, ms);
+    tk::test::WaitFor(
+        [&] {
+          app.ProcessMessages();
+          return false;
+        },
+        ms);
   };
   pumpFor(100);
   EXPECT_EQ(changed, 1);  // the first build, then nothing new
@@ -166,19 +168,23 @@ TEST_F(WinListTest, TimerRefreshesAndFiresOnChangedOnlyOnChange) {
 }
 
 TEST_F(WinListTest, ListsAnotherProcessWindowByTitleAndClosesIt) {
-  const fs::path exe = tk::test::StandIn(scratch_ / "app", "lumora_filing",
-                                         "title=Lumora\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0\n"
-                                         "close_delay_ms=200\nwindir=" + (scratch_ / "windows").string() + "\n");
+  const fs::path exe = tk::test::StandIn(
+      scratch_ / "app", "lumora_filing",
+      "title=Lumora\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0\n"
+      "close_delay_ms=200\nwindir=" +
+          (scratch_ / "windows").string() + "\n");
   int pid = tk::test::StartProcess({exe.string()});
   ASSERT_GT(pid, 0);
   TWinList list;
   int found = -1;
-  ASSERT_TRUE(tk::test::WaitFor([&] {
-    list.RefreshList();
-    for (int i = 0; i < list.WindowList().Count(); ++i)
-      if (list.WindowList().Strings(i).find("Lumora") != std::string::npos) found = i;
-    return found >= 0;
-  }, 10000));
+  ASSERT_TRUE(tk::test::WaitFor(
+      [&] {
+        list.RefreshList();
+        for (int i = 0; i < list.WindowList().Count(); ++i)
+          if (list.WindowList().Strings(i).find("Lumora") != std::string::npos) found = i;
+        return found >= 0;
+      },
+      10000));
   auto* info = static_cast<controls::TWinInfo*>(list.WindowList().Objects(found));
   EXPECT_EQ(info->ProcessId, static_cast<uint32_t>(pid));
   EXPECT_EQ(info->ExeFileName, "lumora_filing");

@@ -17,8 +17,7 @@ namespace {
 
 // The converter's clean-up options.
 const controls::TFileOpFlags kCleanUp{controls::fofSilent, controls::fofNoConfirmation,
-                                      controls::fofAllowUndo, controls::fofFilesOnly,
-                                      controls::fofNoErrorUI};
+                                      controls::fofAllowUndo, controls::fofFilesOnly, controls::fofNoErrorUI};
 
 std::vector<std::string> Names(const fs::path& dir) {
   std::vector<std::string> n;
@@ -50,8 +49,8 @@ TEST(FileOperationTest, WorkFolderCleanUpGoesIntoTheTrash) {
   ScratchDir dir;
   const fs::path work = dir / "cmdline";
   fs::create_directories(work / "inner.pdf");  // a folder: files only
-  for (const char* f : {"$$temp$$.pdf", "$$temp$$.TIF", "a.bmp", "$$temp$$-0000.jpg",
-                        "$$temp$$-0000.pbm", "$$temp$$-0001.ppm", "pdfimages", "notes.txt"})
+  for (const char* f : {"$$temp$$.pdf", "$$temp$$.TIF", "a.bmp", "$$temp$$-0000.jpg", "$$temp$$-0000.pbm",
+                        "$$temp$$-0001.ppm", "pdfimages", "notes.txt"})
     WriteFileBytes(work / f, f);
   TFileOperation op;
   op.Options = kCleanUp;
@@ -80,12 +79,23 @@ TEST(FileOperationTest, OutcomeTable) {
   } cases[] = {
       {"converter options, Trash unusable: unlinked, said so", kCleanUp, false, true, false, 0,
        os::fooDeletedNoTrash, false},
-      {"default options, Trash unusable: kept", {controls::fofAllowUndo, controls::fofFilesOnly},
-       false, true, true, -1, os::fooKept, true},
-      {"no undo: removed for good", {controls::fofSilent, controls::fofNoConfirmation}, true, true,
-       false, 0, os::fooDeleted, false},
-      {"missing work folder: the shell's error", kCleanUp, true, false, true, ENOENT,
-       os::fooFailed, false},
+      {"default options, Trash unusable: kept",
+       {controls::fofAllowUndo, controls::fofFilesOnly},
+       false,
+       true,
+       true,
+       -1,
+       os::fooKept,
+       true},
+      {"no undo: removed for good",
+       {controls::fofSilent, controls::fofNoConfirmation},
+       true,
+       true,
+       false,
+       0,
+       os::fooDeleted,
+       false},
+      {"missing work folder: the shell's error", kCleanUp, true, false, true, ENOENT, os::fooFailed, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +12,6 @@
 
 #include "ConverterFixture.h"
 #include "pdf/PdfFixture.h"
-#include <cmath>
 
 namespace tk::test::converter {
 namespace {
@@ -24,11 +24,11 @@ std::string TextOnlyPdf(int pages) {
   b.Obj(4, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
   b.Obj(5, tk::test::pdf::PdfBuilder::Stream("BT /F1 24 Tf 72 700 Td (Hello) Tj ET"));
   for (int i = 0; i < pages; ++i)
-    b.Obj(10 + i, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 595 842] /Contents 5 0 R "
-                  "/Resources << /Font << /F1 4 0 R >> >> >>");
+    b.Obj(10 + i,
+          "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 595 842] /Contents 5 0 R "
+          "/Resources << /Font << /F1 4 0 R >> >> >>");
   return b.Build();
 }
-
 
 // One page of a fixture: an image of a kind, its size and resolution, and
 // the page's /Rotate.
@@ -41,20 +41,25 @@ struct PageSpec {
 fs::path MakeImage(const PageSpec& p, const fs::path& dir, int index) {
   const std::string size = std::to_string(p.width) + "x" + std::to_string(p.height);
   const std::string density = std::to_string(p.dpi);
-  const std::string corner = "rectangle 0,0 " + std::to_string(p.width / 3) + "," + std::to_string(p.height / 5);
-  const std::string dot = "circle " + std::to_string(p.width * 3 / 4) + "," + std::to_string(p.height * 2 / 3) + " " +
-                          std::to_string(p.width * 3 / 4 + p.width / 10) + "," + std::to_string(p.height * 2 / 3);
+  const std::string corner =
+      "rectangle 0,0 " + std::to_string(p.width / 3) + "," + std::to_string(p.height / 5);
+  const std::string dot =
+      "circle " + std::to_string(p.width * 3 / 4) + "," + std::to_string(p.height * 2 / 3) + " " +
+      std::to_string(p.width * 3 / 4 + p.width / 10) + "," + std::to_string(p.height * 2 / 3);
   std::string kind = p.kind;
-  fs::path out = dir / ("img" + std::to_string(index) + (kind == "g4" ? ".tif" : kind == "jpeg" ? ".jpg" : ".png"));
+  fs::path out = dir / ("img" + std::to_string(index) +
+                        (kind == "g4"     ? ".tif"
+                         : kind == "jpeg" ? ".jpg"
+                                          : ".png"));
   std::vector<std::string> cmd = {"convert-im6.q16", "-size", size};
   if (kind == "g4" || kind == "bits1") {
     cmd.insert(cmd.end(), {"xc:white", "-fill", "black", "-draw", corner, "-draw", dot, "-monochrome"});
   } else if (kind == "grey") {
-    cmd.insert(cmd.end(), {"gradient:white-gray30", "-fill", "gray70", "-draw", corner, "-fill", "black", "-draw", dot,
-                           "-colorspace", "Gray", "-depth", "8"});
+    cmd.insert(cmd.end(), {"gradient:white-gray30", "-fill", "gray70", "-draw", corner, "-fill", "black",
+                           "-draw", dot, "-colorspace", "Gray", "-depth", "8"});
   } else {
-    cmd.insert(cmd.end(), {"-seed", "7", "plasma:", "-fill", "#2040c0", "-draw", corner, "-depth", "8", "-type",
-                           "TrueColor"});
+    cmd.insert(cmd.end(), {"-seed", "7", "plasma:", "-fill", "#2040c0", "-draw", corner, "-depth", "8",
+                           "-type", "TrueColor"});
   }
   cmd.insert(cmd.end(), {"-density", density, "-units", "PixelsPerInch"});
   if (kind == "g4") cmd.insert(cmd.end(), {"-compress", "Group4"});
@@ -69,14 +74,16 @@ fs::path MakeImage(const PageSpec& p, const fs::path& dir, int index) {
 // A scan of the given pages, each /Rotate set by qpdf.
 void MakeScan(const std::vector<PageSpec>& pages, const fs::path& pdf, const fs::path& dir) {
   std::vector<std::string> cmd = {"img2pdf"};
-  for (size_t i = 0; i < pages.size(); ++i) cmd.push_back(MakeImage(pages[i], dir, static_cast<int>(i)).string());
+  for (size_t i = 0; i < pages.size(); ++i)
+    cmd.push_back(MakeImage(pages[i], dir, static_cast<int>(i)).string());
   fs::path joined = dir / "joined.pdf";
   cmd.insert(cmd.end(), {"-o", joined.string()});
   auto r = RunTool(cmd);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   std::vector<std::string> q = {"qpdf", joined.string()};
   for (size_t i = 0; i < pages.size(); ++i)
-    if (pages[i].rotate) q.push_back("--rotate=+" + std::to_string(pages[i].rotate) + ":" + std::to_string(i + 1));
+    if (pages[i].rotate)
+      q.push_back("--rotate=+" + std::to_string(pages[i].rotate) + ":" + std::to_string(i + 1));
   q.push_back(pdf.string());
   r = RunTool(q);
   ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
@@ -93,7 +100,8 @@ std::string Pixels(const fs::path& file) {
 // What the page tool writes for page n, turned by the page's rotation.
 fs::path ExpectedPage(const fs::path& pdf, int n, int turn, const fs::path& dir, std::string& ext) {
   fs::path prefix = dir / ("want" + std::to_string(n));
-  RunTool({"pdfimages", "-f", std::to_string(n), "-l", std::to_string(n), "-j", pdf.string(), prefix.string()});
+  RunTool(
+      {"pdfimages", "-f", std::to_string(n), "-l", std::to_string(n), "-j", pdf.string(), prefix.string()});
   fs::path img;
   for (const char* e : {".pbm", ".ppm", ".jpg"})
     if (fs::exists(prefix.string() + "-000" + e)) img = prefix.string() + "-000" + e, ext = e;
@@ -223,7 +231,8 @@ TEST_F(Conversion, TextOnlyDocumentWarnsPerPageAndKeepsTheSource) {
   EXPECT_EQ(f->LabelState->Caption(), "変換できるページがありません（ＰＤＦを残します）");
   EXPECT_EQ(f->ProgressBar1->Position(), 0);
   EXPECT_EQ(forms::Screen->Cursor, forms::crDefault);
-  EXPECT_EQ(pages->Calls, (std::vector<std::string>{"load " + src.string(), "outlines", "extract 1", "extract 2"}));
+  EXPECT_EQ(pages->Calls,
+            (std::vector<std::string>{"load " + src.string(), "outlines", "extract 1", "extract 2"}));
   // The work folder holds nothing of the conversion any more.
   for (const auto& e : fs::directory_iterator(Work())) ADD_FAILURE() << "left: " << e.path();
 }
@@ -281,7 +290,8 @@ TEST_F(Conversion, PageToolThatFailsOrCrashesIsReportedAsSuch) {
       {"fails", "exit 99", "Page tool error: pdfimages failed on page 1 (exit status 99)"},
       {"fails after writing an image", "printf 'P4\\n1 1\\n\\200' > \"$3-000.pbm\"; exit 1",
        "Page tool error: pdfimages failed on page 1 (exit status 1)"},
-      {"crashes", "kill -SEGV $$", "Page tool error: pdfimages crashed on page 1 (signal 11: Segmentation fault)"},
+      {"crashes", "kill -SEGV $$",
+       "Page tool error: pdfimages crashed on page 1 (signal 11: Segmentation fault)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -356,17 +366,14 @@ TEST_F(Conversion, FileThatIsNoPdfEndsTheDocumentWithAnError) {
   EXPECT_FALSE(fs::exists(docs / "junk.tif"));
 }
 
-
 TEST_F(PageConversion, EveryPageEqualsThePageToolsImageTurnedByItsRotation) {
   const std::vector<PageSpec> pages = {
-      {"g4", 240, 330, 100, 0},     // CCITT Group 4
+      {"g4", 240, 330, 100, 0},      // CCITT Group 4
       {"bits1", 210, 150, 150, 90},  // Flate, 1 bit
-      {"grey", 160, 120, 100, 180},
-      {"rgb", 150, 100, 100, 270},
+      {"grey", 160, 120, 100, 180}, {"rgb", 150, 100, 100, 270},
       {"rgb", 700, 500, 700, 90},   // 700 dpi: taken as it is
       {"g4", 1400, 700, 700, 270},  // likewise
-      {"jpeg", 300, 200, 100, 90},
-      {"jpeg", 180, 240, 100, 0},
+      {"jpeg", 300, 200, 100, 90},  {"jpeg", 180, 240, 100, 0},
   };
   const fs::path fixtures = scratch.path() / "fixtures";
   fs::create_directories(fixtures);
@@ -466,8 +473,8 @@ TEST_F(PageConversion, UserPasswordIsAskedForUpToThreeTimes) {
   fs::create_directories(fixtures);
   MakeScan(pages, fixtures / "plain.pdf", fixtures);
   const fs::path locked = fixtures / "locked.pdf";
-  auto r = RunTool({"qpdf", "--allow-weak-crypto", "--encrypt", "secret", "owner", "128", "--", (fixtures / "plain.pdf").string(),
-                    locked.string()});
+  auto r = RunTool({"qpdf", "--allow-weak-crypto", "--encrypt", "secret", "owner", "128", "--",
+                    (fixtures / "plain.pdf").string(), locked.string()});
   ASSERT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
   // The oracle's word that it needs the user password.
   ASSERT_NE(RunTool({"qpdf", "--check", locked.string()}).exitCode, 0);
@@ -541,8 +548,8 @@ fs::path MixedScan(const fs::path& dir, const fs::path& out) {
   fs::create_directories(dir);
   MakeScan({{"g4", 200, 280, 100, 0}, {"rgb", 120, 90, 100, 0}}, dir / "images.pdf", dir);
   WriteFileBytes(dir / "text.pdf", TextOnlyPdf(1));
-  auto r = RunTool({"qpdf", "--empty", "--pages", (dir / "images.pdf").string(), "1", (dir / "text.pdf").string(),
-                    (dir / "images.pdf").string(), "2", "--", out.string()});
+  auto r = RunTool({"qpdf", "--empty", "--pages", (dir / "images.pdf").string(), "1",
+                    (dir / "text.pdf").string(), (dir / "images.pdf").string(), "2", "--", out.string()});
   EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << r.err;
   return out;
 }
@@ -553,10 +560,10 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
   TK_REQUIRE_TOOL("tiffinfo");
   struct Case {
     const char* name;
-    bool mixed;         // a page without an image
-    int org;            // keep the source
-    bool blockTarget;   // the TIFF cannot be copied beside the source
-    bool blockWorkTiff; // the work TIFF cannot be written
+    bool mixed;          // a page without an image
+    int org;             // keep the source
+    bool blockTarget;    // the TIFF cannot be copied beside the source
+    bool blockWorkTiff;  // the work TIFF cannot be written
     bool sourceStays, tiffMade, listed, error;
     int warnings;
     const char* state;
@@ -565,7 +572,8 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
       {"all pages, ORG", false, 1, false, false, true, true, true, false, 0, "ページ数2処理終了"},
       {"a page without image", true, 0, false, false, true, true, true, false, 1,
        "1ページ変換できません（ＰＤＦを残します）"},
-      {"copy fails", false, 0, true, false, true, false, false, false, 0, "ＴＩＦＦを保存できません（ＰＤＦを残します）"},
+      {"copy fails", false, 0, true, false, true, false, false, false, 0,
+       "ＴＩＦＦを保存できません（ＰＤＦを残します）"},
       {"append fails", false, 0, false, true, true, false, false, true, 0, "1ページ変換処理"},
   };
   for (const auto& c : cases) {
@@ -631,7 +639,8 @@ TEST_F(Conversion, ASourceReplacedOrRewrittenWhileItConvertsIsKept) {
     std::function<void(const std::string&)> change;
   } cases[] = {
       {"rewritten in place", [](const std::string& p) { std::ofstream(p, std::ios::app) << "\n% more\n"; }},
-      {"replaced by a file of the same bytes", [](const std::string& p) {
+      {"replaced by a file of the same bytes",
+       [](const std::string& p) {
          fs::copy_file(p, p + ".new");
          fs::rename(p + ".new", p);
        }},
@@ -667,7 +676,8 @@ TEST_F(Conversion, TerminationSignalInTheMiddleOfABatchKeepsTheSourceAndSavesThe
   // The form converts through its own document component.
   bool sent = false;
   app->AddPoller([&] {
-    if (!sent && f->LabelFile->Caption() == "ファイルb.pdf" && f->LabelState->Caption() == "2ページ変換処理") {
+    if (!sent && f->LabelFile->Caption() == "ファイルb.pdf" &&
+        f->LabelState->Caption() == "2ページ変換処理") {
       sent = true;
       std::raise(SIGTERM);
     }

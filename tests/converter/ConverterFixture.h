@@ -4,29 +4,29 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <filesystem>
-#include <functional>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "converter/PageSource.h"
-#include "pdf/PdfFixture.h"
-#include "platform/imagekit/ImageKit.h"
-#include "platform/os/Windows.h"
-#include <sys/stat.h>
 #include "converter/Rw_ini.h"
 #include "converter/Unit1.h"
+#include "pdf/PdfFixture.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
+#include "platform/imagekit/ImageKit.h"
+#include "platform/os/Windows.h"
 #include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 #include "support/TestSupport.h"
-#include <unistd.h>
 
 namespace tk::test::converter {
 
@@ -83,8 +83,9 @@ inline std::string ImagePdf() {
                               " /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceGray"
                               " /BitsPerComponent 1"));
   b.Obj(5, PdfBuilder::Stream("72 0 0 72 0 0 cm /Im0 Do"));
-  b.Obj(10, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 72 72] /Contents 5 0 R "
-            "/Resources << /XObject << /Im0 4 0 R >> >> >>");
+  b.Obj(10,
+        "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 72 72] /Contents 5 0 R "
+        "/Resources << /XObject << /Im0 4 0 R >> >> >>");
   return b.Build();
 }
 // Pages of nothing: records what the batch asked for.

@@ -27,7 +27,8 @@ struct LoopGuard {
 std::vector<std::string> DroppedFiles(os::IDataObject& data) {
   os::STGMEDIUM m;
   std::vector<std::string> names;
-  if (data.GetData({os::CF_HDROP, nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL}, m) != os::S_OK) return names;
+  if (data.GetData({os::CF_HDROP, nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL}, m) != os::S_OK)
+    return names;
   uint32_t at = 0;
   std::memcpy(&at, m.hGlobal.data(), 4);
   while (at < m.hGlobal.size() && m.hGlobal[at] != 0) {
@@ -64,7 +65,8 @@ class DragPanel : public ConverterFixture {
 TEST_F(DragPanel, ControlsOfTheForm) {
   TForm1* f = Start();
   EXPECT_EQ(f->FolderDialog1->Title, "フォルダーの選択");
-  EXPECT_TRUE(f->DropFileSource1->Dragtypes == (::controls::TDragTypes{::controls::dtCopy, ::controls::dtMove}));
+  EXPECT_TRUE(f->DropFileSource1->Dragtypes ==
+              (::controls::TDragTypes{::controls::dtCopy, ::controls::dtMove}));
   EXPECT_FALSE(f->DropFileSource1->ShowImage());
   EXPECT_EQ(f->DropFileSource1->ImageHotSpotX, 16);
   EXPECT_EQ(f->Panel1->Hint, "ここからドラッグします");
@@ -274,7 +276,8 @@ TEST_F(DragPanel, EncryptedScanConvertsWithThePasswordTyped) {
   EXPECT_EQ(shown, 1);
   EXPECT_FALSE(f->AskPassword);
   ASSERT_TRUE(fs::exists(docs / "locked.tif"));
-  EXPECT_EQ(Listed(f), (std::vector<std::string>{(docs / "owner.tif").string(), (docs / "locked.tif").string()}));
+  EXPECT_EQ(Listed(f),
+            (std::vector<std::string>{(docs / "owner.tif").string(), (docs / "locked.tif").string()}));
   auto info = RunTool({"tiffinfo", (docs / "locked.tif").string()});
   EXPECT_NE(info.out.find("Image Width: 8 Image Length: 8"), std::string::npos) << info.out;
 }

@@ -2,8 +2,8 @@
 // target's name, and whatever the disk refuses.
 #include "converter/FileGuard.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -25,7 +25,8 @@ using ::converter::PlaceTiff;
 // A TIFF of the given pages, made by the oracle: noise that LZW cannot
 // shrink, so that its size is known to be large.
 fs::path MakeTiff(const fs::path& dir, const std::string& name, int pages, int side) {
-  std::vector<std::string> cmd = {"convert-im6.q16", "-size", std::to_string(side) + "x" + std::to_string(side)};
+  std::vector<std::string> cmd = {"convert-im6.q16", "-size",
+                                  std::to_string(side) + "x" + std::to_string(side)};
   for (int i = 0; i < pages; ++i) {
     cmd.push_back("-seed");
     cmd.push_back(std::to_string(i + 1));
@@ -44,9 +45,12 @@ std::map<std::string, std::string> Listing(const fs::path& dir) {
   for (const auto& e : fs::directory_iterator(dir)) {
     const auto st = fs::symlink_status(e.path());
     const std::string name = e.path().filename().string();
-    if (fs::is_symlink(st)) out[name] = "-> " + fs::read_symlink(e.path()).string();
-    else if (fs::is_directory(st)) out[name] = "<folder>";
-    else out[name] = ReadFileBytes(e.path());
+    if (fs::is_symlink(st))
+      out[name] = "-> " + fs::read_symlink(e.path()).string();
+    else if (fs::is_directory(st))
+      out[name] = "<folder>";
+    else
+      out[name] = ReadFileBytes(e.path());
   }
   return out;
 }
@@ -70,21 +74,22 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
     const char* error;  // "" when it is placed
   } cases[] = {
       {"a new TIFF", [](const fs::path&) {}, twoPages, 2, ""},
-      {"over an older TIFF", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, twoPages, 2, ""},
+      {"over an older TIFF", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, twoPages, 2,
+       ""},
       {"over a link: the link goes, its file stays",
        [](const fs::path& d) {
          WriteFileBytes(d / "victim", "precious");
          fs::create_symlink(d / "victim", d / "scan.tif");
        },
        twoPages, 2, ""},
-      {"fewer pages than converted", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, twoPages, 3,
-       "2 pages written of 3"},
-      {"no TIFF at all", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, work / "junk.tif", 1,
-       "cannot be read"},
-      {"a TIFF cut short", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, work / "cut.tif", 2,
-       "TIFF Error"},
-      {"a folder at the name", [](const fs::path& d) { fs::create_directories(d / "scan.tif" / "inside"); }, twoPages,
-       2, "Is a directory"},
+      {"fewer pages than converted", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); },
+       twoPages, 3, "2 pages written of 3"},
+      {"no TIFF at all", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); },
+       work / "junk.tif", 1, "cannot be read"},
+      {"a TIFF cut short", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); },
+       work / "cut.tif", 2, "TIFF Error"},
+      {"a folder at the name", [](const fs::path& d) { fs::create_directories(d / "scan.tif" / "inside"); },
+       twoPages, 2, "Is a directory"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -95,7 +100,8 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
     const auto before = Listing(docs);
     std::string error;
     try {
-      ::converter::TFileIdentity placed = PlaceTiff(c.workTiff.string(), (docs / "scan.tif").string(), c.expected);
+      ::converter::TFileIdentity placed =
+          PlaceTiff(c.workTiff.string(), (docs / "scan.tif").string(), c.expected);
       EXPECT_TRUE(::converter::IsPlacedFile((docs / "scan.tif").string(), placed));
     } catch (const EFileGuardError& e) {
       error = e.what();

@@ -70,7 +70,7 @@ TEST_F(FileList, ActivationShowsTheStartFolderOrTheNearestOneLeft) {
   } cases[] = {
       {docs.string() + "/", docs},
       {(docs / "gone" / "deeper").string() + "/", docs},  // removed since it was stored
-      {"", run},                                       // no folder stored
+      {"", run},                                          // no folder stored
       {"relative/", run},
   };
   for (const auto& c : cases) {
@@ -110,8 +110,9 @@ TEST_F(FileList, ConvertTheSelectedFiles) {
   TK_REQUIRE_TOOL("tiffinfo");
   fs::create_directories(docs / "sub.pdf");
   const fs::path png = scratch.path() / "page.png";
-  auto r = RunTool({"convert-im6.q16", "-size", "40x30", "xc:white", "-fill", "black", "-draw", "rectangle 0,0 9,9",
-                    "-monochrome", "-density", "72", "-units", "PixelsPerInch", "png:" + png.string()});
+  auto r = RunTool({"convert-im6.q16", "-size", "40x30", "xc:white", "-fill", "black", "-draw",
+                    "rectangle 0,0 9,9", "-monochrome", "-density", "72", "-units", "PixelsPerInch",
+                    "png:" + png.string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   for (const char* name : {"a.pdf", "b.pdf", "c.pdf"}) {
     r = RunTool({"img2pdf", png.string(), "-o", (docs / name).string()});

@@ -19,7 +19,8 @@ using tk::test::WriteFileBytes;
 
 namespace {
 
-const std::string kFilingTitle = "Lumora\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0";
+const std::string kFilingTitle =
+    "Lumora\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0";
 
 }  // namespace
 
@@ -29,7 +30,9 @@ TEST(HandOffTest, TitleAndNameTables) {
     bool filing;
   } titles[] = {
       {kFilingTitle, true},
-      {"lumora" + std::string("\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0") + "6 - inbox", true},
+      {"lumora" + std::string("\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xB0") +
+           "6 - inbox",
+       true},
       {"Corvane\xE2\x98\x86 for " + kFilingTitle, false},
       {"Corvane\xE2\x98\x86" + kFilingTitle, false},
       {"CORVANE\xE2\x98\x86 " + kFilingTitle, false},
@@ -43,9 +46,12 @@ TEST(HandOffTest, TitleAndNameTables) {
   struct N {
     const char* launch;
     bool filing;
-  } names[] = {{"/opt/LumoraFiling6/Program/Lumora_Filing.exe", true}, {"/opt/x/lumora_filing", true},
-               {"/opt/x/LUMORA_FILING", true},  {"/opt/x/lumora_filing.sh", false},
-               {"/opt/lumora_filing/viewer", false}, {"", false}};
+  } names[] = {{"/opt/LumoraFiling6/Program/Lumora_Filing.exe", true},
+               {"/opt/x/lumora_filing", true},
+               {"/opt/x/LUMORA_FILING", true},
+               {"/opt/x/lumora_filing.sh", false},
+               {"/opt/lumora_filing/viewer", false},
+               {"", false}};
   for (const auto& n : names) {
     SCOPED_TRACE(n.launch);
     EXPECT_EQ(converter::IsFilingApplication(n.launch), n.filing);
@@ -92,7 +98,9 @@ TEST(HandOffTest, NothingIsStartedTable) {
     controls::TWinList list;
     THandOff h(list);
     int starts = 0;
-    h.Start = [&](const std::string&, const std::vector<std::string>&, const std::string&) { return ++starts, 0; };
+    h.Start = [&](const std::string&, const std::vector<std::string>&, const std::string&) {
+      return ++starts, 0;
+    };
     THandOffSettings settings;
     settings.DoLaunch = c.doLaunch;
     settings.Launch = c.launch;
@@ -106,8 +114,9 @@ TEST(HandOffTest, FilingApplicationStartedWaitedForThenGivenEachTiff) {
     SCOPED_TRACE(dd ? "drag mode" : "drag mode off");
     ScratchDir scratch;
     os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
-    fs::path app = StandIn(scratch / "Lumora Filing", "lumora_filing",
-                           "title=" + kFilingTitle + "\nsingle=1\nwindir=" + (scratch / "windows").string() + "\n");
+    fs::path app =
+        StandIn(scratch / "Lumora Filing", "lumora_filing",
+                "title=" + kFilingTitle + "\nsingle=1\nwindir=" + (scratch / "windows").string() + "\n");
     controls::TWinList list;
     THandOff h(list);
     THandOffSettings s{1, app.string(), dd};
@@ -150,7 +159,8 @@ TEST(HandOffTest, WaitEndsAtTheLimitWithTheClockReplaced) {
     starts.push_back(a);
     return 0;
   };
-  EXPECT_EQ(h.HandOff({1, (scratch / "lumora_filing").string(), 0}, "/scans/one.tif"), converter::hoWaitExpired);
+  EXPECT_EQ(h.HandOff({1, (scratch / "lumora_filing").string(), 0}, "/scans/one.tif"),
+            converter::hoWaitExpired);
   ASSERT_EQ(starts.size(), 1u);  // started, never given the file
   EXPECT_TRUE(starts[0].empty());
   EXPECT_EQ(status, converter::kFilingWaitExpired);
@@ -170,7 +180,9 @@ TEST(HandOffTest, ForeignFilingWindowOnTheDesktopTakesTheTiffAtOnce) {
       {(tk::test::HelperDir() / "tk_x_window").string(), "--title", kFilingTitle + " - scans"});
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(tk::test::WaitFor(
-      [] { return tk::test::RunTool({"xprop", "-root", "_NET_CLIENT_LIST"}).out.find("0x") != std::string::npos; },
+      [] {
+        return tk::test::RunTool({"xprop", "-root", "_NET_CLIENT_LIST"}).out.find("0x") != std::string::npos;
+      },
       5000));
   controls::TWinList list;
   THandOff h(list);

@@ -58,7 +58,8 @@ TEST_F(ImageKit6, AppendsPagesThroughTheBoundLibrary) {
   graphics::TBitmap& b = image.Picture().Bitmap();
   b.SetSize(20, 10);
   for (int page = 0; page < 2; ++page) {
-    TIKImage handle = IKGetImageFromHdc(image.Canvas().Handle(), image.Picture().Width(), image.Picture().Height(), 8);
+    TIKImage handle =
+        IKGetImageFromHdc(image.Canvas().Handle(), image.Picture().Width(), image.Picture().Height(), 8);
     ASSERT_NE(handle, 0);
     EXPECT_EQ(IKSetDpi(handle, 150, 150), 1);
     EXPECT_EQ(IKTiffFileSave(tiff, handle, 5, 0, -1, "", 0, 0, "", "", ""), 1);

@@ -13,7 +13,9 @@ using graphics::TBitmap;
 using graphics::TColor;
 
 // A distinct colour for every pixel of a bitmap up to 256 x 256.
-TColor At(int x, int y) { return graphics::RGB(uint8_t(x), uint8_t(y), uint8_t(x * 16 + y + 1)); }
+TColor At(int x, int y) {
+  return graphics::RGB(uint8_t(x), uint8_t(y), uint8_t(x * 16 + y + 1));
+}
 
 // Fills a 24-bit picture of w x h with At(x, y) and poisons the row padding,
 // which a turn must neither copy nor be shifted by.
@@ -25,7 +27,8 @@ void Fill(forms::TImage& image, int w, int h) {
     uint8_t* row = b.ScanLine(y);
     for (int x = 0; x < w; ++x) {
       TColor c = At(x, y);
-      row[3 * x] = graphics::GetBValue(c), row[3 * x + 1] = graphics::GetGValue(c), row[3 * x + 2] = graphics::GetRValue(c);
+      row[3 * x] = graphics::GetBValue(c), row[3 * x + 1] = graphics::GetGValue(c),
+              row[3 * x + 2] = graphics::GetRValue(c);
     }
     for (int64_t i = 3 * w; i < b.Stride(); ++i) row[i] = 0xAA;
   }
@@ -55,9 +58,9 @@ TEST(Images, RotationTable) {
   struct Case {
     int rotation;
     const Place* place;
-  } cases[] = {{0, &kNone},      {90, &kQuarter},         {180, &kHalf}, {270, &kThreeQuarters},
-               {360, &kNone},    {-90, &kThreeQuarters},  {-180, &kHalf}, {-270, &kQuarter},
-               {450, &kQuarter}, {720, &kNone},           {540, &kHalf}, {45, &kNone}};
+  } cases[] = {{0, &kNone},      {90, &kQuarter},        {180, &kHalf},  {270, &kThreeQuarters},
+               {360, &kNone},    {-90, &kThreeQuarters}, {-180, &kHalf}, {-270, &kQuarter},
+               {450, &kQuarter}, {720, &kNone},          {540, &kHalf},  {45, &kNone}};
   for (int w : {1, 3, 5, 7})
     for (int h : {1, 2, 4}) {
       for (const Case& c : cases) {
@@ -164,7 +167,8 @@ TEST(Images, BilevelTurnsEqualTheTripThrough24Bits) {
           b.SetSize(w, h);
           b.SetPalette(std::make_unique<graphics::TPalette>(entries));
           for (int y = 0; y < h; ++y)
-            for (int i = 0; i < (w + 7) / 8; ++i) b.ScanLine(y)[i] = static_cast<uint8_t>((y * 37 + i * 101 + w) * 151);
+            for (int i = 0; i < (w + 7) / 8; ++i)
+              b.ScanLine(y)[i] = static_cast<uint8_t>((y * 37 + i * 101 + w) * 151);
         }
         RotateByPageRotation(direct, rotation);
         MakeBlackAndWhite(direct.Picture().Bitmap());
@@ -180,7 +184,8 @@ TEST(Images, BilevelTurnsEqualTheTripThrough24Bits) {
         ASSERT_TRUE(d.Palette() && t.Palette());
         EXPECT_EQ(d.Palette()->Entries(), t.Palette()->Entries());
         for (int y = 0; y < t.Height(); ++y)
-          EXPECT_EQ(std::memcmp(d.ScanLine(y), t.ScanLine(y), static_cast<size_t>(t.Stride())), 0) << "row " << y;
+          EXPECT_EQ(std::memcmp(d.ScanLine(y), t.ScanLine(y), static_cast<size_t>(t.Stride())), 0)
+              << "row " << y;
       }
     }
   }

@@ -1,7 +1,6 @@
 #include "converter/Rw_ini.h"
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -225,7 +224,8 @@ TEST_F(RwIni, WorkFoldersOfConvertersNoLongerRunningAreRemoved) {
   const std::string live = std::to_string(pid) + "-" + std::to_string(os::ProcessStartTime(pid));
   auto ended = os::TProcess::Spawn(i);
   ASSERT_NE(ended, nullptr);
-  const std::string dead = std::to_string(ended->Pid()) + "-" + std::to_string(os::ProcessStartTime(ended->Pid()));
+  const std::string dead =
+      std::to_string(ended->Pid()) + "-" + std::to_string(os::ProcessStartTime(ended->Pid()));
   ended->Kill();
   ended->Wait(os::INFINITE);
   const std::string reused = std::to_string(pid) + "-1";

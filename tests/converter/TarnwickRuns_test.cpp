@@ -42,8 +42,8 @@ class TarnwickRuns : public Tarnwick {
       const fs::path img = fixtures / (name + "-" + std::to_string(doc) + "-" + std::to_string(p) + ".tif");
       const int x = 10 + 17 * doc, y = 10 + 23 * p;
       auto r = RunTool({"convert-im6.q16", "-size", "160x200", "xc:white", "-fill", "black", "-draw",
-                        "rectangle " + std::to_string(x) + "," + std::to_string(y) + " " + std::to_string(x + 30) +
-                            "," + std::to_string(y + 12),
+                        "rectangle " + std::to_string(x) + "," + std::to_string(y) + " " +
+                            std::to_string(x + 30) + "," + std::to_string(y + 12),
                         "-draw", "circle 120,160 " + std::to_string(125 + p + doc) + ",160", "-monochrome",
                         "-density", "100", "-units", "PixelsPerInch", "-compress", "Group4", img.string()});
       EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -86,7 +86,8 @@ class TarnwickRuns : public Tarnwick {
   void SlowPageTool(int ms) {
     fs::create_directories(WorkRoot());
     const std::string seconds = std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100);
-    WriteFileBytes(WorkRoot() / "pdfimages", "#!/bin/sh\nsleep " + seconds + "\nexec /usr/bin/pdfimages \"$@\"\n");
+    WriteFileBytes(WorkRoot() / "pdfimages",
+                   "#!/bin/sh\nsleep " + seconds + "\nexec /usr/bin/pdfimages \"$@\"\n");
     ::chmod((WorkRoot() / "pdfimages").c_str(), 0755);
   }
 

@@ -35,11 +35,11 @@ TEST_F(Tarnwick, SettingsSurviveARunEndedByASignal) {
 TEST_F(Tarnwick, AnotherProcessClosesTheWindowByTitleAndFindsTheSettingsSaved) {
   Ini("[Pos]\nTop=9\nLeft=11\n");
   // It waits for the window to be listed, closes it, then reads the file.
-  const fs::path closer = tk::test::StandIn(scratch.path(), "closer",
-                                            "close_title=" + std::string(::converter::kMainCaption) +
-                                                "\nclose_wait_ms=20000\nwindir=" +
-                                                os::TWindowDirectory::Default().Folder().string() +
-                                                "\nreport=" + (run / "tarnwick.ini").string() + "\n");
+  const fs::path closer = tk::test::StandIn(
+      scratch.path(), "closer",
+      "close_title=" + std::string(::converter::kMainCaption) +
+          "\nclose_wait_ms=20000\nwindir=" + os::TWindowDirectory::Default().Folder().string() +
+          "\nreport=" + (run / "tarnwick.ini").string() + "\n");
   int pid = StartProcess({closer.string()});
   ASSERT_GT(pid, 0);
   ProgramRun r = RunProgram(exe, {}, docs, 30000);
@@ -103,8 +103,8 @@ TEST_F(Tarnwick, InATerminalTheUserPasswordIsTypedWithoutEchoAndAskedAgainWhenWr
   TK_REQUIRE_TOOL("pdfimages");
   TK_REQUIRE_TOOL("tiffinfo");
   WriteFileBytes(docs / "plain.pdf", ImagePdf());
-  auto enc = RunTool({"qpdf", "--allow-weak-crypto", "--encrypt", "secret", "owner", "128", "--use-aes=n", "--",
-                      (docs / "plain.pdf").string(), (docs / "locked.pdf").string()});
+  auto enc = RunTool({"qpdf", "--allow-weak-crypto", "--encrypt", "secret", "owner", "128", "--use-aes=n",
+                      "--", (docs / "plain.pdf").string(), (docs / "locked.pdf").string()});
   ASSERT_EQ(enc.exitCode, 0) << enc.err;
   // A terminal of our own: a tmux server on a socket in the scratch folder.
   EnvVar notInside("TMUX", nullptr);
@@ -149,7 +149,10 @@ TEST_F(Tarnwick, TheFilingApplicationsWindowOnTheDesktopGetsTheTiffAtOnce) {
   ASSERT_GT(window, 0);
   // Listed by the window manager (the oracle searches its clients by name).
   ASSERT_TRUE(WaitFor(
-      [&] { return RunTool({"xdotool", "search", "--name", scratch.path().filename().string()}).exitCode == 0; }, 5000));
+      [&] {
+        return RunTool({"xdotool", "search", "--name", scratch.path().filename().string()}).exitCode == 0;
+      },
+      5000));
   fs::copy_file(fs::path(TK_SOURCE_DIR_FOR_TESTS) / "samples" / "sample-scan.pdf", docs / "scan.pdf");
   // Not seen, the application would be started bare and waited for a minute.
   ProgramRun r = RunProgram(exe, {"scan.pdf"}, docs, 30000);
@@ -192,7 +195,8 @@ size_t TiffPageCount(const fs::path& tif) {
 // A PDF whose startxref names an ordinary object, as in a file cut short.
 std::string DamagedTablePdf() {
   const std::string base = ImagePdf();
-  return base + "98 0 obj\n<< /Type /Page >>\nendobj\nstartxref\n" + std::to_string(base.size()) + "\n%%EOF\n";
+  return base + "98 0 obj\n<< /Type /Page >>\nendobj\nstartxref\n" + std::to_string(base.size()) +
+         "\n%%EOF\n";
 }
 
 TEST_F(Tarnwick, AttacksOnTheScanTable) {
@@ -214,64 +218,183 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
   struct Case {
     const char* name;
     std::function<void(const fs::path& docs)> setup;
-    std::vector<std::string> args;     // default: scan.pdf
-    std::string tool;                  // a page tool in the work root, else the real one
-    std::string path;                  // PATH of the run, when set
-    std::string limit;                 // a file-size limit in 512-byte blocks, when set
-    const char* source;                // the file that must be kept, or "" when it goes
-    const char* tiff;                  // the TIFF's name
-    size_t pages;                      // pages in it; 0: none (or what setup put there, unchanged)
+    std::vector<std::string> args;  // default: scan.pdf
+    std::string tool;               // a page tool in the work root, else the real one
+    std::string path;               // PATH of the run, when set
+    std::string limit;              // a file-size limit in 512-byte blocks, when set
+    const char* source;             // the file that must be kept, or "" when it goes
+    const char* tiff;               // the TIFF's name
+    size_t pages;                   // pages in it; 0: none (or what setup put there, unchanged)
     int exitCode;
-    const char* message;               // in standard error; "" for none at all
+    const char* message;  // in standard error; "" for none at all
   } cases[] = {
-      {"a scan converts", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {}, "", "", "",
-       "", "scan.tif", 1, 0, ""},
-      {"a PDF named like its TIFF", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", ImagePdf()); },
-       {"scan.tif"}, "", "", "", "scan.tif", "scan.tif", 0, 1, "is named like its own TIFF"},
+      {"a scan converts",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
+       {},
+       "",
+       "",
+       "",
+       "",
+       "scan.tif",
+       1,
+       0,
+       ""},
+      {"a PDF named like its TIFF",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.tif", ImagePdf()); },
+       {"scan.tif"},
+       "",
+       "",
+       "",
+       "scan.tif",
+       "scan.tif",
+       0,
+       1,
+       "is named like its own TIFF"},
       {"the TIFF's name a second link to the source",
        [](const fs::path& d) {
          WriteFileBytes(d / "scan.pdf", ImagePdf());
          fs::create_hard_link(d / "scan.pdf", d / "scan.tif");
        },
-       {}, "", "", "", "scan.pdf", "scan.tif", 0, 1, "is named like its own TIFF"},
+       {},
+       "",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
+       "is named like its own TIFF"},
       {"a name without extension beside a .pdf of that name",
        [](const fs::path& d) {
          WriteFileBytes(d / "doc", ImagePdf());
          WriteFileBytes(d / "doc.pdf", "another file");
        },
-       {"doc"}, "", "", "", "", "doc.tif", 1, 0, ""},
+       {"doc"},
+       "",
+       "",
+       "",
+       "",
+       "doc.tif",
+       1,
+       0,
+       ""},
       {"a link planted at the TIFF's name",
        [](const fs::path& d) {
          WriteFileBytes(d / "scan.pdf", ImagePdf());
          WriteFileBytes(d / "victim.txt", "precious");
          fs::create_symlink(d / "victim.txt", d / "scan.tif");
        },
-       {}, "", "", "", "", "scan.tif", 1, 0, ""},
+       {},
+       "",
+       "",
+       "",
+       "",
+       "scan.tif",
+       1,
+       0,
+       ""},
       {"a full disk keeps the older TIFF",
        [&](const fs::path& d) {
          WriteFileBytes(d / "scan.pdf", colour);
          WriteFileBytes(d / "scan.tif", "older TIFF");
        },
-       {}, "", "", "120", "scan.pdf", "scan.tif", 0, 1, "TIFF Error"},
-      {"a pipe", [](const fs::path& d) { ::mkfifo((d / "scan.pdf").c_str(), 0600); }, {}, "", "", "", "scan.pdf",
-       "scan.tif", 0, 1, "is not a regular file"},
-      {"a device", [](const fs::path&) {}, {"/dev/null"}, "", "", "", "", "scan.tif", 0, 1,
+       {},
+       "",
+       "",
+       "120",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
+       "TIFF Error"},
+      {"a pipe",
+       [](const fs::path& d) { ::mkfifo((d / "scan.pdf").c_str(), 0600); },
+       {},
+       "",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
+       "is not a regular file"},
+      {"a device",
+       [](const fs::path&) {},
+       {"/dev/null"},
+       "",
+       "",
+       "",
+       "",
+       "scan.tif",
+       0,
+       1,
        "/dev/null is not a regular file"},
-      {"a damaged cross-reference table", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", DamagedTablePdf()); },
-       {}, "", "", "", "scan.pdf", "scan.tif", 0, 1, "the file is damaged"},
-      {"no page tool anywhere", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {}, "",
-       "/nonexistent", "", "scan.pdf", "scan.tif", 0, 1,
+      {"a damaged cross-reference table",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", DamagedTablePdf()); },
+       {},
+       "",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
+       "the file is damaged"},
+      {"no page tool anywhere",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
+       {},
+       "",
+       "/nonexistent",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
        "the page tool pdfimages (Debian package poppler-utils) was not found"},
-      {"the page tool fails", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {}, "exit 1",
-       "", "", "scan.pdf", "scan.tif", 0, 1, "pdfimages failed on page 1 (exit status 1)"},
-      {"the page tool crashes", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {},
-       "kill -SEGV $$", "", "", "scan.pdf", "scan.tif", 0, 1, "pdfimages crashed on page 1"},
+      {"the page tool fails",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
+       {},
+       "exit 1",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
+       "pdfimages failed on page 1 (exit status 1)"},
+      {"the page tool crashes",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
+       {},
+       "kill -SEGV $$",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
+       "pdfimages crashed on page 1"},
       {"the page tool writes two images",
-       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {},
-       "printf 'P4\\n8 2\\n\\377\\000' > \"$3-000.pbm\"; cp \"$3-000.pbm\" \"$3-001.pbm\"", "", "", "scan.pdf",
-       "scan.tif", 1, 1, "scan.pdf: 1ページに画像が複数あります（ＰＤＦを残します）"},
-      {"the page tool writes garbage", [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); }, {},
-       "echo garbage > \"$3-000.pbm\"", "", "", "scan.pdf", "scan.tif", 0, 1, ":"},
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
+       {},
+       "printf 'P4\\n8 2\\n\\377\\000' > \"$3-000.pbm\"; cp \"$3-000.pbm\" \"$3-001.pbm\"",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       1,
+       1,
+       "scan.pdf: 1ページに画像が複数あります（ＰＤＦを残します）"},
+      {"the page tool writes garbage",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
+       {},
+       "echo garbage > \"$3-000.pbm\"",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
+       ":"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -283,7 +406,8 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
     c.setup(docs);
     std::map<std::string, std::string> before;
     for (const auto& e : fs::directory_iterator(docs))
-      if (fs::is_regular_file(fs::symlink_status(e.path()))) before[e.path().filename().string()] = ReadFileBytes(e.path());
+      if (fs::is_regular_file(fs::symlink_status(e.path())))
+        before[e.path().filename().string()] = ReadFileBytes(e.path());
     if (!c.tool.empty()) {
       fs::create_directories(WorkRoot());
       WriteFileBytes(WorkRoot() / "pdfimages", "#!/bin/sh\n" + c.tool + "\n");
@@ -336,7 +460,8 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
       const std::string name = e.path().filename().string();
       if (name != c.source && name != c.tiff && !before.count(name) && name != "stderr.txt")
         ADD_FAILURE() << "left beside the source: " << name;
-      if (name != c.source && name != c.tiff && before.count(name) && name != "victim.txt" && name != "doc.pdf")
+      if (name != c.source && name != c.tiff && before.count(name) && name != "victim.txt" &&
+          name != "doc.pdf")
         ADD_FAILURE() << "not deleted: " << name;
     }
   }

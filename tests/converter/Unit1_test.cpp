@@ -15,14 +15,15 @@ namespace {
 using ::converter::Settings;
 using ::converter::TForm1;
 
-
 std::vector<std::string> Lines(const rtl::TStrings& list) {
   std::vector<std::string> v;
   for (int i = 0; i < list.Count(); ++i) v.push_back(list[i]);
   return v;
 }
 
-os::TDropWindow DropWindow(TForm1* f) { return static_cast<forms::TWinControl*>(f->PageControl1); }
+os::TDropWindow DropWindow(TForm1* f) {
+  return static_cast<forms::TWinControl*>(f->PageControl1);
+}
 
 class Form1 : public ConverterFixture {
  protected:
@@ -115,12 +116,17 @@ TEST_F(Form1, StartDeletesOnlyLoggedTiffsThatAreStillTheFilesItMade) {
     // Makes what the entry names and returns the log lines of entry i.
     std::function<std::string(int i)> make;
     fs::path file;  // what must be deleted, or stay
-    bool deleted;  // not there afterwards
-    bool noted;  // counted in the start's note
+    bool deleted;   // not there afterwards
+    bool noted;     // counted in the start's note
   } cases[] = {
-      {"the TIFF as made", [&](int i) { WriteFileBytes(docs / "made.tif", "x"); return LogEntry(i, docs / "made.tif"); },
+      {"the TIFF as made",
+       [&](int i) {
+         WriteFileBytes(docs / "made.tif", "x");
+         return LogEntry(i, docs / "made.tif");
+       },
        docs / "made.tif", true, false},
-      {"gone already", [&](int i) { return "Logs" + std::to_string(i) + "=" + (docs / "gone.tif").string() + "\n"; },
+      {"gone already",
+       [&](int i) { return "Logs" + std::to_string(i) + "=" + (docs / "gone.tif").string() + "\n"; },
        docs / "gone.tif", true, false},
       {"another file under the name since",
        [&](int i) {
@@ -147,7 +153,10 @@ TEST_F(Form1, StartDeletesOnlyLoggedTiffsThatAreStillTheFilesItMade) {
        },
        docs / "unmarked.tif", false, true},
       {"not a TIFF's name",
-       [&](int i) { WriteFileBytes(docs / "scan.pdf", "x"); return LogEntry(i, docs / "scan.pdf"); },
+       [&](int i) {
+         WriteFileBytes(docs / "scan.pdf", "x");
+         return LogEntry(i, docs / "scan.pdf");
+       },
        docs / "scan.pdf", false, true},
       {"a relative name",
        [&](int i) {
@@ -161,13 +170,16 @@ TEST_F(Form1, StartDeletesOnlyLoggedTiffsThatAreStillTheFilesItMade) {
          WriteFileBytes(docs / "target.tif", "x");
          fs::create_symlink(docs / "target.tif", docs / "link.tif");
          // The mark of what the link points to, which lstat would not give.
-         return "Logs" + std::to_string(i) + "=" + (docs / "link.tif").string() + "\nMark" + std::to_string(i) +
-                "=" + ::converter::FileMark((docs / "target.tif").string()) + "\n";
+         return "Logs" + std::to_string(i) + "=" + (docs / "link.tif").string() + "\nMark" +
+                std::to_string(i) + "=" + ::converter::FileMark((docs / "target.tif").string()) + "\n";
        },
        docs / "target.tif", false, true},
       {"inside the program's folder",
-       [&](int i) { WriteFileBytes(run / "own.tif", "x"); return LogEntry(i, run / "own.tif"); }, run / "own.tif",
-       false, true},
+       [&](int i) {
+         WriteFileBytes(run / "own.tif", "x");
+         return LogEntry(i, run / "own.tif");
+       },
+       run / "own.tif", false, true},
       {"into the program's folder by a link",
        [&](int i) {
          fs::create_directory_symlink(run, docs / "runlink");
@@ -175,7 +187,11 @@ TEST_F(Form1, StartDeletesOnlyLoggedTiffsThatAreStillTheFilesItMade) {
          return LogEntry(i, docs / "runlink" / "via.tif");
        },
        run / "via.tif", false, true},
-      {"a folder", [&](int i) { fs::create_directories(docs / "dir.tif"); return LogEntry(i, docs / "dir.tif"); },
+      {"a folder",
+       [&](int i) {
+         fs::create_directories(docs / "dir.tif");
+         return LogEntry(i, docs / "dir.tif");
+       },
        docs / "dir.tif", false, true},
   };
   for (const auto& c : cases) {
@@ -193,7 +209,8 @@ TEST_F(Form1, StartDeletesOnlyLoggedTiffsThatAreStillTheFilesItMade) {
 TEST_F(Form1, LogWithAGapDeletesOnlyUpToTheGap) {
   WriteFileBytes(docs / "a.tif", "x");
   WriteFileBytes(docs / "c.tif", "x");
-  WriteFileBytes(run / "tarnwick.log", "[File]\n" + LogEntry(0, docs / "a.tif") + LogEntry(2, docs / "c.tif"));
+  WriteFileBytes(run / "tarnwick.log",
+                 "[File]\n" + LogEntry(0, docs / "a.tif") + LogEntry(2, docs / "c.tif"));
   Start();
   EXPECT_FALSE(fs::exists(docs / "a.tif"));
   EXPECT_TRUE(fs::exists(docs / "c.tif"));
@@ -221,7 +238,8 @@ TEST_F(Form1, CloseKeepsWhatConvertersBesideItLoggedMeanwhile) {
   TForm1* f = Start();
   f->AddProduced((docs / "mine.tif").string());
   // Another converter closed after our start.
-  ::converter::WriteLog({{(docs / "theirs.tif").string(), ::converter::FileMark((docs / "theirs.tif").string())}});
+  ::converter::WriteLog(
+      {{(docs / "theirs.tif").string(), ::converter::FileMark((docs / "theirs.tif").string())}});
   f->Close();
   EXPECT_EQ(::converter::ReadLog(),
             (std::vector<std::string>{(docs / "theirs.tif").string(), (docs / "mine.tif").string()}));
@@ -254,7 +272,9 @@ TEST_F(Form1, AFilingWaitThatExpiresFailsTheCommandLineBatchAndKeepsTheTiff) {
   int64_t now = 0;
   f->Handover->NowMs = [&] { return now; };
   f->Handover->Sleep = [&](int ms) { now += ms; };
-  f->Handover->Start = [](const std::string&, const std::vector<std::string>&, const std::string&) { return 0; };
+  f->Handover->Start = [](const std::string&, const std::vector<std::string>&, const std::string&) {
+    return 0;
+  };
   // The window stays open after the error; the user closes it.
   app->AddPoller([&] {
     if (!presenter->Messages.empty() && !f->Closed()) f->Close();
@@ -285,7 +305,8 @@ TEST_F(Form1, UnreadableSettingsEndTheProgramBeforeItTouchesAnyFile) {
   TNoPages* pages = UseNoPages(f);
   EXPECT_TRUE(f->StartFailed());
   ASSERT_EQ(presenter->Messages.size(), 1u);
-  EXPECT_EQ(presenter->Messages[0].Text.rfind("Unable to read " + (run / "tarnwick.ini").string() + ": ", 0), 0u)
+  EXPECT_EQ(presenter->Messages[0].Text.rfind("Unable to read " + (run / "tarnwick.ini").string() + ": ", 0),
+            0u)
       << presenter->Messages[0].Text;
   app->Run();
   EXPECT_TRUE(pages->Loads.empty());
@@ -441,7 +462,8 @@ TEST_F(Form1, BatchTable) {
         f->CheckBox4->SetChecked(trg != 0);
         f->AddProduced((dir / "prev.tif").string());
         std::vector<std::vector<std::string>> started;
-        f->Handover->Start = [&](const std::string&, const std::vector<std::string>& args, const std::string&) {
+        f->Handover->Start = [&](const std::string&, const std::vector<std::string>& args,
+                                 const std::string&) {
           started.push_back(args);
           return 0;
         };
@@ -530,10 +552,10 @@ TEST_F(Form1, CloseDuringABatchWaitsForItsEndAndItsSenderToo) {
   WriteFileBytes(docs / "a.pdf", "x");
   WriteFileBytes(docs / "b.pdf", "x");
   const std::string a = (docs / "a.pdf").string(), b = (docs / "b.pdf").string();
-  const fs::path closer = tk::test::StandIn(scratch.path(), "closer",
-                                            "close_title=Corvane\nwindir=" +
-                                                os::TWindowDirectory::Default().Folder().string() +
-                                                "\nreport=" + (run / "tarnwick.ini").string() + "\n");
+  const fs::path closer =
+      tk::test::StandIn(scratch.path(), "closer",
+                        "close_title=Corvane\nwindir=" + os::TWindowDirectory::Default().Folder().string() +
+                            "\nreport=" + (run / "tarnwick.ini").string() + "\n");
   TForm1* f = Start();
   TNoPages* pages = UseNoPages(f);
   f->Show();  // its window is listed now
@@ -573,7 +595,9 @@ TEST_F(Form1, SignalDuringAFilingWaitEndsTheWaitAndTheBatch) {
   int64_t now = 0;
   f->Handover->NowMs = [&] { return now; };
   f->Handover->Sleep = [&](int ms) { now += ms; };
-  f->Handover->Start = [](const std::string&, const std::vector<std::string>&, const std::string&) { return 0; };
+  f->Handover->Start = [](const std::string&, const std::vector<std::string>&, const std::string&) {
+    return 0;
+  };
   WriteFileBytes(docs / "a.tif", "x");
   f->AddProduced((docs / "a.tif").string());
   // Nobody shows the window: the limit ends the wait and the batch, and
@@ -696,10 +720,10 @@ TEST(PageResolution, Table) {
     int pixels, width;
     unsigned want;
   } cases[] = {
-      {1654, 21000, 200},   // A4 at 200 dpi
-      {2480, 21000, 299},   // 2480 / 8.2677 = 299.96, truncated
-      {100, 0, 0},          // degenerate box: no resolution
-      {2000, 1, 33728},     // 5080000 dpi: the low 16 bits
+      {1654, 21000, 200},  // A4 at 200 dpi
+      {2480, 21000, 299},  // 2480 / 8.2677 = 299.96, truncated
+      {100, 0, 0},         // degenerate box: no resolution
+      {2000, 1, 33728},    // 5080000 dpi: the low 16 bits
       {0, 21000, 0},
   };
   for (const auto& c : cases) {

@@ -25,10 +25,14 @@ namespace {
 
 const char* ActionName(Qt::DropAction a) {
   switch (a) {
-    case Qt::CopyAction: return "copy";
-    case Qt::MoveAction: return "move";
-    case Qt::LinkAction: return "link";
-    default: return "none";
+    case Qt::CopyAction:
+      return "copy";
+    case Qt::MoveAction:
+      return "move";
+    case Qt::LinkAction:
+      return "link";
+    default:
+      return "none";
   }
 }
 

@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
 
   if (conf.count("close_title")) {
     const std::string want = conf["close_title"];
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(Num(conf, "close_wait_ms", 0));
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(Num(conf, "close_wait_ms", 0));
     for (;;) {
       for (const auto& r : dir.EnumWindows()) {
         if (r.Title.find(want) == std::string::npos) continue;
@@ -131,7 +132,8 @@ int main(int argc, char** argv) {
   });
   Log("ready handle=" + std::to_string(h));
   if (conf.count("watch")) LogFile("watch start", conf["watch"]);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(Num(conf, "lifetime_ms", 60000));
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(Num(conf, "lifetime_ms", 60000));
   while (!closed && std::chrono::steady_clock::now() < end) {
     dir.PollMessages();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -22,8 +22,8 @@
 namespace {
 
 xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
-  xcb_intern_atom_reply_t* r =
-      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+  xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
   xcb_atom_t a = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
   std::free(r);
   return a;
@@ -37,8 +37,9 @@ xcb_window_t MakeWindow(xcb_connection_t* c, xcb_screen_t* screen, const std::st
                         bool iconic) {
   xcb_window_t w = xcb_generate_id(c);
   uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
-  xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 10, 10, 240, 120, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                    screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 10, 10, 240, 120, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
+                    values);
   SetText(c, w, Atom(c, "_NET_WM_NAME"), Atom(c, "UTF8_STRING"), title);
   SetText(c, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, title);
   SetText(c, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, std::string("tk_x_window\0TkXWindow\0", 22));
@@ -88,7 +89,8 @@ int main(int argc, char** argv) {
   xcb_window_t second = 0;
   if (!child.empty()) {
     second = MakeWindow(c, screen, child, pid, false);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, second, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &top);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, second, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1,
+                        &top);
   }
   xcb_atom_t protocols = Atom(c, "WM_PROTOCOLS");
   xcb_atom_t del = Atom(c, "WM_DELETE_WINDOW");

@@ -14,7 +14,8 @@ using namespace tk::test;
 
 // An animator file: header, 256 palette entries of 6-bit components, then
 // width × height indices. Palette entry i is (i & 63, 63 - (i & 63), i >> 2).
-std::string AutodeskFile(uint16_t width, uint16_t height, const std::vector<uint8_t>& pixels, uint8_t bits = 8) {
+std::string AutodeskFile(uint16_t width, uint16_t height, const std::vector<uint8_t>& pixels,
+                         uint8_t bits = 8) {
   std::string f(32, '\0');
   f[0] = '\x19';
   f[1] = '\x91';
@@ -77,8 +78,10 @@ TEST(TAutodeskGraphic, DamagedFiles) {
   std::string wrongMagic = AutodeskFile(2, 1, {0, 0});
   wrongMagic[1] = '\x92';
   const Case cases[] = {
-      {"wrong-magic", wrongMagic, "EInvalidGraphic: Cannot load image. Invalid or unexpected Autodesk image format."},
-      {"zero-width", AutodeskFile(0, 5, {}), "EInvalidGraphic: Cannot load image. Invalid or unexpected Autodesk image format."},
+      {"wrong-magic", wrongMagic,
+       "EInvalidGraphic: Cannot load image. Invalid or unexpected Autodesk image format."},
+      {"zero-width", AutodeskFile(0, 5, {}),
+       "EInvalidGraphic: Cannot load image. Invalid or unexpected Autodesk image format."},
       // 65535 x 65535 pixels claimed by an 800-byte file: refused before the
       // bitmap is made.
       {"bomb-65535x65535", AutodeskFile(65535, 65535, {}), readError},

@@ -34,10 +34,12 @@ std::string CodeRow(const std::vector<uint8_t>& row) {
       continue;
     }
     size_t n = 0;
-    while (i + n < row.size() && n < 127 && !(i + n + 2 < row.size() && row[i + n] == row[i + n + 1] && row[i + n] == row[i + n + 2]))
+    while (i + n < row.size() && n < 127 &&
+           !(i + n + 2 < row.size() && row[i + n] == row[i + n + 1] && row[i + n] == row[i + n + 2]))
       ++n;
     packets += static_cast<char>(n);
-    packets.append(row.begin() + static_cast<std::ptrdiff_t>(i), row.begin() + static_cast<std::ptrdiff_t>(i + n));
+    packets.append(row.begin() + static_cast<std::ptrdiff_t>(i),
+                   row.begin() + static_cast<std::ptrdiff_t>(i + n));
     i += n;
   }
   packets += '\0';
@@ -87,7 +89,8 @@ TEST(TCUTGraphic, StreamLoadUsesTheGreyRamp) {
   ASSERT_EQ(g->Width(), 7);
   ASSERT_EQ(g->Height(), 3);
   for (int y = 0; y < 3; ++y)
-    EXPECT_EQ(std::vector<uint8_t>(g->ScanLine(y), g->ScanLine(y) + 7), kRows[static_cast<size_t>(y)]) << "row " << y;
+    EXPECT_EQ(std::vector<uint8_t>(g->ScanLine(y), g->ScanLine(y) + 7), kRows[static_cast<size_t>(y)])
+        << "row " << y;
   EXPECT_EQ(g->Palette()->Count(), 256);
   EXPECT_EQ(g->Pixel(5, 1), graphics::RGB(200, 200, 200));
   EXPECT_EQ(g->ImageProperties.Compression, ctRLE);
@@ -172,7 +175,8 @@ TEST(TCUTGraphic, DamagedImages) {
     std::string file;
     std::string error;
   } cases[] = {
-      {"zero-height", CutFile(7, {}), "EInvalidGraphic: Cannot load image. Invalid or unexpected Dr. Halo image format."},
+      {"zero-height", CutFile(7, {}),
+       "EInvalidGraphic: Cannot load image. Invalid or unexpected Dr. Halo image format."},
       {"bomb-65535x65535", bomb, readError},
       {"row-missing", rowMissing, readError},
   };

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "support/TiffStrips.h"
 #include "support/TestSupport.h"
+#include "support/TiffStrips.h"
 
 namespace imaging {
 namespace {
@@ -63,7 +63,8 @@ std::string Decode(TDecoder& d, const tk::test::TiffStrips& t, uint32_t w, uint3
     for (char& c : out) c = static_cast<char>(~c);
   // Padding bits of each row are not image: PBM keeps them 0.
   if (w % 8)
-    for (size_t i = rowBytes - 1; i < out.size(); i += rowBytes) out[i] &= static_cast<char>(0xFF << (8 - w % 8));
+    for (size_t i = rowBytes - 1; i < out.size(); i += rowBytes)
+      out[i] &= static_cast<char>(0xFF << (8 - w % 8));
   return out;
 }
 
@@ -77,7 +78,9 @@ struct FaxCase {
   // padded here, each row's end found by decoding that row alone.
   bool words = false;
 };
-void PrintTo(const FaxCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FaxCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 std::string PadRowsToWords(const std::string& strip, uint32_t w, uint32_t h) {
   TCCITTMHDecoder d(0, w, false, false);
@@ -85,7 +88,8 @@ std::string PadRowsToWords(const std::string& strip, uint32_t w, uint32_t h) {
   std::string out;
   size_t at = 0;
   for (uint32_t y = 0; y < h && at < strip.size(); ++y) {
-    TDecodeResult r = d.DecodeBlock({reinterpret_cast<const uint8_t*>(strip.data()) + at, strip.size() - at}, row);
+    TDecodeResult r =
+        d.DecodeBlock({reinterpret_cast<const uint8_t*>(strip.data()) + at, strip.size() - at}, row);
     out += strip.substr(at, r.consumed);
     if (out.size() % 2) out += '\x5A';  // the pad byte's value plays no part
     at += r.consumed;
@@ -106,7 +110,8 @@ TEST_P(FaxOracle, MatchesLibtiffRows) {
   tk::test::WriteFileBytes(dir / "in.pbm", PBM(w, h, bits));
   const auto fax = dir / "fax.tif";
   if (!c.tiffcp.empty()) {
-    tk::test::WriteFileBytes(dir / "plain.tif", RunTool({"pnmtotiff", "-miniswhite", (dir / "in.pbm").string()}).out);
+    tk::test::WriteFileBytes(dir / "plain.tif",
+                             RunTool({"pnmtotiff", "-miniswhite", (dir / "in.pbm").string()}).out);
     std::vector<std::string> argv{"tiffcp"};
     argv.insert(argv.end(), c.tiffcp.begin(), c.tiffcp.end());
     argv.insert(argv.end(), {(dir / "plain.tif").string(), fax.string()});
@@ -139,11 +144,12 @@ TEST_P(FaxOracle, MatchesLibtiffRows) {
   ASSERT_EQ(decoded.size(), oracle.size());
   const size_t rowBytes = (w + 7) / 8;
   for (size_t y = 0; y < static_cast<size_t>(h); ++y)
-    ASSERT_EQ(decoded.substr(y * rowBytes, rowBytes), oracle.substr(y * rowBytes, rowBytes)) << "first different row " << y << " at byte " << [&] {
-      size_t i = 0;
-      while (decoded[y * rowBytes + i] == oracle[y * rowBytes + i]) ++i;
-      return i;
-    }();
+    ASSERT_EQ(decoded.substr(y * rowBytes, rowBytes), oracle.substr(y * rowBytes, rowBytes))
+        << "first different row " << y << " at byte " << [&] {
+             size_t i = 0;
+             while (decoded[y * rowBytes + i] == oracle[y * rowBytes + i]) ++i;
+             return i;
+           }();
 
   // Cut-short strips decode what is there and stay inside the buffers.
   const std::string strip = t.strips[0];
@@ -190,7 +196,9 @@ struct HandCase {
   std::string bits;
   Bytes rows;  // expected destination, 1 byte per row at width <= 8
 };
-void PrintTo(const HandCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const HandCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FaxHand : public ::testing::TestWithParam<HandCase> {};
 
@@ -217,14 +225,17 @@ INSTANTIATE_TEST_SUITE_P(
                  Bytes{0x38, 0x18}},
         // A black run of 7 in a row of 4 is cut; the next row still starts at
         // its own byte.
-        HandCase{"RunBeyondWidthIsCut", false, 4, std::string(kEOL) + "0111 00011 " + kEOL + "1011", Bytes{0x30, 0x00}},
+        HandCase{"RunBeyondWidthIsCut", false, 4, std::string(kEOL) + "0111 00011 " + kEOL + "1011",
+                 Bytes{0x30, 0x00}},
         // An invalid code ends its row; the next end of line resynchronises.
-        HandCase{"InvalidCodeResyncs", false, 8, std::string(kEOL) + "1000 11 00000000011111111 " + kEOL + "00110101 000101",
+        HandCase{"InvalidCodeResyncs", false, 8,
+                 std::string(kEOL) + "1000 11 00000000011111111 " + kEOL + "00110101 000101",
                  Bytes{0x18, 0xFF}},
         // An end of line inside a row ends it; the next row follows directly.
-        HandCase{"EOLInsideRow", false, 8, std::string(kEOL) + "1000 " + kEOL + "1000 11 0111", Bytes{0x00, 0x18}},
-        HandCase{"EndOfPageLeavesRestWhite", false, 8, std::string(kEOL) + "1000 11 0111 " + kEOL + kEOL + kEOL + kEOL,
-                 Bytes{0x18, 0x00, 0x00}},
+        HandCase{"EOLInsideRow", false, 8, std::string(kEOL) + "1000 " + kEOL + "1000 11 0111",
+                 Bytes{0x00, 0x18}},
+        HandCase{"EndOfPageLeavesRestWhite", false, 8,
+                 std::string(kEOL) + "1000 11 0111 " + kEOL + kEOL + kEOL + kEOL, Bytes{0x18, 0x00, 0x00}},
         // Modified Huffman: rows on byte boundaries, no end-of-line codes.
         HandCase{"MHRows", true, 8, "0111 10 1000 000000 00110101 000101 00", Bytes{0x38, 0xFF}},
         HandCase{"MHDamageCostsOneRow", true, 8, "0000000000000000 1000 11 0111 0000", Bytes{0x00, 0x18}}),

@@ -1,6 +1,8 @@
 #include "imaging/ImageCodecsMisc.h"
 
 #include <gtest/gtest.h>
+#include <jerror.h>
+#include <jpeglib.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -10,12 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include <jpeglib.h>
-#include <jerror.h>
-
 #include "imaging/ImageFormats.h"
-#include "support/TiffStrips.h"
 #include "support/TestSupport.h"
+#include "support/TiffStrips.h"
 
 namespace imaging {
 namespace {
@@ -108,7 +107,9 @@ struct ThunderCase {
   Bytes source;
   Bytes expected;
 };
-void PrintTo(const ThunderCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ThunderCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Thunder : public ::testing::TestWithParam<ThunderCase> {};
 
@@ -122,14 +123,15 @@ TEST_P(Thunder, Decodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     ThunderScan, Thunder,
-    ::testing::Values(ThunderCase{"RunAfterRaw", 4, {0xC7, 0x03}, {0x77, 0x77}},
-                      ThunderCase{"TwoBitDeltasSkip", 4, {0xC7, 0x46}, {0x77, 0x80}},
-                      ThunderCase{"ThreeBitDeltasWrap", 4, {0xCF, 0x8D, 0xC0}, {0xF0, 0xD0}},  // 15, +1 (wraps), -3
-                      ThunderCase{"OddWidthRowsStartOnByte", 3, {0xC5, 0x02, 0xC9, 0x3F}, {0x55, 0x50, 0x99, 0x90}},
-                      ThunderCase{"DeltasCutAtRow", 1, {0x45, 0xC3}, {0x00, 0x30}},
-                      ThunderCase{"RunCutAtRow", 2, {0xC1, 0x3F, 0xC2}, {0x11, 0x20}},
-                      ThunderCase{"SourceEndsRest0", 4, {0xC9}, {0x90, 0x00}},
-                      ThunderCase{"NoWidth", 0, {0xC9}, {0xEE, 0xEE}}),
+    ::testing::Values(
+        ThunderCase{"RunAfterRaw", 4, {0xC7, 0x03}, {0x77, 0x77}},
+        ThunderCase{"TwoBitDeltasSkip", 4, {0xC7, 0x46}, {0x77, 0x80}},
+        ThunderCase{"ThreeBitDeltasWrap", 4, {0xCF, 0x8D, 0xC0}, {0xF0, 0xD0}},  // 15, +1 (wraps), -3
+        ThunderCase{"OddWidthRowsStartOnByte", 3, {0xC5, 0x02, 0xC9, 0x3F}, {0x55, 0x50, 0x99, 0x90}},
+        ThunderCase{"DeltasCutAtRow", 1, {0x45, 0xC3}, {0x00, 0x30}},
+        ThunderCase{"RunCutAtRow", 2, {0xC1, 0x3F, 0xC2}, {0x11, 0x20}},
+        ThunderCase{"SourceEndsRest0", 4, {0xC9}, {0x90, 0x00}},
+        ThunderCase{"NoWidth", 0, {0xC9}, {0xEE, 0xEE}}),
     [](const ::testing::TestParamInfo<ThunderCase>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------- Photo-CD
@@ -179,7 +181,9 @@ Bytes PCDRows(std::initializer_list<std::pair<uint32_t, uint32_t>> rows, uint32_
   return w.out;
 }
 
-Bytes PCDStream(uint32_t plane, uint32_t row, uint32_t endRow) { return PCDRows({{plane, row}}, endRow); }
+Bytes PCDStream(uint32_t plane, uint32_t row, uint32_t endRow) {
+  return PCDRows({{plane, row}}, endRow);
+}
 
 TEST(PCDDecoder, ResidualsClampAndStayInTheRow) {
   Bytes data = PCDStream(0, 0, 1);
@@ -256,18 +260,24 @@ struct JpegFixture {
 
 // Writes a w × h image (grey or colour) as a JPEG-compressed TIFF with
 // tiffcp, and decodes its first strip with djpeg as the oracle.
-JpegFixture MakeJpegTiff(const tk::test::ScratchDir& dir, bool colour, uint32_t w, uint32_t h, int rowsPerStrip) {
+JpegFixture MakeJpegTiff(const tk::test::ScratchDir& dir, bool colour, uint32_t w, uint32_t h,
+                         int rowsPerStrip) {
   JpegFixture f;
   f.w = w, f.h = h;
   std::string pixels;
   for (uint32_t y = 0; y < h; ++y)
     for (uint32_t x = 0; x < w; ++x)
-      for (int c = 0; c < (colour ? 3 : 1); ++c) pixels += static_cast<char>((x * (3 + c) + y * 5 + ((x / 8 + y / 8) % 2) * 90) & 255);
-  const std::string header = std::string(colour ? "P6\n" : "P5\n") + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+      for (int c = 0; c < (colour ? 3 : 1); ++c)
+        pixels += static_cast<char>((x * (3 + c) + y * 5 + ((x / 8 + y / 8) % 2) * 90) & 255);
+  const std::string header =
+      std::string(colour ? "P6\n" : "P5\n") + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
   tk::test::WriteFileBytes(dir / "in.pnm", header + pixels);
-  tk::test::WriteFileBytes(dir / "plain.tif", tk::test::RunTool({"pnmtotiff", (dir / "in.pnm").string()}).out);
-  EXPECT_EQ(tk::test::RunTool({"tiffcp", "-c", "jpeg", "-r", std::to_string(rowsPerStrip), (dir / "plain.tif").string(),
-                               (dir / "j.tif").string()}).exitCode, 0);
+  tk::test::WriteFileBytes(dir / "plain.tif",
+                           tk::test::RunTool({"pnmtotiff", (dir / "in.pnm").string()}).out);
+  EXPECT_EQ(tk::test::RunTool({"tiffcp", "-c", "jpeg", "-r", std::to_string(rowsPerStrip),
+                               (dir / "plain.tif").string(), (dir / "j.tif").string()})
+                .exitCode,
+            0);
   f.tiff = tk::test::ReadTiffStrips(tk::test::ReadFileBytes(dir / "j.tif"));
   // The tables stream without its end marker, then the strip without its
   // start marker: one whole JPEG stream for djpeg.
@@ -323,7 +333,8 @@ TEST_P(TIFFJPEG, StripMatchesDjpeg) {
   p.RowIndex = 32;
   Bytes last(8 * p.RowBytes);
   const std::string& tail = f.tiff.strips.at(2);
-  EXPECT_EQ(d.DecodeBlock({reinterpret_cast<const uint8_t*>(tail.data()), tail.size()}, last).produced, last.size());
+  EXPECT_EQ(d.DecodeBlock({reinterpret_cast<const uint8_t*>(tail.data()), tail.size()}, last).produced,
+            last.size());
 
   // Checks, in their order.
   p.RowIndex = 0;

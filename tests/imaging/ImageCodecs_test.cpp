@@ -32,7 +32,9 @@ struct DecodeCase {
 };
 
 // Test lists show the case's name, not the bytes of the record.
-void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DecodeTable : public ::testing::TestWithParam<DecodeCase> {};
 
@@ -62,29 +64,44 @@ const int E = 0xEE;  // untouched
 INSTANTIATE_TEST_SUITE_P(
     RunLength, DecodeTable,
     ::testing::Values(
-        DecodeCase{"PackBitsRunAndNoOp", Make<TPackbitsRLEDecoder>(), B({0x80, 0xFE, 'A'}), 3, B({'A', 'A', 'A'}), 3},
-        DecodeCase{"PackBitsStopsInLiteral", Make<TPackbitsRLEDecoder>(), B({0x04, 1, 2, 3, 4, 5}), 3, B({1, 2, 3}), 4},
-        DecodeCase{"PackBitsLiteralCutBySource", Make<TPackbitsRLEDecoder>(), B({0x04, 1, 2}), 4, B({1, 2, E, E}), 3},
-        DecodeCase{"PackBitsRunOverrunsDestination", Make<TPackbitsRLEDecoder>(), B({0x81, 9}), 4, B({9, 9, 9, 9}), 2},
-        DecodeCase{"PackBitsRunWithoutValue", Make<TPackbitsRLEDecoder>(), B({0x00, 7, 0xFD}), 4, B({7, E, E, E}), 3},
-        DecodeCase{"PCXZeroCountAndLiteralBF", Make<TPCXRLEDecoder>(), B({0xC0, 0x55, 0xBF, 0xC3, 1}), 4, B({0xBF, 1, 1, 1}), 5},
+        DecodeCase{"PackBitsRunAndNoOp", Make<TPackbitsRLEDecoder>(), B({0x80, 0xFE, 'A'}), 3,
+                   B({'A', 'A', 'A'}), 3},
+        DecodeCase{"PackBitsStopsInLiteral", Make<TPackbitsRLEDecoder>(), B({0x04, 1, 2, 3, 4, 5}), 3,
+                   B({1, 2, 3}), 4},
+        DecodeCase{"PackBitsLiteralCutBySource", Make<TPackbitsRLEDecoder>(), B({0x04, 1, 2}), 4,
+                   B({1, 2, E, E}), 3},
+        DecodeCase{"PackBitsRunOverrunsDestination", Make<TPackbitsRLEDecoder>(), B({0x81, 9}), 4,
+                   B({9, 9, 9, 9}), 2},
+        DecodeCase{"PackBitsRunWithoutValue", Make<TPackbitsRLEDecoder>(), B({0x00, 7, 0xFD}), 4,
+                   B({7, E, E, E}), 3},
+        DecodeCase{"PCXZeroCountAndLiteralBF", Make<TPCXRLEDecoder>(), B({0xC0, 0x55, 0xBF, 0xC3, 1}), 4,
+                   B({0xBF, 1, 1, 1}), 5},
         DecodeCase{"PCXRunOverrunsDestination", Make<TPCXRLEDecoder>(), B({0xFF, 4}), 3, B({4, 4, 4}), 2},
         DecodeCase{"PCXEndsAtSource", Make<TPCXRLEDecoder>(), B({0xC2}), 3, B({E, E, E}), 1},
-        DecodeCase{"Targa16RunOfThree", Make<TTargaRLEDecoder>(16u), B({0x82, 1, 2}), 6, B({1, 2, 1, 2, 1, 2}), 3},
-        DecodeCase{"TargaRunCutAtDestination", Make<TTargaRLEDecoder>(24u), B({0xFF, 1, 2, 3}), 7, B({1, 2, 3, 1, 2, 3, E}), 4},
-        DecodeCase{"TargaLiteralAcrossEnd", Make<TTargaRLEDecoder>(8u), B({0x03, 1, 2, 3, 4, 0x00, 5}), 2, B({1, 2}), 5},
-        DecodeCase{"TargaHalfPixelAtSourceEnd", Make<TTargaRLEDecoder>(32u), B({0x81, 1, 2}), 8, B({E, E, E, E, E, E, E, E}), 3},
+        DecodeCase{"Targa16RunOfThree", Make<TTargaRLEDecoder>(16u), B({0x82, 1, 2}), 6,
+                   B({1, 2, 1, 2, 1, 2}), 3},
+        DecodeCase{"TargaRunCutAtDestination", Make<TTargaRLEDecoder>(24u), B({0xFF, 1, 2, 3}), 7,
+                   B({1, 2, 3, 1, 2, 3, E}), 4},
+        DecodeCase{"TargaLiteralAcrossEnd", Make<TTargaRLEDecoder>(8u), B({0x03, 1, 2, 3, 4, 0x00, 5}), 2,
+                   B({1, 2}), 5},
+        DecodeCase{"TargaHalfPixelAtSourceEnd", Make<TTargaRLEDecoder>(32u), B({0x81, 1, 2}), 8,
+                   B({E, E, E, E, E, E, E, E}), 3},
         DecodeCase{"TargaBadDepth", Make<TTargaRLEDecoder>(12u), B({0x81, 1, 2}), 4, B({E, E, E, E}), 0},
         DecodeCase{"SGI8Row", Make<TSGIRLEDecoder>(uint8_t{8}), B({0x82, 0x10, 0x20, 0x03, 0x30, 0x00}), 5,
                    B({0x10, 0x20, 0x30, 0x30, 0x30}), 6},
-        DecodeCase{"SGI8RunBeyondRowReadToMarker", Make<TSGIRLEDecoder>(uint8_t{8}), B({0x7F, 1, 0x81, 2, 0}), 3, B({1, 1, 1}), 5},
+        DecodeCase{"SGI8RunBeyondRowReadToMarker", Make<TSGIRLEDecoder>(uint8_t{8}), B({0x7F, 1, 0x81, 2, 0}),
+                   3, B({1, 1, 1}), 5},
         DecodeCase{"SGI16Row", Make<TSGIRLEDecoder>(uint8_t{16}), B({0, 0x81, 1, 2, 0, 0x02, 3, 4, 0, 0}), 6,
                    B({1, 2, 3, 4, 3, 4}), 10},
-        DecodeCase{"SGI16NoMarker", Make<TSGIRLEDecoder>(uint8_t{16}), B({0, 0x85, 1, 2, 3}), 6, B({1, 2, E, E, E, E}), 5},
-        DecodeCase{"CUTLine", Make<TCUTRLEDecoder>(), B({6, 0, 0x83, 7, 0x02, 1, 2, 0, 0xAA}), 6, B({7, 7, 7, 1, 2, E}), 8},
-        DecodeCase{"CUTRunBeyondLineStillFindsEnd", Make<TCUTRLEDecoder>(), B({0, 0, 0xFF, 7, 0x01, 5, 0, 9}), 2, B({7, 7}), 7},
+        DecodeCase{"SGI16NoMarker", Make<TSGIRLEDecoder>(uint8_t{16}), B({0, 0x85, 1, 2, 3}), 6,
+                   B({1, 2, E, E, E, E}), 5},
+        DecodeCase{"CUTLine", Make<TCUTRLEDecoder>(), B({6, 0, 0x83, 7, 0x02, 1, 2, 0, 0xAA}), 6,
+                   B({7, 7, 7, 1, 2, E}), 8},
+        DecodeCase{"CUTRunBeyondLineStillFindsEnd", Make<TCUTRLEDecoder>(), B({0, 0, 0xFF, 7, 0x01, 5, 0, 9}),
+                   2, B({7, 7}), 7},
         DecodeCase{"CUTTruncatedCount", Make<TCUTRLEDecoder>(), B({4}), 2, B({E, E}), 1},
-        DecodeCase{"PSPRunAndLiteral", Make<TPSPRLEDecoder>(), B({0x83, 9, 0x02, 1, 2}), 5, B({9, 9, 9, 1, 2}), 5},
+        DecodeCase{"PSPRunAndLiteral", Make<TPSPRLEDecoder>(), B({0x83, 9, 0x02, 1, 2}), 5,
+                   B({9, 9, 9, 1, 2}), 5},
         DecodeCase{"PSPLiteralBeyondSource", Make<TPSPRLEDecoder>(), B({0x7F, 1, 2}), 4, B({1, 2, E, E}), 3},
         DecodeCase{"PSPRunBeyondDestination", Make<TPSPRLEDecoder>(), B({0xFF, 3}), 2, B({3, 3}), 2},
         DecodeCase{"RLAChannel", Make<TRLADecoder>(), B({0xFE, 1, 2, 2, 7}), 5, B({1, 2, 7, 7, 7}), 5},
@@ -162,11 +179,14 @@ TEST(PackBitsOracle, DecodesTiffcpStrips) {
   std::string pixels;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) pixels += static_cast<char>((y % 3 == 0) ? rng() : (x / (1 + y % 17)) * 40);
-  tk::test::WriteFileBytes(dir / "in.pgm", "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n" + pixels);
+  tk::test::WriteFileBytes(dir / "in.pgm",
+                           "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n" + pixels);
   std::string plain = tk::test::RunTool({"pnmtotiff", (dir / "in.pgm").string()}).out;
   tk::test::WriteFileBytes(dir / "plain.tif", plain);
   ASSERT_EQ(tk::test::RunTool({"tiffcp", "-c", "packbits", "-r", "13", (dir / "plain.tif").string(),
-                               (dir / "pb.tif").string()}).exitCode, 0);
+                               (dir / "pb.tif").string()})
+                .exitCode,
+            0);
   tk::test::TiffStrips t = tk::test::ReadTiffStrips(tk::test::ReadFileBytes(dir / "pb.tif"));
   ASSERT_EQ(t.Tag(259), 32773u);
   const uint32_t rowsPerStrip = t.Tag(278);

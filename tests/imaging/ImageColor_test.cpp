@@ -44,7 +44,9 @@ void Configure(TColorManager& m, const Settings& s) {
 }
 
 // The scale operation as the converters define it.
-uint32_t Scale(uint32_t v, uint32_t m, uint32_t d) { return v * m / d; }
+uint32_t Scale(uint32_t v, uint32_t m, uint32_t d) {
+  return v * m / d;
+}
 
 TEST(TColorManager, FreshManagerReversesTriplesWithoutGamma) {
   TColorManager m;
@@ -67,7 +69,8 @@ struct RowCase {
 TEST(TColorManager, InterleavedRows) {
   const uint8_t g128 = static_cast<uint8_t>(std::nearbyint(std::pow(128 / 255.0, 1 / 2.2) * 255));
   const uint8_t g50 = static_cast<uint8_t>(std::nearbyint(std::pow(50 / 255.0, 1 / 2.2) * 255));
-  const uint8_t g0x12 = static_cast<uint8_t>(std::nearbyint(std::pow(Scale(0x1234, 255, 65535) / 255.0, 1 / 2.2) * 255));
+  const uint8_t g0x12 =
+      static_cast<uint8_t>(std::nearbyint(std::pow(Scale(0x1234, 255, 65535) / 255.0, 1 / 2.2) * 255));
   const std::vector<RowCase> cases = {
       {"rgb to rgb keeps order", {cmRGB, cmRGB, 8, 8}, {1, 2, 3}, 1, 0xFF, Bytes(3), {1, 2, 3}},
       {"bgr to rgb reverses", {cmBGR, cmRGB, 8, 8}, {1, 2, 3}, 1, 0xFF, Bytes(3), {3, 2, 1}},
@@ -81,49 +84,158 @@ TEST(TColorManager, InterleavedRows) {
        Bytes(4),
        {g128, 0, 0, 77}},
       {"rgb to bgra leaves alpha", {cmRGB, cmBGRA, 8, 8}, {1, 2, 3}, 1, 0xFF, {9, 9, 9, 99}, {3, 2, 1, 99}},
-      {"rgba to bgr skips alpha", {cmRGBA, cmBGR, 8, 8}, {1, 2, 3, 4, 5, 6, 7, 8}, 2, 0xFF, Bytes(6), {3, 2, 1, 7, 6, 5}},
-      {"16-bit big-endian to 8", {cmRGB, cmBGR, 16, 8, cfSwapBytes}, Words({0x1234, 0xFFFF, 0x0101}, true), 1, 0xFF,
-       Bytes(3), {1, 255, static_cast<uint8_t>(Scale(0x1234, 255, 65535))}},
-      {"16-bit little-endian to 8", {cmRGB, cmRGB, 16, 8}, Words({0x8000, 0x00FF, 0xFFFF}, false), 1, 0xFF, Bytes(3),
+      {"rgba to bgr skips alpha",
+       {cmRGBA, cmBGR, 8, 8},
+       {1, 2, 3, 4, 5, 6, 7, 8},
+       2,
+       0xFF,
+       Bytes(6),
+       {3, 2, 1, 7, 6, 5}},
+      {"16-bit big-endian to 8",
+       {cmRGB, cmBGR, 16, 8, cfSwapBytes},
+       Words({0x1234, 0xFFFF, 0x0101}, true),
+       1,
+       0xFF,
+       Bytes(3),
+       {1, 255, static_cast<uint8_t>(Scale(0x1234, 255, 65535))}},
+      {"16-bit little-endian to 8",
+       {cmRGB, cmRGB, 16, 8},
+       Words({0x8000, 0x00FF, 0xFFFF}, false),
+       1,
+       0xFF,
+       Bytes(3),
        {static_cast<uint8_t>(Scale(0x8000, 255, 65535)), 0, 255}},
-      {"16-bit to 8 then gamma", {cmRGB, cmRGB, 16, 8, cfSwapBytes, cfGamma}, Words({0x1234, 0, 0}, true), 1, 0xFF,
-       Bytes(3), {g0x12, 0, 0}},
-      {"16 to 16 swaps only, no gamma", {cmRGB, cmRGB, 16, 16, cfSwapBytes, cfGamma}, Words({0x1234, 1, 0x8000}, true),
-       1, 0xFF, Bytes(6), Words({0x1234, 1, 0x8000}, false)},
-      {"8 to 16 times 257", {cmRGB, cmBGR, 8, 16}, {1, 2, 255}, 1, 0xFF, Bytes(6), Words({65535, 514, 257}, false)},
-      {"8 to 16 with swap writes big-endian", {cmRGB, cmRGB, 8, 16, cfSwapBytes}, {1, 2, 3}, 1, 0xFF, Bytes(6),
+      {"16-bit to 8 then gamma",
+       {cmRGB, cmRGB, 16, 8, cfSwapBytes, cfGamma},
+       Words({0x1234, 0, 0}, true),
+       1,
+       0xFF,
+       Bytes(3),
+       {g0x12, 0, 0}},
+      {"16 to 16 swaps only, no gamma",
+       {cmRGB, cmRGB, 16, 16, cfSwapBytes, cfGamma},
+       Words({0x1234, 1, 0x8000}, true),
+       1,
+       0xFF,
+       Bytes(6),
+       Words({0x1234, 1, 0x8000}, false)},
+      {"8 to 16 times 257",
+       {cmRGB, cmBGR, 8, 16},
+       {1, 2, 255},
+       1,
+       0xFF,
+       Bytes(6),
+       Words({65535, 514, 257}, false)},
+      {"8 to 16 with swap writes big-endian",
+       {cmRGB, cmRGB, 8, 16, cfSwapBytes},
+       {1, 2, 3},
+       1,
+       0xFF,
+       Bytes(6),
        Words({257, 514, 771}, true)},
-      {"mask selects pixels 1 and 3", {cmRGB, cmRGB, 8, 8}, {1, 2, 3, 4, 5, 6}, 4, 0x50, Bytes(12, 0xEE),
+      {"mask selects pixels 1 and 3",
+       {cmRGB, cmRGB, 8, 8},
+       {1, 2, 3, 4, 5, 6},
+       4,
+       0x50,
+       Bytes(12, 0xEE),
        {0xEE, 0xEE, 0xEE, 1, 2, 3, 0xEE, 0xEE, 0xEE, 4, 5, 6}},
       {"grey 8 to 8", {cmGray, cmGray, 8, 8}, {5, 6, 7}, 3, 0xFF, Bytes(3), {5, 6, 7}},
-      {"grey 16 big-endian to 8", {cmGray, cmGray, 16, 8, cfSwapBytes}, Words({0xFFFF, 0x8080}, true), 2, 0xFF, Bytes(2),
+      {"grey 16 big-endian to 8",
+       {cmGray, cmGray, 16, 8, cfSwapBytes},
+       Words({0xFFFF, 0x8080}, true),
+       2,
+       0xFF,
+       Bytes(2),
        {255, static_cast<uint8_t>(Scale(0x8080, 255, 65535))}},
       {"grey 8 to 16", {cmGray, cmIndexed, 8, 16}, {2}, 1, 0xFF, Bytes(2), Words({514}, false)},
-      {"grey 16 to 16 swapped", {cmGray, cmGray, 16, 16, cfSwapBytes}, Words({0x1234}, true), 1, 0xFF, Bytes(2),
+      {"grey 16 to 16 swapped",
+       {cmGray, cmGray, 16, 16, cfSwapBytes},
+       Words({0x1234}, true),
+       1,
+       0xFF,
+       Bytes(2),
        Words({0x1234}, false)},
       {"grey alpha skips alpha", {cmGrayAlpha, cmGray, 8, 8}, {10, 99, 20, 99}, 2, 0xFF, Bytes(2), {10, 20}},
-      {"grey alpha 16 to 8", {cmGrayAlpha, cmIndexed, 16, 8}, Words({0xFFFF, 0, 0, 0xFFFF}, false), 2, 0xFF, Bytes(2),
+      {"grey alpha 16 to 8",
+       {cmGrayAlpha, cmIndexed, 16, 8},
+       Words({0xFFFF, 0, 0, 0xFFFF}, false),
+       2,
+       0xFF,
+       Bytes(2),
        {255, 0}},
-      {"indexed 4 to 4 is a copy", {cmIndexed, cmIndexed, 4, 4}, {0x12, 0x34, 0x50}, 5, 0xFF, Bytes(3),
+      {"indexed 4 to 4 is a copy",
+       {cmIndexed, cmIndexed, 4, 4},
+       {0x12, 0x34, 0x50},
+       5,
+       0xFF,
+       Bytes(3),
        {0x12, 0x34, 0x50}},
-      {"indexed 1 to 8 scales to 255", {cmIndexed, cmIndexed, 1, 8}, {0xA0}, 4, 0xFF, Bytes(4), {255, 0, 255, 0}},
+      {"indexed 1 to 8 scales to 255",
+       {cmIndexed, cmIndexed, 1, 8},
+       {0xA0},
+       4,
+       0xFF,
+       Bytes(4),
+       {255, 0, 255, 0}},
       {"grey 2 to 4 scales by 5", {cmGray, cmGray, 2, 4}, {0x1B}, 4, 0xFF, Bytes(2), {0x05, 0xAF}},
-      {"grey 8 to 1 keeps top value only", {cmGray, cmGray, 8, 1}, {0, 254, 255, 255}, 4, 0xFF, Bytes(1, 0x0F),
+      {"grey 8 to 1 keeps top value only",
+       {cmGray, cmGray, 8, 1},
+       {0, 254, 255, 255},
+       4,
+       0xFF,
+       Bytes(1, 0x0F),
        {0x3F}},
       // Pixels 2, 3 and 4 take source fields 0, 1 and 2 (the third straddles
       // two bytes); the other fields keep their bits.
-      {"indexed 3 to 3 with fields across bytes", {cmIndexed, cmIndexed, 3, 3}, {0b00101001, 0b11000000}, 5, 0x38,
-       Bytes{0b11111111, 0b11111111}, {0b11111100, 0b10100111}},
-      {"indexed 4 with mask 0x55", {cmIndexed, cmIndexed, 4, 4}, {0x12, 0x34}, 8, 0x55, Bytes(4, 0),
+      {"indexed 3 to 3 with fields across bytes",
+       {cmIndexed, cmIndexed, 3, 3},
+       {0b00101001, 0b11000000},
+       5,
+       0x38,
+       Bytes{0b11111111, 0b11111111},
+       {0b11111100, 0b10100111}},
+      {"indexed 4 with mask 0x55",
+       {cmIndexed, cmIndexed, 4, 4},
+       {0x12, 0x34},
+       8,
+       0x55,
+       Bytes(4, 0),
        {0x01, 0x02, 0x03, 0x04}},
-      {"indexed 16 to 16 swapped", {cmIndexed, cmIndexed, 16, 16, cfSwapBytes}, Words({0xABCD}, true), 1, 0xFF,
-       Bytes(2), Words({0xABCD}, false)},
-      {"indexed 16 to 8 scales", {cmIndexed, cmIndexed, 16, 8}, Words({0xFFFF, 0x0101, 0x8000}, false), 3, 0xFF,
-       Bytes(3), {255, 1, static_cast<uint8_t>(Scale(0x8000, 255, 65535))}},
-      {"indexed 16 to 4 packs fields", {cmIndexed, cmIndexed, 16, 4, cfSwapBytes}, Words({0xFFFF, 0x1111}, true), 2,
-       0xFF, Bytes(1), {0xF1}},
-      {"indexed 8 to 16", {cmIndexed, cmIndexed, 8, 16}, {1, 255}, 2, 0xFF, Bytes(4), Words({257, 65535}, false)},
-      {"indexed 4 to 16 big-endian", {cmIndexed, cmIndexed, 4, 16, cfSwapBytes}, {0xF1}, 2, 0xFF, Bytes(4),
+      {"indexed 16 to 16 swapped",
+       {cmIndexed, cmIndexed, 16, 16, cfSwapBytes},
+       Words({0xABCD}, true),
+       1,
+       0xFF,
+       Bytes(2),
+       Words({0xABCD}, false)},
+      {"indexed 16 to 8 scales",
+       {cmIndexed, cmIndexed, 16, 8},
+       Words({0xFFFF, 0x0101, 0x8000}, false),
+       3,
+       0xFF,
+       Bytes(3),
+       {255, 1, static_cast<uint8_t>(Scale(0x8000, 255, 65535))}},
+      {"indexed 16 to 4 packs fields",
+       {cmIndexed, cmIndexed, 16, 4, cfSwapBytes},
+       Words({0xFFFF, 0x1111}, true),
+       2,
+       0xFF,
+       Bytes(1),
+       {0xF1}},
+      {"indexed 8 to 16",
+       {cmIndexed, cmIndexed, 8, 16},
+       {1, 255},
+       2,
+       0xFF,
+       Bytes(4),
+       Words({257, 65535}, false)},
+      {"indexed 4 to 16 big-endian",
+       {cmIndexed, cmIndexed, 4, 16, cfSwapBytes},
+       {0xF1},
+       2,
+       0xFF,
+       Bytes(4),
        Words({65535, 4369}, true)},
   };
   for (const auto& c : cases) {
@@ -168,9 +280,10 @@ TEST(TColorManager, CMYKMixesBlackIntoEachInk) {
       {"to bgr", cmBGR, 8, {y, mg, c}},
       {"to rgb", cmRGB, 8, {c, mg, y}},
       {"to rgba skips alpha", cmRGBA, 8, {c, mg, y, 0xEE}},
-      {"to 16-bit rgb", cmRGB, 16, Words({static_cast<uint16_t>(c * 257), static_cast<uint16_t>(mg * 257),
-                                           static_cast<uint16_t>(y * 257)},
-                                          false)},
+      {"to 16-bit rgb", cmRGB, 16,
+       Words(
+           {static_cast<uint16_t>(c * 257), static_cast<uint16_t>(mg * 257), static_cast<uint16_t>(y * 257)},
+           false)},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.name);
@@ -229,7 +342,7 @@ TEST(TColorManager, LabAgainstTheCIEDefinition) {
   };
   // Greys first: grey depends only on the lightness curve.
   const std::vector<Lab> greys = {{0, 0, 0}, {5, 0, 0}, {20, 0, 0}, {50, 0, 0}, {75, 0, 0}, {100, 0, 0}};
-  const std::vector<Lab> colours = {{60, -16, 32}, {50, 60, 30}, {40, -30, -40}, {70, 20, -60},
+  const std::vector<Lab> colours = {{60, -16, 32}, {50, 60, 30},  {40, -30, -40}, {70, 20, -60},
                                     {30, 10, 10},  {90, -10, 60}, {5, 12, -28}};
   // L* 0..255 in a byte cannot hold every whole L*: such samples are
   // checked against the L* their byte stands for.
@@ -253,7 +366,8 @@ TEST(TColorManager, LabAgainstTheCIEDefinition) {
       Bytes samples;
       const Bytes& want;
     };
-    const auto sa = static_cast<uint8_t>(static_cast<int8_t>(c.a)), sb = static_cast<uint8_t>(static_cast<int8_t>(c.b));
+    const auto sa = static_cast<uint8_t>(static_cast<int8_t>(c.a)),
+               sb = static_cast<uint8_t>(static_cast<int8_t>(c.b));
     const auto oa = static_cast<uint8_t>(c.a + 128), ob = static_cast<uint8_t>(c.b + 128);
     const uint8_t L8 = byteL(c.L);
     const auto L16 = static_cast<uint16_t>(std::lround(c.L * 655.35));
@@ -262,7 +376,11 @@ TEST(TColorManager, LabAgainstTheCIEDefinition) {
         {"8-bit, L* 0..255, signed chroma", 8, cfLabByteRange, {L8, sa, sb}, ofByte},
         {"8-bit, L* 0..255, offset chroma", 8, cfLabByteRange | cfLabChromaOffset, {L8, oa, ob}, ofByte},
         {"8-bit, L* as the byte, signed chroma", 8, 0, {static_cast<uint8_t>(c.L), sa, sb}, exact},
-        {"8-bit, L* as the byte, offset chroma", 8, cfLabChromaOffset, {static_cast<uint8_t>(c.L), oa, ob}, exact},
+        {"8-bit, L* as the byte, offset chroma",
+         8,
+         cfLabChromaOffset,
+         {static_cast<uint8_t>(c.L), oa, ob},
+         exact},
         {"16-bit big-endian, L* 0..65535, signed chroma", 16, cfLabByteRange | cfSwapBytes,
          Words({L16, wa, wb}, true), exact},
         {"16-bit little-endian, L* 0..65535, offset chroma", 16, cfLabByteRange | cfLabChromaOffset,
@@ -300,7 +418,8 @@ TEST(TColorManager, YCbCrAndPhotoYCCThroughChromaTables) {
   const double crR = 2 - 2 * kr, cbB = 2 - 2 * kb, crG = kr * crR / kg, cbG = kb * cbB / kg;
   auto ycc = [&](int y, int cb, int cr, int offCb, int offCr) {
     int r = y + static_cast<int>(std::nearbyint(crR * (cr - offCr)));
-    int g = y - static_cast<int>(std::nearbyint(cbG * (cb - offCb))) - static_cast<int>(std::nearbyint(crG * (cr - offCr)));
+    int g = y - static_cast<int>(std::nearbyint(cbG * (cb - offCb))) -
+            static_cast<int>(std::nearbyint(crG * (cr - offCr)));
     int b = y + static_cast<int>(std::nearbyint(cbB * (cb - offCb)));
     return Bytes{static_cast<uint8_t>(std::clamp(r, 0, 255)), static_cast<uint8_t>(std::clamp(g, 0, 255)),
                  static_cast<uint8_t>(std::clamp(b, 0, 255))};
@@ -524,13 +643,22 @@ TEST(TColorManagerPalettes, ColormapLayouts) {
       {"8 interleaved 4", cml8Interleaved4, {{10, 20, 30, 0, 40, 50, 60, 0}}, false, 0},
       {"8 planar 3", cml8Planar3, {{10, 40}, {20, 50}, {30, 60}}, false, 0},
       {"8 planar 4 ignores the fourth", cml8Planar4, {{10, 40}, {20, 50}, {30, 60}, {99, 99}}, false, 0},
-      {"16 interleaved 3 big-endian", cml16Interleaved3,
-       {Words({10 * 257, 20 * 257, 30 * 257, 40 * 257, 50 * 257, 60 * 257}, true)}, false, cfSwapBytes},
-      {"16 interleaved 4 little-endian", cml16Interleaved4,
-       {Words({10 * 257, 20 * 257, 30 * 257, 0, 40 * 257, 50 * 257, 60 * 257, 0}, false)}, false, 0},
-      {"16 planar 3", cml16Planar3,
-       {Words({10 * 257, 40 * 257}, true), Words({20 * 257, 50 * 257}, true), Words({30 * 257, 60 * 257}, true)},
-       false, cfSwapBytes},
+      {"16 interleaved 3 big-endian",
+       cml16Interleaved3,
+       {Words({10 * 257, 20 * 257, 30 * 257, 40 * 257, 50 * 257, 60 * 257}, true)},
+       false,
+       cfSwapBytes},
+      {"16 interleaved 4 little-endian",
+       cml16Interleaved4,
+       {Words({10 * 257, 20 * 257, 30 * 257, 0, 40 * 257, 50 * 257, 60 * 257, 0}, false)},
+       false,
+       0},
+      {"16 planar 3",
+       cml16Planar3,
+       {Words({10 * 257, 40 * 257}, true), Words({20 * 257, 50 * 257}, true),
+        Words({30 * 257, 60 * 257}, true)},
+       false,
+       cfSwapBytes},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -591,11 +719,11 @@ TEST(TColorManager, ChoosePixelFormat) {
     graphics::TPixelFormat format;
   };
   const std::vector<Case> cases = {
-      {1, 1, graphics::pf1bit},   {1, 2, graphics::pf4bit},    {1, 4, graphics::pf4bit},
-      {1, 5, graphics::pfCustom}, {1, 7, graphics::pfCustom},  {1, 8, graphics::pf8bit},
-      {1, 16, graphics::pf8bit},  {3, 5, graphics::pf15bit},   {3, 1, graphics::pf15bit},
-      {3, 8, graphics::pf24bit},  {3, 16, graphics::pf24bit},  {4, 8, graphics::pf32bit},
-      {4, 16, graphics::pf32bit}, {4, 4, graphics::pfCustom},  {2, 8, graphics::pfCustom},
+      {1, 1, graphics::pf1bit},   {1, 2, graphics::pf4bit},   {1, 4, graphics::pf4bit},
+      {1, 5, graphics::pfCustom}, {1, 7, graphics::pfCustom}, {1, 8, graphics::pf8bit},
+      {1, 16, graphics::pf8bit},  {3, 5, graphics::pf15bit},  {3, 1, graphics::pf15bit},
+      {3, 8, graphics::pf24bit},  {3, 16, graphics::pf24bit}, {4, 8, graphics::pf32bit},
+      {4, 16, graphics::pf32bit}, {4, 4, graphics::pfCustom}, {2, 8, graphics::pfCustom},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.samples) + " x " + std::to_string(c.bits));

@@ -1,7 +1,5 @@
 // Real images from other projects' test suites, through the library: every
 // file gives an image or the library's error.
-#include "imaging/ImageFormats.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "imaging/ImageFormats.h"
 #include "support/TestSupport.h"
 
 namespace imaging {

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "support/ImageReaders.h"
 #include "imaging/AutodeskGraphic.h"
 #include "imaging/CUTGraphic.h"
 #include "imaging/PCDGraphic.h"
@@ -21,6 +20,7 @@
 #include "imaging/SGIGraphic.h"
 #include "imaging/TIFFGraphic.h"
 #include "imaging/TargaGraphic.h"
+#include "support/ImageReaders.h"
 
 namespace imaging {
 namespace {
@@ -41,7 +41,8 @@ struct TTrail {
     run = 0;
     count = 0;
   }
-  void Note(graphics::TProgressStage stage, bool redraw, const graphics::TRect& r, const std::string& message) {
+  void Note(graphics::TProgressStage stage, bool redraw, const graphics::TRect& r,
+            const std::string& message) {
     if (stage == graphics::psRunning) {
       const char kind = redraw ? 'r' : 's';
       if (run == kind) {
@@ -65,7 +66,8 @@ TTrail TrailOf(const std::string& bytes) {
   TTrail trail;
   G g;
   g.OnProgress = [&](graphics::TGraphic*, graphics::TProgressStage stage, uint8_t, bool redraw,
-                     const graphics::TRect& r, const std::string& message) { trail.Note(stage, redraw, r, message); };
+                     const graphics::TRect& r,
+                     const std::string& message) { trail.Note(stage, redraw, r, message); };
   rtl::TStringStream s(bytes);
   g.LoadFromStream(s);
   trail.Flush();
@@ -150,7 +152,7 @@ std::string PSPFile() {
   attributes.resize(19, '\0');
   Put(attributes, 8, 2);  // bits
   attributes.resize(27, '\0');
-  attributes += '\x01';   // grey
+  attributes += '\x01';  // grey
   attributes.resize(42, '\0');
   std::string layer(256 + 115, '\0');
   Put(layer, 1, 2);  // bitmaps
@@ -166,12 +168,15 @@ std::string PSPFile() {
 
 // A 3 x 2 colour image written by ImageMagick in the given format.
 std::string ImageMagickFile(const tk::test::ScratchDir& dir, const std::string& format) {
-  const std::string ppm = std::string("P6\n3 2\n255\n") + std::string("\x10\x20\x30\x40\x50\x60\x70\x80\x90\xA0\xB0\xC0"
-                                                                     "\xD0\xE0\xF0\x00\x11\x22", 18);
+  const std::string ppm =
+      std::string("P6\n3 2\n255\n") + std::string(
+                                          "\x10\x20\x30\x40\x50\x60\x70\x80\x90\xA0\xB0\xC0"
+                                          "\xD0\xE0\xF0\x00\x11\x22",
+                                          18);
   tk::test::WriteFileBytes(dir / "in.ppm", ppm);
   const std::string out = (dir / ("out." + format)).string();
-  const tk::test::ToolResult r =
-      tk::test::RunTool({"convert-im6.q16", (dir / "in.ppm").string(), "-compress", "none", format + ":" + out});
+  const tk::test::ToolResult r = tk::test::RunTool(
+      {"convert-im6.q16", (dir / "in.ppm").string(), "-compress", "none", format + ":" + out});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   return tk::test::ReadFileBytes(out);
 }
@@ -186,7 +191,8 @@ TEST(ReaderProgress, FilesMadeHere) {
       {"Autodesk", [] { return TrailOf<TAutodeskGraphic>(AutodeskFile()); }, "Transfering... r2 |"},
       {"Dr. Halo", [] { return TrailOf<TCUTGraphic>(CUTFile()); }, "Transfering... r2 |"},
       {"RLA", [] { return TrailOf<TRLAGraphic>(RLAFile()); }, "Transfering... r2 |"},
-      {"PSP", [] { return TrailOf<TPSPGraphic>(PSPFile()); }, "Preparing... | Loading data... | Transfering... r2 |"},
+      {"PSP", [] { return TrailOf<TPSPGraphic>(PSPFile()); },
+       "Preparing... | Loading data... | Transfering... r2 |"},
       {"Photo-CD", [] { return TrailOf<TPCDGraphic>(PCDFile()); },
        "Preparing... | Loading data... s256 | Upsampling... s2 | Transfering... r512 |"},
   };

@@ -72,8 +72,9 @@ class LocalRegistry : public testing::Test {
     const TFileFormatList& f = FileFormats();
     for (int i = 0; i < f.ExtensionCount(); ++i) {
       const auto& e = f.ExtensionAt(i);
-      graphics::TPicture::RegisterFileFormat(e.Extension, e.Description.empty() ? e.ClassEntry->Description : e.Description,
-                                             e.ClassEntry->GraphicClass);
+      graphics::TPicture::RegisterFileFormat(
+          e.Extension, e.Description.empty() ? e.ClassEntry->Description : e.Description,
+          e.ClassEntry->GraphicClass);
     }
   }
 };
@@ -86,10 +87,11 @@ std::vector<std::string> Extensions(const TFileFormatList& list) {
 
 TEST(FileFormats, RegistrationTableOfTheClassesThatExist) {
   TFileFormatList& f = FileFormats();
-  EXPECT_EQ(Extensions(f), (std::vector<std::string>{"bmp", "ico", "wmf", "emf", "jfif", "jpg", "jpe", "jpeg", "rle", "dib",
-                                                    "win", "vst", "vda", "tga", "icb", "tiff", "tif", "fax", "eps", "pcx", "pcc", "scr",
-                                                    "rpf", "rla", "sgi", "rgba", "rgb", "bw", "psd", "pdd",
-                                                    "ppm", "pgm", "pbm", "cel", "pic", "pcd", "cut", "psp", "png"}));
+  EXPECT_EQ(Extensions(f),
+            (std::vector<std::string>{"bmp", "ico", "wmf", "emf", "jfif", "jpg",  "jpe", "jpeg", "rle", "dib",
+                                      "win", "vst", "vda", "tga", "icb",  "tiff", "tif", "fax",  "eps", "pcx",
+                                      "pcc", "scr", "rpf", "rla", "sgi",  "rgba", "rgb", "bw",   "psd", "pdd",
+                                      "ppm", "pgm", "pbm", "cel", "pic",  "pcd",  "cut", "psp",  "png"}));
   EXPECT_EQ(f.IndexOfExtension("PPM"), f.IndexOfExtension("ppm"));
   EXPECT_EQ(f.IndexOfExtension("Pbm"), 32);
   EXPECT_EQ(f.IndexOfExtension(""), -1);
@@ -339,9 +341,12 @@ TEST(TRasterGraphic, SizeGuard) {
   const std::vector<Case> cases = {
       {0, 5, graphics::pf8bit, invalid},
       {5, 0, graphics::pf8bit, invalid},
-      {UINT32_MAX, UINT32_MAX, graphics::pf1bit, "Cannot load image. The TEST image is too large (4294967295 x 4294967295 pixels)."},
-      {0x80000000u, 1, graphics::pf1bit, "Cannot load image. The TEST image is too large (2147483648 x 1 pixels)."},
-      {70000, 70000, graphics::pf24bit, "Cannot load image. The TEST image is too large (70000 x 70000 pixels)."},
+      {UINT32_MAX, UINT32_MAX, graphics::pf1bit,
+       "Cannot load image. The TEST image is too large (4294967295 x 4294967295 pixels)."},
+      {0x80000000u, 1, graphics::pf1bit,
+       "Cannot load image. The TEST image is too large (2147483648 x 1 pixels)."},
+      {70000, 70000, graphics::pf24bit,
+       "Cannot load image. The TEST image is too large (70000 x 70000 pixels)."},
       {5, 5, graphics::pfCustom, "Invalid color format in TEST file."},
       {1000, 1000, graphics::pf24bit, ""},
       // The data is judged before the pixel memory, and in its own name.
@@ -371,7 +376,8 @@ TEST(SharedRoutines, Upsample2x) {
   // 2 x 2 plane in a buffer of 4 rows of 4.
   std::vector<uint8_t> plane = {0, 100, 9, 9, 200, 50, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
   Upsample2x(2, 2, 4, plane);
-  EXPECT_EQ(plane, (std::vector<uint8_t>{0, 50, 100, 100, 100, 88, 75, 75, 200, 125, 50, 50, 200, 125, 50, 50}));
+  EXPECT_EQ(plane,
+            (std::vector<uint8_t>{0, 50, 100, 100, 100, 88, 75, 75, 200, 125, 50, 50, 200, 125, 50, 50}));
 
   std::vector<uint8_t> one = {40, 0, 0, 0};
   Upsample2x(1, 1, 2, one);

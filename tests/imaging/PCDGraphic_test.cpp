@@ -69,8 +69,11 @@ TEST(TPCDGraphic, DecodesAsImageMagickDoes) {
     SCOPED_TRACE("rotation " + std::to_string(rotation));
     const std::string bytes = PCDFile(rotation);
     tk::test::WriteFileBytes(dir / "image.pcd", bytes);
-    ExpectSamePixels(PixelsOf(*LoadImage<TPCDGraphic>(bytes)), ParsePPM(tk::test::RunTool({"convert-im6.q16", (dir / "image.pcd").string(), "-depth", "8", "ppm:-"}).out),
-                     kYCCTolerance);
+    ExpectSamePixels(
+        PixelsOf(*LoadImage<TPCDGraphic>(bytes)),
+        ParsePPM(
+            tk::test::RunTool({"convert-im6.q16", (dir / "image.pcd").string(), "-depth", "8", "ppm:-"}).out),
+        kYCCTolerance);
   }
 }
 
@@ -105,7 +108,8 @@ TEST(TPCDGraphic, HeaderTestAndDamagedPacks) {
   EXPECT_EQ(LoadError<TPCDGraphic>(unknown),
             "EInvalidGraphic: Cannot load image. Invalid or unexpected Photo-CD image format.");
   // Offsets beyond the file are a read error before any plane is made.
-  EXPECT_EQ(LoadError<TPCDGraphic>(pack.substr(0, 96 * 2048)), "EInvalidGraphic: Stream read error in Photo-CD file.");
+  EXPECT_EQ(LoadError<TPCDGraphic>(pack.substr(0, 96 * 2048)),
+            "EInvalidGraphic: Stream read error in Photo-CD file.");
   ExpectCutCopies<TPCDGraphic>(pack, TCutPolicy::kRaises);
 }
 

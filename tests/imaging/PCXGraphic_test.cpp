@@ -16,7 +16,6 @@ using tk::test::MaxDifference;
 using tk::test::NetpbmRGB;
 using tk::test::Tool;
 
-
 std::string Header(uint8_t encoding, uint8_t bits, uint16_t width, uint16_t height, uint8_t planes,
                    uint16_t bytesPerLine, uint8_t paletteKind = 1, uint8_t version = 5) {
   std::string h(128, '\0');
@@ -49,7 +48,9 @@ TEST(TPCXGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
   };
   const std::vector<Case> cases = {
       {"24-bit", {"convert-im6.q16", "ppm:-", "pcx:-"}, &picture, graphics::pf24bit},
-      {"8-bit with a palette block", {"convert-im6.q16", "ppm:-", "-type", "Palette", "pcx:-"}, &picture,
+      {"8-bit with a palette block",
+       {"convert-im6.q16", "ppm:-", "-type", "Palette", "pcx:-"},
+       &picture,
        graphics::pf8bit},
       {"netpbm 24-bit", {"ppmtopcx", "-24bit"}, &picture, graphics::pf24bit},
       {"netpbm 8-bit", {"ppmtopcx", "-8bit"}, &colours16, graphics::pf8bit},
@@ -132,7 +133,8 @@ TEST(TPCXGraphic, BadFilesRaise) {
       {"lines shorter than the width", Header(0, 8, 9, 1, 1, 8) + std::string(8, 'x'), invalid},
       {"plain data cut short", Header(0, 8, 4, 4, 1, 4) + std::string(15, 'x'), readError},
       // 65535 lines of 3 x 65535 bytes.
-      {"block beyond any image", Header(1, 8, 65535, 65535, 3, 65535) + "\xFF\x00"s, "Cannot load image. The PCX or SCR image is too large (65535 x 65535 pixels)."},
+      {"block beyond any image", Header(1, 8, 65535, 65535, 3, 65535) + "\xFF\x00"s,
+       "Cannot load image. The PCX or SCR image is too large (65535 x 65535 pixels)."},
       {"coded bomb", Header(1, 8, 8000, 8000, 1, 8000) + "\xFF\x00"s, readError},
   };
   for (const Case& c : cases) {

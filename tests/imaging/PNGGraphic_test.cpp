@@ -28,11 +28,13 @@ std::string Chunk(const std::string& type, const std::string& data) {
   Put32(c, static_cast<uint32_t>(data.size()));
   const std::string body = type + data;
   c += body;
-  Put32(c, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+  Put32(c, static_cast<uint32_t>(
+               crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
   return c;
 }
 
-std::string Header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType, uint8_t interlace = 0) {
+std::string Header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType,
+                   uint8_t interlace = 0) {
   std::string h;
   Put32(h, width);
   Put32(h, height);
@@ -51,7 +53,10 @@ std::string PNGFile(const std::string& ihdr, const std::string& middle) {
 }
 
 // 2 x 2 RGB: red, green / blue, white; rows filtered None and Sub.
-const std::string kRGBRows("\x00\xFF\x00\x00\x00\xFF\x00" "\x01\x00\x00\xFF\xFF\xFF\x00", 14);
+const std::string kRGBRows(
+    "\x00\xFF\x00\x00\x00\xFF\x00"
+    "\x01\x00\x00\xFF\xFF\xFF\x00",
+    14);
 
 std::string SmallRGB(const std::string& before = "", const std::string& idatType = "IDAT") {
   return PNGFile(Header(2, 2, 8, 2), before + Chunk(idatType, Deflated(kRGBRows)));
@@ -97,8 +102,9 @@ TEST(TPNGGraphic, NothingButPaddingAfterTheImageDataLoads) {
     EXPECT_EQ(PixelsOf(*LoadImage<TPNGGraphic>(PNGFile(Header(2, 2, 8, 2), c.middle))).rgb, expected);
   }
   // A second run of data after another chunk could be another image.
-  EXPECT_EQ(LoadError<TPNGGraphic>(PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", data) + text + Chunk("IDAT", data))),
-            "EInvalidGraphic: Cannot load image. Extra compressed data found in PNG file.");
+  EXPECT_EQ(
+      LoadError<TPNGGraphic>(PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", data) + text + Chunk("IDAT", data))),
+      "EInvalidGraphic: Cannot load image. Extra compressed data found in PNG file.");
 }
 
 TEST(TPNGGraphic, DamagedFilesRaiseTheirMessages) {
@@ -124,9 +130,11 @@ TEST(TPNGGraphic, DamagedFilesRaiseTheirMessages) {
       {"chunk length past the end", hugeChunk, "EInvalidGraphic: Stream read error in PNG file."},
       {"filter type 5", PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflated(badFilter))),
        "EInvalidGraphic: Cannot load image. Compression error found in PNG file."},
-      {"image data one row short", PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflated(kRGBRows.substr(0, 7)))),
+      {"image data one row short",
+       PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflated(kRGBRows.substr(0, 7)))),
        "EInvalidGraphic: Cannot load image. Extra compressed data found in PNG file."},
-      {"compressed data cut short", PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflated(kRGBRows).substr(0, 8))),
+      {"compressed data cut short",
+       PNGFile(Header(2, 2, 8, 2), Chunk("IDAT", Deflated(kRGBRows).substr(0, 8))),
        "EInvalidGraphic: Cannot load image. Compression error found in PNG file."},
       {"no image data", PNGFile(Header(2, 2, 8, 2), ""),
        "EInvalidGraphic: Cannot load image. Invalid or unexpected PNG image format."},
@@ -136,8 +144,9 @@ TEST(TPNGGraphic, DamagedFilesRaiseTheirMessages) {
        "EInvalidGraphic: Cannot load image. Palette in PNG file is invalid."},
       {"bit depth 16 palette", PNGFile(Header(2, 2, 16, 3), palette + Chunk("IDAT", Deflated(indexRows))),
        "EInvalidGraphic: Invalid color format in PNG file."},
-      {"compression method 1", kSignature + Chunk("IHDR", Header(2, 2, 8, 2).replace(10, 1, "\x01")) +
-                                   Chunk("IDAT", Deflated(kRGBRows)) + Chunk("IEND", ""),
+      {"compression method 1",
+       kSignature + Chunk("IHDR", Header(2, 2, 8, 2).replace(10, 1, "\x01")) +
+           Chunk("IDAT", Deflated(kRGBRows)) + Chunk("IEND", ""),
        "EInvalidGraphic: Cannot load image. The compression scheme is not supported for PNG files."},
       {"IHDR of 12 bytes", kSignature + Chunk("IHDR", Header(2, 2, 8, 2).substr(0, 12)),
        "EInvalidGraphic: Cannot load image. Invalid or unexpected PNG image format."},
@@ -153,7 +162,8 @@ TEST(TPNGGraphic, DamagedFilesRaiseTheirMessages) {
 }
 
 TEST(TPNGGraphic, AncillaryChunksTooShortAreIgnored) {
-  const auto g = LoadImage<TPNGGraphic>(SmallRGB(Chunk("tRNS", "\x01") + Chunk("bKGD", "") + Chunk("gAMA", "")));
+  const auto g =
+      LoadImage<TPNGGraphic>(SmallRGB(Chunk("tRNS", "\x01") + Chunk("bKGD", "") + Chunk("gAMA", "")));
   EXPECT_FALSE(g->Transparent);
   EXPECT_EQ(PixelsOf(*g).rgb, PixelsOf(*LoadImage<TPNGGraphic>(SmallRGB())).rgb);
 }
@@ -165,7 +175,9 @@ TEST(TPNGGraphic, TruncatedCopiesRaise) {
 // ---------------------------------------------------------------------------
 // The suite of test images against netpbm.
 
-fs::path Suite() { return tk::test::CorpusDir() / "images" / "pngsuite" / "png"; }
+fs::path Suite() {
+  return tk::test::CorpusDir() / "images" / "pngsuite" / "png";
+}
 
 // A P5 or P6 file of any maximum value, as 8-bit RGB the way the reader
 // shows it: wide samples truncated to 8 bits, narrow ones stretched, then
@@ -180,7 +192,8 @@ TRgbImage NetpbmPixels(const std::string& pnm, double gamma) {
       ++at;
     }
     uint32_t v = 0;
-    while (at < pnm.size() && pnm[at] >= '0' && pnm[at] <= '9') v = v * 10 + static_cast<uint32_t>(pnm[at++] - '0');
+    while (at < pnm.size() && pnm[at] >= '0' && pnm[at] <= '9')
+      v = v * 10 + static_cast<uint32_t>(pnm[at++] - '0');
     return v;
   };
   const bool colour = pnm.compare(0, 2, "P6") == 0;
@@ -198,7 +211,8 @@ TRgbImage NetpbmPixels(const std::string& pnm, double gamma) {
   }
   const uint32_t maxValue = number();
   ++at;
-  const size_t samples = static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * (colour ? 3 : 1);
+  const size_t samples =
+      static_cast<size_t>(image.width) * static_cast<size_t>(image.height) * (colour ? 3 : 1);
   const size_t bytes = maxValue > 255 ? 2 : 1;
   for (size_t i = 0; i < samples && at + bytes <= pnm.size(); ++i, at += bytes) {
     uint32_t v = static_cast<uint8_t>(pnm[at]);
@@ -228,11 +242,13 @@ TEST(TPNGGraphic, SuiteDecodesAsNetpbmDoes) {
     // reader keeps them whole, as ImageMagick does (told not to apply
     // the gamma itself).
     if (pnm.err.find("significant bits") != std::string::npos)
-      pnm = tk::test::RunTool({"convert-im6.q16", entry.path().string(), "-set", "colorspace", "sRGB", "-depth", "16", "ppm:-"});
+      pnm = tk::test::RunTool(
+          {"convert-im6.q16", entry.path().string(), "-set", "colorspace", "sRGB", "-depth", "16", "ppm:-"});
     ExpectSamePixels(PixelsOf(*g), NetpbmPixels(pnm.out, gamma), 1);
     // Colour with alpha keeps its alpha in the bitmap's fourth byte.
     if (g->ImageProperties.ColorModel == cmRGBA) {
-      const TRgbImage alpha = NetpbmPixels(tk::test::RunTool({"pngtopnm", "-alpha", entry.path().string()}).out, 0);
+      const TRgbImage alpha =
+          NetpbmPixels(tk::test::RunTool({"pngtopnm", "-alpha", entry.path().string()}).out, 0);
       for (int y = 0; y < g->Height(); ++y)
         for (int x = 0; x < g->Width(); ++x)
           ASSERT_EQ(g->ScanLine(y)[4 * x + 3], alpha.rgb[3 * static_cast<size_t>(y * g->Width() + x)])
@@ -264,7 +280,9 @@ TEST(TPNGGraphic, SuiteFilesCutShortRaise) {
 
 TEST(TPNGGraphic, SuiteDepthsAndTransparency) {
   TK_REQUIRE_CORPUS();
-  auto load = [](const char* name) { return LoadImage<TPNGGraphic>(tk::test::ReadFileBytes(Suite() / name)); };
+  auto load = [](const char* name) {
+    return LoadImage<TPNGGraphic>(tk::test::ReadFileBytes(Suite() / name));
+  };
   EXPECT_EQ(load("basn0g16.png")->PixelFormat(), graphics::pf8bit);
   EXPECT_EQ(load("basn0g02.png")->PixelFormat(), graphics::pf4bit);
   EXPECT_EQ(load("basn4a08.png")->PixelFormat(), graphics::pf8bit);

@@ -15,8 +15,8 @@ namespace {
 using tk::test::Tool;
 using namespace std::string_literals;
 
-
-const std::string kInvalid = "EInvalidGraphic: Cannot load image. Invalid or unexpected PBM, PGM or PPM image format.";
+const std::string kInvalid =
+    "EInvalidGraphic: Cannot load image. Invalid or unexpected PBM, PGM or PPM image format.";
 const std::string kReadError = "EInvalidGraphic: Stream read error in PPM file.";
 
 std::string Row(const graphics::TBitmap& b, int y, size_t n) {
@@ -148,7 +148,9 @@ TEST(TPPMGraphic, OversizedImagesAreRefusedBeforeAllocation) {
   std::string file = "P5\n2048 1024\n255\n" + std::string(2048 * 1024, '\x01');
   std::string error = tk::test::LoadError<TPPMGraphic>(file);
   graphics::TBitmap::SetPixelMemoryLimit(before);
-  EXPECT_EQ(error, "EInvalidGraphic: Cannot load image. The PBM, PGM or PPM image is too large (2048 x 1024 pixels).");
+  EXPECT_EQ(
+      error,
+      "EInvalidGraphic: Cannot load image. The PBM, PGM or PPM image is too large (2048 x 1024 pixels).");
   EXPECT_EQ(tk::test::LoadError<TPPMGraphic>(file), "loaded");
 }
 
@@ -159,14 +161,10 @@ TEST(TPPMGraphic, HeaderTest) {
     bool claimed;
   };
   const std::vector<Case> cases = {
-      {"pbm", "P4\n16 2\n\xAA\x55\xAA\x55"s, true},
-      {"ppm", "P6\n1 1\n255\n\x01\x02\x03", true},
-      {"plain pgm", "P2\n1 1\n255\n0\n", true},
-      {"ten bytes are not enough", "P4\n8 1\n\xAA\n", false},
-      {"P7", "P7\nWIDTH 1\nHEIGHT 1\n", false},
-      {"P0", "P0\n1 1\n255\n0\n", false},
-      {"lower case", "p6\n1 1\n255\n123", false},
-      {"garbage", std::string(64, '\xFF'), false},
+      {"pbm", "P4\n16 2\n\xAA\x55\xAA\x55"s, true}, {"ppm", "P6\n1 1\n255\n\x01\x02\x03", true},
+      {"plain pgm", "P2\n1 1\n255\n0\n", true},     {"ten bytes are not enough", "P4\n8 1\n\xAA\n", false},
+      {"P7", "P7\nWIDTH 1\nHEIGHT 1\n", false},     {"P0", "P0\n1 1\n255\n0\n", false},
+      {"lower case", "p6\n1 1\n255\n123", false},   {"garbage", std::string(64, '\xFF'), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -281,7 +279,8 @@ Split SplitMap(const std::string& file) {
 // Comments before, between and after the numbers, with digits in them.
 std::string WithComments(const std::string& file) {
   Split s = SplitMap(file);
-  std::string h = s.tokens[0] + "\n# written 2024-05-01 12:00\n" + s.tokens[1] + " #w 99\n\n# h 77\n" + s.tokens[2];
+  std::string h =
+      s.tokens[0] + "\n# written 2024-05-01 12:00\n" + s.tokens[1] + " #w 99\n\n# h 77\n" + s.tokens[2];
   if (s.tokens.size() == 4) h += "\n#max 1\n" + s.tokens[3];
   // Plain rasters may hold comments too; raw rasters begin after one byte.
   const bool plain = s.tokens[0] == "P1" || s.tokens[0] == "P2" || s.tokens[0] == "P3";
@@ -341,7 +340,8 @@ std::vector<OracleCase> OracleFiles() {
   for (int w : widths) {
     const std::string ppm = NoisePPM(w, 5, seed++);
     const std::string pgm = Tool({"ppmtopgm"}, ppm);
-    const std::string pbm = Tool({"convert-im6.q16", "-", "-colorspace", "gray", "-threshold", "50%", "pbm:-"}, ppm);
+    const std::string pbm =
+        Tool({"convert-im6.q16", "-", "-colorspace", "gray", "-threshold", "50%", "pbm:-"}, ppm);
     const std::string ws = "w" + std::to_string(w) + " ";
     // Written by netpbm.
     cases.push_back({ws + "netpbm raw pbm", pbm, 1});
@@ -357,8 +357,8 @@ std::vector<OracleCase> OracleFiles() {
     }
     // Written by ImageMagick.
     cases.push_back({ws + "magick raw pbm", Tool({"convert-im6.q16", "-", "pbm:-"}, pbm), 1});
-    cases.push_back({ws + "magick plain pbm", Tool({"convert-im6.q16", "-", "-compress", "none", "pbm:-"}, pbm),
-                     1});
+    cases.push_back(
+        {ws + "magick plain pbm", Tool({"convert-im6.q16", "-", "-compress", "none", "pbm:-"}, pbm), 1});
     for (int depth : {8, 10, 16}) {
       const std::string d = std::to_string(depth);
       const uint32_t m = (1u << depth) - 1;
@@ -410,9 +410,9 @@ TEST(TPPMGraphicOracles, DecodesAsNetpbmAndImageMagick) {
 TEST(TPPMGraphicOracles, EveryTruncatedCopyRaisesTheReadError) {
   TK_REQUIRE_TOOL("convert-im6.q16");
   const std::string ppm = NoisePPM(9, 4, 42);
-  const std::vector<std::string> files = {
-      ppm, Tool({"pnmtopnm", "-plain"}, ppm), Tool({"pamdepth", "1023"}, ppm),
-      Tool({"convert-im6.q16", "-", "-threshold", "50%", "pbm:-"}, ppm)};
+  const std::vector<std::string> files = {ppm, Tool({"pnmtopnm", "-plain"}, ppm),
+                                          Tool({"pamdepth", "1023"}, ppm),
+                                          Tool({"convert-im6.q16", "-", "-threshold", "50%", "pbm:-"}, ppm)};
   for (const std::string& f : files) {
     SCOPED_TRACE(f.substr(0, 2));
     ASSERT_EQ(tk::test::LoadError<TPPMGraphic>(f), "loaded");

@@ -99,11 +99,13 @@ TEST(TPSDGraphic, HeaderTestAndRegistry) {
   lower.replace(0, 4, "8bps");
   rtl::TStringStream l(lower);
   EXPECT_TRUE(TPSDGraphic::CanReadStream(l));
-  EXPECT_EQ(LoadError<TPSDGraphic>(lower), "EInvalidGraphic: Cannot load image. Invalid or unexpected PSD or PDD image format.");
+  EXPECT_EQ(LoadError<TPSDGraphic>(lower),
+            "EInvalidGraphic: Cannot load image. Invalid or unexpected PSD or PDD image format.");
 }
 
 TEST(TPSDGraphic, DamagedFiles) {
-  const std::string invalid = "EInvalidGraphic: Cannot load image. Invalid or unexpected PSD or PDD image format.";
+  const std::string invalid =
+      "EInvalidGraphic: Cannot load image. Invalid or unexpected PSD or PDD image format.";
   const std::string readError = "EInvalidGraphic: Stream read error in PSD or PDD file.";
   const std::string colourError = "EInvalidGraphic: Invalid color format in PSD or PDD file.";
   auto doc = [](auto change) {
@@ -127,14 +129,21 @@ TEST(TPSDGraphic, DamagedFiles) {
       {"no-channels", doc([](TPSDDoc& d) { d.channels.clear(); }), colourError},
       {"32-bit-samples", patched(good, 22, 32, 2), colourError},
       {"unknown-mode-5", patched(good, 24, 5, 2), colourError},
-      {"indexed-16-bit", doc([](TPSDDoc& d) { d.mode = 2; d.depth = 16; d.channels.resize(1); }), colourError},
-      {"zip-compression", patched(good, 38, 2, 2), "EInvalidGraphic: Cannot load image. The compression scheme is not supported for PSD or PDD files."},
+      {"indexed-16-bit", doc([](TPSDDoc& d) {
+         d.mode = 2;
+         d.depth = 16;
+         d.channels.resize(1);
+       }),
+       colourError},
+      {"zip-compression", patched(good, 38, 2, 2),
+       "EInvalidGraphic: Cannot load image. The compression scheme is not supported for PSD or PDD files."},
       {"colour-data-beyond-the-file", patched(good, 26, 0x7FFFFFFF, 4), readError},
       {"layers-beyond-the-file", patched(good, 34, 0xFFFFFFF0, 4), readError},
       {"row-counts-beyond-the-file", patched(good, 38 + 2 + 4, 0xFFFF, 2), readError},
       // 30000 x 30000 pixels claimed over six rows of data.
       {"bomb-30000x30000", patched(patched(good, 14, 30000, 4), 18, 30000, 4), readError},
-      {"raw-bomb-30000x30000", patched(patched(PSDFile(RGBDoc(false)), 14, 30000, 4), 18, 30000, 4), readError},
+      {"raw-bomb-30000x30000", patched(patched(PSDFile(RGBDoc(false)), 14, 30000, 4), 18, 30000, 4),
+       readError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
@@ -149,7 +158,11 @@ TEST(TPSDGraphic, LayersAreSkippedAndIndexOutsideTheMapIsBlack) {
   d.height = 1;
   d.channels = {std::string("\x00\x01\x02\xC8", 4)};
   // A colour map of three entries only; the layer section is junk to skip.
-  d.colourData = std::string("\x10\x20\x30" "\x40\x50\x60" "\x70\x80\x90", 9);
+  d.colourData = std::string(
+      "\x10\x20\x30"
+      "\x40\x50\x60"
+      "\x70\x80\x90",
+      9);
   d.layers = std::string(37, '\x7F');
   auto g = LoadImage<TPSDGraphic>(PSDFile(d));
   EXPECT_EQ(g->PixelFormat(), graphics::pf8bit);
@@ -159,7 +172,8 @@ TEST(TPSDGraphic, LayersAreSkippedAndIndexOutsideTheMapIsBlack) {
 }
 
 TEST(TPSDGraphic, TruncatedCopiesRaise) {
-  for (const bool packBits : {false, true}) ExpectCutCopies<TPSDGraphic>(PSDFile(RGBDoc(packBits)), TCutPolicy::kRaises);
+  for (const bool packBits : {false, true})
+    ExpectCutCopies<TPSDGraphic>(PSDFile(RGBDoc(packBits)), TCutPolicy::kRaises);
 }
 
 // ImageMagick's own documents from one picture, in every mode it writes,
@@ -235,8 +249,10 @@ TEST(TPSDGraphic, LabAgainstImageMagick) {
       d.channels.assign(3, "");
       const double top = depth == 8 ? 255 : 65535, zero = depth == 8 ? 128 : 32768;
       for (const auto& lab : row.pixels) {
-        const double samples[3] = {lab[0] / 100 * top, lab[1] * (top + 1) / 256 + zero, lab[2] * (top + 1) / 256 + zero};
-        for (size_t c = 0; c < 3; ++c) Put(d.channels[c], static_cast<uint32_t>(std::lround(samples[c])), depth / 8);
+        const double samples[3] = {lab[0] / 100 * top, lab[1] * (top + 1) / 256 + zero,
+                                   lab[2] * (top + 1) / 256 + zero};
+        for (size_t c = 0; c < 3; ++c)
+          Put(d.channels[c], static_cast<uint32_t>(std::lround(samples[c])), depth / 8);
       }
       const std::string file = PSDFile(d);
       tk::test::WriteFileBytes(dir / "lab.psd", file);
@@ -257,13 +273,21 @@ TEST(TPSDGraphic, CorpusDocuments) {
     const char* file;
     int tolerance;  // -1: refused
   } cases[] = {
-      {"4x4_1bit_bitmap.psd", 0},       {"4x4_8bit_grayscale.psd", 0}, {"4x4_16bit_grayscale.psd", 1},
-      {"4x4_8bit_duotone.psd", 0},      {"4x4_8bit_rgb.psd", 0},       {"4x4_8bit_rgba.psd", 0},
-      {"4x4_16bit_rgb.psd", 1},         {"4x4_8bit_cmyk.psd", 1},      {"4x4_16bit_cmyk.psd", 1},
+      {"4x4_1bit_bitmap.psd", 0},
+      {"4x4_8bit_grayscale.psd", 0},
+      {"4x4_16bit_grayscale.psd", 1},
+      {"4x4_8bit_duotone.psd", 0},
+      {"4x4_8bit_rgb.psd", 0},
+      {"4x4_8bit_rgba.psd", 0},
+      {"4x4_16bit_rgb.psd", 1},
+      {"4x4_8bit_cmyk.psd", 1},
+      {"4x4_16bit_cmyk.psd", 1},
       {"4x4_16bit_multichannel.psd", 1},
       // Saturated primaries: here our RGB primaries show most.
-      {"4x4_8bit_lab.psd", 40},         {"4x4_16bit_lab.psd", 40},
-      {"4x4_32bit_rgb.psd", -1},        {"4x4_32bit_grayscale.psd", -1},
+      {"4x4_8bit_lab.psd", 40},
+      {"4x4_16bit_lab.psd", 40},
+      {"4x4_32bit_rgb.psd", -1},
+      {"4x4_32bit_grayscale.psd", -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);

@@ -110,8 +110,9 @@ std::string PSPFile(const TPSPDoc& d) {
     Put(counts, static_cast<uint32_t>(layer.channels.size()), 2);
     l += chunk(counts);
     for (const auto& [type, raw] : layer.channels) {
-      const std::string packed =
-          d.compression == kRunLength ? RunLength(raw) : d.compression == kDeflate ? Deflated(raw) : raw;
+      const std::string packed = d.compression == kRunLength ? RunLength(raw)
+                                 : d.compression == kDeflate ? Deflated(raw)
+                                                             : raw;
       std::string info;
       Put(info, static_cast<uint32_t>(packed.size()), 4);
       Put(info, static_cast<uint32_t>(raw.size()), 4);
@@ -138,7 +139,8 @@ TPSPDoc RGBDoc(uint16_t major, uint16_t compression) {
 std::vector<uint8_t> Interleaved(const std::string& r, const std::string& g, const std::string& b) {
   std::vector<uint8_t> rgb;
   for (size_t i = 0; i < r.size(); ++i)
-    rgb.insert(rgb.end(), {static_cast<uint8_t>(r[i]), static_cast<uint8_t>(g[i]), static_cast<uint8_t>(b[i])});
+    rgb.insert(rgb.end(),
+               {static_cast<uint8_t>(r[i]), static_cast<uint8_t>(g[i]), static_cast<uint8_t>(b[i])});
   return rgb;
 }
 
@@ -163,7 +165,8 @@ TEST(TPSPGraphic, IndexedAndGreyLayers) {
   TPSPDoc d;
   d.depth = 8;
   d.width = 4;
-  for (int i = 0; i < 16; ++i) d.palette += std::string{static_cast<char>(i), static_cast<char>(16 * i), '\x7F', '\0'};
+  for (int i = 0; i < 16; ++i)
+    d.palette += std::string{static_cast<char>(i), static_cast<char>(16 * i), '\x7F', '\0'};
   d.layers = {{0, {{0, std::string("\x00\x01\x0E\x0F\x05\x06\x07\x08", 8)}}}};
   const auto g = LoadImage<TPSPGraphic>(PSPFile(d));
   EXPECT_EQ(g->PixelFormat(), graphics::pf8bit);
@@ -172,7 +175,8 @@ TEST(TPSPGraphic, IndexedAndGreyLayers) {
 
   // 4-bit rows, packed or one byte longer: the channel's own length says.
   d.depth = 4;
-  for (const std::string& rows : {std::string("\x01\xEF\x56\x78", 4), std::string("\x01\xEF\x00\x56\x78\x00", 6)}) {
+  for (const std::string& rows :
+       {std::string("\x01\xEF\x56\x78", 4), std::string("\x01\xEF\x00\x56\x78\x00", 6)}) {
     d.layers = {{0, {{0, rows}}}};
     const auto four = LoadImage<TPSPGraphic>(PSPFile(d));
     EXPECT_EQ(four->PixelFormat(), graphics::pf4bit);
@@ -214,7 +218,8 @@ TEST(TPSPGraphic, HeaderTest) {
 TEST(TPSPGraphic, DamagedFilesRaise) {
   const std::string invalid = "EInvalidGraphic: Cannot load image. Invalid or unexpected PSP image format.";
   const std::string readError = "EInvalidGraphic: Stream read error in PSP file.";
-  const std::string unsupported = "EInvalidGraphic: Cannot load image. The compression scheme is not supported for PSP files.";
+  const std::string unsupported =
+      "EInvalidGraphic: Cannot load image. The compression scheme is not supported for PSP files.";
   auto with = [](auto change) {
     TPSPDoc d = RGBDoc(5, kRaw);
     change(d);
@@ -236,7 +241,8 @@ TEST(TPSPGraphic, DamagedFilesRaise) {
   } cases[] = {
       {"JPEG channels", with([](TPSPDoc& d) { d.compression = 3; }), unsupported},
       {"compression 7", with([](TPSPDoc& d) { d.compression = 7; }), unsupported},
-      {"depth 16", with([](TPSPDoc& d) { d.depth = 16; }), "EInvalidGraphic: Invalid color format in PSP file."},
+      {"depth 16", with([](TPSPDoc& d) { d.depth = 16; }),
+       "EInvalidGraphic: Invalid color format in PSP file."},
       {"no layer", with([](TPSPDoc& d) { d.layers.clear(); }), invalid},
       {"only a vector layer", with([](TPSPDoc& d) { d.layers[0].type = 2; }), invalid},
       {"blue channel missing", with([](TPSPDoc& d) { d.layers[0].channels.pop_back(); }), invalid},

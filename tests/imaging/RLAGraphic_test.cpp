@@ -40,7 +40,8 @@ std::string CodeChannel(const std::vector<uint8_t>& samples) {
     }
     size_t n = std::min<size_t>(samples.size() - i, 2);
     packets += static_cast<char>(-static_cast<int>(n));
-    packets.append(samples.begin() + static_cast<std::ptrdiff_t>(i), samples.begin() + static_cast<std::ptrdiff_t>(i + n));
+    packets.append(samples.begin() + static_cast<std::ptrdiff_t>(i),
+                   samples.begin() + static_cast<std::ptrdiff_t>(i + n));
     i += n;
   }
   std::string coded(2, '\0');
@@ -112,7 +113,8 @@ TEST(TRLAGraphic, RowsAreStoredBottomUp) {
     EXPECT_EQ(g->ImageProperties.ColorModel, matte ? cmRGBA : cmRGB);
     const size_t spp = matte ? 4 : 3;
     TRgbImage want{image.width, image.height, {}};
-    for (size_t i = 0; i < image.pixels.size(); i += spp) want.rgb.insert(want.rgb.end(), &image.pixels[i], &image.pixels[i] + 3);
+    for (size_t i = 0; i < image.pixels.size(); i += spp)
+      want.rgb.insert(want.rgb.end(), &image.pixels[i], &image.pixels[i] + 3);
     ExpectSamePixels(PixelsOf(*g), want, 0);
     // The matte is the bitmap's alpha.
     if (matte) {
@@ -149,7 +151,8 @@ TEST(TRLAGraphic, HeaderTest) {
   std::memcpy(&xyz[580], "XYZ", 3);
   rtl::TStringStream x(xyz);
   EXPECT_TRUE(TRLAGraphic::CanReadStream(x));
-  EXPECT_EQ(LoadError<TRLAGraphic>(xyz), "EInvalidGraphic: Cannot load image. Invalid or unexpected RLA image format.");
+  EXPECT_EQ(LoadError<TRLAGraphic>(xyz),
+            "EInvalidGraphic: Cannot load image. Invalid or unexpected RLA image format.");
 }
 
 TEST(TRLAGraphic, DamagedFiles) {
@@ -166,10 +169,17 @@ TEST(TRLAGraphic, DamagedFiles) {
     std::string file;
     std::string error;
   } cases[] = {
-      {"right-before-left", patched(10, 0xFFFE), "EInvalidGraphic: Cannot load image. Invalid or unexpected RLA image format."},
+      {"right-before-left", patched(10, 0xFFFE),
+       "EInvalidGraphic: Cannot load image. Invalid or unexpected RLA image format."},
       {"one-channel", patched(20, 1), colourError},
       {"16-bit-channels", patched(658, 16), colourError},
-      {"other-channel-kind", [&] { std::string f = good; std::memcpy(&f[580], "abc", 3); return f; }(), colourError},
+      {"other-channel-kind",
+       [&] {
+         std::string f = good;
+         std::memcpy(&f[580], "abc", 3);
+         return f;
+       }(),
+       colourError},
       // A large active window over a few rows of data.
       {"bomb-5x32768", patched(14, 0x7FFF), readError},
       {"row-offset-beyond-the-file", patched(740, 0x7FFFFFF0, true), readError},

@@ -16,14 +16,15 @@ using tk::test::MagickRGB;
 using tk::test::MaxDifference;
 using tk::test::Tool;
 
-
-std::string Header(uint8_t storage, uint8_t bytesPerSample, uint16_t dimension, uint16_t width, uint16_t height,
-                   uint16_t channels) {
+std::string Header(uint8_t storage, uint8_t bytesPerSample, uint16_t dimension, uint16_t width,
+                   uint16_t height, uint16_t channels) {
   std::string h(512, '\0');
   h[0] = '\x01', h[1] = '\xDA';
   h[2] = static_cast<char>(storage);
   h[3] = static_cast<char>(bytesPerSample);
-  auto word = [&](size_t at, uint16_t v) { h[at] = static_cast<char>(v >> 8), h[at + 1] = static_cast<char>(v); };
+  auto word = [&](size_t at, uint16_t v) {
+    h[at] = static_cast<char>(v >> 8), h[at + 1] = static_cast<char>(v);
+  };
   word(4, dimension);
   word(6, width);
   word(8, height);
@@ -32,7 +33,8 @@ std::string Header(uint8_t storage, uint8_t bytesPerSample, uint16_t dimension, 
 }
 
 std::string Long(uint32_t v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
 }
 
 TEST(TSGIGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
@@ -58,8 +60,10 @@ TEST(TSGIGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
       {"RGB 8-bit plain", magick({"-depth", "8", "-compress", "None"}), graphics::pf24bit},
       {"RGB 8-bit coded", magick({"-depth", "8", "-compress", "RLE"}), graphics::pf24bit},
       {"RGB 16-bit", magick({"-depth", "16"}), graphics::pf24bit},
-      {"grey 8-bit plain", magick({"-colorspace", "Gray", "-depth", "8", "-compress", "None"}), graphics::pf8bit},
-      {"grey 8-bit coded", magick({"-colorspace", "Gray", "-depth", "8", "-compress", "RLE"}), graphics::pf8bit},
+      {"grey 8-bit plain", magick({"-colorspace", "Gray", "-depth", "8", "-compress", "None"}),
+       graphics::pf8bit},
+      {"grey 8-bit coded", magick({"-colorspace", "Gray", "-depth", "8", "-compress", "RLE"}),
+       graphics::pf8bit},
       {"grey 16-bit", magick({"-colorspace", "Gray", "-depth", "16"}), graphics::pf8bit},
       {"RGBA plain", magick(rgbaPlain), graphics::pf32bit},
       {"RGBA coded", magick(rgbaCoded), graphics::pf32bit},
@@ -97,7 +101,8 @@ TEST(TSGIGraphic, TwoChannelsLoadTheFirstAsGrey) {
   EXPECT_EQ(g->ImageProperties.ColorModel, cmIndexed);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 2), "\x05\x06"s);
   // So do 259, which a byte would hold as 3.
-  auto many = tk::test::LoadImage<TSGIGraphic>(Header(0, 1, 3, 2, 1, 259) + "\x05\x06"s + "\xFF\xFF\x01\x02"s);
+  auto many =
+      tk::test::LoadImage<TSGIGraphic>(Header(0, 1, 3, 2, 1, 259) + "\x05\x06"s + "\xFF\xFF\x01\x02"s);
   EXPECT_EQ(many->PixelFormat(), graphics::pf8bit);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(many->ScanLine(0)), 2), "\x05\x06"s);
 }

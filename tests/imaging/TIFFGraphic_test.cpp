@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "imaging/EPSGraphic.h"
 #include "support/ImageReaders.h"
 #include "support/TiffStrips.h"
-#include "imaging/EPSGraphic.h"
 
 namespace imaging {
 namespace {
@@ -20,7 +20,8 @@ namespace {
 using namespace tk::test;
 namespace fs = std::filesystem;
 
-const std::string kInvalid = "EInvalidGraphic: Cannot load image. Invalid or unexpected TIF/TIFF image format.";
+const std::string kInvalid =
+    "EInvalidGraphic: Cannot load image. Invalid or unexpected TIF/TIFF image format.";
 const std::string kReadError = "EInvalidGraphic: Stream read error in TIF/TIFF file.";
 const std::string kColourError = "EInvalidGraphic: Invalid color format in TIF/TIFF file.";
 const std::string kNoCompression =
@@ -58,7 +59,8 @@ TEST(TTIFFGraphic, LayoutsAndCompressionsAgainstTheOracle) {
   tk::test::ScratchDir dir;
   const std::vector<std::string> rgb{"-type", "TrueColor", "-depth", "8"};
   const std::vector<std::string> grey{"-colorspace", "Gray", "-type", "Grayscale", "-depth", "8"};
-  const std::vector<std::string> bilevel{"-colorspace", "Gray", "-threshold", "50%", "-type", "Bilevel", "-depth", "1"};
+  const std::vector<std::string> bilevel{"-colorspace", "Gray",    "-threshold", "50%",
+                                         "-type",       "Bilevel", "-depth",     "1"};
   const struct {
     const char* name;
     std::vector<std::string> magick;
@@ -97,7 +99,8 @@ TEST(TTIFFGraphic, LayoutsAndCompressionsAgainstTheOracle) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::string> magick = c.magick;
-    if (std::string(c.name) == "grey-min-is-white") magick.insert(magick.end(), {"-define", "tiff:photometric=min-is-white"});
+    if (std::string(c.name) == "grey-min-is-white")
+      magick.insert(magick.end(), {"-define", "tiff:photometric=min-is-white"});
     const std::string tiff = OracleTiff(dir, magick, c.tiffcp);
     const auto g = LoadImage<TTIFFGraphic>(tiff);
     ExpectSamePixels(PixelsOf(*g), OraclePixels(dir, tiff), c.tolerance);
@@ -107,17 +110,19 @@ TEST(TTIFFGraphic, LayoutsAndCompressionsAgainstTheOracle) {
   }
   // YCbCr planes under JPEG come with chroma planes at half size, which
   // neither we nor the oracle read: refused with a reason.
-  EXPECT_EQ(tk::test::LoadError<TTIFFGraphic>(OracleTiff(dir, rgb, {"-c", "jpeg", "-p", "separate", "-r", "16"})),
-            "EInvalidGraphic: Cannot load image. Subsampled YCbCr in separate planes is not supported for TIF/TIFF files.");
+  EXPECT_EQ(
+      tk::test::LoadError<TTIFFGraphic>(OracleTiff(dir, rgb, {"-c", "jpeg", "-p", "separate", "-r", "16"})),
+      "EInvalidGraphic: Cannot load image. Subsampled YCbCr in separate planes is not supported for TIF/TIFF "
+      "files.");
 }
 
 TEST(TTIFFGraphic, PropertiesOfTheDirectory) {
   TK_REQUIRE_TOOL("convert-im6.q16");
   TK_REQUIRE_TOOL("tiffcp");
   tk::test::ScratchDir dir;
-  const std::string tiff = OracleTiff(dir, {"-colorspace", "Gray", "-depth", "16", "-density", "100", "-units",
-                                            "PixelsPerCentimeter"},
-                                      {"-c", "none", "-B", "-r", "4"});
+  const std::string tiff = OracleTiff(
+      dir, {"-colorspace", "Gray", "-depth", "16", "-density", "100", "-units", "PixelsPerCentimeter"},
+      {"-c", "none", "-B", "-r", "4"});
   const auto g = LoadImage<TTIFFGraphic>(tiff);
   const TImageProperties& p = g->ImageProperties;
   EXPECT_EQ(p.FormatVersion, 42u);
@@ -130,7 +135,8 @@ TEST(TTIFFGraphic, PropertiesOfTheDirectory) {
   EXPECT_EQ(p.StripCount, 3);
   EXPECT_NEAR(p.XResolution, 254.0f, 0.01f);
   EXPECT_EQ(g->PixelFormat(), graphics::pf8bit);
-  EXPECT_EQ(FileFormats().FindClassByStream(*std::make_unique<rtl::TStringStream>(tiff)), TTIFFGraphic::StaticClass());
+  EXPECT_EQ(FileFormats().FindClassByStream(*std::make_unique<rtl::TStringStream>(tiff)),
+            TTIFFGraphic::StaticClass());
 }
 
 // A small TIFF put together here: little-endian, one 8-bit grey strip
@@ -168,8 +174,9 @@ std::string HandTiff(std::vector<TEntry> entries, const std::string& pixels, uin
     }
   }
   const auto ifd = static_cast<uint32_t>(f.size());
-  f.replace(4, 4, std::string{static_cast<char>(ifd), static_cast<char>(ifd >> 8), static_cast<char>(ifd >> 16),
-                              static_cast<char>(ifd >> 24)});
+  f.replace(4, 4,
+            std::string{static_cast<char>(ifd), static_cast<char>(ifd >> 8), static_cast<char>(ifd >> 16),
+                        static_cast<char>(ifd >> 24)});
   PutLE(f, static_cast<uint32_t>(entries.size()), 2);
   for (size_t i = 0; i < entries.size(); ++i) {
     const TEntry& e = entries[i];
@@ -191,8 +198,8 @@ std::string HandTiff(std::vector<TEntry> entries, const std::string& pixels, uin
 }
 
 std::vector<TEntry> GreyEntries(uint32_t width, uint32_t height) {
-  return {{256, 3, {width}}, {257, 3, {height}}, {258, 3, {8}}, {262, 3, {1}}, {259, 3, {1}}, {273, 4, {8}},
-          {279, 4, {width * height}}};
+  return {{256, 3, {width}}, {257, 3, {height}},        {258, 3, {8}}, {262, 3, {1}}, {259, 3, {1}},
+          {273, 4, {8}},     {279, 4, {width * height}}};
 }
 
 std::vector<TEntry> With(std::vector<TEntry> entries, const TEntry& replacement) {
@@ -219,10 +226,12 @@ TEST(TTIFFGraphic, LabAgainstImageMagick) {
       for (const auto& lab : row.pixels) {
         PutLE(pixels, static_cast<uint32_t>(std::lround(lab[0] / 100 * top)), static_cast<int>(bits / 8));
         for (size_t c = 1; c < 3; ++c)
-          PutLE(pixels, static_cast<uint32_t>(static_cast<int32_t>(std::lround(lab[c] * unit))), static_cast<int>(bits / 8));
+          PutLE(pixels, static_cast<uint32_t>(static_cast<int32_t>(std::lround(lab[c] * unit))),
+                static_cast<int>(bits / 8));
       }
       const std::string tiff =
-          HandTiff(With(With(With(With(GreyEntries(width, 1), {262, 3, {8}}), {277, 3, {3}}), {258, 3, {bits, bits, bits}}),
+          HandTiff(With(With(With(With(GreyEntries(width, 1), {262, 3, {8}}), {277, 3, {3}}),
+                             {258, 3, {bits, bits, bits}}),
                         {279, 4, {static_cast<uint32_t>(pixels.size())}}),
                    pixels);
       ExpectSamePixels(PixelsOf(*LoadImage<TTIFFGraphic>(tiff)), OraclePixels(dir, tiff), row.tolerance);
@@ -241,7 +250,8 @@ TEST(TTIFFGraphic, HandMadeFilesLoad) {
   EXPECT_EQ(g->Pixel(0, 1), graphics::RGB(0xC0, 0xC0, 0xC0));
 
   // A colormap shorter than the palette: the entries it has, black beyond.
-  std::vector<TEntry> indexed = With(With(GreyEntries(3, 2), {262, 3, {3}}), {320, 3, {0xFFFF, 0, 0, 0xFFFF, 0, 0}});
+  std::vector<TEntry> indexed =
+      With(With(GreyEntries(3, 2), {262, 3, {3}}), {320, 3, {0xFFFF, 0, 0, 0xFFFF, 0, 0}});
   g = LoadImage<TTIFFGraphic>(HandTiff(indexed, std::string("\x00\x01\x05\x00\x01\x00", 6)));
   EXPECT_EQ(g->Pixel(0, 0), graphics::RGB(0xFF, 0x00, 0x00));
   EXPECT_EQ(g->Pixel(1, 0), graphics::RGB(0x00, 0xFF, 0x00));
@@ -249,9 +259,11 @@ TEST(TTIFFGraphic, HandMadeFilesLoad) {
 
   // Uncompressed YCbCr, two by two chroma blocks: a 3 x 2 image is two
   // blocks of four luma samples and Cb, Cr each.
-  std::vector<TEntry> ycbcr = With(With(With(GreyEntries(3, 2), {262, 3, {6}}), {277, 3, {3}}), {258, 3, {8, 8, 8}});
+  std::vector<TEntry> ycbcr =
+      With(With(With(GreyEntries(3, 2), {262, 3, {6}}), {277, 3, {3}}), {258, 3, {8, 8, 8}});
   ycbcr = With(ycbcr, {279, 4, {12}});
-  g = LoadImage<TTIFFGraphic>(HandTiff(ycbcr, std::string("\x10\x20\x30\x40\x80\x80\xF0\xF0\xF0\xF0\x80\x80", 12)));
+  g = LoadImage<TTIFFGraphic>(
+      HandTiff(ycbcr, std::string("\x10\x20\x30\x40\x80\x80\xF0\xF0\xF0\xF0\x80\x80", 12)));
   EXPECT_EQ(g->Pixel(1, 1), graphics::RGB(0x40, 0x40, 0x40));
   EXPECT_EQ(g->Pixel(2, 0), graphics::RGB(0xF0, 0xF0, 0xF0));
 }
@@ -260,7 +272,8 @@ TEST(TTIFFGraphic, DamagedFilesRaise) {
   const std::string pixels(6, '\x55');
   const std::vector<TEntry> good = GreyEntries(3, 2);
   const std::vector<TEntry> huge = GreyEntries(30000, 30000);
-  const std::string tiled = "EInvalidGraphic: Cannot load image. Tiled images are not supported for TIF/TIFF files.";
+  const std::string tiled =
+      "EInvalidGraphic: Cannot load image. Tiled images are not supported for TIF/TIFF files.";
   const struct {
     const char* fault;
     std::string file;
@@ -270,24 +283,40 @@ TEST(TTIFFGraphic, DamagedFilesRaise) {
       {"group-4", HandTiff(With(good, {259, 3, {4}}), pixels), kNoCompression},
       {"tiled", HandTiff(With(With(good, {322, 3, {16}}), {323, 3, {16}}), pixels), tiled},
       {"no-width", HandTiff(With(good, {256, 3, {0}}), pixels), kInvalid},
-      {"version-43", [&] { std::string f = HandTiff(good, pixels); f[2] = 43; return f; }(), kInvalid},
-      {"directory-beyond-the-file", [&] { std::string f = HandTiff(good, pixels); f[7] = 0x7F; return f; }(), kReadError},
+      {"version-43",
+       [&] {
+         std::string f = HandTiff(good, pixels);
+         f[2] = 43;
+         return f;
+       }(),
+       kInvalid},
+      {"directory-beyond-the-file",
+       [&] {
+         std::string f = HandTiff(good, pixels);
+         f[7] = 0x7F;
+         return f;
+       }(),
+       kReadError},
       {"strip-beyond-the-file", HandTiff(With(good, {273, 4, {0x7FFFFFF0}}), pixels), kReadError},
       {"no-strip-offsets", HandTiff(With(good, {273, 4, {}}), pixels), kInvalid},
       {"too-few-strips", HandTiff(With(good, {278, 3, {1}}), pixels), kReadError},
       {"rows-per-strip-0", HandTiff(With(good, {278, 3, {0}}), pixels), kInvalid},
-      {"packbits-without-byte-counts", HandTiff(With(With(good, {259, 3, {32773}}), {279, 4, {}}), pixels), kInvalid},
-      {"packbits-byte-count-beyond-the-file", HandTiff(With(With(good, {259, 3, {32773}}), {279, 4, {0xFFFFFFF0}}), pixels),
-       kReadError},
-      {"packbits-short-data", HandTiff(With(With(good, {259, 3, {32773}}), {279, 4, {2}}), std::string("\x00\x01", 2)),
-       "EInvalidGraphic: Cannot load image. Compression error found in TIF/TIFF file."},
-      {"values-beyond-the-file", HandTiff(With(good, {258, 3, {8, 8, 8}}), pixels).substr(0, 20) + std::string(100, '\0'),
+      {"packbits-without-byte-counts", HandTiff(With(With(good, {259, 3, {32773}}), {279, 4, {}}), pixels),
        kInvalid},
+      {"packbits-byte-count-beyond-the-file",
+       HandTiff(With(With(good, {259, 3, {32773}}), {279, 4, {0xFFFFFFF0}}), pixels), kReadError},
+      {"packbits-short-data",
+       HandTiff(With(With(good, {259, 3, {32773}}), {279, 4, {2}}), std::string("\x00\x01", 2)),
+       "EInvalidGraphic: Cannot load image. Compression error found in TIF/TIFF file."},
+      {"values-beyond-the-file",
+       HandTiff(With(good, {258, 3, {8, 8, 8}}), pixels).substr(0, 20) + std::string(100, '\0'), kInvalid},
       {"bits-per-sample-264", HandTiff(With(good, {258, 3, {264}}), pixels), kColourError},
       {"bits-per-sample-3", HandTiff(With(good, {258, 3, {3}}), pixels), kColourError},
-      {"samples-per-pixel-259", HandTiff(With(With(good, {262, 3, {2}}), {277, 3, {259}}), pixels), kColourError},
+      {"samples-per-pixel-259", HandTiff(With(With(good, {262, 3, {2}}), {277, 3, {259}}), pixels),
+       kColourError},
       {"rgb-of-one-sample", HandTiff(With(good, {262, 3, {2}}), pixels), kColourError},
-      {"differing-bits", HandTiff(With(With(With(good, {262, 3, {2}}), {277, 3, {3}}), {258, 3, {8, 16, 8}}), pixels),
+      {"differing-bits",
+       HandTiff(With(With(With(good, {262, 3, {2}}), {277, 3, {3}}), {258, 3, {8, 16, 8}}), pixels),
        kColourError},
       {"palette-without-colormap", HandTiff(With(good, {262, 3, {3}}), pixels),
        "EInvalidGraphic: Cannot load image. Palette in TIF/TIFF file is invalid."},
@@ -298,9 +327,12 @@ TEST(TTIFFGraphic, DamagedFilesRaise) {
       {"unknown-photometric", HandTiff(With(good, {262, 3, {4}}), pixels), kColourError},
       // 30000 x 30000 pixels from a few bytes: refused before any pixel
       // memory is asked for, whatever the scheme.
-      {"bomb-30000-deflate", HandTiff(With(With(huge, {259, 3, {8}}), {279, 4, {4}}), std::string(4, 'x')), kReadError},
-      {"bomb-30000-jpeg", HandTiff(With(With(huge, {259, 3, {7}}), {279, 4, {4}}), std::string(4, 'x')), kReadError},
-      {"bomb-30000-g3", HandTiff(With(With(With(huge, {258, 3, {1}}), {259, 3, {3}}), {279, 4, {4}}), std::string(4, 'x')),
+      {"bomb-30000-deflate", HandTiff(With(With(huge, {259, 3, {8}}), {279, 4, {4}}), std::string(4, 'x')),
+       kReadError},
+      {"bomb-30000-jpeg", HandTiff(With(With(huge, {259, 3, {7}}), {279, 4, {4}}), std::string(4, 'x')),
+       kReadError},
+      {"bomb-30000-g3",
+       HandTiff(With(With(With(huge, {258, 3, {1}}), {259, 3, {3}}), {279, 4, {4}}), std::string(4, 'x')),
        kReadError},
       {"bomb-30000-plain", HandTiff(huge, std::string(4, 'x')), kReadError},
   };
@@ -323,7 +355,8 @@ TEST(TTIFFGraphic, DirectoryChain) {
   PutLE(tail, 5, 4);
   PutLE(tail, first, 4);
   f += tail;
-  f.replace(f.size() - tail.size() - 4, 4, std::string{static_cast<char>(second), static_cast<char>(second >> 8), 0, 0});
+  f.replace(f.size() - tail.size() - 4, 4,
+            std::string{static_cast<char>(second), static_cast<char>(second >> 8), 0, 0});
 
   TTIFFGraphic g;
   rtl::TStringStream s(f);
@@ -348,7 +381,8 @@ TEST(TTIFFGraphic, BigEndianShortsInTheValueField) {
     for (int i = bytes - 1; i >= 0; --i) f += static_cast<char>(v >> (8 * i) & 0xFF);
   };
   put(4, 2);
-  const uint32_t entries[][4] = {{256, 3, 1, 4u << 16}, {257, 3, 1, 2u << 16}, {262, 3, 1, 6u << 16}, {530, 3, 2, 0x00020001}};
+  const uint32_t entries[][4] = {
+      {256, 3, 1, 4u << 16}, {257, 3, 1, 2u << 16}, {262, 3, 1, 6u << 16}, {530, 3, 2, 0x00020001}};
   for (const auto& e : entries) {
     put(e[0], 2);
     put(e[1], 2);
@@ -377,7 +411,9 @@ TEST(TTIFFGraphic, CutJPEGStripWarnsAndLoads) {
   tiff[at + 1] = static_cast<char>((count / 2) >> 8);
   TTIFFGraphic g;
   std::vector<std::string> warnings;
-  g.OnWarning = [&](const std::string& caption, const std::string& message) { warnings.push_back(caption + ": " + message); };
+  g.OnWarning = [&](const std::string& caption, const std::string& message) {
+    warnings.push_back(caption + ": " + message);
+  };
   rtl::TStringStream s(tiff);
   g.LoadFromStream(s);
   EXPECT_EQ(g.Width(), 13);
@@ -411,11 +447,13 @@ TEST(TEPSGraphic, PreviewLoadsFromItsOffset) {
   }
   rtl::TStringStream empty(EPSFile(tiff, 30, 0));
   EXPECT_FALSE(TEPSGraphic::CanReadStream(empty));
-  rtl::TStringStream beyond(EPSFile(tiff, 30, 10).substr(0, 40).replace(20, 4, std::string("\x00\x10\x00\x00", 4)));
+  rtl::TStringStream beyond(
+      EPSFile(tiff, 30, 10).substr(0, 40).replace(20, 4, std::string("\x00\x10\x00\x00", 4)));
   EXPECT_FALSE(TEPSGraphic::CanReadStream(beyond));
   std::string wrong = EPSFile(tiff, 30, 10);
   wrong[0] = 'X';
-  EXPECT_EQ(LoadError<TEPSGraphic>(wrong), "EInvalidGraphic: Cannot load image. Invalid or unexpected EPS image format.");
+  EXPECT_EQ(LoadError<TEPSGraphic>(wrong),
+            "EInvalidGraphic: Cannot load image. Invalid or unexpected EPS image format.");
 }
 
 // The pictures of the TIFF corpus: each loads or raises the library's
@@ -446,10 +484,12 @@ TEST(TTIFFGraphic, CorpusAgainstTifftopnm) {
       ++compared;
       continue;
     }
-    const tk::test::ToolResult r = tk::test::RunTool({"sh", "-c", "tifftopnm \"$0\" 2>/dev/null | ppmtoppm | pnmdepth 255", entry.path().string()});
+    const tk::test::ToolResult r = tk::test::RunTool(
+        {"sh", "-c", "tifftopnm \"$0\" 2>/dev/null | ppmtoppm | pnmdepth 255", entry.path().string()});
     const TRgbImage want = ParsePPM(r.out);
     if (r.exitCode != 0 || want.width == 0) continue;
-    ExpectSamePixels(PixelsOf(*g), want, entry.path().filename().string().find("jpeg") != std::string::npos ? 3 : 1);
+    ExpectSamePixels(PixelsOf(*g), want,
+                     entry.path().filename().string().find("jpeg") != std::string::npos ? 3 : 1);
     ++compared;
   }
   std::cout << compared << " corpus files compared\n";

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "support/ImageReaders.h"
 #include "imaging/PPMGraphic.h"
+#include "support/ImageReaders.h"
 
 namespace imaging {
 namespace {
@@ -17,7 +17,6 @@ using tk::test::MagickRGB;
 using tk::test::MaxDifference;
 using tk::test::NetpbmRGB;
 using tk::test::Tool;
-
 
 // An 18-byte header.
 std::string Header(uint8_t mapType, uint8_t imageType, uint16_t first, uint16_t mapLength, uint8_t entrySize,
@@ -55,32 +54,68 @@ TEST(TTargaGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
     int tolerance;  // 5-bit samples widen differently
   };
   const std::vector<Case> cases = {
-      {"24-bit bottom first", {"convert-im6.q16", "ppm:-", "-compress", "None", "tga:-"}, &picture, graphics::pf24bit, 0},
-      {"24-bit top first", {"convert-im6.q16", "ppm:-", "-compress", "None", "-orient", "TopLeft", "tga:-"}, &picture,
-       graphics::pf24bit, 0},
-      {"24-bit coded", {"convert-im6.q16", "ppm:-", "-compress", "RLE", "tga:-"}, &picture, graphics::pf24bit, 0},
-      {"24-bit coded top first", {"convert-im6.q16", "ppm:-", "-compress", "RLE", "-orient", "TopLeft", "tga:-"},
-       &picture, graphics::pf24bit, 0},
+      {"24-bit bottom first",
+       {"convert-im6.q16", "ppm:-", "-compress", "None", "tga:-"},
+       &picture,
+       graphics::pf24bit,
+       0},
+      {"24-bit top first",
+       {"convert-im6.q16", "ppm:-", "-compress", "None", "-orient", "TopLeft", "tga:-"},
+       &picture,
+       graphics::pf24bit,
+       0},
+      {"24-bit coded",
+       {"convert-im6.q16", "ppm:-", "-compress", "RLE", "tga:-"},
+       &picture,
+       graphics::pf24bit,
+       0},
+      {"24-bit coded top first",
+       {"convert-im6.q16", "ppm:-", "-compress", "RLE", "-orient", "TopLeft", "tga:-"},
+       &picture,
+       graphics::pf24bit,
+       0},
       {"32-bit with alpha",
-       {"convert-im6.q16", "ppm:-", "-alpha", "on", "-channel", "A", "-fx", "0.5", "+channel", "-compress", "None",
-        "tga:-"},
-       &picture, graphics::pf32bit, 0},
+       {"convert-im6.q16", "ppm:-", "-alpha", "on", "-channel", "A", "-fx", "0.5", "+channel", "-compress",
+        "None", "tga:-"},
+       &picture,
+       graphics::pf32bit,
+       0},
       {"32-bit coded",
-       {"convert-im6.q16", "ppm:-", "-alpha", "on", "-channel", "A", "-fx", "0.5", "+channel", "-compress", "RLE",
-        "tga:-"},
-       &picture, graphics::pf32bit, 0},
-      {"16-bit", {"convert-im6.q16", "ppm:-", "-depth", "5", "-compress", "None", "tga:-"}, &picture, graphics::pf15bit,
+       {"convert-im6.q16", "ppm:-", "-alpha", "on", "-channel", "A", "-fx", "0.5", "+channel", "-compress",
+        "RLE", "tga:-"},
+       &picture,
+       graphics::pf32bit,
+       0},
+      {"16-bit",
+       {"convert-im6.q16", "ppm:-", "-depth", "5", "-compress", "None", "tga:-"},
+       &picture,
+       graphics::pf15bit,
        8},
-      {"16-bit coded", {"convert-im6.q16", "ppm:-", "-depth", "5", "-compress", "RLE", "tga:-"}, &picture,
-       graphics::pf15bit, 8},
-      {"colour-mapped", {"convert-im6.q16", "ppm:-", "-type", "Palette", "-compress", "None", "tga:-"}, &picture16,
-       graphics::pf8bit, 0},
-      {"colour-mapped coded", {"convert-im6.q16", "ppm:-", "-type", "Palette", "-compress", "RLE", "tga:-"},
-       &picture16, graphics::pf8bit, 0},
-      {"grey", {"convert-im6.q16", "ppm:-", "-type", "Grayscale", "-compress", "None", "tga:-"}, &picture,
-       graphics::pf8bit, 0},
-      {"grey coded", {"convert-im6.q16", "ppm:-", "-type", "Grayscale", "-compress", "RLE", "tga:-"}, &picture,
-       graphics::pf8bit, 0},
+      {"16-bit coded",
+       {"convert-im6.q16", "ppm:-", "-depth", "5", "-compress", "RLE", "tga:-"},
+       &picture,
+       graphics::pf15bit,
+       8},
+      {"colour-mapped",
+       {"convert-im6.q16", "ppm:-", "-type", "Palette", "-compress", "None", "tga:-"},
+       &picture16,
+       graphics::pf8bit,
+       0},
+      {"colour-mapped coded",
+       {"convert-im6.q16", "ppm:-", "-type", "Palette", "-compress", "RLE", "tga:-"},
+       &picture16,
+       graphics::pf8bit,
+       0},
+      {"grey",
+       {"convert-im6.q16", "ppm:-", "-type", "Grayscale", "-compress", "None", "tga:-"},
+       &picture,
+       graphics::pf8bit,
+       0},
+      {"grey coded",
+       {"convert-im6.q16", "ppm:-", "-type", "Grayscale", "-compress", "RLE", "tga:-"},
+       &picture,
+       graphics::pf8bit,
+       0},
       {"netpbm true colour with an ID field", {"ppmtotga", "-rgb"}, &picture, graphics::pf24bit, 0},
       {"netpbm colour-mapped", {"ppmtotga", "-cmap"}, &picture16, graphics::pf8bit, 0},
       {"netpbm grey plain", {"ppmtotga", "-mono", "-norle"}, &picture, graphics::pf8bit, 0},
@@ -103,10 +138,13 @@ TEST(TTargaGraphic, OracleFilesDecodeAsTheOracleDecodesThem) {
 
 TEST(TTargaGraphic, RunsCrossingRowsContinueOnTheNextRow) {
   // 3 x 2, top first: a run of 4 then 2 literal pixels.
-  const std::string file = Header(0, 10, 0, 0, 0, 3, 2, 24, 0x20) + "\x83\x01\x02\x03"s + "\x01\x04\x05\x06\x07\x08\x09"s;
+  const std::string file =
+      Header(0, 10, 0, 0, 0, 3, 2, 24, 0x20) + "\x83\x01\x02\x03"s + "\x01\x04\x05\x06\x07\x08\x09"s;
   auto g = tk::test::LoadImage<TTargaGraphic>(file);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 9), "\x01\x02\x03\x01\x02\x03\x01\x02\x03"s);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(1)), 9), "\x01\x02\x03\x04\x05\x06\x07\x08\x09"s);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(0)), 9),
+            "\x01\x02\x03\x01\x02\x03\x01\x02\x03"s);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(g->ScanLine(1)), 9),
+            "\x01\x02\x03\x04\x05\x06\x07\x08\x09"s);
 }
 
 TEST(TTargaGraphic, ColourMapEntriesStartAtTheFirstEntryIndex) {
@@ -160,7 +198,8 @@ TEST(TTargaGraphic, BadFilesRaise) {
       {"zero width", Header(0, 2, 0, 0, 0, 0, 2, 24, 0) + "abcd", invalid},
       {"colour-mapped without a map", Header(0, 1, 0, 0, 0, 2, 2, 8, 0) + "abcd",
        "Cannot load image. Palette in Targa file is invalid."},
-      {"16-bit indices", Header(1, 1, 0, 1, 24, 1, 1, 16, 0) + "abcde", "Invalid color format in Targa file."},
+      {"16-bit indices", Header(1, 1, 0, 1, 24, 1, 1, 16, 0) + "abcde",
+       "Invalid color format in Targa file."},
       {"pixels cut short", Header(0, 2, 0, 0, 0, 2, 2, 24, 0) + std::string(11, 'x'), readError},
       {"map cut short", Header(1, 1, 0, 256, 24, 1, 1, 8, 0) + std::string(700, 'x'), readError},
       {"ID field past the end", "\xF0"s + Header(0, 2, 0, 0, 0, 1, 1, 24, 0).substr(1) + "abc", readError},
@@ -187,11 +226,12 @@ std::string Save(const TTargaGraphic& g, bool compressed) {
 
 TEST(TTargaGraphic, SavedFilesRoundTripThroughUsAndTheOracle) {
   TK_REQUIRE_TOOL("convert-im6.q16");
-  const std::string ppm = Tool({"convert-im6.q16", "ppm:-", "(", "-size", "150x3", "xc:#A05010", ")", "-append",
-                                "ppm:-"},
-                               tk::test::NoisePicture(150, 4, 3));
-  for (const graphics::TPixelFormat format : {graphics::pf1bit, graphics::pf4bit, graphics::pf8bit, graphics::pf15bit,
-                                              graphics::pf16bit, graphics::pf24bit, graphics::pf32bit}) {
+  const std::string ppm =
+      Tool({"convert-im6.q16", "ppm:-", "(", "-size", "150x3", "xc:#A05010", ")", "-append", "ppm:-"},
+           tk::test::NoisePicture(150, 4, 3));
+  for (const graphics::TPixelFormat format :
+       {graphics::pf1bit, graphics::pf4bit, graphics::pf8bit, graphics::pf15bit, graphics::pf16bit,
+        graphics::pf24bit, graphics::pf32bit}) {
     for (const bool compressed : {true, false}) {
       SCOPED_TRACE(std::string(graphics::PixelFormatName(format)) + (compressed ? " coded" : " plain"));
       TTargaGraphic g;
@@ -218,7 +258,7 @@ TEST(TTargaGraphic, SavingIndexedBitmapsWritesAColourMap) {
   const std::string file = Save(g, true);
   EXPECT_EQ(file.substr(0, 18), Header(1, 9, 0, 256, 24, 9, 2, 8, 0x20));
   EXPECT_EQ(file.substr(18, 6), "\x00\x00\x00\xFF\xFF\xFF"s);  // black, white, then black entries
-  EXPECT_EQ(file.size(), 18u + 768u + 2u * 2u);                   // one run packet a row
+  EXPECT_EQ(file.size(), 18u + 768u + 2u * 2u);                // one run packet a row
 }
 
 TEST(TTargaGraphic, SavingAnEmptyBitmapWritesNothing) {

@@ -48,7 +48,8 @@ TEST(ExtMemStream, PadToLongAndSkipClamped) {
     m.PadToLong();
     EXPECT_EQ(m.Size(), c.size + c.pad);
     EXPECT_EQ(m.LastPadCount, c.pad);
-    EXPECT_EQ(m.DataString().substr(static_cast<size_t>(c.size)), std::string(static_cast<size_t>(c.pad), '\0'));
+    EXPECT_EQ(m.DataString().substr(static_cast<size_t>(c.size)),
+              std::string(static_cast<size_t>(c.pad), '\0'));
   }
   TkvExtMemStream m;
   m.WriteChars(std::string(20, 'a'));
@@ -146,7 +147,8 @@ struct CountingStream : rtl::TStream {
   explicit CountingStream(std::string b) : bytes(std::move(b)) {}
   int64_t Read(void* buffer, int64_t count) override {
     ++reads;
-    const int64_t n = std::max<int64_t>(0, std::min<int64_t>(count, static_cast<int64_t>(bytes.size()) - pos));
+    const int64_t n =
+        std::max<int64_t>(0, std::min<int64_t>(count, static_cast<int64_t>(bytes.size()) - pos));
     if (n > 0) std::memcpy(buffer, bytes.data() + pos, static_cast<size_t>(n));
     pos += n;
     return n;
@@ -154,7 +156,10 @@ struct CountingStream : rtl::TStream {
   int64_t Write(const void*, int64_t) override { return 0; }
   int64_t Seek(int64_t offset, rtl::TSeekOrigin origin) override {
     ++seeks;
-    pos = (origin == rtl::soBeginning ? 0 : origin == rtl::soCurrent ? pos : static_cast<int64_t>(bytes.size())) + offset;
+    pos = (origin == rtl::soBeginning ? 0
+           : origin == rtl::soCurrent ? pos
+                                      : static_cast<int64_t>(bytes.size())) +
+          offset;
     return pos;
   }
   std::string bytes;
@@ -176,7 +181,8 @@ TEST(StreamAdapters, ReadsThroughAWindow) {
     TkvReadOnlyFilter f(&s);
     const int seeksToMeasure = s.seeks;  // the size and the start position
     std::string got;
-    for (int c = f.ReadChar(); c != TkvReadOnlyFilter::kEndOfData; c = f.ReadChar()) got.push_back(static_cast<char>(c));
+    for (int c = f.ReadChar(); c != TkvReadOnlyFilter::kEndOfData; c = f.ReadChar())
+      got.push_back(static_cast<char>(c));
     EXPECT_EQ(got, bytes);
     EXPECT_LE(s.reads, size / TkvReadOnlyFilter::kWindowSize + 2);
     EXPECT_EQ(s.seeks, seeksToMeasure);

@@ -143,10 +143,14 @@ TEST(Text, MeasureTextOnTheScreen) {
 }
 
 TEST(Text, CharacterCountedSubstrings) {
-  const std::string s = "a\xE3\x81\x82" "b";  // a, HIRAGANA A (3 bytes in UTF-8), b
+  const std::string s =
+      "a\xE3\x81\x82"
+      "b";  // a, HIRAGANA A (3 bytes in UTF-8), b
   rtl::SetACP(rtl::CP_UTF8);
   EXPECT_EQ(LeftChars(s, 2), "a\xE3\x81\x82");
-  EXPECT_EQ(RightChars(s, 2), "\xE3\x81\x82" "b");
+  EXPECT_EQ(RightChars(s, 2),
+            "\xE3\x81\x82"
+            "b");
   EXPECT_EQ(MidChars(s, 2, 1), "\xE3\x81\x82");
   EXPECT_EQ(MidChars(s, 9, 1), "");
   EXPECT_EQ(FindFrom("b", "abcab", 1), 2);
@@ -186,7 +190,8 @@ TEST(Search, BufferSearch) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(SearchBuffer(buf.data(), buf.size(), c.selStart, c.selLength, "startxref", c.down, c.whole), c.want);
+    EXPECT_EQ(SearchBuffer(buf.data(), buf.size(), c.selStart, c.selLength, "startxref", c.down, c.whole),
+              c.want);
   }
   EXPECT_EQ(SearchBuffer(buf.data(), 3, 3, 0, "startxref", false, true), -1);
   EXPECT_EQ(SearchBuffer(buf.data(), buf.size(), 0, 0, "", true, false), -1);

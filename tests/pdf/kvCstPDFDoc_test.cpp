@@ -174,8 +174,9 @@ TEST(PDFDocument, SaveOpensTheWrittenFileThroughTheShellOpener) {
     if (!c.warning.empty()) expected.push_back("warning " + c.warning);
     expected.push_back("Save Complete");
     ASSERT_GE(events.size(), expected.size());
-    EXPECT_EQ(std::vector<std::string>(events.end() - static_cast<std::ptrdiff_t>(expected.size()), events.end()),
-              expected);
+    EXPECT_EQ(
+        std::vector<std::string>(events.end() - static_cast<std::ptrdiff_t>(expected.size()), events.end()),
+        expected);
     EXPECT_TRUE(std::filesystem::exists(written));
   }
   SetShellOpener(nullptr);

@@ -42,7 +42,8 @@ TEST(FormattedText, MarkupCutsIntoRuns) {
       {"literal less-than", u"a<b", "a<b|12|0|"},
       {"styles overlap", u"<I>a<U>b</I>c</U>d", "a|12|0|i b|12|0|iu c|12|0|u d|12|0|"},
       {"font keeps style", u"<B><FONT SIZE=9>x</FONT>y", "x|9|0|b y|12|0|b"},
-      {"size out of range", u"<FONT SIZE=99999999999>x</FONT><FONT SIZE=0>y</FONT><FONT SIZE=12pt>z", "x|1000|0| y|1|0| z|12|0|"},
+      {"size out of range", u"<FONT SIZE=99999999999>x</FONT><FONT SIZE=0>y</FONT><FONT SIZE=12pt>z",
+       "x|1000|0| y|1|0| z|12|0|"},
       {"colour out of range", u"<FONT COLOR=#FFFFFFFFF>x</FONT><FONT COLOR=#GG0000>y", "x|12|0| y|12|0|"},
       {"unquoted face ends at blank", u"<FONT FACE=Serif SIZE=8>x", "x|8|0|"},
       {"unknown attribute skipped", u"<FONT ALIGN=\"left right\" COLOR=blue>x", "x|12|16711680|"},
@@ -52,7 +53,8 @@ TEST(FormattedText, MarkupCutsIntoRuns) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Runs(c.markup), c.runs);
   }
-  EXPECT_EQ(ParseFormattedText(u"<FONT FACE=\"DejaVu Serif\" CHARSET=\"SHIFTJIS_CHARSET\">x")[0].Font.Name, "DejaVu Serif");
+  EXPECT_EQ(ParseFormattedText(u"<FONT FACE=\"DejaVu Serif\" CHARSET=\"SHIFTJIS_CHARSET\">x")[0].Font.Name,
+            "DejaVu Serif");
   EXPECT_EQ(ParseFormattedText(u"<FONT CHARSET=SHIFTJIS_CHARSET>x")[0].Font.Charset, 128);
 }
 
@@ -100,8 +102,9 @@ TEST(FormattedText, RunAfterAVariableFollowsItsValue) {
   src.SetPosition(0);
   ASSERT_TRUE(doc.LoadFromStream(src));
   doc.ShowSetupDialog = false;
-  doc.StampFormattedText(u"<FONT FACE=\"DejaVu Sans\">P<%PageNo%></FONT><FONT FACE=\"DejaVu Sans\" SIZE=14>X</FONT>",
-                         "1,12", 10, 10);
+  doc.StampFormattedText(
+      u"<FONT FACE=\"DejaVu Sans\">P<%PageNo%></FONT><FONT FACE=\"DejaVu Sans\" SIZE=14>X</FONT>", "1,12", 10,
+      10);
   const tk::test::ScratchDir scratch;
   const auto path = scratch / "variables.pdf";
   doc.SaveToFile(path.string());

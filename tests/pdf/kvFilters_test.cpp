@@ -48,12 +48,14 @@ std::string ErrorOf(pdf::TkvFilter& f, const std::string& in) {
 }
 
 std::vector<std::string> RandomInputs() {
-  std::vector<std::string> v = {""s, "\0"s, "\0\0\0\0"s, "\0\0\0\0\0"s, "\xFF\xFF\xFF\xFF"s, "Man "s, "Man"s, "Ma"s, "M"s};
+  std::vector<std::string> v = {""s,     "\0"s,  "\0\0\0\0"s, "\0\0\0\0\0"s, "\xFF\xFF\xFF\xFF"s,
+                                "Man "s, "Man"s, "Ma"s,       "M"s};
   std::mt19937 rng(42);
   for (int i = 0; i < 40; ++i) {
     std::string s(rng() % 300, '\0');
     // Mix runs, zero words and noise.
-    for (size_t j = 0; j < s.size(); ++j) s[j] = static_cast<char>((rng() % 3 == 0) ? 0 : (rng() % 4 == 0 ? 'a' : rng()));
+    for (size_t j = 0; j < s.size(); ++j)
+      s[j] = static_cast<char>((rng() % 3 == 0) ? 0 : (rng() % 4 == 0 ? 'a' : rng()));
     v.push_back(s);
   }
   return v;
@@ -66,9 +68,10 @@ TEST(kvFilters, AsciiHexDecodeCases) {
   const struct {
     std::string in, out;
   } cases[] = {
-      {"4142>", "AB"},   {"41 42\n>", "AB"}, {"414>", "A@"},     {"4a4B>", "\x4A\x4B"},
-      {"41>42>", "A"},   {">", ""},          {"4142>\r\n", "AB"},  {"4142> \t\r\n", "AB"},
-      {"7>", "\x70"},    {"\t4\r1\f4\n2 >", "AB"},
+      {"4142>", "AB"},          {"41 42\n>", "AB"},     {"414>", "A@"},
+      {"4a4B>", "\x4A\x4B"},    {"41>42>", "A"},        {">", ""},
+      {"4142>\r\n", "AB"},      {"4142> \t\r\n", "AB"}, {"7>", "\x70"},
+      {"\t4\r1\f4\n2 >", "AB"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
@@ -114,9 +117,16 @@ TEST(kvFilters, Ascii85DecodeCases) {
   const struct {
     std::string in, out;
   } cases[] = {
-      {"z~>", "\0\0\0\0"s},      {"9jqo^~>", "Man "},   {"9jqo~>", "Man"},       {"9jn~>", "Ma"},
-      {"!<<~>", "\x01\x00"s},    {"~>", ""},            {"9jqo^~>\r\n", "Man "}, {"9j qo\n^~>  ", "Man "},
-      {"s8W-!~>", "\xFF\xFF\xFF\xFF"}, {"zz~>", std::string(8, '\0')},
+      {"z~>", "\0\0\0\0"s},
+      {"9jqo^~>", "Man "},
+      {"9jqo~>", "Man"},
+      {"9jn~>", "Ma"},
+      {"!<<~>", "\x01\x00"s},
+      {"~>", ""},
+      {"9jqo^~>\r\n", "Man "},
+      {"9j qo\n^~>  ", "Man "},
+      {"s8W-!~>", "\xFF\xFF\xFF\xFF"},
+      {"zz~>", std::string(8, '\0')},
       {"s8W*~>", "\xFF\xFF\xFF"},
   };
   for (const auto& c : cases) {
@@ -153,7 +163,8 @@ TEST(kvFilters, Ascii85EncodeCases) {
   pdf::TkvAscii85Filter f;
   const struct {
     std::string in, out;
-  } cases[] = {{"Man ", "9jqo^~>"}, {"Man", "9jqo~>"}, {"\0\0\0\0"s, "z~>"}, {"", "~>"}, {"\0"s, "!!~>"}, {"\0\0\0\0\0"s, "z!!~>"}};
+  } cases[] = {{"Man ", "9jqo^~>"}, {"Man", "9jqo~>"}, {"\0\0\0\0"s, "z~>"},
+               {"", "~>"},          {"\0"s, "!!~>"},   {"\0\0\0\0\0"s, "z!!~>"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(Hex(c.in));
     EXPECT_EQ(Encode(f, c.in), c.out);
@@ -260,7 +271,8 @@ TEST(kvFilters, RunLengthErrors) {
 std::string ZlibCompress(const std::string& s, int level) {
   uLongf len = compressBound(s.size());
   std::string out(len, '\0');
-  compress2(reinterpret_cast<Bytef*>(out.data()), &len, reinterpret_cast<const Bytef*>(s.data()), s.size(), level);
+  compress2(reinterpret_cast<Bytef*>(out.data()), &len, reinterpret_cast<const Bytef*>(s.data()), s.size(),
+            level);
   out.resize(len);
   return out;
 }
@@ -268,7 +280,8 @@ std::string ZlibCompress(const std::string& s, int level) {
 TEST(kvFilters, FlateEncodeMatchesZlibAndDecodesEverySize) {
   pdf::TkvFlateFilter f;
   std::mt19937 rng(9);
-  for (size_t size : {size_t{0}, size_t{1}, size_t{10239}, size_t{10240}, size_t{20480}, size_t{10241}, size_t{300000}}) {
+  for (size_t size :
+       {size_t{0}, size_t{1}, size_t{10239}, size_t{10240}, size_t{20480}, size_t{10241}, size_t{300000}}) {
     SCOPED_TRACE(size);
     std::string data(size, '\0');
     for (auto& c : data) c = static_cast<char>(rng() % 16);
@@ -323,7 +336,8 @@ std::string BuildPdf(const std::vector<std::string>& objects) {
 }
 
 std::string StreamObject(const std::string& filter, const std::string& data) {
-  return "<</Length " + std::to_string(data.size()) + "/Filter " + filter + ">>\nstream\n" + data + "\nendstream";
+  return "<</Length " + std::to_string(data.size()) + "/Filter " + filter + ">>\nstream\n" + data +
+         "\nendstream";
 }
 
 std::unique_ptr<pdf::TkvFilter> FilterNamed(const std::string& name) {
@@ -365,7 +379,10 @@ TEST(kvFilters, DecodingAgreesWithQpdf) {
       {"hex of runlength", {"/ASCIIHexDecode", "/RunLengthDecode"}, "", data},
       {"hex of a85 of flate", {"/ASCIIHexDecode", "/ASCII85Decode", "/FlateDecode"}, "", data},
       {"hex lower case, blanks, odd digit", {"/ASCIIHexDecode"}, "48 65\n6c6C 6f7>", "Hello\x70"},
-      {"a85 with z, line breaks and a final partial group", {"/ASCII85Decode"}, "87cURD]i,\"Ebo80\nz!<<~>", "Hello World!\0\0\0\0\x01\x00"s},
+      {"a85 with z, line breaks and a final partial group",
+       {"/ASCII85Decode"},
+       "87cURD]i,\"Ebo80\nz!<<~>",
+       "Hello World!\0\0\0\0\x01\x00"s},
       {"a85 with a line end after the marker", {"/ASCII85Decode"}, "9jqo^~>\r\n", "Man "},
       {"runlength by hand", {"/RunLengthDecode"}, Bytes({0x02, 'a', 'b', 'c', 0xFD, 'x', 0x80}), "abcxxxx"},
   };
@@ -395,7 +412,8 @@ TEST(kvFilters, DecodingAgreesWithQpdf) {
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
     SCOPED_TRACE(c.name);
-    const auto q = tk::test::RunTool({"qpdf", "--show-object=" + std::to_string(i + 3), "--filtered-stream-data", file.string()});
+    const auto q = tk::test::RunTool(
+        {"qpdf", "--show-object=" + std::to_string(i + 3), "--filtered-stream-data", file.string()});
     ASSERT_EQ(q.exitCode, 0) << q.err;
     EXPECT_EQ(Hex(q.out), Hex(c.plain));
     std::string ours = encodedOf[i];

@@ -24,11 +24,14 @@ std::string ToHex(const std::string& s) {
 
 std::string FromHex(const std::string& h) {
   std::string r;
-  for (size_t i = 0; i + 1 < h.size(); i += 2) r.push_back(static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < h.size(); i += 2)
+    r.push_back(static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16)));
   return r;
 }
 
-std::string DigestHex(const TkvDigest& d) { return ToHex(std::string(reinterpret_cast<const char*>(d.data()), d.size())); }
+std::string DigestHex(const TkvDigest& d) {
+  return ToHex(std::string(reinterpret_cast<const char*>(d.data()), d.size()));
+}
 
 // ---- MD5 and RC4 against their published vectors ----
 
@@ -190,7 +193,8 @@ TEST(kvPDFCrypt, UnsupportedEncryptionIsItsOwnError) {
     if (c.ok) {
       EXPECT_NO_THROW(d.SetEncryptionParameters(c.filter, c.v, c.r, c.length, c.cf));
     } else {
-      EXPECT_THROW(d.SetEncryptionParameters(c.filter, c.v, c.r, c.length, c.cf), EUnsupportedEncryptionError);
+      EXPECT_THROW(d.SetEncryptionParameters(c.filter, c.v, c.r, c.length, c.cf),
+                   EUnsupportedEncryptionError);
     }
   }
   TkvPDFDecrypt d;
@@ -333,14 +337,28 @@ TEST(kvPDFCrypt, AgreesWithQpdfEncryptedFiles) {
     TkvUserPermissions userPerms;  // what a user-password open grants
   } cases[] = {
       {"R2 40", "user", "owner", {"40"}, el40bit, TkvUserPermissions::All()},
-      {"R2 40 print none", "user", "owner", {"40", "--print=n"}, el40bit,
-       {AllowCopy, AllowModify, AllowAnnotation, AllowFormFill, AllowAccessibility, AllowDocAssembly, AllowHighResPrint}},
+      {"R2 40 print none",
+       "user",
+       "owner",
+       {"40", "--print=n"},
+       el40bit,
+       {AllowCopy, AllowModify, AllowAnnotation, AllowFormFill, AllowAccessibility, AllowDocAssembly,
+        AllowHighResPrint}},
       {"R3 128", "user", "owner", {"128", "--use-aes=n"}, el128bit, TkvUserPermissions::All()},
-      {"R3 128 restricted", "user", "owner", {"128", "--use-aes=n", "--print=none", "--modify=none"}, el128bit,
+      {"R3 128 restricted",
+       "user",
+       "owner",
+       {"128", "--use-aes=n", "--print=none", "--modify=none"},
+       el128bit,
        {AllowCopy, AllowAccessibility}},
       {"R3 empty user", "", "secret", {"128", "--use-aes=n"}, el128bit, TkvUserPermissions::All()},
       {"R2 empty user", "", "secret", {"40"}, el40bit, TkvUserPermissions::All()},
-      {"R3 long passwords", longPw, "!" + longPw, {"128", "--use-aes=n"}, el128bit, TkvUserPermissions::All()},
+      {"R3 long passwords",
+       longPw,
+       "!" + longPw,
+       {"128", "--use-aes=n"},
+       el128bit,
+       TkvUserPermissions::All()},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -348,8 +366,8 @@ TEST(kvPDFCrypt, AgreesWithQpdfEncryptedFiles) {
     const std::string file = (dir / ("e" + std::to_string(n++) + ".pdf")).string();
     // A fixed /ID: a random one whose bytes happen to be printable is shown
     // as a literal string, which the hex parsing above would miss.
-    std::vector<std::string> argv = {"qpdf", "--empty", "--static-id", "--allow-weak-crypto",
-                                     "--encrypt", c.user, c.owner};
+    std::vector<std::string> argv = {"qpdf",      "--empty", "--static-id", "--allow-weak-crypto",
+                                     "--encrypt", c.user,    c.owner};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     argv.push_back("--");
     argv.push_back(file);
@@ -435,8 +453,9 @@ TEST(kvPDFCrypt, DecryptsAStringQpdfEncrypted) {
   for (const std::string bits : {"40", "128"}) {
     SCOPED_TRACE(bits);
     const std::string out = (dir / ("enc" + bits + ".pdf")).string();
-    std::vector<std::string> argv = {"qpdf", "--static-id", "--allow-weak-crypto", "--object-streams=disable",
-                                     "--encrypt", "u", "o", bits};
+    std::vector<std::string> argv = {
+        "qpdf", "--static-id", "--allow-weak-crypto", "--object-streams=disable", "--encrypt", "u",
+        "o",    bits};
     if (bits == "128") argv.push_back("--use-aes=n");
     argv.insert(argv.end(), {"--", (dir / "plain.pdf").string(), out});
     ASSERT_EQ(tk::test::RunTool(argv).exitCode, 0);

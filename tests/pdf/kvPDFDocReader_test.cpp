@@ -99,8 +99,8 @@ class ReaderFixtures : public tk::test::pdf::ToolFiles {
     for (const char* tool : {"qpdf", "pdfinfo", "img2pdf", "convert-im6.q16"}) TK_REQUIRE_TOOL(tool);
   }
   std::string Images() {
-    Run({"convert-im6.q16", "-size", "300x200", "xc:white", "-fill", "black", "-draw", "rectangle 20,20 80,90",
-         "-monochrome", Path("bw.png")});
+    Run({"convert-im6.q16", "-size", "300x200", "xc:white", "-fill", "black", "-draw",
+         "rectangle 20,20 80,90", "-monochrome", Path("bw.png")});
     Run({"convert-im6.q16", "-size", "120x240", "gradient:black-white", Path("grey.png")});
     Run({"convert-im6.q16", "-size", "200x150", "plasma:fractal", "-seed", "3", Path("rgb.jpg")});
     const std::string out = Path("scan.pdf");
@@ -119,13 +119,20 @@ TEST_F(ReaderFixtures, PagesAndBoxesEqualTheOracles) {
       {"img2pdf (linearized, /Prev chain)", {}, ""},
       {"qdf", {"--qdf", "--object-streams=disable"}, ""},
       {"rotated", {"--object-streams=disable", "--rotate=+90:1", "--rotate=180:2", "--rotate=-90:3"}, ""},
-      {"rc4 40 user", {"--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user", "owner", "40", "--"}, "user"},
-      {"rc4 40 owner", {"--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user", "owner", "40", "--"}, "owner"},
+      {"rc4 40 user",
+       {"--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user", "owner", "40", "--"},
+       "user"},
+      {"rc4 40 owner",
+       {"--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user", "owner", "40", "--"},
+       "owner"},
       {"rc4 128 user",
-       {"--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user", "owner", "128", "--use-aes=n", "--"},
+       {"--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user", "owner", "128", "--use-aes=n",
+        "--"},
        "user"},
       {"rc4 128 empty user",
-       {"--object-streams=disable", "--allow-weak-crypto", "--encrypt", "", "owner", "128", "--use-aes=n", "--"}, ""},
+       {"--object-streams=disable", "--allow-weak-crypto", "--encrypt", "", "owner", "128", "--use-aes=n",
+        "--"},
+       ""},
   };
   int k = 0;
   for (const auto& c : cases) {
@@ -185,8 +192,7 @@ TEST_F(ReaderFixtures, IncrementalUpdateNewestWins) {
   // The update replaces page 1 (a new box) and the information dictionary.
   std::string updated = tk::test::pdf::AppendUpdate(
       base,
-      {{10, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 111 222] >>"},
-       {2, "<< /Title (Second edition) >>"}},
+      {{10, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 111 222] >>"}, {2, "<< /Title (Second edition) >>"}},
       "/Root 1 0 R /Info 2 0 R", 12);
   const std::string path = Path("update.pdf");
   tk::test::WriteFileBytes(path, updated);
@@ -232,7 +238,7 @@ TEST(DocumentReader, LoadObjectByNumberWhileOpen) {
   EXPECT_NE(info->Value->As<TkvPDFDictObject>().Find("/Title"), nullptr);
   EXPECT_EQ(doc.ObjectStore->ObjectCount(), before + 1);
   EXPECT_EQ(doc.ObjectStore->ObjectAt(before), info);
-  EXPECT_EQ(doc.LoadObjectByNumber(0), nullptr);  // the free entry
+  EXPECT_EQ(doc.LoadObjectByNumber(0), nullptr);     // the free entry
   EXPECT_EQ(doc.LoadObjectByNumber(1000), nullptr);  // beyond the table: null
   EXPECT_EQ(doc.ObjectStore->ObjectCount(), before + 1);
 }
@@ -276,8 +282,8 @@ TEST(DocumentReader, ProgressAndStatusInOrder) {
 TEST_F(ReaderFixtures, PasswordEvent) {
   const std::string scan = Images();
   const std::string enc = Path("enc.pdf");
-  Run({"qpdf", "--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user", "owner", "128", "--use-aes=n",
-       "--print=none", "--", scan, enc});
+  Run({"qpdf", "--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user", "owner", "128",
+       "--use-aes=n", "--print=none", "--", scan, enc});
   struct Case {
     const char* name;
     const char* password;
@@ -287,10 +293,8 @@ TEST_F(ReaderFixtures, PasswordEvent) {
     bool wantError;
     bool wantOwner;
   } cases[] = {
-      {"user", "user", true, true, 3, false, false},
-      {"owner", "owner", true, true, 3, false, true},
-      {"wrong", "nope", true, true, 0, true, false},
-      {"empty", "", true, true, 0, true, false},
+      {"user", "user", true, true, 3, false, false},      {"owner", "owner", true, true, 3, false, true},
+      {"wrong", "nope", true, true, 0, true, false},      {"empty", "", true, true, 0, true, false},
       {"abandon", "user", false, false, 0, false, false},
   };
   for (const auto& c : cases) {
@@ -356,7 +360,8 @@ TEST(DocumentReader, StartXRefAtAnObjectIsAStreamOnlyWhenTheObjectIsOne) {
   // A file cut short or patched by hand may name any object's offset: only
   // a /Type /XRef object there is a newer file; anything else is damage.
   const std::string base = SimpleDocument(1).Build();
-  const std::string xrefStream = "99 0 obj\n<< /Type /XRef /Size 1 /W [1 1 1] /Length 0 >>\nstream\n\nendstream\nendobj\n";
+  const std::string xrefStream =
+      "99 0 obj\n<< /Type /XRef /Size 1 /W [1 1 1] /Length 0 >>\nstream\n\nendstream\nendobj\n";
   struct Case {
     const char* name;
     std::string tail;  // appended to the document; startxref then names where tail starts
@@ -369,8 +374,7 @@ TEST(DocumentReader, StartXRefAtAnObjectIsAStreamOnlyWhenTheObjectIsOne) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string file =
-        base + c.tail + "startxref\n" + std::to_string(base.size()) + "\n%%EOF\n";
+    const std::string file = base + c.tail + "startxref\n" + std::to_string(base.size()) + "\n%%EOF\n";
     rtl::TStringStream s(file);
     TkvPDFDocument doc;
     try {
@@ -387,7 +391,9 @@ TEST_F(ReaderFixtures, OutlinesEqualQpdfJson) {
   b.Obj(1, "<< /Type /Catalog /Pages 3 0 R /Outlines 20 0 R /Names << /Dests 30 0 R >> >>");
   b.Obj(20, "<< /Type /Outlines /First 21 0 R /Last 23 0 R /Count 3 >>");
   b.Obj(21, "<< /Title (One) /Parent 20 0 R /Next 22 0 R /Dest [10 0 R /Fit] >>");
-  b.Obj(22, "<< /Title (Two) /Parent 20 0 R /Prev 21 0 R /Next 23 0 R /First 24 0 R /Last 24 0 R /Count -1 /Dest (zeta) >>");
+  b.Obj(22,
+        "<< /Title (Two) /Parent 20 0 R /Prev 21 0 R /Next 23 0 R /First 24 0 R /Last 24 0 R /Count -1 /Dest "
+        "(zeta) >>");
   b.Obj(24, "<< /Title (Two.a) /Parent 22 0 R /Dest /alpha >>");
   b.Obj(23, "<< /Title (Three) /Parent 20 0 R /Prev 22 0 R /Dest (missing) >>");
   // Keys out of order: the lookup is by exact name.
@@ -399,14 +405,14 @@ TEST_F(ReaderFixtures, OutlinesEqualQpdfJson) {
   ASSERT_EQ(q.exitCode, 0) << q.err;
   tk::test::WriteFileBytes(path + ".json", q.out);
   auto r = RunTool({"/usr/bin/python3", "-c",
-               "import json,sys\n"
-               "d=json.load(open(sys.argv[1]))\n"
-               "def walk(o):\n"
-               "  for i in o:\n"
-               "    print(i['title'])\n"
-               "    walk(i['kids'])\n"
-               "walk(d['outlines'])\n",
-               path + ".json"});
+                    "import json,sys\n"
+                    "d=json.load(open(sys.argv[1]))\n"
+                    "def walk(o):\n"
+                    "  for i in o:\n"
+                    "    print(i['title'])\n"
+                    "    walk(i['kids'])\n"
+                    "walk(d['outlines'])\n",
+                    path + ".json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
 
   TkvPDFDocument doc;
@@ -470,7 +476,9 @@ TEST(DocumentReader, FormFieldsAndKinds) {
   b.Obj(40, "<< /Fields [41 0 R 43 0 R 44 0 R] /DA (/Helv 10 Tf 0 g) /DR << /Font << /Helv 45 0 R >> >> >>");
   b.Obj(41, "<< /T (a) /FT /Tx /Kids [42 0 R] >>");
   b.Obj(42, "<< /T (b) /FT /Tx /Parent 41 0 R /Subtype /Widget /Rect [0 0 10 10] /V (hello) /Ff 4097 >>");
-  b.Obj(43, "<< /T (box) /FT /Btn /Subtype /Widget /Rect [0 0 10 10] /V /Yes /AP << /N << /Yes 46 0 R /Off 46 0 R >> >> >>");
+  b.Obj(43,
+        "<< /T (box) /FT /Btn /Subtype /Widget /Rect [0 0 10 10] /V /Yes /AP << /N << /Yes 46 0 R /Off 46 0 "
+        "R >> >> >>");
   b.Obj(44, "<< /T (push) /FT /Btn /Ff 65536 /Subtype /Widget /Rect [0 0 10 10] >>");
   b.Obj(45, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold >>");
   b.Obj(46, PdfBuilder::Stream("q Q"));
@@ -525,8 +533,9 @@ std::vector<ValidVariant> ValidVariants() {
   }
   {
     PdfBuilder b = SimpleDocument(2);
-    b.Obj(1, "<< /Type /Catalog /Pages 3 0 R /Dests << /here [11 0 R /Fit] >> "
-             "/Outlines << /First 30 0 R /Last 30 0 R /Count 1 >> >>");
+    b.Obj(1,
+          "<< /Type /Catalog /Pages 3 0 R /Dests << /here [11 0 R /Fit] >> "
+          "/Outlines << /First 30 0 R /Last 30 0 R /Count 1 >> >>");
     b.Obj(30, "<< /Title (one) /Dest /here >>");
     add("direct destinations and outlines", b);
   }
@@ -543,9 +552,11 @@ std::vector<ValidVariant> ValidVariants() {
   for (const char* end : {"\n", "\r", " \n", " \r\n"}) {
     PdfBuilder b = SimpleDocument(2);
     b.entryEnd = end;
-    v.push_back({end[0] == ' ' ? (end[1] == '\n' ? "entries of 20 bytes ending in blank LF" : "entries of 21 bytes")
-                               : (end[0] == '\n' ? "entries of 19 bytes ending in LF" : "entries of 19 bytes ending in CR"),
-                 b.Build()});
+    v.push_back(
+        {end[0] == ' '
+             ? (end[1] == '\n' ? "entries of 20 bytes ending in blank LF" : "entries of 21 bytes")
+             : (end[0] == '\n' ? "entries of 19 bytes ending in LF" : "entries of 19 bytes ending in CR"),
+         b.Build()});
   }
   {
     PdfBuilder b = SimpleDocument(2);
@@ -680,14 +691,17 @@ TEST(DocumentReader, DamageIsNamedInTheMessage) {
     std::string bytes;
     std::vector<std::string> says;
   } cases[] = {
-      {"entry with a bad kind", replace(entry3, entry3.substr(0, 17) + "x\r\n"),
+      {"entry with a bad kind",
+       replace(entry3, entry3.substr(0, 17) + "x\r\n"),
        {"cross-reference table at offset " + std::to_string(xref), "object 3"}},
-      {"entry of binary bytes", replace(entry3, "\x01\x02\x03\xff\xfe" + entry3.substr(5)),
+      {"entry of binary bytes",
+       replace(entry3, "\x01\x02\x03\xff\xfe" + entry3.substr(5)),
        {"cross-reference table at offset " + std::to_string(xref), "object 3"}},
       {"subsection header", replace("xref\n0 12", "xref\n0 x2"), {"subsection header"}},
       {"page node without type", replace("/Type /Pages", "/Tipe /Pages"), {"page tree node 3", "/Type"}},
       {"catalog entry of the wrong kind", replace("/Pages 3 0 R", "/Pages 42   "), {"/Pages"}},
-      {"object of binary bytes", replace("/Title (Report", "/Title \x80\x81\x82\x83\x84\x85\x86"),
+      {"object of binary bytes",
+       replace("/Title (Report", "/Title \x80\x81\x82\x83\x84\x85\x86"),
        {"object 2"}},
   };
   for (const auto& c : cases) {
@@ -743,12 +757,15 @@ TEST(DocumentReader, MalformedInputRaises) {
       {"page without type", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R >>"},
                                          {3, "<< /Type /Pages /Kids [4 0 R] /Count 1 >>"},
                                          {4, "<< /MediaBox [0 0 1 1] >>"}})},
-      {"deep brackets", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /X " + std::string(20000, '[') + " >>"}})},
-      {"deep dictionaries", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /X " + [] {
-                                              std::string s;
-                                              for (int i = 0; i < 5000; ++i) s += "<< /A ";
-                                              return s;
-                                            }() + " >>"}})},
+      {"deep brackets",
+       withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /X " + std::string(20000, '[') + " >>"}})},
+      {"deep dictionaries", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /X " +
+                                                 [] {
+                                                   std::string s;
+                                                   for (int i = 0; i < 5000; ++i) s += "<< /A ";
+                                                   return s;
+                                                 }() +
+                                                 " >>"}})},
       {"stream length negative", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /Metadata 5 0 R >>"},
                                               {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
                                               {5, "<< /Length -5 >>\nstream\nabc\nendstream"}})},
@@ -758,9 +775,10 @@ TEST(DocumentReader, MalformedInputRaises) {
       {"stream length missing", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /Metadata 5 0 R >>"},
                                              {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
                                              {5, "<< >>\nstream\nabc\nendstream"}})},
-      {"stream length refers to itself", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /Metadata 5 0 R >>"},
-                                                      {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
-                                                      {5, "<< /Length 5 0 R >>\nstream\nabc\nendstream"}})},
+      {"stream length refers to itself",
+       withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /Metadata 5 0 R >>"},
+                    {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
+                    {5, "<< /Length 5 0 R >>\nstream\nabc\nendstream"}})},
       {"outline next cycle", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /Outlines 6 0 R >>"},
                                           {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
                                           {6, "<< /First 7 0 R >>"},
@@ -774,7 +792,8 @@ TEST(DocumentReader, MalformedInputRaises) {
                                        {6, "<< /Dests 7 0 R >>"},
                                        {7, "<< /Kids [8 0 R] >>"},
                                        {8, "<< /Kids [7 0 R] >>"}})},
-      {"a long destination array shared by many names", [&] {
+      {"a long destination array shared by many names",
+       [&] {
          // Each name would get its own copy: 20000 x 50000 items.
          std::string list, pad;
          for (int i = 0; i < 20000; ++i) list += "(n" + std::to_string(i) + ") 5 0 R ";
@@ -785,7 +804,8 @@ TEST(DocumentReader, MalformedInputRaises) {
                              {6, "<< /Dests 7 0 R >>"},
                              {7, "<< /Names [" + list + "] >>"}});
        }()},
-      {"outline items sharing one long title", [&] {
+      {"outline items sharing one long title",
+       [&] {
          // 200 items, each with its own copy of a 1 MB title.
          std::map<int, std::string> objs{{1, "<< /Type /Catalog /Pages 3 0 R /Outlines 6 0 R >>"},
                                          {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
@@ -795,25 +815,28 @@ TEST(DocumentReader, MalformedInputRaises) {
            objs[i] = "<< /Title 5 0 R" + (i < 209 ? " /Next " + std::to_string(i + 1) + " 0 R" : "") + " >>";
          return withObjects(objs);
        }()},
-      {"pages inheriting one long dictionary", [&] {
+      {"pages inheriting one long dictionary",
+       [&] {
          std::map<int, std::string> objs{{1, "<< /Type /Catalog /Pages 3 0 R >>"}};
          std::string kids;
          for (int i = 10; i < 210; ++i) {
            kids += std::to_string(i) + " 0 R ";
            objs[i] = "<< /Type /Page /MediaBox [0 0 10 10] >>";
          }
-         objs[3] = "<< /Type /Pages /Kids [" + kids + "] /Count 200 /Resources << /Pad (" + std::string(1 << 20, 'x') +
-                   ") >> >>";
+         objs[3] = "<< /Type /Pages /Kids [" + kids + "] /Count 200 /Resources << /Pad (" +
+                   std::string(1 << 20, 'x') + ") >> >>";
          return withObjects(objs);
        }()},
-      {"encryption dictionary fanning out", [&] {
+      {"encryption dictionary fanning out",
+       [&] {
          // Every level holds two references to the next: 2^50 values once
          // expanded, from 50 small objects.
          std::map<int, std::string> objs{{1, "<< /Type /Catalog /Pages 3 0 R >>"},
                                          {3, "<< /Type /Pages /Kids [] /Count 0 >>"},
                                          {5, "<< /Filter /Standard /V 1 /R 2 /P -4 /X 10 0 R >>"},
                                          {60, "1"}};
-         for (int i = 10; i < 60; ++i) objs[i] = "[" + std::to_string(i + 1) + " 0 R " + std::to_string(i + 1) + " 0 R]";
+         for (int i = 10; i < 60; ++i)
+           objs[i] = "[" + std::to_string(i + 1) + " 0 R " + std::to_string(i + 1) + " 0 R]";
          return withObjects(objs, "/Root 1 0 R /Encrypt 5 0 R");
        }()},
       {"field kids cycle", withObjects({{1, "<< /Type /Catalog /Pages 3 0 R /AcroForm 6 0 R >>"},
@@ -838,17 +861,20 @@ TEST(DocumentReader, PrevChainLoopAndHugeCounts) {
     const char* name;
     std::string bytes;
   } cases[] = {
-      {"prev points at itself", [&] {
+      {"prev points at itself",
+       [&] {
          std::string f = file;
          f.replace(f.find("/Root 1 0 R"), 11, "/Root 1 0 R /Prev " + std::to_string(xref));
          return f;
        }()},
-      {"huge subsection count", [&] {
+      {"huge subsection count",
+       [&] {
          std::string f = file;
          f.replace(f.find("xref\n0 "), 7, "xref\n0 2000000000 ");
          return f;
        }()},
-      {"gap in the table", [&] {
+      {"gap in the table",
+       [&] {
          std::string f = file;
          f.replace(f.find("xref\n0 "), 7, "xref\n5 ");
          return f;

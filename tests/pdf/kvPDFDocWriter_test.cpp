@@ -1,9 +1,6 @@
 #include "pdf/kvPDFDocWriter.h"
-#include "pdf/kvdzlib.h"
-#include "platform/rtl/DateTime.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -12,6 +9,8 @@
 #include <string>
 
 #include "PdfFixture.h"
+#include "pdf/kvdzlib.h"
+#include "platform/rtl/DateTime.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -22,7 +21,9 @@ namespace fs = std::filesystem;
 
 constexpr int32_t kSource = 7;
 
-std::unique_ptr<TkvPDFIndirectReference> RefTo(int32_t n) { return std::make_unique<TkvPDFIndirectReference>(kSource, n, 0); }
+std::unique_ptr<TkvPDFIndirectReference> RefTo(int32_t n) {
+  return std::make_unique<TkvPDFIndirectReference>(kSource, n, 0);
+}
 
 std::unique_ptr<TkvPDFArrayObject> Numbers(std::initializer_list<int> v) {
   auto a = std::make_unique<TkvPDFArrayObject>();
@@ -125,7 +126,8 @@ void CheckXRef(const std::string& pdf) {
     const std::string e = pdf.substr(first + 20 * static_cast<size_t>(n), 20);
     ASSERT_EQ(e.substr(10, 10), " 00000 n\r\n") << n;
     const size_t off = std::stoul(e.substr(0, 10));
-    EXPECT_EQ(pdf.substr(off, 2 + std::to_string(n).size() + 8), "\r\n" + std::to_string(n) + " 0 obj\r\n") << n;
+    EXPECT_EQ(pdf.substr(off, 2 + std::to_string(n).size() + 8), "\r\n" + std::to_string(n) + " 0 obj\r\n")
+        << n;
   }
 }
 
@@ -135,9 +137,11 @@ TEST(kvPDFDocWriter, OnePageDocumentLayout) {
   EXPECT_EQ(pdf.substr(0, 17), "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n");
   CheckXRef(pdf);
   // Catalog, information, page tree, then the page under number 4.
-  EXPECT_NE(pdf.find("\r\n1 0 obj\r\n<<\r\n/Type /Catalog\r\n/Pages 3 0 R\r\n>>\r\nendobj\r\n"), std::string::npos);
+  EXPECT_NE(pdf.find("\r\n1 0 obj\r\n<<\r\n/Type /Catalog\r\n/Pages 3 0 R\r\n>>\r\nendobj\r\n"),
+            std::string::npos);
   EXPECT_NE(pdf.find("/Producer (Veltrane Pagewright V2.02)"), std::string::npos);
-  EXPECT_NE(pdf.find("\r\n3 0 obj\r\n<<\r\n/Type /Pages\r\n/Count 1\r\n/Kids [ 4 0 R ]\r\n>>"), std::string::npos);
+  EXPECT_NE(pdf.find("\r\n3 0 obj\r\n<<\r\n/Type /Pages\r\n/Count 1\r\n/Kids [ 4 0 R ]\r\n>>"),
+            std::string::npos);
   const size_t page = pdf.find("\r\n4 0 obj\r\n");
   ASSERT_NE(page, std::string::npos);
   const std::string pageText = pdf.substr(page, pdf.find("endobj", page) - page);
@@ -193,7 +197,8 @@ TEST(kvPDFDocWriter, EncryptedSaveOpensWithItsPasswords) {
     f.encryption.SetUserPassword("user");
     f.encryption.SetOwnerPassword("owner");
     f.encryption.SetUserPermissions(c.perms);
-    const std::string name = SaveDocumentToFile(f.doc, (dir / ("enc" + std::to_string(n++) + ".pdf")).string());
+    const std::string name =
+        SaveDocumentToFile(f.doc, (dir / ("enc" + std::to_string(n++) + ".pdf")).string());
     ASSERT_TRUE(f.encryptor);
     int rc = -1;
     const std::string check = Qpdf({"--check", "--password=user", name}, &rc);
@@ -207,7 +212,8 @@ TEST(kvPDFDocWriter, EncryptedSaveOpensWithItsPasswords) {
     // Strings and streams come back exactly.
     EXPECT_EQ(Qpdf({"--show-object=5", "--filtered-stream-data", "--password=user", name}), kContent);
     EXPECT_NE(Qpdf({"--show-object=4", "--password=user", name}).find("/Hexy (Hello)"), std::string::npos);
-    EXPECT_NE(Qpdf({"--show-object=2", "--password=user", name}).find("/Title <feff004100285c0d0029>"), std::string::npos)
+    EXPECT_NE(Qpdf({"--show-object=2", "--password=user", name}).find("/Title <feff004100285c0d0029>"),
+              std::string::npos)
         << Qpdf({"--show-object=2", "--password=user", name});
     // The trailer carries the identifier the keys were made with.
     ASSERT_TRUE(f.trailerID);
@@ -325,7 +331,8 @@ TEST(kvPDFDocWriter, SerializeObjectTable) {
 
 class Outline : public TkvOutlineItemSource {
  public:
-  Outline(int32_t num, const std::string& title, std::unique_ptr<TkvPDFObject> dest = nullptr) : key_{kSource, num, 0} {
+  Outline(int32_t num, const std::string& title, std::unique_ptr<TkvPDFObject> dest = nullptr)
+      : key_{kSource, num, 0} {
     if (!title.empty()) dict_.SetValue("/Title", std::make_unique<TkvPDFStringObject>("(" + title + ")"));
     if (dest) dict_.SetValue("/Dest", std::move(dest));
   }
@@ -398,7 +405,11 @@ TEST(kvPDFDocWriter, OutlinesPassQpdf) {
 TEST(kvPDFDocWriter, FileNames) {
   const struct {
     std::string in, out;
-  } cases[] = {{"out", "out.pdf"}, {"X.PDF", "X.PDF"}, {"a.txt", "a.txt.pdf"}, {"dir.v/name", "dir.v/name.pdf"}, {"b.Pdf", "b.Pdf"}};
+  } cases[] = {{"out", "out.pdf"},
+               {"X.PDF", "X.PDF"},
+               {"a.txt", "a.txt.pdf"},
+               {"dir.v/name", "dir.v/name.pdf"},
+               {"b.Pdf", "b.Pdf"}};
   for (const auto& c : cases) EXPECT_EQ(PDFSaveFileName(c.in), c.out) << c.in;
 }
 
@@ -413,7 +424,8 @@ TEST(kvPDFDocWriter, FailedSaveKeepsTheOldFile) {
   f.doc.OnStatusMessage = [&](const std::string& s) { status.push_back(s); };
   EXPECT_THROW(SaveDocumentToFile(f.doc, target.string()), rtl::Exception);
   EXPECT_EQ(tk::test::ReadFileBytes(target), "GOOD");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);  // no temporary left
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()),
+            1);  // no temporary left
   ASSERT_FALSE(status.empty());
   EXPECT_EQ(status.front(), "Saving File " + target.string());
   EXPECT_NE(status.back(), "Save Complete");
@@ -454,7 +466,7 @@ TEST(kvPDFDocWriter, SavedFileModesAndAWriteThatFailsPartWay) {
   // The file system refuses the bytes half-way through (a file size limit
   // stands in for a full disk): the good file stays, no temporary is left.
   tk::test::WriteFileBytes(kept, "GOOD");
-  rlimit old {};
+  rlimit old{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
   const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
   rlimit small = old;
@@ -519,11 +531,13 @@ TEST(kvPDFDocWriter, SavesFromTheStoreAndRecords) {
     store.AddObject(std::move(o));
     if (isPage) pages.push_back(raw);
   }
-  const std::string xmp = "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d' bytes='9999'?><x:NPages>40</x:NPages>";
+  const std::string xmp =
+      "<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d' bytes='9999'?><x:NPages>40</x:NPages>";
   auto md = std::make_unique<TkvPDFDictObject>();
   md->SetName("/Type", "/Metadata");
   md->SetName("/Subtype", "/XML");
-  auto mdObj = std::make_unique<TkvPDFIndirectObject>(kSource, 60, 0, Stream(std::move(md), xmp + std::string(50, ' ')));
+  auto mdObj = std::make_unique<TkvPDFIndirectObject>(kSource, 60, 0,
+                                                      Stream(std::move(md), xmp + std::string(50, ' ')));
   mdObj->RefCount = 1;
   store.AddObject(std::move(mdObj));
   catalog.Metadata = RefTo(60);

@@ -15,12 +15,8 @@ TEST(ParsePageRange, AcceptedTexts) {
     int32_t pageCount;
     TkvPageNumbers want;
   } cases[] = {
-      {"", 5, {1, 2, 3, 4, 5}},
-      {"3,1-2", 5, {3, 1, 2}},
-      {"2,2", 5, {2, 2}},
-      {"1,3,5-5", 5, {1, 3, 5}},
-      {" 2 , 4 ", 5, {2, 4}},
-      {"\"1-2\"", 5, {1, 2}},
+      {"", 5, {1, 2, 3, 4, 5}},  {"3,1-2", 5, {3, 1, 2}}, {"2,2", 5, {2, 2}},
+      {"1,3,5-5", 5, {1, 3, 5}}, {" 2 , 4 ", 5, {2, 4}},  {"\"1-2\"", 5, {1, 2}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -140,7 +136,8 @@ TEST(PDFInfo, SetValueWinsAndIsStoredAsUtf16) {
   EXPECT_EQ(DecodeTextString(*s), u"New (draft) \\ x");
   info.SetCreationDate("D:20260101120000Z");
   EXPECT_EQ(info.CreationDate(), "D:20260101120000Z");
-  EXPECT_EQ(info.InfoDictionary()->Find("/CreationDate")->As<TkvPDFStringObject>().Content(), "D:20260101120000Z");
+  EXPECT_EQ(info.InfoDictionary()->Find("/CreationDate")->As<TkvPDFStringObject>().Content(),
+            "D:20260101120000Z");
 }
 
 TEST(PDFInfo, DocumentGetsAFreshRecordOnClose) {

@@ -13,10 +13,16 @@ namespace {
 
 using namespace pdf;
 
-std::unique_ptr<TkvPDFObject> Int(int32_t v) { return std::make_unique<TkvPDFIntegerObject>(v); }
-std::unique_ptr<TkvPDFObject> Name(const char* n) { return std::make_unique<TkvPDFNameObject>(n); }
+std::unique_ptr<TkvPDFObject> Int(int32_t v) {
+  return std::make_unique<TkvPDFIntegerObject>(v);
+}
+std::unique_ptr<TkvPDFObject> Name(const char* n) {
+  return std::make_unique<TkvPDFNameObject>(n);
+}
 
-int IntAt(const TkvPDFDictObject& d, int i) { return d.ValueAt(i)->As<TkvPDFIntegerObject>().Value; }
+int IntAt(const TkvPDFDictObject& d, int i) {
+  return d.ValueAt(i)->As<TkvPDFIntegerObject>().Value;
+}
 
 TEST(PDFObjects, TypeCodesTestsAndNames) {
   std::unique_ptr<TkvPDFObject> objs[] = {
@@ -33,16 +39,26 @@ TEST(PDFObjects, TypeCodesTestsAndNames) {
       std::make_unique<TkvPDFIndirectReference>(1, 2, 0),
       std::make_unique<TkvPDFIndirectObject>(1, 2, 0, nullptr),
   };
-  const char* names[] = {"Boolean Object", "Integer Object", "Int64 Object", "Real Object",
-                         "String Object", "Name Object", "Array Object", "Dictionary Object",
-                         "Stream Object", "Null Object", "IndirectReference Object", "Indirect Object"};
+  const char* names[] = {"Boolean Object",
+                         "Integer Object",
+                         "Int64 Object",
+                         "Real Object",
+                         "String Object",
+                         "Name Object",
+                         "Array Object",
+                         "Dictionary Object",
+                         "Stream Object",
+                         "Null Object",
+                         "IndirectReference Object",
+                         "Indirect Object"};
   for (int code = 0; code < 12; ++code) {
     SCOPED_TRACE(code);
     const TkvPDFObject& o = *objs[code];
     EXPECT_EQ(o.ObjectType, code);
     EXPECT_EQ(o.TypeName(), names[code]);
-    bool tests[] = {o.IsBoolean(), o.IsInteger(), o.IsInt64(), o.IsReal(), o.IsString(), o.IsName(),
-                    o.IsArray(), o.IsDict(), o.IsStream(), o.IsNull(), o.IsReference(), o.IsIndirectObject()};
+    bool tests[] = {o.IsBoolean(), o.IsInteger(), o.IsInt64(),     o.IsReal(),
+                    o.IsString(),  o.IsName(),    o.IsArray(),     o.IsDict(),
+                    o.IsStream(),  o.IsNull(),    o.IsReference(), o.IsIndirectObject()};
     for (int t = 0; t < 12; ++t) EXPECT_EQ(tests[t], t == code) << "test " << t;
     // A clone is of the same class.
     EXPECT_EQ(o.Clone()->ObjectType, code);
@@ -77,7 +93,8 @@ TEST(PDFObjects, ValueText) {
 }
 
 TEST(PDFObjects, RealTextReadsBackExactlyAndNeverHasExponent) {
-  const double values[] = {1.0 / 3, 2.0 / 3 * 1e-9, 123456789.123456789, 5e-324, 1.7976931348623157e308, 72.0 / 25.4};
+  const double values[] = {1.0 / 3, 2.0 / 3 * 1e-9,         123456789.123456789,
+                           5e-324,  1.7976931348623157e308, 72.0 / 25.4};
   for (double v : values) {
     SCOPED_TRACE(v);
     std::string t = TkvPDFRealObject(v).ValueText();

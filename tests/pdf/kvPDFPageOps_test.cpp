@@ -1,3 +1,5 @@
+#include "pdf/kvPDFPageOps.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 #include "pdf/kvCstPDFDoc.h"
 #include "pdf/kvPDFDoc.h"
 #include "pdf/kvPDFObjects.h"
-#include "pdf/kvPDFPageOps.h"
 #include "pdf/kvPDFTypes.h"
 #include "tests/pdf/PdfFixture.h"
 #include "tests/support/TestSupport.h"
@@ -77,16 +78,18 @@ std::string Box(const std::string& file, int page, const std::string& password =
 class Extraction : public tk::test::pdf::ToolFiles {
  protected:
   void SetUp() override {
-    for (const char* tool : {"qpdf", "pdfinfo", "pdfimages", "img2pdf", "convert-im6.q16"}) TK_REQUIRE_TOOL(tool);
+    for (const char* tool : {"qpdf", "pdfinfo", "pdfimages", "img2pdf", "convert-im6.q16"})
+      TK_REQUIRE_TOOL(tool);
   }
   // A scan as the scanner software writes it: bilevel, grey, RGB and JPEG
   // pages, one image each.
   std::string Scan() {
-    Run({"convert-im6.q16", "-size", "300x200", "xc:white", "-fill", "black", "-draw", "rectangle 20,20 80,90",
-         "-monochrome", Path("bw.png")});
+    Run({"convert-im6.q16", "-size", "300x200", "xc:white", "-fill", "black", "-draw",
+         "rectangle 20,20 80,90", "-monochrome", Path("bw.png")});
     Run({"convert-im6.q16", "-size", "120x240", "gradient:black-white", Path("grey.png")});
     Run({"convert-im6.q16", "-size", "90x60", "gradient:red-blue", Path("rgb.png")});
-    Run({"convert-im6.q16", "-size", "200x150", "plasma:fractal", "-seed", "3", "-quality", "80", Path("photo.jpg")});
+    Run({"convert-im6.q16", "-size", "200x150", "plasma:fractal", "-seed", "3", "-quality", "80",
+         Path("photo.jpg")});
     const std::string out = Path("scan.pdf");
     Run({"img2pdf", Path("bw.png"), Path("grey.png"), Path("rgb.png"), Path("photo.jpg"), "-o", out});
     return out;
@@ -117,7 +120,8 @@ class Extraction : public tk::test::pdf::ToolFiles {
       EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
       EXPECT_EQ(RunTool({"qpdf", "--show-npages", out}).out, "1\n");
       EXPECT_NE(RunTool({"qpdf", "--show-encryption", out}).out.find("not encrypted"), std::string::npos);
-      std::vector<std::string> srcList{"pdfimages", "-list", "-f", std::to_string(n), "-l", std::to_string(n)};
+      std::vector<std::string> srcList{"pdfimages",       "-list", "-f",
+                                       std::to_string(n), "-l",    std::to_string(n)};
       srcList.insert(srcList.end(), pwArgs.begin(), pwArgs.end());
       srcList.push_back(src);
       EXPECT_EQ(ImageRows({"pdfimages", "-list", out}), ImageRows(srcList));
@@ -146,11 +150,14 @@ class Extraction : public tk::test::pdf::ToolFiles {
   }
 };
 
-TEST_F(Extraction, EveryPageOfAScan) { CheckEveryPage(Scan()); }
+TEST_F(Extraction, EveryPageOfAScan) {
+  CheckEveryPage(Scan());
+}
 
 TEST_F(Extraction, EveryPageOfARotatedScan) {
   const std::string src = Scan(), rotated = Path("rotated.pdf");
-  Run({"qpdf", "--object-streams=disable", "--rotate=+90:1", "--rotate=180:2", "--rotate=270:3", src, rotated});
+  Run({"qpdf", "--object-streams=disable", "--rotate=+90:1", "--rotate=180:2", "--rotate=270:3", src,
+       rotated});
   CheckEveryPage(rotated);
 }
 
@@ -164,8 +171,8 @@ TEST_F(Extraction, EveryPageOfAnEncryptedScan) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string enc = Path(std::string("enc") + c.bits + ".pdf");
-    std::vector<std::string> argv{"qpdf", "--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user",
-                                  "owner", c.bits};
+    std::vector<std::string> argv{
+        "qpdf", "--object-streams=disable", "--allow-weak-crypto", "--encrypt", "user", "owner", c.bits};
     if (std::string(c.bits) == "128") argv.push_back("--use-aes=n");
     argv.insert(argv.end(), {"--", src, enc});
     Run(argv);
@@ -182,7 +189,8 @@ TEST_F(Extraction, StreamBodiesStayInTheFileUntilWritten) {
   std::filesystem::copy_file(src, copy);
   auto pageImages = [&](const std::string& file, int page, const std::string& folder) {
     std::filesystem::create_directories(Path(folder));
-    Run({"pdfimages", "-j", "-f", std::to_string(page), "-l", std::to_string(page), file, Path(folder) + "/i"});
+    Run({"pdfimages", "-j", "-f", std::to_string(page), "-l", std::to_string(page), file,
+         Path(folder) + "/i"});
     return Files(Path(folder));
   };
   TkvPDFDocument doc;
@@ -216,15 +224,18 @@ TEST_F(Extraction, StreamBodiesStayInTheFileUntilWritten) {
 TEST_F(Extraction, SharedResourcesAndOutlines) {
   // Two pages sharing one image and one font; the source has outlines.
   const std::string img = Path("bw.png");
-  Run({"convert-im6.q16", "-size", "64x64", "xc:white", "-fill", "black", "-draw", "circle 32,32 32,10", "-monochrome",
-       img});
+  Run({"convert-im6.q16", "-size", "64x64", "xc:white", "-fill", "black", "-draw", "circle 32,32 32,10",
+       "-monochrome", img});
   PdfBuilder b;
   b.Obj(1, "<< /Type /Catalog /Pages 3 0 R /Outlines 20 0 R >>");
   b.Obj(3, "<< /Type /Pages /Kids [10 0 R 11 0 R] /Count 2 /Resources 5 0 R /MediaBox [0 0 200 200] >>");
   b.Obj(5, "<< /Font << /F1 6 0 R >> /XObject << /Im1 7 0 R >> >>");
   b.Obj(6, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
-  b.Obj(7, PdfBuilder::Stream(std::string(8 * 8, '\x55'),
-                              " /Type /XObject /Subtype /Image /Width 8 /Height 8 /BitsPerComponent 8 /ColorSpace /DeviceGray"));
+  b.Obj(
+      7,
+      PdfBuilder::Stream(
+          std::string(8 * 8, '\x55'),
+          " /Type /XObject /Subtype /Image /Width 8 /Height 8 /BitsPerComponent 8 /ColorSpace /DeviceGray"));
   b.Obj(8, PdfBuilder::Stream("q 100 0 0 100 0 0 cm /Im1 Do Q BT /F1 12 Tf 10 10 Td (one) Tj ET"));
   b.Obj(9, PdfBuilder::Stream("q 50 0 0 50 0 0 cm /Im1 Do Q"));
   b.Obj(10, "<< /Type /Page /Parent 3 0 R /Contents 8 0 R >>");
@@ -256,18 +267,22 @@ TEST_F(Extraction, SharedResourcesAndOutlines) {
 // (whose images the converter takes).
 TEST_F(Extraction, HiddenOptionalContentStaysHidden) {
   TK_REQUIRE_TOOL("pdftoppm");
-  const std::string image = " /Type /XObject /Subtype /Image /Width 8 /Height 8 /BitsPerComponent 8 /ColorSpace /DeviceGray";
-  for (const char* state : {"30 0 R", "<< /OCGs [20 0 R 21 0 R] /D << /Order [20 0 R 21 0 R] /OFF [20 0 R] >> >>"}) {
+  const std::string image =
+      " /Type /XObject /Subtype /Image /Width 8 /Height 8 /BitsPerComponent 8 /ColorSpace /DeviceGray";
+  for (const char* state :
+       {"30 0 R", "<< /OCGs [20 0 R 21 0 R] /D << /Order [20 0 R 21 0 R] /OFF [20 0 R] >> >>"}) {
     SCOPED_TRACE(state);
     PdfBuilder b;
     b.Obj(1, std::string("<< /Type /Catalog /Pages 3 0 R /OCProperties ") + state + " >>");
     b.Obj(3, "<< /Type /Pages /Kids [10 0 R] /Count 1 >>");
     b.Obj(7, PdfBuilder::Stream(std::string(64, '\x55'), image));
     b.Obj(8, PdfBuilder::Stream(std::string(64, '\x22'), image));
-    b.Obj(9, PdfBuilder::Stream("q 50 0 0 50 0 0 cm /Shown Do Q /OC /oc1 BDC q 50 0 0 50 100 100 cm /Hidden Do Q "
-                                "0 g 100 0 50 50 re f EMC /OC /oc2 BDC 0 g 0 100 20 20 re f EMC"));
-    b.Obj(10, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 200 200] /Contents 9 0 R /Resources << /XObject << "
-              "/Shown 7 0 R /Hidden 8 0 R >> /Properties << /oc1 20 0 R /oc2 21 0 R >> >> >>");
+    b.Obj(9, PdfBuilder::Stream(
+                 "q 50 0 0 50 0 0 cm /Shown Do Q /OC /oc1 BDC q 50 0 0 50 100 100 cm /Hidden Do Q "
+                 "0 g 100 0 50 50 re f EMC /OC /oc2 BDC 0 g 0 100 20 20 re f EMC"));
+    b.Obj(10,
+          "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 200 200] /Contents 9 0 R /Resources << /XObject << "
+          "/Shown 7 0 R /Hidden 8 0 R >> /Properties << /oc1 20 0 R /oc2 21 0 R >> >> >>");
     b.Obj(20, "<< /Type /OCG /Name (Hidden) >>");
     b.Obj(21, "<< /Type /OCG /Name (Shown) >>");
     b.Obj(30, "<< /OCGs [20 0 R 21 0 R] /D << /Order [20 0 R 21 0 R] /OFF [20 0 R] >> >>");
@@ -389,7 +404,7 @@ TEST(PageOperations, FontInfoFromDA) {
   } cases[] = {
       {"/Helv 12 Tf 0 0 1 rg", "0 0 1 rg", "/Helv", 12},
       {"0.5 g /Helv 9.5 Tf", "0.5 g", "/Helv", 9.5},
-      {"/Helv Tf", "", "", 0},       // missing size: no font
+      {"/Helv Tf", "", "", 0},  // missing size: no font
       {"/Missing 10 Tf 0 g", "0 g", "", 0},
       {"/Helvrg 10 Tf", "", "", 0},  // "rg" inside a word is no operator
   };
@@ -417,7 +432,8 @@ TEST(PageOperations, Transitions) {
     uint8_t effect;
     const char* s;
     const char* extraKey;
-  } cases[] = {{1, "/Split", "/Dm"}, {7, "/Box", "/M"}, {10, "/Wipe", "/Di"}, {13, "/Dissolve", nullptr}, {0, "/R", nullptr}, {99, "/R", nullptr}};
+  } cases[] = {{1, "/Split", "/Dm"},       {7, "/Box", "/M"},  {10, "/Wipe", "/Di"},
+               {13, "/Dissolve", nullptr}, {0, "/R", nullptr}, {99, "/R", nullptr}};
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.effect));
     auto t = TkvCustomPDFDocument::MakeTransition(c.effect, 1.5f);
@@ -439,7 +455,9 @@ TEST(PageOperations, FormFieldsTravelWithTheirPage) {
   b.Obj(1, "<< /Type /Catalog /Pages 3 0 R /AcroForm 40 0 R >>");
   b.Obj(10, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 600 800] /Annots [42 0 R] >>");
   b.Obj(11, "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 600 800] /Annots [43 0 R] >>");
-  b.Obj(40, "<< /Fields [41 0 R 43 0 R] /DA (/Helv 10 Tf 0 g) /DR << /Font << /Helv 45 0 R >> >> /NeedAppearances false >>");
+  b.Obj(40,
+        "<< /Fields [41 0 R 43 0 R] /DA (/Helv 10 Tf 0 g) /DR << /Font << /Helv 45 0 R >> >> "
+        "/NeedAppearances false >>");
   b.Obj(41, "<< /T (a) /FT /Tx /Kids [42 0 R] >>");
   b.Obj(42, "<< /Parent 41 0 R /Subtype /Widget /Rect [0 0 10 10] /P 10 0 R >>");
   b.Obj(43, "<< /T (x\\)y) /FT /Tx /Subtype /Widget /Rect [0 0 10 10] /P 11 0 R >>");

@@ -1,7 +1,5 @@
 // Real PDF files from other projects' test suites through the syntax reader:
 // every step gives an object or the library's error on every file.
-#include "pdf/kvPDFParsers.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "pdf/PdfFixture.h"
+#include "pdf/kvPDFParsers.h"
 #include "support/TestSupport.h"
 
 namespace pdf {
@@ -44,8 +43,12 @@ bool Step(const std::string& what, F f) {
   return false;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0;
+}
 
 // Where "N G obj" headers start in the bytes.
 std::vector<size_t> ObjectHeaders(const std::string& b) {
@@ -109,7 +112,8 @@ TEST(kvPDFParsersCorpus, EveryStepGivesAnObjectOrTheLibrarysError) {
     // Objects read one after the other from the start, as a scan of a file
     // without a usable table would.
     r.SetPosition(0);
-    for (size_t round = 0; round <= bytes.size() && r.Position() < static_cast<int64_t>(bytes.size()); ++round) {
+    for (size_t round = 0; round <= bytes.size() && r.Position() < static_cast<int64_t>(bytes.size());
+         ++round) {
       const int64_t before = r.Position();
       Step("sequential object at " + std::to_string(before), [&] { ReadWithBody(r); });
       if (r.Position() <= before) r.SetPosition(before + 1);

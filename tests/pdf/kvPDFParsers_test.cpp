@@ -49,7 +49,8 @@ TEST(Tokenizer, TokensCommentsAndPeek) {
 // dictionaries.
 std::string Describe(const TkvPDFObject& o) {
   switch (o.ObjectType) {
-    case otName: return o.As<TkvPDFNameObject>().Text;
+    case otName:
+      return o.As<TkvPDFNameObject>().Text;
     case otIndirectReference: {
       const auto& r = o.As<TkvPDFIndirectReference>();
       return std::to_string(r.ObjNum) + " " + std::to_string(r.GenNum) + " R";
@@ -66,7 +67,8 @@ std::string Describe(const TkvPDFObject& o) {
       for (int i = 0; i < d.Count(); ++i) t += " " + d.KeyAt(i)->Text + " " + Describe(*d.ValueAt(i));
       return t + " >>";
     }
-    default: return o.ValueText();
+    default:
+      return o.ValueText();
   }
 }
 
@@ -79,11 +81,23 @@ TEST(Tokenizer, NulAndFormFeedAreWhiteSpace) {
     std::string text;
     std::string value;  // ValueText of what is read
   } cases[] = {
-      {"array items", "[1\0" "2\f3\f\0]"s, "[ 1 2 3 ]"},
-      {"dictionary", "<<\f/A\0" "1\0/B\f/C>>"s, "<< /A 1 /B /C >>"},
+      {"array items",
+       "[1\0"
+       "2\f3\f\0]"s,
+       "[ 1 2 3 ]"},
+      {"dictionary",
+       "<<\f/A\0"
+       "1\0/B\f/C>>"s,
+       "<< /A 1 /B /C >>"},
       {"name before a name", "[/A\0/B\f/C]"s, "[ /A /B /C ]"},
-      {"reference", "5\0" "0\fR"s, "5 0 R"},
-      {"leading", "\0\f\0" "42"s, "42"},
+      {"reference",
+       "5\0"
+       "0\fR"s,
+       "5 0 R"},
+      {"leading",
+       "\0\f\0"
+       "42"s,
+       "42"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -91,7 +105,9 @@ TEST(Tokenizer, NulAndFormFeedAreWhiteSpace) {
     ASSERT_NE(o, nullptr);
     EXPECT_EQ(Describe(*o), c.value);
   }
-  Reader obj("7\0" "0\fobj\0<< /A 1 >>\fendobj"s);
+  Reader obj(
+      "7\0"
+      "0\fobj\0<< /A 1 >>\fendobj"s);
   auto io = obj.r.ReadObject();
   ASSERT_TRUE(io && io->IsIndirectObject());
   EXPECT_EQ(io->As<TkvPDFIndirectObject>().ObjNum, 7);
@@ -244,11 +260,13 @@ TEST(Parser, MalformedInput) {
       {"dict key not a name", "<< 1 2 >>", "ENameReadError"},
       {"dict closed by one >", "<< /A 1 > >>", "ENameReadError"},
       {"deep arrays", std::string(5000, '['), "EArrayReadError"},
-      {"deep dicts", [] {
+      {"deep dicts",
+       [] {
          std::string s;
          for (int i = 0; i < 3000; ++i) s += "<</A ";
          return s;
-       }(), "EDictionaryReadError"},
+       }(),
+       "EDictionaryReadError"},
       {"nested obj", "1 0 obj 2 0 obj 3 endobj endobj", "EUnexpectedError"},
       {"obj in array", "[1 0 obj 2 endobj]", "EUnexpectedError"},
       {"obj without value", "1 0 obj", "EUnexpectedError"},
@@ -403,15 +421,16 @@ TEST(Parser, HeaderVersions) {
   struct Case {
     const char* text;
     int version;  // -1: EInvalidHeader, -2: EConvertError
-  } cases[] = {{"%PDF-1.0\n", 0}, {"%PDF-1.3\n", 3}, {"%PDF-1.7\n", 5}, {"%PDF-1.9", 5},
-               {"%PDF-2.0\n", -1}, {" %PDF-1.4", -1}, {"%PDF-1.x", -2}, {"%PDF-1.", -2}, {"", -1}};
+  } cases[] = {{"%PDF-1.0\n", 0}, {"%PDF-1.3\n", 3}, {"%PDF-1.7\n", 5}, {"%PDF-1.9", 5}, {"%PDF-2.0\n", -1},
+               {" %PDF-1.4", -1}, {"%PDF-1.x", -2},  {"%PDF-1.", -2},   {"", -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     Reader r(c.text);
     if (c.version >= 0)
       EXPECT_EQ(r.r.ReadHeaderVersion(), c.version);
     else
-      EXPECT_EQ(ErrorOf([&] { r.r.ReadHeaderVersion(); }), c.version == -1 ? "EInvalidHeader" : "EConvertError");
+      EXPECT_EQ(ErrorOf([&] { r.r.ReadHeaderVersion(); }),
+                c.version == -1 ? "EInvalidHeader" : "EConvertError");
   }
   Reader bad("%PDX-1.4 rest");
   try {
@@ -432,8 +451,9 @@ TEST(Parser, StringsAndStreamsDecryptedPerObject) {
   tk::test::ScratchDir dir;
   tk::test::WriteFileBytes(dir / "plain.pdf", b.Build());
   const auto enc = dir / "enc.pdf";
-  auto q = tk::test::RunTool({"qpdf", "--allow-weak-crypto", "--object-streams=disable", "--encrypt", "user", "owner",
-                              "128", "--use-aes=n", "--", "--compress-streams=n", (dir / "plain.pdf").string(), enc.string()});
+  auto q = tk::test::RunTool({"qpdf", "--allow-weak-crypto", "--object-streams=disable", "--encrypt", "user",
+                              "owner", "128", "--use-aes=n", "--", "--compress-streams=n",
+                              (dir / "plain.pdf").string(), enc.string()});
   ASSERT_EQ(q.exitCode, 0) << q.err;
   const std::string file = tk::test::ReadFileBytes(enc);
 
@@ -441,7 +461,8 @@ TEST(Parser, StringsAndStreamsDecryptedPerObject) {
   rd.r.SetPosition(rd.r.FindStartXRef());
   auto trailer = rd.r.ReadTrailer();
   const int encNum = trailer->Find("/Encrypt")->As<TkvPDFIndirectReference>().ObjNum;
-  const std::string id0 = trailer->Find("/ID")->As<TkvPDFArrayObject>().GetItem(0)->As<TkvPDFStringObject>().Content();
+  const std::string id0 =
+      trailer->Find("/ID")->As<TkvPDFArrayObject>().GetItem(0)->As<TkvPDFStringObject>().Content();
 
   // Find objects by number through the file's table: here simply by search.
   auto objectAt = [&](int num) {
@@ -458,10 +479,11 @@ TEST(Parser, StringsAndStreamsDecryptedPerObject) {
     return s.IsHex ? HexTextToString(s.Content()) : s.Content();
   };
   TkvPDFDecrypt dec;
-  dec.SetEncryptionParameters("/Standard", ed.Find("/V")->As<TkvPDFIntegerObject>().Value,
-                              ed.Find("/R")->As<TkvPDFIntegerObject>().Value,
-                              ed.Find("/Length") ? std::optional<int64_t>(ed.Find("/Length")->As<TkvPDFIntegerObject>().Value)
-                                                 : std::nullopt);
+  dec.SetEncryptionParameters(
+      "/Standard", ed.Find("/V")->As<TkvPDFIntegerObject>().Value,
+      ed.Find("/R")->As<TkvPDFIntegerObject>().Value,
+      ed.Find("/Length") ? std::optional<int64_t>(ed.Find("/Length")->As<TkvPDFIntegerObject>().Value)
+                         : std::nullopt);
   dec.SetFileID(HexTextToString(id0));
   dec.SetOwnerKey(bytesOf(ed.Find("/O")));
   dec.SetUserKey(bytesOf(ed.Find("/U")));
@@ -480,20 +502,28 @@ TEST(Parser, StringsAndStreamsDecryptedPerObject) {
   // The stream (qpdf renumbers: follow the catalog's /Extra) read with its
   // own object's key.
   auto root = objectAt(trailer->Find("/Root")->As<TkvPDFIndirectReference>().ObjNum);
-  const int sNum =
-      root->As<TkvPDFIndirectObject>().Value->As<TkvPDFDictObject>().Find("/Extra")->As<TkvPDFIndirectReference>().ObjNum;
+  const int sNum = root->As<TkvPDFIndirectObject>()
+                       .Value->As<TkvPDFDictObject>()
+                       .Find("/Extra")
+                       ->As<TkvPDFIndirectReference>()
+                       .ObjNum;
   auto s = objectAt(sNum);
-  const int len = s->As<TkvPDFIndirectObject>().Value->As<TkvPDFStreamObject>().Dict->Find("/Length")
-                      ->As<TkvPDFIntegerObject>().Value;
+  const int len = s->As<TkvPDFIndirectObject>()
+                      .Value->As<TkvPDFStreamObject>()
+                      .Dict->Find("/Length")
+                      ->As<TkvPDFIntegerObject>()
+                      .Value;
   auto data = rd.r.ReadStreamData(len, sNum, 0);
-  auto shown = tk::test::RunTool({"qpdf", "--password=user", "--show-object=" + std::to_string(sNum), "--raw-stream-data", enc.string()});
+  auto shown = tk::test::RunTool({"qpdf", "--password=user", "--show-object=" + std::to_string(sNum),
+                                  "--raw-stream-data", enc.string()});
   ASSERT_EQ(shown.exitCode, 0) << shown.err;
   EXPECT_EQ(data->DataString(), shown.out);
   EXPECT_EQ(data->DataString(), "BT /F1 12 Tf (Hi) Tj ET");
 
   // The /Encrypt dictionary's own strings stay as stored.
   auto again = objectAt(encNum);
-  EXPECT_EQ(bytesOf(again->As<TkvPDFIndirectObject>().Value->As<TkvPDFDictObject>().Find("/O")), bytesOf(ed.Find("/O")));
+  EXPECT_EQ(bytesOf(again->As<TkvPDFIndirectObject>().Value->As<TkvPDFDictObject>().Find("/O")),
+            bytesOf(ed.Find("/O")));
 }
 
 }  // namespace

@@ -52,9 +52,9 @@ struct LoadedDoc {
     data->Write(content.data(), static_cast<int64_t>(content.size()));
     auto dict = std::make_unique<TkvPDFDictObject>();
     dict->AddInteger("/Length", static_cast<int32_t>(content.size()));
-    auto obj = std::make_unique<TkvPDFIndirectObject>(static_cast<int32_t>(doc.DocumentID),
-                                                      doc.ObjectStore->NextObjectNumber(), 0,
-                                                      std::make_unique<TkvPDFStreamObject>(std::move(dict), std::move(data)), true);
+    auto obj = std::make_unique<TkvPDFIndirectObject>(
+        static_cast<int32_t>(doc.DocumentID), doc.ObjectStore->NextObjectNumber(), 0,
+        std::make_unique<TkvPDFStreamObject>(std::move(dict), std::move(data)), true);
     Page().SetValue("/Contents", MakeReference(*obj));
     doc.ObjectStore->AddObject(std::move(obj));
   }
@@ -126,7 +126,7 @@ TEST(PageResources, ImageXObjectIsReadBackAsAnRGBImage) {
 
 TEST(PageResources, RGBDataIsUnpaddedRedFirst) {
   graphics::TBitmap bmp;
-  bmp.SetSize(3, 2);  // 9 bytes a row, padded to 12 in memory
+  bmp.SetSize(3, 2);       // 9 bytes a row, padded to 12 in memory
   bmp.ScanLine(0)[0] = 1;  // blue of the top-left pixel
   bmp.ScanLine(0)[2] = 3;  // its red
   auto rgb = TkvCustomPDFDocument::BitmapToRGBData(bmp);
@@ -240,7 +240,10 @@ TEST(PageResources, ToUnicodeGivesTheCharacterDrawn) {
     const std::string file = d.Save("drawn.pdf");
     ExpectQpdfClean(file);
     const std::string back = ToolText({"pdftotext", file, "-"});
-    EXPECT_NE(back.find("\xEF\xBF\xA0" "1,000\xCB\x9C"), std::string::npos) << back;
+    EXPECT_NE(back.find("\xEF\xBF\xA0"
+                        "1,000\xCB\x9C"),
+              std::string::npos)
+        << back;
   }
 }
 
@@ -297,7 +300,8 @@ TEST(StreamEncoding, FiltersGoInFrontOrAreSkipped) {
 
   TkvPDFDictObject bad;
   bad.AddInteger("/Filter", 3);
-  EXPECT_THROW(CompressStreamData(bad, "x", TkvCompression{1, 0, 2}, direct), kvCstPDFDoc::EUnexpectedObjectError);
+  EXPECT_THROW(CompressStreamData(bad, "x", TkvCompression{1, 0, 2}, direct),
+               kvCstPDFDoc::EUnexpectedObjectError);
 }
 
 TEST(StreamEncoding, DecodingStopsAtAPredictor) {

@@ -15,7 +15,9 @@ std::unique_ptr<TkvPDFIndirectObject> Obj(int32_t num, std::unique_ptr<TkvPDFObj
 std::unique_ptr<TkvPDFObject> Ref(int32_t num, int32_t src = 100, uint16_t gen = 0) {
   return std::make_unique<TkvPDFIndirectReference>(src, num, gen);
 }
-std::unique_ptr<TkvPDFObject> Int(int32_t v) { return std::make_unique<TkvPDFIntegerObject>(v); }
+std::unique_ptr<TkvPDFObject> Int(int32_t v) {
+  return std::make_unique<TkvPDFIntegerObject>(v);
+}
 
 std::string MessageOf(const std::function<void()>& f) {
   try {

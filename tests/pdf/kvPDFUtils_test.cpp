@@ -40,7 +40,8 @@ TEST(PDFUtils, ExceptionsDeriveFromTheRunTimeRoot) {
   EXPECT_EQ(MessageOf<rtl::Exception>([] { throw EInvalidHeader(rtl::Format(SInvalidHeader, {"%PDX-1."})); }),
             "Invalid PDF Header (%PDX-1.)");
   EXPECT_STREQ(EEndStreamError(SEndStreamError).ClassName(), "EEndStreamError");
-  EXPECT_STREQ(kvPDFUtils::EUnexpectedObjectError(SUnexpectedPDFObject).ClassName(), "EUnexpectedObjectError");
+  EXPECT_STREQ(kvPDFUtils::EUnexpectedObjectError(SUnexpectedPDFObject).ClassName(),
+               "EUnexpectedObjectError");
 }
 
 TEST(PDFUtils, NumbersAndRectangles) {
@@ -62,9 +63,9 @@ TEST(PDFUtils, FilterNames) {
   struct Case {
     const char* name;
     int kind;  // -1: unsupported
-  } cases[] = {{"/ASCIIHexDecode", 0}, {"/ASCII85Decode", 1}, {"/FlateDecode", 2}, {"/RunLengthDecode", 3},
-               {"/DCTDecode", 5},      {"/LZWDecode", -1},    {"/CCITTFaxDecode", -1}, {"/flatedecode", -1},
-               {"/AHx", -1}};
+  } cases[] = {{"/ASCIIHexDecode", 0},  {"/ASCII85Decode", 1}, {"/FlateDecode", 2},
+               {"/RunLengthDecode", 3}, {"/DCTDecode", 5},     {"/LZWDecode", -1},
+               {"/CCITTFaxDecode", -1}, {"/flatedecode", -1},  {"/AHx", -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.kind >= 0) {
@@ -96,7 +97,8 @@ TEST(PDFUtils, DecodeStringFilter) {
   EXPECT_EQ(DecodeStringFilter(fkASCIIHex, "414243>\n"), "ABC");
   EXPECT_EQ(DecodeStringFilter(fkDCT, "\xFF\xD8\n"), "\xFF\xD8\n");
   EXPECT_EQ(DecodeStringFilter(fkRunLength, B({2, 'a', 'b', 'c', 128, '\n'})), "abc");
-  EXPECT_EQ(MessageOf<EUnsupportedFilterError>([] { DecodeStringFilter(fkCCITTFax, "x"); }), "Unsupported filter");
+  EXPECT_EQ(MessageOf<EUnsupportedFilterError>([] { DecodeStringFilter(fkCCITTFax, "x"); }),
+            "Unsupported filter");
 }
 
 TEST(PDFUtils, FlateDataEndingInLineEndBytesIsNotTrimmed) {
@@ -141,14 +143,16 @@ TEST(PDFUtils, DecodeFilterChainMatchesQpdf) {
   b.Obj(1, "<< /Type /Catalog /Pages 2 0 R >>");
   b.Obj(2, "<< /Type /Pages /Kids [] /Count 0 >>");
   int num = 10;
-  for (const auto& c : cases) b.Obj(num++, tk::test::pdf::PdfBuilder::Stream(c.data, " /Filter " + std::string(c.filter)));
+  for (const auto& c : cases)
+    b.Obj(num++, tk::test::pdf::PdfBuilder::Stream(c.data, " /Filter " + std::string(c.filter)));
   tk::test::ScratchDir dir;
   const auto file = dir / "filters.pdf";
   tk::test::WriteFileBytes(file, b.Build());
   num = 10;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.filter);
-    auto q = tk::test::RunTool({"qpdf", "--show-object=" + std::to_string(num++), "--filtered-stream-data", file.string()});
+    auto q = tk::test::RunTool(
+        {"qpdf", "--show-object=" + std::to_string(num++), "--filtered-stream-data", file.string()});
     ASSERT_EQ(q.exitCode, 0) << q.err;
     rtl::TStringStream src(c.data);
     src.SetPosition(5);  // the chain reads from position 0 whatever the position
@@ -186,7 +190,9 @@ TEST(PDFUtils, LiteralText) {
       {"no mark: unchanged", "Plain \\ text", "Plain \\ text"},
       {"empty", "", ""},
       // U+305C has 0x5C as its low byte: it is data, not an escape.
-      {"code unit with a backslash byte", B({0xFE, 0xFF, 0x30, 0x5C, 0x00, 0x42}), "\xE3\x81\x9C" "B"},
+      {"code unit with a backslash byte", B({0xFE, 0xFF, 0x30, 0x5C, 0x00, 0x42}),
+       "\xE3\x81\x9C"
+       "B"},
       {"TAB becomes ?", B({0xFE, 0xFF, 0x00, 0x09, 0x00, 0x0A}), "?\n"},
       {"odd trailing byte dropped", B({0xFE, 0xFF, 0x00, 0x43, 0x00}), "C"},
       {"surrogate pair kept whole", B({0xFE, 0xFF, 0xD8, 0x3D, 0xDE, 0x00}), "\xF0\x9F\x98\x80"},

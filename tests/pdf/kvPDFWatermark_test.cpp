@@ -48,7 +48,9 @@ struct Doc {
     doc.ShowSetupDialog = false;
     doc.MeasurementUnit = muPoints;
   }
-  TkvPDFDictObject& Page(int n) { return *doc.ObjectStore->FetchDict(doc.PageList[static_cast<size_t>(n - 1)]->Value.get()); }
+  TkvPDFDictObject& Page(int n) {
+    return *doc.ObjectStore->FetchDict(doc.PageList[static_cast<size_t>(n - 1)]->Value.get());
+  }
   const TkvPDFArrayObject& Contents(int n) { return *doc.ObjectStore->FetchArray(Page(n).Find("/Contents")); }
   tk::test::ScratchDir scratch;
   std::string Save(const std::string& name) {
@@ -94,8 +96,8 @@ struct Gray {
 };
 
 Gray Render(const std::string& file, int page) {
-  auto r = tk::test::RunTool({"pdftoppm", "-r", "36", "-gray", "-f", std::to_string(page), "-l",
-                              std::to_string(page), file});
+  auto r = tk::test::RunTool(
+      {"pdftoppm", "-r", "36", "-gray", "-f", std::to_string(page), "-l", std::to_string(page), file});
   Gray g;
   std::istringstream in(r.out);
   std::string magic;
@@ -139,7 +141,8 @@ TEST(Watermark, OneStreamServesPagesOfOneSizeAndPageNumbersGetTheirOwn) {
     std::u16string text;
     size_t streams;
     const char* page3;
-  } cases[] = {{"fixed", u"DRAFT", 1, "DRAFT"}, {"numbered", u"Page <%PageNo%> of <%TotPage%>", 10, "Page 3 of 10"}};
+  } cases[] = {{"fixed", u"DRAFT", 1, "DRAFT"},
+               {"numbered", u"Page <%PageNo%> of <%TotPage%>", 10, "Page 3 of 10"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Doc d(Document(10));
@@ -147,7 +150,8 @@ TEST(Watermark, OneStreamServesPagesOfOneSizeAndPageNumbersGetTheirOwn) {
     t->EmbedMode = 2;
     d.doc.ApplyWatermark(*t, "");
     std::set<int32_t> streams;
-    for (int p = 1; p <= 10; ++p) streams.insert(d.Contents(p).GetItem(0)->As<TkvPDFIndirectReference>().ObjNum);
+    for (int p = 1; p <= 10; ++p)
+      streams.insert(d.Contents(p).GetItem(0)->As<TkvPDFIndirectReference>().ObjNum);
     EXPECT_EQ(streams.size(), c.streams);
     const std::string file = d.Save(std::string("stamp-") + c.name + ".pdf");
     EXPECT_NE(PageText(file, 3).find(c.page3), std::string::npos) << PageText(file, 3);
@@ -168,7 +172,8 @@ TEST(Watermark, TextCannotEscapeItsString) {
   t->VerticalPosition = vpBottom;
   d.doc.ApplyWatermark(*t, "1");
   const std::string file = d.Save("stamp-escape.pdf");
-  EXPECT_NE(PageText(file, 1).find("a) Tj ET 0 g 0 0 200 300 re f BT (b\\"), std::string::npos) << PageText(file, 1);
+  EXPECT_NE(PageText(file, 1).find("a) Tj ET 0 g 0 0 200 300 re f BT (b\\"), std::string::npos)
+      << PageText(file, 1);
   EXPECT_LT(Render(file, 1).Dark(0, 0, 1, 0.5), 0.01);
 }
 
@@ -184,7 +189,8 @@ TEST(Watermark, WideStampTextOnADoubleByteCodePageComesBack) {
   t->EmbedMode = 2;
   d.doc.ApplyWatermark(*t, "1");
   const std::string file = d.Save("stamp-sjis.pdf");
-  EXPECT_NE(PageText(file, 1).find("\u0181\u0393\u0490 \u00E9t\u00E9 A"), std::string::npos) << PageText(file, 1);
+  EXPECT_NE(PageText(file, 1).find("\u0181\u0393\u0490 \u00E9t\u00E9 A"), std::string::npos)
+      << PageText(file, 1);
 }
 
 TEST(Watermark, VariablesExpandOnceAndValuesAreNotReadAgain) {
@@ -192,10 +198,13 @@ TEST(Watermark, VariablesExpandOnceAndValuesAreNotReadAgain) {
   d.doc.DocInfo->SetTitle(u"<%PageNo%> <%Author%>");
   d.doc.DocInfo->SetAuthor(u"Ann");
   int calls = 0;
-  d.doc.OnCalcVariables = [&](TkvCustomPDFDocument*, const std::u16string& name, std::u16string& value, int page) {
+  d.doc.OnCalcVariables = [&](TkvCustomPDFDocument*, const std::u16string& name, std::u16string& value,
+                              int page) {
     ++calls;
     // A value naming itself would expand for ever if values were read again.
-    value = name == u"Self" ? u"<%Self%>" : name == u"Empty" ? u"" : u"p" + std::u16string(1, char16_t(u'0' + page));
+    value = name == u"Self"    ? u"<%Self%>"
+            : name == u"Empty" ? u""
+                               : u"p" + std::u16string(1, char16_t(u'0' + page));
   };
   struct Case {
     std::u16string text, expect;
@@ -210,7 +219,8 @@ TEST(Watermark, VariablesExpandOnceAndValuesAreNotReadAgain) {
   EXPECT_EQ(calls, 3);  // Self once a text, Empty, X
   rtl::TManualClock clock(rtl::EncodeDate(2024, 3, 7) + rtl::EncodeTime(9, 5, 4, 0));
   rtl::SetClock(&clock);
-  EXPECT_EQ(ExpandVariables(d.doc, u"<%ShortDate%> <%ShortTime%> <%LongTime%>", 1), u"2024/03/07 9:05 9:05:04");
+  EXPECT_EQ(ExpandVariables(d.doc, u"<%ShortDate%> <%ShortTime%> <%LongTime%>", 1),
+            u"2024/03/07 9:05 9:05:04");
   rtl::SetClock(nullptr);
 }
 
@@ -260,7 +270,9 @@ TEST(Watermark, SharedPagePartsKeepTheStampOnItsPage) {
   REQUIRE_POPPLER();
   PdfBuilder b;
   b.Obj(1, "<< /Type /Catalog /Pages 3 0 R >>");
-  b.Obj(3, "<< /Type /Pages /Kids [10 0 R 11 0 R 12 0 R 13 0 R] /Count 4 /Resources 20 0 R /MediaBox [0 0 200 300] >>");
+  b.Obj(3,
+        "<< /Type /Pages /Kids [10 0 R 11 0 R 12 0 R 13 0 R] /Count 4 /Resources 20 0 R /MediaBox [0 0 200 "
+        "300] >>");
   b.Obj(10, "<< /Type /Page /Parent 3 0 R /Contents 30 0 R >>");
   b.Obj(11, "<< /Type /Page /Parent 3 0 R /Contents 30 0 R >>");
   b.Obj(12, "<< /Type /Page /Parent 3 0 R /Contents 51 0 R >>");
@@ -308,7 +320,8 @@ TEST(Watermark, ResourceNameInUseIsDrawnAgain) {
   rtl::SetRandSeed(1234);
   const std::string taken = MakeFontResourceName();
   auto fonts = std::make_unique<TkvPDFDictObject>();
-  fonts->AddEntry(taken, std::make_unique<TkvPDFIndirectReference>(static_cast<int32_t>(d.doc.DocumentID), 50, 0));
+  fonts->AddEntry(taken,
+                  std::make_unique<TkvPDFIndirectReference>(static_cast<int32_t>(d.doc.DocumentID), 50, 0));
   d.doc.ObjectStore->FetchDict(d.Page(1).Find("/Resources"))->SetValue("/Font", std::move(fonts));
   rtl::SetRandSeed(1234);
   auto t = TextStamp(u"X");
@@ -319,7 +332,8 @@ TEST(Watermark, ResourceNameInUseIsDrawnAgain) {
   EXPECT_EQ(f->Find(taken)->As<TkvPDFIndirectReference>().ObjNum, 50);
   const std::string own = f->KeyAt(1)->Text;
   const auto* stamp = d.doc.ObjectStore->FetchStream(d.Contents(1).GetItem(0));
-  const std::string content(reinterpret_cast<const char*>(stamp->Data->Memory()), static_cast<size_t>(stamp->Data->Size()));
+  const std::string content(reinterpret_cast<const char*>(stamp->Data->Memory()),
+                            static_cast<size_t>(stamp->Data->Size()));
   EXPECT_NE(content.find(own + " 20 Tf"), std::string::npos) << content;
 }
 
@@ -386,8 +400,9 @@ TEST(Watermark, EveryPositionAngleAndTurnKeepsTheStampOnThePage) {
       for (int a : angles)
         for (int h = 0; h < 4; ++h)
           for (int v = 0; v < 4; ++v)
-            cases.push_back({std::string(orientation ? "vertical " : "horizontal ") + hNames[h] + "/" + vNames[v] +
-                                 " at " + std::to_string(a) + " on a page turned " + std::to_string(r),
+            cases.push_back({std::string(orientation ? "vertical " : "horizontal ") + hNames[h] + "/" +
+                                 vNames[v] + " at " + std::to_string(a) + " on a page turned " +
+                                 std::to_string(r),
                              h, v, r});
     PdfBuilder b;
     b.Obj(1, "<< /Type /Catalog /Pages 3 0 R >>");
@@ -424,7 +439,8 @@ TEST(Watermark, EveryPositionAngleAndTurnKeepsTheStampOnThePage) {
       wide.Page(n).SetValue("/MediaBox", std::move(box));
     }
     const std::string widened = wide.Save("widened.pdf");
-    const std::string out = tk::test::RunTool({"gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=bbox", widened}).err;
+    const std::string out =
+        tk::test::RunTool({"gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=bbox", widened}).err;
     std::istringstream lines(out);
     std::vector<std::array<double, 4>> inks;
     for (std::string line; std::getline(lines, line);) {
@@ -444,16 +460,32 @@ TEST(Watermark, EveryPositionAngleAndTurnKeepsTheStampOnThePage) {
       EXPECT_LE(x1, w + slack);
       EXPECT_LE(y1, h + slack);
       switch (cases[c].hp) {
-        case hpLeft: EXPECT_LE(x0, tol); break;
-        case hpCentre: EXPECT_NEAR((x0 + x1) / 2, w / 2, tol); break;
-        case hpRight: EXPECT_GE(x1, w - tol); break;
-        default: EXPECT_TRUE(x0 <= offX + tol && x1 >= offX - tol) << x0 << " " << x1; break;
+        case hpLeft:
+          EXPECT_LE(x0, tol);
+          break;
+        case hpCentre:
+          EXPECT_NEAR((x0 + x1) / 2, w / 2, tol);
+          break;
+        case hpRight:
+          EXPECT_GE(x1, w - tol);
+          break;
+        default:
+          EXPECT_TRUE(x0 <= offX + tol && x1 >= offX - tol) << x0 << " " << x1;
+          break;
       }
       switch (cases[c].vp) {
-        case vpTop: EXPECT_GE(y1, h - tol); break;
-        case vpMiddle: EXPECT_NEAR((y0 + y1) / 2, h / 2, tol); break;
-        case vpBottom: EXPECT_LE(y0, tol); break;
-        default: EXPECT_TRUE(y0 <= h - offY + tol && y1 >= h - offY - tol) << y0 << " " << y1; break;
+        case vpTop:
+          EXPECT_GE(y1, h - tol);
+          break;
+        case vpMiddle:
+          EXPECT_NEAR((y0 + y1) / 2, h / 2, tol);
+          break;
+        case vpBottom:
+          EXPECT_LE(y0, tol);
+          break;
+        default:
+          EXPECT_TRUE(y0 <= h - offY + tol && y1 >= h - offY - tol) << y0 << " " << y1;
+          break;
       }
     }
   }

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "PdfFixture.h"
-#include "support/TestSupport.h"
 #include "pdf/kvPDFDoc.h"
 #include "pdf/kvPDFObjects.h"
 #include "pdf/kvPDFTypes.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/os/Windows.h"
 #include "platform/rtl/CodePages.h"
+#include "support/TestSupport.h"
 
 namespace pdf {
 namespace {
@@ -412,8 +412,8 @@ TEST_F(SettingsDlgTest, EncryptionChosenInTheDialogIsWhatTheFileCarries) {
   TK_REQUIRE_TOOL("pdfinfo");
   const struct {
     const char* name;
-    int level;                   // rgLevel item
-    std::vector<int> withheld;   // permission items unchecked
+    int level;                       // rgLevel item
+    std::vector<int> withheld;       // permission items unchecked
     std::vector<std::string> lines;  // in qpdf --show-encryption
   } cases[] = {
       {"128 bit, no copying or changing",
@@ -431,7 +431,10 @@ TEST_F(SettingsDlgTest, EncryptionChosenInTheDialogIsWhatTheFileCarries) {
        {4, 6},
        {"R = 3", "modify document assembly: not allowed", "modify forms: not allowed",
         "extract for accessibility: allowed"}},
-      {"40 bit, no notes", 0, {3}, {"R = 2", "modify annotations: not allowed", "print low resolution: allowed"}},
+      {"40 bit, no notes",
+       0,
+       {3},
+       {"R = 2", "modify annotations: not allowed", "print low resolution: allowed"}},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -457,13 +460,16 @@ TEST_F(SettingsDlgTest, EncryptionChosenInTheDialogIsWhatTheFileCarries) {
     EXPECT_EQ(rc, 0) << check;
     const std::string shownEnc = Qpdf({"--show-encryption", "--password=us3r", file});
     EXPECT_NE(shownEnc.find("Supplied password is user password"), std::string::npos) << shownEnc;
-    for (const auto& line : c.lines) EXPECT_NE(shownEnc.find(line + "\n"), std::string::npos) << line << "\n" << shownEnc;
-    EXPECT_NE(Qpdf({"--show-encryption", "--password=0wner", file}).find("Supplied password is owner password"),
-              std::string::npos);
+    for (const auto& line : c.lines)
+      EXPECT_NE(shownEnc.find(line + "\n"), std::string::npos) << line << "\n" << shownEnc;
+    EXPECT_NE(
+        Qpdf({"--show-encryption", "--password=0wner", file}).find("Supplied password is owner password"),
+        std::string::npos);
     Qpdf({"--check", "--password=wrong", file}, &rc);
     EXPECT_NE(rc, 0);
     const auto info = RunTool({"pdfinfo", "-upw", "us3r", file});
-    EXPECT_NE(info.out.find("Title:           Quarterly report\n"), std::string::npos) << info.out << info.err;
+    EXPECT_NE(info.out.find("Title:           Quarterly report\n"), std::string::npos)
+        << info.out << info.err;
     EXPECT_NE(info.out.find("Author:          Ann Lee\n"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("Pages:           3\n"), std::string::npos) << info.out;
   }

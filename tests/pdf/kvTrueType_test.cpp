@@ -17,7 +17,9 @@ namespace {
 
 const std::filesystem::path kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
-std::string DejaVuBytes() { return std::filesystem::exists(kDejaVu) ? tk::test::ReadFileBytes(kDejaVu) : ""; }
+std::string DejaVuBytes() {
+  return std::filesystem::exists(kDejaVu) ? tk::test::ReadFileBytes(kDejaVu) : "";
+}
 
 void Put32(std::string& s, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) s[at + static_cast<size_t>(i)] = static_cast<char>(v >> (24 - 8 * i));
@@ -51,7 +53,9 @@ void Put16(std::string& s, size_t at, uint16_t v) {
   s[at + 1] = static_cast<char>(v & 0xFF);
 }
 
-bool HaveFontTools() { return tk::test::RunTool({"/usr/bin/python3", "-c", "import fontTools"}).exitCode == 0; }
+bool HaveFontTools() {
+  return tk::test::RunTool({"/usr/bin/python3", "-c", "import fontTools"}).exitCode == 0;
+}
 
 }  // namespace
 
@@ -100,7 +104,8 @@ TEST(TrueType, DamagedFilesRaiseOrStayInside) {
        },
        true},
       {"a collection", [](std::string& f) { f.replace(0, 4, "ttcf"); }, true},
-      {"loca says glyphs lie past glyf", [](std::string& f) { Put32(f, EntryOf(f, "glyf") + 12, 16); }, false},
+      {"loca says glyphs lie past glyf", [](std::string& f) { Put32(f, EntryOf(f, "glyf") + 12, 16); },
+       false},
       {"cmap cut short", [](std::string& f) { Put32(f, EntryOf(f, "cmap") + 12, 30); }, false},
   };
   for (const auto& c : cases) {
@@ -141,7 +146,8 @@ TEST(TrueType, SubsetKeepsGlyphsAndComponentsAndReadsBack) {
   TkvTrueTypeFile back(subset);
   EXPECT_EQ(back.Tables().size(), 10u);
   EXPECT_EQ(back.Tables()[0].Offset, 172u);  // data right after ten entries
-  EXPECT_EQ(back.Table("loca").size(), (size_t{back.GlyphCount()} + 1) * ((back.Table("head")[51] == 1) ? 4 : 2));
+  EXPECT_EQ(back.Table("loca").size(),
+            (size_t{back.GlyphCount()} + 1) * ((back.Table("head")[51] == 1) ? 4 : 2));
   EXPECT_EQ(TableChecksum(subset), 0xB1B0AFBAu);
 
   if (!HaveFontTools()) {
@@ -161,7 +167,8 @@ TEST(TrueType, SubsetKeepsGlyphsAndComponentsAndReadsBack) {
       "g = f['glyf']\n"
       "order = f.getGlyphOrder()\n"
       "nonempty = set(i for i, n in enumerate(order) if g[n].numberOfContours != 0)\n"
-      "print('ok' if nonempty <= keep | {0} and (keep - {0}) <= nonempty else 'bad %s' % sorted(nonempty ^ keep))\n";
+      "print('ok' if nonempty <= keep | {0} and (keep - {0}) <= nonempty else 'bad %s' % sorted(nonempty ^ "
+      "keep))\n";
   auto r = tk::test::RunTool({"/usr/bin/python3", "-c", script, path.string(), ids});
   EXPECT_EQ(r.out, "ok\n") << r.err;
 }
@@ -178,19 +185,21 @@ TEST(TrueType, SubsetRefusesOutlinesThatShareBytes) {
   Put16(glyf, 0, 0xFFFF);  // a composite
   for (size_t i = 0; i < kParts; ++i) {
     const size_t at = 10 + 6 * i;
-    Put16(glyf, at, static_cast<uint16_t>(i + 1 < kParts ? 0x0020 : 0));  // more components follow; byte arguments
+    Put16(glyf, at,
+          static_cast<uint16_t>(i + 1 < kParts ? 0x0020 : 0));  // more components follow; byte arguments
     Put16(glyf, at + 2, static_cast<uint16_t>(2 * (i + 1)));
   }
   // Short offsets in words: even glyphs run from 0 to the end, odd ones
   // backwards (empty).
   std::string loca(2 * (size_t{kGlyphs} + 1), '\0');
-  for (size_t g = 0; g <= kGlyphs; ++g) Put16(loca, 2 * g, static_cast<uint16_t>(g % 2 ? glyf.size() / 2 : 0));
+  for (size_t g = 0; g <= kGlyphs; ++g)
+    Put16(loca, 2 * g, static_cast<uint16_t>(g % 2 ? glyf.size() / 2 : 0));
   std::string head(54, '\0'), maxp(6, '\0'), hhea(36, '\0'), hmtx(4, '\0');
   Put16(head, 18, 1000);
   Put16(maxp, 4, kGlyphs);
   Put16(hhea, 34, 1);
-  const std::string f = FontOf({{"glyf", glyf}, {"head", head}, {"hhea", hhea}, {"hmtx", hmtx}, {"loca", loca},
-                                {"maxp", maxp}});
+  const std::string f = FontOf(
+      {{"glyf", glyf}, {"head", head}, {"hhea", hhea}, {"hmtx", hmtx}, {"loca", loca}, {"maxp", maxp}});
   TkvTrueTypeFile font(f);
   EXPECT_EQ(font.WithComponents({0}).size(), size_t{kParts} + 1);
   EXPECT_THROW(font.Subset({0}), ETrueTypeError);

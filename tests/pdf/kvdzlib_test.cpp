@@ -24,7 +24,9 @@ std::string Sample(size_t n, unsigned seed = 1) {
 std::string ZlibCompress(const std::string& s, int level) {
   uLongf len = compressBound(s.size());
   std::string out(len, '\0');
-  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &len, reinterpret_cast<const Bytef*>(s.data()), s.size(), level), Z_OK);
+  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &len, reinterpret_cast<const Bytef*>(s.data()),
+                      s.size(), level),
+            Z_OK);
   out.resize(len);
   return out;
 }
@@ -67,12 +69,14 @@ TEST(kvdzlib, OutputIsByteIdenticalToZlibAtEveryLevel) {
   const struct {
     pdf::TkvCompressionLevel level;
     int zlevel;
-  } cases[] = {{pdf::lvNone, 0}, {pdf::lvFastest, 1}, {pdf::lvDefault, Z_DEFAULT_COMPRESSION}, {pdf::lvMax, 9}};
+  } cases[] = {
+      {pdf::lvNone, 0}, {pdf::lvFastest, 1}, {pdf::lvDefault, Z_DEFAULT_COMPRESSION}, {pdf::lvMax, 9}};
   for (size_t size : {size_t{0}, size_t{1}, size_t{8192}, size_t{100000}}) {
     const std::string data = Sample(size);
     for (const auto& c : cases) {
       SCOPED_TRACE(testing::Message() << "size " << size << " level " << c.zlevel);
-      EXPECT_EQ(Compress(data, c.level), c.zlevel == 0 ? ZlibStoredChunked(data) : ZlibCompress(data, c.zlevel));
+      EXPECT_EQ(Compress(data, c.level),
+                c.zlevel == 0 ? ZlibStoredChunked(data) : ZlibCompress(data, c.zlevel));
     }
   }
 }
@@ -188,7 +192,10 @@ TEST(kvdzlib, BadDataRaises) {
   const struct {
     const char* name;
     std::string bytes;
-  } cases[] = {{"garbage", "not zlib at all"}, {"corrupt", corrupt}, {"bad adler", badAdler}, {"preset dictionary", presetDict}};
+  } cases[] = {{"garbage", "not zlib at all"},
+               {"corrupt", corrupt},
+               {"bad adler", badAdler},
+               {"preset dictionary", presetDict}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     rtl::TStringStream src(c.bytes);

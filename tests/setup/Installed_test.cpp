@@ -60,8 +60,8 @@ TEST(Installed, BothProgramsWorkFromAPrefixTheUserCannotWrite) {
   ScratchDir scratch;
   ::chmod(scratch.path().c_str(), 0755);
   const fs::path prefix = scratch / "prefix";
-  const auto install = tk::test::RunTool({TK_CMAKE_COMMAND, "--install", tk::test::BuildDir().string(), "--prefix",
-                                          prefix.string()});
+  const auto install = tk::test::RunTool(
+      {TK_CMAKE_COMMAND, "--install", tk::test::BuildDir().string(), "--prefix", prefix.string()});
   ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
   // The programs are links in bin/ to one folder that also holds the
   // imaging library, as the converter binds it from its own folder.
@@ -100,8 +100,9 @@ TEST(Installed, BothProgramsWorkFromAPrefixTheUserCannotWrite) {
   const auto before = Listing(prefix);
 
   // The setup run, chosen at the terminal.
-  const auto setup = tk::test::RunAs(user, {(prefix / "bin" / "pellwick").string()},
-                                     {.env = env, .cwd = home, .input = "y\n", .terminal = true, .timeoutMs = 60000});
+  const auto setup =
+      tk::test::RunAs(user, {(prefix / "bin" / "pellwick").string()},
+                      {.env = env, .cwd = home, .input = "y\n", .terminal = true, .timeoutMs = 60000});
   EXPECT_EQ(setup.exitCode, 0) << setup.out;
   EXPECT_EQ(Count(setup.out, "☆設定を記録しました"), 1u) << setup.out;
   EXPECT_EQ(Count(setup.out, "登録しました"), 1u) << setup.out;
@@ -115,8 +116,9 @@ TEST(Installed, BothProgramsWorkFromAPrefixTheUserCannotWrite) {
   EXPECT_EQ(cfg.ReadString("USERAPP", "AppPath_100", ""), (folder / "tarnwick").string());
 
   // A conversion as the scanner software starts it: no terminal.
-  const auto convert = tk::test::RunAs(user, {(prefix / "bin" / "tarnwick").string(), "scan.pdf"},
-                                       {.env = env, .cwd = docs, .input = {}, .terminal = false, .timeoutMs = 60000});
+  const auto convert =
+      tk::test::RunAs(user, {(prefix / "bin" / "tarnwick").string(), "scan.pdf"},
+                      {.env = env, .cwd = docs, .input = {}, .terminal = false, .timeoutMs = 60000});
   EXPECT_EQ(convert.exitCode, 0) << convert.err;
   const auto info = tk::test::RunTool({"tiffinfo", (docs / "scan.tif").string()});
   EXPECT_EQ(Count(info.out, "TIFF Directory"), 4u) << info.out << info.err;
@@ -124,7 +126,10 @@ TEST(Installed, BothProgramsWorkFromAPrefixTheUserCannotWrite) {
   // It read the launch settings the setup utility wrote, and logged the
   // TIFF beside them for the next start.
   EXPECT_TRUE(tk::test::WaitFor(
-      [&] { return tk::test::LogOf(viewer).find("arg=" + (docs / "scan.tif").string() + "\n") != std::string::npos; },
+      [&] {
+        return tk::test::LogOf(viewer).find("arg=" + (docs / "scan.tif").string() + "\n") !=
+               std::string::npos;
+      },
       10000))
       << tk::test::LogOf(viewer);
   EXPECT_EQ(rtl::TIniFile((settings / "tarnwick.log").string()).ReadString("File", "Logs0", ""),

@@ -71,7 +71,8 @@ TEST(ProcessListTest, ExecutableBehindAWindow) {
       {"real table", w.handle, os::kProcFolder, fs::read_symlink("/proc/self/exe").string()},
       {"no window", w.handle + 1000, os::kProcFolder, ""},
       {"handle 0", 0, os::kProcFolder, ""},
-      {"path known", w.handle, FakeProc(scratch / "p1", me, "scanner", "/opt/pfu/scanner").string(), "/opt/pfu/scanner"},
+      {"path known", w.handle, FakeProc(scratch / "p1", me, "scanner", "/opt/pfu/scanner").string(),
+       "/opt/pfu/scanner"},
       // Only the command name is known: it is no path to start.
       {"process not ours to ask", w.handle, FakeProc(scratch / "p2", me, "scanner", "").string(), ""},
       {"process not listed", w.handle, FakeProc(scratch / "p3", me + 1, "other", "/bin/other").string(), ""},

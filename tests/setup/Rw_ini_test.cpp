@@ -52,9 +52,10 @@ TEST(ScannerConfigTest, ReadTakesAllFiveEntriesWhateverTheCountSays) {
 TEST(ScannerConfigTest, WriteTouchesOnlyItsKeysAndTheEntriesBelowTheCount) {
   ScratchDir scratch;
   const fs::path cfg = scratch / "pfussmon.cfg";
-  WriteFileBytes(cfg,
-                 "; scanner settings\r\n[GENERAL]\r\nLang=ja\r\n[USERAPP]\r\nAppCnt=3\r\nAppPath_100=/a\r\n"
-                 "AppPath_102=/old\r\nAppName_102=Old\r\nOther=keep\r\n[CONFIG_M]\r\nSbAppID=101\r\nScanMode=2\r\n");
+  WriteFileBytes(
+      cfg,
+      "; scanner settings\r\n[GENERAL]\r\nLang=ja\r\n[USERAPP]\r\nAppCnt=3\r\nAppPath_100=/a\r\n"
+      "AppPath_102=/old\r\nAppName_102=Old\r\nOther=keep\r\n[CONFIG_M]\r\nSbAppID=101\r\nScanMode=2\r\n");
   setup::ReadScannerConfig(cfg.string());
   setup::ScannerConfig.AppCnt = 2;
   setup::ScannerConfig.AppPath[1] = "/b c/d";
@@ -66,7 +67,7 @@ TEST(ScannerConfigTest, WriteTouchesOnlyItsKeysAndTheEntriesBelowTheCount) {
             "GENERAL/Lang=ja\n"
             "USERAPP/AppCnt=2\n"
             "USERAPP/AppPath_100=/a\n"
-            "USERAPP/AppPath_102=/old\n"    // beyond the count: left as it was
+            "USERAPP/AppPath_102=/old\n"  // beyond the count: left as it was
             "USERAPP/AppName_102=Old\n"
             "USERAPP/Other=keep\n"
             "USERAPP/AppName_100=\n"
@@ -97,11 +98,13 @@ TEST(LaunchSettingsTest, OnlyTheTwoKeysOfAppChange) {
   ScratchDir scratch;
   rtl::SetExecutableFileName((scratch / "pellwick").string());
   EXPECT_EQ(setup::ConverterFileName(), (scratch / "tarnwick").string());
-  WriteFileBytes(scratch / "tarnwick.ini", "[Pos]\nTop=9\n[App]\nDoLaunch=0\nLaunch=\nExtra=1\n[PDF]\nPath=/docs/\n");
+  WriteFileBytes(scratch / "tarnwick.ini",
+                 "[Pos]\nTop=9\n[App]\nDoLaunch=0\nLaunch=\nExtra=1\n[PDF]\nPath=/docs/\n");
   setup::LaunchSettings = {1, "/opt/Lumora Filing/lumora_filing"};
   setup::WriteConverterIni();
   EXPECT_EQ(PythonDump(scratch / "tarnwick.ini"),
-            "Pos/Top=9\nApp/DoLaunch=1\nApp/Launch=/opt/Lumora Filing/lumora_filing\nApp/Extra=1\nPDF/Path=/docs/\n");
+            "Pos/Top=9\nApp/DoLaunch=1\nApp/Launch=/opt/Lumora "
+            "Filing/lumora_filing\nApp/Extra=1\nPDF/Path=/docs/\n");
   // A value that would make a line of its own is refused before any key.
   const std::string before = ReadFileBytes(scratch / "tarnwick.ini");
   setup::LaunchSettings = {0, "/opt/x\n[Mode]\nDD=1"};

@@ -16,10 +16,10 @@
 #include "platform/os/KnownFolders.h"
 #include "platform/os/Registry.h"
 #include "platform/os/ShellApi.h"
+#include "platform/os/XWindows.h"
 #include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 #include "setup/Rw_ini.h"
-#include "platform/os/XWindows.h"
 #include "support/Desktop.h"
 #include "support/TestSupport.h"
 
@@ -79,7 +79,8 @@ class SetupRun : public ::testing::Test {
     app->Title = setup::kApplicationTitle;
     setup::TForm1* form = nullptr;
     app->CreateForm(form);
-    form->Start = [this](const std::string& file, const std::vector<std::string>& args, const std::string& dir) {
+    form->Start = [this](const std::string& file, const std::vector<std::string>& args,
+                         const std::string& dir) {
       starts.push_back(file + "|" + std::to_string(args.size()) + "|" + dir);
       return startResult;
     };
@@ -155,12 +156,14 @@ TEST_F(SetupRun, SetupClosesEditsAndRestartsEndToEnd) {
   const fs::path filing = StandIn("Lumora Filing6", "lumora_filing", "");
   Filing(8, (scratch / "gone" / "lumora_filing").string());  // no such file: passed over
   Filing(6, filing.string());
-  const fs::path cfg = Config("pfussmon.cfg",
-                              "[USERAPP]\r\nAppCnt=2\r\nAppPath_100=/opt/a/a\r\nAppName_100=A\r\nAppCmmd_100=%M\r\n"
-                              "AppPath_101=/opt/b/b\r\nAppName_101=B\r\nAppCmmd_101=%F\r\n[CONFIG_M]\r\nSbAppID=101\r\n"
-                              "Color=1\r\n");
+  const fs::path cfg =
+      Config("pfussmon.cfg",
+             "[USERAPP]\r\nAppCnt=2\r\nAppPath_100=/opt/a/a\r\nAppName_100=A\r\nAppCmmd_100=%M\r\n"
+             "AppPath_101=/opt/b/b\r\nAppName_101=B\r\nAppCmmd_101=%F\r\n[CONFIG_M]\r\nSbAppID=101\r\n"
+             "Color=1\r\n");
   const fs::path conv = StandIn("conv", "tarnwick", "title=" + kConverterTitle + "\nclose_delay_ms=300\n");
-  const fs::path scanner = StandIn("PFU Scanner", "pfussmon", "title=ScanSnap Manager\nwatch=" + cfg.string() + "\n");
+  const fs::path scanner =
+      StandIn("PFU Scanner", "pfussmon", "title=ScanSnap Manager\nwatch=" + cfg.string() + "\n");
   Launch(conv);
   Launch(scanner);
   setup::TForm1* f = Start();
@@ -201,7 +204,8 @@ TEST_F(SetupRun, SetupClosesEditsAndRestartsEndToEnd) {
 
   // Restarted from its own path in its own folder, without arguments; it
   // saw the old table until it closed and the new one when it came back.
-  ASSERT_TRUE(WaitFor([&] { return Count(LogOf(scanner), "watch start=Color=1") == 2; }, 10000)) << LogOf(scanner);
+  ASSERT_TRUE(WaitFor([&] { return Count(LogOf(scanner), "watch start=Color=1") == 2; }, 10000))
+      << LogOf(scanner);
   const std::string log = LogOf(scanner);
   EXPECT_EQ(Count(log, "start cwd=" + (scratch / "PFU Scanner").string() + "\n"), 1u) << log;
   EXPECT_EQ(Count(log, "argc=0\n"), 2u);
@@ -219,7 +223,8 @@ TEST_F(SetupRun, RealConverterIsClosedAndKeepsItsSettingsBesideTheLaunchSettings
   fs::copy_file(tk::test::RunDir() / "tarnwick", converter);
   std::error_code ec;
   fs::create_symlink(tk::test::RunDir() / TK_IMAGEKIT_LIBRARY, run / TK_IMAGEKIT_LIBRARY, ec);
-  WriteFileBytes(run / "tarnwick.ini", "[Pos]\nTop=9\nLeft=11\n[App]\nDoLaunch=0\nLaunch=/old/viewer\n[Mode]\nDD=1\n");
+  WriteFileBytes(run / "tarnwick.ini",
+                 "[Pos]\nTop=9\nLeft=11\n[App]\nDoLaunch=0\nLaunch=/old/viewer\n[Mode]\nDD=1\n");
   const fs::path filing = StandIn("Lumora Filing", "lumora_filing", "");
   Filing(16, filing.string());
   fs::create_directories(scratch / "docs");
@@ -254,19 +259,22 @@ TEST_F(SetupRun, RegistrationTable) {
     int at;               // entry holding the converter after
   } cases[] = {
       {"appended after two", "AppCnt=2\nAppPath_100=/a\nAppPath_101=/b\n", "登録しました\n", 3, 102, 2},
-      {"listed as entry 0", "AppCnt=2\nAppPath_100=" + converter + "\nAppName_100=old\nAppCmmd_100=x\nAppPath_101=/b\n",
+      {"listed as entry 0",
+       "AppCnt=2\nAppPath_100=" + converter + "\nAppName_100=old\nAppCmmd_100=x\nAppPath_101=/b\n",
        "すでに登録されています\n上書き登録しました\n", 2, 100, 0},
       {"listed under another spelling of its folder", "AppCnt=1\nAppPath_100=" + upper + "\n",
        "すでに登録されています\n上書き登録しました\n", 1, 100, 0},
-      {"listed in another case, another file", "AppCnt=1\nAppPath_100=" + (scratch / "Run" / "tarnwick").string() + "\n",
-       "登録しました\n", 2, 101, 1},
+      {"listed in another case, another file",
+       "AppCnt=1\nAppPath_100=" + (scratch / "Run" / "tarnwick").string() + "\n", "登録しました\n", 2, 101,
+       1},
       {"full", "AppCnt=5\nAppPath_100=/a\nAppPath_101=/b\nAppPath_102=/c\nAppPath_103=/d\nAppPath_104=/e\n",
        "★★★登録が満杯です★★★\nScanSnapManagerより１つ削除してください\n", -1, 0, -1},
       {"count 7, listed as entry 1", "AppCnt=7\nAppPath_100=/a\nAppPath_101=" + converter + "\n",
        "すでに登録されています\n上書き登録しました\n", 5, 101, 1},
-      {"count 7, not listed", "AppCnt=7\nAppPath_100=/a\n", "★★★登録が満杯です★★★\nScanSnapManagerより１つ削除してください\n",
-       -1, 0, -1},
-      {"listed beyond the count", "AppCnt=1\nAppPath_100=/a\nAppPath_101=" + converter + "\n", "登録しました\n", 2, 101, 1},
+      {"count 7, not listed", "AppCnt=7\nAppPath_100=/a\n",
+       "★★★登録が満杯です★★★\nScanSnapManagerより１つ削除してください\n", -1, 0, -1},
+      {"listed beyond the count", "AppCnt=1\nAppPath_100=/a\nAppPath_101=" + converter + "\n",
+       "登録しました\n", 2, 101, 1},
       {"negative count", "AppCnt=-3\n", "登録しました\n", 1, 100, 0},
       {"count no number", "AppCnt=two\n", "登録しました\n", 1, 100, 0},
       {"empty section", "", "登録しました\n", 1, 100, 0},
@@ -276,9 +284,10 @@ TEST_F(SetupRun, RegistrationTable) {
     const std::string before = "[USERAPP]\n" + c.userapp + "[CONFIG_M]\nSbAppID=0\nKeep=1\n";
     const fs::path cfg = Config("pfussmon.cfg", before);
     setup::TForm1* f = Start();
-    EXPECT_EQ(Press(f), "☆Lumoraファイリングの設定をします\nLumoraファイリングが見つかりません\n\n"
-                        "☆ScanSnapの設定をします\n設定を読み込みます\npfussmon.cfg\n" +
-                            c.memo + "☆設定が完了しました\n\n");
+    EXPECT_EQ(Press(f),
+              "☆Lumoraファイリングの設定をします\nLumoraファイリングが見つかりません\n\n"
+              "☆ScanSnapの設定をします\n設定を読み込みます\npfussmon.cfg\n" +
+                  c.memo + "☆設定が完了しました\n\n");
     if (c.cnt < 0) {
       EXPECT_EQ(ReadFileBytes(cfg), before);
       continue;
@@ -302,15 +311,33 @@ TEST_F(SetupRun, RemovalTable) {
     std::vector<std::string> paths;  // AppPath_100.. after, as the file holds them (empty: unchanged)
     int cnt;
   } cases[] = {
-      {"entry 0 of 3", "AppCnt=3\nAppPath_100=" + converter + "\nAppName_100=C\nAppPath_101=/b\nAppName_101=B\nAppCmmd_101=%B\nAppPath_102=/c\n",
-       "見つかりました\n解除しました\n", {"/b", "/c", "/c"}, 2},  // the old last entry's keys stay beyond the count
-      {"last of 3", "AppCnt=3\nAppPath_100=/a\nAppPath_101=/b\nAppPath_102=" + converter + "\n",
-       "見つかりました\n解除しました\n", {"/a", "/b", converter}, 2},
-      {"only entry", "AppCnt=1\nAppPath_100=" + converter + "\n", "見つかりました\n解除しました\n", {converter}, 0},
-      {"count 7, entry 4 of 5", "AppCnt=7\nAppPath_100=/a\nAppPath_103=/d\nAppPath_104=" + converter + "\n",
-       "見つかりました\n解除しました\n", {"/a", "", "", "/d", converter}, 4},
+      {"entry 0 of 3",
+       "AppCnt=3\nAppPath_100=" + converter +
+           "\nAppName_100=C\nAppPath_101=/b\nAppName_101=B\nAppCmmd_101=%B\nAppPath_102=/c\n",
+       "見つかりました\n解除しました\n",
+       {"/b", "/c", "/c"},
+       2},  // the old last entry's keys stay beyond the count
+      {"last of 3",
+       "AppCnt=3\nAppPath_100=/a\nAppPath_101=/b\nAppPath_102=" + converter + "\n",
+       "見つかりました\n解除しました\n",
+       {"/a", "/b", converter},
+       2},
+      {"only entry",
+       "AppCnt=1\nAppPath_100=" + converter + "\n",
+       "見つかりました\n解除しました\n",
+       {converter},
+       0},
+      {"count 7, entry 4 of 5",
+       "AppCnt=7\nAppPath_100=/a\nAppPath_103=/d\nAppPath_104=" + converter + "\n",
+       "見つかりました\n解除しました\n",
+       {"/a", "", "", "/d", converter},
+       4},
       {"not listed", "AppCnt=2\nAppPath_100=/a\nAppPath_101=/b\n", "見つかりませんでした\n", {}, -1},
-      {"listed beyond the count", "AppCnt=1\nAppPath_100=/a\nAppPath_101=" + converter + "\n", "見つかりませんでした\n", {}, -1},
+      {"listed beyond the count",
+       "AppCnt=1\nAppPath_100=/a\nAppPath_101=" + converter + "\n",
+       "見つかりませんでした\n",
+       {},
+       -1},
       {"negative count", "AppCnt=-1\nAppPath_100=" + converter + "\n", "見つかりませんでした\n", {}, -1},
   };
   for (const auto& c : cases) {
@@ -345,7 +372,7 @@ TEST_F(SetupRun, TheLastConfigurationFileByNameIsEdited) {
   Config("PFUSSMON1.CFG", cfgText);
   Config("pfussmon2.cfg", cfgText);
   Config("pfussmon2.cfg.bak", cfgText);
-  Config(".pfussmon9.cfg", cfgText);  // hidden
+  Config(".pfussmon9.cfg", cfgText);                 // hidden
   fs::create_directories(cfgDir / "pfussmon9.cfg");  // a folder
   setup::TForm1* f = Start();
   const std::string memo = Press(f);
@@ -389,17 +416,21 @@ TEST_F(SetupRun, FilingApplicationLookupTable) {
   } cases[] = {
       {"version 6 only", [&] { Filing(6, app6.string()); },
        "Lumoraファイリングが見つかりました\n" + app6.string() + "\n☆設定を記録しました\n", app6.string()},
-      {"newest existing wins", [&] { Filing(6, app6.string()), Filing(12, app12.string()), Filing(16, "/no/such"); },
+      {"newest existing wins",
+       [&] { Filing(6, app6.string()), Filing(12, app12.string()), Filing(16, "/no/such"); },
        "Lumoraファイリングが見つかりました\n" + app12.string() + "\n☆設定を記録しました\n", app12.string()},
-      {"a folder is no program", [&] { Filing(9, (scratch / "f6").string()); }, "Lumoraファイリングが見つかりません\n", ""},
+      {"a folder is no program", [&] { Filing(9, (scratch / "f6").string()); },
+       "Lumoraファイリングが見つかりません\n", ""},
       {"version 4 and 17 are not asked", [&] { Filing(4, app6.string()), Filing(17, app6.string()); },
        "Lumoraファイリングが見つかりません\n", ""},
-      {"no value", [&] {
+      {"no value",
+       [&] {
          os::TRegistry reg;
          reg.SetRootKey(os::HKEY_LOCAL_MACHINE);
          reg.OpenKey(kFilingKey + "10.0", true);
          reg.WriteString("Other", app6.string());
-       }, "Lumoraファイリングが見つかりません\n", ""},
+       },
+       "Lumoraファイリングが見つかりません\n", ""},
       {"a value that is no text", [&] { Filing(16, "", true), Filing(6, app6.string()); },
        "レジストリの読み込みに失敗しました\n", ""},
   };
@@ -450,8 +481,10 @@ TEST_F(SetupRun, FailedWritesEndTheRunAndTheScannerRunsAgain) {
   EXPECT_THROW(f->SpeedButton1->Click(), rtl::Exception);
   const std::string memo = Joined(f->Memo1->Lines, from);
   EXPECT_EQ(ReadFileBytes(cfgDir / "pfussmon.cfg"), "[USERAPP]\nAppCnt=0\n");
-  EXPECT_NE(memo.find("ScanSnapManagerを終了します\n設定を読み込みます\npfussmon.cfg\nScanSnapManagerを立ち上げます\n"),
-            std::string::npos)
+  EXPECT_NE(
+      memo.find(
+          "ScanSnapManagerを終了します\n設定を読み込みます\npfussmon.cfg\nScanSnapManagerを立ち上げます\n"),
+      std::string::npos)
       << memo;
   EXPECT_EQ(memo.find("☆設定が完了しました"), std::string::npos);
   ASSERT_EQ(starts.size(), 1u);
@@ -467,8 +500,11 @@ TEST_F(SetupRun, WindowsThatDoNotCloseStopTheRun) {
     bool removal;
     std::string stop;  // the memo's last lines
   } cases[] = {
-      {"converter", kConverterTitle, false, "Corvane☆ for Lumoraファイリングを終了します\n★★★" + kConverterTitle + "が終了しません★★★\n中止しました\n"},
-      {"scanner software", "ScanSnap Manager", true, "ScanSnapManagerを終了します\n★★★ScanSnap Managerが終了しません★★★\n中止しました\n"},
+      {"converter", kConverterTitle, false,
+       "Corvane☆ for Lumoraファイリングを終了します\n★★★" + kConverterTitle +
+           "が終了しません★★★\n中止しました\n"},
+      {"scanner software", "ScanSnap Manager", true,
+       "ScanSnapManagerを終了します\n★★★ScanSnap Managerが終了しません★★★\n中止しました\n"},
   };
   Filing(6, (scratch / "run" / "tarnwick").string());
   for (const auto& c : cases) {
@@ -499,8 +535,10 @@ TEST_F(SetupRun, EveryConverterWindowIsClosedAndARefusedStartIsSaid) {
   EXPECT_EQ(Count(memo, "Corvane☆ for Lumoraファイリングを終了します\n"), 2u) << memo;
   EXPECT_NE(LogOf(a).find("closed\n"), std::string::npos);
   EXPECT_NE(LogOf(b).find("closed\n"), std::string::npos);
-  EXPECT_NE(memo.find("ScanSnapManagerを立ち上げます\nScanSnapManagerを起動できませんでした\n☆設定が完了しました\n"),
-            std::string::npos)
+  EXPECT_NE(
+      memo.find(
+          "ScanSnapManagerを立ち上げます\nScanSnapManagerを起動できませんでした\n☆設定が完了しました\n"),
+      std::string::npos)
       << memo;
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0], scanner.string() + "|0|" + (scratch / "scan").string() + "/");

@@ -71,12 +71,12 @@ bool WindowManagerRunning(const std::string& display) {
   bool running = false;
   if (!xcb_connection_has_error(c)) {
     const char* name = "_NET_SUPPORTING_WM_CHECK";
-    xcb_intern_atom_reply_t* atom =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 1, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
     if (atom && atom->atom != XCB_ATOM_NONE) {
       xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-      xcb_get_property_reply_t* prop = xcb_get_property_reply(
-          c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr);
+      xcb_get_property_reply_t* prop =
+          xcb_get_property_reply(c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr);
       if (prop) {
         running = xcb_get_property_value_length(prop) == 4 &&
                   *static_cast<const uint32_t*>(xcb_get_property_value(prop)) != 0;
@@ -92,8 +92,8 @@ bool WindowManagerRunning(const std::string& display) {
 namespace {
 
 xcb_atom_t InternAtom(xcb_connection_t* c, const char* name) {
-  xcb_intern_atom_reply_t* r =
-      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+  xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
   xcb_atom_t a = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
   std::free(r);
   return a;
@@ -124,8 +124,8 @@ bool WindowManagerManaging(const std::string& display, int timeoutMs) {
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     xcb_atom_t list = InternAtom(c, "_NET_CLIENT_LIST");
     xcb_window_t w = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      screen->root_visual, 0, nullptr);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 0, 0, 10, 10, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!managed && Clock::now() < deadline) {
       xcb_unmap_window(c, w);
@@ -175,7 +175,9 @@ TestDesktop::~TestDesktop() {
   Stop(serverPid_);
 }
 
-void TestDesktop::StopWindowManager() { Stop(wmPid_); }
+void TestDesktop::StopWindowManager() {
+  Stop(wmPid_);
+}
 
 TestDesktop& TestDesktop::Shared() {
   struct Holder {
@@ -208,7 +210,8 @@ bool TestDesktop::StartServer() {
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   // The server writes the number it took to this descriptor once it listens.
   posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-  std::vector<std::string> argv = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"};
+  std::vector<std::string> argv = {"Xvfb",         "-displayfd", "3",   "-screen", "0",
+                                   "1280x1024x24", "-nolisten",  "tcp", "-noreset"};
   std::vector<char*> args = Pointers(argv);
   pid_t pid = 0;
   int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);

@@ -72,10 +72,10 @@ bool WindowManagerManaging(const std::string& display, int timeoutMs);
 
 // Skips the test (or fails it under CI) when the desktop could not be
 // started.
-#define TK_REQUIRE_DESKTOP(desk)                                                      \
-  do {                                                                                \
-    if (!(desk).Ok()) {                                                               \
-      if (::tk::test::UnderCI()) FAIL() << "no desktop under CI: " << (desk).Why();   \
-      GTEST_SKIP() << "no desktop: " << (desk).Why();                                 \
-    }                                                                                 \
+#define TK_REQUIRE_DESKTOP(desk)                                                    \
+  do {                                                                              \
+    if (!(desk).Ok()) {                                                             \
+      if (::tk::test::UnderCI()) FAIL() << "no desktop under CI: " << (desk).Why(); \
+      GTEST_SKIP() << "no desktop: " << (desk).Why();                               \
+    }                                                                               \
   } while (0)

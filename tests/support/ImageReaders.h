@@ -32,14 +32,15 @@ inline std::string Tool(const std::vector<std::string>& argv, const std::string&
 // A small colour noise picture, 8 bits per sample, as a raw pixel map.
 inline std::string NoisePicture(int width, int height, int seed) {
   return Tool({"convert-im6.q16", "-seed", std::to_string(seed), "-size",
-               std::to_string(width) + "x" + std::to_string(height), "xc:", "-fx", "rand()", "-depth", "8", "ppm:-"});
+               std::to_string(width) + "x" + std::to_string(height), "xc:", "-fx", "rand()", "-depth", "8",
+               "ppm:-"});
 }
 
 // Noise rows above rows of one colour, so that a coded file of it holds
 // both literal and run packets.
 inline std::string NoiseAboveFlat(int width, int noiseRows, int flatRows, int seed) {
-  return Tool({"convert-im6.q16", "ppm:-", "(", "-size", std::to_string(width) + "x" + std::to_string(flatRows),
-               "xc:#336699", ")", "-append", "ppm:-"},
+  return Tool({"convert-im6.q16", "ppm:-", "(", "-size",
+               std::to_string(width) + "x" + std::to_string(flatRows), "xc:#336699", ")", "-append", "ppm:-"},
               NoisePicture(width, noiseRows, seed));
 }
 
@@ -79,9 +80,6 @@ inline int MaxDifference(const std::string& a, const std::string& b) {
   return most;
 }
 
-
-
-
 struct TRgbImage {
   int width = 0;
   int height = 0;
@@ -115,7 +113,8 @@ inline TRgbImage ParsePPM(const std::string& ppm) {
 // The file decoded by ImageMagick into 8-bit RGB; "[0]" picks the first
 // image (a PSD's composite).
 inline TRgbImage ImageMagickPixels(const std::string& file) {
-  const ToolResult r = RunTool({"convert-im6.q16", file + "[0]", "-colorspace", "sRGB", "-depth", "8", "ppm:-"});
+  const ToolResult r =
+      RunTool({"convert-im6.q16", file + "[0]", "-colorspace", "sRGB", "-depth", "8", "ppm:-"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   return ParsePPM(r.out);
 }
@@ -128,8 +127,9 @@ inline void ExpectSamePixels(const TRgbImage& got, const TRgbImage& want, int to
   for (size_t i = 0; i < got.rgb.size(); ++i)
     if (std::abs(got.rgb[i] - want.rgb[i]) > tolerance) {
       const size_t pixel = i / 3;
-      FAIL() << "pixel (" << pixel % static_cast<size_t>(got.width) << ", " << pixel / static_cast<size_t>(got.width)
-             << ") sample " << i % 3 << ": " << int{got.rgb[i]} << " against " << int{want.rgb[i]};
+      FAIL() << "pixel (" << pixel % static_cast<size_t>(got.width) << ", "
+             << pixel / static_cast<size_t>(got.width) << ") sample " << i % 3 << ": " << int{got.rgb[i]}
+             << " against " << int{want.rgb[i]};
     }
 }
 
@@ -155,7 +155,9 @@ struct TLabRow {
 
 inline std::vector<TLabRow> LabRows() {
   return {{"greys", {{0, 0, 0}, {5, 0, 0}, {20, 0, 0}, {50, 0, 0}, {75, 0, 0}, {100, 0, 0}}, 2},
-          {"colours", {{60, -16, 32}, {50, 60, 30}, {40, -30, -40}, {70, 20, -60}, {30, 10, 10}, {90, -10, 60}}, 10}};
+          {"colours",
+           {{60, -16, 32}, {50, 60, 30}, {40, -30, -40}, {70, 20, -60}, {30, 10, 10}, {90, -10, 60}},
+           10}};
 }
 
 template <typename Reader>

@@ -2,15 +2,15 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <sys/stat.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
-#include <csignal>
 #include <unistd.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -49,16 +49,22 @@ struct RunFolder {
 
 }  // namespace
 
-fs::path DataDir() { return fs::path(TK_SOURCE_DIR) / "tests" / "data"; }
+fs::path DataDir() {
+  return fs::path(TK_SOURCE_DIR) / "tests" / "data";
+}
 
-fs::path RunDir() { return fs::path(TK_BINARY_DIR) / "run"; }
+fs::path RunDir() {
+  return fs::path(TK_BINARY_DIR) / "run";
+}
 
 fs::path CorpusDir() {
   if (const char* env = std::getenv("TK_CORPUS"); env && *env) return env;
   return fs::path(TK_SOURCE_DIR).parent_path() / "shared" / "corpus";
 }
 
-bool CorpusAvailable() { return fs::is_directory(CorpusDir()); }
+bool CorpusAvailable() {
+  return fs::is_directory(CorpusDir());
+}
 
 bool UnderCI() {
   const char* ci = std::getenv("CI");
@@ -141,9 +147,13 @@ ToolResult RunTool(const std::vector<std::string>& argv, const std::string& inpu
   return result;
 }
 
-fs::path SourceDir() { return TK_SOURCE_DIR; }
+fs::path SourceDir() {
+  return TK_SOURCE_DIR;
+}
 
-fs::path BuildDir() { return TK_BINARY_DIR; }
+fs::path BuildDir() {
+  return TK_BINARY_DIR;
+}
 
 User OrdinaryUser() {
   if (::geteuid() == 0) return {65534, 65534};
@@ -155,7 +165,8 @@ void GiveTo(const fs::path& p, User user) {
   if (::lchown(p.c_str(), user.uid, user.gid) != 0) throw std::runtime_error("cannot chown " + p.string());
   if (!fs::is_directory(fs::symlink_status(p))) return;
   for (const auto& e : fs::recursive_directory_iterator(p))
-    if (::lchown(e.path().c_str(), user.uid, user.gid) != 0) throw std::runtime_error("cannot chown " + e.path().string());
+    if (::lchown(e.path().c_str(), user.uid, user.gid) != 0)
+      throw std::runtime_error("cannot chown " + e.path().string());
 }
 
 namespace {
@@ -185,7 +196,8 @@ ToolResult RunAs(User user, const std::vector<std::string>& argv, const RunOptio
   std::string slave;
   if (options.terminal) {
     master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) throw std::runtime_error("no pseudo-terminal");
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+      throw std::runtime_error("no pseudo-terminal");
     slave = ::ptsname(master);
   } else if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
@@ -230,7 +242,8 @@ ToolResult RunAs(User user, const std::vector<std::string>& argv, const RunOptio
   pollfd fds[2] = {{readFds[0], POLLIN, 0}, {readFds[1], POLLIN, 0}};
   char buf[65536];
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       ::kill(pid, SIGKILL);
       killed = true;
@@ -289,7 +302,9 @@ std::string CallAs(User user, const std::function<std::string()>& fn) {
   return r;
 }
 
-fs::path HelperDir() { return fs::path(TK_BINARY_DIR) / "tests" / "helpers"; }
+fs::path HelperDir() {
+  return fs::path(TK_BINARY_DIR) / "tests" / "helpers";
+}
 
 fs::path StandIn(const fs::path& folder, const std::string& name, const std::string& conf) {
   fs::create_directories(folder);

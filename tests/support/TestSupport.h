@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <filesystem>
 #include <functional>
@@ -10,8 +11,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <sys/types.h>
 
 #include "platform/rtl/CodePages.h"
 
@@ -151,17 +150,16 @@ class ScratchDir {
 }  // namespace tk::test
 
 // Skips the test (or fails it under CI) when an oracle tool is missing.
-#define TK_REQUIRE_TOOL(name)                                              \
-  do {                                                                     \
-    if (!::tk::test::HaveTool(name)) {                                     \
+#define TK_REQUIRE_TOOL(name)                                                     \
+  do {                                                                            \
+    if (!::tk::test::HaveTool(name)) {                                            \
       if (::tk::test::UnderCI()) FAIL() << "oracle missing under CI: " << (name); \
-      GTEST_SKIP() << "oracle not installed: " << (name);                  \
-    }                                                                      \
+      GTEST_SKIP() << "oracle not installed: " << (name);                         \
+    }                                                                             \
   } while (0)
 
 // Skips the test with a message when the shared corpus is absent.
-#define TK_REQUIRE_CORPUS()                                                \
-  do {                                                                     \
-    if (!::tk::test::CorpusAvailable())                                    \
-      GTEST_SKIP() << "corpus not found at " << ::tk::test::CorpusDir();   \
+#define TK_REQUIRE_CORPUS()                                                                                \
+  do {                                                                                                     \
+    if (!::tk::test::CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << ::tk::test::CorpusDir(); \
   } while (0)

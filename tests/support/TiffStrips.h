@@ -40,7 +40,9 @@ inline TiffStrips ReadTiffStrips(const std::string& file) {
     auto b = [&](size_t i) { return static_cast<uint32_t>(static_cast<uint8_t>(file[o + i])); };
     return big ? (b(0) << 8 | b(1)) : (b(1) << 8 | b(0));
   };
-  auto u32 = [&](size_t o) -> uint32_t { return big ? (u16(o) << 16 | u16(o + 2)) : (u16(o + 2) << 16 | u16(o)); };
+  auto u32 = [&](size_t o) -> uint32_t {
+    return big ? (u16(o) << 16 | u16(o + 2)) : (u16(o + 2) << 16 | u16(o));
+  };
   const uint32_t ifd = u32(4);
   const uint32_t n = u16(ifd);
   for (uint32_t i = 0; i < n; ++i) {
@@ -51,7 +53,9 @@ inline TiffStrips ReadTiffStrips(const std::string& file) {
     const size_t at = size * count <= 4 ? e + 8 : u32(e + 8);
     std::vector<uint32_t>& values = r.tags[tag];
     for (uint32_t k = 0; k < count && k < 100000; ++k)
-      values.push_back(size == 2 ? u16(at + 2 * k) : size == 4 ? u32(at + 4 * k) : static_cast<uint8_t>(file[at + k]));
+      values.push_back(size == 2   ? u16(at + 2 * k)
+                       : size == 4 ? u32(at + 4 * k)
+                                   : static_cast<uint8_t>(file[at + k]));
   }
   const std::vector<uint32_t>& offsets = r.tags[273];
   const std::vector<uint32_t>& counts = r.tags[279];

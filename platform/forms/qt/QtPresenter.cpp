@@ -80,8 +80,12 @@ const std::vector<std::vector<std::string>> kRows = {
     {"BitBtnOK", "BitBtnCan"},
 };
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+  return s.toStdString();
+}
 
 enum TKind {
   kForm,
@@ -130,15 +134,24 @@ std::string ButtonText(TControl& c) {
   if (!c.Caption().empty()) return c.Caption();
   if (auto* b = dynamic_cast<TBitBtn*>(&c)) {
     switch (b->Kind()) {
-      case bkOK: return "OK";
-      case bkCancel: return "キャンセル";
-      case bkYes: return "はい";
-      case bkNo: return "いいえ";
-      case bkClose: return "閉じる";
-      case bkAbort: return "中止";
-      case bkRetry: return "再試行";
-      case bkIgnore: return "無視";
-      default: break;
+      case bkOK:
+        return "OK";
+      case bkCancel:
+        return "キャンセル";
+      case bkYes:
+        return "はい";
+      case bkNo:
+        return "いいえ";
+      case bkClose:
+        return "閉じる";
+      case bkAbort:
+        return "中止";
+      case bkRetry:
+        return "再試行";
+      case bkIgnore:
+        return "無視";
+      default:
+        break;
     }
   }
   return c.Caption();
@@ -217,7 +230,8 @@ struct TQtPresenter::Impl {
       if (selected) p->fillRect(r, pal.highlight());
       p->setPen(selected ? pal.highlightedText().color() : pal.text().color());
       if (row.Icon != ikNone) {
-        impl_.Icon(row.Icon).paint(p, QRect(r.left() + row.IconLeft, r.top() + (r.height() - 16) / 2, 16, 16));
+        impl_.Icon(row.Icon).paint(p,
+                                   QRect(r.left() + row.IconLeft, r.top() + (r.height() - 16) / 2, 16, 16));
       }
       for (size_t i = 0; i < row.Cells.size(); ++i) {
         const TDrawnCell& cell = row.Cells[i];
@@ -225,7 +239,8 @@ struct TQtPresenter::Impl {
         // A cell that ends before it starts runs to the next one.
         if (right <= cell.Left) right = i + 1 < row.Cells.size() ? row.Cells[i + 1].Left : r.width();
         QRect cr(r.left() + cell.Left, r.top(), right - cell.Left, r.height());
-        p->drawText(cr, Qt::AlignVCenter | (cell.Alignment == taRightJustify ? Qt::AlignRight : Qt::AlignLeft),
+        p->drawText(cr,
+                    Qt::AlignVCenter | (cell.Alignment == taRightJustify ? Qt::AlignRight : Qt::AlignLeft),
                     Q(cell.Text));
       }
       if (option.state & QStyle::State_HasFocus) {
@@ -240,8 +255,9 @@ struct TQtPresenter::Impl {
         QFontMetrics fm(option.font);
         // A left-aligned cell runs to the row's end: its text is its extent.
         for (const TDrawnCell& cell : row.Cells)
-          width = std::max(width, cell.Alignment == taRightJustify ? cell.Right
-                                                                   : cell.Left + fm.horizontalAdvance(Q(cell.Text)));
+          width = std::max(width, cell.Alignment == taRightJustify
+                                      ? cell.Right
+                                      : cell.Left + fm.horizontalAdvance(Q(cell.Text)));
       }
       return {width, std::max(list_.ItemHeight, 8)};
     }
@@ -324,8 +340,10 @@ struct TQtPresenter::Impl {
     Qt::WindowFlags flags = form.BorderStyle == bsDialog ? Qt::Dialog : Qt::Window;
     flags |= Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
     if (form.BorderIcons & biSystemMenu) flags |= Qt::WindowSystemMenuHint;
-    if (form.BorderStyle != bsDialog && (form.BorderIcons & biMinimize)) flags |= Qt::WindowMinimizeButtonHint;
-    if (form.BorderStyle == bsSizeable && (form.BorderIcons & biMaximize)) flags |= Qt::WindowMaximizeButtonHint;
+    if (form.BorderStyle != bsDialog && (form.BorderIcons & biMinimize))
+      flags |= Qt::WindowMinimizeButtonHint;
+    if (form.BorderStyle == bsSizeable && (form.BorderIcons & biMaximize))
+      flags |= Qt::WindowMaximizeButtonHint;
     flags |= Qt::CustomizeWindowHint;
     w->setWindowFlags(flags);
     w->setWindowTitle(Q(form.Caption()));
@@ -336,7 +354,8 @@ struct TQtPresenter::Impl {
     // The form's client size is the least the window gets; its content may
     // ask for more (the fonts of this desktop are not the design's).
     const QSize hint = w->sizeHint();
-    const QSize size(std::max(form.ClientWidth(), hint.width()), std::max(form.ClientHeight(), hint.height()));
+    const QSize size(std::max(form.ClientWidth(), hint.width()),
+                     std::max(form.ClientHeight(), hint.height()));
     if (form.BorderStyle == bsSizeable) {
       w->resize(size);
     } else {
@@ -454,7 +473,8 @@ struct TQtPresenter::Impl {
           Call([&] {
             list.SetItemIndex(lw->currentRow());
             if (list.MultiSelect)
-              for (int i = 0; i < lw->count() && i < list.Count(); ++i) list.SetSelected(i, lw->item(i)->isSelected());
+              for (int i = 0; i < lw->count() && i < list.Count(); ++i)
+                list.SetSelected(i, lw->item(i)->isSelected());
           });
         });
         QObject::connect(lw, &QListWidget::itemClicked, [this, &list](QListWidgetItem*) {
@@ -652,7 +672,9 @@ struct TQtPresenter::Impl {
           if (pc.Pages(i) == pc.ActivePage() && tabs->currentIndex() != i) tabs->setCurrentIndex(i);
         break;
       }
-      case kList: SyncList(b, static_cast<TCustomListBox&>(c), static_cast<QListWidget*>(w)); break;
+      case kList:
+        SyncList(b, static_cast<TCustomListBox&>(c), static_cast<QListWidget*>(w));
+        break;
       case kCheckList: {
         auto& list = static_cast<TCheckListBox&>(c);
         auto* lw = static_cast<QListWidget*>(w);
@@ -685,8 +707,9 @@ struct TQtPresenter::Impl {
           int widest = 0;
           for (const auto& line : memo.Lines) widest = std::max(widest, fm.horizontalAdvance(Q(line)));
           const int lines = std::min<int>(static_cast<int>(memo.Lines.size()), kMemoMostLines);
-          edit->setMinimumSize(std::max(edit->minimumWidth(), std::min(widest + kMemoPadding, kWidestControl)),
-                               std::max(edit->minimumHeight(), lines * fm.lineSpacing() + kMemoPadding));
+          edit->setMinimumSize(
+              std::max(edit->minimumWidth(), std::min(widest + kMemoPadding, kWidestControl)),
+              std::max(edit->minimumHeight(), lines * fm.lineSpacing() + kMemoPadding));
         }
         edit->setReadOnly(memo.ReadOnly);
         break;
@@ -793,7 +816,8 @@ struct TQtPresenter::Impl {
         if (label->text() != text) label->setText(text);
         break;
       }
-      default: break;
+      default:
+        break;
     }
   }
 
@@ -840,7 +864,8 @@ struct TQtPresenter::Impl {
     if (changed) {
       // Wide enough for its rows' columns as far as the screen allows.
       if (lw->count() > 0) {
-        const int rows = lw->sizeHintForColumn(0) + lw->verticalScrollBar()->sizeHint().width() + 2 * lw->frameWidth();
+        const int rows =
+            lw->sizeHintForColumn(0) + lw->verticalScrollBar()->sizeHint().width() + 2 * lw->frameWidth();
         if (rows > lw->minimumWidth()) lw->setMinimumWidth(std::min(rows, kWidestControl));
       }
       lw->viewport()->update();
@@ -942,7 +967,8 @@ struct TQtPresenter::Impl {
       for (int i = 0; i < p.ControlCount() && !pick; ++i) {
         TControl* c = p.Controls(i);
         if (auto* b = dynamic_cast<TButton*>(c); b && b->Visible() && b->Enabled()) {
-          if (enter ? (b->Default || b->ModalResult == mrOk) : (b->Cancel || b->ModalResult == mrCancel)) pick = b;
+          if (enter ? (b->Default || b->ModalResult == mrOk) : (b->Cancel || b->ModalResult == mrCancel))
+            pick = b;
         }
         if (auto* wc = dynamic_cast<TWinControl*>(c)) walk(*wc);
       }
@@ -963,7 +989,8 @@ struct TQtPresenter::Impl {
   // The nearest control at or above c that takes dropped files.
   static TWinControl* DropWindowOf(TControl* c) {
     for (; c; c = c->Parent())
-      if (auto* wc = dynamic_cast<TWinControl*>(c); wc && os::DragAcceptsFiles(static_cast<const TWinControl*>(wc)))
+      if (auto* wc = dynamic_cast<TWinControl*>(c);
+          wc && os::DragAcceptsFiles(static_cast<const TWinControl*>(wc)))
         return wc;
     return nullptr;
   }
@@ -1042,7 +1069,8 @@ struct TQtPresenter::Impl {
       case QEvent::DragEnter:
       case QEvent::DragMove: {
         auto* d = static_cast<QDropEvent*>(e);
-        std::vector<std::string> files = DropWindowOf(c) ? LocalFiles(d->mimeData()) : std::vector<std::string>{};
+        std::vector<std::string> files =
+            DropWindowOf(c) ? LocalFiles(d->mimeData()) : std::vector<std::string>{};
         if (!files.empty()) {
           dragFiles = std::move(files);
           d->setDropAction(Qt::CopyAction);
@@ -1067,8 +1095,8 @@ struct TQtPresenter::Impl {
         os::TDropFiles drop;
         drop.Files = std::move(files);
         QWidget* tw = WidgetOf(*target);
-        const QPoint at = tw ? tw->mapFromGlobal(widget->mapToGlobal(d->position().toPoint()))
-                             : d->position().toPoint();
+        const QPoint at =
+            tw ? tw->mapFromGlobal(widget->mapToGlobal(d->position().toPoint())) : d->position().toPoint();
         drop.X = at.x();
         drop.Y = at.y();
         d->setDropAction(Qt::CopyAction);
@@ -1079,8 +1107,11 @@ struct TQtPresenter::Impl {
         if (Application) Application->PostMessage([key, drop] { os::DeliverDrop(key, drop); });
         return true;
       }
-      case QEvent::DragLeave: dragFiles.clear(); return false;
-      default: return false;
+      case QEvent::DragLeave:
+        dragFiles.clear();
+        return false;
+      default:
+        return false;
     }
   }
 
@@ -1113,8 +1144,8 @@ struct TQtPresenter::Impl {
   void DragLoop(os::TDragSession& session) {
     os::STGMEDIUM medium;
     std::vector<std::string> files;
-    if (session.Data().GetData({os::CF_HDROP, nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL}, medium) ==
-        os::S_OK)
+    if (session.Data().GetData({os::CF_HDROP, nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL},
+                               medium) == os::S_OK)
       files = DropFileNames(medium.hGlobal);
     if (files.empty()) {
       session.Step(nullptr, 0, true);
@@ -1144,9 +1175,9 @@ struct TQtPresenter::Impl {
       done = drag.exec(actions, (actions & Qt::CopyAction) ? Qt::CopyAction : Qt::MoveAction);
     }
     uint32_t effect = done == Qt::CopyAction   ? os::DROPEFFECT_COPY
-                            : done == Qt::MoveAction ? os::DROPEFFECT_MOVE
-                            : done == Qt::LinkAction ? os::DROPEFFECT_LINK
-                                                     : os::DROPEFFECT_NONE;
+                      : done == Qt::MoveAction ? os::DROPEFFECT_MOVE
+                      : done == Qt::LinkAction ? os::DROPEFFECT_LINK
+                                               : os::DROPEFFECT_NONE;
     // The drag ends when the drop is sent, with the action the target
     // last announced: a target that moves the files (a file manager asked
     // for a move at the drop) does so as it takes the drop, a moment later.
@@ -1208,7 +1239,9 @@ TQtPresenter::TQtPresenter() : impl_(std::make_unique<Impl>(*this)) {}
 
 TQtPresenter::~TQtPresenter() = default;
 
-void TQtPresenter::PumpEvents() { impl_->Pump(true); }
+void TQtPresenter::PumpEvents() {
+  impl_->Pump(true);
+}
 
 void TQtPresenter::WaitForEvents(int ms) {
   if (impl_->nested > 0 || impl_->skipQt) {
@@ -1221,7 +1254,9 @@ void TQtPresenter::WaitForEvents(int ms) {
   QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-void TQtPresenter::FormStateChanged(TForm& form) { impl_->pendingForms.insert(&form); }
+void TQtPresenter::FormStateChanged(TForm& form) {
+  impl_->pendingForms.insert(&form);
+}
 
 void TQtPresenter::ControlChanged(TControl& control) {
   if (impl_->Alive(&control)) impl_->dirty.insert(&control);
@@ -1262,7 +1297,9 @@ void TQtPresenter::Refresh() {
   impl_->SyncAll();
 }
 
-QWidget* TQtPresenter::WidgetOf(const TControl& control) const { return impl_->WidgetOf(control); }
+QWidget* TQtPresenter::WidgetOf(const TControl& control) const {
+  return impl_->WidgetOf(control);
+}
 
 TModalResult TQtPresenter::Message(const TMessageRequest& request) {
   QMessageBox::Icon icon = request.Type == mtError          ? QMessageBox::Critical
@@ -1282,9 +1319,12 @@ TModalResult TQtPresenter::Message(const TMessageRequest& request) {
     QMessageBox::ButtonRole role;
   };
   static const Choice kChoices[] = {
-      {mbYes, mrYes, "はい", QMessageBox::YesRole},          {mbNo, mrNo, "いいえ", QMessageBox::NoRole},
-      {mbOK, mrOk, "OK", QMessageBox::AcceptRole},           {mbCancel, mrCancel, "キャンセル", QMessageBox::RejectRole},
-      {mbAbort, mrAbort, "中止", QMessageBox::RejectRole},   {mbRetry, mrRetry, "再試行", QMessageBox::AcceptRole},
+      {mbYes, mrYes, "はい", QMessageBox::YesRole},
+      {mbNo, mrNo, "いいえ", QMessageBox::NoRole},
+      {mbOK, mrOk, "OK", QMessageBox::AcceptRole},
+      {mbCancel, mrCancel, "キャンセル", QMessageBox::RejectRole},
+      {mbAbort, mrAbort, "中止", QMessageBox::RejectRole},
+      {mbRetry, mrRetry, "再試行", QMessageBox::AcceptRole},
       {mbIgnore, mrIgnore, "無視", QMessageBox::AcceptRole},
   };
   std::map<QAbstractButton*, TModalResult> results;
@@ -1325,8 +1365,8 @@ std::string TQtPresenter::QtFilter(const std::string& filter) {
     for (char& ch : patterns)
       if (ch == ';') ch = ' ';
     // Qt takes the patterns from the last parentheses of the text.
-    if (text.size() < patterns.size() + 2 || text.compare(text.size() - patterns.size() - 2, std::string::npos,
-                                                          "(" + patterns + ")") != 0)
+    if (text.size() < patterns.size() + 2 ||
+        text.compare(text.size() - patterns.size() - 2, std::string::npos, "(" + patterns + ")") != 0)
       text += " (" + patterns + ")";
     if (!out.empty()) out += ";;";
     out += text;
@@ -1337,7 +1377,8 @@ std::string TQtPresenter::QtFilter(const std::string& filter) {
 bool TQtPresenter::OpenFiles(TOpenDialog& dialog) {
   QFileDialog box(QApplication::activeWindow(), Q(dialog.Title), Q(dialog.InitialDir));
   box.setOption(QFileDialog::DontUseNativeDialog, true);
-  box.setFileMode((dialog.Options & ofAllowMultiSelect) ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+  box.setFileMode((dialog.Options & ofAllowMultiSelect) ? QFileDialog::ExistingFiles
+                                                        : QFileDialog::ExistingFile);
   const std::string filters = QtFilter(dialog.Filter);
   if (!filters.empty()) box.setNameFilter(Q(filters));
   std::string ext = dialog.DefaultExt;

@@ -1,7 +1,9 @@
 // The program on a real desktop (Xvfb with openbox: CI's, else one of this
-// test's own; one such test at a time, since the pointer is moved): its window in the window manager's list, the
-// window manager's close, a drop from a file manager and a drag out into
-// one. The file manager is the tests' drag helper; the hand is xdotool.
+// test's own; one such test at a time, since the pointer is moved): its window in the window manager's list,
+// the window manager's close, a drop from a file manager and a drag out into one. The file manager is the
+// tests' drag helper; the hand is xdotool.
+#include "support/Desktop.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,7 +12,6 @@
 
 #include "../ConverterFixture.h"
 #include "platform/rtl/IniFiles.h"
-#include "support/Desktop.h"
 
 namespace tk::test::converter {
 namespace {
@@ -70,7 +71,8 @@ class DesktopRun : public ConverterFixture {
   static std::pair<int, int> Size(const std::string& id) {
     ToolResult r = RunTool({"xdotool", "getwindowgeometry", std::to_string(std::stoul(id, nullptr, 16))});
     int w = 0, h = 0;
-    if (size_t g = r.out.find("Geometry: "); g != std::string::npos) std::sscanf(r.out.c_str() + g, "Geometry: %dx%d", &w, &h);
+    if (size_t g = r.out.find("Geometry: "); g != std::string::npos)
+      std::sscanf(r.out.c_str() + g, "Geometry: %dx%d", &w, &h);
     return {w, h};
   }
   // Presses the left button at (x, y) of window from, moves in steps and
@@ -78,11 +80,47 @@ class DesktopRun : public ConverterFixture {
   static void Drag(const std::string& from, int x, int y, const std::string& to, int tx, int ty) {
     const std::string f = std::to_string(std::stoul(from, nullptr, 16));
     const std::string t = std::to_string(std::stoul(to, nullptr, 16));
-    RunTool({"xdotool", "mousemove", "--sync", "--window", f, std::to_string(x), std::to_string(y), "sleep", "0.3",
-             "mousedown", "1", "sleep", "0.2", "mousemove_relative", "--sync", "15", "15", "sleep", "0.2",
-             "mousemove_relative", "--sync", "20", "20", "sleep", "0.2", "mousemove", "--window", t,
-             std::to_string(tx - 10), std::to_string(ty - 10), "sleep", "0.3", "mousemove", "--window", t,
-             std::to_string(tx), std::to_string(ty), "sleep", "0.5", "mouseup", "1"});
+    RunTool({"xdotool",
+             "mousemove",
+             "--sync",
+             "--window",
+             f,
+             std::to_string(x),
+             std::to_string(y),
+             "sleep",
+             "0.3",
+             "mousedown",
+             "1",
+             "sleep",
+             "0.2",
+             "mousemove_relative",
+             "--sync",
+             "15",
+             "15",
+             "sleep",
+             "0.2",
+             "mousemove_relative",
+             "--sync",
+             "20",
+             "20",
+             "sleep",
+             "0.2",
+             "mousemove",
+             "--window",
+             t,
+             std::to_string(tx - 10),
+             std::to_string(ty - 10),
+             "sleep",
+             "0.3",
+             "mousemove",
+             "--window",
+             t,
+             std::to_string(tx),
+             std::to_string(ty),
+             "sleep",
+             "0.5",
+             "mouseup",
+             "1"});
   }
   static bool Said(const fs::path& log, const std::string& line) {
     return ReadFileBytes(log).find(line + "\n") != std::string::npos;
@@ -128,7 +166,9 @@ TEST_F(DesktopRun, AFileDroppedFromAFileManagerIsConverted) {
   const std::string main = WaitWindow(::converter::kMainCaption);
   ASSERT_FALSE(main.empty()) << ReadFileBytes(scratch.path() / "tarnwick.err");
   const fs::path log = scratch.path() / "source.log";
-  ASSERT_GT(Start({(HelperDir() / "tk_drag_files").string(), "source", (docs / "dropped scan.pdf").string()}, log), 0);
+  ASSERT_GT(
+      Start({(HelperDir() / "tk_drag_files").string(), "source", (docs / "dropped scan.pdf").string()}, log),
+      0);
   ASSERT_TRUE(WaitFor([&] { return Said(log, "ready"); }, kWindowTimeoutMs)) << ReadFileBytes(log);
   const std::string source = ListedWindow("tk drag source");
   ASSERT_FALSE(source.empty());
@@ -138,7 +178,8 @@ TEST_F(DesktopRun, AFileDroppedFromAFileManagerIsConverted) {
   // The file manager is let go at once; the batch runs afterwards.
   EXPECT_TRUE(WaitFor([&] { return Said(log, "drag copy"); }, kWindowTimeoutMs)) << ReadFileBytes(log);
   const fs::path tif = docs / "dropped scan.tif";
-  ASSERT_TRUE(WaitFor([&] { return fs::exists(tif) && !fs::exists(docs / "dropped scan.pdf"); }, kBatchTimeoutMs))
+  ASSERT_TRUE(
+      WaitFor([&] { return fs::exists(tif) && !fs::exists(docs / "dropped scan.pdf"); }, kBatchTimeoutMs))
       << ReadFileBytes(scratch.path() / "tarnwick.err");
   ToolResult info = RunTool({"tiffinfo", tif.string()});
   EXPECT_EQ(Count(info.out, "TIFF Directory"), 4u) << info.out << info.err;

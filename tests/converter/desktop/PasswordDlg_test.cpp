@@ -1,6 +1,8 @@
 // The password dialog as a person sees it: a window titled "パスワード入力"
 // with the prompt, a masked edit and OK / キャンセル, on Qt's offscreen
 // platform (no display needed).
+#include "converter/PasswordDlg.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,7 +13,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include "converter/PasswordDlg.h"
 #include "platform/forms/qt/QtPresenter.h"
 #include "support/TestSupport.h"
 

@@ -87,7 +87,8 @@ TEST(ProgressBar, PositionStaysInRangeTable) {
     int min, max, pos, want;
     const char* status;
   } cases[] = {
-      {0, 100, 50, 50, "[50/100]"}, {0, 5, 9, 5, "[5/5]"}, {0, 5, -3, 0, ""}, {0, 0, 1, 0, ""}, {2, 4, 3, 3, "[1/2]"},
+      {0, 100, 50, 50, "[50/100]"}, {0, 5, 9, 5, "[5/5]"}, {0, 5, -3, 0, ""}, {0, 0, 1, 0, ""},
+      {2, 4, 3, 3, "[1/2]"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pos);

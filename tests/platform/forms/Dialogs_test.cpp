@@ -36,7 +36,9 @@ struct TerminalRig {
     while ((c = std::fgetc(out)) != EOF) s += static_cast<char>(c);
     return s;
   }
-  std::unique_ptr<TTerminalPresenter> Presenter() { return std::make_unique<TTerminalPresenter>(fds[0], out, true); }
+  std::unique_ptr<TTerminalPresenter> Presenter() {
+    return std::make_unique<TTerminalPresenter>(fds[0], out, true);
+  }
   FILE* out;
   int fds[2] = {-1, -1};
 };
@@ -45,8 +47,12 @@ TEST(Dialogs, SafeDefaultTable) {
   struct Case {
     TMsgDlgButtons buttons;
     TModalResult want;
-  } cases[] = {{mbOK, mrOk},           {mbYes | mbNo, mrNo},       {mbYes | mbNo | mbCancel, mrCancel},
-               {mbOK | mbCancel, mrCancel}, {mbYes, mrYes}, {0, mrOk}};
+  } cases[] = {{mbOK, mrOk},
+               {mbYes | mbNo, mrNo},
+               {mbYes | mbNo | mbCancel, mrCancel},
+               {mbOK | mbCancel, mrCancel},
+               {mbYes, mrYes},
+               {0, mrOk}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.buttons);
     EXPECT_EQ(SafeDefault(c.buttons), c.want);

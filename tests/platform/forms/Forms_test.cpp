@@ -90,7 +90,8 @@ TEST_F(AppFixture, ExceptionReportTable) {
   struct Case {
     const char* message;
     const char* shown;
-  } cases[] = {{"Wrong password.", "Wrong password."}, {"Exec Error 2", "Exec Error 2."}, {"", ""}, {"a,", "a,"}};
+  } cases[] = {
+      {"Wrong password.", "Wrong password."}, {"Exec Error 2", "Exec Error 2."}, {"", ""}, {"a,", "a,"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     presenter->Messages.clear();

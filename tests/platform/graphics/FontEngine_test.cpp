@@ -181,11 +181,14 @@ TEST(FontEngine, DoubleByteTextMeasuresByCharacter) {
   const std::string sjisText = "A\x83\xBF\x83\xC0\x84\x47";
   EXPECT_EQ(Extent(f, sjisText), wide);
   TFontFace face(RequestFor(f));
-  EXPECT_EQ(wide.cx, face.Advance(U'A') + face.Advance(U'\u03B1') + face.Advance(U'\u03B2') + face.Advance(U'\u0416'));
+  EXPECT_EQ(wide.cx,
+            face.Advance(U'A') + face.Advance(U'\u03B1') + face.Advance(U'\u03B2') + face.Advance(U'\u0416'));
 }
 
 TEST(FontEngine, CodePointsJoinSurrogatePairs) {
-  EXPECT_EQ(CodePointsOf("a\xF0\x9F\x98\x80" "b"), U"a\U0001F600b");
+  EXPECT_EQ(CodePointsOf("a\xF0\x9F\x98\x80"
+                         "b"),
+            U"a\U0001F600b");
   EXPECT_EQ(CodePointsOf(""), U"");
 }
 

@@ -121,7 +121,8 @@ TEST(TBitmap, ScanLineOutOfRangeRaises) {
 TEST(TBitmap, ResizeKeepsSharedPixels) {
   auto b = Make24({{clRed, clLime, clBlue}, {clWhite, clGray, clRed}});
   b->SetSize(2, 3);
-  EXPECT_EQ(Pixels(*b), (std::vector<std::vector<TColor>>{{clRed, clLime}, {clWhite, clGray}, {clBlack, clBlack}}));
+  EXPECT_EQ(Pixels(*b),
+            (std::vector<std::vector<TColor>>{{clRed, clLime}, {clWhite, clGray}, {clBlack, clBlack}}));
 
   TBitmap mono;
   mono.SetPixelFormat(pf1bit);
@@ -158,8 +159,8 @@ TEST(TBitmap, OneBitToTwentyFourIsExact) {
 
 TEST(TBitmap, TwentyFourToOneBit) {
   // Black and white exactly, any other colour to the nearer of the two.
-  auto b = Make24({{clBlack, clWhite, RGB(100, 100, 100), RGB(200, 180, 190), RGB(255, 0, 0), RGB(0, 255, 255),
-                    clBlack, clWhite, clWhite}});
+  auto b = Make24({{clBlack, clWhite, RGB(100, 100, 100), RGB(200, 180, 190), RGB(255, 0, 0),
+                    RGB(0, 255, 255), clBlack, clWhite, clWhite}});
   b->SetPixelFormat(pf1bit);
   EXPECT_EQ(b->Width(), 9);
   ASSERT_NE(b->Palette(), nullptr);
@@ -210,7 +211,8 @@ TEST(TBitmap, TwentyFourToEightBit) {
   many.SetSize(300, 1);
   for (int x = 0; x < 300; ++x) {
     uint8_t* p = many.ScanLine(0) + 3 * x;
-    p[0] = static_cast<uint8_t>(x), p[1] = static_cast<uint8_t>(x / 2), p[2] = static_cast<uint8_t>(255 - x % 256);
+    p[0] = static_cast<uint8_t>(x), p[1] = static_cast<uint8_t>(x / 2),
+    p[2] = static_cast<uint8_t>(255 - x % 256);
   }
   many.SetPixelFormat(pf8bit);
   for (int x : {0, 150, 299}) {
@@ -294,9 +296,11 @@ TEST(TBitmap, ProgressEventFiresOnlyWhenAssigned) {
   TBitmap b;
   b.Progress(psStarting, 0, false, Rect(0, 0, 1, 1), "Preparing...");  // no handler: nothing
   std::vector<std::string> seen;
-  b.OnProgress = [&](TGraphic* sender, TProgressStage stage, uint8_t pct, bool, const TRect& r, const std::string& msg) {
+  b.OnProgress = [&](TGraphic* sender, TProgressStage stage, uint8_t pct, bool, const TRect& r,
+                     const std::string& msg) {
     EXPECT_EQ(sender, &b);
-    seen.push_back(std::to_string(stage) + ":" + std::to_string(pct) + ":" + std::to_string(r.Right) + ":" + msg);
+    seen.push_back(std::to_string(stage) + ":" + std::to_string(pct) + ":" + std::to_string(r.Right) + ":" +
+                   msg);
   };
   b.Progress(psStarting, 0, false, Rect(0, 0, 5, 1), "Preparing...");
   b.Progress(psRunning, 50, true, Rect(0, 1, 5, 2), "");
@@ -365,8 +369,9 @@ TEST(TBitmapFile, ReadsBmpFromImageMagickAndRejectsTruncated) {
 class TTestGraphic : public TBitmap {
  public:
   static TGraphicClass StaticClass() {
-    static const TGraphicClassInfo info{"TTestGraphic", TBitmap::StaticClass(),
-                                        []() -> std::unique_ptr<TGraphic> { return std::make_unique<TTestGraphic>(); }};
+    static const TGraphicClassInfo info{
+        "TTestGraphic", TBitmap::StaticClass(),
+        []() -> std::unique_ptr<TGraphic> { return std::make_unique<TTestGraphic>(); }};
     return &info;
   }
   TGraphicClass ClassType() const override { return StaticClass(); }
@@ -392,7 +397,9 @@ TEST(TPicture, RegistryByExtension) {
   tk::test::WriteFileBytes(dir / "a.TST", "\x05");
   TPicture p;
   int progress = 0;
-  p.OnProgress = [&](TGraphic*, TProgressStage, uint8_t, bool, const TRect&, const std::string&) { ++progress; };
+  p.OnProgress = [&](TGraphic*, TProgressStage, uint8_t, bool, const TRect&, const std::string&) {
+    ++progress;
+  };
   p.LoadFromFile((dir / "a.TST").string());
   ASSERT_NE(p.Graphic(), nullptr);
   EXPECT_EQ(p.Graphic()->ClassType(), TTestGraphic::StaticClass());

@@ -192,12 +192,15 @@ TEST_F(JpegFiles, FewBytesClaimingAHugeImageAreRefusedBeforeThePixelsAreAllocate
   rtl::TStringStream s(bytes);
   TJPEGImage jpeg;
   int started = 0;
-  jpeg.OnProgress = [&](TGraphic*, TProgressStage, uint8_t, bool, const TRect&, const std::string&) { ++started; };
+  jpeg.OnProgress = [&](TGraphic*, TProgressStage, uint8_t, bool, const TRect&, const std::string&) {
+    ++started;
+  };
   try {
     jpeg.LoadFromStream(s);
     FAIL() << "loaded";
   } catch (const EJPEG& e) {
-    EXPECT_NE(std::string(e.what()).find("too short for an image of 30000 x 30000"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("too short for an image of 30000 x 30000"), std::string::npos)
+        << e.what();
   }
   EXPECT_EQ(started, 0) << "decoding began";
 }
@@ -278,7 +281,8 @@ TEST_F(JpegFiles, CutShortFilesRaiseAndAFileWithoutItsEndMarkerLoads) {
       TJPEGImage whole;
       whole.LoadFromStream(ws);
       const bool grey = whole.Grayscale();
-      EXPECT_TRUE(AsPnm(jpeg.Bitmap(), grey) == AsPnm(whole.Bitmap(), grey)) << "pixels differ from the whole file";
+      EXPECT_TRUE(AsPnm(jpeg.Bitmap(), grey) == AsPnm(whole.Bitmap(), grey))
+          << "pixels differ from the whole file";
     } else {
       try {
         jpeg.LoadFromStream(s);

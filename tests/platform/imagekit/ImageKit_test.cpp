@@ -1,11 +1,10 @@
-#include "platform/imagekit/ImageKitExports.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <sstream>
 
 #include "platform/graphics/Graphics.h"
+#include "platform/imagekit/ImageKitExports.h"
 #include "support/TestSupport.h"
 
 namespace imagekit {
@@ -55,7 +54,8 @@ std::unique_ptr<TBitmap> Make24(int w, int h, F colour) {
 // What netpbm should print for the bitmap at a depth: P4 for bilevel
 // (1 = black), P5 for grey, P6 for colour.
 std::string ExpectedPnm(const TBitmap& b, char kind) {
-  std::string out = std::string("P") + kind + "\n" + std::to_string(b.Width()) + " " + std::to_string(b.Height()) + "\n";
+  std::string out =
+      std::string("P") + kind + "\n" + std::to_string(b.Width()) + " " + std::to_string(b.Height()) + "\n";
   if (kind != '4') out += "255\n";
   for (int y = 0; y < b.Height(); ++y) {
     std::string bits((b.Width() + 7) / 8, '\0');
@@ -74,7 +74,9 @@ std::string ExpectedPnm(const TBitmap& b, char kind) {
   return out;
 }
 
-TIKImage Take(TBitmap& b, int depth) { return IKGetImageFromHdc(b.Canvas().Handle(), b.Width(), b.Height(), depth); }
+TIKImage Take(TBitmap& b, int depth) {
+  return IKGetImageFromHdc(b.Canvas().Handle(), b.Width(), b.Height(), depth);
+}
 
 int32_t Save(const std::string& path, TIKImage image, int compression) {
   return IKTiffFileSave(path.c_str(), image, compression, 0, -1, "", 0, 0, "", "", "");
@@ -94,8 +96,12 @@ TEST(ImageKit, ThreePagesBilevelGreyColour) {
   for (int y = 0; y < 11; ++y)
     for (int i = 0; i < 5; ++i) mono.ScanLine(y)[i] = static_cast<uint8_t>(y * 37 + i * 101);
   // Page 2: a 24-bit bitmap of greys only. Page 3: colour, passed at depth 8.
-  auto grey = Make24(29, 13, [](int x, int y) { auto v = uint8_t(x * 9 + y * 5); return graphics::RGB(v, v, v); });
-  auto colour = Make24(17, 6, [](int x, int y) { return graphics::RGB(uint8_t(x * 15), uint8_t(y * 40), uint8_t(x * y)); });
+  auto grey = Make24(29, 13, [](int x, int y) {
+    auto v = uint8_t(x * 9 + y * 5);
+    return graphics::RGB(v, v, v);
+  });
+  auto colour = Make24(
+      17, 6, [](int x, int y) { return graphics::RGB(uint8_t(x * 15), uint8_t(y * 40), uint8_t(x * y)); });
 
   struct Page {
     TBitmap* bitmap;
@@ -157,7 +163,10 @@ TEST(ImageKit, DepthsFromOtherBitmapFormats) {
   inverted.SetSize(9, 2);
   inverted.ScanLine(0)[0] = 0xF0, inverted.ScanLine(0)[1] = 0x80;
   // A 24-bit bitmap of greys taken at depth 1: dark to black, light to white.
-  auto shades = Make24(4, 1, [](int x, int) { static const uint8_t v[] = {0, 100, 160, 255}; return graphics::RGB(v[x], v[x], v[x]); });
+  auto shades = Make24(4, 1, [](int x, int) {
+    static const uint8_t v[] = {0, 100, 160, 255};
+    return graphics::RGB(v[x], v[x], v[x]);
+  });
   // An 8-bit palette bitmap of colours taken at depth 24.
   auto indexed = Make24(3, 2, [](int x, int y) { return x == y ? graphics::clRed : graphics::clBlue; });
   indexed->SetPixelFormat(graphics::pf8bit);
@@ -168,7 +177,8 @@ TEST(ImageKit, DepthsFromOtherBitmapFormats) {
     int depth, compression;
     std::string expected;
   } cases[] = {
-      {"1-bit, white at index 0", &inverted, 1, 4, std::string("P4\n9 2\n") + char(0xF0) + char(0x80) + '\0' + '\0'},
+      {"1-bit, white at index 0", &inverted, 1, 4,
+       std::string("P4\n9 2\n") + char(0xF0) + char(0x80) + '\0' + '\0'},
       {"grey shades at depth 1", shades.get(), 1, 4, std::string("P4\n4 1\n") + char(0xC0)},
       {"bilevel with LZW", shades.get(), 1, 5, std::string("P4\n4 1\n") + char(0xC0)},
       {"palette colours at depth 24", indexed.get(), 24, 5, ExpectedPnm(*indexed, '6')},
@@ -234,7 +244,9 @@ TEST(ImageKit, FailuresReturnFailure) {
 
 // A little-endian classic TIFF header whose first directory is at 8, then
 // the bytes given.
-std::string TiffWith(const std::string& rest) { return tk::test::Bytes({'I', 'I', 42, 0, 8, 0, 0, 0}) + rest; }
+std::string TiffWith(const std::string& rest) {
+  return tk::test::Bytes({'I', 'I', 42, 0, 8, 0, 0, 0}) + rest;
+}
 // A directory of one entry (ImageWidth 1) whose next offset is next.
 std::string OneEntryDirectory(int next) {
   return tk::test::Bytes({1, 0, 0, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0, next & 0xFF, (next >> 8) & 0xFF, 0, 0});
@@ -248,11 +260,12 @@ TEST(ImageKit, RefusesToAppendToABrokenDirectoryChain) {
     std::string bytes;
   } cases[] = {
       {"a directory that points to itself", TiffWith(OneEntryDirectory(8))},
-      {"two directories that point to each other",
-       TiffWith(OneEntryDirectory(26) + OneEntryDirectory(8))},
-      {"44 bytes: a directory of no entries", TiffWith(tk::test::Bytes({0, 0, 0, 0, 0, 0}) + std::string(30, '\0'))},
+      {"two directories that point to each other", TiffWith(OneEntryDirectory(26) + OneEntryDirectory(8))},
+      {"44 bytes: a directory of no entries",
+       TiffWith(tk::test::Bytes({0, 0, 0, 0, 0, 0}) + std::string(30, '\0'))},
       {"the next directory beyond the end", TiffWith(OneEntryDirectory(4000))},
-      {"more entries than the file holds", TiffWith(tk::test::Bytes({200, 0, 0, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0}))},
+      {"more entries than the file holds",
+       TiffWith(tk::test::Bytes({200, 0, 0, 1, 3, 0, 1, 0, 0, 0, 1, 0, 0, 0}))},
       {"the first directory beyond the end", tk::test::Bytes({'M', 'M', 0, 42, 0, 0, 0x10, 0})},
       {"a header cut short", tk::test::Bytes({'I', 'I', 42})},
   };

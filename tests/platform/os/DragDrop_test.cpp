@@ -72,7 +72,9 @@ TEST(DragLoopTest, OutcomesOfADrag) {
   // A folder that would move what is dragged onto it, and does a copy.
   os::TDropTarget folder;
   folder.Over = [](os::IDataObject&, uint32_t, uint32_t allowed) { return allowed & os::DROPEFFECT_MOVE; };
-  folder.Drop = [](os::IDataObject&, uint32_t, uint32_t) { return os::DROPEFFECT_COPY | os::DROPEFFECT_LINK; };
+  folder.Drop = [](os::IDataObject&, uint32_t, uint32_t) {
+    return os::DROPEFFECT_COPY | os::DROPEFFECT_LINK;
+  };
   os::TDropTarget refuses;  // takes nothing
   struct Case {
     const char* name;
@@ -132,11 +134,12 @@ TEST(DragLoopTest, FeedbackCarriesTheTargetsEffectAndStepsAfterTheEndDoNothing) 
   });
   NoData data;
   uint32_t effect = 0;
-  EXPECT_EQ(os::DoDragDrop(data, source, os::DROPEFFECT_COPY | os::DROPEFFECT_MOVE, effect), os::DRAGDROP_S_DROP);
+  EXPECT_EQ(os::DoDragDrop(data, source, os::DROPEFFECT_COPY | os::DROPEFFECT_MOVE, effect),
+            os::DRAGDROP_S_DROP);
   EXPECT_EQ(effect, os::DROPEFFECT_COPY);
   EXPECT_FALSE(later);
-  EXPECT_EQ(source.Log, (std::vector<std::string>{"continue 1", "feedback 2", "continue 9", "feedback 1",
-                                                  "continue 8"}));
+  EXPECT_EQ(source.Log,
+            (std::vector<std::string>{"continue 1", "feedback 2", "continue 9", "feedback 1", "continue 8"}));
 }
 
 TEST(DragLoopTest, WithoutABackendOrAnEffectTheDragEndsAtOnce) {

@@ -15,7 +15,9 @@ TEST(KnownFolders, AppDataFollowsTheBaseDirectoryRules) {
   struct Case {
     const char* xdg;
     const char* appData;
-  } cases[] = {{"/cfg/x", "/cfg/x"}, {nullptr, "/home/tester/.config"}, {"relative/cfg", "/home/tester/.config"},
+  } cases[] = {{"/cfg/x", "/cfg/x"},
+               {nullptr, "/home/tester/.config"},
+               {"relative/cfg", "/home/tester/.config"},
                {"", "/home/tester/.config"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.xdg ? c.xdg : "(unset)");
@@ -65,7 +67,8 @@ TEST(KnownFolders, ProgramFoldersMoveToTheUsersWhenTheProgramsAreNotTheirs) {
   } cases[] = {
       {"writable", own, "/c", "/k", s + "/own/|" + s + "/own/cmdline/|0"},
       {"read-only", system, "/c", "/k", "/c/tarnwick/|/k/tarnwick/cmdline/|1"},
-      {"read-only, no base folders", system, nullptr, "rel", s + "/home/.config/tarnwick/|" + s + "/home/.cache/tarnwick/cmdline/|1"},
+      {"read-only, no base folders", system, nullptr, "rel",
+       s + "/home/.config/tarnwick/|" + s + "/home/.cache/tarnwick/cmdline/|1"},
       {"missing", scratch / "gone", "/c", "/k", s + "/gone/|" + s + "/gone/cmdline/|0"},
   };
   EnvVar h("HOME", home.c_str());

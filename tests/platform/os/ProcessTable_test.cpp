@@ -31,7 +31,8 @@ TEST(ProcessTable, ListsOurselvesAndAChildWithTheirExecutables) {
   EXPECT_EQ(c->ParentPid, ::getpid());
   EXPECT_EQ(os::ExecutableOfProcess(child->Pid(), false), "sleep");
   EXPECT_EQ(os::ExecutableOfProcess(child->Pid(), true), c->ExePath);
-  for (size_t k = 1; k < snap.Entries().size(); ++k) EXPECT_LT(snap.Entries()[k - 1].Pid, snap.Entries()[k].Pid);
+  for (size_t k = 1; k < snap.Entries().size(); ++k)
+    EXPECT_LT(snap.Entries()[k - 1].Pid, snap.Entries()[k].Pid);
   child->Kill();
   child->Wait(os::INFINITE);
   // Each snapshot is the table at its own moment.

@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-
-#include <cerrno>
-
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "platform/rtl/Classes.h"
@@ -67,7 +65,8 @@ TEST(Processes, ArgumentsArriveWholeAndTheWorkingFolderIsSet) {
   TProcessStartInfo i;
   i.Program = "/bin/sh";
   // No shell of ours: blanks, quotes and $ reach the child as they are.
-  i.Args = {"sh", "-c", "pwd; for a in \"$@\"; do echo \"[$a]\"; done", "sh", "a b", "it's", "$HOME", "*", ""};
+  i.Args = {"sh", "-c", "pwd; for a in \"$@\"; do echo \"[$a]\"; done", "sh", "a b", "it's", "$HOME",
+            "*",  ""};
   i.WorkingDir = work.path().string();
   i.StdoutFile = out;
   i.StderrFile = "/dev/null";

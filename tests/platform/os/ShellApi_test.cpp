@@ -51,8 +51,8 @@ bool IsIsoDateTime(const std::string& s) {
   return true;
 }
 
-const unsigned kConverterFlags = os::FOF_SILENT | os::FOF_NOCONFIRMATION | os::FOF_ALLOWUNDO |
-                                 os::FOF_FILESONLY | os::FOF_NOERRORUI;
+const unsigned kConverterFlags =
+    os::FOF_SILENT | os::FOF_NOCONFIRMATION | os::FOF_ALLOWUNDO | os::FOF_FILESONLY | os::FOF_NOERRORUI;
 
 }  // namespace
 
@@ -62,10 +62,18 @@ TEST(ShellApiTest, MaskTable) {
     const char* mask;
     bool match;
   } cases[] = {
-      {"a.pdf", "*.pdf", true},      {"A.PDF", "*.pdf", true},      {"a.pdf.bak", "*.pdf", false},
-      {"$$temp$$-0.pbm", "*.pbm", true}, {"x.pbm", "?.pbm", true}, {"xy.pbm", "?.pbm", false},
-      {"report", "*", true},         {"", "*", true},               {"abc", "a*c*", true},
-      {"abd", "a*c", false},         {"a[1].pdf", "a[1].pdf", true}, {"a1.pdf", "a[1].pdf", false},
+      {"a.pdf", "*.pdf", true},
+      {"A.PDF", "*.pdf", true},
+      {"a.pdf.bak", "*.pdf", false},
+      {"$$temp$$-0.pbm", "*.pbm", true},
+      {"x.pbm", "?.pbm", true},
+      {"xy.pbm", "?.pbm", false},
+      {"report", "*", true},
+      {"", "*", true},
+      {"abc", "a*c*", true},
+      {"abd", "a*c", false},
+      {"a[1].pdf", "a[1].pdf", true},
+      {"a1.pdf", "a[1].pdf", false},
       {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaab", "*a*a*a*a*a*a*c", false},
   };
   for (const auto& c : cases) {
@@ -181,9 +189,9 @@ TEST(ShellApiTest, UnusableTrashTable) {
 
 TEST(ShellApiTest, OtherDeviceIsNotTrashed) {
   // /dev/shm is a file system of its own on most machines.
-  struct stat a {}, b {};
-  if (::stat("/dev/shm", &a) != 0 || ::access("/dev/shm", W_OK) != 0)
-    GTEST_SKIP() << "no writable /dev/shm";
+  struct stat a {
+  }, b{};
+  if (::stat("/dev/shm", &a) != 0 || ::access("/dev/shm", W_OK) != 0) GTEST_SKIP() << "no writable /dev/shm";
   ScratchDir dir;
   if (::stat(dir.path().c_str(), &b) != 0 || a.st_dev == b.st_dev)
     GTEST_SKIP() << "/dev/shm shares the scratch file system";
@@ -210,8 +218,8 @@ TEST(ShellApiTest, ErrorsAndPlainDeletes) {
   op.wFunc = os::FO_DELETE;
   op.fFlags = os::FOF_SILENT | os::FOF_NOCONFIRMATION;  // no undo: for good
   op.TrashFolder = dir / "Trash";
-  op.pFrom = NulList({(dir / "gone.pdf").string(), (dir / "missing.pdf").string(),
-                      (dir / "*.none").string(), (dir / "folder").string()});
+  op.pFrom = NulList({(dir / "gone.pdf").string(), (dir / "missing.pdf").string(), (dir / "*.none").string(),
+                      (dir / "folder").string()});
   EXPECT_EQ(os::SHFileOperation(op), ENOENT);
   EXPECT_TRUE(op.fAnyOperationsAborted);
   ASSERT_EQ(op.Results.size(), 3u);
@@ -239,7 +247,8 @@ TEST(ShellApiTest, OpenDocumentHandsTheAbsoluteNameToTheOpener) {
   const fs::path bin = dir / "bin";
   fs::create_directories(bin);
   // The stand-in opener records each argument on a line of its own.
-  WriteFileBytes(bin / "xdg-open", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.log\"\n");
+  WriteFileBytes(bin / "xdg-open",
+                 "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.log\"\n");
   ::chmod((bin / "xdg-open").c_str(), 0755);
   // A folder of the opener's name earlier on PATH is no program.
   fs::create_directories(dir / "shadow" / "xdg-open");

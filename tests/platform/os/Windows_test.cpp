@@ -236,8 +236,12 @@ TEST(ShellExecuteTest, AddressTable) {
   struct Case {
     const char* s;
     bool address;
-  } cases[] = {{"http://example.org/", true}, {"HTTPS://example.org", true}, {"mailto:a@b.c", true},
-               {"/usr/bin/viewer", false},   {"http:/x", false},           {"ftp://x", false}};
+  } cases[] = {{"http://example.org/", true},
+               {"HTTPS://example.org", true},
+               {"mailto:a@b.c", true},
+               {"/usr/bin/viewer", false},
+               {"http:/x", false},
+               {"ftp://x", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.s);
     EXPECT_EQ(os::IsWebOrMailAddress(c.s), c.address);

@@ -35,7 +35,8 @@ std::vector<uint32_t> OracleClientList() {
   std::stringstream ss(out.substr(p + 1));
   std::string item;
   while (std::getline(ss, item, ','))
-    if (item.find("0x") != std::string::npos) ids.push_back(static_cast<uint32_t>(std::stoul(item, nullptr, 16)));
+    if (item.find("0x") != std::string::npos)
+      ids.push_back(static_cast<uint32_t>(std::stoul(item, nullptr, 16)));
   return ids;
 }
 

@@ -58,7 +58,9 @@ TEST(FileStream, CreateWriteReadBack) {
 TEST(Component, OwnerFreesOwnedLastFirst) {
   std::vector<std::string> order;
   struct Probe : rtl::TComponent {
-    Probe(rtl::TComponent* o, std::string n, std::vector<std::string>& log) : TComponent(o), log_(log) { Name = n; }
+    Probe(rtl::TComponent* o, std::string n, std::vector<std::string>& log) : TComponent(o), log_(log) {
+      Name = n;
+    }
     ~Probe() override { log_.push_back(Name); }
     std::vector<std::string>& log_;
   };
@@ -73,7 +75,11 @@ TEST(Component, OwnerFreesOwnedLastFirst) {
 }
 
 TEST(Format, Patterns) {
-  struct Case { std::string pattern; std::initializer_list<rtl::TVarRec> args; std::string expected; };
+  struct Case {
+    std::string pattern;
+    std::initializer_list<rtl::TVarRec> args;
+    std::string expected;
+  };
   const Case cases[] = {
       {"List index out of bounds (%d)", {5}, "List index out of bounds (5)"},
       {"%s-%d", {"a", -3}, "a--3"},
@@ -197,12 +203,8 @@ TEST(StringList, SettingCommaTextSplitsAtBlanksOutsideQuotes) {
     std::string text;
     V strings;
   } cases[] = {
-      {"a b,c", V{"a", "b", "c"}},
-      {"  a ,  b  ", V{"a", "b"}},
-      {"a,", V{"a", ""}},
-      {"\"unterminated", V{"unterminated"}},
-      {"\"q\"x,y", V{"q", "x", "y"}},
-      {",", V{"", ""}},
+      {"a b,c", V{"a", "b", "c"}},           {"  a ,  b  ", V{"a", "b"}},    {"a,", V{"a", ""}},
+      {"\"unterminated", V{"unterminated"}}, {"\"q\"x,y", V{"q", "x", "y"}}, {",", V{"", ""}},
       {std::string("\0\0=", 3), V{"="}},
   };
   for (const auto& c : cases) {

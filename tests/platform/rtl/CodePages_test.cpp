@@ -19,11 +19,12 @@ struct Text {
 // Shift-JIS bytes as the code page tables give them.
 const Text kTexts[] = {
     {"ascii", u"Tarnwick 1.18", "Tarnwick 1.18", "Tarnwick 1.18"},
-    {"hiragana", u"\u3053\u3093\u306B\u3061\u306F", "\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF",
+    {"hiragana", u"\u3053\u3093\u306B\u3061\u306F",
+     "\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF",
      "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD"},
     {"kanji with a 0x5C trail byte", u"\u8868\u793A", "\xE8\xA1\xA8\xE7\xA4\xBA", "\x95\x5C\x8E\xA6"},
-    {"full-width and half-width katakana", u"\uFF24\uFF52\uFF41\uFF47\uFF71", "\xEF\xBC\xA4\xEF\xBD\x92\xEF\xBD\x81\xEF\xBD\x87\xEF\xBD\xB1",
-     "\x82\x63\x82\x92\x82\x81\x82\x87\xB1"},
+    {"full-width and half-width katakana", u"\uFF24\uFF52\uFF41\uFF47\uFF71",
+     "\xEF\xBC\xA4\xEF\xBD\x92\xEF\xBD\x81\xEF\xBD\x87\xEF\xBD\xB1", "\x82\x63\x82\x92\x82\x81\x82\x87\xB1"},
     {"mixed", u"PDF\u30D5\u30A1\u30A4\u30EB.pdf", "PDF\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB.pdf",
      "PDF\x83\x74\x83\x40\x83\x43\x83\x8B.pdf"},
     {"empty", u"", "", ""},
@@ -48,7 +49,9 @@ TEST(CodePages, RoundTripsInUtf8And932) {
 }
 
 TEST(CodePages, ThePlatformCallsCountAndCheckTheirBuffers) {
-  const std::string s = "\x82\xB1\x82\xF1" "a";  // two double-byte characters and "a"
+  const std::string s =
+      "\x82\xB1\x82\xF1"
+      "a";  // two double-byte characters and "a"
   EXPECT_EQ(MultiByteToWideChar(CP_SHIFTJIS, 0, s.data(), static_cast<int>(s.size()), nullptr, 0), 3);
   char16_t w[8] = {};
   EXPECT_EQ(MultiByteToWideChar(CP_SHIFTJIS, 0, s.data(), static_cast<int>(s.size()), w, 8), 3);
@@ -72,7 +75,10 @@ TEST(CodePages, BadBytesAndMissingCharacters) {
     std::string bytes;
     std::u16string wide;
   } cases[] = {
-      {"lone UTF-8 continuation", CP_UTF8, "a\x80" "b", u"a\uFFFDb"},
+      {"lone UTF-8 continuation", CP_UTF8,
+       "a\x80"
+       "b",
+       u"a\uFFFDb"},
       {"cut UTF-8 sequence at the end", CP_UTF8, "a\xE3\x81", u"a\uFFFD\uFFFD"},
       {"932 lead byte at the end", CP_SHIFTJIS, "a\x82", u"a\uFFFD"},
       {"932 lead byte before a quote", CP_SHIFTJIS, "\x82\"", u"\uFFFD\""},
@@ -81,7 +87,9 @@ TEST(CodePages, BadBytesAndMissingCharacters) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(MultiByteToWide(c.bytes, c.cp), c.wide);
     char16_t w[8];
-    EXPECT_EQ(MultiByteToWideChar(c.cp, MB_ERR_INVALID_CHARS, c.bytes.data(), static_cast<int>(c.bytes.size()), w, 8), 0);
+    EXPECT_EQ(MultiByteToWideChar(c.cp, MB_ERR_INVALID_CHARS, c.bytes.data(),
+                                  static_cast<int>(c.bytes.size()), w, 8),
+              0);
   }
   // Characters code page 932 lacks become the default character.
   bool used = false;
@@ -112,7 +120,9 @@ TEST(CodePages, LeadBytesAndCharacterLengths) {
   }
   {
     tk::test::SystemCodePage cp(CP_SHIFTJIS);
-    const std::string s = "\x95\x5C" "a\x82\"\x82";
+    const std::string s =
+        "\x95\x5C"
+        "a\x82\"\x82";
     EXPECT_EQ(CharByteLength(s, 0), 2u);  // 0x5C is a trail byte here
     EXPECT_EQ(CharByteLength(s, 2), 1u);
     EXPECT_EQ(CharByteLength(s, 3), 1u);  // a quote is never a trail byte

@@ -14,7 +14,7 @@ TEST(DateTime, EncodeAndDecodeAgree) {
   struct Case {
     int y, m, d;
     double serial;
-  } cases[] = {{1899, 12, 30, 0}, {1900, 1, 1, 2}, {1970, 1, 1, 25569}, {2000, 2, 29, 36585},
+  } cases[] = {{1899, 12, 30, 0},     {1900, 1, 1, 2},    {1970, 1, 1, 25569},    {2000, 2, 29, 36585},
                {2026, 12, 10, 46366}, {1, 1, 1, -693593}, {9999, 12, 31, 2958465}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.serial);

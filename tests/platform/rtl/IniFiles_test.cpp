@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <thread>
 
-
 #include "support/TestSupport.h"
 
 namespace {
@@ -46,11 +45,11 @@ TEST(IniContent, ReadsWithTheProfileRules) {
     const char* value;
   } cases[] = {
       {"Pos", "Top", true, "120"},
-      {"POS", "top", true, "120"},               // case ignored, first section wins
-      {"Pos", "Left", true, "-5"},               // blanks around the value go
+      {"POS", "top", true, "120"},                    // case ignored, first section wins
+      {"Pos", "Left", true, "-5"},                    // blanks around the value go
       {"App", "Launch", true, "/opt/filing/run me"},  // enclosing quotes go
       {"app", "LAUNCH", true, "/opt/filing/run me"},  // first key wins
-      {"Pos", "Extra", false, ""},               // only in the second [pos]
+      {"Pos", "Extra", false, ""},                    // only in the second [pos]
       {"App", "odd line without equals", false, ""},
       {"Missing", "Top", false, ""},
       {"Pos", "", false, ""},
@@ -105,8 +104,8 @@ TEST(IniContent, NamesAndValuesThatWouldBreakTheFileAreRefused) {
     const char* section;
     const char* key;
     const char* value;
-  } cases[] = {{"A", "k", "1\n[B]\nx=2"}, {"A", "k=x", "1"}, {"A]", "k", "1"}, {"A", "", "1"},
-               {"", "k", "1"},           {"A", "a\rb", "1"}, {"A", "[k", "1"}, {"A", ";k", "1"}};
+  } cases[] = {{"A", "k", "1\n[B]\nx=2"}, {"A", "k=x", "1"}, {"A]", "k", "1"}, {"A", "", "1"}, {"", "k", "1"},
+               {"A", "a\rb", "1"},        {"A", "[k", "1"},  {"A", ";k", "1"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.section) + "/" + c.key);
     EXPECT_FALSE(ini.Write(c.section, c.key, c.value));
@@ -154,7 +153,8 @@ TEST(IniFile, IntegersFallBackToTheDefaultWhenNoNumber) {
   struct Case {
     const char* key;
     int value;
-  } cases[] = {{"a", 12}, {"b", 0}, {"c", 0}, {"d", 31}, {"e", 16}, {"f", 0}, {"g", 5}, {"h", 0}, {"i", 0}, {"z", 0}};
+  } cases[] = {{"a", 12}, {"b", 0}, {"c", 0}, {"d", 31}, {"e", 16},
+               {"f", 0},  {"g", 5}, {"h", 0}, {"i", 0},  {"z", 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
     EXPECT_EQ(ini.ReadInteger("N", c.key, 0), c.value);
@@ -184,7 +184,8 @@ TEST(IniFile, EveryOtherByteSurvivesAWrite) {
   // No temporary file is left beside it.
   rtl::TSearchRec sr;
   int n = 0;
-  for (int r = rtl::FindFirst(d.path().string() + "/*", rtl::faAnyFile, sr); r == 0; r = rtl::FindNext(sr)) ++n;
+  for (int r = rtl::FindFirst(d.path().string() + "/*", rtl::faAnyFile, sr); r == 0; r = rtl::FindNext(sr))
+    ++n;
   EXPECT_EQ(n, 1);
 }
 
@@ -272,8 +273,7 @@ TEST(IniFile, SectionListsAndExistence) {
   ini.DeleteKey("App", "Launch");
   EXPECT_FALSE(ini.ValueExists("App", "Launch"));  // both duplicates gone
   ini.EraseSection("pos");
-  EXPECT_EQ(ReadFileBytes(f),
-            "; settings\r\n[App]\r\nDoLaunch=yes\r\nodd line without equals\r\n");
+  EXPECT_EQ(ReadFileBytes(f), "; settings\r\n[App]\r\nDoLaunch=yes\r\nodd line without equals\r\n");
 }
 
 TEST(IniFile, LogKeysReadUntilTheFirstGap) {
@@ -300,7 +300,8 @@ TEST(IniContent, ReplaceSectionPutsOneSectionInPlaceOfAll) {
   TIniContent c("[File]\nLogs0=/a\n[Other]\nX=1\n[file]\nLogs1=/b\n");
   ASSERT_TRUE(c.ReplaceSection("File", {{"Logs0", "/new"}, {"Mark0", "1:2"}}));
   EXPECT_EQ(c.Bytes(), "[Other]\nX=1\n[File]\nLogs0=/new\nMark0=1:2\n");
-  EXPECT_EQ(c.Values("file"), (std::vector<std::pair<std::string, std::string>>{{"Logs0", "/new"}, {"Mark0", "1:2"}}));
+  EXPECT_EQ(c.Values("file"),
+            (std::vector<std::pair<std::string, std::string>>{{"Logs0", "/new"}, {"Mark0", "1:2"}}));
   // One refused entry refuses them all and changes nothing.
   const std::string before = c.Bytes();
   EXPECT_FALSE(c.ReplaceSection("File", {{"Logs0", "/ok"}, {"Logs1", "two\nlines"}}));
@@ -312,8 +313,8 @@ TEST(IniContent, ReplaceSectionPutsOneSectionInPlaceOfAll) {
 
 TEST(IniValue, AnyBytesReadBackOnceEncoded) {
   const std::vector<std::string> values = {
-      "/plain/name.tif", "", "two\nlines", "cr\rhere", " leading", "trailing ", "\"quoted\"", "'single'",
-      "100%", "%41 looks encoded", "tab\tand\x7f", "日本語", "\"only one",
+      "/plain/name.tif", "",     "two\nlines",        "cr\rhere",     " leading", "trailing ",  "\"quoted\"",
+      "'single'",        "100%", "%41 looks encoded", "tab\tand\x7f", "日本語",   "\"only one",
   };
   for (const auto& v : values) {
     SCOPED_TRACE(v);
@@ -330,7 +331,8 @@ TEST(IniValue, AnyBytesReadBackOnceEncoded) {
   EXPECT_EQ(rtl::EncodeIniValue("/plain/name.tif"), "/plain/name.tif");
   EXPECT_EQ(rtl::EncodeIniValue("\"only one"), "\"only one");
   std::string out;
-  for (const char* bad : {"%", "%4", "%zz", "%00", "%41%"}) EXPECT_FALSE(rtl::DecodeIniValue(bad, out)) << bad;
+  for (const char* bad : {"%", "%4", "%zz", "%00", "%41%"})
+    EXPECT_FALSE(rtl::DecodeIniValue(bad, out)) << bad;
 }
 
 TEST(IniFile, ReadTellsAMissingFileFromOneThatCannotBeRead) {
@@ -385,7 +387,8 @@ TEST(IniFile, TemporariesOfSavesThatDiedAreRemoved) {
     ::pause();
     ::_exit(0);
   }
-  const std::string dead = std::to_string(ended), live = std::to_string(running), own = std::to_string(::getpid());
+  const std::string dead = std::to_string(ended), live = std::to_string(running),
+                    own = std::to_string(::getpid());
   struct Case {
     std::string name;
     bool removed;
@@ -422,7 +425,8 @@ TEST(IniFile, TerminationSignalsAreHeldOffWhileASaveRuns) {
       size_t at = s.find("SigBlk:");
       if (at == std::string::npos) continue;
       const unsigned long long mask = std::strtoull(s.c_str() + at + 7, nullptr, 16);
-      const unsigned long long want = (1ull << (SIGTERM - 1)) | (1ull << (SIGHUP - 1)) | (1ull << (SIGINT - 1));
+      const unsigned long long want =
+          (1ull << (SIGTERM - 1)) | (1ull << (SIGHUP - 1)) | (1ull << (SIGINT - 1));
       if ((mask & want) == want) seen = true;
     }
   });

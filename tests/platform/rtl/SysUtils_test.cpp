@@ -22,9 +22,18 @@ TEST(Numbers, StrToIntAcceptsTheDesignsSyntax) {
   struct Case {
     const char* text;
     int value;
-  } cases[] = {{"0", 0},          {"42", 42},         {"-17", -17},         {"+5", 5},
-               {"  12", 12},      {"$FF", 255},       {"0x10", 16},         {"-$10", -16},
-               {"2147483647", 2147483647}, {"-2147483648", INT32_MIN}, {"$FFFFFFFF", -1}, {"007", 7}};
+  } cases[] = {{"0", 0},
+               {"42", 42},
+               {"-17", -17},
+               {"+5", 5},
+               {"  12", 12},
+               {"$FF", 255},
+               {"0x10", 16},
+               {"-$10", -16},
+               {"2147483647", 2147483647},
+               {"-2147483648", INT32_MIN},
+               {"$FFFFFFFF", -1},
+               {"007", 7}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(StrToInt(c.text), c.value);
@@ -32,7 +41,8 @@ TEST(Numbers, StrToIntAcceptsTheDesignsSyntax) {
 }
 
 TEST(Numbers, StrToIntRaisesWithTheMessageAndStrToIntDefFallsBack) {
-  const char* bad[] = {"", " ", "12 ", "1.5", "abc", "2147483648", "-2147483649", "--1", "$", "0x", "1e3", "12a"};
+  const char* bad[] = {"",    " ", "12 ", "1.5", "abc", "2147483648", "-2147483649",
+                       "--1", "$", "0x",  "1e3", "12a"};
   for (const char* b : bad) {
     SCOPED_TRACE(b);
     try {
@@ -57,8 +67,9 @@ TEST(Numbers, FloatsUseADotWhateverTheLocale) {
   struct Case {
     double v;
     const char* text;
-  } cases[] = {{0.0, "0"}, {0.5, "0.5"}, {-1.25, "-1.25"}, {100.0, "100"}, {1e20, "1E20"},
-               {1.5e-7, "1.5E-7"}, {0.1, "0.1"}, {1.0 / 3.0, "0.333333333333333"}, {-0.0, "0"}};
+  } cases[] = {{0.0, "0"},     {0.5, "0.5"},       {-1.25, "-1.25"}, {100.0, "100"},
+               {1e20, "1E20"}, {1.5e-7, "1.5E-7"}, {0.1, "0.1"},     {1.0 / 3.0, "0.333333333333333"},
+               {-0.0, "0"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(FloatToStr(c.v), c.text);
@@ -132,12 +143,8 @@ TEST(Paths, FolderAndNameParts) {
     const char* fileDir;
     const char* fileName;
   } cases[] = {
-      {"/a/b/c.pdf", "/a/b/", "/a/b", "c.pdf"},
-      {"/c.pdf", "/", "/", "c.pdf"},
-      {"c.pdf", "", "", "c.pdf"},
-      {"/a/b/", "/a/b/", "/a/b", ""},
-      {"a.d/b", "a.d/", "a.d", "b"},
-      {"", "", "", ""},
+      {"/a/b/c.pdf", "/a/b/", "/a/b", "c.pdf"}, {"/c.pdf", "/", "/", "c.pdf"}, {"c.pdf", "", "", "c.pdf"},
+      {"/a/b/", "/a/b/", "/a/b", ""},           {"a.d/b", "a.d/", "a.d", "b"}, {"", "", "", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);

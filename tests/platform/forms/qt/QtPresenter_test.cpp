@@ -269,7 +269,9 @@ TEST_F(QtPresenterTest, TypedKeysGoThroughTheEditsFilter) {
 TEST_F(QtPresenterTest, ListSelectionDoubleClickAndPopUpMenuReachTheModel) {
   Shown();
   std::vector<std::string> events;
-  form->List->OnDblClick = [&](rtl::TComponent*) { events.push_back("dbl " + std::to_string(form->List->ItemIndex())); };
+  form->List->OnDblClick = [&](rtl::TComponent*) {
+    events.push_back("dbl " + std::to_string(form->List->ItemIndex()));
+  };
   form->Menu->OnPopup = [&](rtl::TComponent*) { events.push_back("popup"); };
   form->Menu->Items(2)->OnClick = [&](rtl::TComponent*) { events.push_back("delete"); };
   auto* list = Widget<QListWidget>(form->List);
@@ -471,8 +473,9 @@ TEST_F(QtPresenterTest, AFileDialogHasTheTitleAndFilterAndGivesTheChosenFiles) {
 TEST(QtNestedLoopTest, ACloseCommandIsAnsweredWhileAMessageBoxIsOpen) {
   tk::test::ScratchDir scratch;
   os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
-  const auto closer = tk::test::StandIn(
-      scratch.path(), "closer", "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
+  const auto closer =
+      tk::test::StandIn(scratch.path(), "closer",
+                        "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
   {
     TApplication app;
     app.SetPresenter(std::make_unique<TQtPresenter>());
@@ -494,7 +497,8 @@ TEST(QtNestedLoopTest, ACloseCommandIsAnsweredWhileAMessageBoxIsOpen) {
             return tk::test::TryWaitProcess(pid, exitCode);
           },
           20000);
-      for (QAbstractButton* b : qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->buttons()) b->click();
+      for (QAbstractButton* b : qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->buttons())
+        b->click();
     });
     MessageDlg("開いたまま", mtInformation, mbOK);
     ASSERT_GT(pid, 0);
