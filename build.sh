@@ -15,6 +15,7 @@ jobs=$(nproc)
 # Debian packages: build, run, and the outside tools the tests use as oracles.
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  clang-format  # CI checks every C++ file against .clang-format
   zlib1g-dev libjpeg62-turbo-dev libtiff-dev libfreetype-dev libfontconfig-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   poppler-utils qpdf libtiff-tools netpbm imagemagick img2pdf libjpeg-turbo-progs
