@@ -12,21 +12,11 @@
 #include <vector>
 
 #include "platform/imagekit/TiffComplaints.h"
+#include "platform/rtl/Handles.h"
 
 namespace converter {
 
 namespace {
-
-// Closes a descriptor on every path.
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f = -1) : fd(f) {}
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-};
 
 TFileIdentity IdentityOf(const struct stat& st) {
   return {st.st_dev, st.st_ino, static_cast<int64_t>(st.st_size),
@@ -111,15 +101,15 @@ bool IsPlacedFile(const std::string& path, const TFileIdentity& id) {
 
 void ReadRegularFile(const std::string& path, rtl::TMemoryStream& into) {
   // Without O_NONBLOCK the open of a pipe waits for a writer.
-  Fd in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (in.fd < 0) throw EFileGuardError("Source Error: " + path + ": " + Why(errno));
+  rtl::TFileDescriptor in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!in.Valid()) throw EFileGuardError("Source Error: " + path + ": " + Why(errno));
   struct stat st {};
-  if (::fstat(in.fd, &st) != 0) throw EFileGuardError("Source Error: " + path + ": " + Why(errno));
+  if (::fstat(in.Get(), &st) != 0) throw EFileGuardError("Source Error: " + path + ": " + Why(errno));
   if (!S_ISREG(st.st_mode)) RaiseNotRegular(path);
   into.Clear();
   std::vector<char> buf(1 << 16);
   for (;;) {
-    ssize_t n = ::read(in.fd, buf.data(), buf.size());
+    ssize_t n = ::read(in.Get(), buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw EFileGuardError("Source Error: " + path + ": " + Why(errno));
     if (n == 0) break;
@@ -129,29 +119,28 @@ void ReadRegularFile(const std::string& path, rtl::TMemoryStream& into) {
 }
 
 int ReadablePages(int fd, std::string& why) {
-  int own = ::dup(fd);
-  if (own < 0) {
+  rtl::TFileDescriptor own(::dup(fd));
+  if (!own.Valid()) {
     why = Why(errno);
     return -1;
   }
-  ::lseek(own, 0, SEEK_SET);
+  ::lseek(own.Get(), 0, SEEK_SET);
   imagekit::TTiffComplaints complaints;
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) {
-    ::close(own);
     why = "out of memory";
     return -1;
   }
   complaints.Attach(options);
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxStripBytes);
-  // The handle owns its descriptor from here on, and closes it.
-  TIFF* tif = TIFFFdOpenExt(own, "tiff", "r", options);
+  TIFF* tif = TIFFFdOpenExt(own.Get(), "tiff", "r", options);
   TIFFOpenOptionsFree(options);
   if (!tif) {
-    ::close(own);
     why = complaints.Text.empty() ? "not a TIFF file" : complaints.Text;
     return -1;
   }
+  // The handle owns its descriptor from here on, and closes it.
+  own.Release();
   int pages = 0;
   bool ok = true;
   std::vector<uint8_t> strip;
@@ -175,12 +164,12 @@ TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, 
   const std::string head = "TIFF Error: " + target + ": ";
   std::string folder = rtl::ExtractFilePath(target);
   if (folder.empty()) folder = "./";
-  Fd in(::open(workTiff.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.fd < 0) throw EFileGuardError(head + workTiff + ": " + Why(errno));
+  rtl::TFileDescriptor in(::open(workTiff.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.Valid()) throw EFileGuardError(head + workTiff + ": " + Why(errno));
 
   std::string named;
-  Fd out(CreateUnnamed(folder, named));
-  if (out.fd < 0) throw EFileGuardError(head + Why(errno));
+  rtl::TFileDescriptor out(CreateUnnamed(folder, named));
+  if (!out.Valid()) throw EFileGuardError(head + Why(errno));
   // Whatever goes wrong from here, no file of ours stays behind.
   struct Cleanup {
     std::string* name;
@@ -192,30 +181,30 @@ TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, 
 
   std::vector<char> buf(1 << 16);
   for (;;) {
-    ssize_t n = ::read(in.fd, buf.data(), buf.size());
+    ssize_t n = ::read(in.Get(), buf.data(), buf.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw EFileGuardError(head + workTiff + ": " + Why(errno));
     if (n == 0) break;
-    if (!WriteAll(out.fd, buf.data(), static_cast<size_t>(n))) throw EFileGuardError(head + Why(errno));
+    if (!WriteAll(out.Get(), buf.data(), static_cast<size_t>(n))) throw EFileGuardError(head + Why(errno));
   }
   // A disk that takes the bytes into its cache may still refuse them here.
-  if (::fsync(out.fd) != 0) throw EFileGuardError(head + Why(errno));
+  if (::fsync(out.Get()) != 0) throw EFileGuardError(head + Why(errno));
 
   std::string why;
-  const int pages = ReadablePages(out.fd, why);
+  const int pages = ReadablePages(out.Get(), why);
   if (pages != expectedPages)
     throw EFileGuardError(
         head + (pages < 0 ? "the written file cannot be read: " + why
                           : rtl::IntToStr(pages) + " pages written of " + rtl::IntToStr(expectedPages)));
 
-  if (named.empty() && !GiveName(out.fd, folder, named)) throw EFileGuardError(head + Why(errno));
+  if (named.empty() && !GiveName(out.Get(), folder, named)) throw EFileGuardError(head + Why(errno));
   struct stat st {};
-  if (::fstat(out.fd, &st) != 0) throw EFileGuardError(head + Why(errno));
+  if (::fstat(out.Get(), &st) != 0) throw EFileGuardError(head + Why(errno));
   if (::rename(named.c_str(), target.c_str()) != 0) throw EFileGuardError(head + Why(errno));
   cleanup.armed = false;
   // The new name itself must reach the disk too before the source may go.
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.fd >= 0) ::fsync(dir.fd);
+  rtl::TFileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid()) ::fsync(dir.Get());
   return IdentityOf(st);
 }
 

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 
 #include "platform/rtl/CodePages.h"
+#include "platform/rtl/Handles.h"
 
 namespace graphics {
 
@@ -289,13 +289,8 @@ std::vector<TFontCharset> TFontFace::Charsets() const {
 }
 
 std::string TFontFace::FontData() const {
-  std::ifstream in(file_.Path, std::ios::binary | std::ios::ate);
-  if (!in) return {};
-  const std::streamoff size = in.tellg();
-  if (size <= 0 || size > kMaxFontFileBytes) return {};
-  std::string data(static_cast<size_t>(size), '\0');
-  in.seekg(0);
-  if (!in.read(data.data(), size)) return {};
+  std::string data;
+  rtl::ReadSmallFile(file_.Path, static_cast<size_t>(kMaxFontFileBytes), data);
   return data;
 }
 

@@ -1,13 +1,13 @@
 #include "platform/os/ProcessTable.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
 
+#include "platform/rtl/Handles.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace os {
@@ -34,37 +34,57 @@ std::string ReadLink(const std::string& path) {
   return s;
 }
 
-// A small proc file, at most limit bytes.
-std::string ReadSmall(const std::string& path, size_t limit = 4096) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  std::string s(limit, '\0');
-  ssize_t n = ::read(fd, s.data(), limit);
-  ::close(fd);
-  s.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return s;
-}
-
 bool ReadEntry(const std::string& proc, pid_t pid, TProcessEntry& e) {
-  std::string dir = proc + "/" + rtl::IntToStr(pid);
-  // "pid (comm) state ppid ...": the name may hold blanks and ")".
-  std::string stat = ReadSmall(dir + "/stat");
-  size_t open = stat.find('('), close = stat.rfind(')');
-  if (open == std::string::npos || close == std::string::npos || close < open) return false;
+  const auto stat = ReadProcStat(pid, proc);
+  if (!stat) return false;
   e.Pid = pid;
-  std::string comm = stat.substr(open + 1, close - open - 1);
-  e.ParentPid = 0;
-  if (close + 4 < stat.size()) {
-    const char* p = stat.data() + close + 4;  // past ") S "
-    const char* end = stat.data() + stat.size();
-    std::from_chars(p, end, e.ParentPid);
-  }
-  e.ExePath = ReadLink(dir + "/exe");
-  e.ExeFile = e.ExePath.empty() ? comm : rtl::ExtractFileName(e.ExePath);
+  e.ParentPid = stat->ParentPid;
+  e.ExePath = ReadLink(proc + "/" + rtl::IntToStr(pid) + "/exe");
+  e.ExeFile = e.ExePath.empty() ? stat->Comm : rtl::ExtractFileName(e.ExePath);
   return true;
 }
 
+// The decimal number of a field; false for anything else.
+template <typename T>
+bool ParseField(std::string_view s, T& v) {
+  auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  return !s.empty() && r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
 }  // namespace
+
+std::optional<TProcStat> ParseProcStat(std::string_view line) {
+  const size_t open = line.find('('), close = line.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open) return std::nullopt;
+  TProcStat st;
+  std::string_view pid = line.substr(0, open);
+  while (!pid.empty() && pid.back() == ' ') pid.remove_suffix(1);
+  if (!ParseField(pid, st.Pid)) st.Pid = 0;
+  st.Comm = std::string(line.substr(open + 1, close - open - 1));
+  // The fields after the name, from the state (the line's third) on, each
+  // after one blank.
+  std::vector<std::string_view> fields;
+  for (size_t p = close + 1; p < line.size() && line[p] == ' ' && fields.size() < 20;) {
+    size_t q = line.find_first_of(" \n", p + 1);
+    if (q == std::string_view::npos) q = line.size();
+    fields.push_back(line.substr(p + 1, q - p - 1));
+    p = q;
+  }
+  if (fields.empty() || fields[0].size() != 1) return std::nullopt;
+  st.State = fields[0][0];
+  if (fields.size() > 1 && !ParseField(fields[1], st.ParentPid)) st.ParentPid = 0;
+  uint64_t start = 0;
+  if (fields.size() == 20 && ParseField(fields[19], start)) st.StartTime = start;
+  return st;
+}
+
+std::optional<TProcStat> ReadProcStat(pid_t pid, const std::string& procFolder) {
+  if (pid <= 0) return std::nullopt;
+  std::string line;
+  if (rtl::ReadSmallFile(procFolder + "/" + rtl::IntToStr(pid) + "/stat", kMaxProcStatBytes, line) != 0)
+    return std::nullopt;
+  return ParseProcStat(line);
+}
 
 TProcessSnapshot::TProcessSnapshot(const std::string& procFolder) {
   DIR* d = ::opendir(procFolder.c_str());

@@ -8,12 +8,39 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace os {
 
 inline constexpr const char* kProcFolder = "/proc";
+// A stat line is under a kilobyte; more is not a stat line.
+inline constexpr size_t kMaxProcStatBytes = 4096;
+
+// The fields of a process's stat line that the system asks for.
+struct TProcStat {
+  pid_t Pid = 0;
+  // The command name, cut at 15 characters by the kernel; it may hold
+  // anything, blanks and parentheses included.
+  std::string Comm;
+  char State = 0;  // 'R', 'S', 'Z' (a zombie), 'X' (dead), ...
+  pid_t ParentPid = 0;
+  // Clock ticks after boot at which the process started: with the pid it
+  // names one process, as a pid alone is reused. Absent from a short line.
+  std::optional<uint64_t> StartTime;
+};
+
+// Parses "pid (comm) state ppid ... starttime ...": the command name runs to
+// the last ")", the fixed fields follow it. nullopt for a line without a
+// name or a state.
+std::optional<TProcStat> ParseProcStat(std::string_view line);
+// Reads and parses procFolder/<pid>/stat; nullopt when there is no such
+// process or its line cannot be read.
+std::optional<TProcStat> ReadProcStat(pid_t pid, const std::string& procFolder = kProcFolder);
 
 struct TProcessEntry {
   pid_t Pid = 0;

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "platform/os/Processes.h"
+#include "platform/rtl/Handles.h"
 
 extern char** environ;
 
@@ -159,44 +160,41 @@ int StartDetached(const std::string& exe, std::vector<std::string> argv, const s
   cargv.push_back(nullptr);
   int pipefd[2];
   if (::pipe2(pipefd, O_CLOEXEC) != 0) return errno;
+  // The child's start error comes back through the pipe; exec closes the
+  // writing end.
+  rtl::TFileDescriptor readEnd(pipefd[0]), writeEnd(pipefd[1]);
   pid_t middle = ::fork();
-  if (middle < 0) {
-    int err = errno;
-    ::close(pipefd[0]);
-    ::close(pipefd[1]);
-    return err;
-  }
+  if (middle < 0) return errno;
   if (middle == 0) {
     // The middle child exits at once, so the program is nobody's child to
     // wait for and leaves no zombie behind.
-    ::close(pipefd[0]);
+    readEnd.Reset();
     pid_t grand = ::fork();
     if (grand < 0) {
       int err = errno;
-      (void)!::write(pipefd[1], &err, sizeof err);
+      (void)!::write(writeEnd.Get(), &err, sizeof err);
       ::_exit(1);
     }
     if (grand > 0) ::_exit(0);
     ::setsid();
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
       int err = errno;
-      (void)!::write(pipefd[1], &err, sizeof err);
+      (void)!::write(writeEnd.Get(), &err, sizeof err);
       ::_exit(127);
     }
     ::execve(exe.c_str(), cargv.data(), environ);
     int err = errno;
-    (void)!::write(pipefd[1], &err, sizeof err);
+    (void)!::write(writeEnd.Get(), &err, sizeof err);
     ::_exit(127);
   }
-  ::close(pipefd[1]);
+  writeEnd.Reset();
   int status = 0;
   while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
   }
   int childErr = 0;
   ssize_t n;
-  while ((n = ::read(pipefd[0], &childErr, sizeof childErr)) < 0 && errno == EINTR) {
+  while ((n = ::read(readEnd.Get(), &childErr, sizeof childErr)) < 0 && errno == EINTR) {
   }
-  ::close(pipefd[0]);
   if (n == static_cast<ssize_t>(sizeof childErr)) return childErr ? childErr : EIO;
   return 0;
 }
@@ -286,16 +284,16 @@ int TTrash::Put(const fs::path& path, std::string& message) {
     const fs::path target = files / name;
     // The info record is created exclusively first: it reserves the name
     // against other programs trashing at the same time.
-    int fd = ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    rtl::TFileDescriptor fd(::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.Valid()) {
       if (errno == EEXIST) continue;
       int err = errno;
       message = "cannot write " + infoFile.string() + ": " + ErrText(err);
       return err;
     }
-    bool ok = WriteAll(fd, record);
+    bool ok = WriteAll(fd.Get(), record);
     int werr = errno;
-    if (::close(fd) != 0 && ok) {
+    if (!fd.Close() && ok) {
       ok = false;
       werr = errno;
     }

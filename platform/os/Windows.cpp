@@ -18,6 +18,7 @@
 
 #include "platform/os/ProcessTable.h"
 #include "platform/os/XWindows.h"
+#include "platform/rtl/Handles.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace os {
@@ -70,30 +71,6 @@ bool ParseNumber(const std::string& s, T& v) {
   if (s.empty()) return false;
   auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
   return ec == std::errc() && p == s.data() + s.size();
-}
-
-bool ReadSmallFile(const fs::path& p, size_t limit, std::string& out) {
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
-  out.clear();
-  char buf[4096];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    if (out.size() + static_cast<size_t>(n) > limit) {
-      ok = false;
-      break;
-    }
-    out.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return ok;
 }
 
 fs::path RecordPath(const fs::path& folder, HWND h) {
@@ -202,63 +179,32 @@ std::optional<TWindowRecord> ParseWindowRecord(const std::string& bytes) {
 
 // ---- processes ---------------------------------------------------------------
 
-namespace {
-
-// State and start time from /proc/<pid>/stat; false when unreadable.
-bool ReadProcStat(int pid, char& state, uint64_t& start) {
-  if (pid <= 0) return false;
-  std::string s;
-  if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/stat", 4096, s)) return false;
-  // The command name sits in parentheses and may hold anything: the fields
-  // after the last ')' are the fixed ones, from the state (field 3) on.
-  size_t close = s.rfind(')');
-  if (close == std::string::npos || close + 2 >= s.size()) return false;
-  std::vector<std::string> fields;
-  size_t p = close + 2;
-  while (p < s.size() && fields.size() < 20) {
-    size_t q = s.find(' ', p);
-    if (q == std::string::npos) q = s.size();
-    fields.push_back(s.substr(p, q - p));
-    p = q + 1;
-  }
-  if (fields.size() < 20 || fields[0].empty()) return false;
-  state = fields[0][0];
-  std::string st = fields[19];
-  while (!st.empty() && (st.back() == '\n' || st.back() == ' ')) st.pop_back();
-  return ParseNumber(st, start);
-}
-
-}  // namespace
-
 uint64_t ProcessStartTime(int pid) {
-  char state = 0;
-  uint64_t start = 0;
-  return ReadProcStat(pid, state, start) ? start : 0;
+  const auto stat = ReadProcStat(pid);
+  return stat && stat->StartTime ? *stat->StartTime : 0;
 }
 
 bool ProcessAlive(int pid, uint64_t startTime) {
-  char state = 0;
-  uint64_t start = 0;
-  if (!ReadProcStat(pid, state, start)) return false;
-  if (state == 'Z' || state == 'X') return false;
-  return startTime == 0 || start == startTime;
+  const auto stat = ReadProcStat(pid);
+  if (!stat || !stat->StartTime) return false;
+  if (stat->State == 'Z' || stat->State == 'X') return false;
+  return startTime == 0 || *stat->StartTime == startTime;
 }
 
 // ---- replies -----------------------------------------------------------------
 
 struct TReply::State {
-  int fd = -1;
+  rtl::TFileDescriptor fd;
   void Answer() {
-    if (fd < 0) return;
-    SendAll(fd, "ok\n");
-    ::close(fd);
-    fd = -1;
+    if (!fd.Valid()) return;
+    SendAll(fd.Get(), "ok\n");
+    fd.Reset();
   }
   ~State() { Answer(); }
 };
 
 TReply::TReply(int fd) : state_(std::make_shared<State>()) {
-  state_->fd = fd;
+  state_->fd.Reset(fd);
 }
 
 void TReply::Done() {
@@ -329,12 +275,12 @@ void TWindowDirectory::EnsureFolder() {
 
 HWND TWindowDirectory::NextHandle() {
   const fs::path counter = folder_ / "counter";
-  int fd = ::open(counter.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) throw rtl::Exception("cannot open " + counter.string() + ": " + std::strerror(errno));
-  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  rtl::TFileDescriptor fd(::open(counter.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.Valid()) throw rtl::Exception("cannot open " + counter.string() + ": " + std::strerror(errno));
+  while (::flock(fd.Get(), LOCK_EX) != 0 && errno == EINTR) {
   }
   char buf[32] = {};
-  ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+  ssize_t n = ::pread(fd.Get(), buf, sizeof buf - 1, 0);
   HWND last = 0;
   if (n > 0) {
     std::string s(buf, static_cast<size_t>(n));
@@ -348,10 +294,10 @@ HWND TWindowDirectory::NextHandle() {
          ::lstat(SocketPath(folder_, h).c_str(), &st) == 0)
     ++h;
   std::string out = std::to_string(h) + "\n";
-  bool ok =
-      ::ftruncate(fd, 0) == 0 && ::pwrite(fd, out.data(), out.size(), 0) == static_cast<ssize_t>(out.size());
-  ::flock(fd, LOCK_UN);
-  ::close(fd);
+  bool ok = ::ftruncate(fd.Get(), 0) == 0 &&
+            ::pwrite(fd.Get(), out.data(), out.size(), 0) == static_cast<ssize_t>(out.size());
+  ::flock(fd.Get(), LOCK_UN);
+  fd.Reset();
   if (!ok) throw rtl::Exception("cannot write " + counter.string());
   return h;
 }
@@ -359,11 +305,11 @@ HWND TWindowDirectory::NextHandle() {
 void TWindowDirectory::WriteRecord(const TWindowRecord& r) {
   const fs::path final = RecordPath(folder_, r.Handle);
   const fs::path tmp = folder_ / (std::to_string(r.Handle) + ".tmp");
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) throw rtl::Exception("cannot write " + tmp.string() + ": " + std::strerror(errno));
+  rtl::TFileDescriptor fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.Valid()) throw rtl::Exception("cannot write " + tmp.string() + ": " + std::strerror(errno));
   const std::string s = FormatWindowRecord(r);
-  bool ok = ::write(fd, s.data(), s.size()) == static_cast<ssize_t>(s.size());
-  ok = (::close(fd) == 0) && ok;
+  bool ok = ::write(fd.Get(), s.data(), s.size()) == static_cast<ssize_t>(s.size());
+  ok = fd.Close() && ok;
   // The rename makes a reader see the old record or the new one, never half.
   if (!ok || ::rename(tmp.c_str(), final.c_str()) != 0) {
     ::unlink(tmp.c_str());
@@ -378,26 +324,20 @@ HWND TWindowDirectory::CreateWindow(TWindowRecord info, TMessageHandler handler)
   const fs::path sock = SocketPath(folder_, h);
   sockaddr_un addr{};
   if (!FillSockAddr(sock, addr)) throw rtl::Exception("window folder path too long: " + sock.string());
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw rtl::Exception(std::string("cannot make a window socket: ") + std::strerror(errno));
+  rtl::TFileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd.Valid()) throw rtl::Exception(std::string("cannot make a window socket: ") + std::strerror(errno));
   ::unlink(sock.c_str());
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
-    int err = errno;
-    ::close(fd);
-    throw rtl::Exception("cannot bind " + sock.string() + ": " + std::strerror(err));
-  }
+  // A window that is not made leaves no socket behind.
+  rtl::TScopeGuard removeSocket([&] { ::unlink(sock.c_str()); });
+  if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd.Get(), 16) != 0)
+    throw rtl::Exception("cannot bind " + sock.string() + ": " + std::strerror(errno));
   info.Handle = h;
   info.Pid = static_cast<int>(::getpid());
   info.StartTime = ProcessStartTime(info.Pid);
   info.Exe = ExecutableOfProcess(::getpid(), true);
-  try {
-    WriteRecord(info);
-  } catch (...) {
-    ::close(fd);
-    ::unlink(sock.c_str());
-    throw;
-  }
-  own_[h] = Own{std::move(info), std::move(handler), fd};
+  WriteRecord(info);
+  removeSocket.Dismiss();
+  own_[h] = Own{std::move(info), std::move(handler), std::move(fd)};
   return h;
 }
 
@@ -419,7 +359,7 @@ void TWindowDirectory::DestroyWindow(HWND h) {
   if (it == own_.end()) return;
   // The record goes first: nobody finds a window whose socket is closed.
   ::unlink(RecordPath(folder_, h).c_str());
-  ::close(it->second.listenFd);
+  it->second.listenFd.Reset();
   ::unlink(SocketPath(folder_, h).c_str());
   own_.erase(it);
 }
@@ -428,31 +368,31 @@ void TWindowDirectory::PollMessages() {
   std::vector<std::pair<HWND, int>> listeners;
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    for (const auto& [h, o] : own_) listeners.emplace_back(h, o.listenFd);
+    for (const auto& [h, o] : own_) listeners.emplace_back(h, o.listenFd.Get());
   }
   for (const auto& [h, lfd] : listeners) {
     for (;;) {
       int cfd = ::accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
       if (cfd < 0) break;  // EAGAIN: nothing more waits
-      HandleConnection(h, cfd);
+      HandleConnection(h, rtl::TFileDescriptor(cfd));
       std::lock_guard<std::recursive_mutex> lock(mutex_);
       if (!own_.count(h)) break;  // the handler destroyed the window
     }
   }
 }
 
-void TWindowDirectory::HandleConnection(HWND h, int fd) {
+void TWindowDirectory::HandleConnection(HWND h, rtl::TFileDescriptor fd) {
   std::string line;
   const int64_t deadline = NowMs() + kReadTimeoutMs;
   while (line.find('\n') == std::string::npos && line.size() <= kMaxMessageLine) {
     int64_t left = deadline - NowMs();
     if (left <= 0) break;
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd.Get(), POLLIN, 0};
     int r = ::poll(&p, 1, static_cast<int>(left));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     char buf[kMaxMessageLine + 1];
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    ssize_t n = ::recv(fd.Get(), buf, sizeof buf, 0);
     if (n <= 0) break;
     line.append(buf, static_cast<size_t>(n));
   }
@@ -462,8 +402,7 @@ void TWindowDirectory::HandleConnection(HWND h, int fd) {
   uint64_t wparam = 0;
   if (nl == std::string::npos || sp == std::string::npos || sp > nl ||
       !ParseNumber(line.substr(0, sp), msg) || !ParseNumber(line.substr(sp + 1, nl - sp - 1), wparam)) {
-    ::close(fd);  // not a message of ours: no answer
-    return;
+    return;  // not a message of ours: closed without an answer
   }
   TMessageHandler handler;
   {
@@ -471,7 +410,7 @@ void TWindowDirectory::HandleConnection(HWND h, int fd) {
     auto it = own_.find(h);
     if (it != own_.end()) handler = it->second.handler;
   }
-  TReply reply(fd);
+  TReply reply(fd.Release());
   if (handler) handler(msg, wparam, reply);
 }
 
@@ -502,7 +441,9 @@ std::optional<TWindowRecord> TWindowDirectory::Find(HWND h) {
     if (it != own_.end()) return it->second.record;
   }
   std::string bytes;
-  if (!ReadSmallFile(RecordPath(folder_, h), kMaxRecordBytes, bytes)) return std::nullopt;
+  // A record is ours to write only: a link under its name is not followed.
+  if (rtl::ReadSmallFile(RecordPath(folder_, h), kMaxRecordBytes, bytes, !rtl::kFollowLinks) != 0)
+    return std::nullopt;
   auto r = ParseWindowRecord(bytes);
   if (!r || r->Handle != h) return std::nullopt;
   if (!ProcessAlive(r->Pid, r->StartTime)) {
@@ -533,20 +474,18 @@ bool TWindowDirectory::SendMessage(HWND h, uint32_t msg, uint64_t wparam, int ti
   if (!rec) return false;
   sockaddr_un addr{};
   if (!FillSockAddr(SocketPath(folder_, h), addr)) return false;
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      !SendAll(fd, std::to_string(msg) + " " + std::to_string(wparam) + "\n")) {
-    ::close(fd);
+  rtl::TFileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.Valid()) return false;
+  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      !SendAll(fd.Get(), std::to_string(msg) + " " + std::to_string(wparam) + "\n"))
     return false;
-  }
   const int64_t deadline = NowMs() + timeoutMs;
   std::string got;
   bool answered = false;
   for (;;) {
     int64_t left = deadline - NowMs();
     if (left <= 0) break;
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd.Get(), POLLIN, 0};
     // Wake now and then: a receiver that died without closing is noticed.
     int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 200)));
     if (r < 0 && errno == EINTR) continue;
@@ -559,7 +498,7 @@ bool TWindowDirectory::SendMessage(HWND h, uint32_t msg, uint64_t wparam, int ti
       continue;
     }
     char buf[16];
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    ssize_t n = ::recv(fd.Get(), buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       // Closed without a word: the receiver took the message and ended.
@@ -572,7 +511,6 @@ bool TWindowDirectory::SendMessage(HWND h, uint32_t msg, uint64_t wparam, int ti
       break;
     }
   }
-  ::close(fd);
   return answered;
 }
 

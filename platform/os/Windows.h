@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/Handles.h"
+
 namespace os {
 
 using HWND = uint64_t;
@@ -126,12 +128,12 @@ class TWindowDirectory {
   struct Own {
     TWindowRecord record;
     TMessageHandler handler;
-    int listenFd = -1;
+    rtl::TFileDescriptor listenFd;
   };
   void EnsureFolder();
   HWND NextHandle();
   void WriteRecord(const TWindowRecord& r);
-  void HandleConnection(HWND h, int fd);
+  void HandleConnection(HWND h, rtl::TFileDescriptor fd);
 
   std::filesystem::path folder_;
   std::recursive_mutex mutex_;

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/rtl/Handles.h"
+
 namespace rtl {
 
 // ---- TIniContent ------------------------------------------------------------------
@@ -282,35 +284,11 @@ namespace {
 // Only a regular file of a settings file's size is read: a pipe or device
 // under the name must not hang the program, nor a huge file fill memory.
 bool ReadAll(const std::string& fileName, std::string& bytes, bool& missing) {
-  bytes.clear();
-  missing = false;
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    missing = errno == ENOENT;
-    return missing;
-  }
-  auto fail = [&](int e) {
-    ::close(fd);
-    bytes.clear();
-    errno = e;
-    return false;
-  };
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return fail(errno);
-  if (!S_ISREG(st.st_mode)) return fail(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-  if (static_cast<uint64_t>(st.st_size) > kMaxIniFileBytes) return fail(EFBIG);
-  char buf[1 << 14];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail(errno);
-    if (n == 0) break;
-    // The file may grow while it is read.
-    if (bytes.size() + static_cast<size_t>(n) > kMaxIniFileBytes) return fail(EFBIG);
-    bytes.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return true;
+  const int error = ReadSmallFile(fileName, kMaxIniFileBytes, bytes);
+  missing = error == ENOENT;
+  if (error == 0 || missing) return true;
+  errno = error;
+  return false;
 }
 
 std::atomic<unsigned> g_tempCounter{0};
@@ -356,25 +334,25 @@ bool ReplaceAtomically(const std::string& target, const std::string& bytes) {
   bool exists = ::stat(path.c_str(), &st) == 0;
   std::string dir = ExtractFilePath(path);
   std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+  TFileDescriptor fd;
+  for (int attempt = 0; attempt < 100 && !fd.Valid(); ++attempt) {
     temp = dir + TempPrefix(path) + IntToStr(::getpid()) + "-" + IntToStr(g_tempCounter++);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+    fd.Reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd.Valid() && errno != EEXIST) return false;
   }
-  if (fd < 0) return false;
+  if (!fd.Valid()) return false;
   bool ok = true;
   for (size_t done = 0; ok && done < bytes.size();) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    ssize_t n = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0)
       ok = false;
     else
       done += static_cast<size_t>(n);
   }
-  if (ok && exists) ::fchmod(fd, st.st_mode & 07777);
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
+  if (ok && exists) ::fchmod(fd.Get(), st.st_mode & 07777);
+  ok = ok && ::fsync(fd.Get()) == 0;
+  ok = fd.Close() && ok;
   ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(temp.c_str());
   return ok;

@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "platform/rtl/CodePages.h"
+#include "platform/rtl/Handles.h"
 
 namespace rtl {
 
@@ -511,21 +512,11 @@ bool RenameFile(const std::string& oldName, const std::string& newName) {
   return ::rename(oldName.c_str(), newName.c_str()) == 0 || Fail();
 }
 
-namespace {
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-}  // namespace
-
 bool CopyFile(const std::string& source, const std::string& target, bool failIfExists) {
-  Fd in;
-  in.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in.fd < 0) return Fail();
+  TFileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.Valid()) return Fail();
   struct stat st;
-  if (::fstat(in.fd, &st) != 0) return Fail();
+  if (::fstat(in.Get(), &st) != 0) return Fail();
   if (S_ISDIR(st.st_mode)) {
     errno = EISDIR;
     return Fail();
@@ -542,20 +533,19 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
       return Fail();
     }
   }
-  Fd out;
-  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
-  out.fd = ::open(target.c_str(), flags, st.st_mode & 07777);
-  if (out.fd < 0) return Fail();
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
+  TFileDescriptor out(::open(target.c_str(), flags, st.st_mode & 07777));
+  if (!out.Valid()) return Fail();
   std::vector<char> buf(1 << 16);
   for (;;) {
-    ssize_t n = ::read(in.fd, buf.data(), buf.size());
+    ssize_t n = ::read(in.Get(), buf.data(), buf.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return Fail();
     }
     if (n == 0) break;
     for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out.fd, buf.data() + done, static_cast<size_t>(n - done));
+      ssize_t w = ::write(out.Get(), buf.data() + done, static_cast<size_t>(n - done));
       if (w < 0) {
         if (errno == EINTR) continue;
         return Fail();
@@ -563,13 +553,10 @@ bool CopyFile(const std::string& source, const std::string& target, bool failIfE
       done += w;
     }
   }
-  ::fchmod(out.fd, st.st_mode & 07777);
+  ::fchmod(out.Get(), st.st_mode & 07777);
   struct timespec times[2] = {st.st_atim, st.st_mtim};
-  ::futimens(out.fd, times);
-  int fd = out.fd;
-  out.fd = -1;
-  if (::close(fd) != 0) return Fail();
-  return true;
+  ::futimens(out.Get(), times);
+  return out.Close() || Fail();
 }
 
 std::string GetCurrentDir() {

@@ -72,4 +72,48 @@ TEST(ProcessTable, AMadeUpProcFolder) {
   EXPECT_FALSE(os::TProcessSnapshot((proc / "none").string()).Valid());
 }
 
+TEST(ProcessTable, StatLinesAreReadFromTheLastParenthesis) {
+  // Fields 3 to 22 of a real line: state, parent, ... and the start time.
+  const std::string tail = " 1 10 10 0 -1 4194560 100 0 0 0 1 2 0 0 20 0 1 0 987654 ";
+  struct Case {
+    const char* name;
+    std::string line;
+    bool parsed;
+    pid_t pid;
+    std::string comm;
+    char state;
+    pid_t parent;
+    std::optional<uint64_t> start;
+  } cases[] = {
+      {"plain", "42 (sleep) S" + tail + "1 2\n", true, 42, "sleep", 'S', 1, 987654},
+      {"blanks and parentheses", "43 (a) b (c) d) Z" + tail + "1\n", true, 43, "a) b (c) d", 'Z', 1, 987654},
+      {"empty name", "44 () R" + tail, true, 44, "", 'R', 1, 987654},
+      {"short line: no start time", "45 (kworker/0:1) I 2 0 0 0", true, 45, "kworker/0:1", 'I', 2,
+       std::nullopt},
+      {"no parent", "46 (x) S", true, 46, "x", 'S', 0, std::nullopt},
+      {"no state", "47 (x)", false, 0, "", 0, 0, std::nullopt},
+      {"state of two letters", "48 (x) SS 1", false, 0, "", 0, 0, std::nullopt},
+      {"no name", "49 S 1 2 3", false, 0, "", 0, 0, std::nullopt},
+      {"reversed parentheses", "50 )x( S 1", false, 0, "", 0, 0, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto st = os::ParseProcStat(c.line);
+    ASSERT_EQ(st.has_value(), c.parsed);
+    if (!st) continue;
+    EXPECT_EQ(st->Pid, c.pid);
+    EXPECT_EQ(st->Comm, c.comm);
+    EXPECT_EQ(st->State, c.state);
+    EXPECT_EQ(st->ParentPid, c.parent);
+    EXPECT_EQ(st->StartTime, c.start);
+  }
+  // Our own line, against what the kernel says elsewhere.
+  const auto me = os::ReadProcStat(::getpid());
+  ASSERT_TRUE(me.has_value());
+  EXPECT_EQ(me->Pid, ::getpid());
+  EXPECT_EQ(me->ParentPid, ::getppid());
+  EXPECT_TRUE(me->StartTime.has_value());
+  EXPECT_FALSE(os::ReadProcStat(0).has_value());
+}
+
 }  // namespace
