@@ -1,14 +1,20 @@
 #include "converter/PageTool.h"
 
+#include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "converter/Rw_ini.h"
+#include "platform/rtl/DateTime.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace converter {
+
+namespace fs = std::filesystem;
 
 std::string FindPageTool(const std::string& workFolder) {
   std::string local = rtl::IncludeTrailingPathDelimiter(workFolder) + kPageToolName;
@@ -16,22 +22,35 @@ std::string FindPageTool(const std::string& workFolder) {
   return os::FindOnPath(kPageToolName);
 }
 
-std::vector<std::string> TPageTool::Arguments(const std::string& program) {
-  return {program, "-j", kPageToolInput, kPageToolOutputRoot};
+int DefaultPageTools() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  const int cores = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+  return std::clamp(cores, 1, kMaxPageTools);
+}
+
+std::string ImageRoot(const std::string& pageFile) {
+  std::string name = rtl::ExtractFileName(pageFile);
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".pdf") == 0) name.resize(name.size() - 4);
+  return name;
+}
+
+std::vector<std::string> TPageTool::Arguments(const std::string& program, const std::string& pageFileName) {
+  return {program, "-j", pageFileName, ImageRoot(pageFileName)};
 }
 
 TPageTool::~TPageTool() {
   Kill();
 }
 
-void TPageTool::Start(const std::string& workFolder) {
+void TPageTool::Start(const std::string& workFolder, const std::string& pageFileName) {
   os::TProcessStartInfo info;
   // A tool put beside the work folders serves every converter.
   info.Program = FindPageTool(WorkRoot());
   if (info.Program.empty())
     throw rtl::Exception("Exec Error " + rtl::IntToStr(ENOENT) + ": the page tool " + kPageToolName +
                          " (Debian package " + kPageToolPackage + ") was not found");
-  info.Args = Arguments(info.Program);
+  info.Args = Arguments(info.Program, pageFileName);
   info.WorkingDir = workFolder;
   // The tool reads nothing from us and its chatter is not ours to show.
   info.StdinFile = "/dev/null";
@@ -78,6 +97,96 @@ void TPageTool::Kill() {
   exitCode_ = process_->ExitCode();
   termSignal_ = process_->TermSignal();
   process_.reset();
+}
+
+// ---- several runs at once ----------------------------------------------------
+
+TPageRuns::TPageRuns(std::string workFolder, int timeLimitMs)
+    : work_(rtl::IncludeTrailingPathDelimiter(std::move(workFolder))), timeLimitMs_(timeLimitMs) {}
+
+TPageRuns::~TPageRuns() {
+  // Every run first, then the files: a run still going could write more.
+  for (auto& [file, page] : pages_) page.tool.reset();
+  while (!pages_.empty()) Release(pages_.begin()->first);
+}
+
+void TPageRuns::Start(const std::string& pageFile) {
+  TPage& page = pages_[pageFile];
+  page.tool = std::make_unique<TPageTool>();
+  page.timedOut = false;
+  // A file left from an earlier run would otherwise pass for this one's.
+  for (const auto& image : Images(pageFile)) rtl::DeleteFile(work_ + image);
+  page.deadline = rtl::GetTickCount64() + static_cast<uint64_t>(timeLimitMs_);
+  page.tool->Start(work_, rtl::ExtractFileName(pageFile));
+}
+
+int TPageRuns::Running() const {
+  int running = 0;
+  for (const auto& [file, page] : pages_)
+    if (page.tool && page.tool->Process()) ++running;
+  return running;
+}
+
+bool TPageRuns::Ended(const std::string& pageFile) {
+  auto it = pages_.find(pageFile);
+  return it == pages_.end() || !it->second.tool || !it->second.tool->Running();
+}
+
+void TPageRuns::KillOverdue() {
+  const uint64_t now = rtl::GetTickCount64();
+  for (auto& [file, page] : pages_)
+    if (page.tool && page.tool->Running() && now >= page.deadline) {
+      page.tool->Kill();
+      page.timedOut = true;
+    }
+}
+
+void TPageRuns::Wait(uint32_t ms) {
+  KillOverdue();
+  std::vector<os::TProcess*> running;
+  uint64_t nearest = UINT64_MAX;
+  for (auto& [file, page] : pages_)
+    if (page.tool && page.tool->Process()) {
+      running.push_back(page.tool->Process());
+      nearest = std::min(nearest, page.deadline);
+    }
+  if (running.empty()) return;
+  // No longer than to the nearest time limit.
+  const uint64_t now = rtl::GetTickCount64();
+  const uint64_t untilLimit = nearest > now ? nearest - now : 0;
+  os::TProcess::WaitAny(running, static_cast<uint32_t>(std::min<uint64_t>(ms, untilLimit)));
+  KillOverdue();
+}
+
+bool TPageRuns::TimedOut(const std::string& pageFile) const {
+  auto it = pages_.find(pageFile);
+  return it != pages_.end() && it->second.timedOut;
+}
+
+std::string TPageRuns::Failure(const std::string& pageFile, int page) const {
+  auto it = pages_.find(pageFile);
+  if (it == pages_.end() || !it->second.tool) return "";
+  return it->second.tool->Failure(page);
+}
+
+std::vector<std::string> TPageRuns::Images(const std::string& pageFile) const {
+  const std::string prefix = ImageRoot(pageFile) + "-";
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(work_, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) == 0 && !entry.is_directory(ec)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void TPageRuns::Release(const std::string& pageFile) {
+  auto it = pages_.find(pageFile);
+  if (it != pages_.end()) it->second.tool.reset();
+  for (const auto& image : Images(pageFile)) rtl::DeleteFile(work_ + image);
+  if (rtl::FileExists(pageFile)) rtl::DeleteFile(pageFile);
+  if (it != pages_.end()) pages_.erase(it);
 }
 
 }  // namespace converter

@@ -29,14 +29,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kTempPdf = kPageToolInput;
 constexpr const char* kTempTif = "$$temp$$.tif";
-constexpr const char* kToolPrefix = "$$temp$$-";
-constexpr const char* kPbm = "$$temp$$-000.pbm";
-constexpr const char* kPpm = "$$temp$$-000.ppm";
-constexpr const char* kJpg = "$$temp$$-000.jpg";
 // How long the wait for the page tool may go without letting messages run;
-// the wait ends as soon as the tool does, so this costs a page nothing.
+// the wait ends as soon as a tool does, so this costs a page nothing.
 constexpr uint32_t kToolPollSliceMs = 20;
 
 // The exit status of a run whose command-line batch or close failed.
@@ -51,26 +46,6 @@ constexpr const char* kKeptNotCopied = "ＴＩＦＦを保存できません（�
 constexpr const char* kKeptSeveralImages = "ページに画像が複数あります（ＰＤＦを残します）";
 constexpr const char* kKeptChanged = "変換中にＰＤＦが変わりました（ＰＤＦを残します）";
 constexpr const char* kKeptNoPassword = "パスワードが入力されませんでした（ＰＤＦを残します）";
-
-// The files the page tool wrote, in the work folder.
-void DeleteToolFiles(const std::string& workFolder) {
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(workFolder, ec)) {
-    std::string name = entry.path().filename().string();
-    if (name.rfind(kToolPrefix, 0) == 0 && !entry.is_directory(ec)) rtl::DeleteFile(entry.path().string());
-  }
-}
-
-// How many images the page tool wrote for the page.
-int CountToolImages(const std::string& workFolder) {
-  int count = 0;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(workFolder, ec)) {
-    std::string name = entry.path().filename().string();
-    if (name.rfind(kToolPrefix, 0) == 0 && !entry.is_directory(ec)) ++count;
-  }
-  return count;
-}
 
 // The reader is picked by the file's header; a file no reader takes goes to
 // the picture's own registry, by its extension.
@@ -772,24 +747,48 @@ void TForm1::ConvertDocument(const std::string& path) {
 
   int converted = 0;
   severalImages_.clear();
+  // The page tool runs on the pages ahead of the one in work, several at
+  // once; each page still comes to the TIFF in its turn. What the document
+  // leaves in work when it is given up goes with it: the tools are killed,
+  // the page files and images deleted.
+  runs_ = std::make_unique<TPageRuns>(work, PageToolTimeLimitMs);
+  split_.clear();
+  splitCount_ = 0;
+  splitStopped_ = false;
+  pageCount_ = n;
+  struct EndRuns {
+    TForm1* f;
+    ~EndRuns() {
+      f->pageCount_ = 0;
+      f->runs_.reset();
+      for (const auto& [page, s] : f->split_)
+        if (rtl::FileExists(s.File)) rtl::DeleteFile(s.File);
+      f->split_.clear();
+    }
+  } endRuns{this};
   for (int p = 1; p <= n; ++p) {
     ProgressBar1->SetPosition(p);
     LabelState->SetCaption(rtl::IntToStr(p) + "ページ分割処理");
     if (forms::Application) forms::Application->ProcessMessages();
     CheckTerminated();
-    std::string pageFile = work + "$temp-" + rtl::Format("%.3d", {p}) + ".pdf";
-    Pages->ExtractPage(pageFile, p);
+    if (splitCount_ < p) SplitPage(p);
+    TSplitPage page = std::move(split_[p]);
+    split_.erase(p);
+    // What went wrong ahead is said in the page's turn, as it would have
+    // been had the pages gone one at a time.
+    if (page.SplitError) std::rethrow_exception(page.SplitError);
     pageNumber_ = p;
-    TPageBox box = Pages->PageSize(p);
-    // The width counts whichever way the box's corners are given.
-    pageWidth_ = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
-    pageRotation_ = Pages->PageRotation(p);
+    pageWidth_ = page.Width;
+    pageRotation_ = page.Rotation;
     LabelState->SetCaption(rtl::IntToStr(p) + "ページ変換処理");
     if (forms::Application) forms::Application->ProcessMessages();
     CheckTerminated();
-    if (ConvertPage(pageFile)) ++converted;
+    if (page.StartError) {
+      runs_->Release(page.File);
+      std::rethrow_exception(page.StartError);
+    }
+    if (ConvertPage(page.File)) ++converted;
   }
-  rtl::DeleteFile(kTempPdf);
   // A close asked for during the last page (a page tool that ended before
   // its first look let no message run) gives the document up here, before
   // its TIFF is placed and its source deleted.
@@ -842,82 +841,127 @@ void TForm1::KeepSource(const std::string& path, const std::string& state, const
   forms::MessageDlg(text, forms::mtError, forms::mbOK);
 }
 
+void TForm1::SplitPage(int p) {
+  splitCount_ = p;
+  TSplitPage& page = split_[p];
+  page.File = WorkFolder() + "$temp-" + rtl::Format("%.3d", {p}) + ".pdf";
+  try {
+    Pages->ExtractPage(page.File, p);
+    TPageBox box = Pages->PageSize(p);
+    // The width counts whichever way the box's corners are given.
+    page.Width = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
+    page.Rotation = Pages->PageRotation(p);
+  } catch (...) {
+    page.SplitError = std::current_exception();
+    splitStopped_ = true;
+    return;
+  }
+  try {
+    runs_->Start(page.File);
+  } catch (...) {
+    page.StartError = std::current_exception();
+    splitStopped_ = true;
+  }
+}
+
+void TForm1::SplitAhead() {
+  // Not past a page that went wrong: one at a time, the pages after it
+  // would never have been split.
+  if (!runs_ || splitStopped_) return;
+  const int tools = std::max(1, PageTools);
+  // Pages whose tool has ended wait with their images until their turn;
+  // their number is bounded too, and with it what the work folder holds.
+  while (splitCount_ < pageCount_ && runs_->Running() < tools && splitCount_ - pageNumber_ < 2 * tools) {
+    SplitPage(splitCount_ + 1);
+  }
+}
+
 bool TForm1::ConvertPage(const std::string& pageFile) {
   if (!rtl::FileExists(pageFile)) return false;
   const std::string work = WorkFolder();
-  // A file left from an earlier page would otherwise pass for this page's.
-  DeleteToolFiles(work);
-  rtl::CopyFile(pageFile, work + kTempPdf, false);
   rtl::ChDir(work);
-
-  {
-    TPageTool tool;
-    tool.Start(work);
-    const uint64_t deadline = rtl::GetTickCount64() + static_cast<uint64_t>(PageToolTimeLimitMs);
-    while (tool.Running()) {
-      if (forms::Application) forms::Application->ProcessMessages();
-      if (forms::Application && forms::Application->Terminated()) {
-        tool.Kill();
-        DeleteToolFiles(work);
-        throw rtl::EAbort("");
-      }
-      if (rtl::GetTickCount64() >= deadline) {
-        tool.Kill();
-        DeleteToolFiles(work);
-        rtl::DeleteFile(pageFile);
-        throw rtl::Exception(rtl::Format("Exec Timeout: %s did not finish within %d seconds",
-                                         {kPageToolName, PageToolTimeLimitMs / 1000}));
-      }
-      tool.Wait(kToolPollSliceMs);
-    }
-    // A tool that failed or crashed may have left half an image, or none:
-    // that is its fault, not the page's, and it ends the document.
-    if (std::string failure = tool.Failure(pageNumber_); !failure.empty()) {
-      DeleteToolFiles(work);
-      rtl::DeleteFile(pageFile);
-      rtl::DeleteFile(work + kTempPdf);
-      throw rtl::Exception(failure);
+  // A page that was not split ahead has its tool started here.
+  if (!runs_) runs_ = std::make_unique<TPageRuns>(work, PageToolTimeLimitMs);
+  if (!runs_->Holds(pageFile)) {
+    try {
+      runs_->Start(pageFile);
+    } catch (...) {
+      runs_->Release(pageFile);
+      throw;
     }
   }
+  try {
+    SplitAhead();
+    while (!runs_->Ended(pageFile)) {
+      if (forms::Application) forms::Application->ProcessMessages();
+      // The runs of the pages ahead go with the document (see
+      // ConvertDocument).
+      CheckTerminated();
+      runs_->Wait(kToolPollSliceMs);
+      SplitAhead();
+    }
+  } catch (...) {
+    runs_->Release(pageFile);
+    throw;
+  }
+  if (runs_->TimedOut(pageFile)) {
+    runs_->Release(pageFile);
+    throw rtl::Exception(rtl::Format("Exec Timeout: %s did not finish within %d seconds",
+                                     {kPageToolName, PageToolTimeLimitMs / 1000}));
+  }
+  // A tool that failed or crashed may have left half an image, or none:
+  // that is its fault, not the page's, and it ends the document.
+  if (std::string failure = runs_->Failure(pageFile, pageNumber_); !failure.empty()) {
+    runs_->Release(pageFile);
+    throw rtl::Exception(failure);
+  }
 
+  const std::vector<std::string> images = runs_->Images(pageFile);
   // The first image alone is not the page when there are more (two strips,
   // a logo before the scan): taken as the design takes it, but the document
   // is not complete.
-  if (CountToolImages(work) > 1) severalImages_.push_back(pageNumber_);
+  if (images.size() > 1) severalImages_.push_back(pageNumber_);
+  const std::string root = work + ImageRoot(pageFile) + "-000";
+  const std::string pbm = root + ".pbm", ppm = root + ".ppm", jpg = root + ".jpg";
   bool found = true;
-  if (rtl::FileExists(kPbm)) {
-    LoadPortableMap(kPbm);
-    uint16_t d = PageResolution(Picture().Width(), pageWidth_);
-    // A 1-bit page is turned as it is and brought to black and white as a
-    // trip through 24 bits would: it is 24 times smaller to turn. Anything
-    // else still takes the trip.
-    graphics::TBitmap& page = Picture().Bitmap();
-    if (page.PixelFormat() != graphics::pf1bit) page.SetPixelFormat(graphics::pf24bit);
-    if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
-    page.SetPixelFormat(graphics::pf1bit);
-    MakeBlackAndWhite(page);
-    AppendPage(1, 4, d);
-  } else if (rtl::FileExists(kPpm)) {
-    LoadPortableMap(kPpm);
-    uint16_t d = PageResolution(Picture().Width(), pageWidth_);
-    Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
-    if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
-    AppendPage(8, 5, d);
-  } else if (rtl::FileExists(kJpg)) {
-    LoadJpegPage(kJpg);
-    // The resolution is the one of the page as scanned, before any turn:
-    // the page width is the unturned box's, so a width measured after a
-    // quarter turn (the former height) would give another page's resolution.
-    uint16_t d = PageResolution(Picture().Width(), pageWidth_);
-    Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
-    if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
-    AppendPage(24, 5, d);
-  } else {
-    found = false;
-    forms::MessageDlg(kNoImageMessage, forms::mtWarning, forms::mbOK);
+  try {
+    if (rtl::FileExists(pbm)) {
+      LoadPortableMap(pbm);
+      uint16_t d = PageResolution(Picture().Width(), pageWidth_);
+      // A 1-bit page is turned as it is and brought to black and white as a
+      // trip through 24 bits would: it is 24 times smaller to turn. Anything
+      // else still takes the trip.
+      graphics::TBitmap& page = Picture().Bitmap();
+      if (page.PixelFormat() != graphics::pf1bit) page.SetPixelFormat(graphics::pf24bit);
+      if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
+      page.SetPixelFormat(graphics::pf1bit);
+      MakeBlackAndWhite(page);
+      AppendPage(1, 4, d);
+    } else if (rtl::FileExists(ppm)) {
+      LoadPortableMap(ppm);
+      uint16_t d = PageResolution(Picture().Width(), pageWidth_);
+      Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
+      if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
+      AppendPage(8, 5, d);
+    } else if (rtl::FileExists(jpg)) {
+      LoadJpegPage(jpg);
+      // The resolution is the one of the page as scanned, before any turn:
+      // the page width is the unturned box's, so a width measured after a
+      // quarter turn (the former height) would give another page's
+      // resolution.
+      uint16_t d = PageResolution(Picture().Width(), pageWidth_);
+      Picture().Bitmap().SetPixelFormat(graphics::pf24bit);
+      if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
+      AppendPage(24, 5, d);
+    } else {
+      found = false;
+      forms::MessageDlg(kNoImageMessage, forms::mtWarning, forms::mbOK);
+    }
+  } catch (...) {
+    runs_->Release(pageFile);
+    throw;
   }
-  rtl::DeleteFile(pageFile);
-  DeleteToolFiles(work);
+  runs_->Release(pageFile);
   return found;
 }
 

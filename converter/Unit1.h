@@ -8,6 +8,7 @@
 // borrows the document, the hand-off the window list.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -211,12 +212,34 @@ class TForm1 : public forms::TForm {
   std::unique_ptr<TPageSource> Pages;
   // Time limit of one run of the page tool.
   int PageToolTimeLimitMs = kPageToolTimeLimitMs;
+  // How many runs of the page tool go at once.
+  int PageTools = DefaultPageTools();
   // Documents of the current batch whose source was kept for a fault (their
   // TIFF incomplete or not placed): each was reported, and the run fails.
   int KeptDocuments = 0;
 
  private:
   void AppendPage(int bitDepth, int compression, uint16_t dpi);
+  // A page split ahead of its turn: its file, its values, and what went
+  // wrong, kept for its turn: the split itself, or the start of its tool.
+  struct TSplitPage {
+    std::string File;
+    int Width = 0;
+    int Rotation = 0;
+    std::exception_ptr SplitError;
+    std::exception_ptr StartError;
+  };
+  // Splits page p into its file, reads its values and starts its tool.
+  void SplitPage(int p);
+  // Splits the pages after the one in work while tools are free.
+  void SplitAhead();
+  std::unique_ptr<TPageRuns> runs_;
+  std::map<int, TSplitPage> split_;
+  int splitCount_ = 0;
+  // A page went wrong: no page after it is split.
+  bool splitStopped_ = false;
+  // The pages of the document in work (0 between documents).
+  int pageCount_ = 0;
   // Says why the source stays: the status line, and a message.
   void KeepSource(const std::string& path, const std::string& state, const std::string& detail);
   // Loads the document into Pages, asking for its password as above;

@@ -209,6 +209,33 @@ uint32_t TProcess::Wait(uint32_t timeoutMs) {
   return WAIT_TIMEOUT;
 }
 
+bool TProcess::WaitAny(const std::vector<TProcess*>& processes, uint32_t timeoutMs) {
+  std::vector<struct pollfd> ends;
+  bool everyEndFd = true;
+  for (TProcess* p : processes) {
+    if (p->Reap(false)) return true;
+    if (p->endFd_ >= 0)
+      ends.push_back({p->endFd_, POLLIN, 0});
+    else
+      everyEndFd = false;
+  }
+  if (processes.empty() || timeoutMs == 0) return false;
+  const uint64_t end = timeoutMs == INFINITE ? UINT64_MAX : MonotonicMs() + timeoutMs;
+  long step = 1;
+  for (uint64_t now = MonotonicMs(); now < end; now = MonotonicMs()) {
+    // Without an end descriptor for each of them, the looks come in short
+    // steps.
+    const uint64_t left = everyEndFd ? end - now : static_cast<uint64_t>(step);
+    if (::poll(ends.data(), ends.size(), static_cast<int>(std::min<uint64_t>(left, INT32_MAX))) < 0 &&
+        errno != EINTR)
+      SleepMs(step);
+    for (TProcess* p : processes)
+      if (p->Reap(false)) return true;
+    if (step < 10) ++step;
+  }
+  return false;
+}
+
 int TProcess::ExitCode() {
   if (!Reap(false)) return STILL_ACTIVE;
   if (WIFEXITED(status_)) return WEXITSTATUS(status_);

@@ -70,6 +70,9 @@ class TProcess {
   // Sends SIGKILL (to the group with NewProcessGroup); true when sent or the
   // process had already ended.
   bool Kill();
+  // Waits at most timeoutMs (0: just looks) until one of the processes has
+  // ended; true as soon as one has (at once when one had already).
+  static bool WaitAny(const std::vector<TProcess*>& processes, uint32_t timeoutMs);
 
  private:
   TProcess(pid_t pid, bool group);

@@ -211,8 +211,9 @@ TEST_F(Conversion, TextOnlyDocumentWarnsPerPageAndKeepsTheSource) {
   TToolPages* pages = UseToolPages(f);
   const fs::path src = docs / "text.pdf";
   WriteFileBytes(src, TextOnlyPdf(2));
-  // Left from an earlier page: must not pass for this page's image.
-  WriteFileBytes(Work() / "$$temp$$-000.pbm", "P4\n1 1\n\x80");
+  // Left under the page's image name by an earlier run: must not pass for
+  // this page's image.
+  WriteFileBytes(Work() / "$temp-001-000.pbm", "P4\n1 1\n\x80");
   f->ConvertDocument(src.string());
   // A warning per page, then what became of the document, by its name.
   ASSERT_EQ(presenter->Messages.size(), 3u);
@@ -315,6 +316,42 @@ TEST_F(Conversion, PageToolThatFailsOrCrashesIsReportedAsSuch) {
   }
 }
 
+TEST_F(Conversion, PageToolsRunAtOnceAndAFailureIsSaidInPageOrderWithTheOthersKilled) {
+  // Page 1 ends late, page 2 fails at once, page 3 never ends (and leaves a
+  // child that holds our standard error).
+  FakeTool(
+      "case \"$2\" in\n"
+      "  *001.pdf) sleep 1; [ -e started3 ] && echo yes > overlap ;;\n"
+      "  *002.pdf) exit 7 ;;\n"
+      "  *) sleep 30 & echo $! > child3; echo $$ > tool3; echo > started3; exec sleep 30 ;;\n"
+      "esac");
+  TForm1* f = Start();
+  f->PageTools = 3;
+  const fs::path src = docs / "text.pdf";
+  WriteFileBytes(src, TextOnlyPdf(3));
+  std::string error;
+  try {
+    f->ConvertDocument(src.string());
+  } catch (const rtl::Exception& e) {
+    error = e.what();
+  }
+  EXPECT_EQ(error, "Page tool error: pdfimages failed on page 2 (exit status 7)");
+  EXPECT_TRUE(fs::exists(Work() / "overlap")) << "page 3's tool did not run beside page 1's";
+  // Page 1 had its turn before the failure of page 2 was said.
+  ASSERT_EQ(presenter->Messages.size(), 1u);
+  EXPECT_EQ(presenter->Messages[0].Text, ::converter::kNoImageMessage);
+  EXPECT_TRUE(fs::exists(src));
+  EXPECT_FALSE(fs::exists(docs / "text.tif"));
+  for (const char* name : {"tool3", "child3"}) {
+    std::string pid = ReadFileBytes(Work() / name);
+    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
+    ASSERT_FALSE(pid.empty()) << name;
+    EXPECT_TRUE(WaitFor([&] { return ProcessGone(std::stoi(pid)); }, 5000)) << name << " lives on";
+  }
+  for (const auto& e : fs::directory_iterator(Work()))
+    if (e.path().filename().string().rfind("$temp", 0) == 0) ADD_FAILURE() << "left: " << e.path();
+}
+
 TEST_F(Conversion, PageToolGetsItsArgumentsInTheWorkFolder) {
   FakeTool("pwd > args; for a in \"$@\"; do echo \"$a\" >> args; done; cp \"$2\" seen.pdf");
   TForm1* f = Start();
@@ -322,7 +359,7 @@ TEST_F(Conversion, PageToolGetsItsArgumentsInTheWorkFolder) {
   WriteFileBytes(docs / "text.pdf", TextOnlyPdf(1));
   f->ConvertDocument((docs / "text.pdf").string());
   std::string work = fs::canonical(Work()).string();
-  EXPECT_EQ(ReadFileBytes(Work() / "args"), work + "\n-j\n$$temp$$.pdf\n$$temp$$\n");
+  EXPECT_EQ(ReadFileBytes(Work() / "args"), work + "\n-j\n$temp-001.pdf\n$temp-001\n");
   EXPECT_TRUE(fs::exists(Work() / "seen.pdf"));
 }
 

@@ -165,7 +165,7 @@ TEST_F(TarnwickRuns, ConvertersSideBySideEachConvertTheirOwnScan) {
 bool WorkFolderInUse(const fs::path& root) {
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(root, ec))
-    if (e.is_directory() && fs::exists(e.path() / "$$temp$$.pdf")) return true;
+    if (e.is_directory() && fs::exists(e.path() / "$temp-001.pdf")) return true;
   return false;
 }
 
