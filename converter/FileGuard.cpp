@@ -160,24 +160,60 @@ int ReadablePages(int fd, std::string& why) {
   return pages;
 }
 
+namespace {
+
+// The checked end of a placement: the file open on fd (unnamed, or named
+// named) in folder is flushed, read back, named when it has no name, and
+// renamed over target.
+TFileIdentity FinishPlacement(int fd, const std::string& folder, std::string& named,
+                              const std::string& target, int expectedPages) {
+  const std::string head = "TIFF Error: " + target + ": ";
+  // A disk that takes the bytes into its cache may still refuse them here.
+  if (::fsync(fd) != 0) throw EFileGuardError(head + Why(errno));
+
+  std::string why;
+  const int pages = ReadablePages(fd, why);
+  if (pages != expectedPages)
+    throw EFileGuardError(
+        head + (pages < 0 ? "the written file cannot be read: " + why
+                          : rtl::IntToStr(pages) + " pages written of " + rtl::IntToStr(expectedPages)));
+
+  if (named.empty() && !GiveName(fd, folder, named)) throw EFileGuardError(head + Why(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw EFileGuardError(head + Why(errno));
+  if (::rename(named.c_str(), target.c_str()) != 0) throw EFileGuardError(head + Why(errno));
+  named.clear();
+  // The new name itself must reach the disk too before the source may go.
+  rtl::TFileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid()) ::fsync(dir.Get());
+  return IdentityOf(st);
+}
+
+// Whatever goes wrong before the rename, no named file of ours stays behind.
+struct UnlinkUnlessPlaced {
+  std::string* name;
+  ~UnlinkUnlessPlaced() {
+    if (!name->empty()) ::unlink(name->c_str());
+  }
+};
+
+std::string FolderOf(const std::string& target) {
+  std::string folder = rtl::ExtractFilePath(target);
+  return folder.empty() ? "./" : folder;
+}
+
+}  // namespace
+
 TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages) {
   const std::string head = "TIFF Error: " + target + ": ";
-  std::string folder = rtl::ExtractFilePath(target);
-  if (folder.empty()) folder = "./";
+  const std::string folder = FolderOf(target);
   rtl::TFileDescriptor in(::open(workTiff.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in.Valid()) throw EFileGuardError(head + workTiff + ": " + Why(errno));
 
   std::string named;
   rtl::TFileDescriptor out(CreateUnnamed(folder, named));
   if (!out.Valid()) throw EFileGuardError(head + Why(errno));
-  // Whatever goes wrong from here, no file of ours stays behind.
-  struct Cleanup {
-    std::string* name;
-    bool armed = true;
-    ~Cleanup() {
-      if (armed && !name->empty()) ::unlink(name->c_str());
-    }
-  } cleanup{&named};
+  const UnlinkUnlessPlaced cleanup{&named};
 
   std::vector<char> buf(1 << 16);
   for (;;) {
@@ -187,25 +223,32 @@ TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, 
     if (n == 0) break;
     if (!WriteAll(out.Get(), buf.data(), static_cast<size_t>(n))) throw EFileGuardError(head + Why(errno));
   }
-  // A disk that takes the bytes into its cache may still refuse them here.
-  if (::fsync(out.Get()) != 0) throw EFileGuardError(head + Why(errno));
+  return FinishPlacement(out.Get(), folder, named, target, expectedPages);
+}
 
-  std::string why;
-  const int pages = ReadablePages(out.Get(), why);
-  if (pages != expectedPages)
-    throw EFileGuardError(
-        head + (pages < 0 ? "the written file cannot be read: " + why
-                          : rtl::IntToStr(pages) + " pages written of " + rtl::IntToStr(expectedPages)));
+bool TTiffBesideTarget::Open(const std::string& target) {
+  target_ = target;
+  folder_ = FolderOf(target);
+  fd_.Reset(::open(folder_.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666));
+  if (!fd_.Valid()) return false;
+  path_ = "/proc/self/fd/" + rtl::IntToStr(fd_.Get());
+  // Without /proc the file could neither be written by name nor named.
+  if (::access(path_.c_str(), W_OK) != 0) {
+    fd_.Reset();
+    path_.clear();
+    return false;
+  }
+  return true;
+}
 
-  if (named.empty() && !GiveName(out.Get(), folder, named)) throw EFileGuardError(head + Why(errno));
-  struct stat st {};
-  if (::fstat(out.Get(), &st) != 0) throw EFileGuardError(head + Why(errno));
-  if (::rename(named.c_str(), target.c_str()) != 0) throw EFileGuardError(head + Why(errno));
-  cleanup.armed = false;
-  // The new name itself must reach the disk too before the source may go.
-  rtl::TFileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.Valid()) ::fsync(dir.Get());
-  return IdentityOf(st);
+TFileIdentity TTiffBesideTarget::Place(int expectedPages) {
+  if (!fd_.Valid()) throw EFileGuardError("TIFF Error: " + target_ + ": " + Why(EBADF));
+  std::string named;
+  const UnlinkUnlessPlaced cleanup{&named};
+  const TFileIdentity placed = FinishPlacement(fd_.Get(), folder_, named, target_, expectedPages);
+  fd_.Reset();
+  path_.clear();
+  return placed;
 }
 
 }  // namespace converter

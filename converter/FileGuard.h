@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/rtl/Classes.h"
+#include "platform/rtl/Handles.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace converter {
@@ -53,5 +54,32 @@ int ReadablePages(int fd, std::string& why);
 // target. On any failure raises EFileGuardError saying why, and target and
 // the folder are as they were.
 TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages);
+
+// The TIFF of a document made where it is to lie, written once: a file with
+// no name yet in the target's folder, to which the pages are appended by
+// Path(), and which Place then flushes, checks and renames over target as
+// PlaceTiff does. Until then nothing in the folder changes, and a run that
+// is given up or killed leaves nothing behind. Where the file system makes
+// no such file, Open says so, and the TIFF is made in the work folder and
+// placed with PlaceTiff.
+class TTiffBesideTarget {
+ public:
+  TTiffBesideTarget() = default;
+  TTiffBesideTarget(const TTiffBesideTarget&) = delete;
+  TTiffBesideTarget& operator=(const TTiffBesideTarget&) = delete;
+
+  // False where no unnamed file can be made in the target's folder.
+  bool Open(const std::string& target);
+  // The name under which the open file is written.
+  const std::string& Path() const { return path_; }
+  // Raises EFileGuardError as PlaceTiff does; the file is given up then.
+  TFileIdentity Place(int expectedPages);
+
+ private:
+  rtl::TFileDescriptor fd_;
+  std::string target_;
+  std::string folder_;
+  std::string path_;
+};
 
 }  // namespace converter

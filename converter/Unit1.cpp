@@ -734,6 +734,9 @@ void TForm1::ConvertDocument(const std::string& path) {
   struct Restore {
     TForm1* f;
     ~Restore() {
+      // The name of a file that goes with the document.
+      f->tiffFile_.clear();
+      f->tiffName_.clear();
       f->ProgressBar1->SetPosition(0);
       if (forms::Screen) forms::Screen->Cursor = forms::crDefault;
     }
@@ -744,6 +747,13 @@ void TForm1::ConvertDocument(const std::string& path) {
 
   Pages->FreeOutlines();
   if (rtl::FileExists(kTempTif)) rtl::DeleteFile(kTempTif);
+  // The pages go once, straight into the file that becomes the TIFF; only
+  // where the target's file system cannot hold it unnamed is the TIFF made
+  // in the work folder and copied.
+  TTiffBesideTarget beside;
+  const bool direct = TiffBesideTarget && beside.Open(target);
+  tiffFile_ = direct ? beside.Path() : work + kTempTif;
+  tiffName_ = direct ? target : std::string(kTempTif);
 
   int converted = 0;
   severalImages_.clear();
@@ -799,14 +809,14 @@ void TForm1::ConvertDocument(const std::string& path) {
   bool copied = false;
   TFileIdentity placed;
   std::string notPlaced;
-  if (converted > 0 && rtl::FileExists(kTempTif)) {
+  if (converted > 0 && (direct || rtl::FileExists(kTempTif))) {
     try {
-      placed = PlaceTiff(work + kTempTif, target, converted);
+      placed = direct ? beside.Place(converted) : PlaceTiff(work + kTempTif, target, converted);
       copied = true;
     } catch (const EFileGuardError& e) {
       notPlaced = e.what();
     }
-    rtl::DeleteFile(kTempTif);
+    if (!direct) rtl::DeleteFile(kTempTif);
   }
   // The source goes only when the file at the TIFF's name is the one just
   // placed there, holding every page whole, and the source is still the
@@ -980,11 +990,14 @@ void TForm1::AppendPage(int bitDepth, int compression, uint16_t dpi) {
   if (ImageHandle == 0) throw rtl::Exception("TIFF Error: the page image could not be taken");
   // A resolution of 0 is none: the TIFF then says nothing about it.
   if (dpi != 0) IKSetDpi(ImageHandle, dpi, dpi);
-  int32_t saved = IKTiffFileSave(kTempTif, ImageHandle, compression, 0, -1, "", 0, 0, "", "", "");
+  const std::string file = tiffFile_.empty() ? std::string(kTempTif) : tiffFile_;
+  int32_t saved = IKTiffFileSave(file, ImageHandle, compression, 0, -1, "", 0, 0, "", "", "");
   IKFreeMemory(ImageHandle);
   ImageHandle = 0;
   // A page that did not reach the TIFF ends the document: the source stays.
-  if (saved == 0) throw rtl::Exception(std::string("TIFF Error: the page could not be added to ") + kTempTif);
+  if (saved == 0)
+    throw rtl::Exception("TIFF Error: the page could not be added to " +
+                         (tiffName_.empty() ? file : tiffName_));
 }
 
 // ---- the drag panel and the About links -------------------------------------

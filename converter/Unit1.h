@@ -212,6 +212,9 @@ class TForm1 : public forms::TForm {
   std::unique_ptr<TPageSource> Pages;
   // Time limit of one run of the page tool.
   int PageToolTimeLimitMs = kPageToolTimeLimitMs;
+  // The TIFF is made in the target's folder where its file system allows
+  // (off: always in the work folder, then copied, as on one that does not).
+  bool TiffBesideTarget = true;
   // How many runs of the page tool go at once.
   int PageTools = DefaultPageTools();
   // Documents of the current batch whose source was kept for a fault (their
@@ -234,6 +237,10 @@ class TForm1 : public forms::TForm {
   // Splits the pages after the one in work while tools are free.
   void SplitAhead();
   std::unique_ptr<TPageRuns> runs_;
+  // Where the pages of the document in work are appended, and its name in
+  // messages.
+  std::string tiffFile_;
+  std::string tiffName_;
   std::map<int, TSplitPage> split_;
   int splitCount_ = 0;
   // A page went wrong: no page after it is split.

@@ -601,17 +601,22 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
     int org;             // keep the source
     bool blockTarget;    // the TIFF cannot be copied beside the source
     bool blockWorkTiff;  // the work TIFF cannot be written
+    bool inWorkFolder;   // made in the work folder, as where the target's file system has no unnamed files
     bool sourceStays, tiffMade, listed, error;
     int warnings;
     const char* state;
   } cases[] = {
-      {"all pages", false, 0, false, false, false, true, true, false, 0, "ページ数2処理終了"},
-      {"all pages, ORG", false, 1, false, false, true, true, true, false, 0, "ページ数2処理終了"},
-      {"a page without image", true, 0, false, false, true, true, true, false, 1,
+      {"all pages", false, 0, false, false, false, false, true, true, false, 0, "ページ数2処理終了"},
+      {"all pages, made in the work folder", false, 0, false, false, true, false, true, true, false, 0,
+       "ページ数2処理終了"},
+      {"all pages, ORG", false, 1, false, false, false, true, true, true, false, 0, "ページ数2処理終了"},
+      {"a page without image", true, 0, false, false, false, true, true, true, false, 1,
        "1ページ変換できません（ＰＤＦを残します）"},
-      {"copy fails", false, 0, true, false, true, false, false, false, 0,
+      {"copy fails", false, 0, true, false, false, true, false, false, false, 0,
        "ＴＩＦＦを保存できません（ＰＤＦを残します）"},
-      {"append fails", false, 0, false, true, true, false, false, true, 0, "1ページ変換処理"},
+      {"copy fails, made in the work folder", false, 0, true, false, true, true, false, false, false, 0,
+       "ＴＩＦＦを保存できません（ＰＤＦを残します）"},
+      {"append fails", false, 0, false, true, true, true, false, false, true, 0, "1ページ変換処理"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -630,6 +635,7 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
     Ini("[NoDel]\nORG=" + std::to_string(c.org) + "\n");
     TForm1* f = Start();
     // The form converts through its own document component.
+    f->TiffBesideTarget = !c.inWorkFolder;
     if (c.blockWorkTiff) fs::create_directories(Work() / "$$temp$$.tif");
     bool failed = false;
     try {
@@ -655,6 +661,12 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
     if (c.tiffMade) {
       EXPECT_EQ(TiffPages(docs / "scan.tif").size(), 2u);
     }
+    // Wherever the TIFF was made, nothing of its making is left.
+    for (const auto& e : fs::directory_iterator(docs)) {
+      const std::string name = e.path().filename().string();
+      if (name != "scan.pdf" && name != "scan.tif") ADD_FAILURE() << "left beside the source: " << name;
+    }
+    EXPECT_EQ(fs::is_regular_file(Work() / "$$temp$$.tif"), false);
   }
 }
 

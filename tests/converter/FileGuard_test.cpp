@@ -91,35 +91,46 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
       {"a folder at the name", [](const fs::path& d) { fs::create_directories(d / "scan.tif" / "inside"); },
        twoPages, 2, "Is a directory"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const fs::path docs = scratch / "docs";
-    fs::remove_all(docs);
-    fs::create_directories(docs);
-    c.setup(docs);
-    const auto before = Listing(docs);
-    std::string error;
-    try {
-      ::converter::TFileIdentity placed =
-          PlaceTiff(c.workTiff.string(), (docs / "scan.tif").string(), c.expected);
-      EXPECT_TRUE(::converter::IsPlacedFile((docs / "scan.tif").string(), placed));
-    } catch (const EFileGuardError& e) {
-      error = e.what();
+  // Copied from the work folder, or written where it is to lie, unnamed
+  // until it is placed.
+  for (const bool beside : {false, true})
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (beside ? ", written beside" : ", copied"));
+      const fs::path docs = scratch / "docs";
+      fs::remove_all(docs);
+      fs::create_directories(docs);
+      c.setup(docs);
+      const auto before = Listing(docs);
+      std::string error;
+      try {
+        ::converter::TFileIdentity placed;
+        if (beside) {
+          ::converter::TTiffBesideTarget tiff;
+          ASSERT_TRUE(tiff.Open((docs / "scan.tif").string()));
+          WriteFileBytes(tiff.Path(), ReadFileBytes(c.workTiff));
+          EXPECT_EQ(Listing(docs), before) << "the folder changed before the TIFF was placed";
+          placed = tiff.Place(c.expected);
+        } else {
+          placed = PlaceTiff(c.workTiff.string(), (docs / "scan.tif").string(), c.expected);
+        }
+        EXPECT_TRUE(::converter::IsPlacedFile((docs / "scan.tif").string(), placed));
+      } catch (const EFileGuardError& e) {
+        error = e.what();
+      }
+      if (*c.error) {
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        EXPECT_EQ(Listing(docs), before) << "the folder changed";
+        continue;
+      }
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(ReadFileBytes(docs / "scan.tif"), ReadFileBytes(c.workTiff));
+      EXPECT_FALSE(fs::is_symlink(fs::symlink_status(docs / "scan.tif")));
+      auto after = Listing(docs);
+      after.erase("scan.tif");
+      auto rest = before;
+      rest.erase("scan.tif");
+      EXPECT_EQ(after, rest) << "another file changed, or a temporary one was left";
     }
-    if (*c.error) {
-      EXPECT_NE(error.find(c.error), std::string::npos) << error;
-      EXPECT_EQ(Listing(docs), before) << "the folder changed";
-      continue;
-    }
-    EXPECT_EQ(error, "");
-    EXPECT_EQ(ReadFileBytes(docs / "scan.tif"), ReadFileBytes(c.workTiff));
-    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(docs / "scan.tif")));
-    auto after = Listing(docs);
-    after.erase("scan.tif");
-    auto rest = before;
-    rest.erase("scan.tif");
-    EXPECT_EQ(after, rest) << "another file changed, or a temporary one was left";
-  }
 }
 
 TEST(FileGuard, AFullDiskLeavesTheOlderTiffAndNoTemporaryFile) {
