@@ -327,10 +327,8 @@ std::string ReplaceAllNoCase(const std::string& s, const std::string& oldText, c
 }
 
 bool TryParseInt(const std::string& s, int32_t& v) {
-  int r = 0;
-  if (!rtl::TryStrToInt(s, r)) return false;
-  v = r;
-  return true;
+  // Blanks may lead, as the settings' texts are typed; nothing may follow.
+  return rtl::TryParseDecimal(s, v, rtl::lbSkipped);
 }
 
 int64_t SearchBuffer(const char* buffer, size_t length, size_t selStart, size_t selLength,

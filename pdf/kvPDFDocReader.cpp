@@ -735,17 +735,16 @@ void TkvCustomPDFDocument::ReadXRefSection(int32_t Offset) {
 namespace {
 
 // The digits at the reader's position as a number up to `limit`; nullopt
-// where there are none or they exceed it.
+// where there are none or they exceed it. A table's fields are unsigned and
+// stand after the blanks that SkipBlanks passes over.
 std::optional<int64_t> ReadDigits(TkvPDFStreamReader& r, int64_t limit) {
+  // Longer than any number up to the limits: the field is damaged.
+  constexpr size_t kMaxDigits = 20;
+  std::string digits;
+  for (int c = r.PeekChar(); IsDigit(c) && digits.size() <= kMaxDigits; c = r.PeekChar())
+    digits += static_cast<char>(r.ReadChar());
   int64_t v = 0;
-  bool any = false;
-  for (int c = r.PeekChar(); IsDigit(c); c = r.PeekChar()) {
-    r.ReadChar();
-    v = v * 10 + (c - '0');
-    if (v > limit) return std::nullopt;
-    any = true;
-  }
-  if (!any) return std::nullopt;
+  if (!rtl::TryParseDecimal(digits, v, rtl::lbRefused) || v > limit) return std::nullopt;
   return v;
 }
 

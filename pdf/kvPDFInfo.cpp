@@ -25,15 +25,11 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-// Optional sign and decimal digits, the whole text, within 32 bits.
+// A page number of a range: an optional sign and decimal digits, the whole
+// item, within 32 bits. The blanks around the parts of "a-b" are trimmed
+// before; a blank inside an item splits it.
 bool ParseDecimal(const std::string& s, int32_t& value) {
-  if (s.empty()) return false;
-  const char* first = s.data();
-  const char* last = s.data() + s.size();
-  if (*first == '+') ++first;
-  if (first == last) return false;
-  auto [ptr, ec] = std::from_chars(first, last, value, 10);
-  return ec == std::errc() && ptr == last;
+  return rtl::TryParseDecimal(s, value, rtl::lbRefused);
 }
 
 int32_t StrictInt(const std::string& s) {

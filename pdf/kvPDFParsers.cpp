@@ -57,11 +57,11 @@ std::string LowerAscii(std::string s) {
   return s;
 }
 
-// The run-time's integer conversion of a whole token, raising its
-// conversion error.
+// A whole token as a decimal integer, raising the conversion error. Tokens
+// hold no blanks; PDF writes no hexadecimal numbers.
 int64_t TokenInteger(const std::string& token, int64_t lo, int64_t hi) {
   int64_t v = 0;
-  if (!rtl::TryStrToInt64(token, v)) RaiseNotInteger(token);
+  if (!rtl::TryParseDecimal(token, v, rtl::lbRefused)) RaiseNotInteger(token);
   if (v < lo || v > hi) throw EInvalidObjectNo(SInvalidObjectNo);
   return v;
 }
@@ -217,9 +217,9 @@ std::unique_ptr<TkvPDFObject> TkvPDFStreamReader::ReadNumberOrObject() {
     return std::make_unique<TkvPDFStringObject>(token1);
   }
   int32_t i32 = 0;
-  if (rtl::TryStrToInt(token1, i32)) return std::make_unique<TkvPDFIntegerObject>(i32);
+  if (rtl::TryParseDecimal(token1, i32, rtl::lbRefused)) return std::make_unique<TkvPDFIntegerObject>(i32);
   int64_t i64 = 0;
-  if (rtl::TryStrToInt64(token1, i64)) return std::make_unique<TkvPDFInt64Object>(i64);
+  if (rtl::TryParseDecimal(token1, i64, rtl::lbRefused)) return std::make_unique<TkvPDFInt64Object>(i64);
   RaiseNotInteger(token1);
 }
 
@@ -407,14 +407,13 @@ int32_t TkvPDFStreamReader::FindStartXRef() {
   // are no offset of this file.
   size_t p = static_cast<size_t>(at) + 9;
   while (p < size && IsWhite(static_cast<unsigned char>(buf[p]))) ++p;
-  int64_t offset = 0;
-  size_t digits = 0;
-  for (; p < size && buf[p] >= '0' && buf[p] <= '9'; ++p, ++digits) {
-    offset = offset * 10 + (buf[p] - '0');
-    if (offset > std::numeric_limits<int32_t>::max()) throw EOffsetError(SOffsetError);
-  }
-  if (digits == 0 || offset >= SourceSize) throw EOffsetError(SOffsetError);
-  return static_cast<int32_t>(offset);
+  size_t end = p;
+  while (end < size && buf[end] >= '0' && buf[end] <= '9') ++end;
+  int32_t offset = 0;
+  if (!rtl::TryParseDecimal(std::string_view(buf + p, end - p), offset, rtl::lbRefused) ||
+      offset >= SourceSize)
+    throw EOffsetError(SOffsetError);
+  return offset;
 }
 
 std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadTrailer() {

@@ -185,7 +185,31 @@ bool ParseInt64(const std::string& s, int64_t& out) {
   return true;
 }
 
+template <typename T>
+bool ParseDecimal(std::string_view s, T& value, TLeadingBlanks blanks) {
+  size_t i = 0;
+  if (blanks == lbSkipped)
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  // from_chars takes a "-" but no "+"; a sign after the "+" is refused by it.
+  if (i < s.size() && s[i] == '+' && i + 1 < s.size() && s[i + 1] != '-') ++i;
+  const char* first = s.data() + i;
+  const char* last = s.data() + s.size();
+  T v{};
+  auto [ptr, ec] = std::from_chars(first, last, v, 10);
+  if (first == last || ec != std::errc() || ptr != last) return false;
+  value = v;
+  return true;
+}
+
 }  // namespace
+
+bool TryParseDecimal(std::string_view s, int32_t& value, TLeadingBlanks blanks) {
+  return ParseDecimal(s, value, blanks);
+}
+
+bool TryParseDecimal(std::string_view s, int64_t& value, TLeadingBlanks blanks) {
+  return ParseDecimal(s, value, blanks);
+}
 
 std::string IntToStr(int64_t value) {
   return IntText(value, 10, false);

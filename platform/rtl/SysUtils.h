@@ -65,6 +65,7 @@ inline constexpr const char* SMemoryStreamError = "Out of memory while expanding
 #include <ctime>
 #include <initializer_list>
 #include <memory>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -108,6 +109,15 @@ int StrToIntDef(const std::string& s, int defaultValue);
 int64_t StrToInt64Def(const std::string& s, int64_t defaultValue);
 bool TryStrToInt(const std::string& s, int& value);
 bool TryStrToInt64(const std::string& s, int64_t& value);
+// Strict decimal integers, for the texts and formats that write them so: an
+// optional "+" or "-" and decimal digits, the whole text, within the range
+// of the value's type. Nothing else passes: no blank after the number, no
+// "$" or "0x" prefix, no exponent. Whether blanks (spaces and tabs) may
+// stand before the number is each caller's rule, said at every call. The
+// value is left alone when the text is refused.
+enum TLeadingBlanks { lbRefused, lbSkipped };
+bool TryParseDecimal(std::string_view s, int32_t& value, TLeadingBlanks blanks);
+bool TryParseDecimal(std::string_view s, int64_t& value, TLeadingBlanks blanks);
 // Fifteen significant digits, the shortest text that shows them: "0.5",
 // "1E20", "-1.5E-7".
 std::string FloatToStr(double value);

@@ -166,6 +166,13 @@ TEST(Text, CharacterCountedSubstrings) {
   EXPECT_EQ(v, -12);
   EXPECT_FALSE(TryParseInt("12a", v));
   EXPECT_FALSE(TryParseInt("2147483648", v));
+  // Blanks may lead, nothing may follow; decimal digits only.
+  EXPECT_TRUE(TryParseInt(" \t+7", v));
+  EXPECT_EQ(v, 7);
+  EXPECT_FALSE(TryParseInt("7 ", v));
+  EXPECT_FALSE(TryParseInt("$10", v));
+  EXPECT_FALSE(TryParseInt("0x10", v));
+  EXPECT_EQ(v, 7);
   EXPECT_EQ(ChooseInt(true, 1, 2), 1);
   auto p = std::make_unique<int>(3);
   FreeAndClear(p);

@@ -697,6 +697,13 @@ TEST(DocumentReader, DamageIsNamedInTheMessage) {
       {"entry of binary bytes",
        replace(entry3, "\x01\x02\x03\xff\xfe" + entry3.substr(5)),
        {"cross-reference table at offset " + std::to_string(xref), "object 3"}},
+      // The fields of an entry are unsigned decimal digits.
+      {"entry with a signed offset",
+       replace(entry3, "+" + entry3.substr(1)),
+       {"cross-reference table at offset " + std::to_string(xref), "object 3"}},
+      {"entry with a hexadecimal generation",
+       replace(entry3, entry3.substr(0, 11) + "0x001" + entry3.substr(16)),
+       {"cross-reference table at offset " + std::to_string(xref), "object 3"}},
       {"subsection header", replace("xref\n0 12", "xref\n0 x2"), {"subsection header"}},
       {"page node without type", replace("/Type /Pages", "/Tipe /Pages"), {"page tree node 3", "/Type"}},
       {"catalog entry of the wrong kind", replace("/Pages 3 0 R", "/Pages 42   "), {"/Pages"}},

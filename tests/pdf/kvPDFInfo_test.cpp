@@ -44,6 +44,8 @@ TEST(ParsePageRange, Errors) {
       {"1,", 5, true, "Invalid page range ()"},
       {"1 - 3", 5, false, "'' is not a valid integer value"},
       {"a-3", 5, false, "'a' is not a valid integer value"},
+      {"$1-3", 5, false, "'$1' is not a valid integer value"},
+      {"0x2", 5, true, "Invalid page range (0x2)"},
       {"1- 3", 5, false, "'' is not a valid integer value"},
       {"99999999999", 5, true, "Invalid page range (99999999999)"},
   };

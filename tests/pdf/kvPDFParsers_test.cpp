@@ -252,6 +252,10 @@ TEST(Parser, MalformedInput) {
       {"bad true", "trux", "EBooleanError"},
       {"bad null", "nul", "ENullObjectError"},
       {"exponent", "1E5", "EConvertError"},
+      // PDF numbers are decimal: the run-time library's "$" and "0x" are text.
+      {"dollar hexadecimal", "$10", "EConvertError"},
+      {"0x hexadecimal", "0x10", "EConvertError"},
+      {"two signs", "+-1", "EConvertError"},
       {"unterminated string", "(abc", "EStringReadError"},
       {"string ends after backslash", "(abc\\", "EStringReadError"},
       {"unterminated hex", "<4142", "EStringReadError"},

@@ -59,6 +59,58 @@ TEST(Numbers, StrToIntRaisesWithTheMessageAndStrToIntDefFallsBack) {
   EXPECT_EQ(IntToHex(-1, 2), "FFFFFFFFFFFFFFFF");
 }
 
+TEST(Numbers, TryParseDecimalTakesDigitsAndASignAndBlanksOnlyWhereTheCallerSays) {
+  struct Case {
+    const char* text;
+    bool refused;  // with lbRefused
+    bool skipped;  // with lbSkipped
+    int64_t value;
+  } cases[] = {
+      {"0", true, true, 0},
+      {"42", true, true, 42},
+      {"-17", true, true, -17},
+      {"+5", true, true, 5},
+      {"007", true, true, 7},
+      {"  12", false, true, 12},
+      {"\t-3", false, true, -3},
+      {" +4", false, true, 4},
+      {"12 ", false, false, 0},
+      {"", false, false, 0},
+      {"  ", false, false, 0},
+      {"+", false, false, 0},
+      {"-", false, false, 0},
+      {"+-1", false, false, 0},
+      {"--1", false, false, 0},
+      {"1 2", false, false, 0},
+      {"$FF", false, false, 0},
+      {"0x10", false, false, 0},
+      {"1e3", false, false, 0},
+      {"1.0", false, false, 0},
+      {"\n5", false, false, 0},
+      {"9223372036854775807", true, true, INT64_MAX},
+      {"-9223372036854775808", true, true, INT64_MIN},
+      {"9223372036854775808", false, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("\"") + c.text + "\"");
+    int64_t v = 99;
+    EXPECT_EQ(TryParseDecimal(c.text, v, lbRefused), c.refused);
+    EXPECT_EQ(v, c.refused ? c.value : 99);
+    v = 99;
+    EXPECT_EQ(TryParseDecimal(c.text, v, lbSkipped), c.skipped);
+    EXPECT_EQ(v, c.skipped ? c.value : 99);
+  }
+  // The 32-bit form stops at its own range.
+  int32_t v = 0;
+  EXPECT_TRUE(TryParseDecimal("2147483647", v, lbRefused));
+  EXPECT_EQ(v, INT32_MAX);
+  EXPECT_TRUE(TryParseDecimal("-2147483648", v, lbRefused));
+  EXPECT_EQ(v, INT32_MIN);
+  EXPECT_FALSE(TryParseDecimal("2147483648", v, lbRefused));
+  EXPECT_FALSE(TryParseDecimal("-2147483649", v, lbRefused));
+  EXPECT_EQ(v, INT32_MIN);
+}
+
 TEST(Numbers, FloatsUseADotWhateverTheLocale) {
   // A locale with a decimal comma must not change anything.
   const char* old = std::setlocale(LC_NUMERIC, nullptr);
