@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "pdf/kvConsts.h"
+
 namespace pdf {
 
 namespace {
@@ -111,16 +113,7 @@ std::string FlateDecode(const void* data, size_t size) {
 // ---- ASCIIHex ----
 
 std::string HexEncode(const std::string& s) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.resize(s.size() * 2 + 1);
-  size_t j = 0;
-  for (unsigned char c : s) {
-    out[j++] = kDigits[c >> 4];
-    out[j++] = kDigits[c & 15];
-  }
-  out[j] = '>';
-  return out;
+  return StrToHexText(s) + ">";
 }
 
 std::string HexDecode(const std::string& s) {

@@ -53,17 +53,6 @@ std::string EscapeLiteral(const std::string& bytes) {
   return out;
 }
 
-std::string UpperHex(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
-
 const char* PageModeName(TkvPageMode m) {
   switch (m) {
     case pmUseOutlines:
@@ -145,7 +134,7 @@ std::string TkvPDFDocWriter::FileIDSeed() const {
   }
   if (doc_.Info) content.Update(doc_.Info->ValueText());
   const TkvDigest d = content.Final();
-  return doc_.CreationDate + rtl::FloatToStr(rtl::Now()) + UpperHex(std::string(d.begin(), d.end()));
+  return doc_.CreationDate + rtl::FloatToStr(rtl::Now()) + StrToHexText(std::string(d.begin(), d.end()));
 }
 
 void TkvPDFDocWriter::CreateEncryptor() {
@@ -497,8 +486,8 @@ void TkvPDFDocWriter::WritePages() {
 std::string TkvPDFDocWriter::BuildEncryptDictionary() const {
   const bool r2 = encryptor_->Level() == el40bit;
   std::string d = "<<\r\n/Filter /Standard\r\n";
-  d += "/O <" + UpperHex(encryptor_->GetOwnerKey()) + ">\r\n";
-  d += "/U <" + UpperHex(encryptor_->GetUserKey()) + ">\r\n";
+  d += "/O <" + StrToHexText(encryptor_->GetOwnerKey()) + ">\r\n";
+  d += "/U <" + StrToHexText(encryptor_->GetUserKey()) + ">\r\n";
   d += "/P " + std::to_string(encryptor_->PermissionFlags()) + kCRLF;
   d += r2 ? "/V 1\r\n/R 2\r\n" : "/V 2\r\n/R 3\r\n";
   d += "/Length " + std::to_string(encryptor_->KeyLength() * 8) + "\r\n>>";
@@ -513,7 +502,7 @@ void TkvPDFDocWriter::WriteXRefAndTrailer() {
     if (!encryptor_) CreateEncryptor();
     const std::string d = BuildEncryptDictionary();
     // The identifier is part of the key: the trailer must carry this one.
-    const std::string hex = "<" + UpperHex(encryptor_->GetFileID()) + ">";
+    const std::string hex = "<" + StrToHexText(encryptor_->GetFileID()) + ">";
     id = std::make_unique<TkvPDFArrayObject>();
     id->Add(std::make_unique<TkvPDFStringObject>(hex, true));
     id->Add(std::make_unique<TkvPDFStringObject>(hex, true));
