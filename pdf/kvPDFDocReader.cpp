@@ -636,6 +636,9 @@ void TkvCustomPDFDocument::OpenDocument(rtl::TStream& Source) {
     Reader.reset();
     throw;
   }
+  // Loaded from here on, an encrypted document too, before its password is
+  // known: one whose password then fails counts as loaded with no pages
+  // until the next load, which closes it first.
   IsLoaded = true;
 }
 
@@ -934,6 +937,10 @@ void TkvDocumentReader::ReadCatalog() {
     d.Catalog->Metadata = meta->Clone();
   }
 
+  // Progress goes 10, 75, 30, 90, 60, 100 in this order, for every document,
+  // whatever it holds: a listener sees the same six steps each time (and
+  // the value fall back twice), so it may count on them but should show the
+  // largest value so far rather than take a lower one for a new reading.
   d.IOProgress(10);
   d.StatusMessage(STraversingPages);
   TkvPDFObject* pages = entry("/Pages");
@@ -1464,6 +1471,10 @@ void TkvDocumentReader::ReadFormField(TkvAcroFormField* parentRecord, const std:
       field->Quadding = static_cast<uint8_t>(q->Value);
     ReadFieldValue(*field, *dict);
     if (field->FieldType == kFieldCheckBox) field->States.push_back("Off");
+    // Collected twice for every kind but push buttons: the second pass finds
+    // nothing new (a listed state is skipped, a choice list is rebuilt
+    // alike), so callers see the states of one pass, a check box's "Off"
+    // first.
     d.CollectFieldStates(field.get(), dict);
     if (field->FieldType != kFieldPushButton) d.CollectFieldStates(field.get(), dict);
     if (fontInfo) field->Font = fontInfo->Clone();

@@ -243,6 +243,8 @@ int32_t TkvCustomPDFDocument::GetPageRotation(int32_t PageNumber) {
   TkvPDFObject* rotate = dict.Find("/Rotate");
   if (!rotate || rotate->IsNull()) return 0;
   TkvPDFIntegerObject* value = ObjectStore->FetchInteger(rotate);
+  // As the page gives it, not reduced modulo 360: -90 and 450 come back as
+  // written, and a caller that turns by it reduces it itself.
   return value ? value->Value : 0;
 }
 
