@@ -166,16 +166,19 @@ std::unique_ptr<Image> Capture(const TKDibInfo& info, int32_t width, int32_t hei
     image->stride = (static_cast<size_t>(width) + 7) / 8;
     image->data.assign(image->stride * static_cast<size_t>(height), 0);
     const uint8_t lastMask = static_cast<uint8_t>(0xFF00 >> (((width - 1) & 7) + 1));
+    // A bilevel source goes in whole rows: the two palette entries decide
+    // copy, invert or fill.
+    const bool black0 = reader.PaletteIsBlack(0), black1 = reader.PaletteIsBlack(1);
     for (int32_t y = 0; y < height; ++y) {
       uint8_t* dst = image->Row(y);
       if (info.BitsPerPixel == 1) {
-        // Whole bytes at once: the two palette entries decide copy, invert
-        // or fill.
-        bool black0 = reader.PaletteIsBlack(0), black1 = reader.PaletteIsBlack(1);
         const uint8_t* src = reader.RawRow(y);
-        for (size_t i = 0; i < image->stride; ++i) {
-          uint8_t v = src[i];
-          dst[i] = black1 ? (black0 ? 0xFF : v) : (black0 ? static_cast<uint8_t>(~v) : 0);
+        if (black1 && !black0) {
+          std::memcpy(dst, src, image->stride);
+        } else if (black0 && !black1) {
+          for (size_t i = 0; i < image->stride; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
+        } else {
+          std::memset(dst, black1 ? 0xFF : 0, image->stride);
         }
       } else {
         reader.ReadRgb(y, width, rgb.data());
