@@ -1,6 +1,10 @@
 #include "setup/Rw_ini.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <climits>
 #include <vector>
 
 #include "platform/os/KnownFolders.h"
@@ -18,16 +22,17 @@ struct TEntry {
   std::string Section, Key, Value;
 };
 
-// The file takes all of the entries or none: a value it would refuse (a
-// line break) is found before the first key is written, so a table is
-// never left half written, with a count that names entries not there.
+// All of the entries in one replacement of the file, or none: a value it
+// would refuse (a line break) stops the edit before anything is written, so
+// a table is never left half written, with a count that names entries not
+// there or an entry made of two.
 void WriteEntries(const std::string& file, const std::vector<TEntry>& entries) {
-  rtl::TIniContent probe;
-  for (const auto& e : entries)
-    if (!probe.Write(e.Section, e.Key, e.Value))
-      throw rtl::EIniFileException(rtl::Format(rtl::SIniFileBadName, {file, "[" + e.Section + "] " + e.Key}));
-  rtl::TIniFile ini(file);
-  for (const auto& e : entries) ini.WriteString(e.Section, e.Key, e.Value);
+  rtl::TIniFile(file).Update([&](rtl::TIniContent& content) {
+    for (const auto& e : entries)
+      if (!content.Write(e.Section, e.Key, e.Value))
+        throw rtl::EIniFileException(
+            rtl::Format(rtl::SIniFileBadName, {file, "[" + e.Section + "] " + e.Key}));
+  });
 }
 
 }  // namespace
@@ -50,14 +55,23 @@ std::string ConverterIniFileName() {
 }
 
 void ReadScannerConfig(const std::string& file) {
-  rtl::TIniFile ini(file);
-  ScannerConfig.AppCnt = ini.ReadInteger(kUserAppSection, "AppCnt", 0);
+  const rtl::TIniContent ini = rtl::TIniFile(file).Read();
+  TScannerConfig c;
+  std::string v;
+  if (ini.Find(kUserAppSection, "AppCnt", v) &&
+      (!rtl::TryParseDecimal(v, c.AppCnt, rtl::lbRefused) || c.AppCnt < 0 || c.AppCnt > kMaxUserApps))
+    throw EScannerConfigError(rtl::Format(kBadAppCount, {v}));
+  auto text = [&](const char* section, const std::string& key) {
+    std::string value;
+    return ini.Find(section, key, value) ? value : std::string();
+  };
   for (int i = 0; i < kMaxUserApps; ++i) {
-    ScannerConfig.AppPath[i] = ini.ReadString(kUserAppSection, UserAppKey("AppPath", i), "");
-    ScannerConfig.AppName[i] = ini.ReadString(kUserAppSection, UserAppKey("AppName", i), "");
-    ScannerConfig.AppCmmd[i] = ini.ReadString(kUserAppSection, UserAppKey("AppCmmd", i), "");
+    c.AppPath[i] = text(kUserAppSection, UserAppKey("AppPath", i));
+    c.AppName[i] = text(kUserAppSection, UserAppKey("AppName", i));
+    c.AppCmmd[i] = text(kUserAppSection, UserAppKey("AppCmmd", i));
   }
-  ScannerConfig.SbAppID = ini.ReadInteger(kConfigSection, "SbAppID", 0);
+  c.SbAppID = rtl::StrToIntDef(text(kConfigSection, "SbAppID"), 0);
+  ScannerConfig = c;
 }
 
 void WriteScannerConfig(const std::string& file) {
@@ -72,6 +86,18 @@ void WriteScannerConfig(const std::string& file) {
   }
   entries.push_back({kConfigSection, "SbAppID", rtl::IntToStr(c.SbAppID)});
   WriteEntries(file, entries);
+}
+
+bool ReadOnlyFile(const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return false;
+  if ((st.st_mode & 0222) == 0 || ::access(file.c_str(), W_OK) != 0) return true;
+  // The new table is renamed over the old one in its folder.
+  char resolved[PATH_MAX];
+  const std::string real = ::realpath(file.c_str(), resolved) ? std::string(resolved) : file;
+  std::string folder = rtl::ExtractFilePath(real);
+  if (folder.empty()) folder = "./";
+  return ::access(folder.c_str(), W_OK | X_OK) != 0;
 }
 
 void WriteConverterIni() {

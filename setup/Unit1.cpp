@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include "platform/os/KnownFolders.h"
 #include "platform/os/Registry.h"
 #include "platform/os/ShellApi.h"
 #include "platform/os/Windows.h"
 #include "platform/rtl/DateTime.h"
+#include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 #include "setup/ProcessList.h"
 #include "setup/Rw_ini.h"
@@ -86,10 +88,30 @@ void TForm1::FormCreate(rtl::TComponent*) {
 }
 
 void TForm1::SpeedButton1Click(rtl::TComponent*) {
-  if (RadioButton1->Checked())
-    SetupRun();
-  else
-    RemovalRun();
+  bool ended = false;
+  try {
+    ended = RadioButton1->Checked() ? SetupRun() : RemovalRun();
+  } catch (...) {
+    EndRun(false);
+    throw;
+  }
+  EndRun(ended);
+}
+
+void TForm1::EndRun(bool ended) {
+  lastRunDone_ = ended && notDone_.empty();
+  if (lastRunDone_) {
+    Log("☆設定が完了しました");
+  } else {
+    for (const auto& line : notDone_) Log(line);
+  }
+  Log("");
+  notDone_.clear();
+  if (forms::Application) forms::Application->ExitCode = lastRunDone_ ? 0 : kFailedRunExitCode;
+}
+
+void TForm1::Done(const char* aim) {
+  std::erase(notDone_, std::string(aim));
 }
 
 os::HWND TForm1::FindWindowByTitle(const std::string& text) {
@@ -138,9 +160,8 @@ std::string TForm1::FindFilingApplication() {
   return {};
 }
 
-bool TForm1::StopScannerAndReadConfig() {
+bool TForm1::StopScanner() {
   scannerPath_.clear();
-  configFile_.clear();
   if (os::HWND h = FindWindowByTitle(kScannerTitle)) {
     scannerPath_ = ExePathOfWindow(h, ProcFolder);
     if (!CloseWindowByTitle(kScannerTitle, "ScanSnapManagerを終了します")) {
@@ -148,9 +169,14 @@ bool TForm1::StopScannerAndReadConfig() {
       return false;
     }
   }
+  return true;
+}
+
+bool TForm1::EditConfig(const std::function<bool(TScannerConfig& config)>& edit) {
+  configFile_.clear();
   std::string appData;
   // Without a home there is no configuration to edit (never a folder
-  // taken from the file system's root).
+  // taken from the file system's root); without one there is nothing to do.
   if (!os::GetSpecialFolderPath(os::CSIDL_APPDATA, appData) || appData.empty()) return true;
   const std::string folder = rtl::IncludeTrailingPathDelimiter(appData) + kScannerConfigFolder;
   if (!rtl::DirectoryExists(folder)) return true;
@@ -161,15 +187,34 @@ bool TForm1::StopScannerAndReadConfig() {
   const std::string name = items[items.Count() - 1];
   Log(name);
   configFile_ = rtl::IncludeTrailingPathDelimiter(folder) + name;
-  ReadScannerConfig(configFile_);
-  return true;
+  // The user keeps the file as it is: not even a table we could read is
+  // put in its place.
+  if (ReadOnlyFile(configFile_)) {
+    Log("★★★" + name + "は読み取り専用です★★★");
+    Log("設定ファイルは変更していません");
+    return false;
+  }
+  // What a run killed in the middle of its save left beside the file.
+  rtl::TIniFile(configFile_).RemoveStaleTemporaries();
+  try {
+    ReadScannerConfig(configFile_);
+  } catch (const rtl::Exception& e) {
+    // A table that cannot be read whole is not edited at all.
+    Log("★★★" + e.Message + "★★★");
+    Log("設定ファイルは変更していません");
+    return false;
+  }
+  return edit(ScannerConfig);
 }
 
 void TForm1::RestartScanner() {
   if (scannerPath_.empty()) return;
   Log("ScanSnapManagerを立ち上げます");
-  if (Start(scannerPath_, {}, rtl::ExtractFilePath(scannerPath_)) != 0)
+  if (Start(scannerPath_, {}, rtl::ExtractFilePath(scannerPath_)) != 0) {
     Log("ScanSnapManagerを起動できませんでした");
+    // We closed it: until the user starts it again, scans go nowhere.
+    notDone_.push_back(kRestartNotDone);
+  }
   scannerPath_.clear();
 }
 
@@ -184,9 +229,10 @@ int TForm1::FindConverterEntry(int count) const {
   return -1;
 }
 
-void TForm1::SetupRun() {
+bool TForm1::SetupRun() {
+  notDone_ = {kLaunchNotDone, kRegisterNotDone};
   Log("☆Lumoraファイリングの設定をします");
-  if (!CloseWindowByTitle(kConverterTitle, "Corvane☆ for Lumoraファイリングを終了します")) return;
+  if (!CloseWindowByTitle(kConverterTitle, "Corvane☆ for Lumoraファイリングを終了します")) return false;
   std::string filing;
   bool failed = false;
   try {
@@ -202,74 +248,84 @@ void TForm1::SetupRun() {
     LaunchSettings.Launch = filing;
     WriteConverterIni();
     Log("☆設定を記録しました");
+    Done(kLaunchNotDone);
   } else if (!failed) {
     Log("Lumoraファイリングが見つかりません");
+    Done(kLaunchNotDone);  // nothing to record
   }
   Log("");
 
   converterPath_ = ConverterFileName();
   Log("☆ScanSnapの設定をします");
-  EditScannerConfig([this](TScannerConfig& c, int count) {
-    int i = FindConverterEntry(count);
-    if (i < 0 && count == kMaxUserApps) {
-      Log("★★★登録が満杯です★★★");
-      Log("ScanSnapManagerより１つ削除してください");
-      return;
-    }
-    const bool again = i >= 0;
-    if (again)
-      Log("すでに登録されています");
-    else
-      i = count;
-    c.AppPath[i] = converterPath_;
-    c.AppName[i] = kConverterTitle;
-    c.AppCmmd[i] = kConverterCommand;
-    c.SbAppID = 100 + i;
-    c.AppCnt = again ? count : count + 1;
-    WriteScannerConfig(configFile_);
-    Log(again ? "上書き登録しました" : "登録しました");
-  });
+  return EditScannerConfig(
+      [this](TScannerConfig& c) {
+        const int count = c.AppCnt;
+        int i = FindConverterEntry(count);
+        if (i < 0 && count == kMaxUserApps) {
+          Log("★★★登録が満杯です★★★");
+          Log("ScanSnapManagerより１つ削除してください");
+          return false;
+        }
+        const bool again = i >= 0;
+        if (again)
+          Log("すでに登録されています");
+        else
+          i = count;
+        c.AppPath[i] = converterPath_;
+        c.AppName[i] = kConverterTitle;
+        c.AppCmmd[i] = kConverterCommand;
+        c.SbAppID = 100 + i;
+        c.AppCnt = again ? count : count + 1;
+        WriteScannerConfig(configFile_);
+        Log(again ? "上書き登録しました" : "登録しました");
+        return true;
+      },
+      kRegisterNotDone);
 }
 
-void TForm1::RemovalRun() {
+bool TForm1::RemovalRun() {
+  notDone_ = {kRemoveNotDone};
   converterPath_ = ConverterFileName();
   Log("☆ScanSnapの設定を解除します");
-  EditScannerConfig([this](TScannerConfig& c, int count) {
-    const int i = FindConverterEntry(count);
-    if (i < 0) {
-      Log("見つかりませんでした");
-      return;
-    }
-    Log("見つかりました");
-    for (int j = i; j + 1 < count; ++j) {
-      c.AppPath[j] = c.AppPath[j + 1];
-      c.AppName[j] = c.AppName[j + 1];
-      c.AppCmmd[j] = c.AppCmmd[j + 1];
-    }
-    c.AppPath[count - 1].clear();
-    c.AppName[count - 1].clear();
-    c.AppCmmd[count - 1].clear();
-    c.AppCnt = count - 1;
-    c.SbAppID = 0;
-    WriteScannerConfig(configFile_);
-    Log("解除しました");
-  });
+  return EditScannerConfig(
+      [this](TScannerConfig& c) {
+        const int count = c.AppCnt;
+        const int i = FindConverterEntry(count);
+        if (i < 0) {
+          Log("見つかりませんでした");
+          return true;  // not registered: nothing to take out
+        }
+        Log("見つかりました");
+        for (int j = i; j + 1 < count; ++j) {
+          c.AppPath[j] = c.AppPath[j + 1];
+          c.AppName[j] = c.AppName[j + 1];
+          c.AppCmmd[j] = c.AppCmmd[j + 1];
+        }
+        c.AppPath[count - 1].clear();
+        c.AppName[count - 1].clear();
+        c.AppCmmd[count - 1].clear();
+        c.AppCnt = count - 1;
+        c.SbAppID = 0;
+        WriteScannerConfig(configFile_);
+        Log("解除しました");
+        return true;
+      },
+      kRemoveNotDone);
 }
 
-void TForm1::EditScannerConfig(const std::function<void(TScannerConfig& config, int count)>& edit) {
-  if (!StopScannerAndReadConfig()) return;
+bool TForm1::EditScannerConfig(const std::function<bool(TScannerConfig& config)>& edit, const char* aim) {
+  if (!StopScanner()) return false;
+  bool done = false;
   try {
-    // A count outside the table's five places (a negative one included)
-    // must never index past it.
-    if (!configFile_.empty()) edit(ScannerConfig, std::clamp(ScannerConfig.AppCnt, 0, kMaxUserApps));
+    done = EditConfig(edit);
   } catch (...) {
     // We closed the scanner software: it runs again whatever failed.
     RestartScanner();
     throw;
   }
   RestartScanner();
-  Log("☆設定が完了しました");
-  Log("");
+  if (done) Done(aim);
+  return true;
 }
 
 }  // namespace setup

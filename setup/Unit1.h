@@ -50,6 +50,14 @@ inline constexpr const char* kFilingValue = "FullPath";
 inline constexpr int kCloseWaitLimitMs = 60000;
 inline constexpr int kClosePollMs = 100;
 
+// The lines that end a run in place of its line of success, one for each
+// thing it set out to do and did not; and the program's exit status then.
+inline constexpr const char* kLaunchNotDone = "☆Lumoraファイリングの設定は記録していません";
+inline constexpr const char* kRegisterNotDone = "☆ScanSnapへの登録はしていません";
+inline constexpr const char* kRemoveNotDone = "☆ScanSnapの登録は解除していません";
+inline constexpr const char* kRestartNotDone = "☆ScanSnapManagerは起動していません";
+inline constexpr int kFailedRunExitCode = 1;
+
 inline const std::vector<std::string> kIntroduction = {
     "【Corvane】",
     "■簡単設定Ｖｅｒ１．００へようこそ！！■",
@@ -75,8 +83,11 @@ class TForm1 : public forms::TForm {
   void FormCreate(rtl::TComponent* Sender);
   // The setup run when RadioButton1 is checked, else the removal run. An
   // error outside the registry lookup ends the run with an exception; the
-  // memo keeps the lines written so far.
+  // memo keeps the lines written so far. A run ends with "☆設定が完了しました"
+  // only when it did all it set out to do; otherwise with a line for each
+  // thing it did not do, and the application's exit status says failure.
   void SpeedButton1Click(rtl::TComponent* Sender);
+  bool LastRunDone() const { return lastRunDone_; }
 
   // Refreshes the window list and gives the first window (in list order)
   // whose title holds text, ignoring the case of letters; 0 when none.
@@ -100,8 +111,14 @@ class TForm1 : public forms::TForm {
   int CloseWaitLimitMs = kCloseWaitLimitMs;
 
  private:
-  void SetupRun();
-  void RemovalRun();
+  // Each gives false when it stopped before its end (a window that would
+  // not close); what it did not do is left in notDone_.
+  bool SetupRun();
+  bool RemovalRun();
+  // The run's last lines and the exit status.
+  void EndRun(bool ended);
+  // One thing the run set out to do is done.
+  void Done(const char* aim);
   void Log(const std::string& line);
   // Closes every window whose title holds title; false when one is still
   // there at the limit (the memo says so).
@@ -109,17 +126,25 @@ class TForm1 : public forms::TForm {
   // The filing application's executable from the newest version's key
   // that names an existing file; "" when none.
   std::string FindFilingApplication();
-  // Closes the scanner software (remembering its executable) and reads its
-  // newest configuration file; false when the run cannot go on.
-  bool StopScannerAndReadConfig();
+  // Closes the scanner software, remembering its executable; false when it
+  // would not close.
+  bool StopScanner();
   void RestartScanner();
-  // Stops the scanner software, reads its configuration, lets edit change
-  // it (count: AppCnt within the table), and starts it again, also when the
-  // edit fails.
-  void EditScannerConfig(const std::function<void(TScannerConfig& config, int count)>& edit);
+  // Reads the newest configuration file and lets edit change it; true when
+  // there is none, else what edit gave. A file the user made read-only, one
+  // that cannot be read and a table whose count is not what the table can
+  // hold are said and left alone (false).
+  bool EditConfig(const std::function<bool(TScannerConfig& config)>& edit);
+  // Stops the scanner software, edits its configuration, and starts it
+  // again, also when the edit fails; aim is done when the edit gave true.
+  // False when the scanner software would not close.
+  bool EditScannerConfig(const std::function<bool(TScannerConfig& config)>& edit, const char* aim);
   // The entry of the converter in the table, or -1.
   int FindConverterEntry(int count) const;
 
+  // What the run in progress has not done yet.
+  std::vector<std::string> notDone_;
+  bool lastRunDone_ = false;
   std::string converterPath_;
   std::string scannerPath_;
   std::string configFile_;

@@ -19,9 +19,11 @@ int main(int argc, char** argv) {
   application.Title = setup::kApplicationTitle;
   setup::TForm1* form1 = nullptr;
   application.CreateForm(form1);
+  // The last run's outcome: a run that did not do all it set out to do
+  // fails the program.
   if (desktop) {
     application.Run();
-    return 0;
+    return application.ExitCode;
   }
   size_t shown = 0;
   auto showLines = [&] {
@@ -48,5 +50,5 @@ int main(int argc, char** argv) {
     form1->Close();
   });
   application.Run();
-  return 0;
+  return application.ExitCode;
 }

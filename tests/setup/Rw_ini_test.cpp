@@ -1,5 +1,12 @@
 #include "setup/Rw_ini.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/rtl/IniFiles.h"
 #include "platform/rtl/SysUtils.h"
 #include "support/TestSupport.h"
 
@@ -30,11 +37,11 @@ TEST(ScannerConfigTest, ReadTakesAllFiveEntriesWhateverTheCountSays) {
   ScratchDir scratch;
   const fs::path cfg = scratch / "pfussmon.cfg";
   WriteFileBytes(cfg,
-                 "[USERAPP]\r\nAppCnt=7\r\nAppPath_100=/a\r\nAppName_100=A\r\nAppCmmd_100=%M\r\n"
+                 "[USERAPP]\r\nAppCnt=2\r\nAppPath_100=/a\r\nAppName_100=A\r\nAppCmmd_100=%M\r\n"
                  "AppPath_104=/e\r\nAppPath_106=/g\r\n[CONFIG_M]\r\nSbAppID=104\r\n");
   setup::ReadScannerConfig(cfg.string());
   const auto& c = setup::ScannerConfig;
-  EXPECT_EQ(c.AppCnt, 7);
+  EXPECT_EQ(c.AppCnt, 2);
   EXPECT_EQ(c.AppPath[0], "/a");
   EXPECT_EQ(c.AppName[0], "A");
   EXPECT_EQ(c.AppCmmd[0], "%M");
@@ -80,6 +87,48 @@ TEST(ScannerConfigTest, WriteTouchesOnlyItsKeysAndTheEntriesBelowTheCount) {
   EXPECT_EQ(ReadFileBytes(cfg).rfind("; scanner settings\r\n[GENERAL]\r\nLang=ja\r\n", 0), 0u);
 }
 
+// A count that is not one the table can hold says nothing sure about the
+// entries: the read refuses it, and what was read before stays.
+TEST(ScannerConfigTest, ACountThatIsNoNumberOfTheTableIsRefused) {
+  ScratchDir scratch;
+  const fs::path cfg = scratch / "pfussmon.cfg";
+  struct Case {
+    const char* value;
+    int count;  // -1: refused
+  } cases[] = {
+      {"0", 0},    {"5", 5},    {" 3 ", 3}, {"+2", 2},   {"03", 3},
+      {"7", -1},   {"6", -1},   {"-1", -1}, {"two", -1}, {"0x3", -1},
+      {"3.0", -1}, {"2 3", -1}, {"", -1},   {"-", -1},   {"99999999999", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    WriteFileBytes(cfg, std::string("[USERAPP]\nAppCnt=") + c.value + "\nAppPath_100=/mine\n");
+    setup::ScannerConfig = {};
+    setup::ScannerConfig.AppPath[0] = "before";
+    if (c.count >= 0) {
+      setup::ReadScannerConfig(cfg.string());
+      EXPECT_EQ(setup::ScannerConfig.AppCnt, c.count);
+      EXPECT_EQ(setup::ScannerConfig.AppPath[0], "/mine");
+      continue;
+    }
+    try {
+      setup::ReadScannerConfig(cfg.string());
+      ADD_FAILURE() << "taken";
+    } catch (const setup::EScannerConfigError& e) {
+      EXPECT_EQ(e.Message, "AppCntの値「" + rtl::Trim(c.value) + "」が0～5の数ではありません");
+    }
+    EXPECT_EQ(setup::ScannerConfig.AppPath[0], "before");
+  }
+  // No count at all: an empty table, as the scanner software reads it.
+  WriteFileBytes(cfg, "[USERAPP]\n");
+  setup::ReadScannerConfig(cfg.string());
+  EXPECT_EQ(setup::ScannerConfig.AppCnt, 0);
+  // A file that is there but cannot be read is not an empty table.
+  fs::remove(cfg);
+  fs::create_directories(cfg);
+  EXPECT_THROW(setup::ReadScannerConfig(cfg.string()), rtl::EIniFileException);
+}
+
 TEST(ScannerConfigTest, WriteNeverGoesPastTheTable) {
   ScratchDir scratch;
   const fs::path cfg = scratch / "pfussmon.cfg";
@@ -88,10 +137,89 @@ TEST(ScannerConfigTest, WriteNeverGoesPastTheTable) {
     setup::ScannerConfig = {};
     setup::ScannerConfig.AppCnt = count;
     setup::WriteScannerConfig(cfg.string());
-    setup::ReadScannerConfig(cfg.string());
-    EXPECT_EQ(setup::ScannerConfig.AppCnt, count);
+    EXPECT_EQ(rtl::TIniFile(cfg.string()).ReadInteger("USERAPP", "AppCnt", 0), count);
   }
   EXPECT_EQ(ReadFileBytes(cfg).find("_105"), std::string::npos);
+}
+
+// The table is replaced whole or not at all: a write that runs out of room
+// (a file-size limit stands for a full disk) fails with the old file as it
+// was, and a save killed in the middle (the limit's own signal) leaves it
+// whole as well.
+TEST(ScannerConfigTest, AFailedOrKilledWriteLeavesTheOldTableWhole) {
+  ScratchDir scratch;
+  const fs::path cfg = scratch / "pfussmon.cfg";
+  const std::string before =
+      "[USERAPP]\nAppCnt=3\nAppPath_100=/a\nAppName_100=A\nAppCmmd_100=%M\nAppPath_101=/b\nAppName_101=B\n"
+      "AppCmmd_101=%F\nAppPath_102=/c\nAppName_102=C\nAppCmmd_102=%C\n[CONFIG_M]\nSbAppID=101\n";
+  struct Case {
+    const char* label;
+    bool killed;  // SIGXFSZ not ignored: it ends the process at the limit
+  } cases[] = {{"the write fails", false}, {"the process is killed", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    WriteFileBytes(cfg, before);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // The removal of entry 0: every entry moves, so a half-written table
+      // would mix them.
+      setup::ReadScannerConfig(cfg.string());
+      auto& t = setup::ScannerConfig;
+      for (int j = 0; j < 2; ++j) t.AppPath[j] = t.AppPath[j + 1], t.AppName[j] = t.AppName[j + 1];
+      t.AppCmmd[0] = std::string(4000, 'x');  // past the limit
+      t.AppCnt = 2;
+      t.SbAppID = 0;
+      const rlimit core{0, 0}, size{1024, 1024};
+      ::setrlimit(RLIMIT_CORE, &core);
+      if (!c.killed) ::signal(SIGXFSZ, SIG_IGN);
+      ::setrlimit(RLIMIT_FSIZE, &size);
+      try {
+        setup::WriteScannerConfig(cfg.string());
+      } catch (const rtl::EIniFileException&) {
+        ::_exit(3);
+      }
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (c.killed) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+    }
+    EXPECT_EQ(ReadFileBytes(cfg), before);
+    // A killed save leaves its temporary file, which the next run removes.
+    size_t others = 0;
+    for (const auto& e : fs::directory_iterator(scratch.path())) others += e.path() != cfg;
+    EXPECT_EQ(others, c.killed ? 1u : 0u);
+    rtl::TIniFile(cfg.string()).RemoveStaleTemporaries();
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator()), 1);
+  }
+}
+
+TEST(ScannerConfigTest, AFileNobodyMayChangeIsReadOnly) {
+  ScratchDir scratch;
+  const fs::path cfg = scratch / "pfussmon.cfg";
+  WriteFileBytes(cfg, "[USERAPP]\n");
+  EXPECT_FALSE(setup::ReadOnlyFile(cfg.string()));
+  EXPECT_FALSE(setup::ReadOnlyFile((scratch / "missing.cfg").string()));
+  // Read-only by its mode: the user's choice, even where the user could
+  // still write it.
+  ::chmod(cfg.c_str(), 0444);
+  EXPECT_TRUE(setup::ReadOnlyFile(cfg.string()));
+  ::chmod(cfg.c_str(), 0644);
+  // A link to it stands for it.
+  fs::create_symlink(cfg, scratch / "link.cfg");
+  ::chmod(cfg.c_str(), 0400);
+  EXPECT_TRUE(setup::ReadOnlyFile((scratch / "link.cfg").string()));
+  ::chmod(cfg.c_str(), 0644);
+  // A folder the user may not write: the file cannot be replaced there.
+  const tk::test::User user = tk::test::OrdinaryUser();
+  ::chmod(scratch.path().c_str(), 0755);
+  ::chmod(cfg.c_str(), 0666);
+  EXPECT_EQ(tk::test::CallAs(user, [&] { return setup::ReadOnlyFile(cfg.string()) ? "ro" : "rw"; }),
+            user.uid == ::geteuid() ? "rw" : "ro");
 }
 
 TEST(LaunchSettingsTest, OnlyTheTwoKeysOfAppChange) {

@@ -6,6 +6,8 @@
 #include "setup/Unit1.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -253,31 +255,41 @@ TEST_F(SetupRun, RegistrationTable) {
   struct Case {
     const char* label;
     std::string userapp;  // lines of [USERAPP] before
-    std::string memo;     // the lines between reading and the end
+    std::string memo;     // the lines between reading and the end, the last line included
     int cnt;              // AppCnt after (-1: file unchanged)
     int sb;               // SbAppID after
     int at;               // entry holding the converter after
-  } cases[] = {
-      {"appended after two", "AppCnt=2\nAppPath_100=/a\nAppPath_101=/b\n", "登録しました\n", 3, 102, 2},
+  };
+  const std::string done = "☆設定が完了しました\n", notDone = setup::kRegisterNotDone + std::string("\n");
+  // A table whose count is not one of its own is left as it is.
+  auto refused = [&](const std::string& value) {
+    return "★★★AppCntの値「" + value + "」が0～5の数ではありません★★★\n設定ファイルは変更していません\n" +
+           notDone;
+  };
+  const Case cases[] = {
+      {"appended after two", "AppCnt=2\nAppPath_100=/a\nAppPath_101=/b\n", "登録しました\n" + done, 3, 102,
+       2},
       {"listed as entry 0",
        "AppCnt=2\nAppPath_100=" + converter + "\nAppName_100=old\nAppCmmd_100=x\nAppPath_101=/b\n",
-       "すでに登録されています\n上書き登録しました\n", 2, 100, 0},
+       "すでに登録されています\n上書き登録しました\n" + done, 2, 100, 0},
       {"listed under another spelling of its folder", "AppCnt=1\nAppPath_100=" + upper + "\n",
-       "すでに登録されています\n上書き登録しました\n", 1, 100, 0},
+       "すでに登録されています\n上書き登録しました\n" + done, 1, 100, 0},
       {"listed in another case, another file",
-       "AppCnt=1\nAppPath_100=" + (scratch / "Run" / "tarnwick").string() + "\n", "登録しました\n", 2, 101,
-       1},
+       "AppCnt=1\nAppPath_100=" + (scratch / "Run" / "tarnwick").string() + "\n", "登録しました\n" + done, 2,
+       101, 1},
       {"full", "AppCnt=5\nAppPath_100=/a\nAppPath_101=/b\nAppPath_102=/c\nAppPath_103=/d\nAppPath_104=/e\n",
-       "★★★登録が満杯です★★★\nScanSnapManagerより１つ削除してください\n", -1, 0, -1},
-      {"count 7, listed as entry 1", "AppCnt=7\nAppPath_100=/a\nAppPath_101=" + converter + "\n",
-       "すでに登録されています\n上書き登録しました\n", 5, 101, 1},
-      {"count 7, not listed", "AppCnt=7\nAppPath_100=/a\n",
-       "★★★登録が満杯です★★★\nScanSnapManagerより１つ削除してください\n", -1, 0, -1},
+       "★★★登録が満杯です★★★\nScanSnapManagerより１つ削除してください\n" + notDone, -1, 0, -1},
       {"listed beyond the count", "AppCnt=1\nAppPath_100=/a\nAppPath_101=" + converter + "\n",
-       "登録しました\n", 2, 101, 1},
-      {"negative count", "AppCnt=-3\n", "登録しました\n", 1, 100, 0},
-      {"count no number", "AppCnt=two\n", "登録しました\n", 1, 100, 0},
-      {"empty section", "", "登録しました\n", 1, 100, 0},
+       "登録しました\n" + done, 2, 101, 1},
+      {"empty section", "", "登録しました\n" + done, 1, 100, 0},
+      {"no count, no entries", "Other=1\n", "登録しました\n" + done, 1, 100, 0},
+      // Counts the table cannot hold: entry 0 is the user's own.
+      {"count 7, listed as entry 1", "AppCnt=7\nAppPath_100=/a\nAppPath_101=" + converter + "\n",
+       refused("7"), -1, 0, -1},
+      {"count 7, not listed", "AppCnt=7\nAppPath_100=/a\n", refused("7"), -1, 0, -1},
+      {"negative count", "AppCnt=-3\nAppPath_100=/a\n", refused("-3"), -1, 0, -1},
+      {"count no number", "AppCnt=two\nAppPath_100=/a\n", refused("two"), -1, 0, -1},
+      {"count empty", "AppCnt=\nAppPath_100=/a\n", refused(""), -1, 0, -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -287,7 +299,8 @@ TEST_F(SetupRun, RegistrationTable) {
     EXPECT_EQ(Press(f),
               "☆Lumoraファイリングの設定をします\nLumoraファイリングが見つかりません\n\n"
               "☆ScanSnapの設定をします\n設定を読み込みます\npfussmon.cfg\n" +
-                  c.memo + "☆設定が完了しました\n\n");
+                  c.memo + "\n");
+    EXPECT_EQ(app->ExitCode, c.cnt < 0 ? 1 : 0);
     if (c.cnt < 0) {
       EXPECT_EQ(ReadFileBytes(cfg), before);
       continue;
@@ -307,46 +320,55 @@ TEST_F(SetupRun, RemovalTable) {
   struct Case {
     const char* label;
     std::string userapp;
-    std::string memo;
+    std::string memo;                // the last line included
     std::vector<std::string> paths;  // AppPath_100.. after, as the file holds them (empty: unchanged)
     int cnt;
-  } cases[] = {
+    int exitCode = 0;
+  };
+  const std::string done = "☆設定が完了しました\n";
+  auto refused = [&](const std::string& value) {
+    return "★★★AppCntの値「" + value + "」が0～5の数ではありません★★★\n設定ファイルは変更していません\n" +
+           setup::kRemoveNotDone + "\n";
+  };
+  const Case cases[] = {
       {"entry 0 of 3",
        "AppCnt=3\nAppPath_100=" + converter +
            "\nAppName_100=C\nAppPath_101=/b\nAppName_101=B\nAppCmmd_101=%B\nAppPath_102=/c\n",
-       "見つかりました\n解除しました\n",
+       "見つかりました\n解除しました\n" + done,
        {"/b", "/c", "/c"},
        2},  // the old last entry's keys stay beyond the count
       {"last of 3",
        "AppCnt=3\nAppPath_100=/a\nAppPath_101=/b\nAppPath_102=" + converter + "\n",
-       "見つかりました\n解除しました\n",
+       "見つかりました\n解除しました\n" + done,
        {"/a", "/b", converter},
        2},
       {"only entry",
        "AppCnt=1\nAppPath_100=" + converter + "\n",
-       "見つかりました\n解除しました\n",
+       "見つかりました\n解除しました\n" + done,
        {converter},
        0},
-      {"count 7, entry 4 of 5",
-       "AppCnt=7\nAppPath_100=/a\nAppPath_103=/d\nAppPath_104=" + converter + "\n",
-       "見つかりました\n解除しました\n",
+      {"entry 4 of 5",
+       "AppCnt=5\nAppPath_100=/a\nAppPath_103=/d\nAppPath_104=" + converter + "\n",
+       "見つかりました\n解除しました\n" + done,
        {"/a", "", "", "/d", converter},
        4},
-      {"not listed", "AppCnt=2\nAppPath_100=/a\nAppPath_101=/b\n", "見つかりませんでした\n", {}, -1},
+      {"not listed", "AppCnt=2\nAppPath_100=/a\nAppPath_101=/b\n", "見つかりませんでした\n" + done, {}, -1},
       {"listed beyond the count",
        "AppCnt=1\nAppPath_100=/a\nAppPath_101=" + converter + "\n",
-       "見つかりませんでした\n",
+       "見つかりませんでした\n" + done,
        {},
        -1},
-      {"negative count", "AppCnt=-1\nAppPath_100=" + converter + "\n", "見つかりませんでした\n", {}, -1},
+      {"count 7", "AppCnt=7\nAppPath_100=/a\nAppPath_104=" + converter + "\n", refused("7"), {}, -1, 1},
+      {"negative count", "AppCnt=-1\nAppPath_100=" + converter + "\n", refused("-1"), {}, -1, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     const std::string before = "[USERAPP]\n" + c.userapp + "[CONFIG_M]\nSbAppID=102\n";
     const fs::path cfg = Config("pfussmon.cfg", before);
     setup::TForm1* f = Start();
-    EXPECT_EQ(Press(f, true), "☆ScanSnapの設定を解除します\n設定を読み込みます\npfussmon.cfg\n" + c.memo +
-                                  "☆設定が完了しました\n\n");
+    EXPECT_EQ(Press(f, true),
+              "☆ScanSnapの設定を解除します\n設定を読み込みます\npfussmon.cfg\n" + c.memo + "\n");
+    EXPECT_EQ(app->ExitCode, c.exitCode);
     if (c.cnt < 0) {
       EXPECT_EQ(ReadFileBytes(cfg), before);
       continue;
@@ -442,7 +464,12 @@ TEST_F(SetupRun, FilingApplicationLookupTable) {
     setup::TForm1* f = Start();
     const std::string memo = Press(f);
     EXPECT_EQ(memo.substr(0, memo.find("\n☆ScanSnap")), "☆Lumoraファイリングの設定をします\n" + c.memo);
-    EXPECT_NE(memo.find("☆設定が完了しました"), std::string::npos);  // the run goes on
+    // The run goes on; it is complete unless the lookup failed (nothing
+    // found is nothing to record).
+    const bool failed = c.memo.find("失敗") != std::string::npos;
+    const std::string end = failed ? std::string(setup::kLaunchNotDone) + "\n\n" : "☆設定が完了しました\n\n";
+    EXPECT_EQ(memo.substr(memo.size() - std::min(memo.size(), end.size())), end) << memo;
+    EXPECT_EQ(app->ExitCode, failed ? 1 : 0);
     if (c.launch.empty()) {
       EXPECT_FALSE(fs::exists(run / "tarnwick.ini"));
     } else {
@@ -467,8 +494,13 @@ TEST_F(SetupRun, FailedWritesEndTheRunAndTheScannerRunsAgain) {
   fs::create_directories(run / "tarnwick.ini");  // the launch settings cannot be written either
   setup::TForm1* f = Start();
   EXPECT_THROW(f->SpeedButton1->Click(), rtl::Exception);
-  // Ended at the launch settings, before the scanner software was touched.
-  EXPECT_EQ(f->Memo1->Lines.back(), scanner.string());
+  // Ended at the launch settings, before the scanner software was touched,
+  // with what was not done.
+  const auto& lines = f->Memo1->Lines;
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
+            (std::vector<std::string>{scanner.string(), setup::kLaunchNotDone, setup::kRegisterNotDone, ""}));
+  EXPECT_EQ(app->ExitCode, 1);
   EXPECT_TRUE(starts.empty());
   EXPECT_NE(f->FindWindowByTitle("ScanSnap Manager"), 0u);
 
@@ -483,10 +515,12 @@ TEST_F(SetupRun, FailedWritesEndTheRunAndTheScannerRunsAgain) {
   EXPECT_EQ(ReadFileBytes(cfgDir / "pfussmon.cfg"), "[USERAPP]\nAppCnt=0\n");
   EXPECT_NE(
       memo.find(
-          "ScanSnapManagerを終了します\n設定を読み込みます\npfussmon.cfg\nScanSnapManagerを立ち上げます\n"),
+          "ScanSnapManagerを終了します\n設定を読み込みます\npfussmon.cfg\nScanSnapManagerを立ち上げます\n" +
+          std::string(setup::kRegisterNotDone) + "\n\n"),
       std::string::npos)
       << memo;
   EXPECT_EQ(memo.find("☆設定が完了しました"), std::string::npos);
+  EXPECT_EQ(app->ExitCode, 1);
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0], scanner.string() + "|0|" + (scratch / "scan").string() + "/");
 }
@@ -502,9 +536,11 @@ TEST_F(SetupRun, WindowsThatDoNotCloseStopTheRun) {
   } cases[] = {
       {"converter", kConverterTitle, false,
        "Corvane☆ for Lumoraファイリングを終了します\n★★★" + kConverterTitle +
-           "が終了しません★★★\n中止しました\n"},
+           "が終了しません★★★\n中止しました\n" + setup::kLaunchNotDone + "\n" + setup::kRegisterNotDone +
+           "\n\n"},
       {"scanner software", "ScanSnap Manager", true,
-       "ScanSnapManagerを終了します\n★★★ScanSnap Managerが終了しません★★★\n中止しました\n"},
+       "ScanSnapManagerを終了します\n★★★ScanSnap Managerが終了しません★★★\n中止しました\n" +
+           std::string(setup::kRemoveNotDone) + "\n\n"},
   };
   Filing(6, (scratch / "run" / "tarnwick").string());
   for (const auto& c : cases) {
@@ -516,6 +552,7 @@ TEST_F(SetupRun, WindowsThatDoNotCloseStopTheRun) {
     const std::string memo = Press(f, c.removal);
     ASSERT_GE(memo.size(), c.stop.size());
     EXPECT_EQ(memo.substr(memo.size() - c.stop.size()), c.stop) << memo;
+    EXPECT_EQ(app->ExitCode, 1);
     EXPECT_EQ(ReadFileBytes(cfgDir / "pfussmon.cfg"), cfgBefore);
     EXPECT_FALSE(fs::exists(run / "tarnwick.ini"));
     EXPECT_TRUE(starts.empty());
@@ -535,13 +572,89 @@ TEST_F(SetupRun, EveryConverterWindowIsClosedAndARefusedStartIsSaid) {
   EXPECT_EQ(Count(memo, "Corvane☆ for Lumoraファイリングを終了します\n"), 2u) << memo;
   EXPECT_NE(LogOf(a).find("closed\n"), std::string::npos);
   EXPECT_NE(LogOf(b).find("closed\n"), std::string::npos);
-  EXPECT_NE(
-      memo.find(
-          "ScanSnapManagerを立ち上げます\nScanSnapManagerを起動できませんでした\n☆設定が完了しました\n"),
-      std::string::npos)
+  EXPECT_NE(memo.find("ScanSnapManagerを立ち上げます\nScanSnapManagerを起動できませんでした\n" +
+                      std::string(setup::kRestartNotDone) + "\n\n"),
+            std::string::npos)
       << memo;
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0], scanner.string() + "|0|" + (scratch / "scan").string() + "/");
+}
+
+// A configuration the user made read-only is not replaced, even by a table
+// we could read: the run says so, starts the scanner software again and
+// fails. A writable one is edited, and a killed save's temporary beside it
+// removed.
+TEST_F(SetupRun, AReadOnlyConfigurationIsLeftAloneAndSaid) {
+  const std::string before = "[USERAPP]\nAppCnt=1\nAppPath_100=" + converter + "\n";
+  const fs::path cfg = Config("pfussmon.cfg", before);
+  // A save of an earlier run that was killed: its process is gone.
+  const pid_t gone = ::fork();
+  ASSERT_GE(gone, 0);
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const fs::path temp = cfgDir / (".pfussmon.cfg.tmp" + std::to_string(gone) + "-0");
+  WriteFileBytes(temp, "half a ta");
+  for (bool removal : {false, true}) {
+    SCOPED_TRACE(removal);
+    ::chmod(cfg.c_str(), 0444);
+    const fs::path scanner = StandIn(removal ? "scan2" : "scan1", "pfussmon", "title=ScanSnap Manager\n");
+    Launch(scanner);
+    setup::TForm1* f = Start();
+    starts.clear();
+    const std::string memo = Press(f, removal);
+    EXPECT_NE(memo.find("設定を読み込みます\npfussmon.cfg\n★★★pfussmon.cfgは読み取り専用です★★★\n"
+                        "設定ファイルは変更していません\nScanSnapManagerを立ち上げます\n" +
+                        std::string(removal ? setup::kRemoveNotDone : setup::kRegisterNotDone) + "\n\n"),
+              std::string::npos)
+        << memo;
+    EXPECT_EQ(app->ExitCode, 1);
+    EXPECT_EQ(ReadFileBytes(cfg), before);
+    EXPECT_TRUE(fs::exists(temp));
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].rfind(scanner.string() + "|", 0), 0u);
+  }
+  ::chmod(cfg.c_str(), 0644);
+  setup::TForm1* f = Start();
+  const std::string memo = Press(f, true);
+  EXPECT_NE(memo.find("見つかりました\n解除しました\n☆設定が完了しました\n"), std::string::npos) << memo;
+  EXPECT_EQ(app->ExitCode, 0);
+  EXPECT_FALSE(fs::exists(temp));
+  EXPECT_EQ(rtl::TIniFile(cfg.string()).ReadInteger("USERAPP", "AppCnt", -1), 0);
+}
+
+// The program at a terminal: the person chooses the setup run; its exit
+// status says whether the run did all it set out to do.
+TEST_F(SetupRun, ProgramAtATerminalFailsARunThatDidNotDoItAll) {
+  ASSERT_TRUE(fs::exists(tk::test::RunDir() / "pellwick")) << "build the pellwick target first";
+  fs::copy_file(tk::test::RunDir() / "pellwick", run / "pellwick");
+  std::vector<std::string> env = {"HOME=" + (scratch / "home").string(),
+                                  "XDG_CONFIG_HOME=" + appdata.string(),
+                                  "TK_REGISTRY_DIR=" + (scratch / "registry").string(),
+                                  "XDG_RUNTIME_DIR=" + (scratch / "runtime").string(), "LANG=C.UTF-8"};
+  for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+    if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
+  struct Case {
+    const char* config;
+    int exitCode;
+    std::string end;
+  } cases[] = {
+      {"[USERAPP]\nAppCnt=9\nAppPath_100=/mine\n", 1,
+       "★★★AppCntの値「9」が0～5の数ではありません★★★\r\n設定ファイルは変更していません\r\n" +
+           std::string(setup::kRegisterNotDone) + "\r\n"},
+      {"[USERAPP]\nAppCnt=1\nAppPath_100=/mine\n", 0, "登録しました\r\n☆設定が完了しました\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.config);
+    const fs::path cfg = Config("pfussmon.cfg", c.config);
+    const auto r = tk::test::RunAs(
+        {::geteuid(), ::getegid()}, {(run / "pellwick").string()},
+        {.env = env, .cwd = scratch.path(), .input = "y\n", .terminal = true, .timeoutMs = 60000});
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+    EXPECT_NE(r.out.find(c.end), std::string::npos) << r.out;
+    if (c.exitCode != 0) {
+      EXPECT_EQ(ReadFileBytes(cfg), c.config);
+    }
+  }
 }
 
 // The program itself, run without a terminal: it shows its introduction on
