@@ -37,6 +37,18 @@ inline int StartProgram(const fs::path& exe, const std::vector<std::string>& arg
   return StartProcess(argv, cwd, errFile);
 }
 
+// Waits until the started run shows its window: from then on it takes a
+// termination signal as a close (before, the signal's default ends it).
+inline bool WaitForWindow(int pid, int waitMs) {
+  return WaitFor(
+      [&] {
+        for (const auto& r : os::TWindowDirectory::Default().EnumWindows())
+          if (r.Pid == pid && r.Visible) return true;
+        return false;
+      },
+      waitMs);
+}
+
 // Runs the program in cwd, its standard error into cwd/stderr.txt.
 inline ProgramRun RunProgram(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd,
                              int waitMs, int sig = SIGTERM) {

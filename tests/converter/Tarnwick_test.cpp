@@ -16,7 +16,10 @@ TEST_F(Tarnwick, SettingsSurviveARunEndedByASignal) {
     SCOPED_TRACE(sig);
     Ini("[Pos]\nTop=9\nLeft=11\n[Mode]\nDD=1\n[App]\nLaunch=/opt/filing app\n[Other]\nKeep=1\n");
     // Without files the window just stays open until it is closed.
-    ProgramRun r = RunProgram(exe, {}, docs, 1500, sig);
+    const fs::path err = docs / "stderr.txt";
+    const int pid = StartProgram(exe, {}, docs, err);
+    EXPECT_TRUE(WaitForWindow(pid, 20000));
+    ProgramRun r = FinishProgram(pid, err, 500, sig);
     EXPECT_TRUE(r.signalled);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     rtl::TIniFile ini((run / "tarnwick.ini").string());
@@ -73,11 +76,19 @@ TEST_F(Tarnwick, WithoutATerminalAFailedBatchIsReportedAndTheProgramEnds) {
     Ini("[Mode]\nDD=" + std::to_string(c.dd) + "\n[Pos]\nTop=7\n");
     WriteFileBytes(docs / "junk.pdf", "this is not a PDF");
     WriteFileBytes(docs / "later.pdf", "nor is this");
-    ProgramRun r = RunProgram(exe, {"junk.pdf", "later.pdf"}, docs, c.endsItself ? 20000 : 1000);
+    const std::string report = std::string(::converter::kApplicationTitle) + ": Invalid PDF Header";
+    const fs::path err = docs / "stderr.txt";
+    const int pid = StartProgram(exe, {"junk.pdf", "later.pdf"}, docs, err);
+    // The window left open is closed once the batch has said its error (a
+    // loaded machine may take a while to get there).
+    if (!c.endsItself) {
+      EXPECT_TRUE(WaitForWindow(pid, 20000));
+      EXPECT_TRUE(WaitFor([&] { return ReadFileBytes(err).find(report) != std::string::npos; }, 20000));
+    }
+    ProgramRun r = FinishProgram(pid, err, c.endsItself ? 20000 : 1000);
     EXPECT_EQ(r.signalled, !c.endsItself);
     EXPECT_EQ(r.exitCode, 1) << r.err;
     // Reported once: the batch ended at the first file.
-    const std::string report = std::string(::converter::kApplicationTitle) + ": Invalid PDF Header";
     EXPECT_EQ(r.err.rfind(report, 0), 0u) << r.err;
     EXPECT_EQ(r.err.find(report, 1), std::string::npos) << r.err;
     EXPECT_TRUE(fs::exists(docs / "junk.pdf"));
