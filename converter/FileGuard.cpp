@@ -1,6 +1,7 @@
 #include "converter/FileGuard.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -51,27 +52,79 @@ constexpr tmsize_t kMaxStripBytes = tmsize_t{256} << 20;
 
 std::atomic<unsigned> g_tempCounter{0};
 
+// Temporary TIFFs are named ".tarnwick-<pid>-<n>.tif" in the target's folder.
+constexpr const char* kTempPrefix = ".tarnwick-";
+constexpr const char* kTempSuffix = ".tif";
+
+std::string TempName(const std::string& folder) {
+  return folder + kTempPrefix + rtl::IntToStr(::getpid()) + "-" + rtl::IntToStr(g_tempCounter++) +
+         kTempSuffix;
+}
+
+// The process id in a temporary's file name; 0 for any other name.
+pid_t TempOwner(const std::string& name) {
+  const size_t pre = std::strlen(kTempPrefix), suf = std::strlen(kTempSuffix);
+  if (name.size() <= pre + suf || name.compare(0, pre, kTempPrefix) != 0 ||
+      name.compare(name.size() - suf, suf, kTempSuffix) != 0)
+    return 0;
+  const std::string middle = name.substr(pre, name.size() - pre - suf);
+  const size_t dash = middle.find('-');
+  if (dash == 0 || dash == std::string::npos || dash + 1 == middle.size() || dash > 9 ||
+      middle.find_first_not_of("0123456789-") != std::string::npos ||
+      middle.find('-', dash + 1) != std::string::npos)
+    return 0;
+  return static_cast<pid_t>(std::stol(middle.substr(0, dash)));
+}
+
+// The note of a temporary: its identity ("<device> <inode>", or "-" before
+// the file exists), a line break, then its name as it is (any bytes).
+void WriteNote(const std::string& note, const std::string& name, const struct stat* st) {
+  if (note.empty()) return;
+  const std::string text =
+      (st ? std::to_string(st->st_dev) + " " + std::to_string(st->st_ino) : std::string("-")) + "\n" + name;
+  rtl::TFileDescriptor fd(::open(note.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+  // Without its note a temporary could outlive a kill unseen: none is made.
+  if (!fd.Valid() || !WriteAll(fd.Get(), text.data(), text.size()))
+    throw EFileGuardError("TIFF Error: " + note + ": " + Why(errno));
+}
+
 // A new file in folder that has no name yet: a run killed before the
 // rename leaves nothing behind. Where the file system cannot, a named file
-// that is removed on every failure this process lives through.
-int CreateUnnamed(const std::string& folder, std::string& named) {
+// that is removed on every failure this process lives through, and that
+// the note names for a later start when the process is killed.
+int CreateUnnamed(const std::string& folder, std::string& named, const std::string& note) {
   named.clear();
   int fd = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
   if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    named = folder + ".tarnwick-" + rtl::IntToStr(::getpid()) + "-" + rtl::IntToStr(g_tempCounter++) + ".tif";
+    named = TempName(folder);
+    WriteNote(note, named, nullptr);
     fd = ::open(named.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) break;
+    if (fd >= 0) {
+      struct stat st {};
+      try {
+        if (::fstat(fd, &st) == 0) WriteNote(note, named, &st);
+      } catch (...) {
+        ::close(fd);  // the caller removes the file by its name
+        throw;
+      }
+      return fd;
+    }
+    if (errno != EEXIST) break;
   }
-  if (fd < 0) named.clear();
-  return fd;
+  named.clear();
+  return -1;
 }
 
-// A name in folder for the unnamed file, made through /proc.
-bool GiveName(int fd, const std::string& folder, std::string& named) {
+// A name in folder for the unnamed file, made through /proc; the note
+// names it first.
+bool GiveName(int fd, const std::string& folder, std::string& named, const std::string& note) {
   const std::string self = "/proc/self/fd/" + rtl::IntToStr(fd);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    named = folder + ".tarnwick-" + rtl::IntToStr(::getpid()) + "-" + rtl::IntToStr(g_tempCounter++) + ".tif";
+    named = TempName(folder);
+    WriteNote(note, named, &st);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
     if (errno != EEXIST) break;
   }
@@ -166,7 +219,7 @@ namespace {
 // named) in folder is flushed, read back, named when it has no name, and
 // renamed over target.
 TFileIdentity FinishPlacement(int fd, const std::string& folder, std::string& named,
-                              const std::string& target, int expectedPages) {
+                              const std::string& target, int expectedPages, const std::string& note) {
   const std::string head = "TIFF Error: " + target + ": ";
   // A disk that takes the bytes into its cache may still refuse them here.
   if (::fsync(fd) != 0) throw EFileGuardError(head + Why(errno));
@@ -178,7 +231,7 @@ TFileIdentity FinishPlacement(int fd, const std::string& folder, std::string& na
         head + (pages < 0 ? "the written file cannot be read: " + why
                           : rtl::IntToStr(pages) + " pages written of " + rtl::IntToStr(expectedPages)));
 
-  if (named.empty() && !GiveName(fd, folder, named)) throw EFileGuardError(head + Why(errno));
+  if (named.empty() && !GiveName(fd, folder, named, note)) throw EFileGuardError(head + Why(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw EFileGuardError(head + Why(errno));
   if (::rename(named.c_str(), target.c_str()) != 0) throw EFileGuardError(head + Why(errno));
@@ -189,11 +242,14 @@ TFileIdentity FinishPlacement(int fd, const std::string& folder, std::string& na
   return IdentityOf(st);
 }
 
-// Whatever goes wrong before the rename, no named file of ours stays behind.
+// Whatever goes wrong before the rename, no named file of ours stays
+// behind; the note goes once nothing is left for it to name.
 struct UnlinkUnlessPlaced {
   std::string* name;
+  const std::string& note;
   ~UnlinkUnlessPlaced() {
     if (!name->empty()) ::unlink(name->c_str());
+    if (!note.empty()) ::unlink(note.c_str());
   }
 };
 
@@ -204,16 +260,17 @@ std::string FolderOf(const std::string& target) {
 
 }  // namespace
 
-TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages) {
+TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages,
+                        const std::string& note) {
   const std::string head = "TIFF Error: " + target + ": ";
   const std::string folder = FolderOf(target);
   rtl::TFileDescriptor in(::open(workTiff.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in.Valid()) throw EFileGuardError(head + workTiff + ": " + Why(errno));
 
   std::string named;
-  rtl::TFileDescriptor out(CreateUnnamed(folder, named));
+  const UnlinkUnlessPlaced cleanup{&named, note};
+  rtl::TFileDescriptor out(CreateUnnamed(folder, named, note));
   if (!out.Valid()) throw EFileGuardError(head + Why(errno));
-  const UnlinkUnlessPlaced cleanup{&named};
 
   std::vector<char> buf(1 << 16);
   for (;;) {
@@ -223,7 +280,7 @@ TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, 
     if (n == 0) break;
     if (!WriteAll(out.Get(), buf.data(), static_cast<size_t>(n))) throw EFileGuardError(head + Why(errno));
   }
-  return FinishPlacement(out.Get(), folder, named, target, expectedPages);
+  return FinishPlacement(out.Get(), folder, named, target, expectedPages, note);
 }
 
 bool TTiffBesideTarget::Open(const std::string& target) {
@@ -241,14 +298,37 @@ bool TTiffBesideTarget::Open(const std::string& target) {
   return true;
 }
 
-TFileIdentity TTiffBesideTarget::Place(int expectedPages) {
+TFileIdentity TTiffBesideTarget::Place(int expectedPages, const std::string& note) {
   if (!fd_.Valid()) throw EFileGuardError("TIFF Error: " + target_ + ": " + Why(EBADF));
   std::string named;
-  const UnlinkUnlessPlaced cleanup{&named};
-  const TFileIdentity placed = FinishPlacement(fd_.Get(), folder_, named, target_, expectedPages);
+  const UnlinkUnlessPlaced cleanup{&named, note};
+  const TFileIdentity placed = FinishPlacement(fd_.Get(), folder_, named, target_, expectedPages, note);
   fd_.Reset();
   path_.clear();
   return placed;
+}
+
+void RemoveLeftTemporary(const std::string& note) {
+  rtl::TFileDescriptor in(::open(note.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat nst {};
+  if (!in.Valid() || ::fstat(in.Get(), &nst) != 0 || !S_ISREG(nst.st_mode) || nst.st_size > 8192) return;
+  std::string text(static_cast<size_t>(nst.st_size), '\0');
+  if (::read(in.Get(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) return;
+  const size_t nl = text.find('\n');
+  if (nl == std::string::npos) return;
+  const std::string id = text.substr(0, nl), path = text.substr(nl + 1);
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return;
+  const pid_t owner = TempOwner(path.substr(slash + 1));
+  struct stat st {};
+  if (owner <= 0 || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) return;
+  if (id == "-") {
+    // Named before it was made: a file of that name whose process is gone.
+    if (!(::kill(owner, 0) != 0 && errno == ESRCH)) return;
+  } else if (id != std::to_string(st.st_dev) + " " + std::to_string(st.st_ino)) {
+    return;
+  }
+  ::unlink(path.c_str());
 }
 
 }  // namespace converter

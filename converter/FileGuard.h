@@ -53,7 +53,22 @@ int ReadablePages(int fd, std::string& why);
 // never the file it points to). Returns the identity of the file now at
 // target. On any failure raises EFileGuardError saying why, and target and
 // the folder are as they were.
-TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages);
+//
+// The file has a name in the target's folder only just before the rename
+// (for the whole copy where the file system has no unnamed files). Before it
+// gets that name, its name and identity go into the file note (in the
+// process's work folder), so that a process killed in between leaves a
+// record of it for RemoveLeftTemporary; the note is removed again before
+// PlaceTiff returns or raises.
+TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages,
+                        const std::string& note);
+
+// Removes the temporary TIFF that the note of a process no longer running
+// names, when that name still holds exactly that file: a regular file of
+// the temporary's name pattern with no other name, and (where the note
+// holds its identity) the very file, else one whose process is gone. Nothing
+// else is touched; the note itself stays.
+void RemoveLeftTemporary(const std::string& note);
 
 // The TIFF of a document made where it is to lie, written once: a file with
 // no name yet in the target's folder, to which the pages are appended by
@@ -72,8 +87,9 @@ class TTiffBesideTarget {
   bool Open(const std::string& target);
   // The name under which the open file is written.
   const std::string& Path() const { return path_; }
-  // Raises EFileGuardError as PlaceTiff does; the file is given up then.
-  TFileIdentity Place(int expectedPages);
+  // Raises EFileGuardError as PlaceTiff does, and keeps the note as
+  // PlaceTiff does; the file is given up then.
+  TFileIdentity Place(int expectedPages, const std::string& note);
 
  private:
   rtl::TFileDescriptor fd_;

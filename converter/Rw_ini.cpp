@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 
+#include "converter/FileGuard.h"
 #include "platform/os/KnownFolders.h"
 #include "platform/os/Windows.h"
 #include "platform/rtl/DateTime.h"
@@ -116,7 +117,11 @@ bool PrepareWorkFolder() {
     // and start time (before the system restarted): ours to renew.
     if (name == OwnWorkName() || !OwnerRunning(name)) stale.push_back(entry.path().string());
   }
-  for (const auto& s : stale) RemoveTree(s);
+  for (const auto& s : stale) {
+    // Killed between naming its TIFF's temporary and renaming it.
+    RemoveLeftTemporary(s + "/" + kPlacementNote);
+    RemoveTree(s);
+  }
   return ::mkdir(rtl::ExcludeTrailingPathDelimiter(WorkFolder()).c_str(), 0700) == 0;
 }
 

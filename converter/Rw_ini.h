@@ -47,9 +47,15 @@ std::string WorkFolder();
 std::string IniFileName();
 std::string LogFileName();
 
+// In a work folder: the note of the TIFF being put in place beside its
+// source (PlaceTiff), which names its temporary file while it has a name.
+inline constexpr const char* kPlacementNote = "placing";
+
 // Makes the work root when missing and this process's work folder afresh,
 // and removes the work folders of converters no longer running (one killed
-// before it could remove its own). False when the folder cannot be made.
+// before it could remove its own), with the temporary TIFF that such a
+// converter's note still names beside a source. False when the folder
+// cannot be made.
 bool PrepareWorkFolder();
 // Empties this process's work folder / removes it with what it holds.
 void ClearWorkFolder();

@@ -729,7 +729,12 @@ void TForm1::ConvertDocument(const std::string& path) {
     return;
   }
   const int n = Pages->PageCount();
-  if (n <= 0) return;
+  // Nothing to convert is no conversion: the user hears of it, and the
+  // source stays.
+  if (n <= 0) {
+    KeepSource(path, kKeptNoPage, "");
+    return;
+  }
 
   struct Restore {
     TForm1* f;
@@ -811,7 +816,8 @@ void TForm1::ConvertDocument(const std::string& path) {
   std::string notPlaced;
   if (converted > 0 && (direct || rtl::FileExists(kTempTif))) {
     try {
-      placed = direct ? beside.Place(converted) : PlaceTiff(work + kTempTif, target, converted);
+      placed = direct ? beside.Place(converted, work + kPlacementNote)
+                      : PlaceTiff(work + kTempTif, target, converted, work + kPlacementNote);
       copied = true;
     } catch (const EFileGuardError& e) {
       notPlaced = e.what();

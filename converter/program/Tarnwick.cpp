@@ -1,6 +1,11 @@
 // The converter's program block: the application, its main window, the loop.
 #include <malloc.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
 #include "converter/Unit1.h"
 #include "pdf/kvCstPDFDoc.h"
 #include "platform/forms/Forms.h"
@@ -34,6 +39,14 @@ int main(int argc, char** argv) {
   application.Title = converter::kApplicationTitle;
   converter::TForm1* form1 = nullptr;
   application.CreateForm(form1);
+  // A shorter limit for a page tool that hangs, so that the tests of the
+  // program itself need not wait the full limit; never a longer one.
+  if (const char* limit = std::getenv("TK_PAGE_TOOL_TIME_LIMIT_MS")) {
+    int ms = 0;
+    const char* end = limit + std::strlen(limit);
+    if (auto r = std::from_chars(limit, end, ms); r.ec == std::errc() && r.ptr == end && ms > 0)
+      form1->PageToolTimeLimitMs = std::min(ms, form1->PageToolTimeLimitMs);
+  }
   application.CreateForm(converter::FormPassWord);
   application.Run();
   return application.ExitCode;

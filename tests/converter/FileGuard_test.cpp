@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,6 +94,7 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
   };
   // Copied from the work folder, or written where it is to lie, unnamed
   // until it is placed.
+  const fs::path note = scratch / "placing";
   for (const bool beside : {false, true})
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (beside ? ", written beside" : ", copied"));
@@ -109,14 +111,16 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
           ASSERT_TRUE(tiff.Open((docs / "scan.tif").string()));
           WriteFileBytes(tiff.Path(), ReadFileBytes(c.workTiff));
           EXPECT_EQ(Listing(docs), before) << "the folder changed before the TIFF was placed";
-          placed = tiff.Place(c.expected);
+          placed = tiff.Place(c.expected, note.string());
         } else {
-          placed = PlaceTiff(c.workTiff.string(), (docs / "scan.tif").string(), c.expected);
+          placed = PlaceTiff(c.workTiff.string(), (docs / "scan.tif").string(), c.expected, note.string());
         }
         EXPECT_TRUE(::converter::IsPlacedFile((docs / "scan.tif").string(), placed));
       } catch (const EFileGuardError& e) {
         error = e.what();
       }
+      // The note of the temporary goes with it, whatever the outcome.
+      EXPECT_FALSE(fs::exists(fs::symlink_status(note)));
       if (*c.error) {
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
         EXPECT_EQ(Listing(docs), before) << "the folder changed";
@@ -151,7 +155,7 @@ TEST(FileGuard, AFullDiskLeavesTheOlderTiffAndNoTemporaryFile) {
     ::setrlimit(RLIMIT_FSIZE, &limit);
     int code = 3;
     try {
-      PlaceTiff(big.string(), (docs / "scan.tif").string(), 1);
+      PlaceTiff(big.string(), (docs / "scan.tif").string(), 1, "");
       code = 1;
     } catch (const EFileGuardError& e) {
       code = std::string(e.what()).find("File too large") != std::string::npos ? 0 : 2;
@@ -163,6 +167,110 @@ TEST(FileGuard, AFullDiskLeavesTheOlderTiffAndNoTemporaryFile) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: placed; 2: another error";
   EXPECT_EQ(Listing(docs), (std::map<std::string, std::string>{{"scan.tif", "older"}}));
+}
+
+// A converter killed between giving its temporary TIFF a name and renaming
+// it leaves the file beside the source, and its note. What the note names is
+// removed only while it is exactly that file.
+TEST(FileGuard, ALeftTemporaryIsRemovedOnlyWhileItIsTheFileTheNoteNames) {
+  ScratchDir scratch;
+  const fs::path docs = scratch / "docs", note = scratch / "placing";
+  fs::create_directories(docs);
+  const pid_t dead = ::fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+  const std::string ours = ".tarnwick-" + std::to_string(dead) + "-0.tif";
+  auto identity = [](const fs::path& p) {
+    struct stat st {};
+    ::lstat(p.c_str(), &st);
+    return std::to_string(st.st_dev) + " " + std::to_string(st.st_ino);
+  };
+  struct Case {
+    const char* label;
+    std::string name;
+    // Makes what lies at the name; gives the identity the note holds.
+    std::function<std::string(const fs::path& at)> make;
+    bool removed;
+  } cases[] = {
+      {"the file it names", ours,
+       [&](const fs::path& at) {
+         WriteFileBytes(at, "II*");
+         return identity(at);
+       },
+       true},
+      {"named before it was made, its process gone", ours,
+       [](const fs::path& at) {
+         WriteFileBytes(at, "II*");
+         return std::string("-");
+       },
+       true},
+      {"named before it was made, its process running", ".tarnwick-" + std::to_string(::getpid()) + "-0.tif",
+       [](const fs::path& at) {
+         WriteFileBytes(at, "II*");
+         return std::string("-");
+       },
+       false},
+      {"another file at the name", ours,
+       [&](const fs::path& at) {
+         WriteFileBytes(docs / "other", "x");
+         const std::string id = identity(docs / "other");
+         WriteFileBytes(at, "II*");
+         return id;
+       },
+       false},
+      {"the file with a second name", ours,
+       [&](const fs::path& at) {
+         WriteFileBytes(at, "II*");
+         fs::create_hard_link(at, docs / "second.tif");
+         return identity(at);
+       },
+       false},
+      {"a link at the name", ours,
+       [&](const fs::path& at) {
+         WriteFileBytes(docs / "target.tif", "precious");
+         fs::create_symlink(docs / "target.tif", at);
+         return identity(at);
+       },
+       false},
+      {"a folder at the name", ours,
+       [&](const fs::path& at) {
+         fs::create_directories(at);
+         return identity(at);
+       },
+       false},
+      {"a name not of the pattern", "scan.tif",
+       [&](const fs::path& at) {
+         WriteFileBytes(at, "II*");
+         return identity(at);
+       },
+       false},
+      {"a name like the pattern", ".tarnwick-" + std::to_string(dead) + "-0.tif.bak",
+       [&](const fs::path& at) {
+         WriteFileBytes(at, "II*");
+         return identity(at);
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    fs::remove_all(docs);
+    fs::create_directories(docs);
+    const fs::path at = docs / c.name;
+    WriteFileBytes(note, c.make(at) + "\n" + at.string());
+    const auto before = Listing(docs);
+    ::converter::RemoveLeftTemporary(note.string());
+    auto after = before;
+    if (c.removed) after.erase(c.name);
+    EXPECT_EQ(Listing(docs), after);
+  }
+  // No note, or one that is no note: nothing happens.
+  WriteFileBytes(docs / ours, "II*");
+  fs::remove(note);
+  ::converter::RemoveLeftTemporary(note.string());
+  WriteFileBytes(note, "garbage");
+  ::converter::RemoveLeftTemporary(note.string());
+  EXPECT_TRUE(fs::exists(docs / ours));
 }
 
 }  // namespace

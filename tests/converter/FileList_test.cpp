@@ -230,7 +230,9 @@ TEST_F(FileList, PopUpCommandsRefuseWhileABatchRuns) {
   EXPECT_EQ(steps->Loads, (std::vector<std::string>{a}));  // no second batch
   EXPECT_TRUE(fs::exists(docs / "a.pdf"));
   EXPECT_TRUE(fs::exists(docs / "b.pdf"));
-  EXPECT_TRUE(presenter->Messages.empty());  // no question either
+  // No question either: only what became of the document (it has no pages).
+  ASSERT_EQ(presenter->Messages.size(), 1u);
+  EXPECT_EQ(presenter->Messages[0].Text, "a.pdf: 変換できるページがありません（ＰＤＦを残します）");
   EXPECT_EQ(std::find(rowsDuring.begin(), rowsDuring.end(), "new.pdf"), rowsDuring.end());
   // Once the batch is over they work.
   f->popRefresh->Click();

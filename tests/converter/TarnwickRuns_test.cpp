@@ -186,6 +186,17 @@ TEST_F(TarnwickRuns, AKilledRunsWorkFolderIsRemovedByTheNextStartAndBlocksNothin
   for (const auto& e : fs::directory_iterator(WorkRoot()))
     if (e.is_directory()) killedFolder = e.path().filename().string();
   ASSERT_NE(killedFolder, "");
+  // Killed as it was putting its TIFF in place: the temporary file had its
+  // name beside the source, and the note in the work folder named it. A
+  // file of the same pattern that no note names is not ours to remove.
+  const fs::path left = first.parent_path() / (".tarnwick-" + std::to_string(pid) + "-0.tif");
+  const fs::path unnamed = first.parent_path() / (".tarnwick-" + std::to_string(pid) + "-1.tif");
+  WriteFileBytes(left, "II*\0half a TIFF");
+  WriteFileBytes(unnamed, "II*\0someone's");
+  struct stat st {};
+  ASSERT_EQ(::lstat(left.c_str(), &st), 0);
+  WriteFileBytes(WorkRoot() / killedFolder / ::converter::kPlacementNote,
+                 std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + "\n" + left.string());
   // Left in the work root by converters before per-process work folders:
   // folders named like work files.
   for (const char* n : {"$$temp$$.tif", "$$temp$$.pdf", "$$temp$$-000.pbm", "$temp-001.pdf"})
@@ -198,6 +209,8 @@ TEST_F(TarnwickRuns, AKilledRunsWorkFolderIsRemovedByTheNextStartAndBlocksNothin
   EXPECT_EQ(CompareWithDocument(fs::path(second).replace_extension(".tif"), 2), "");
   EXPECT_FALSE(fs::exists(WorkRoot() / killedFolder));
   EXPECT_TRUE(fs::exists(first));
+  EXPECT_FALSE(fs::exists(left));
+  EXPECT_TRUE(fs::exists(unnamed));
 }
 
 TEST_F(TarnwickRuns, ARunEndedByASignalKeepsTheScanSaysSoAndCleansUp) {

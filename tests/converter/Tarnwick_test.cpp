@@ -237,7 +237,8 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
     const char* tiff;               // the TIFF's name
     size_t pages;                   // pages in it; 0: none (or what setup put there, unchanged)
     int exitCode;
-    const char* message;  // in standard error; "" for none at all
+    const char* message;           // in standard error; "" for none at all
+    const char* toolLimitMs = "";  // a shorter time limit of the page tool, when set
   } cases[] = {
       {"a scan converts",
        [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
@@ -395,6 +396,29 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
        1,
        1,
        "scan.pdf: 1ページに画像が複数あります（ＰＤＦを残します）"},
+      {"the page tool hangs",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
+       {},
+       "sleep 60 & exec sleep 60",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
+       "pdfimages did not finish within 1 seconds",
+       "1500"},
+      {"a PDF without pages",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", tk::test::pdf::SimpleDocument(0).Build()); },
+       {},
+       "",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       0,
+       1,
+       "scan.pdf: 変換できるページがありません（ＰＤＦを残します）"},
       {"the page tool writes garbage",
        [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
        {},
@@ -425,8 +449,9 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
       ::chmod((WorkRoot() / "pdfimages").c_str(), 0755);
     }
     std::vector<std::string> args = c.args.empty() ? std::vector<std::string>{"scan.pdf"} : c.args;
-    std::optional<EnvVar> path;
+    std::optional<EnvVar> path, toolLimit;
     if (!c.path.empty()) path.emplace("PATH", c.path.c_str());
+    if (*c.toolLimitMs) toolLimit.emplace("TK_PAGE_TOOL_TIME_LIMIT_MS", c.toolLimitMs);
     ProgramRun r;
     if (c.limit.empty()) {
       r = RunProgram(exe, args, docs, 30000);
@@ -438,6 +463,7 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
       r = RunProgram("/bin/sh", shell, docs, 30000);
     }
     path.reset();
+    toolLimit.reset();
     EXPECT_FALSE(r.signalled) << r.err;
     EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
     if (std::string(c.message).empty()) {

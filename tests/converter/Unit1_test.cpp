@@ -695,7 +695,9 @@ TEST_F(Form1, FilingWindowPresentTable) {
   }
 }
 
-TEST_F(Form1, DocumentWithoutPagesChangesNothing) {
+// A document that converts to nothing changes nothing, and is a failure the
+// user hears of: the source stays, said in the status line and a message.
+TEST_F(Form1, DocumentWithoutPagesChangesNothingAndSaysSo) {
   TForm1* f = Start();
   TNoPages* pages = UseNoPages(f);
   WriteFileBytes(docs / "empty.pdf", "x");
@@ -705,7 +707,10 @@ TEST_F(Form1, DocumentWithoutPagesChangesNothing) {
   EXPECT_FALSE(fs::exists(docs / "empty.tif"));
   EXPECT_EQ(f->DropFileSource1->Files().Count(), 0);
   EXPECT_EQ(f->LabelFile->Caption(), "ファイルempty.pdf");
-  EXPECT_EQ(f->LabelState->Caption(), "処理開始");
+  EXPECT_EQ(f->LabelState->Caption(), "変換できるページがありません（ＰＤＦを残します）");
+  ASSERT_EQ(presenter->Messages.size(), 1u);
+  EXPECT_EQ(presenter->Messages[0].Text, "empty.pdf: 変換できるページがありません（ＰＤＦを残します）");
+  EXPECT_EQ(f->KeptDocuments, 1);
 }
 
 TEST_F(Form1, MissingWorkFolderFailsWithAnInputOutputError) {
