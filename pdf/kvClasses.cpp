@@ -1,14 +1,157 @@
 #include "pdf/kvClasses.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <new>
 #include <unordered_set>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KV_OBJECT_POOL 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KV_OBJECT_POOL 0
+#endif
+#endif
+#ifndef KV_OBJECT_POOL
+#define KV_OBJECT_POOL 1
+#endif
+
 namespace pdf {
+
+// ---- TkvObject and its pool -------------------------------------------------
+
+namespace {
+
+// Objects up to kLargest bytes, in sizes rounded up to kGrain (the
+// alignment that operator new promises), carved from chunks that double
+// from kFirstChunk up to kLargestChunk. A chunk is mapped with its pages
+// made present in one call: touching them one by one would cost a page
+// fault each, which costs more than the parsing of what lives on them.
+// Freed objects go to the free list of their size and are used again
+// first. One lock: the library is used from one thread per document, but
+// objects of different documents may live on different threads.
+class TObjectPool {
+ public:
+  static constexpr size_t kGrain = 16;
+  static constexpr size_t kLargest = 256;
+  static constexpr size_t kFirstChunk = 64 * 1024;
+  static constexpr size_t kLargestChunk = 2 * 1024 * 1024;
+
+  static bool Holds(size_t size) { return size <= kLargest; }
+
+  void* Allocate(size_t size) {
+    const size_t cls = ClassOf(size);
+    std::lock_guard<std::mutex> lock(mutex_);
+    void* p;
+    if (TFree* f = free_[cls]) {
+      free_[cls] = f->Next;
+      p = f;
+    } else {
+      const size_t bytes = (cls + 1) * kGrain;
+      if (static_cast<size_t>(end_ - next_) < bytes) NewChunk();
+      p = next_;
+      next_ += bytes;
+    }
+    ++live_;
+    return p;
+  }
+
+  void Release(void* p, size_t size) noexcept {
+    const size_t cls = ClassOf(size);
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto* f = static_cast<TFree*>(p);
+    f->Next = free_[cls];
+    free_[cls] = f;
+    if (--live_ == 0) GiveBack();
+  }
+
+  size_t Bytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t total = 0;
+    for (const TChunk& c : chunks_) total += c.Size;
+    return total;
+  }
+
+ private:
+  struct TFree {
+    TFree* Next;
+  };
+  struct TChunk {
+    void* Start;
+    size_t Size;
+  };
+
+  static size_t ClassOf(size_t size) { return size == 0 ? 0 : (size - 1) / kGrain; }
+
+  // Throws std::bad_alloc when the system refuses, as operator new must.
+  void NewChunk() {
+    const size_t size = std::min(kLargestChunk, kFirstChunk << std::min<size_t>(chunks_.size(), 8));
+    chunks_.reserve(chunks_.size() + 1);
+    void* p =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    chunks_.push_back({p, size});
+    next_ = static_cast<char*>(p);
+    end_ = next_ + size;
+  }
+
+  // Nothing is in use: every chunk but the first goes back to the system,
+  // and the first is carved anew.
+  void GiveBack() noexcept {
+    if (chunks_.empty()) return;
+    for (size_t i = 1; i < chunks_.size(); ++i) ::munmap(chunks_[i].Start, chunks_[i].Size);
+    chunks_.resize(1);
+    for (TFree*& f : free_) f = nullptr;
+    next_ = static_cast<char*>(chunks_[0].Start);
+    end_ = next_ + chunks_[0].Size;
+  }
+
+  std::mutex mutex_;
+  TFree* free_[kLargest / kGrain] = {};
+  std::vector<TChunk> chunks_;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+  size_t live_ = 0;
+};
+
+// Never destroyed: objects of static lifetime may be freed after every
+// other static is gone.
+TObjectPool& Pool() {
+  alignas(TObjectPool) static unsigned char storage[sizeof(TObjectPool)];
+  static TObjectPool* pool = new (storage) TObjectPool;
+  return *pool;
+}
+
+}  // namespace
+
+void* TkvPoolAllocate(std::size_t size) {
+  if (KV_OBJECT_POOL && TObjectPool::Holds(size)) return Pool().Allocate(size);
+  return ::operator new(size);
+}
+
+void TkvPoolRelease(void* p, std::size_t size) noexcept {
+  if (!p) return;
+  if (KV_OBJECT_POOL && TObjectPool::Holds(size)) return Pool().Release(p, size);
+  ::operator delete(p);
+}
+
+void* TkvObject::operator new(std::size_t size) {
+  return TkvPoolAllocate(size);
+}
+
+void TkvObject::operator delete(void* p, std::size_t size) noexcept {
+  TkvPoolRelease(p, size);
+}
+
+std::size_t TkvObjectPoolBytes() {
+  return KV_OBJECT_POOL ? Pool().Bytes() : 0;
+}
 
 // ---- TkvExtMemStream --------------------------------------------------------
 

@@ -8,7 +8,9 @@
 // duplicates it refuses).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -32,9 +34,46 @@ inline constexpr const char* SFilterCannotRead = "A write-only filter cannot rea
 inline constexpr const char* SInvalidUniqueID = "Invalid unique ID (%d)";
 
 // Root of every library object that a TkvObjectList can hold and free.
+//
+// A loaded document is tens of thousands of these, most of a few dozen
+// bytes, made and freed together: they come from the library's own pool
+// (chunks of many objects taken from the system at once, one free list per
+// size), not one allocation each from the general heap. Builds under
+// AddressSanitizer bypass the pool, so that it sees every object.
 class TkvObject {
  public:
   virtual ~TkvObject() = default;
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
+};
+
+// The bytes the pool holds from the system, in use or free. When its last
+// block is freed it gives back all but its first chunk. 0 where the pool
+// is bypassed.
+std::size_t TkvObjectPoolBytes();
+
+// A block of the pool (size bytes, aligned as operator new aligns), for the
+// item lists of library objects; larger blocks come from operator new.
+// TkvPoolRelease takes the size the block was allocated with.
+void* TkvPoolAllocate(std::size_t size);
+void TkvPoolRelease(void* p, std::size_t size) noexcept;
+
+// Allocator over TkvPoolAllocate, for the containers inside library objects.
+template <typename T>
+struct TkvPoolAllocator {
+  using value_type = T;
+  TkvPoolAllocator() = default;
+  template <typename U>
+  TkvPoolAllocator(const TkvPoolAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(TkvPoolAllocate(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { TkvPoolRelease(p, n * sizeof(T)); }
+  template <typename U>
+  bool operator==(const TkvPoolAllocator<U>&) const noexcept {
+    return true;
+  }
 };
 
 // Base of the library's components. About and Version are published for the

@@ -656,6 +656,7 @@ void TkvCustomPDFDocument::ReadCrossReference() {
     }
   }
   ObjectStore->NextObjNum = static_cast<int32_t>(XRefTable.size());
+  ObjectStore->Reserve(static_cast<int>(XRefTable.size()));
 }
 
 bool TkvCustomPDFDocument::IsXRefStreamAt(int32_t Offset) {

@@ -161,16 +161,16 @@ void TkvPDFArrayObject::Delete(int index) {
   items_.erase(items_.begin() + index);
 }
 
+void TkvPDFArrayObject::Reserve(int n) {
+  if (n > 0) items_.reserve(static_cast<size_t>(n));
+}
+
 // ---- dictionary -------------------------------------------------------------
 
 std::unique_ptr<TkvPDFObject> TkvPDFDictObject::Clone() const {
   auto d = std::make_unique<TkvPDFDictObject>();
-  d->keys_.reserve(keys_.size());
-  d->values_.reserve(values_.size());
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    d->values_.push_back(values_[i]->Clone());
-    d->keys_.push_back(CloneAs(*keys_[i]));
-  }
+  d->entries_.reserve(entries_.size());
+  for (const TEntry& e : entries_) d->entries_.push_back({CloneAs(*e.Key), e.Value->Clone()});
   return d;
 }
 
@@ -178,16 +178,14 @@ void TkvPDFDictObject::CheckIndex(int i) const {
   if (i < 0 || i >= Count()) RaiseListIndex(i);
 }
 
+void TkvPDFDictObject::Reserve(int n) {
+  if (n > 0) entries_.reserve(static_cast<size_t>(n));
+}
+
 void TkvPDFDictObject::Add(std::unique_ptr<TkvPDFNameObject> key, std::unique_ptr<TkvPDFObject> value) {
   key = Required(std::move(key));
   value = Required(std::move(value));
-  // Room grows geometrically, as push_back would.
-  if (keys_.size() == keys_.capacity()) keys_.reserve(std::max<size_t>(8, keys_.capacity() * 2));
-  if (values_.size() == values_.capacity()) values_.reserve(std::max<size_t>(8, values_.capacity() * 2));
-  // Both reservations done: the pushes below cannot throw, so the lists
-  // stay parallel.
-  keys_.push_back(std::move(key));
-  values_.push_back(std::move(value));
+  entries_.push_back({std::move(key), std::move(value)});
 }
 
 void TkvPDFDictObject::AddEntry(const std::string& key, std::unique_ptr<TkvPDFObject> value) {
@@ -204,31 +202,31 @@ void TkvPDFDictObject::AddName(const std::string& key, const std::string& name) 
 }
 
 int TkvPDFDictObject::IndexOf(const std::string& key) const {
-  for (size_t i = 0; i < keys_.size(); ++i)
-    if (keys_[i]->Text == key) return static_cast<int>(i);
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].Key->Text == key) return static_cast<int>(i);
   return -1;
 }
 
 TkvPDFObject* TkvPDFDictObject::Find(const std::string& key) const {
   int i = IndexOf(key);
-  return i < 0 ? nullptr : values_[static_cast<size_t>(i)].get();
+  return i < 0 ? nullptr : entries_[static_cast<size_t>(i)].Value.get();
 }
 
 TkvPDFNameObject* TkvPDFDictObject::KeyAt(int i) const {
   CheckIndex(i);
-  return keys_[static_cast<size_t>(i)].get();
+  return entries_[static_cast<size_t>(i)].Key.get();
 }
 
 TkvPDFObject* TkvPDFDictObject::ValueAt(int i) const {
   CheckIndex(i);
-  return values_[static_cast<size_t>(i)].get();
+  return entries_[static_cast<size_t>(i)].Value.get();
 }
 
 void TkvPDFDictObject::SetValue(const std::string& key, std::unique_ptr<TkvPDFObject> value) {
   value = Required(std::move(value));
   int i = IndexOf(key);
   if (i >= 0)
-    values_[static_cast<size_t>(i)] = std::move(value);
+    entries_[static_cast<size_t>(i)].Value = std::move(value);
   else
     AddEntry(key, std::move(value));
 }
@@ -253,14 +251,13 @@ std::unique_ptr<TkvPDFObject> TkvPDFDictObject::PutValueAt(int i, std::unique_pt
   if (i >= Count()) throw EInvalidIndex(SInvalidIndex);
   if (i < 0) RaiseListIndex(i);
   value = Required(std::move(value));
-  values_[static_cast<size_t>(i)].swap(value);
+  entries_[static_cast<size_t>(i)].Value.swap(value);
   return value;
 }
 
 void TkvPDFDictObject::DeleteAt(int i) {
   CheckIndex(i);
-  keys_.erase(keys_.begin() + i);
-  values_.erase(values_.begin() + i);
+  entries_.erase(entries_.begin() + i);
 }
 
 void TkvPDFDictObject::Remove(const std::string& key) {

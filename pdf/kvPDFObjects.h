@@ -170,9 +170,11 @@ class TkvPDFArrayObject : public TkvPDFObject {
   std::unique_ptr<TkvPDFObject> PutItem(int index, std::unique_ptr<TkvPDFObject> item);
   // Removes and frees the item; out of range: rtl::EListError.
   void Delete(int index);
+  // Room for n items in all: a reader that knows the count allocates once.
+  void Reserve(int n);
 
  private:
-  std::vector<std::unique_ptr<TkvPDFObject>> items_;
+  std::vector<std::unique_ptr<TkvPDFObject>, TkvPoolAllocator<std::unique_ptr<TkvPDFObject>>> items_;
 };
 
 // Entries keep insertion order; a key may occur twice (Add, AddEntry);
@@ -182,7 +184,7 @@ class TkvPDFDictObject : public TkvPDFObject {
   TkvPDFDictObject() : TkvPDFObject(otDict) {}
   std::unique_ptr<TkvPDFObject> Clone() const override;
 
-  int Count() const { return static_cast<int>(values_.size()); }
+  int Count() const { return static_cast<int>(entries_.size()); }
   void Add(std::unique_ptr<TkvPDFNameObject> key, std::unique_ptr<TkvPDFObject> value);
   void AddEntry(const std::string& key, std::unique_ptr<TkvPDFObject> value);
   void AddInteger(const std::string& key, int32_t n);
@@ -209,11 +211,17 @@ class TkvPDFDictObject : public TkvPDFObject {
   void Remove(const std::string& key);
   // SetByName of a clone of each entry of other, in order; nullptr: nothing.
   void Merge(const TkvPDFDictObject* other);
+  // Room for n entries in all: a reader that knows the count allocates once.
+  void Reserve(int n);
 
  private:
   void CheckIndex(int i) const;
-  std::vector<std::unique_ptr<TkvPDFNameObject>> keys_;
-  std::vector<std::unique_ptr<TkvPDFObject>> values_;
+  // Key and value side by side: one allocation for the entries, not two.
+  struct TEntry {
+    std::unique_ptr<TkvPDFNameObject> Key;
+    std::unique_ptr<TkvPDFObject> Value;
+  };
+  std::vector<TEntry, TkvPoolAllocator<TEntry>> entries_;
 };
 
 // Where the stored bytes of streams lie while they are still only in a

@@ -40,6 +40,15 @@ constexpr TStopTable kAtDelimiter = MakeStops([](int c) {
 constexpr TStopTable kAtNonWhite = MakeStops([](int c) { return !IsWhite(c); });
 constexpr TStopTable kAtLineEnd = MakeStops([](int c) { return c == 10 || c == 13; });
 
+// Drops what a construct left above its mark in one of the reader's item
+// lists, however the construct ends.
+template <typename List>
+struct TTrimOnExit {
+  List& list;
+  size_t mark;
+  ~TTrimOnExit() { list.erase(list.begin() + static_cast<std::ptrdiff_t>(mark), list.end()); }
+};
+
 // The character found, for the messages "Error reading PDF ... (%s)".
 std::string Found(int c) {
   return c == kEnd ? std::string(kEndOfDataText) : MessageExcerpt(std::string(1, static_cast<char>(c)));
@@ -277,12 +286,15 @@ std::unique_ptr<TkvPDFArrayObject> TkvPDFStreamReader::ReadArrayObject() {
   if (c != '[') throw EArrayReadError(rtl::Format(SArrayReadError, {Found(c)}));
   TkvDepthGuard guard(depth_, kMaxNestingDepth,
                       [] { throw EArrayReadError(rtl::Format(SArrayReadError, {"nesting too deep"})); });
-  auto array = std::make_unique<TkvPDFArrayObject>();
+  // This array's items stand in items_ from mark on, until it is complete;
+  // on an error they are freed with it.
+  const size_t mark = items_.size();
+  const TTrimOnExit<decltype(items_)> trim{items_, mark};
   SkipWhitespace();
   for (;;) {
     auto item = ReadObject();
     if (!item) break;
-    array->Add(std::move(item));
+    items_.push_back(std::move(item));
     SkipWhitespace();
     if (PeekChar() == ']') break;
   }
@@ -290,6 +302,9 @@ std::unique_ptr<TkvPDFArrayObject> TkvPDFStreamReader::ReadArrayObject() {
   // character closes the array instead.
   const int closing = ReadChar();
   if (closing == kEnd) throw EArrayReadError(rtl::Format(SArrayReadError, {kEndOfDataText}));
+  auto array = std::make_unique<TkvPDFArrayObject>();
+  array->Reserve(static_cast<int>(items_.size() - mark));
+  for (size_t i = mark; i < items_.size(); ++i) array->Add(std::move(items_[i]));
   return array;
 }
 
@@ -301,7 +316,8 @@ std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadDictObject() {
   TkvDepthGuard guard(depth_, kMaxNestingDepth, [] {
     throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {"nesting too deep"}));
   });
-  auto dict = std::make_unique<TkvPDFDictObject>();
+  const size_t mark = entries_.size();
+  const TTrimOnExit<decltype(entries_)> trim{entries_, mark};
   std::string two;
   for (;;) {
     SkipWhitespace();
@@ -315,8 +331,12 @@ std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadDictObject() {
     auto value = ReadObject();
     // A key without a value (directly before ">>") is an absent entry: no
     // dictionary holds a null pointer.
-    if (value) dict->Add(std::move(key), std::move(value));
+    if (value) entries_.emplace_back(std::move(key), std::move(value));
   }
+  auto dict = std::make_unique<TkvPDFDictObject>();
+  dict->Reserve(static_cast<int>(entries_.size() - mark));
+  for (size_t i = mark; i < entries_.size(); ++i)
+    dict->Add(std::move(entries_[i].first), std::move(entries_[i].second));
   return dict;
 }
 

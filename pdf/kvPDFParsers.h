@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "pdf/kvClasses.h"
 #include "pdf/kvPDFObjects.h"
@@ -88,6 +90,11 @@ class TkvPDFStreamReader : public TkvRandomAccessFilter {
   // White space, then "endstream" (EEndStreamError otherwise).
   void EndStreamData();
   int depth_ = 0;
+  // The items and entries of the arrays and dictionaries being read, the
+  // inner ones above the outer: each is sized once, when its count is
+  // known, rather than grown item by item.
+  std::vector<std::unique_ptr<TkvPDFObject>> items_;
+  std::vector<std::pair<std::unique_ptr<TkvPDFNameObject>, std::unique_ptr<TkvPDFObject>>> entries_;
 };
 
 }  // namespace pdf

@@ -29,6 +29,12 @@ void TkvPDFObjectStore::AddObject(std::unique_ptr<TkvPDFIndirectObject> obj) {
   objects_.push_back(std::move(obj));
 }
 
+void TkvPDFObjectStore::Reserve(int n) {
+  if (n <= 0) return;
+  objects_.reserve(static_cast<size_t>(n));
+  index_.reserve(static_cast<size_t>(n));
+}
+
 TkvPDFIndirectObject* TkvPDFObjectStore::FindObject(const TkvObjectKey& key) const {
   auto it = index_.find(key);
   return it == index_.end() ? nullptr : objects_[static_cast<size_t>(it->second)].get();

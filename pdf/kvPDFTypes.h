@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -51,6 +52,9 @@ class TkvPDFObjectStore {
   // By the displayed UniqueID text value (linear; it can collide).
   int IndexOfUniqueID(int64_t uniqueID) const;
   int ObjectCount() const { return static_cast<int>(objects_.size()); }
+  // Room for n objects in all, so that a reader that knows how many the
+  // file lists does not grow the store again and again.
+  void Reserve(int n);
   // Bounds-checked: rtl::EListError.
   TkvPDFIndirectObject* ObjectAt(int index) const;
   // Every object whose key is new here is taken over (appended in order);
@@ -84,7 +88,10 @@ class TkvPDFObjectStore {
   T* Fetch(const TkvPDFObject* obj, TkvPDFObjectType type) const;
 
   std::vector<std::unique_ptr<TkvPDFIndirectObject>> objects_;
-  std::unordered_map<TkvObjectKey, int, TkvObjectKeyHash> index_;  // key -> first index
+  // key -> first index
+  std::unordered_map<TkvObjectKey, int, TkvObjectKeyHash, std::equal_to<TkvObjectKey>,
+                     TkvPoolAllocator<std::pair<const TkvObjectKey, int>>>
+      index_;
 };
 
 class TkvPDFTrailer {
