@@ -28,6 +28,7 @@ packages=(
   xdotool x11-utils wmctrl  # oracles of that desktop's windows
   tmux  # a terminal for the tests of what a person types
   time  # and measure peak memory with /usr/bin/time -v
+  strace  # and count the system calls of a load
   ghostscript  # a reference line in the converter's comparison (its tiffg4 and tiff24nc devices)
   qt6-base-dev  # the windows on a desktop
   fonts-ipafont-gothic  # Japanese captions shown on a desktop

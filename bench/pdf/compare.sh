@@ -9,7 +9,9 @@
 # the elapsed time and, since a shared machine preempts either side, of the
 # processor time (user + system) as well.
 # Then, for each file, the peak memory of a load (/usr/bin/time -v, ours and
-# the peer's) and the read system calls of our load per MiB of the file.
+# the peer's), the read system calls of our load per MiB of the file, and
+# (where strace is installed) every system call of each side's load, with
+# the reads and seeks among them.
 set -euo pipefail
 build=${1:?usage: compare.sh BUILD_DIR}
 probe=$build/bench/pdf_probe
@@ -83,6 +85,13 @@ compare() {
 }
 
 peak_kb() { /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'; }
+# syscalls COMMAND...: "all reads seeks", the system calls of the command
+# (strace -c counts them; reads are read, pread64 and readv).
+syscalls() {
+  strace -f -c -o "$work/strace" "$@" >/dev/null 2>&1
+  awk '$NF == "total" { all = $4 } $NF ~ /^(read|pread64|readv|preadv)$/ { r += $4 } $NF ~ /^l?lseek$/ { s += $4 }
+       END { printf "%d %d %d\n", all, r, s }' "$work/strace"
+}
 
 echo "load and page count: pdf_probe FILE --count beside qpdf --show-npages FILE"
 for f in small-200 small-2000 heavy-200 heavy-2000; do
@@ -103,4 +112,11 @@ for f in small-200 small-2000 heavy-200 heavy-2000; do
   read -r _ _ calls _ bytes < <("$probe" "$file" --count --io | tail -1)
   printf '%-12s %7.2f MiB: peak ours %6d KB, qpdf %6d KB, ratio %s; our reads %d calls (%s per MiB), %d bytes\n' \
     "$f" "$mib" "$ours" "$peer" "$(ratio "$ours" "$peer")" "$calls" "$(echo "scale=1; $calls / $mib" | bc -l)" "$bytes"
+  if command -v strace >/dev/null; then
+    read -r o_all o_reads o_seeks < <(syscalls "$probe" "$file" --count)
+    read -r p_all p_reads p_seeks < <(syscalls qpdf --show-npages "$file")
+    printf '%-12s system calls of a load: ours %d (%s per MiB; %d reads, %d seeks), qpdf %d (%d reads, %d seeks)\n' \
+      "$f" "$o_all" "$(echo "scale=1; $o_all / $mib" | bc -l)" "$o_reads" "$o_seeks" "$p_all" "$p_reads" "$p_seeks"
+  fi
 done
+command -v strace >/dev/null || echo "(strace is not installed: no count of every system call)"
