@@ -55,7 +55,8 @@ double HalfDiagonal(double h, double w, double a, bool horizontal) {
 
 // Moves the origin so that a box of w by h turned by a lies at its
 // position (horizontal text and images).
-void CorrectOrigin(uint8_t hp, uint8_t vp, int a, double h, double w, double& x, double& y) {
+void CorrectOrigin(TkvHorizontalPosition hp, TkvVerticalPosition vp, int a, double h, double w, double& x,
+                   double& y) {
   switch (hp) {
     case hpLeft:
       if (In(a, 1, 90)) {
@@ -115,8 +116,8 @@ void CorrectOrigin(uint8_t hp, uint8_t vp, int a, double h, double w, double& x,
 
 // The same for a column of text: g the font size, h the column's length,
 // t the height of one line.
-void CorrectVerticalOrigin(uint8_t hp, uint8_t vp, int a, double g, double h, double t, double& x,
-                           double& y) {
+void CorrectVerticalOrigin(TkvHorizontalPosition hp, TkvVerticalPosition vp, int a, double g, double h,
+                           double t, double& x, double& y) {
   switch (hp) {
     case hpLeft:
       if (In(a, 0, 90))

@@ -33,8 +33,10 @@ inline constexpr const char* STemplateNesting = "Watermark templates nest too de
 inline constexpr const char* SNoFreeResourceName = "No free resource name on the pages to stamp";
 inline constexpr const char* SStampNoMediaBox = "Page %d has no /MediaBox";
 
+// One byte each where a template keeps them.
 enum TkvHorizontalPosition : uint8_t { hpLeft = 0, hpCentre, hpRight, hpAtOffset };
 enum TkvVerticalPosition : uint8_t { vpTop = 0, vpMiddle, vpBottom, vpAtOffset };
+static_assert(sizeof(TkvHorizontalPosition) == 1 && sizeof(TkvVerticalPosition) == 1);
 
 class TkvWatermarkTemplate {
  public:
@@ -52,8 +54,8 @@ class TkvCustomWatermarkTemplate : public TkvWatermarkTemplate {
 
   int32_t Angle = 0;  // degrees, counter-clockwise
   bool Overlay = false;
-  uint8_t HorizontalPosition = hpLeft;
-  uint8_t VerticalPosition = vpTop;
+  TkvHorizontalPosition HorizontalPosition = hpLeft;
+  TkvVerticalPosition VerticalPosition = vpTop;
   double XOffset = 0;  // in the document's measurement unit
   double YOffset = 0;  // the same, down from the top
 };

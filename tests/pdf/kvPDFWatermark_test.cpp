@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <set>
 #include <sstream>
+#include <type_traits>
 
 #include "pdf/kvPDFObjects.h"
 #include "pdf/kvPDFTypes.h"
@@ -380,6 +381,9 @@ TEST(Watermark, CompositeAppliesInOrderAndRefusesItself) {
 // orientation.
 TEST(Watermark, EveryPositionAngleAndTurnKeepsTheStampOnThePage) {
   TK_REQUIRE_TOOL("gs");
+  static_assert(
+      std::is_same_v<decltype(TkvCustomWatermarkTemplate::HorizontalPosition), TkvHorizontalPosition>);
+  static_assert(std::is_same_v<decltype(TkvCustomWatermarkTemplate::VerticalPosition), TkvVerticalPosition>);
   const TkvHorizontalPosition hps[] = {hpLeft, hpCentre, hpRight, hpAtOffset};
   const TkvVerticalPosition vps[] = {vpTop, vpMiddle, vpBottom, vpAtOffset};
   const char* hNames[] = {"left", "centre", "right", "offset"};
