@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -368,6 +369,9 @@ class TkvCustomPDFDocument : public TkvComponent {
   friend class TkvDocumentReader;
   std::unique_ptr<TkvEMailInfo> eMailInfo_;
   int readNesting_ = 0;
+  // Offsets of the stream objects whose dictionaries are being collected
+  // while they are read.
+  std::unordered_set<int64_t> streamsBeingRead_;
   // While LoadFromFile reads an unencrypted file: the file, where stream
   // bodies are left to be read when they are asked for.
   std::shared_ptr<TkvStoredDataSource> pendingSource_;

@@ -15,6 +15,7 @@
 #include <charconv>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -69,6 +70,7 @@ constexpr const char* SNoPages = "Error reading document: the catalog has no /Pa
 constexpr const char* SNoCatalog = "Error reading document: the /Root object %d is not a dictionary";
 constexpr const char* SNoObjectHere = "Unexpected PDF object encountered: no object header at the offset";
 constexpr const char* SObjectContext = " (object %d at offset %d)";
+constexpr const char* STrailerContext = " (the trailer of the cross-reference table at offset %d)";
 constexpr const char* SOutlineLink = "Error reading document: the %s of outline item %d is no reference";
 constexpr const char* SOutlineAction = "Error reading document: the /A of outline item %d is no dictionary";
 constexpr const char* SBadDestination =
@@ -84,11 +86,29 @@ constexpr const char* SSourceChanged =
 // whose references fan out level after level from expanding into billions.
 constexpr int kMaxEncryptValues = 4096;
 
-[[noreturn]] void RaiseUnexpectedObject() {
-  throw kvCstPDFDoc::EUnexpectedObjectError(SUnexpectedObject);
+// A value of the wrong kind: the design's message, and what it was.
+[[noreturn]] void RaiseUnexpectedObject(const std::string& what) {
+  throw kvCstPDFDoc::EUnexpectedObjectError(std::string(SUnexpectedObject) + ": " + what);
+}
+[[noreturn]] void RaiseNotA(const std::string& what, const char* kind) {
+  RaiseUnexpectedObject(what + " is not " + kind);
+}
+
+template <typename T>
+constexpr const char* KindName() {
+  if constexpr (std::is_same_v<T, TkvPDFArrayObject>)
+    return "an array";
+  else
+    return "a dictionary";
 }
 [[noreturn]] void RaiseUnexpectedError() {
   throw EUnexpectedError(SUnexpectedError);
+}
+
+// A named destination whose value is none of the kinds a destination has.
+std::string BadDestination(const std::string& name) {
+  return std::string(SUnexpectedPDFObject) + ": the destination " + MessageExcerpt(name) +
+         " is neither an array nor a dictionary with /D";
 }
 
 bool IsDigit(int c) {
@@ -223,19 +243,20 @@ class TkvDocumentReader {
 
   // ResolveArray / ResolveDictionary: the value itself, or the referenced
   // object's value (from the store, or read; with `store` the object read is
-  // counted and kept in the store). Null gives nullptr.
+  // counted and kept in the store). Null gives nullptr. `what` names the
+  // value in the error a value of another kind raises.
   template <typename T>
-  std::unique_ptr<T> ResolveCopy(TkvPDFObject* v, bool store) {
+  std::unique_ptr<T> ResolveCopy(TkvPDFObject* v, bool store, const std::string& what) {
     if (Absent(v)) return nullptr;
     if (auto* direct = dynamic_cast<T*>(v)) return CloneAs(*direct);
-    if (!v->IsReference()) RaiseUnexpectedObject();
+    if (!v->IsReference()) RaiseNotA(what, KindName<T>());
     auto& ref = v->As<TkvPDFIndirectReference>();
     std::vector<std::unique_ptr<TkvPDFIndirectObject>> keep;
     if (TkvPDFIndirectObject* stored = d.ObjectStore->FindObject(ref)) {
       TkvPDFObject* target = Follow(stored->Value.get(), keep);
       if (Absent(target)) return nullptr;
       if (auto* t = dynamic_cast<T*>(target)) return CloneAs(*t);
-      RaiseUnexpectedObject();
+      RaiseNotA(what, KindName<T>());
     }
     auto obj = ReadObjectNumber(ref.ObjNum);
     if (!obj || Absent(obj->Value.get())) return nullptr;
@@ -243,7 +264,7 @@ class TkvDocumentReader {
     if (target->IsReference()) target = Follow(target, keep);
     if (Absent(target)) return nullptr;
     auto* t = dynamic_cast<T*>(target);
-    if (!t) RaiseUnexpectedObject();
+    if (!t) RaiseNotA(what, KindName<T>());
     auto copy = CloneAs(*t);
     if (store && target == obj->Value.get()) {
       obj->AddRef();
@@ -260,17 +281,27 @@ class TkvDocumentReader {
     TkvPDFObject* t = Follow(v, keep);
     return t ? t->Clone() : nullptr;
   }
-  std::unique_ptr<TkvPDFStringObject> ResolveString(TkvPDFObject* v) {
+  std::unique_ptr<TkvPDFStringObject> ResolveString(TkvPDFObject* v, const std::string& what) {
     auto c = LoadReferencedValue(v);
     if (!c || c->IsNull()) return nullptr;
-    if (!c->IsString()) RaiseUnexpectedObject();
+    if (!c->IsString()) RaiseNotA(what, "a string");
     return std::unique_ptr<TkvPDFStringObject>(static_cast<TkvPDFStringObject*>(c.release()));
   }
-  std::unique_ptr<TkvPDFNameObject> ResolveName(TkvPDFObject* v) {
+  std::unique_ptr<TkvPDFNameObject> ResolveName(TkvPDFObject* v, const std::string& what) {
     auto c = LoadReferencedValue(v);
     if (!c || c->IsNull()) return nullptr;
-    if (!c->IsName()) RaiseUnexpectedObject();
+    if (!c->IsName()) RaiseNotA(what, "a name");
     return std::unique_ptr<TkvPDFNameObject>(static_cast<TkvPDFNameObject*>(c.release()));
+  }
+
+  // A typed lookup in the store; a value of the wrong kind names itself.
+  template <typename F>
+  static auto Fetched(const std::string& what, F fetch) {
+    try {
+      return fetch();
+    } catch (const kvPDFUtils::EUnexpectedObjectError&) {
+      RaiseUnexpectedObject(what + " is of the wrong kind");
+    }
   }
 
   // --- copies ---
@@ -554,7 +585,7 @@ void TkvCustomPDFDocument::LoadWithPassword(const std::string& Password) {
 void TkvCustomPDFDocument::AuthenticatePassword(const std::string& Password) {
   Decryptor = std::make_unique<TkvPDFDecrypt>();
   const auto* enc = dynamic_cast<const TkvPDFDictObject*>(Trailer->EncryptObject.get());
-  if (!enc) RaiseUnexpectedObject();
+  if (!enc) RaiseNotA("the trailer's /Encrypt", "a dictionary");
   SetParameters(*Decryptor, *enc);
   // A file without /ID still opens: its identifier is empty.
   std::string fileID;
@@ -623,7 +654,7 @@ void TkvCustomPDFDocument::OpenDocument(rtl::TStream& Source) {
       };
       Trailer->EncryptObject = resolve(*Trailer->EncryptObject, 0);
       const auto* enc = dynamic_cast<TkvPDFDictObject*>(Trailer->EncryptObject.get());
-      if (!enc) RaiseUnexpectedObject();
+      if (!enc) RaiseNotA("the trailer's /Encrypt", "a dictionary");
       // Files this handler cannot read are refused before anyone is asked
       // for a password.
       TkvPDFDecrypt check;
@@ -697,7 +728,13 @@ void TkvCustomPDFDocument::ReadXRefSection(int32_t Offset) {
         throw ECrossReferenceError(IsXRefStreamAt(offset) ? SXRefStream : SXRefMisplaced);
     }
     Reader->SetPosition(offset);
-    std::unique_ptr<TkvPDFDictObject> trailer = Reader->ReadTrailer();
+    std::unique_ptr<TkvPDFDictObject> trailer;
+    try {
+      trailer = Reader->ReadTrailer();
+    } catch (rtl::Exception& e) {
+      e.Message += rtl::Format(STrailerContext, {offset});
+      throw;
+    }
     // A hybrid file's table leaves out what its cross-reference stream
     // holds (objects in object streams, newer versions): read from the
     // table alone it would give stale or missing objects without a word.
@@ -817,6 +854,10 @@ void TkvCustomPDFDocument::ReadXRefEntries(int32_t Offset) {
 std::unique_ptr<TkvPDFIndirectObject> TkvCustomPDFDocument::ReadIndirectObjectAt() {
   const int64_t start = Reader->Position();
   if (start == 0) return nullptr;
+  // A stream's dictionary may name the stream itself (a form whose
+  // resources list the form): met again while the stream is still being
+  // read, it is left to the read under way, which keeps it.
+  if (streamsBeingRead_.count(start)) return nullptr;
   std::unique_ptr<TkvPDFObject> parsed = Reader->ReadObject();
   if (!parsed || !parsed->IsIndirectObject()) throw kvCstPDFDoc::EUnexpectedObjectError(SNoObjectHere);
   std::unique_ptr<TkvPDFIndirectObject> obj(static_cast<TkvPDFIndirectObject*>(parsed.release()));
@@ -827,8 +868,16 @@ std::unique_ptr<TkvPDFIndirectObject> TkvCustomPDFDocument::ReadIndirectObjectAt
                         TooDeep("chain of stream objects"));
     auto& stream = obj->Value->As<TkvPDFStreamObject>();
     const int64_t pos = Reader->Position();
-    TkvDocumentReader r(*this);
-    r.Collect(stream.Dict.get());
+    {
+      struct BeingRead {
+        std::unordered_set<int64_t>& set;
+        int64_t at;
+        ~BeingRead() { set.erase(at); }
+      } beingRead{streamsBeingRead_, start};
+      streamsBeingRead_.insert(start);
+      TkvDocumentReader r(*this);
+      r.Collect(stream.Dict.get());
+    }
     Reader->SetPosition(pos);
     TkvPDFObject* lengthValue = stream.Dict->Find("/Length");
     TkvPDFIntegerObject* length = nullptr;
@@ -902,7 +951,7 @@ void TkvDocumentReader::ReadCatalog() {
   const ReaderRelease release{d};
 
   if (d.Trailer->InfoRef) {
-    if (auto info = ResolveCopy<TkvPDFDictObject>(d.Trailer->InfoRef.get(), false))
+    if (auto info = ResolveCopy<TkvPDFDictObject>(d.Trailer->InfoRef.get(), false, "the trailer's /Info"))
       d.DocInfo->SetInfoDictionary(std::move(info));
   }
   if (d.Trailer->RootNum < 0) throw EPDFException(SNoRoot);
@@ -931,7 +980,8 @@ void TkvDocumentReader::ReadCatalog() {
     for (int i = 0; i < 5; ++i)
       if (l->Text == kLayouts[i]) d.PageLayout = static_cast<TkvPageLayout>(i);
   }
-  if (auto prefs = ResolveCopy<TkvPDFDictObject>(catalog->Find("/ViewerPreferences"), false))
+  if (auto prefs = ResolveCopy<TkvPDFDictObject>(catalog->Find("/ViewerPreferences"), false,
+                                                 "the catalog's /ViewerPreferences"))
     d.Catalog->SetViewerPreferencesDict(std::move(prefs));
   if (TkvPDFObject* meta = catalog->Find("/Metadata"); !Absent(meta)) {
     Collect(meta);
@@ -1042,7 +1092,8 @@ void TkvDocumentReader::ReadPageTreeNode(int32_t objNum, const TkvPDFDictObject*
   if (!type) throw EUnexpectedError(rtl::Format(SPageNodeNoType, {objNum}));
 
   if (type->Text == "/Pages") {
-    std::unique_ptr<TkvPDFArrayObject> kids = ResolveCopy<TkvPDFArrayObject>(dict->Find("/Kids"), false);
+    std::unique_ptr<TkvPDFArrayObject> kids = ResolveCopy<TkvPDFArrayObject>(
+        dict->Find("/Kids"), false, "the /Kids of page tree node " + std::to_string(objNum));
     auto attrs = inherited ? CloneAs(*inherited) : std::make_unique<TkvPDFDictObject>();
     for (const char* key : kInherited) {
       TkvPDFObject* v = dict->Find(key);
@@ -1109,24 +1160,24 @@ void TkvDocumentReader::AddDestination(const std::string& name, TkvPDFObject* va
     if (allowNull)
       d.DestinationList->Add(name, std::make_unique<TkvPDFNullObject>());
     else if (!viaReference)
-      throw EUnexpectedError(SUnexpectedPDFObject);
+      throw EUnexpectedError(BadDestination(name));
     return;
   }
   // A destination is a page and at most five more operands; each name gets
   // its own copy, so a long array shared by many names would multiply.
   auto add = [&](const TkvPDFArrayObject& a) {
-    if (a.Count() > kMaxDestinationItems) throw EUnexpectedError(SUnexpectedPDFObject);
+    if (a.Count() > kMaxDestinationItems) throw EUnexpectedError(BadDestination(name));
     CountCopy(a);
     d.DestinationList->Add(name, CloneAs(a));
   };
   if (v->IsDict()) {
     auto* a = dynamic_cast<TkvPDFArrayObject*>(v->As<TkvPDFDictObject>().Find("/D"));
-    if (!a) throw EUnexpectedError(SUnexpectedPDFObject);
+    if (!a) throw EUnexpectedError(BadDestination(name));
     add(*a);
   } else if (v->IsArray()) {
     add(v->As<TkvPDFArrayObject>());
   } else {
-    throw EUnexpectedError(SUnexpectedPDFObject);
+    throw EUnexpectedError(BadDestination(name));
   }
 }
 
@@ -1138,7 +1189,7 @@ void TkvDocumentReader::ReadDestsDictionary(TkvPDFObject& value) {
     if (!obj) return;  // a reference to a free object is null
     dict = dynamic_cast<TkvPDFDictObject*>(obj->Value.get());
   }
-  if (!dict) RaiseUnexpectedObject();
+  if (!dict) RaiseNotA("the catalog's /Dests", "a dictionary");
   if (!d.DestinationList) d.DestinationList = std::make_unique<TkvDestinationList>();
   for (int i = 0; i < dict->Count(); ++i) AddDestination(dict->KeyAt(i)->BareName(), dict->ValueAt(i), false);
 }
@@ -1153,7 +1204,8 @@ void TkvDocumentReader::WalkNameTreeNode(TkvPDFDictObject& node) {
         WalkNameTreeNode(item->As<TkvPDFDictObject>());
         continue;
       }
-      if (!item->IsReference()) RaiseUnexpectedObject();
+      if (!item->IsReference())
+        RaiseUnexpectedObject("a /Kids item of the name tree is neither a dictionary nor a reference");
       auto& ref = item->As<TkvPDFIndirectReference>();
       if (!nameNodes_.insert(ref.ObjNum).second) throw EPDFException(rtl::Format(STreeLoop, {"name tree"}));
       std::unique_ptr<TkvPDFIndirectObject> kid = ReadObjectNumber(ref.ObjNum);
@@ -1183,7 +1235,7 @@ void TkvDocumentReader::ReadNameTree(int32_t objNum) {
   if (!names) return;  // a reference to a free object is null
   names->AddRef();
   auto* dict = dynamic_cast<TkvPDFDictObject*>(names->Value.get());
-  if (!dict) RaiseUnexpectedObject();
+  if (!dict) RaiseNotA("the names dictionary " + std::to_string(objNum), "a dictionary");
   if (TkvPDFObject* dests = dict->Find("/Dests"); !Absent(dests)) {
     if (!d.DestinationList) d.DestinationList = std::make_unique<TkvDestinationList>();
     if (dests->IsReference()) {
@@ -1192,13 +1244,13 @@ void TkvDocumentReader::ReadNameTree(int32_t objNum) {
       std::unique_ptr<TkvPDFIndirectObject> root = ReadObjectNumber(num);
       if (root) {
         auto* rd = dynamic_cast<TkvPDFDictObject*>(root->Value.get());
-        if (!rd) RaiseUnexpectedObject();
+        if (!rd) RaiseNotA("the /Dests name tree " + std::to_string(num), "a dictionary");
         WalkNameTreeNode(*rd);
       }
     } else if (dests->IsDict()) {
       WalkNameTreeNode(dests->As<TkvPDFDictObject>());
     } else {
-      RaiseUnexpectedObject();
+      RaiseNotA("the /Dests of the names dictionary", "a dictionary");
     }
   }
   TkvPDFIndirectObject* kept = names.get();
@@ -1274,7 +1326,7 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
       std::unique_ptr<TkvPDFIndirectObject> obj = ReadObjectNumber(num);
       if (!obj) break;
       auto* src = dynamic_cast<TkvPDFDictObject*>(obj->Value.get());
-      if (!src) RaiseUnexpectedObject();
+      if (!src) RaiseNotA("outline item " + std::to_string(num), "a dictionary");
       item = std::make_unique<TkvPDFOutline>(&d, CloneAs(*src), obj->GenNum, obj->ObjNum, obj->SourceID,
                                              &d.PageList);
     }
@@ -1283,7 +1335,7 @@ std::unique_ptr<TkvPDFOutline> TkvDocumentReader::ReadOutlineItem(int32_t objNum
     if (auto* count = dynamic_cast<TkvPDFIntegerObject*>(dict.Find("/Count")))
       item->IsClosed = count->Value < 0;
     if (TkvPDFObject* title = dict.Find("/Title"); title && !title->IsString()) {
-      auto s = ResolveString(title);
+      auto s = ResolveString(title, "the /Title of outline item " + std::to_string(item->ObjNum));
       if (s) {
         CountCopy(*s);
         dict.SetValue("/Title", std::move(s));
@@ -1365,15 +1417,18 @@ void TkvDocumentReader::ReadAcroForm(TkvPDFObject& value) {
     }
     dict = dynamic_cast<TkvPDFDictObject*>(form->Value.get());
   }
-  if (!dict) RaiseUnexpectedObject();
+  if (!dict) RaiseNotA("the catalog's /AcroForm", "a dictionary");
   for (const char* key : {"/NeedAppearances", "/SigFlags", "/CO", "/DR", "/DA", "/Q"})
     Collect(dict->Find(key));
   const TkvPDFDictObject* fontDict = nullptr;
-  if (TkvPDFDictObject* dr = d.ObjectStore->FetchDict(dict->Find("/DR")))
-    fontDict = d.ObjectStore->FetchDict(dr->Find("/Font"));
+  if (TkvPDFDictObject* dr =
+          Fetched("the form's /DR", [&] { return d.ObjectStore->FetchDict(dict->Find("/DR")); }))
+    fontDict = Fetched("the form's /DR", [&] { return d.ObjectStore->FetchDict(dr->Find("/Font")); });
   std::string appearance;
-  if (auto* da = d.ObjectStore->FetchString(dict->Find("/DA"))) appearance = da->Content();
-  std::unique_ptr<TkvPDFArrayObject> fields = ResolveCopy<TkvPDFArrayObject>(dict->Find("/Fields"), true);
+  if (auto* da = Fetched("the form's /DA", [&] { return d.ObjectStore->FetchString(dict->Find("/DA")); }))
+    appearance = da->Content();
+  std::unique_ptr<TkvPDFArrayObject> fields =
+      ResolveCopy<TkvPDFArrayObject>(dict->Find("/Fields"), true, "the form's /Fields");
   d.FormFields = std::make_unique<std::vector<std::unique_ptr<TkvAcroFormField>>>();
   if (!fields) return;
   for (int i = 0; i < fields->Count(); ++i) {
@@ -1433,32 +1488,38 @@ void TkvDocumentReader::ReadFormField(TkvAcroFormField* parentRecord, const std:
     d.CollectFieldStates(parentRecord, dict);
     ReadFieldValue(*parentRecord, *dict);
   }
+  const std::string field = "form field " + std::to_string(ref.ObjNum);
   std::string da = appearance;
   if (TkvPDFObject* own = dict->Find("/DA")) {
     Collect(own);
-    if (auto* s = d.ObjectStore->FetchString(own)) da = s->Content();
+    if (auto* s = Fetched("the /DA of " + field, [&] { return d.ObjectStore->FetchString(own); }))
+      da = s->Content();
   }
   auto fonts = fontDict ? CloneAs(*fontDict) : std::make_unique<TkvPDFDictObject>();
   if (TkvPDFObject* dr = dict->Find("/DR")) {
     Collect(dr);
-    if (TkvPDFDictObject* drDict = d.ObjectStore->FetchDict(dr))
-      fonts->Merge(d.ObjectStore->FetchDict(drDict->Find("/Font")));
+    if (TkvPDFDictObject* drDict =
+            Fetched("the /DR of " + field, [&] { return d.ObjectStore->FetchDict(dr); }))
+      fonts->Merge(
+          Fetched("the /DR of " + field, [&] { return d.ObjectStore->FetchDict(drDict->Find("/Font")); }));
   }
   std::unique_ptr<TkvFontInfo> fontInfo = d.FontInfoFromDA(da, fonts.get());
   if (parentRecord && fontInfo) parentRecord->Font = fontInfo->Clone();
 
   int32_t flags = -1;
-  if (auto* ff = d.ObjectStore->FetchInteger(dict->Find("/Ff"))) flags = ff->Value;
+  if (auto* ff =
+          Fetched("the /Ff of " + field, [&] { return d.ObjectStore->FetchInteger(dict->Find("/Ff")); }))
+    flags = ff->Value;
 
   std::string fullName;
-  auto title = ResolveString(dict->Find("/T"));
+  auto title = ResolveString(dict->Find("/T"), "the /T of " + field);
   if (title)
     fullName = parentName.empty() ? title->Content() : parentName + "." + title->Content();
   else
     fullName = parentName;
 
   TkvAcroFormField* record = nullptr;
-  auto type = ResolveName(dict->Find("/FT"));
+  auto type = ResolveName(dict->Find("/FT"), "the /FT of " + field);
   if (title && type) {
     auto field = std::make_unique<TkvAcroFormField>(d.ObjectStore.get(), fieldObj);
     field->Name = fullName;
@@ -1487,7 +1548,8 @@ void TkvDocumentReader::ReadFormField(TkvAcroFormField* parentRecord, const std:
     Collect(dict->ValueAt(i));
   }
   if (TkvPDFObject* kidsValue = dict->Find("/Kids")) {
-    std::unique_ptr<TkvPDFArrayObject> kids = ResolveCopy<TkvPDFArrayObject>(kidsValue, true);
+    std::unique_ptr<TkvPDFArrayObject> kids =
+        ResolveCopy<TkvPDFArrayObject>(kidsValue, true, "the /Kids of " + field);
     if (!kids) return;
     for (int i = 0; i < kids->Count(); ++i) {
       if (auto* kid = dynamic_cast<TkvPDFIndirectReference*>(kids->GetItem(i)))

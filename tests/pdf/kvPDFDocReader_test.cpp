@@ -587,6 +587,20 @@ std::vector<ValidVariant> ValidVariants() {
     // length, and the others lie after the last object.
     v.push_back({"NUL and form feed between tokens", f});
   }
+  {
+    // Form 20 draws itself and form 21, whose resources (object 22, no
+    // stream) name form 20 again.
+    PdfBuilder b = SimpleDocument(2);
+    b.Obj(
+        10,
+        "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 600 800] /Resources << /XObject << /A 20 0 R >> >> >>");
+    b.Obj(20, PdfBuilder::Stream("",
+                                 " /Type /XObject /Subtype /Form /BBox [0 0 10 10]"
+                                 " /Resources << /XObject << /A 20 0 R /B 21 0 R >> >>"));
+    b.Obj(21, PdfBuilder::Stream("", " /Type /XObject /Subtype /Form /BBox [0 0 10 10] /Resources 22 0 R"));
+    b.Obj(22, "<< /XObject << /A 20 0 R >> >>");
+    add("streams whose dictionaries name themselves", b);
+  }
   return v;
 }
 
@@ -646,6 +660,14 @@ TEST(DocumentReader, ValidVariantsKeepWhatTheyHold) {
   }
   {
     TkvPDFDocument doc;
+    load("streams whose dictionaries name themselves", doc);
+    EXPECT_EQ(doc.PageCount(), 2);
+    std::map<int32_t, int> kept;
+    for (int i = 0; i < doc.ObjectStore->ObjectCount(); ++i) ++kept[doc.ObjectStore->ObjectAt(i)->ObjNum];
+    for (int32_t num : {20, 21, 22}) EXPECT_EQ(kept[num], 1) << num;
+  }
+  {
+    TkvPDFDocument doc;
     load("free entries chained by number", doc);
     EXPECT_EQ(doc.PageCount(), 2);
     TkvPDFDictObject* info = doc.DocInfo->InfoDictionary();
@@ -686,6 +708,17 @@ TEST(DocumentReader, DamageIsNamedInTheMessage) {
     return f;
   };
   const std::string entry3 = good.substr(good.find("xref\n0 12\n") + 10 + 3 * 20, 20);
+  // The good file with more in its catalog, and object 2 in place of the
+  // information dictionary.
+  auto withCatalog = [](const std::string& entries, const std::string& two = "") {
+    PdfBuilder b = SimpleDocument(2);
+    b.Obj(1, "<< /Type /Catalog /Pages 3 0 R " + entries + " >>");
+    if (!two.empty()) {
+      b.Obj(2, two);
+      b.trailer = "/Root 1 0 R";
+    }
+    return b.Build();
+  };
   struct Case {
     const char* name;
     std::string bytes;
@@ -710,6 +743,23 @@ TEST(DocumentReader, DamageIsNamedInTheMessage) {
       {"object of binary bytes",
        replace("/Title (Report", "/Title \x80\x81\x82\x83\x84\x85\x86"),
        {"object 2"}},
+      {"token in the trailer",
+       replace("/Root 1 0 R", "/Root {    "),
+       {"'{'", "trailer of the cross-reference table at offset " + std::to_string(xref)}},
+      {"no trailer",
+       replace("trailer\n", "trai1er\n"),
+       {"trailer", "cross-reference table at offset " + std::to_string(xref)}},
+      {"form fields of the wrong kind",
+       withCatalog("/AcroForm << /Fields /potato >>"),
+       {"/Fields", "not an array"}},
+      {"form field type of the wrong kind",
+       withCatalog("/AcroForm << /Fields [2 0 R] >>", "<< /T (a) /FT (Tx) >>"),
+       {"/FT of form field 2"}},
+      {"form resources of the wrong kind",
+       withCatalog("/AcroForm << /Fields [] /DR /none >>"),
+       {"form's /DR"}},
+      {"destination of the wrong kind", withCatalog("/Dests << /here 42 >>"), {"destination here"}},
+      {"outline item of the wrong kind", withCatalog("/Outlines 2 0 R", "[1 2 3]"), {"outline item 2"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
