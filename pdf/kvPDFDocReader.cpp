@@ -71,6 +71,7 @@ constexpr const char* SNoCatalog = "Error reading document: the /Root object %d 
 constexpr const char* SNoObjectHere = "Unexpected PDF object encountered: no object header at the offset";
 constexpr const char* SObjectContext = " (object %d at offset %d)";
 constexpr const char* STrailerContext = " (the trailer of the cross-reference table at offset %d)";
+constexpr const char* SXRefContext = " (cross-reference table at offset %d)";
 constexpr const char* SOutlineLink = "Error reading document: the %s of outline item %d is no reference";
 constexpr const char* SOutlineAction = "Error reading document: the /A of outline item %d is no dictionary";
 constexpr const char* SBadDestination =
@@ -732,7 +733,9 @@ void TkvCustomPDFDocument::ReadXRefSection(int32_t Offset) {
     try {
       trailer = Reader->ReadTrailer();
     } catch (rtl::Exception& e) {
-      e.Message += rtl::Format(STrailerContext, {offset});
+      // "Error reading PDF trailer" says which part already.
+      e.Message +=
+          rtl::Format(e.Message.rfind(STrailerError, 0) == 0 ? SXRefContext : STrailerContext, {offset});
       throw;
     }
     // A hybrid file's table leaves out what its cross-reference stream

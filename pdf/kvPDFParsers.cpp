@@ -470,7 +470,9 @@ int TkvPDFStreamReader::ReadHeaderVersion() {
   const std::string head = token.substr(0, 7);
   if (head != "%PDF-1.") throw EInvalidHeader(rtl::Format(SInvalidHeader, {MessageExcerpt(head)}));
   const std::string digit = token.substr(7, 1);
-  if (digit.empty() || digit[0] < '0' || digit[0] > '9') RaiseNotInteger(digit);
+  if (digit.empty() || digit[0] < '0' || digit[0] > '9')
+    throw rtl::EConvertError(rtl::Format(rtl::SInvalidInteger, {MessageExcerpt(digit)}) +
+                             " (the minor version of the PDF header)");
   const int v = digit[0] - '0';
   return v > 4 ? 5 : v;
 }

@@ -1,10 +1,10 @@
 // Real PDF files from other projects' test suites through the document
 // reader: every file loads or raises the library's error, and a file that
 // loads has the pages qpdf finds in it wherever qpdf reads it without a
-// warning.
+// warning. A file that hangs meets the test's time limit; how fast files
+// load is measured in bench/pdf, not here.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <exception>
 #include <sstream>
 #include <string>
@@ -39,7 +39,6 @@ TEST(DocumentReaderCorpus, LoadsOrRaisesAndCountsPagesLikeQpdf) {
   ASSERT_FALSE(files.empty());
   for (const auto& file : files) {
     SCOPED_TRACE(file.string());
-    const auto started = std::chrono::steady_clock::now();
     TkvPDFDocument doc;
     bool ok = false;
     try {
@@ -48,8 +47,6 @@ TEST(DocumentReaderCorpus, LoadsOrRaisesAndCountsPagesLikeQpdf) {
     } catch (const std::exception& e) {
       ADD_FAILURE() << typeid(e).name() << ": " << e.what();
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    EXPECT_LT(seconds, 5.0) << "slow file";
     if (!ok) continue;
     const int want = QpdfPages(file.string());
     if (want >= 0) {

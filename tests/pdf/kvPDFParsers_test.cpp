@@ -436,6 +436,16 @@ TEST(Parser, HeaderVersions) {
       EXPECT_EQ(ErrorOf([&] { r.r.ReadHeaderVersion(); }),
                 c.version == -1 ? "EInvalidHeader" : "EConvertError");
   }
+  // A header cut short, or with a line end for its digit, names the header.
+  for (const char* text : {"%PDF-1.", "%PDF-1.\n1 0 obj"}) {
+    Reader r(text);
+    try {
+      r.r.ReadHeaderVersion();
+      ADD_FAILURE() << "no exception";
+    } catch (const rtl::EConvertError& e) {
+      EXPECT_NE(e.Message.find("PDF header"), std::string::npos) << e.Message;
+    }
+  }
   Reader bad("%PDX-1.4 rest");
   try {
     bad.r.ReadHeaderVersion();
