@@ -31,6 +31,7 @@ packages=(
   strace  # and count the system calls of a load
   ghostscript  # a reference line in the converter's comparison (its tiffg4 and tiff24nc devices)
   qt6-base-dev  # the windows on a desktop
+  xdg-utils  # xdg-open: the About links, and documents opened by the shell
   fonts-ipafont-gothic  # Japanese captions shown on a desktop
 )
 

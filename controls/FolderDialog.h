@@ -1,5 +1,7 @@
 // The folder picker of the converter's form: a component with its title.
-// Choosing a folder is not offered; the form only keeps the component.
+// Execute lets the user choose a folder through the application's
+// presenter (a folder dialog on a display); the converter's form only keeps
+// the component and never opens it.
 #pragma once
 
 #include <string>
@@ -14,7 +16,12 @@ class TFolderDialog : public rtl::TComponent {
  public:
   explicit TFolderDialog(rtl::TComponent* owner = nullptr) : rtl::TComponent(owner) {}
 
+  // Shows the dialog at Directory; true when a folder was chosen, which is
+  // then Directory. Without an application or a display: false.
+  bool Execute();
+
   std::string Title = kFolderDialogTitle;
+  std::string Directory;
 };
 
 }  // namespace controls

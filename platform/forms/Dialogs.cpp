@@ -277,6 +277,18 @@ TModalResult TScriptedPresenter::ShowModal(TForm& form) {
   return OnShowModal ? OnShowModal(form) : mrCancel;
 }
 
+bool TScriptedPresenter::ChooseFolder(const std::string& title, std::string& folder) {
+  FolderTitles.push_back(title);
+  if (FolderAnswers.empty()) return false;
+  folder = FolderAnswers.front();
+  FolderAnswers.pop_front();
+  return true;
+}
+
+bool TPresenter::ChooseFolder(const std::string&, std::string&) {
+  return false;
+}
+
 void TPresenter::WaitForEvents(int ms) {
   ::poll(nullptr, 0, ms);
 }

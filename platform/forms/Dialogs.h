@@ -76,6 +76,9 @@ class TPresenter {
   virtual bool OpenFiles(TOpenDialog& dialog) = 0;
   // Lets the user fill a modal form; returns its modal result.
   virtual TModalResult ShowModal(TForm& form) = 0;
+  // Lets the user choose a folder, starting at folder, in a dialog titled
+  // title; false when cancelled. Without a display nobody can: false.
+  virtual bool ChooseFolder(const std::string& title, std::string& folder);
   // The main form's line of progress; an empty line ends it.
   virtual void Status(const std::string& line) = 0;
   // Whether a person is there to answer, and to close a window left open.
@@ -148,6 +151,7 @@ class TScriptedPresenter : public TPresenter {
   TModalResult Message(const TMessageRequest& request) override;
   bool OpenFiles(TOpenDialog& dialog) override;
   TModalResult ShowModal(TForm& form) override;
+  bool ChooseFolder(const std::string& title, std::string& folder) override;
   void Status(const std::string& line) override { StatusLines.push_back(line); }
   // Plays a person at hand, who closes what stays open.
   bool Interactive() const override { return true; }
@@ -160,6 +164,9 @@ class TScriptedPresenter : public TPresenter {
   // cancelled. The dialogs seen are recorded by title.
   std::deque<std::vector<std::string>> OpenAnswers;
   std::vector<std::string> OpenTitles;
+  // Folders chosen in folder dialogs in order, as OpenAnswers.
+  std::deque<std::string> FolderAnswers;
+  std::vector<std::string> FolderTitles;
   // Plays the user of a modal form; unset: mrCancel.
   std::function<TModalResult(TForm&)> OnShowModal;
 };

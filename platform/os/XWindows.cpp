@@ -335,6 +335,23 @@ HWND TXDisplay::DirectoryHandleOf(HWND h) {
   return v.size() >= 2 ? (HWND{v[1]} << 32) | v[0] : HWND{v[0]};
 }
 
+bool TXDisplay::SetDirectoryHandle(HWND h, HWND directoryHandle) {
+  if (!IsXWindowHandle(h)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Conn* conn = Connection();
+  if (!conn) return false;
+  const uint32_t halves[2] = {static_cast<uint32_t>(directoryHandle & 0xFFFFFFFFu),
+                              static_cast<uint32_t>(directoryHandle >> 32)};
+  // Checked, so that a window gone meanwhile leaves no error queued on a
+  // connection that never reads its events.
+  xcb_generic_error_t* error = xcb_request_check(
+      conn->c, xcb_change_property_checked(conn->c, XCB_PROP_MODE_REPLACE, XId(h), (*conn)[aDirectoryHandle],
+                                           XCB_ATOM_CARDINAL, 32, 2, halves));
+  const bool ok = !error && !xcb_connection_has_error(conn->c);
+  std::free(error);
+  return ok;
+}
+
 bool TXDisplay::CloseWindow(HWND h, int timeoutMs) {
   if (!IsXWindowHandle(h) || !Listed(h)) return false;
   {

@@ -63,6 +63,9 @@ class TXDisplay {
   // The directory handle our own programs put on their windows; 0 when
   // the window carries none.
   HWND DirectoryHandleOf(HWND h);
+  // Puts that handle on one of our own windows (h: its X handle), low half
+  // first. False when the display cannot be reached.
+  bool SetDirectoryHandle(HWND h, HWND directoryHandle);
 
   // Asks the window to close (through the window manager, or straight to
   // the client without one) and waits up to timeoutMs for it to go. True

@@ -49,6 +49,18 @@
 #include "platform/forms/Menus.h"
 #include "platform/forms/StdCtrls.h"
 #include "platform/os/DragDrop.h"
+#include "platform/os/XWindows.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// Qt's platform plug-in talks to the session bus from a thread of its own,
+// and the bus library keeps that connection's read buffer until the process
+// ends; a bare Qt program that shows one window reports the same. The leak
+// checker of a sanitized build is told so here, for every program that shows
+// windows, however it is started.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libdbus-1.so\n";
+}
+#endif
 
 namespace forms {
 
@@ -100,6 +112,7 @@ enum TKind {
   kCheck,
   kRadio,
   kRadioGroup,
+  kGroup,
   kButton,
   kProgress,
   kPanel,
@@ -121,6 +134,7 @@ TKind KindOf(TControl& c) {
   if (dynamic_cast<TCheckBox*>(&c)) return kCheck;
   if (dynamic_cast<TRadioButton*>(&c)) return kRadio;
   if (dynamic_cast<TRadioGroup*>(&c)) return kRadioGroup;
+  if (dynamic_cast<TGroupBox*>(&c)) return kGroup;
   if (dynamic_cast<TButton*>(&c) || dynamic_cast<TSpeedButton*>(&c)) return kButton;
   if (dynamic_cast<TProgressBar*>(&c)) return kProgress;
   if (dynamic_cast<TPanel*>(&c)) return kPanel;
@@ -205,6 +219,8 @@ struct TQtPresenter::Impl {
     // What the widget was last given, where comparing with the widget
     // itself would cost more than keeping a copy.
     std::string shadow;
+    // A form's directory handle as its X window carries it (0: not yet).
+    os::HWND marked = 0;
   };
 
   class Filter : public QObject {
@@ -619,7 +635,18 @@ struct TQtPresenter::Impl {
         break;
       }
       case kLabel: {
-        w = new QLabel(parent);
+        auto* label = new QLabel(parent);
+        // A status text longer than the window is wide goes on in a second
+        // line rather than past the window's edge.
+        label->setWordWrap(true);
+        w = label;
+        break;
+      }
+      case kGroup: {
+        // A frame with its caption over what it holds.
+        auto* box = new QGroupBox(parent);
+        BuildChildren(static_cast<TWinControl&>(c), box, form);
+        w = box;
         break;
       }
       case kContainer: {
@@ -632,7 +659,7 @@ struct TQtPresenter::Impl {
         w = new QLabel(parent);
         break;
     }
-    if (kind != kPanel && kind != kRadioGroup && kind != kContainer && kind != kPageControl)
+    if (kind != kPanel && kind != kRadioGroup && kind != kGroup && kind != kContainer && kind != kPageControl)
       if (auto* wc = dynamic_cast<TWinControl*>(&c); wc && wc->ControlCount() > 0 && kind != kList)
         BuildChildren(*wc, w, form);
     Register(c, form, kind, w);
@@ -662,6 +689,7 @@ struct TQtPresenter::Impl {
     switch (b.kind) {
       case kForm:
         if (w->windowTitle() != caption) w->setWindowTitle(caption);
+        if (w->isVisible()) Mark(b, static_cast<TForm&>(c), w);
         break;
       case kPageControl: {
         auto& pc = static_cast<TPageControl&>(c);
@@ -758,6 +786,11 @@ struct TQtPresenter::Impl {
         }
         break;
       }
+      case kGroup: {
+        auto* box = static_cast<QGroupBox*>(w);
+        if (box->title() != caption) box->setTitle(caption);
+        break;
+      }
       case kRadioGroup: {
         auto& group = static_cast<TRadioGroup&>(c);
         auto* box = static_cast<QGroupBox*>(w);
@@ -819,6 +852,15 @@ struct TQtPresenter::Impl {
       default:
         break;
     }
+  }
+
+  // A shown window of ours carries its directory handle, so that the
+  // window list (ours, and the other programs' that read it) gives it once,
+  // whatever its title says meanwhile.
+  static void Mark(Bound& b, TForm& form, QWidget* w) {
+    if (!form.Handle() || b.marked == form.Handle() || QGuiApplication::platformName() != "xcb") return;
+    if (os::TXDisplay::Default().SetDirectoryHandle(os::kXWindowFlag | w->winId(), form.Handle()))
+      b.marked = form.Handle();
   }
 
   void SyncItems(Bound& b, QComboBox* combo, const std::vector<std::string>& items) {
@@ -886,6 +928,7 @@ struct TQtPresenter::Impl {
         QWidget* w = EnsureWindow(*f);
         SyncTree(*f);
         if (!w->isVisible()) w->show();
+        Mark(bound[f], *f, w);
       } else if (QWidget* w = WidgetOf(*f); w && w->isVisible()) {
         w->hide();
       }
@@ -1395,6 +1438,21 @@ bool TQtPresenter::OpenFiles(TOpenDialog& dialog) {
   return !dialog.Files.empty();
 }
 
+bool TQtPresenter::ChooseFolder(const std::string& title, std::string& folder) {
+  QFileDialog box(QApplication::activeWindow(), Q(title), Q(folder));
+  box.setOption(QFileDialog::DontUseNativeDialog, true);
+  box.setFileMode(QFileDialog::Directory);
+  box.setOption(QFileDialog::ShowDirsOnly, true);
+  int result = 0;
+  {
+    Impl::Nested nested(*impl_);
+    result = box.exec();
+  }
+  if (result != QDialog::Accepted || box.selectedFiles().isEmpty()) return false;
+  folder = S(box.selectedFiles().front());
+  return true;
+}
+
 TModalResult TQtPresenter::ShowModal(TForm& form) {
   Impl& d = *impl_;
   QWidget* w = d.EnsureWindow(form);
@@ -1402,6 +1460,7 @@ TModalResult TQtPresenter::ShowModal(TForm& form) {
   w->move(form.Left, form.Top);
   d.SyncTree(form);
   w->show();
+  Impl::Mark(d.bound[&form], form, w);
   w->raise();
   w->activateWindow();
   if (QLineEdit* edit = w->findChild<QLineEdit*>()) edit->setFocus();

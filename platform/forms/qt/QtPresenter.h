@@ -39,6 +39,7 @@ class TQtPresenter : public TPresenter {
   TModalResult Message(const TMessageRequest& request) override;
   bool OpenFiles(TOpenDialog& dialog) override;
   TModalResult ShowModal(TForm& form) override;
+  bool ChooseFolder(const std::string& title, std::string& folder) override;
   void Status(const std::string&) override {}
   bool Interactive() const override { return true; }
 

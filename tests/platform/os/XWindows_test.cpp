@@ -233,6 +233,44 @@ TEST_F(XWindowsTest, OurOwnShownWindowIsListedOnceByItsDirectoryRecord) {
   os::TWindowDirectory::Default().DestroyWindow(own);
 }
 
+// A window that carries the directory handle is that record's, whatever
+// its title or process says; a handle that names no record of ours leaves
+// the window another program's.
+TEST_F(XWindowsTest, AWindowCarryingADirectoryHandleIsListedOnceByThatRecord) {
+  os::TWindowRecord rec;
+  rec.Title = "Corvane☆ for Lumoraファイリング";
+  rec.Visible = true;
+  const os::HWND own = os::TWindowDirectory::Default().CreateWindow(rec, nullptr);
+  Foreign marked(scratch.path(), {"--title", "a title the record does not have"});
+  Foreign stale(scratch.path(), {"--title", "stale"});
+  ASSERT_TRUE(marked.top && stale.top);
+  const os::HWND markedX = os::kXWindowFlag | marked.top;
+  const os::HWND staleX = os::kXWindowFlag | stale.top;
+  os::TXDisplay& display = os::TXDisplay::Default();
+  EXPECT_EQ(display.DirectoryHandleOf(markedX), 0u);
+  ASSERT_TRUE(display.SetDirectoryHandle(markedX, own));
+  ASSERT_TRUE(display.SetDirectoryHandle(staleX, own + (os::HWND{7} << 32)));
+  // The oracle reads the two halves, low first.
+  const std::string prop =
+      RunTool({"xprop", "-id", std::to_string(marked.top), os::kDirectoryHandleProperty}).out;
+  EXPECT_NE(prop.find("= " + std::to_string(own & 0xFFFFFFFFu) + ", " + std::to_string(own >> 32)),
+            std::string::npos)
+      << prop;
+  EXPECT_EQ(display.DirectoryHandleOf(markedX), own);
+  EXPECT_EQ(display.DirectoryHandleOf(staleX), own + (os::HWND{7} << 32));
+  EXPECT_FALSE(display.SetDirectoryHandle(own, own)) << "a directory handle is no X window";
+  int ownCount = 0, markedCount = 0, staleCount = 0;
+  for (const auto& r : os::AllWindows()) {
+    ownCount += r.Handle == own;
+    markedCount += r.Handle == markedX;
+    staleCount += r.Handle == staleX;
+  }
+  EXPECT_EQ(ownCount, 1);
+  EXPECT_EQ(markedCount, 0);
+  EXPECT_EQ(staleCount, 1);
+  os::TWindowDirectory::Default().DestroyWindow(own);
+}
+
 TEST_F(XWindowsTest, WithoutAWindowManagerTheTitledWindowsAreListedAndAskedToCloseThemselves) {
   Foreign w(scratch.path(), {"--title", "ScanSnap Manager"});
   ASSERT_TRUE(w.top);

@@ -25,6 +25,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <chrono>
+#include <filesystem>
+#include <functional>
 
 #include "platform/forms/Buttons.h"
 #include "platform/forms/ComCtrls.h"
@@ -77,7 +80,8 @@ class TAllKinds : public TForm {
     List->PopupMenu = Menu;
     Drive = Make<TDriveComboBox>(this, Sheet1, "Drive");
     Check = Make<TCheckBox>(this, Sheet2, "Check", "残す");
-    Edit = Make<TEdit>(this, Sheet2, "Edit");
+    Frame = Make<TGroupBox>(this, Sheet2, "Frame", "ＰＤＦ情報");
+    Edit = Make<TEdit>(this, Frame, "Edit");
     Combo = Make<TComboBox>(this, Sheet2, "Combo");
     Combo->Items = {"一", "二", "三"};
     Radio1 = Make<TRadioButton>(this, this, "Radio1", "設定");
@@ -98,6 +102,7 @@ class TAllKinds : public TForm {
   TPopupMenu* Menu;
   TDriveComboBox* Drive;
   TCheckBox* Check;
+  TGroupBox* Frame;
   TEdit* Edit;
   TComboBox* Combo;
   TRadioButton* Radio1;
@@ -185,6 +190,7 @@ TEST_F(QtPresenterTest, ModelChangesShowInTheWidgets) {
   form->List->Items().Add("d.pdf");
   form->List->SetSelected(1, true);
   form->Panel->SetCaption("新しい見出し");
+  form->Frame->SetCaption("暗号化");
   presenter->Refresh();
 
   EXPECT_EQ(Widget<QTabWidget>(form->Pages)->currentIndex(), 1);
@@ -214,9 +220,13 @@ TEST_F(QtPresenterTest, ModelChangesShowInTheWidgets) {
   auto* caption = Widget<QFrame>(form->Panel)->findChild<QLabel*>();
   ASSERT_NE(caption, nullptr);
   EXPECT_EQ(caption->text().toStdString(), "新しい見出し");
+  EXPECT_EQ(Widget<QGroupBox>(form->Frame)->title().toStdString(), "暗号化");
+  EXPECT_EQ(Widget<QLineEdit>(form->Edit)->parentWidget(), Widget<QGroupBox>(form->Frame));
   form->Check->SetVisible(false);
+  form->Frame->SetEnabled(false);  // a group switched off, with what it holds
   presenter->Refresh();
   EXPECT_TRUE(Widget<QCheckBox>(form->Check)->isHidden());
+  EXPECT_FALSE(Widget<QLineEdit>(form->Edit)->isEnabled());
 }
 
 TEST_F(QtPresenterTest, WidgetActionsReachTheModel) {
@@ -468,48 +478,123 @@ TEST_F(QtPresenterTest, AFileDialogHasTheTitleAndFilterAndGivesTheChosenFiles) {
   EXPECT_EQ(filters, QStringList{"pdf file(*.pdf)"});
 }
 
-// A second process closes our main window by its title while a message box
-// is open: Qt runs the box's loop, and the close is still answered.
-TEST(QtNestedLoopTest, ACloseCommandIsAnsweredWhileAMessageBoxIsOpen) {
+TEST_F(QtPresenterTest, AFolderDialogHasItsTitleStartsAtTheFolderAndGivesTheChosenOne) {
   tk::test::ScratchDir scratch;
-  os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
-  const auto closer =
-      tk::test::StandIn(scratch.path(), "closer",
-                        "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
-  {
-    TApplication app;
-    app.SetPresenter(std::make_unique<TQtPresenter>());
-    TForm* form = nullptr;
-    app.CreateForm(form);
-    form->SetCaption("Converter window");
-    int closes = 0;
-    form->OnClose = [&](rtl::TComponent*, TCloseAction&) { ++closes; };
-    form->Show();
-    app.ProcessMessages();
-    int pid = -1;
-    int exitCode = -1;
-    bool answered = false;
-    WhenModalLoop([&] {
-      pid = tk::test::StartProcess({closer.string()});
-      answered = tk::test::WaitFor(
-          [&] {
-            QTest::qWait(10);  // the box's loop goes on meanwhile
-            return tk::test::TryWaitProcess(pid, exitCode);
-          },
-          20000);
-      for (QAbstractButton* b : qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->buttons())
-        b->click();
+  std::filesystem::create_directories(scratch / "scans" / "inbox");
+  const std::string start = (scratch / "scans").string();
+  for (const bool chosen : {true, false}) {
+    SCOPED_TRACE(chosen ? "chosen" : "cancelled");
+    QString title, at;
+    bool foldersOnly = false;
+    WhenModal([&] {
+      auto* box = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      title = box->windowTitle();
+      at = box->directory().absolutePath();
+      foldersOnly = box->fileMode() == QFileDialog::Directory && box->testOption(QFileDialog::ShowDirsOnly);
+      if (!chosen) return box->reject();
+      box->setDirectory(QString::fromStdString(start + "/inbox"));
+      QMetaObject::invokeMethod(box, "accept", Qt::DirectConnection);  // as the Choose button does
     });
-    MessageDlg("開いたまま", mtInformation, mbOK);
-    ASSERT_GT(pid, 0);
-    EXPECT_TRUE(answered);
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(closes, 1);
-    EXPECT_TRUE(app.Terminated());
-    const std::string log = tk::test::ReadFileBytes(closer.string() + ".log");
-    EXPECT_NE(log.find("sent ok=1\n"), std::string::npos) << log;
+    std::string folder = start;
+    EXPECT_EQ(presenter->ChooseFolder("フォルダーの選択", folder), chosen);
+    EXPECT_EQ(title.toStdString(), "フォルダーの選択");
+    EXPECT_EQ(at.toStdString(), start);
+    EXPECT_TRUE(foldersOnly);
+    EXPECT_EQ(folder, chosen ? start + "/inbox" : start);
   }
-  os::TWindowDirectory::SetDefaultFolder({});
+}
+
+// A second process closes our main window by its title while Qt runs a
+// loop of its own (a message box, a file dialog, a modal form, a pop-up
+// menu): the close is still answered, and the loop ends afterwards.
+TEST(QtNestedLoopTest, ACloseCommandIsAnsweredWhileQtRunsALoopOfItsOwn) {
+  struct Case {
+    const char* name;
+    std::function<void(TForm& dialog, TListBox& list)> open;
+  };
+  const Case cases[] = {
+      {"message box", [](TForm&, TListBox&) { MessageDlg("開いたまま", mtInformation, mbOK); }},
+      {"file dialog",
+       [](TForm& dialog, TListBox&) {
+         TOpenDialog open(&dialog);
+         open.Filter = "pdf file(*.pdf)|*.pdf";
+         EXPECT_FALSE(open.Execute());
+       }},
+      // The program ends meanwhile, and so does the form's loop.
+      {"modal form", [](TForm& dialog, TListBox&) { dialog.ShowModal(); }},
+      {"pop-up menu",
+       [](TForm&, TListBox& list) {
+         QWidget* view =
+             static_cast<QListWidget*>(static_cast<TQtPresenter&>(Application->Presenter()).WidgetOf(list))
+                 ->viewport();
+         QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, QPoint(5, 5));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tk::test::ScratchDir scratch;
+    os::TWindowDirectory::SetDefaultFolder(scratch / "windows");
+    const auto closer =
+        tk::test::StandIn(scratch.path(), "closer",
+                          "close_title=Converter window\nwindir=" + (scratch / "windows").string() + "\n");
+    {
+      TApplication app;
+      auto presenter = std::make_unique<TQtPresenter>();
+      TQtPresenter* shown = presenter.get();
+      app.SetPresenter(std::move(presenter));
+      TForm* form = nullptr;
+      app.CreateForm(form);
+      form->SetCaption("Converter window");
+      auto* list = Make<TListBox>(form, form, "List");
+      auto* menu = new TPopupMenu(form);
+      auto* item = new TMenuItem(form);
+      item->Caption = "項目";
+      menu->Add(item);
+      list->PopupMenu = menu;
+      TForm* dialog = nullptr;
+      app.CreateForm(dialog);
+      dialog->SetCaption("ダイアログ");
+      int closes = 0;
+      form->OnClose = [&](rtl::TComponent*, TCloseAction&) { ++closes; };
+      form->Show();
+      app.ProcessMessages();
+      shown->Refresh();
+      int pid = -1;
+      int exitCode = -1;
+      bool answered = false;
+      // The loop's own timers look for the closer's end, and then end the
+      // loop as the user would; a closer that is never answered ends it too,
+      // so the test fails rather than hangs.
+      QTimer watch;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (pid <= 0) return;
+        answered = answered || tk::test::TryWaitProcess(pid, exitCode);
+        if (!answered && std::chrono::steady_clock::now() < until) return;
+        watch.stop();
+        if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+      });
+      WhenModalLoop([&] {
+        pid = tk::test::StartProcess({closer.string()});
+        watch.start(10);
+      });
+      c.open(*dialog, *list);
+      ASSERT_GT(pid, 0);
+      // A modal form's loop ends with the program, before the closer is seen
+      // to end: its answer came from within that loop all the same.
+      if (!answered)
+        answered = tk::test::WaitFor([&] { return tk::test::TryWaitProcess(pid, exitCode); }, 20000);
+      EXPECT_TRUE(answered);
+      EXPECT_EQ(exitCode, 0);
+      EXPECT_EQ(closes, 1);
+      EXPECT_TRUE(app.Terminated());
+      const std::string log = tk::test::ReadFileBytes(closer.string() + ".log");
+      EXPECT_NE(log.find("sent ok=1\n"), std::string::npos) << log;
+    }
+    os::TWindowDirectory::SetDefaultFolder({});
+  }
 }
 
 TEST(QtFilterTest, TheDialogsFilterBecomesQtsFilterList) {
