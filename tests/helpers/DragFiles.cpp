@@ -7,8 +7,9 @@
 //                                  "move" it moves them into DIR and says so
 //
 // Both print "ready" once their window is mapped, and what happened as lines
-// on standard error (where Qt's own messages go too): "drag <action>" at the end of a drag, "uri <url>" and
-// "text <line>" for each part of a drop, then "dropped <action>". The target
+// on standard error (where Qt's own messages go too): "drag <action>" at the end of a drag, "enter" when a
+// drag first comes over the target, "uri <url>" and "text <line>" for each part of a drop, then
+// "dropped <action>". The target
 // ends after its first drop, the source after its first drag.
 #include <QApplication>
 #include <QDrag>
@@ -75,6 +76,8 @@ class Window : public QWidget {
     if (QString text = data->text(); !text.isEmpty()) text_ = text;
   }
   void dragEnterEvent(QDragEnterEvent* e) override {
+    if (!entered_) Say("enter");
+    entered_ = true;
     Offered(e->mimeData());
     if (e->mimeData()->hasUrls()) e->acceptProposedAction();
   }
@@ -105,6 +108,7 @@ class Window : public QWidget {
   QStringList files_;
   QString moveTo_;
   bool pressed_ = false;
+  bool entered_ = false;
   QList<QUrl> urls_;
   QString text_;
 };

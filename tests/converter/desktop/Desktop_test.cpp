@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "../ConverterFixture.h"
+#include "platform/os/XWindows.h"
 #include "platform/rtl/IniFiles.h"
 
 namespace tk::test::converter {
@@ -75,9 +76,9 @@ class DesktopRun : public ConverterFixture {
       std::sscanf(r.out.c_str() + g, "Geometry: %dx%d", &w, &h);
     return {w, h};
   }
-  // Presses the left button at (x, y) of window from, moves in steps and
-  // lets go at (tx, ty) of window to.
-  static void Drag(const std::string& from, int x, int y, const std::string& to, int tx, int ty) {
+  // Presses the left button at (x, y) of window from and moves in steps
+  // to (tx, ty) of window to, the button still held.
+  static void Hold(const std::string& from, int x, int y, const std::string& to, int tx, int ty) {
     const std::string f = std::to_string(std::stoul(from, nullptr, 16));
     const std::string t = std::to_string(std::stoul(to, nullptr, 16));
     RunTool({"xdotool",
@@ -118,9 +119,13 @@ class DesktopRun : public ConverterFixture {
              std::to_string(tx),
              std::to_string(ty),
              "sleep",
-             "0.5",
-             "mouseup",
-             "1"});
+             "0.5"});
+  }
+  static void LetGo() { RunTool({"xdotool", "mouseup", "1"}); }
+  // The same, letting go at (tx, ty).
+  static void Drag(const std::string& from, int x, int y, const std::string& to, int tx, int ty) {
+    Hold(from, x, y, to, tx, ty);
+    LetGo();
   }
   static bool Said(const fs::path& log, const std::string& line) {
     return ReadFileBytes(log).find(line + "\n") != std::string::npos;
@@ -146,6 +151,19 @@ TEST_F(DesktopRun, TheMainWindowIsListedWithItsCaptionAndTheWindowManagersCloseS
     std::sscanf(where.out.c_str() + at, "Absolute upper-left X: %d Absolute upper-left Y: %d", &x, &y);
   EXPECT_NEAR(x, 100, 40) << where.out;
   EXPECT_NEAR(y, 120, 40) << where.out;
+  // The window names its record in the window directory, for the window
+  // list to give it once.
+  uint64_t low = 0, high = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const std::string prop = RunTool({"xprop", "-id", id, os::kDirectoryHandleProperty}).out;
+        const size_t eq = prop.find("= ");
+        return eq != std::string::npos && std::sscanf(prop.c_str() + eq, "= %lu, %lu", &low, &high) == 2;
+      },
+      kWindowTimeoutMs));
+  EXPECT_TRUE(fs::exists(scratch.path() / "runtime" / "tarnwick-windows" /
+                         (std::to_string(high << 32 | low) + ".win")))
+      << low << " " << high;
   RunTool({"xdotool", "windowmove", "--sync", std::to_string(std::stoul(id, nullptr, 16)), "300", "200"});
   RunTool({"wmctrl", "-i", "-c", id});
   int code = -1;
@@ -228,6 +246,104 @@ TEST_F(DesktopRun, ADragFromTheDragPanelOffersTheTiffsAndAMoveByTheTargetIsSeen)
   EXPECT_EQ(code, 0) << ReadFileBytes(scratch.path() / "tarnwick.err");
   rtl::TIniFile produced((run / "tarnwick.log").string());
   EXPECT_EQ(produced.ReadString("File", "Logs0", ""), "") << ReadFileBytes(scratch.path() / "tarnwick.err");
+}
+
+// While the user drags the TIFFs out (Qt's drag loop runs), the setup
+// utility closes the program: the close is answered during the drag, and
+// the program ends once the drag is over.
+TEST_F(DesktopRun, ACloseFromAnotherProgramIsAnsweredDuringADrag) {
+  TK_REQUIRE_TOOL("tiffinfo");
+  Ini("[Mode]\nDD=1\n");
+  fs::copy_file(fs::path(TK_SOURCE_DIR_FOR_TESTS) / "samples" / "sample-scan.pdf", docs / "scan.pdf");
+  const fs::path err = scratch.path() / "tarnwick.err";
+  const int pid = Start({exe.string(), (docs / "scan.pdf").string()}, err);
+  ASSERT_GT(pid, 0);
+  const std::string main = WaitWindow(::converter::kMainCaption);
+  ASSERT_FALSE(main.empty()) << ReadFileBytes(err);
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(docs / "scan.tif") && !fs::exists(docs / "scan.pdf"); },
+                      kBatchTimeoutMs))
+      << ReadFileBytes(err);
+  const fs::path log = scratch.path() / "target.log";
+  ASSERT_GT(Start({(HelperDir() / "tk_drag_files").string(), "target"}, log), 0);
+  ASSERT_TRUE(WaitFor([&] { return Said(log, "ready"); }, kWindowTimeoutMs)) << ReadFileBytes(log);
+  const std::string target = ListedWindow("tk drop target");
+  ASSERT_FALSE(target.empty());
+  const auto [w, h] = Size(main);
+  for (int attempt = 0; attempt < 5 && !Said(log, "enter"); ++attempt) {
+    Hold(main, w / 2, h - 40, target, 100, 75);
+    if (!WaitFor([&] { return Said(log, "enter"); }, 3000)) LetGo();
+  }
+  ASSERT_TRUE(Said(log, "enter")) << ReadFileBytes(log);
+
+  const fs::path closer =
+      StandIn(scratch.path(), "closer",
+              std::string("close_title=") + ::converter::kMainCaption + "\nwindir=" +
+                  (scratch.path() / "runtime" / "tarnwick-windows").string() + "\nclose_wait_ms=5000\n");
+  const int closing = StartProcess({closer.string()});
+  ASSERT_GT(closing, 0);
+  int closed = -1;
+  const bool answered = WaitFor([&] { return TryWaitProcess(closing, closed); }, kWindowTimeoutMs);
+  // Still dragging: the target has taken nothing yet.
+  EXPECT_FALSE(Said(log, "dropped copy"));
+  LetGo();
+  ASSERT_TRUE(answered) << ReadFileBytes(closer.string() + ".log");
+  EXPECT_EQ(closed, 0) << ReadFileBytes(closer.string() + ".log");
+  EXPECT_TRUE(Said(closer.string() + ".log", "sent ok=1")) << ReadFileBytes(closer.string() + ".log");
+  int code = -1;
+  ASSERT_TRUE(WaitFor([&] { return TryWaitProcess(pid, code); }, kWindowTimeoutMs)) << ReadFileBytes(err);
+  Forget(pid);
+  EXPECT_EQ(code, 0) << ReadFileBytes(err);
+}
+
+// A scan that opens only with its user password: the prompt is the dialog,
+// answered by typing into it; cancelling keeps the scan and says why.
+TEST_F(DesktopRun, TheUserPasswordTypedIntoThePromptConvertsTheScan) {
+  TK_REQUIRE_TOOL("qpdf");
+  TK_REQUIRE_TOOL("tiffinfo");
+  struct Case {
+    const char* name;
+    const char* typed;  // then Enter; nullptr: Escape
+    bool converted;
+  };
+  for (const Case& c : {Case{"answered", "secret", true}, Case{"cancelled", nullptr, false}}) {
+    SCOPED_TRACE(c.name);
+    const fs::path pdf = docs / (std::string(c.name) + ".pdf");
+    const fs::path tif = docs / (std::string(c.name) + ".tif");
+    ToolResult made =
+        RunTool({"qpdf", "--allow-weak-crypto", "--encrypt", "secret", "owner", "40", "--",
+                 (fs::path(TK_SOURCE_DIR_FOR_TESTS) / "samples" / "sample-scan.pdf").string(), pdf.string()});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const fs::path err = scratch.path() / (std::string(c.name) + ".err");
+    const int pid = Start({exe.string(), pdf.string()}, err);
+    ASSERT_GT(pid, 0);
+    const std::string prompt = WaitWindow(::converter::kPassWordCaption);
+    ASSERT_FALSE(prompt.empty()) << ReadFileBytes(err);
+    RunTool({"xdotool", "windowactivate", "--sync", std::to_string(std::stoul(prompt, nullptr, 16))});
+    if (c.typed) {
+      RunTool({"xdotool", "type", "--delay", "30", c.typed});
+      RunTool({"xdotool", "key", "Return"});
+    } else {
+      RunTool({"xdotool", "key", "Escape"});
+    }
+    int code = -1;
+    if (c.converted) {
+      // The batch ends, and with it the program.
+      ASSERT_TRUE(WaitFor([&] { return TryWaitProcess(pid, code); }, kBatchTimeoutMs)) << ReadFileBytes(err);
+      Forget(pid);
+      EXPECT_EQ(code, 0) << ReadFileBytes(err);
+      EXPECT_FALSE(fs::exists(pdf));
+      ToolResult info = RunTool({"tiffinfo", tif.string()});
+      EXPECT_EQ(Count(info.out, "TIFF Directory"), 4u) << info.out << info.err;
+    } else {
+      EXPECT_FALSE(WaitWindow("Error").empty()) << ReadFileBytes(err);
+      EXPECT_TRUE(fs::exists(pdf));
+      EXPECT_FALSE(fs::exists(tif));
+      RunTool({"wmctrl", "-c", "Error"});
+      RunTool({"wmctrl", "-c", ::converter::kMainCaption});
+      ASSERT_TRUE(WaitFor([&] { return TryWaitProcess(pid, code); }, kWindowTimeoutMs)) << ReadFileBytes(err);
+      Forget(pid);
+    }
+  }
 }
 
 }  // namespace
