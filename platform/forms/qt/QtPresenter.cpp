@@ -11,6 +11,7 @@
 #include <QDrag>
 #include <QFileDialog>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -34,6 +35,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -90,7 +92,14 @@ const std::vector<std::vector<std::string>> kRows = {
     {"DriveComboBox1", "SpeedButtonLoad"},
     {"EditLApp", "ButtonLApp"},
     {"BitBtnOK", "BitBtnCan"},
+    {"OKBtn", "CancelBtn"},
 };
+
+bool InRow(const TControl& c) {
+  for (const auto& row : kRows)
+    if (std::find(row.begin(), row.end(), c.Name) != row.end()) return true;
+  return false;
+}
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
@@ -169,6 +178,19 @@ std::string ButtonText(TControl& c) {
     }
   }
   return c.Caption();
+}
+
+// A label that ends in a colon names the entry field created after it.
+bool NamesField(TControl& label, TControl& field) {
+  if (KindOf(label) != kLabel) return false;
+  const TKind k = KindOf(field);
+  if (k != kEdit && k != kCombo) return false;
+  std::string text = label.Caption();
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  auto endsWith = [&](const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  return endsWith(":") || endsWith("：");
 }
 
 TShiftState ShiftOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
@@ -447,7 +469,34 @@ struct TQtPresenter::Impl {
       layout->addWidget(Build(*c, box, form), c->Align == alClient ? 1 : 0);
     };
     for (TControl* c : top) place(c);
-    for (TControl* c : middle) place(c);
+    // Fields named by the label before them stand beside it, a grid of
+    // them one under the other.
+    QGridLayout* grid = nullptr;
+    int gridRows = 0;
+    for (size_t i = 0; i < middle.size(); ++i) {
+      TControl* c = middle[i];
+      TControl* next = i + 1 < middle.size() ? middle[i + 1] : nullptr;
+      if (next && NamesField(*c, *next) && !InRow(*c) && !InRow(*next)) {
+        if (!grid) {
+          grid = new QGridLayout;
+          grid->setSpacing(kLayoutSpacing);
+          grid->setColumnStretch(1, 1);
+          layout->addLayout(grid);
+          gridRows = 0;
+        }
+        placed.insert(c);
+        placed.insert(next);
+        auto* label = static_cast<QLabel*>(Build(*c, box, form));
+        label->setWordWrap(false);
+        grid->addWidget(label, gridRows, 0);
+        grid->addWidget(Build(*next, box, form), gridRows, 1);
+        ++gridRows;
+        ++i;
+        continue;
+      }
+      grid = nullptr;
+      place(c);
+    }
     if (!client && !dynamic_cast<TPanel*>(&parent)) layout->addStretch(1);
     for (TControl* c : bottom) place(c);
   }
@@ -459,6 +508,8 @@ struct TQtPresenter::Impl {
       case kPageControl: {
         auto& pc = static_cast<TPageControl&>(c);
         auto* tabs = new QTabWidget(parent);
+        // Every tab in sight: the window is as wide as they need.
+        tabs->setUsesScrollButtons(false);
         for (int i = 0; i < pc.PageCount(); ++i) {
           TTabSheet* sheet = pc.Pages(i);
           auto* page = new QWidget;
@@ -637,7 +688,7 @@ struct TQtPresenter::Impl {
       case kLabel: {
         auto* label = new QLabel(parent);
         // A status text longer than the window is wide goes on in a second
-        // line rather than past the window's edge.
+        // line rather than past the window's edge (see SyncControl).
         label->setWordWrap(true);
         w = label;
         break;
@@ -711,6 +762,8 @@ struct TQtPresenter::Impl {
           if (i >= lw->count()) {
             auto* item = new QListWidgetItem(lw);
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            // An item shows its box only once it has a state, unticked too.
+            item->setCheckState(list.Checked(i) ? Qt::Checked : Qt::Unchecked);
           }
           QListWidgetItem* item = lw->item(i);
           if (item->text() != Q(list.Items(i))) item->setText(Q(list.Items(i)));
@@ -846,7 +899,16 @@ struct TQtPresenter::Impl {
             label->unsetCursor();
         }
         const QString text = Q(TerminalText(c.Caption()));
-        if (label->text() != text) label->setText(text);
+        if (label->text() != text) {
+          label->setText(text);
+          // A page of tabs does not pass a wrapped text's height on to its
+          // layout: the label asks for the lines its text takes at its width
+          // (once given, the room stays, so the window does not jump back).
+          if (label->wordWrap() && label->width() > 0) {
+            const int needed = label->heightForWidth(label->width());
+            if (needed > label->minimumHeight()) label->setMinimumHeight(needed);
+          }
+        }
         break;
       }
       default:

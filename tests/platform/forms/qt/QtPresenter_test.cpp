@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -30,6 +31,7 @@
 #include <functional>
 
 #include "platform/forms/Buttons.h"
+#include "platform/forms/CheckLst.h"
 #include "platform/forms/ComCtrls.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/ExtCtrls.h"
@@ -81,7 +83,11 @@ class TAllKinds : public TForm {
     Drive = Make<TDriveComboBox>(this, Sheet1, "Drive");
     Check = Make<TCheckBox>(this, Sheet2, "Check", "残す");
     Frame = Make<TGroupBox>(this, Sheet2, "Frame", "ＰＤＦ情報");
+    Named = Make<TLabel>(this, Frame, "Named", "ホスト: ");
     Edit = Make<TEdit>(this, Frame, "Edit");
+    Checks = Make<TCheckListBox>(this, Sheet2, "Checks");
+    for (const char* s : {"印刷", "注釈", "文書の変更"}) Checks->AddItem(s);
+    Checks->SetChecked(1, true);
     Combo = Make<TComboBox>(this, Sheet2, "Combo");
     Combo->Items = {"一", "二", "三"};
     Radio1 = Make<TRadioButton>(this, this, "Radio1", "設定");
@@ -90,6 +96,7 @@ class TAllKinds : public TForm {
     Group->Items = {"甲", "乙"};
     Memo = Make<TMemo>(this, this, "Memo");
     Link = Make<TLabel>(this, this, "Link", "Corvane");
+    Status = Make<TLabel>(this, Sheet1, "Status");  // on a page, as a status line is
     Button = Make<TButton>(this, this, "Button", "開始");
     Panel = Make<TPanel>(this, this, "Panel", "ここからＤｒａｇしてください");
     Panel->Align = alBottom;
@@ -103,13 +110,16 @@ class TAllKinds : public TForm {
   TDriveComboBox* Drive;
   TCheckBox* Check;
   TGroupBox* Frame;
+  TLabel* Named;
   TEdit* Edit;
+  TCheckListBox* Checks;
   TComboBox* Combo;
   TRadioButton* Radio1;
   TRadioButton* Radio2;
   TRadioGroup* Group;
   TMemo* Memo;
   TLabel* Link;
+  TLabel* Status;
   TButton* Button;
   TPanel* Panel;
   TProgressBar* Bar;
@@ -165,6 +175,16 @@ TEST_F(QtPresenterTest, AShownFormIsAWindowWithTheFormsCaptionAndAtLeastItsClien
   EXPECT_EQ(w->windowTitle().toStdString(), "すべての部品");
   EXPECT_GE(w->width(), form->ClientWidth());
   EXPECT_GE(w->height(), form->ClientHeight());
+  // Every tab in sight; a field beside the label that names it.
+  QTabBar* tabs = Widget<QTabWidget>(form->Pages)->tabBar();
+  EXPECT_GE(tabs->width(), tabs->sizeHint().width());
+  form->Pages->SetActivePage(form->Sheet2);
+  presenter->Refresh();
+  QApplication::processEvents();
+  const QRect named(Widget<QLabel>(form->Named)->mapTo(w, QPoint()), Widget<QLabel>(form->Named)->size());
+  const QRect field(Widget<QLineEdit>(form->Edit)->mapTo(w, QPoint()), Widget<QLineEdit>(form->Edit)->size());
+  EXPECT_LT(named.right(), field.left());
+  EXPECT_TRUE(named.top() < field.bottom() && field.top() < named.bottom());
   form->SetCaption("別の題");
   app.ProcessMessages();
   EXPECT_EQ(w->windowTitle().toStdString(), "別の題");
@@ -191,6 +211,10 @@ TEST_F(QtPresenterTest, ModelChangesShowInTheWidgets) {
   form->List->SetSelected(1, true);
   form->Panel->SetCaption("新しい見出し");
   form->Frame->SetCaption("暗号化");
+  form->Checks->SetChecked(2, true);
+  // Longer than the window is wide.
+  form->Status->SetCaption(
+      "パスワードが入力されませんでした（ＰＤＦを残します）パスワードが入力されませんでした");
   presenter->Refresh();
 
   EXPECT_EQ(Widget<QTabWidget>(form->Pages)->currentIndex(), 1);
@@ -221,6 +245,19 @@ TEST_F(QtPresenterTest, ModelChangesShowInTheWidgets) {
   ASSERT_NE(caption, nullptr);
   EXPECT_EQ(caption->text().toStdString(), "新しい見出し");
   EXPECT_EQ(Widget<QGroupBox>(form->Frame)->title().toStdString(), "暗号化");
+  // The status text goes on in a second line, all of it inside the window.
+  QApplication::processEvents();
+  auto* status = Widget<QLabel>(form->Status);
+  EXPECT_LE(status->mapTo(status->window(), QPoint(status->width(), 0)).x(), status->window()->width());
+  EXPECT_LE(status->heightForWidth(status->width()), status->height());
+  EXPECT_GT(status->fontMetrics().horizontalAdvance(status->text()), status->width());
+  auto* checks = Widget<QListWidget>(form->Checks);
+  ASSERT_EQ(checks->count(), 3);
+  // An unticked item shows its box too.
+  EXPECT_EQ(checks->item(0)->data(Qt::CheckStateRole), QVariant(Qt::Unchecked));
+  EXPECT_EQ(checks->item(1)->checkState(), Qt::Checked);
+  EXPECT_EQ(checks->item(2)->checkState(), Qt::Checked);
+  EXPECT_EQ(checks->item(2)->text().toStdString(), "文書の変更");
   EXPECT_EQ(Widget<QLineEdit>(form->Edit)->parentWidget(), Widget<QGroupBox>(form->Frame));
   form->Check->SetVisible(false);
   form->Frame->SetEnabled(false);  // a group switched off, with what it holds
@@ -251,6 +288,9 @@ TEST_F(QtPresenterTest, WidgetActionsReachTheModel) {
   EXPECT_FALSE(form->Radio1->Checked());
   Widget<QGroupBox>(form->Group)->findChildren<QRadioButton*>()[1]->click();
   EXPECT_EQ(form->Group->ItemIndex(), 1);
+  form->Checks->OnClickCheck = [&](rtl::TComponent*) { events.push_back("ticked"); };
+  Widget<QListWidget>(form->Checks)->item(0)->setCheckState(Qt::Checked);
+  EXPECT_TRUE(form->Checks->Checked(0));
 
   // A label that does something when clicked is a link.
   presenter->Refresh();
@@ -258,7 +298,7 @@ TEST_F(QtPresenterTest, WidgetActionsReachTheModel) {
   EXPECT_EQ(link->cursor().shape(), Qt::PointingHandCursor);
   QTest::mouseClick(link, Qt::LeftButton);
 
-  EXPECT_EQ(events, (std::vector<std::string>{"check", "button", "combo", "link"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"check", "button", "combo", "ticked", "link"}));
 }
 
 TEST_F(QtPresenterTest, TypedKeysGoThroughTheEditsFilter) {
