@@ -132,6 +132,27 @@ bool GiveName(int fd, const std::string& folder, std::string& named, const std::
   return false;
 }
 
+// Renames from to to unless to names anything at all (a dangling link
+// too); errno EEXIST when it does.
+bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: a second name is refused on any name
+  // that is taken.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return false;
+  // Nor second names (FAT on a memory card): looked at just before.
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 }  // namespace
 
 TFileIdentity IdentifyRegularFile(const std::string& path) {
@@ -219,7 +240,8 @@ namespace {
 // named) in folder is flushed, read back, named when it has no name, and
 // renamed over target.
 TFileIdentity FinishPlacement(int fd, const std::string& folder, std::string& named,
-                              const std::string& target, int expectedPages, const std::string& note) {
+                              const std::string& target, int expectedPages, const std::string& note,
+                              TPlacement mode) {
   const std::string head = "TIFF Error: " + target + ": ";
   // A disk that takes the bytes into its cache may still refuse them here.
   if (::fsync(fd) != 0) throw EFileGuardError(head + Why(errno));
@@ -234,7 +256,12 @@ TFileIdentity FinishPlacement(int fd, const std::string& folder, std::string& na
   if (named.empty() && !GiveName(fd, folder, named, note)) throw EFileGuardError(head + Why(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0) throw EFileGuardError(head + Why(errno));
-  if (::rename(named.c_str(), target.c_str()) != 0) throw EFileGuardError(head + Why(errno));
+  if (mode == TPlacement::Replace) {
+    if (::rename(named.c_str(), target.c_str()) != 0) throw EFileGuardError(head + Why(errno));
+  } else if (!RenameWithoutReplacing(named, target)) {
+    if (errno == EEXIST) throw ETargetTaken(head + "a file of that name is there, and stays");
+    throw EFileGuardError(head + Why(errno));
+  }
   named.clear();
   // The new name itself must reach the disk too before the source may go.
   rtl::TFileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -261,7 +288,7 @@ std::string FolderOf(const std::string& target) {
 }  // namespace
 
 TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages,
-                        const std::string& note) {
+                        const std::string& note, TPlacement mode) {
   const std::string head = "TIFF Error: " + target + ": ";
   const std::string folder = FolderOf(target);
   rtl::TFileDescriptor in(::open(workTiff.c_str(), O_RDONLY | O_CLOEXEC));
@@ -280,7 +307,7 @@ TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, 
     if (n == 0) break;
     if (!WriteAll(out.Get(), buf.data(), static_cast<size_t>(n))) throw EFileGuardError(head + Why(errno));
   }
-  return FinishPlacement(out.Get(), folder, named, target, expectedPages, note);
+  return FinishPlacement(out.Get(), folder, named, target, expectedPages, note, mode);
 }
 
 bool TTiffBesideTarget::Open(const std::string& target) {
@@ -298,11 +325,11 @@ bool TTiffBesideTarget::Open(const std::string& target) {
   return true;
 }
 
-TFileIdentity TTiffBesideTarget::Place(int expectedPages, const std::string& note) {
+TFileIdentity TTiffBesideTarget::Place(int expectedPages, const std::string& note, TPlacement mode) {
   if (!fd_.Valid()) throw EFileGuardError("TIFF Error: " + target_ + ": " + Why(EBADF));
   std::string named;
   const UnlinkUnlessPlaced cleanup{&named, note};
-  const TFileIdentity placed = FinishPlacement(fd_.Get(), folder_, named, target_, expectedPages, note);
+  const TFileIdentity placed = FinishPlacement(fd_.Get(), folder_, named, target_, expectedPages, note, mode);
   fd_.Reset();
   path_.clear();
   return placed;

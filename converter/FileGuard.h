@@ -18,6 +18,14 @@ namespace converter {
 
 using TFileGuardBase = rtl::Exception;
 RTL_DECLARE_EXCEPTION(EFileGuardError, TFileGuardBase);
+// A placement that was not to replace anything found the name taken.
+RTL_DECLARE_EXCEPTION(ETargetTaken, EFileGuardError);
+
+// What a placement does with a file already at the target's name.
+enum class TPlacement {
+  Replace,       // the new file takes the name
+  KeepExisting,  // whatever lies there (a file, a link, a folder) stays: ETargetTaken
+};
 
 // Which file a name stood for, and what it held: a file replaced, or
 // rewritten in place, under the same name is another file.
@@ -50,7 +58,9 @@ int ReadablePages(int fd, std::string& why);
 // Puts a copy of workTiff at target: written to a file of its own in the
 // target's folder, flushed to the disk, checked to hold expectedPages
 // readable pages, then renamed over target (a link at target is replaced,
-// never the file it points to). Returns the identity of the file now at
+// never the file it points to). With TPlacement::KeepExisting it takes the
+// name only where nothing lies there, in the one step of the rename, and
+// raises ETargetTaken otherwise. Returns the identity of the file now at
 // target. On any failure raises EFileGuardError saying why, and target and
 // the folder are as they were.
 //
@@ -61,7 +71,7 @@ int ReadablePages(int fd, std::string& why);
 // record of it for RemoveLeftTemporary; the note is removed again before
 // PlaceTiff returns or raises.
 TFileIdentity PlaceTiff(const std::string& workTiff, const std::string& target, int expectedPages,
-                        const std::string& note);
+                        const std::string& note, TPlacement mode = TPlacement::Replace);
 
 // Removes the temporary TIFF that the note of a process no longer running
 // names, when that name still holds exactly that file: a regular file of
@@ -89,7 +99,7 @@ class TTiffBesideTarget {
   const std::string& Path() const { return path_; }
   // Raises EFileGuardError as PlaceTiff does, and keeps the note as
   // PlaceTiff does; the file is given up then.
-  TFileIdentity Place(int expectedPages, const std::string& note);
+  TFileIdentity Place(int expectedPages, const std::string& note, TPlacement mode = TPlacement::Replace);
 
  private:
   rtl::TFileDescriptor fd_;

@@ -811,14 +811,24 @@ void TForm1::ConvertDocument(const std::string& path) {
   CheckTerminated();
   LabelState->SetCaption("ページ数" + rtl::IntToStr(n) + "処理終了");
 
-  bool copied = false;
+  // The pages that converted of a document that is not whole are the
+  // user's where nothing lies at the TIFF's name; a file there (most likely
+  // the whole TIFF of an earlier run of the same scan) is worth more, and
+  // stays.
+  const bool whole = converted == n && severalImages_.empty();
+  const TPlacement mode = whole ? TPlacement::Replace : TPlacement::KeepExisting;
+  bool copied = false, taken = false;
   TFileIdentity placed;
   std::string notPlaced;
   if (converted > 0 && (direct || rtl::FileExists(kTempTif))) {
     try {
-      placed = direct ? beside.Place(converted, work + kPlacementNote)
-                      : PlaceTiff(work + kTempTif, target, converted, work + kPlacementNote);
+      placed = direct ? beside.Place(converted, work + kPlacementNote, mode)
+                      : PlaceTiff(work + kTempTif, target, converted, work + kPlacementNote, mode);
       copied = true;
+    } catch (const ETargetTaken& e) {
+      taken = true;
+      notPlaced = std::string(e.what()) + "; the partial TIFF (" + rtl::IntToStr(converted) +
+                  (converted == 1 ? " page" : " pages") + ") was not placed";
     } catch (const EFileGuardError& e) {
       notPlaced = e.what();
     }
@@ -830,7 +840,7 @@ void TForm1::ConvertDocument(const std::string& path) {
   std::string kept;
   if (converted == 0) {
     kept = kKeptNoPage;
-  } else if (!copied) {
+  } else if (!copied && !taken) {
     kept = kKeptNotCopied;
   } else if (converted < n) {
     kept = rtl::IntToStr(n - converted) + kKeptPagesMissing;

@@ -22,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::converter::EFileGuardError;
 using ::converter::PlaceTiff;
+using ::converter::TPlacement;
 
 // A TIFF of the given pages, made by the oracle: noise that LZW cannot
 // shrink, so that its size is known to be large.
@@ -73,6 +74,7 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
     fs::path workTiff;
     int expected;
     const char* error;  // "" when it is placed
+    TPlacement mode = TPlacement::Replace;
   } cases[] = {
       {"a new TIFF", [](const fs::path&) {}, twoPages, 2, ""},
       {"over an older TIFF", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); }, twoPages, 2,
@@ -91,6 +93,17 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
        work / "cut.tif", 2, "TIFF Error"},
       {"a folder at the name", [](const fs::path& d) { fs::create_directories(d / "scan.tif" / "inside"); },
        twoPages, 2, "Is a directory"},
+      // What must not replace anything takes only a free name.
+      {"kept apart: a new TIFF", [](const fs::path&) {}, twoPages, 2, "", TPlacement::KeepExisting},
+      {"kept apart: an older TIFF stays", [](const fs::path& d) { WriteFileBytes(d / "scan.tif", "older"); },
+       twoPages, 2, "is there, and stays", TPlacement::KeepExisting},
+      {"kept apart: a link that leads nowhere stays",
+       [](const fs::path& d) { fs::create_symlink(d / "gone", d / "scan.tif"); }, twoPages, 2,
+       "is there, and stays", TPlacement::KeepExisting},
+      {"kept apart: a folder stays", [](const fs::path& d) { fs::create_directories(d / "scan.tif"); },
+       twoPages, 2, "is there, and stays", TPlacement::KeepExisting},
+      {"kept apart: fewer pages than converted", [](const fs::path&) {}, twoPages, 3, "2 pages written of 3",
+       TPlacement::KeepExisting},
   };
   // Copied from the work folder, or written where it is to lie, unnamed
   // until it is placed.
@@ -111,11 +124,15 @@ TEST(FileGuard, PlacingTheTiffIsAllOrNothing) {
           ASSERT_TRUE(tiff.Open((docs / "scan.tif").string()));
           WriteFileBytes(tiff.Path(), ReadFileBytes(c.workTiff));
           EXPECT_EQ(Listing(docs), before) << "the folder changed before the TIFF was placed";
-          placed = tiff.Place(c.expected, note.string());
+          placed = tiff.Place(c.expected, note.string(), c.mode);
         } else {
-          placed = PlaceTiff(c.workTiff.string(), (docs / "scan.tif").string(), c.expected, note.string());
+          placed =
+              PlaceTiff(c.workTiff.string(), (docs / "scan.tif").string(), c.expected, note.string(), c.mode);
         }
         EXPECT_TRUE(::converter::IsPlacedFile((docs / "scan.tif").string(), placed));
+      } catch (const ::converter::ETargetTaken& e) {
+        error = e.what();
+        EXPECT_EQ(c.mode, TPlacement::KeepExisting) << error;
       } catch (const EFileGuardError& e) {
         error = e.what();
       }

@@ -225,6 +225,15 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
   auto made = RunTool({"img2pdf", (fx / "page.jpg").string(), "-o", (fx / "colour.pdf").string()});
   ASSERT_EQ(made.exitCode, 0) << made.err;
   const std::string colour = ReadFileBytes(fx / "colour.pdf");
+  // An older TIFF of three pages: none of the rows converts to as many.
+  auto three = RunTool(
+      {"convert-im6.q16", "-size", "16x16", "xc:white", "xc:black", "xc:gray", (fx / "older.tif").string()});
+  ASSERT_EQ(three.exitCode, 0) << three.err;
+  ASSERT_EQ(TiffPageCount(fx / "older.tif"), 3u);
+  const std::string older = ReadFileBytes(fx / "older.tif");
+  // A page tool that finds an image on the first page only.
+  const std::string firstPageOnly =
+      "case \"$3\" in *001) printf 'P4\\n8 2\\n\\377\\000' > \"$3-000.pbm\";; esac";
 
   struct Case {
     const char* name;
@@ -239,6 +248,7 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
     int exitCode;
     const char* message;           // in standard error; "" for none at all
     const char* toolLimitMs = "";  // a shorter time limit of the page tool, when set
+    int org = 0;                   // NoDel/ORG: sources kept
   } cases[] = {
       {"a scan converts",
        [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
@@ -396,6 +406,63 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
        1,
        1,
        "scan.pdf: 1ページに画像が複数あります（ＰＤＦを残します）"},
+      {"a whole scan replaces an older TIFF",
+       [&](const fs::path& d) {
+         WriteFileBytes(d / "scan.pdf", ImagePdf());
+         WriteFileBytes(d / "scan.tif", older);
+       },
+       {},
+       "",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       1,
+       0,
+       "",
+       "",
+       1},
+      {"a page with two images leaves an older TIFF as it is",
+       [&](const fs::path& d) {
+         WriteFileBytes(d / "scan.pdf", ImagePdf());
+         WriteFileBytes(d / "scan.tif", older);
+       },
+       {},
+       "printf 'P4\\n8 2\\n\\377\\000' > \"$3-000.pbm\"; cp \"$3-000.pbm\" \"$3-001.pbm\"",
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       3,
+       1,
+       "the partial TIFF (1 page) was not placed",
+       "",
+       1},
+      {"a page without an image leaves an older TIFF as it is",
+       [&](const fs::path& d) {
+         WriteFileBytes(d / "scan.pdf", tk::test::pdf::SimpleDocument(2).Build());
+         WriteFileBytes(d / "scan.tif", older);
+       },
+       {},
+       firstPageOnly,
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       3,
+       1,
+       "scan.pdf: 1ページ変換できません（ＰＤＦを残します）\nTIFF Error: "},
+      {"a page without an image: the pages that converted take a free name",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", tk::test::pdf::SimpleDocument(2).Build()); },
+       {},
+       firstPageOnly,
+       "",
+       "",
+       "scan.pdf",
+       "scan.tif",
+       1,
+       1,
+       "scan.pdf: 1ページ変換できません（ＰＤＦを残します）"},
       {"the page tool hangs",
        [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
        {},
@@ -437,7 +504,7 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
     fs::create_directories(docs);
     fs::remove_all(WorkRoot());
     // Kept TIFFs: no log, so no run deletes what an earlier row made.
-    Ini("[NoDel]\nTRG=1\n");
+    Ini("[NoDel]\nTRG=1\nORG=" + std::to_string(c.org) + "\n");
     c.setup(docs);
     std::map<std::string, std::string> before;
     for (const auto& e : fs::directory_iterator(docs))
