@@ -612,7 +612,20 @@ bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
     marks_.clear();
     for (const auto& path : paths) {
       const int before = produced.Count();
-      ConvertDocument(path);
+      try {
+        ConvertDocument(path);
+      } catch (const rtl::EAbort&) {
+        throw;
+      } catch (rtl::Exception& e) {
+        // A report without a window says which file failed, unless the
+        // message names it already.
+        if (e.Subject.empty() && e.Message.find(path) == std::string::npos) e.Subject = path;
+        throw;
+      } catch (const std::exception& e) {
+        rtl::Exception named(e.what());
+        named.Subject = path;
+        throw named;
+      }
       for (int i = before; i < produced.Count(); ++i) marks_[produced[i]] = FileMark(produced[i]);
       if (!Settings.Launch.empty()) HandOff(rtl::ChangeFileExt(path, ".tif"));
     }

@@ -64,6 +64,7 @@ void CollectEdits(TWinControl& parent, std::vector<TEdit*>& edits, std::vector<s
 
 void PrintMessage(FILE* out, const TMessageRequest& r) {
   std::string text = TerminalText(r.Text);
+  if (!r.Subject.empty()) text = r.Subject + ": " + text;
   if (r.Caption.empty())
     std::fprintf(out, "%s\n", text.c_str());
   else

@@ -34,6 +34,9 @@ struct TMessageRequest {
   std::string Caption;
   TMsgDlgType Type = mtInformation;
   TMsgDlgButtons Buttons = mbOK;
+  // What the message is about (an exception's subject): a line on a stream
+  // names it between the caption and the text; a window leaves it out.
+  std::string Subject = {};
 };
 
 // The answer that loses nothing when nobody can be asked: Cancel, else No,

@@ -296,13 +296,16 @@ void TApplication::HandleException(const std::exception& e) {
 void TApplication::ShowException(const std::exception& e) {
   std::string msg = e.what();
   if (!msg.empty() && static_cast<unsigned char>(msg.back()) > '.') msg += '.';
-  MessageBox(msg, Title, MB_OK | MB_ICONSTOP);
+  const auto* own = dynamic_cast<const rtl::Exception*>(&e);
+  MessageBox(msg, Title, MB_OK | MB_ICONSTOP, own ? own->Subject : std::string());
 }
 
-int TApplication::MessageBox(const std::string& text, const std::string& caption, int flags) {
+int TApplication::MessageBox(const std::string& text, const std::string& caption, int flags,
+                             const std::string& subject) {
   TMessageRequest r;
   r.Text = text;
   r.Caption = caption;
+  r.Subject = subject;
   switch (flags & 0x0F) {
     case MB_OKCANCEL:
       r.Buttons = mbOK | mbCancel;

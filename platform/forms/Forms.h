@@ -174,11 +174,14 @@ class TApplication : public rtl::TComponent {
   void RemovePoller(int id);
 
   // The default report of an exception: a message box with the message (an
-  // abort is silent).
+  // abort is silent), about the exception's subject where it has one.
   void HandleException(const std::exception& e);
   void ShowException(const std::exception& e);
   // A message box with the window system's flags (MB_*); returns ID*.
-  int MessageBox(const std::string& text, const std::string& caption, int flags);
+  int MessageBox(const std::string& text, const std::string& caption, int flags) {
+    return MessageBox(text, caption, flags, "");
+  }
+  int MessageBox(const std::string& text, const std::string& caption, int flags, const std::string& subject);
 
   TPresenter& Presenter() { return *presenter_; }
   void SetPresenter(std::unique_ptr<TPresenter> presenter);

@@ -17,6 +17,10 @@ class Exception : public std::exception {
   virtual const char* ClassName() const noexcept { return "Exception"; }
 
   std::string Message;
+  // What the error is about (the file that failed), where a caller knows it
+  // and the message does not say: a report without a window names it before
+  // the message; a window shows the message alone.
+  std::string Subject;
 };
 
 // Declares a class of an exception family: class Name : public Base, with

@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <sstream>
+
 #include "ProgramFixture.h"
 #include "platform/rtl/IniFiles.h"
 #include "support/Desktop.h"
@@ -76,7 +78,8 @@ TEST_F(Tarnwick, WithoutATerminalAFailedBatchIsReportedAndTheProgramEnds) {
     Ini("[Mode]\nDD=" + std::to_string(c.dd) + "\n[Pos]\nTop=7\n");
     WriteFileBytes(docs / "junk.pdf", "this is not a PDF");
     WriteFileBytes(docs / "later.pdf", "nor is this");
-    const std::string report = std::string(::converter::kApplicationTitle) + ": Invalid PDF Header";
+    const std::string report = std::string(::converter::kApplicationTitle) + ": " +
+                               (docs / "junk.pdf").string() + ": Invalid PDF Header";
     const fs::path err = docs / "stderr.txt";
     const int pid = StartProgram(exe, {"junk.pdf", "later.pdf"}, docs, err);
     // The window left open is closed once the batch has said its error (a
@@ -208,6 +211,51 @@ std::string DamagedTablePdf() {
   const std::string base = ImagePdf();
   return base + "98 0 obj\n<< /Type /Page >>\nendobj\nstartxref\n" + std::to_string(base.size()) +
          "\n%%EOF\n";
+}
+
+TEST_F(Tarnwick, WithoutATerminalEveryFailureLineNamesTheFile) {
+  TK_REQUIRE_TOOL("qpdf");
+  WriteFileBytes(docs / "plain.pdf", ImagePdf());
+  auto locked = [&](const std::vector<std::string>& how) {
+    std::vector<std::string> args = {"qpdf", "--allow-weak-crypto", "--encrypt"};
+    args.insert(args.end(), how.begin(), how.end());
+    args.insert(args.end(), {"--", (docs / "plain.pdf").string(), (docs / "locked.pdf").string()});
+    auto r = RunTool(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return ReadFileBytes(docs / "locked.pdf");
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;  // of scan.pdf; empty: a pipe of that name
+    std::string arg;    // default: scan.pdf
+  } cases[] = {
+      {"not a PDF", "this is not a PDF", ""},
+      {"a damaged cross-reference table", DamagedTablePdf(), ""},
+      {"cut short", ImagePdf().substr(0, 400), ""},
+      {"a user password and nobody to ask", locked({"secret", "owner", "128", "--use-aes=n"}), ""},
+      {"an encryption the reader does not know", locked({"secret", "owner", "256"}), ""},
+      {"a pipe", "", ""},
+      {"a device", "unused", "/dev/null"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(docs / "scan.pdf");
+    if (c.bytes.empty())
+      ASSERT_EQ(::mkfifo((docs / "scan.pdf").c_str(), 0600), 0);
+    else
+      WriteFileBytes(docs / "scan.pdf", c.bytes);
+    const std::string arg = c.arg.empty() ? "scan.pdf" : c.arg;
+    ProgramRun r = RunProgram(exe, {arg}, docs, 30000);
+    EXPECT_FALSE(r.signalled) << r.err;
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::string named = c.arg.empty() ? (docs / "scan.pdf").string() : c.arg;
+    EXPECT_NE(r.err, "");
+    std::istringstream lines(r.err);
+    for (std::string line; std::getline(lines, line);)
+      EXPECT_NE(line.find(named), std::string::npos) << "a line that does not name the file: " << line;
+    EXPECT_TRUE(fs::exists(fs::symlink_status(docs / "scan.pdf")));
+    EXPECT_FALSE(fs::exists(docs / "scan.tif"));
+  }
 }
 
 TEST_F(Tarnwick, AttacksOnTheScanTable) {

@@ -75,6 +75,8 @@ TEST(Dialogs, QuietPresenterPrintsAndTakesTheSafeDefault) {
   TQuietPresenter p(out);
   TMessageRequest r{"line1\n\rline2", "Cap", mtConfirmation, mbYes | mbNo};
   EXPECT_EQ(p.Message(r), mrNo);
+  // What the message is about comes before it on its line.
+  EXPECT_EQ(p.Message({"Broken.", "Cap", mtError, mbOK, "/d/scan.pdf"}), mrOk);
   TForm form(nullptr);
   EXPECT_EQ(p.ShowModal(form), mrCancel);
   TOpenDialog d(nullptr);
@@ -84,7 +86,7 @@ TEST(Dialogs, QuietPresenterPrintsAndTakesTheSafeDefault) {
   char buf[64] = {};
   size_t n = std::fread(buf, 1, sizeof buf - 1, out);
   std::fclose(out);
-  EXPECT_EQ(std::string(buf, n), "Cap: line1\nline2\n");
+  EXPECT_EQ(std::string(buf, n), "Cap: line1\nline2\nCap: /d/scan.pdf: Broken.\n");
 }
 
 TEST(Dialogs, TerminalPresenterAnswersFromItsInput) {

@@ -90,14 +90,21 @@ TEST_F(AppFixture, ExceptionReportTable) {
   struct Case {
     const char* message;
     const char* shown;
-  } cases[] = {
-      {"Wrong password.", "Wrong password."}, {"Exec Error 2", "Exec Error 2."}, {"", ""}, {"a,", "a,"}};
+    const char* subject = "";
+  } cases[] = {{"Wrong password.", "Wrong password."},
+               {"Exec Error 2", "Exec Error 2."},
+               {"", ""},
+               {"a,", "a,"},
+               {"Invalid PDF Header", "Invalid PDF Header.", "/docs/scan.pdf"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     presenter->Messages.clear();
-    app->HandleException(rtl::Exception(c.message));
+    rtl::Exception e(c.message);
+    e.Subject = c.subject;
+    app->HandleException(e);
     ASSERT_EQ(presenter->Messages.size(), 1u);
     EXPECT_EQ(presenter->Messages[0].Text, c.shown);
+    EXPECT_EQ(presenter->Messages[0].Subject, c.subject);
   }
   presenter->Messages.clear();
   app->HandleException(rtl::EAbort("silent"));
