@@ -610,6 +610,7 @@ bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
     produced.Clear();
     KeptDocuments = 0;
     marks_.clear();
+    placed_.clear();
     for (const auto& path : paths) {
       const int before = produced.Count();
       try {
@@ -736,6 +737,13 @@ void TForm1::ConvertDocument(const std::string& path) {
   // itself where the file system ignores case (scan.TIF on a memory card).
   if (IsPlacedFile(target, source))
     throw EFileGuardError("Source Error: " + path + " is named like its own TIFF");
+  // Two files of a batch whose TIFFs take one name (scan and scan.pdf,
+  // a.pdf and a.PDF): the second TIFF would replace the first, whose source
+  // may be gone already.
+  for (const auto& p : placed_)
+    if (IsPlacedFile(target, p.Tiff) && !(p.Source.Device == source.Device && p.Source.Inode == source.Inode))
+      throw EFileGuardError("Source Error: " + path + ": " + target +
+                            " is the TIFF of another file of this batch, and stays");
 
   if (!LoadPages(path)) {
     KeepSource(path, kKeptNoPassword, "");
@@ -869,7 +877,10 @@ void TForm1::ConvertDocument(const std::string& path) {
   } else {
     KeepSource(path, kept, notPlaced);
   }
-  if (copied) DropFileSource1->Files().Add(target);
+  if (copied) {
+    DropFileSource1->Files().Add(target);
+    placed_.push_back({placed, source});
+  }
 }
 
 void TForm1::KeepSource(const std::string& path, const std::string& state, const std::string& detail) {

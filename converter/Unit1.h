@@ -20,6 +20,7 @@
 #include "controls/FindWin.h"
 #include "controls/FolderDialog.h"
 #include "controls/NewCtrls.h"
+#include "converter/FileGuard.h"
 #include "converter/HandOff.h"
 #include "converter/PageSource.h"
 #include "converter/PageTool.h"
@@ -265,6 +266,12 @@ class TForm1 : public forms::TForm {
   // The TIFFs of the current batch that may be deleted later, with their
   // marks (FileMark) taken when they were made.
   std::map<std::string, std::string> marks_;
+  // The TIFFs the current batch placed, each with the source it was made
+  // from.
+  struct TPlacedTiff {
+    TFileIdentity Tiff, Source;
+  };
+  std::vector<TPlacedTiff> placed_;
   bool activated_ = false;
   bool busy_ = false;
   bool closePending_ = false;

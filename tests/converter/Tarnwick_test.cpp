@@ -273,6 +273,10 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
   auto made = RunTool({"img2pdf", (fx / "page.jpg").string(), "-o", (fx / "colour.pdf").string()});
   ASSERT_EQ(made.exitCode, 0) << made.err;
   const std::string colour = ReadFileBytes(fx / "colour.pdf");
+  const std::string page = (fx / "page.jpg").string();
+  made = RunTool({"img2pdf", page, page, page, "-o", (fx / "three.pdf").string()});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const std::string threePages = ReadFileBytes(fx / "three.pdf");
   // An older TIFF of three pages: none of the rows converts to as many.
   auto three = RunTool(
       {"convert-im6.q16", "-size", "16x16", "xc:white", "xc:black", "xc:gray", (fx / "older.tif").string()});
@@ -500,6 +504,20 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
        3,
        1,
        "scan.pdf: 1ページ変換できません（ＰＤＦを残します）\nTIFF Error: "},
+      {"two files of a batch whose TIFFs take one name",
+       [&](const fs::path& d) {
+         WriteFileBytes(d / "a.pdf", threePages);
+         WriteFileBytes(d / "a.PDF", ImagePdf());
+       },
+       {"a.pdf", "a.PDF"},
+       "",
+       "",
+       "",
+       "a.PDF",
+       "a.tif",
+       3,
+       1,
+       "is the TIFF of another file of this batch"},
       {"a page without an image: the pages that converted take a free name",
        [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", tk::test::pdf::SimpleDocument(2).Build()); },
        {},
