@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -404,9 +405,19 @@ void TForm1::FormActivate(rtl::TComponent*) {
   activated_ = true;
   if (rtl::ParamCount() == 0) return;
   std::vector<std::string> paths;
+  // A file named twice (scan.pdf ./scan.pdf) is one scan, converted once: at
+  // its second turn its source would be gone, and the batch taken for failed.
+  std::vector<std::pair<dev_t, ino_t>> named;
   for (int i = 1; i <= rtl::ParamCount(); ++i) {
     std::string p = ExpandLongPath(MakeAbsolute(rtl::ParamStr(i), StartFolder));
-    if (rtl::FileExists(p)) paths.push_back(p);
+    if (!rtl::FileExists(p)) continue;
+    struct stat st {};
+    if (::stat(p.c_str(), &st) == 0) {
+      const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
+      if (std::find(named.begin(), named.end(), id) != named.end()) continue;
+      named.push_back(id);
+    }
+    paths.push_back(p);
   }
   // In a terminal the window stays after a failed batch so that the user
   // sees the error. Without one nobody could ever close it: there the error

@@ -504,6 +504,17 @@ TEST_F(Tarnwick, AttacksOnTheScanTable) {
        3,
        1,
        "scan.pdf: 1ページ変換できません（ＰＤＦを残します）\nTIFF Error: "},
+      {"one scan named twice",
+       [](const fs::path& d) { WriteFileBytes(d / "scan.pdf", ImagePdf()); },
+       {"scan.pdf", "./scan.pdf", "scan.pdf"},
+       "",
+       "",
+       "",
+       "",
+       "scan.tif",
+       1,
+       0,
+       ""},
       {"two files of a batch whose TIFFs take one name",
        [&](const fs::path& d) {
          WriteFileBytes(d / "a.pdf", threePages);
