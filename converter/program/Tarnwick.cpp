@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,6 +28,11 @@ int main(int argc, char** argv) {
   // then what its largest page needs, as before.
   mallopt(M_MMAP_THRESHOLD, kPageBufferHeapLimit);
   mallopt(M_TRIM_THRESHOLD, 2 * kPageBufferHeapLimit);
+  // A report on a stderr that nobody reads any more (the program that
+  // started the converter stopped listening) is a write that fails, not the
+  // end of the run: the batch still ends as it should, settings and log
+  // saved.
+  std::signal(SIGPIPE, SIG_IGN);
   rtl::SetCommandLine(argc, argv);
   // The document library opens saved files through whatever the program
   // gives it; on this desktop that is the shell's open.

@@ -103,6 +103,28 @@ TEST_F(Tarnwick, WithoutATerminalAFailedBatchIsReportedAndTheProgramEnds) {
   }
 }
 
+TEST_F(Tarnwick, AReportThatNobodyReadsDoesNotEndTheRun) {
+  TK_REQUIRE_TOOL("pdfimages");
+  WriteFileBytes(docs / "scan.pdf", ImagePdf());
+  WriteFileBytes(docs / "junk.pdf", "this is not a PDF");
+  Ini("[Pos]\nTop=7\n");
+  // Its stderr a pipe whose reader is gone by the time the report comes.
+  ProgramRun r = RunProgram("/bin/sh",
+                            {"-c", "{ \"$0\" \"$@\" 2>&1 >/dev/null; echo $? > status; } | true",
+                             exe.string(), "scan.pdf", "junk.pdf"},
+                            docs, 30000);
+  EXPECT_FALSE(r.signalled);
+  EXPECT_EQ(ReadFileBytes(docs / "status"), "1\n");
+  EXPECT_FALSE(fs::exists(docs / "scan.pdf"));
+  EXPECT_TRUE(fs::exists(docs / "scan.tif"));
+  EXPECT_TRUE(fs::exists(docs / "junk.pdf"));
+  // Closed the normal way: the settings saved, the work folder gone.
+  rtl::TIniFile ini((run / "tarnwick.ini").string());
+  EXPECT_EQ(ini.ReadInteger("Pos", "Top", -1), 7);
+  EXPECT_EQ(ini.ReadString("PDF", "Path", ""), run.string() + "/");
+  EXPECT_TRUE(fs::is_empty(run / "cmdline"));
+}
+
 TEST_F(Tarnwick, WithoutATerminalSettingsThatCannotBeSavedDoNotKeepTheProgramOpen) {
   fs::create_directories(run / "tarnwick.ini");  // unwritable as a file
   ProgramRun r = RunProgram(exe, {"missing.pdf"}, docs, 20000);
