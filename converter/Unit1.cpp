@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "converter/FileGuard.h"
@@ -47,6 +48,10 @@ constexpr const char* kKeptNotCopied = "ＴＩＦＦを保存できません（�
 constexpr const char* kKeptSeveralImages = "ページに画像が複数あります（ＰＤＦを残します）";
 constexpr const char* kKeptChanged = "変換中にＰＤＦが変わりました（ＰＤＦを残します）";
 constexpr const char* kKeptNoPassword = "パスワードが入力されませんでした（ＰＤＦを残します）";
+// A source that another run took away while this one converted it, and one
+// that could not be deleted although its TIFF is whole.
+constexpr const char* kSourceGone = "変換中にＰＤＦがなくなりました";
+constexpr const char* kSourceNotDeleted = "ＰＤＦを削除できません（ＰＤＦを残します）";
 
 // The reader is picked by the file's header; a file no reader takes goes to
 // the picture's own registry, by its extension.
@@ -408,9 +413,20 @@ void TForm1::FormActivate(rtl::TComponent*) {
   // A file named twice (scan.pdf ./scan.pdf) is one scan, converted once: at
   // its second turn its source would be gone, and the batch taken for failed.
   std::vector<std::pair<dev_t, ino_t>> named;
+  // A name that is no file is passed over, as the design has it, but said:
+  // the scanner software that named it must not take the run for a success.
+  int passedOver = 0;
   for (int i = 1; i <= rtl::ParamCount(); ++i) {
     std::string p = ExpandLongPath(MakeAbsolute(rtl::ParamStr(i), StartFolder));
-    if (!rtl::FileExists(p)) continue;
+    if (!rtl::FileExists(p)) {
+      ++passedOver;
+      try {
+        IdentifyRegularFile(p);
+      } catch (const EFileGuardError& e) {
+        forms::MessageDlg(e.what(), forms::mtError, forms::mbOK);
+      }
+      continue;
+    }
     struct stat st {};
     if (::stat(p.c_str(), &st) == 0) {
       const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
@@ -426,7 +442,8 @@ void TForm1::FormActivate(rtl::TComponent*) {
   try {
     RunBatch(paths, true);
     // Each kept document was reported as it was met; the batch went on.
-    if (KeptDocuments > 0 && forms::Application) forms::Application->ExitCode = kFailedRunExitCode;
+    if ((KeptDocuments > 0 || passedOver > 0) && forms::Application)
+      forms::Application->ExitCode = kFailedRunExitCode;
   } catch (const rtl::EAbort&) {
     // A signal ended the batch: what it did not do is a failure too.
     if (forms::Application) {
@@ -881,10 +898,11 @@ void TForm1::ConvertDocument(const std::string& path) {
     for (int p : severalImages_) pages += (pages.empty() ? "" : ",") + rtl::IntToStr(p);
     kept = pages + kKeptSeveralImages;
   } else if (!IsPlacedFile(target, placed) || !StillTheSame(path, source)) {
-    kept = kKeptChanged;
+    kept = rtl::FileExists(path) ? kKeptChanged : kSourceGone;
   }
   if (kept.empty()) {
-    if (Settings.ORG == 0) rtl::DeleteFile(path);
+    if (Settings.ORG == 0 && !rtl::DeleteFile(path))
+      KeepSource(path, kSourceNotDeleted, std::strerror(errno));
   } else {
     KeepSource(path, kept, notPlaced);
   }

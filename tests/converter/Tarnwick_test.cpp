@@ -58,13 +58,6 @@ TEST_F(Tarnwick, AnotherProcessClosesTheWindowByTitleAndFindsTheSettingsSaved) {
   EXPECT_NE(log.find("report=Top=9\n"), std::string::npos) << log;
 }
 
-TEST_F(Tarnwick, MissingFilesAreSkippedAndTheProgramEnds) {
-  ProgramRun r = RunProgram(exe, {"missing.pdf", "*.pdf"}, docs, 20000);
-  EXPECT_FALSE(r.signalled);
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.err, "");
-}
-
 TEST_F(Tarnwick, WithoutATerminalAFailedBatchIsReportedAndTheProgramEnds) {
   // No terminal: the error goes to stderr and nobody could close a window
   // left open, so the program ends with a failure status. In drag mode the
@@ -278,6 +271,40 @@ TEST_F(Tarnwick, WithoutATerminalEveryFailureLineNamesTheFile) {
     EXPECT_TRUE(fs::exists(fs::symlink_status(docs / "scan.pdf")));
     EXPECT_FALSE(fs::exists(docs / "scan.tif"));
   }
+}
+
+TEST_F(Tarnwick, NamesThatAreNoFileArePassedOverSaidAndFailTheRun) {
+  // The files that are there still convert; the scanner software that named
+  // the others learns that they were not.
+  WriteFileBytes(docs / "scan.pdf", ImagePdf());
+  fs::create_directories(docs / "folder.pdf");
+  ProgramRun r = RunProgram(exe, {"missing.pdf", "*.pdf", "folder.pdf", "scan.pdf"}, docs, 20000);
+  EXPECT_FALSE(r.signalled);
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find((docs / "missing.pdf").string() + ": No such file or directory"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find((docs / "*.pdf").string() + ": No such file or directory"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find((docs / "folder.pdf").string() + " is not a regular file"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(TiffPageCount(docs / "scan.tif"), 1u);
+  EXPECT_FALSE(fs::exists(docs / "scan.pdf"));
+  EXPECT_TRUE(fs::is_directory(docs / "folder.pdf"));
+}
+
+TEST_F(Tarnwick, ASourceThatCannotBeDeletedIsSaidAndFailsTheRun) {
+  WriteFileBytes(docs / "scan.pdf", ImagePdf());
+  const std::string source = (docs / "scan.pdf").string();
+  if (RunTool({"chattr", "+i", source}).exitCode != 0) GTEST_SKIP() << "chattr +i is not allowed here";
+  ProgramRun r = RunProgram(exe, {"scan.pdf"}, docs, 20000);
+  RunTool({"chattr", "-i", source});
+  EXPECT_FALSE(r.signalled);
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("scan.pdf: ＰＤＦを削除できません（ＰＤＦを残します）\nOperation not permitted"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(fs::exists(docs / "scan.pdf"));
+  EXPECT_EQ(TiffPageCount(docs / "scan.tif"), 1u);
 }
 
 TEST_F(Tarnwick, AttacksOnTheScanTable) {
