@@ -51,8 +51,9 @@ bool IsPlacedFile(const std::string& path, const TFileIdentity& id);
 // Raises EFileGuardError.
 void ReadRegularFile(const std::string& path, rtl::TMemoryStream& into);
 
-// The pages of the TIFF open on fd that libtiff reads in full, every strip
-// decoded; -1 when the file is no TIFF or a page cannot be read, with why.
+// The pages of the TIFF open on fd that libtiff reads in full, every strip's
+// data read back; -1 when the file is no TIFF or a page cannot be read, with
+// why.
 int ReadablePages(int fd, std::string& why);
 
 // Puts a copy of workTiff at target: written to a file of its own in the

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -323,17 +326,68 @@ class TiffAppender {
   TTiffComplaints complaints_;
 };
 
-bool WritePage(const char* fileName, const Image& image, int32_t compression) {
-  if (compression != IK_COMPRESSION_G4 && compression != IK_COMPRESSION_LZW) return false;
-  if (compression == IK_COMPRESSION_G4 && image.kind != Kind::Bilevel) return false;
-  if (!ChainCanTakeAPage(fileName)) return false;
-  TiffAppender file;
-  if (!file.Open(fileName)) return false;
-  TIFF* tif = file.Handle();
+// A TIFF in memory: what libtiff writes through it stays in a buffer.
+class MemoryTiff {
+ public:
+  ~MemoryTiff() {
+    if (tif_) TIFFClose(tif_);
+  }
+
+  bool Open() {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) return false;
+    complaints_.Attach(options);
+    tif_ = TIFFClientOpenExt("memory", "w", this, &MemoryTiff::Read, &MemoryTiff::Write, &MemoryTiff::Seek,
+                             &MemoryTiff::CloseProc, &MemoryTiff::Size, nullptr, nullptr, options);
+    TIFFOpenOptionsFree(options);
+    return tif_ != nullptr && complaints_.Text.empty();
+  }
+
+  TIFF* Handle() const { return tif_; }
+  bool Failed() const { return !complaints_.Text.empty(); }
+  const std::vector<uint8_t>& Bytes() const { return bytes_; }
+  void Reserve(size_t n) { bytes_.reserve(n); }
+
+ private:
+  static tmsize_t Read(thandle_t self, void* into, tmsize_t n) {
+    auto* me = static_cast<MemoryTiff*>(self);
+    if (n < 0 || me->at_ >= me->bytes_.size()) return 0;
+    size_t k = std::min(static_cast<size_t>(n), me->bytes_.size() - me->at_);
+    std::memcpy(into, me->bytes_.data() + me->at_, k);
+    me->at_ += k;
+    return static_cast<tmsize_t>(k);
+  }
+  static tmsize_t Write(thandle_t self, void* from, tmsize_t n) {
+    auto* me = static_cast<MemoryTiff*>(self);
+    if (n < 0) return -1;
+    const size_t k = static_cast<size_t>(n);
+    if (me->bytes_.size() < me->at_ + k) me->bytes_.resize(me->at_ + k);
+    std::memcpy(me->bytes_.data() + me->at_, from, k);
+    me->at_ += k;
+    return n;
+  }
+  static toff_t Seek(thandle_t self, toff_t offset, int whence) {
+    auto* me = static_cast<MemoryTiff*>(self);
+    uint64_t base = whence == SEEK_CUR ? me->at_ : whence == SEEK_END ? me->bytes_.size() : 0;
+    me->at_ = static_cast<size_t>(base + offset);
+    return me->at_;
+  }
+  static int CloseProc(thandle_t) { return 0; }
+  static toff_t Size(thandle_t self) { return static_cast<MemoryTiff*>(self)->bytes_.size(); }
+
+  TIFF* tif_ = nullptr;
+  std::vector<uint8_t> bytes_;
+  size_t at_ = 0;
+  TTiffComplaints complaints_;
+};
+
+// The fields of a page's directory that its strips' compressed data
+// depends on, set on a handle.
+bool SetLayout(TIFF* tif, const Image& image, int32_t height, int32_t compression, uint32_t rowsPerStrip) {
   const bool bilevel = image.kind == Kind::Bilevel;
   const uint16_t samples = image.kind == Kind::Rgb ? 3 : 1;
   bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width)) &&
-            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height)) &&
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height)) &&
             TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bilevel ? 1 : 8) &&
             TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples) &&
             TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
@@ -344,18 +398,124 @@ bool WritePage(const char* fileName, const Image& image, int32_t compression) {
                          compression == IK_COMPRESSION_G4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_LZW);
   if (ok && bilevel) ok = TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
   if (ok && !bilevel) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
-  if (ok && compression == IK_COMPRESSION_G4)
-    ok = TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(image.height));
-  else if (ok)
-    ok = TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+  if (ok && rowsPerStrip) ok = TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+  return ok;
+}
+
+int Cores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  return ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+}
+
+// Strips begin..end of a page compressed side by side: each thread encodes
+// a run of them through a handle of its own over memory, with the page's
+// layout, so that every strip's data is what the page's own handle would
+// have made of it (each strip is compressed on its own). The strips are then
+// written raw, in order. False when any of it fails.
+bool WriteStripsInParallel(TIFF* tif, const Image& image, int32_t compression, uint32_t rowsPerStrip,
+                           uint32_t begin, uint32_t end, unsigned threads) {
+  struct Run {
+    uint32_t first = 0, count = 0;
+    MemoryTiff memory;
+    bool ok = false;
+  };
+  std::vector<Run> runs(threads);
+  const uint32_t strips = end - begin;
+  for (unsigned t = 0; t < threads; ++t) {
+    runs[t].first = begin + static_cast<uint32_t>(uint64_t{strips} * t / threads);
+    runs[t].count = begin + static_cast<uint32_t>(uint64_t{strips} * (t + 1) / threads) - runs[t].first;
+  }
+  auto encode = [&](Run& run) {
+    if (run.count == 0) {
+      run.ok = true;
+      return;
+    }
+    const uint32_t firstRow = run.first * rowsPerStrip;
+    const uint32_t rows = std::min(static_cast<uint32_t>(image.height) - firstRow, run.count * rowsPerStrip);
+    if (!run.memory.Open()) return;
+    TIFF* m = run.memory.Handle();
+    if (!SetLayout(m, image, static_cast<int32_t>(rows), compression, rowsPerStrip)) return;
+    // Room for the data at its raw size: only what is written of it is used.
+    run.memory.Reserve(static_cast<size_t>(rows) * image.stride + 4096);
+    for (uint32_t k = 0; k < run.count; ++k) {
+      const uint32_t row = k * rowsPerStrip;
+      const size_t n = static_cast<size_t>(std::min(rowsPerStrip, rows - row)) * image.stride;
+      // A whole strip's predictor works on a copy of its own: the page stays
+      // as it is.
+      auto* from =
+          const_cast<uint8_t*>(image.data.data() + static_cast<size_t>(firstRow + row) * image.stride);
+      if (TIFFWriteEncodedStrip(m, k, from, static_cast<tmsize_t>(n)) < 0) return;
+    }
+    run.ok = !run.memory.Failed();
+  };
+  std::vector<std::thread> workers;
+  try {
+    for (unsigned t = 1; t < threads; ++t) workers.emplace_back(encode, std::ref(runs[t]));
+  } catch (const std::system_error&) {
+    // No more threads: the runs left are encoded here.
+  }
+  for (unsigned t = static_cast<unsigned>(workers.size()) + 1; t < threads; ++t) encode(runs[t]);
+  encode(runs[0]);
+  for (auto& w : workers) w.join();
+  bool ok = true;
+  for (Run& run : runs) {
+    ok = ok && run.ok;
+    if (!ok || run.count == 0) continue;
+    TIFF* m = run.memory.Handle();
+    const uint64_t* offsets = nullptr;
+    const uint64_t* sizes = nullptr;
+    ok = TIFFGetField(m, TIFFTAG_STRIPOFFSETS, &offsets) == 1 &&
+         TIFFGetField(m, TIFFTAG_STRIPBYTECOUNTS, &sizes) == 1;
+    const std::vector<uint8_t>& bytes = run.memory.Bytes();
+    for (uint32_t k = 0; ok && k < run.count; ++k) {
+      ok = offsets[k] <= bytes.size() && sizes[k] <= bytes.size() - offsets[k] &&
+           TIFFWriteRawStrip(tif, run.first + k, const_cast<uint8_t*>(bytes.data() + offsets[k]),
+                             static_cast<tmsize_t>(sizes[k])) == static_cast<tmsize_t>(sizes[k]);
+    }
+  }
+  return ok;
+}
+
+// Below this many strips a page is compressed on the calling thread. Above
+// it, each thread takes runs of kStripsPerRun strips, a band of runs at a
+// time, so that only a band's compressed data waits in memory.
+constexpr uint32_t kStripsForThreads = 16;
+constexpr uint32_t kStripsPerRun = 16;
+
+bool WritePage(const char* fileName, const Image& image, int32_t compression) {
+  if (compression != IK_COMPRESSION_G4 && compression != IK_COMPRESSION_LZW) return false;
+  if (compression == IK_COMPRESSION_G4 && image.kind != Kind::Bilevel) return false;
+  if (!ChainCanTakeAPage(fileName)) return false;
+  TiffAppender file;
+  if (!file.Open(fileName)) return false;
+  TIFF* tif = file.Handle();
+  bool ok = SetLayout(tif, image, image.height, compression, 0);
+  uint32_t rowsPerStrip = 0;
+  if (ok) {
+    rowsPerStrip =
+        compression == IK_COMPRESSION_G4 ? static_cast<uint32_t>(image.height) : TIFFDefaultStripSize(tif, 0);
+    ok = TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    rowsPerStrip = std::max<uint32_t>(1, std::min(rowsPerStrip, static_cast<uint32_t>(image.height)));
+  }
   if (ok && image.xDpi) ok = TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(image.xDpi));
   if (ok && image.yDpi) ok = TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(image.yDpi));
   if (ok && (image.xDpi || image.yDpi)) ok = TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-  // The encoder may work on the row in place, so it gets a copy.
-  std::vector<uint8_t> row(image.stride);
-  for (int32_t y = 0; ok && y < image.height; ++y) {
-    std::memcpy(row.data(), image.data.data() + static_cast<size_t>(y) * image.stride, image.stride);
-    ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
+  const uint32_t strips = (static_cast<uint32_t>(image.height) + rowsPerStrip - 1) / rowsPerStrip;
+  const unsigned threads =
+      std::min<unsigned>(static_cast<unsigned>(Cores()), strips / (kStripsForThreads / 2));
+  if (ok && strips >= kStripsForThreads && threads > 1) {
+    const uint32_t band = threads * kStripsPerRun;
+    for (uint32_t begin = 0; ok && begin < strips; begin += band)
+      ok = WriteStripsInParallel(tif, image, compression, rowsPerStrip, begin, std::min(strips, begin + band),
+                                 threads);
+  } else {
+    // The encoder may work on the row in place, so it gets a copy.
+    std::vector<uint8_t> row(image.stride);
+    for (int32_t y = 0; ok && y < image.height; ++y) {
+      std::memcpy(row.data(), image.data.data() + static_cast<size_t>(y) * image.stride, image.stride);
+      ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
+    }
   }
   if (ok) ok = TIFFWriteDirectory(tif) == 1;
   ok = file.Close() && ok;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <map>
 #include <sstream>
@@ -194,6 +195,64 @@ TEST(ImageKit, DepthsFromOtherBitmapFormats) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, c.expected);
   }
+}
+
+// A page of many strips is compressed on several threads: what they write
+// is what one thread writes (the same bytes), the pixels come back as they
+// were, and the image itself is left as it was (saved twice, twice alike).
+TEST(ImageKit, ManyStripsOnSeveralThreadsAsOnOne) {
+  TK_REQUIRE_TOOL("tifftopnm");
+  tk::test::ScratchDir dir;
+  // Colour: one row a strip; grey: two; a bilevel page with LZW and no
+  // predictor: a last strip of fewer rows.
+  auto colour = Make24(1500, 301, [](int x, int y) {
+    return graphics::RGB(uint8_t(x * 7 + y), uint8_t((x ^ y) * 3), uint8_t((x * y) >> 4));
+  });
+  auto grey = Make24(3000, 203, [](int x, int y) {
+    auto v = uint8_t((x / 3 + y * y) ^ (x >> 5));
+    return graphics::RGB(v, v, v);
+  });
+  TBitmap mono;
+  mono.SetPixelFormat(graphics::pf1bit);
+  mono.SetSize(5000, 400);
+  for (int y = 0; y < 400; ++y)
+    for (int i = 0; i < 625; ++i) mono.ScanLine(y)[i] = static_cast<uint8_t>((y * 31 + i * 7) ^ (i >> 3));
+  struct Page {
+    TBitmap* bitmap;
+    int depth, compression;
+    char pnm;
+  } pages[] = {{colour.get(), 24, 5, '6'}, {grey.get(), 8, 5, '5'}, {&mono, 1, 5, '4'}};
+
+  cpu_set_t all;
+  ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int c = 0; c < CPU_SETSIZE; ++c)
+    if (CPU_ISSET(c, &all)) {
+      CPU_SET(c, &one);
+      break;
+    }
+  const std::string several = (dir / "several.tif").string(), single = (dir / "one.tif").string();
+  std::string expected;
+  for (const Page& p : pages) {
+    TIKImage image = Take(*p.bitmap, p.depth);
+    ASSERT_NE(image, 0);
+    EXPECT_EQ(Save(several, image, p.compression), 1);
+    EXPECT_EQ(Save(several, image, p.compression), 1);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(Save(single, image, p.compression), 1);
+    EXPECT_EQ(Save(single, image, p.compression), 1);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof all, &all), 0);
+    IKFreeMemory(image);
+    expected += ExpectedPnm(*p.bitmap, p.pnm) + ExpectedPnm(*p.bitmap, p.pnm);
+  }
+  EXPECT_TRUE(tk::test::ReadFileBytes(several) == tk::test::ReadFileBytes(single)) << "the files differ";
+  auto info = tk::test::RunTool({"tiffinfo", "-D", several});
+  EXPECT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_EQ(info.err, "");
+  auto pnm = tk::test::RunTool({"tifftopnm", several});
+  ASSERT_EQ(pnm.exitCode, 0) << pnm.err;
+  EXPECT_TRUE(pnm.out == expected) << "pixels differ";
 }
 
 TEST(ImageKit, FailuresReturnFailure) {
