@@ -872,8 +872,16 @@ struct TQtPresenter::Impl {
       case kProgress: {
         auto& pb = static_cast<TProgressBar&>(c);
         auto* bar = static_cast<QProgressBar*>(w);
-        if (bar->minimum() != pb.Min() || bar->maximum() != pb.Max()) bar->setRange(pb.Min(), pb.Max());
-        if (bar->value() != pb.Position()) bar->setValue(pb.Position());
+        const bool range = bar->minimum() != pb.Min() || bar->maximum() != pb.Max();
+        if (range || bar->value() != pb.Position()) {
+          // The bar repaints itself at once on each step, a round trip to
+          // the display every page; its step is painted with the rest of
+          // the window at the next pump instead.
+          bar->setUpdatesEnabled(false);
+          if (range) bar->setRange(pb.Min(), pb.Max());
+          bar->setValue(pb.Position());
+          bar->setUpdatesEnabled(true);
+        }
         break;
       }
       case kPanel: {
