@@ -3,6 +3,7 @@
 // Elsewhere the memo's lines go to standard output as they are added, and
 // the choice of run with the start button is put to the person at the
 // terminal. Without either nobody can choose, and nothing is changed.
+#include <csignal>
 #include <cstdio>
 
 #include "platform/forms/Dialogs.h"
@@ -12,6 +13,11 @@
 #include "setup/Unit1.h"
 
 int main(int argc, char** argv) {
+  // Lines shown on an output that nobody reads any more (the program that
+  // started this one stopped listening) are writes that fail, not the end
+  // of a run that may have closed the scanner software and not yet started
+  // it again.
+  std::signal(SIGPIPE, SIG_IGN);
   rtl::SetCommandLine(argc, argv);
   forms::TApplication application;
   const bool desktop = forms::UseDesktop(application);

@@ -679,6 +679,24 @@ TEST_F(SetupRun, ProgramWithoutATerminalChangesNothing) {
   EXPECT_FALSE(fs::exists(run / "tarnwick.ini"));
 }
 
+// Its standard output a pipe whose reader is gone: the lines it shows are
+// writes that fail, not the end of the run half-way.
+TEST_F(SetupRun, ProgramWhoseOutputNobodyReadsEndsAsItShould) {
+  ASSERT_TRUE(fs::exists(tk::test::RunDir() / "pellwick")) << "build the pellwick target first";
+  fs::copy_file(tk::test::RunDir() / "pellwick", run / "pellwick");
+  Config("pfussmon.cfg", "[USERAPP]\nAppCnt=0\n");
+  tk::test::ToolResult r;
+  {
+    const tk::test::EnvVar config("XDG_CONFIG_HOME", appdata.c_str());
+    const tk::test::EnvVar registry("TK_REGISTRY_DIR", (scratch / "registry").c_str());
+    r = tk::test::RunTool({"/bin/sh", "-c", "{ sleep 0.3; \"$0\" 2>/dev/null; echo $? > \"$1\"; } | true",
+                           (run / "pellwick").string(), (scratch / "status").string()});
+  }
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFileBytes(scratch / "status"), "0\n");
+  EXPECT_EQ(ReadFileBytes(cfgDir / "pfussmon.cfg"), "[USERAPP]\nAppCnt=0\n");
+}
+
 }  // namespace
 
 TEST_F(SetupRun, ForeignScannerWindowOnTheDesktopIsClosedAndItsProgramStartedAgain) {
