@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 
@@ -369,6 +370,76 @@ TEST(ImageKit, AppendsToATiffMadeElsewhere) {
   EXPECT_EQ(dirs[0][256], "2");
   EXPECT_EQ(dirs[1][256], "3");
   EXPECT_EQ(dirs[1][259], "4");
+}
+
+// Every strip of a page of many strips holds the bytes that libtiff's own
+// encoder gives the same rows written one after the other (tiffcp compressing
+// the page again, with the same strips), and the pixels are the bitmap's.
+TEST(ImageKit, ManyStripsAsLibtiffWritesThemInOrder) {
+  TK_REQUIRE_TOOL("tiffdump");
+  TK_REQUIRE_TOOL("tiffcp");
+  TK_REQUIRE_TOOL("tifftopnm");
+  tk::test::ScratchDir dir;
+  const std::string path = (dir / "pages.tif").string();
+  // Smooth runs and noise, so that the codes grow and the table fills up.
+  auto pixel = [](int x, int y) {
+    uint32_t h = static_cast<uint32_t>(x * 7919 + y * 104729);
+    h ^= h >> 13, h *= 0x5bd1e995u, h ^= h >> 15;
+    return (y / 37) % 2 ? static_cast<uint8_t>(h) : static_cast<uint8_t>(x / 3 + y);
+  };
+  auto colour = Make24(
+      613, 401, [&](int x, int y) { return graphics::RGB(pixel(x, y), pixel(x + 1, y), uint8_t(x ^ y)); });
+  auto grey = Make24(1013, 333, [&](int x, int y) {
+    uint8_t v = pixel(x, y);
+    return graphics::RGB(v, v, v);
+  });
+  struct Page {
+    TBitmap* bitmap;
+    int depth;
+    char pnm;
+  } pages[] = {{colour.get(), 24, '6'}, {grey.get(), 8, '5'}};
+  for (const Page& p : pages) {
+    TIKImage image = Take(*p.bitmap, p.depth);
+    ASSERT_NE(image, 0);
+    EXPECT_EQ(Save(path, image, 5), 1);
+    IKFreeMemory(image);
+  }
+  auto dirs = DumpTags(path);
+  ASSERT_EQ(dirs.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE("page " + std::to_string(i + 1));
+    const std::string again = (dir / ("again" + std::to_string(i) + ".tif")).string();
+    auto cp = tk::test::RunTool(
+        {"tiffcp", "-c", "lzw:2", "-r", dirs[i][278], path + "," + std::to_string(i), again});
+    ASSERT_EQ(cp.exitCode, 0) << cp.err;
+    auto theirs = DumpTags(again);
+    ASSERT_EQ(theirs.size(), 1u);
+    EXPECT_GT(std::count(dirs[i][279].begin(), dirs[i][279].end(), ' '), 20);
+    EXPECT_EQ(dirs[i][279], theirs[0][279]);  // every strip's byte count
+    auto pnm = tk::test::RunTool({"tifftopnm", again});
+    ASSERT_EQ(pnm.exitCode, 0) << pnm.err;
+    EXPECT_TRUE(pnm.out == ExpectedPnm(*pages[i].bitmap, pages[i].pnm)) << "pixels differ";
+  }
+  const std::string bytes = tk::test::ReadFileBytes(path);
+  for (size_t i = 0; i < 2; ++i) {
+    // The strips themselves, byte for byte, against the copy's.
+    const std::string again =
+        tk::test::ReadFileBytes((dir / ("again" + std::to_string(i) + ".tif")).string());
+    auto offsets = [](const std::string& v) {
+      std::vector<size_t> out;
+      std::istringstream in(v);
+      for (size_t n; in >> n;) out.push_back(n);
+      return out;
+    };
+    auto ourOffsets = offsets(dirs[i][273]),
+         theirOffsets = offsets(DumpTags((dir / ("again" + std::to_string(i) + ".tif")).string())[0][273]);
+    auto counts = offsets(dirs[i][279]);
+    ASSERT_EQ(ourOffsets.size(), counts.size());
+    ASSERT_EQ(theirOffsets.size(), counts.size());
+    for (size_t s = 0; s < counts.size(); ++s)
+      ASSERT_EQ(bytes.substr(ourOffsets[s], counts[s]), again.substr(theirOffsets[s], counts[s]))
+          << "strip " << s;
+  }
 }
 
 }  // namespace
