@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QDrag>
 #include <QFileDialog>
 #include <QFrame>
@@ -1050,6 +1051,13 @@ struct TQtPresenter::Impl {
     }
     skipQt = false;
     ticking = false;
+    // The program is ending (a termination signal, its main window closed):
+    // a dialog or menu still open would keep it waiting for a person who
+    // may not be there. It goes as though cancelled.
+    if (Application->Terminated()) {
+      if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+      if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
+    }
   }
 
   // ---- widget to model -----------------------------------------------------------

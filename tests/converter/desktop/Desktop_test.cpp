@@ -177,6 +177,21 @@ TEST_F(DesktopRun, TheMainWindowIsListedWithItsCaptionAndTheWindowManagersCloseS
   EXPECT_NEAR(ini.ReadInteger("Pos", "Top", -1), 200, 40);
 }
 
+TEST_F(DesktopRun, ATerminationSignalEndsTheProgramWhileAMessageWaitsForAnAnswer) {
+  // A name that is no file is said in a message box, which nobody answers.
+  const int pid = Start({exe.string(), "missing.pdf"}, scratch.path() / "tarnwick.err");
+  ASSERT_GT(pid, 0);
+  ASSERT_FALSE(WaitWindow("Error").empty()) << ReadFileBytes(scratch.path() / "tarnwick.err");
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  int code = -1;
+  ASSERT_TRUE(WaitFor([&] { return TryWaitProcess(pid, code); }, kWindowTimeoutMs))
+      << ReadFileBytes(scratch.path() / "tarnwick.err");
+  Forget(pid);
+  EXPECT_EQ(code, 1);
+  // It closed as a close does: its settings saved.
+  EXPECT_TRUE(fs::exists(run / "tarnwick.ini"));
+}
+
 TEST_F(DesktopRun, AFileDroppedFromAFileManagerIsConverted) {
   TK_REQUIRE_TOOL("tiffinfo");
   fs::copy_file(fs::path(TK_SOURCE_DIR_FOR_TESTS) / "samples" / "sample-scan.pdf", docs / "dropped scan.pdf");
