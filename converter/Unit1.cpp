@@ -410,29 +410,27 @@ void TForm1::FormActivate(rtl::TComponent*) {
   activated_ = true;
   if (rtl::ParamCount() == 0) return;
   std::vector<std::string> paths;
-  // A file named twice (scan.pdf ./scan.pdf) is one scan, converted once: at
-  // its second turn its source would be gone, and the batch taken for failed.
-  std::vector<std::pair<dev_t, ino_t>> named;
-  // A name that is no file is passed over, as the design has it, but said:
-  // the scanner software that named it must not take the run for a success.
+  // A name that is no regular file is passed over (the design passes over
+  // what is not there), but said: the scanner software that named it must
+  // not take the run for a success. A file named twice (scan.pdf
+  // ./scan.pdf) is one scan, converted once: at its second turn its source
+  // would be gone, and the batch taken for failed.
+  std::vector<TFileIdentity> named;
   int passedOver = 0;
   for (int i = 1; i <= rtl::ParamCount(); ++i) {
     std::string p = ExpandLongPath(MakeAbsolute(rtl::ParamStr(i), StartFolder));
-    if (!rtl::FileExists(p)) {
+    TFileIdentity id;
+    try {
+      id = IdentifyRegularFile(p);
+    } catch (const EFileGuardError& e) {
       ++passedOver;
-      try {
-        IdentifyRegularFile(p);
-      } catch (const EFileGuardError& e) {
-        forms::MessageDlg(e.what(), forms::mtError, forms::mbOK);
-      }
+      forms::MessageDlg(e.what(), forms::mtError, forms::mbOK);
       continue;
     }
-    struct stat st {};
-    if (::stat(p.c_str(), &st) == 0) {
-      const std::pair<dev_t, ino_t> id{st.st_dev, st.st_ino};
-      if (std::find(named.begin(), named.end(), id) != named.end()) continue;
-      named.push_back(id);
-    }
+    if (std::any_of(named.begin(), named.end(),
+                    [&](const TFileIdentity& n) { return n.Device == id.Device && n.Inode == id.Inode; }))
+      continue;
+    named.push_back(id);
     paths.push_back(p);
   }
   // In a terminal the window stays after a failed batch so that the user

@@ -477,10 +477,10 @@ bool WriteStripsInParallel(TIFF* tif, const Image& image, int32_t compression, u
   return ok;
 }
 
-// Below this many strips a page is compressed on the calling thread. Above
-// it, each thread takes runs of kStripsPerRun strips, a band of runs at a
-// time, so that only a band's compressed data waits in memory.
-constexpr uint32_t kStripsForThreads = 16;
+// A page of strips enough for two or more threads is compressed by runs of
+// kStripsPerRun strips a thread, a band of runs at a time, so that only a
+// band's compressed data waits in memory; a smaller page on the calling
+// thread.
 constexpr uint32_t kStripsPerRun = 16;
 
 bool WritePage(const char* fileName, const Image& image, int32_t compression) {
@@ -502,9 +502,8 @@ bool WritePage(const char* fileName, const Image& image, int32_t compression) {
   if (ok && image.yDpi) ok = TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(image.yDpi));
   if (ok && (image.xDpi || image.yDpi)) ok = TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
   const uint32_t strips = (static_cast<uint32_t>(image.height) + rowsPerStrip - 1) / rowsPerStrip;
-  const unsigned threads =
-      std::min<unsigned>(static_cast<unsigned>(Cores()), strips / (kStripsForThreads / 2));
-  if (ok && strips >= kStripsForThreads && threads > 1) {
+  const unsigned threads = std::min<unsigned>(static_cast<unsigned>(Cores()), strips / kStripsPerRun);
+  if (ok && threads > 1) {
     const uint32_t band = threads * kStripsPerRun;
     for (uint32_t begin = 0; ok && begin < strips; begin += band)
       ok = WriteStripsInParallel(tif, image, compression, rowsPerStrip, begin, std::min(strips, begin + band),

@@ -215,8 +215,8 @@ TEST(ImageKit, ManyStripsOnSeveralThreadsAsOnOne) {
   });
   TBitmap mono;
   mono.SetPixelFormat(graphics::pf1bit);
-  mono.SetSize(5000, 400);
-  for (int y = 0; y < 400; ++y)
+  mono.SetSize(5000, 800);
+  for (int y = 0; y < 800; ++y)
     for (int i = 0; i < 625; ++i) mono.ScanLine(y)[i] = static_cast<uint8_t>((y * 31 + i * 7) ^ (i >> 3));
   struct Page {
     TBitmap* bitmap;
