@@ -231,6 +231,23 @@ std::vector<std::string> DropFileNames(const std::vector<uint8_t>& block) {
   return files;
 }
 
+// A dialog over one of our windows lives on the heap: that window may be
+// freed while the dialog runs (from the message queue its loop keeps
+// running), and takes the dialog with it.
+template <typename T>
+class HeldDialog {
+ public:
+  explicit HeldDialog(T* dialog) : dialog_(dialog) {}
+  ~HeldDialog() { delete dialog_.data(); }
+  HeldDialog(const HeldDialog&) = delete;
+  HeldDialog& operator=(const HeldDialog&) = delete;
+  T* operator->() const { return dialog_.data(); }
+  explicit operator bool() const { return !dialog_.isNull(); }
+
+ private:
+  QPointer<T> dialog_;
+};
+
 }  // namespace
 
 struct TQtPresenter::Impl {
@@ -1334,6 +1351,27 @@ struct TQtPresenter::Impl {
     return it == bound.end() ? nullptr : it->second.widget.data();
   }
 
+  // The window a dialog opens over: the shown form that asked for it, else
+  // a window of ours that is modal or has the focus, else the main window.
+  // The focus alone is not enough: while the user is in another program no
+  // window of ours has it, and a dialog without a parent opens wherever the
+  // window manager puts a window of nobody's.
+  QWidget* DialogParent(const rtl::TComponent* asker) const {
+    auto shown = [this](const rtl::TComponent* c) -> QWidget* {
+      auto* f = dynamic_cast<const TForm*>(c);
+      QWidget* w = f ? WidgetOf(*f) : nullptr;
+      return w && w->isVisible() ? w : nullptr;
+    };
+    for (const rtl::TComponent* c = asker; c; c = c->Owner())
+      if (QWidget* w = shown(c)) return w;
+    if (QWidget* w = QApplication::activeModalWidget()) return w;
+    if (QWidget* w = QApplication::activeWindow()) return w;
+    if (QWidget* w = Application ? shown(Application->MainForm()) : nullptr) return w;
+    for (const auto& [c, b] : bound)
+      if (b.kind == kForm && b.widget && b.widget->isVisible()) return b.widget;
+    return nullptr;
+  }
+
   TQtPresenter& self;
   std::unique_ptr<QApplication> ownedApp;
   Filter filter;
@@ -1430,8 +1468,8 @@ TModalResult TQtPresenter::Message(const TMessageRequest& request) {
                                                             : QMessageBox::NoIcon;
   std::string caption = request.Caption;
   if (caption.empty() && Application) caption = Application->Title;
-  QMessageBox box(icon, Q(caption), Q(TerminalText(request.Text)), QMessageBox::NoButton,
-                  QApplication::activeWindow());
+  HeldDialog<QMessageBox> box(new QMessageBox(icon, Q(caption), Q(TerminalText(request.Text)),
+                                              QMessageBox::NoButton, impl_->DialogParent(nullptr)));
   // Qt's own button texts would read in English without its translations.
   struct Choice {
     TMsgDlgButtons button;
@@ -1453,23 +1491,23 @@ TModalResult TQtPresenter::Message(const TMessageRequest& request) {
   QPushButton* escape = nullptr;
   for (const Choice& c : kChoices) {
     if (!(request.Buttons & c.button)) continue;
-    QPushButton* b = box.addButton(Q(c.text), c.role);
+    QPushButton* b = box->addButton(Q(c.text), c.role);
     results[b] = c.result;
     if (!first) first = b;
     if (c.button == mbCancel || (c.button == mbNo && !(request.Buttons & mbCancel))) escape = b;
   }
   if (results.empty()) {
-    QPushButton* b = box.addButton("OK", QMessageBox::AcceptRole);
+    QPushButton* b = box->addButton("OK", QMessageBox::AcceptRole);
     results[b] = mrOk;
     first = b;
   }
-  box.setDefaultButton(first);
-  if (escape) box.setEscapeButton(escape);
+  box->setDefaultButton(first);
+  if (escape) box->setEscapeButton(escape);
   {
     Impl::Nested nested(*impl_);
-    box.exec();
+    box->exec();
   }
-  auto it = results.find(box.clickedButton());
+  auto it = results.find(box ? box->clickedButton() : nullptr);
   return it == results.end() ? SafeDefault(request.Buttons) : it->second;
 }
 
@@ -1496,38 +1534,39 @@ std::string TQtPresenter::QtFilter(const std::string& filter) {
 }
 
 bool TQtPresenter::OpenFiles(TOpenDialog& dialog) {
-  QFileDialog box(QApplication::activeWindow(), Q(dialog.Title), Q(dialog.InitialDir));
-  box.setOption(QFileDialog::DontUseNativeDialog, true);
-  box.setFileMode((dialog.Options & ofAllowMultiSelect) ? QFileDialog::ExistingFiles
-                                                        : QFileDialog::ExistingFile);
+  HeldDialog<QFileDialog> box(
+      new QFileDialog(impl_->DialogParent(&dialog), Q(dialog.Title), Q(dialog.InitialDir)));
+  box->setOption(QFileDialog::DontUseNativeDialog, true);
+  box->setFileMode((dialog.Options & ofAllowMultiSelect) ? QFileDialog::ExistingFiles
+                                                         : QFileDialog::ExistingFile);
   const std::string filters = QtFilter(dialog.Filter);
-  if (!filters.empty()) box.setNameFilter(Q(filters));
+  if (!filters.empty()) box->setNameFilter(Q(filters));
   std::string ext = dialog.DefaultExt;
   if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
-  if (!ext.empty()) box.setDefaultSuffix(Q(ext));
+  if (!ext.empty()) box->setDefaultSuffix(Q(ext));
   int result = 0;
   {
     Impl::Nested nested(*impl_);
-    result = box.exec();
+    result = box->exec();
   }
-  if (result != QDialog::Accepted) return false;
+  if (result != QDialog::Accepted || !box) return false;
   dialog.Files.clear();
-  for (const QString& f : box.selectedFiles()) dialog.Files.push_back(S(f));
+  for (const QString& f : box->selectedFiles()) dialog.Files.push_back(S(f));
   return !dialog.Files.empty();
 }
 
 bool TQtPresenter::ChooseFolder(const std::string& title, std::string& folder) {
-  QFileDialog box(QApplication::activeWindow(), Q(title), Q(folder));
-  box.setOption(QFileDialog::DontUseNativeDialog, true);
-  box.setFileMode(QFileDialog::Directory);
-  box.setOption(QFileDialog::ShowDirsOnly, true);
+  HeldDialog<QFileDialog> box(new QFileDialog(impl_->DialogParent(nullptr), Q(title), Q(folder)));
+  box->setOption(QFileDialog::DontUseNativeDialog, true);
+  box->setFileMode(QFileDialog::Directory);
+  box->setOption(QFileDialog::ShowDirsOnly, true);
   int result = 0;
   {
     Impl::Nested nested(*impl_);
-    result = box.exec();
+    result = box->exec();
   }
-  if (result != QDialog::Accepted || box.selectedFiles().isEmpty()) return false;
-  folder = S(box.selectedFiles().front());
+  if (result != QDialog::Accepted || !box || box->selectedFiles().isEmpty()) return false;
+  folder = S(box->selectedFiles().front());
   return true;
 }
 

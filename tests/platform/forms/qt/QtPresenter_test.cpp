@@ -26,6 +26,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -542,6 +543,59 @@ TEST_F(QtPresenterTest, AFolderDialogHasItsTitleStartsAtTheFolderAndGivesTheChos
     EXPECT_EQ(at.toStdString(), start);
     EXPECT_TRUE(foldersOnly);
     EXPECT_EQ(folder, chosen ? start + "/inbox" : start);
+  }
+}
+
+// None of our windows has the focus (the user is in another program, or a
+// batch started from the command line shows its error): a message box or a
+// file or folder dialog still opens over the form that asked, else over the
+// main window, never wherever the screen puts a window of nobody's.
+TEST_F(QtPresenterTest, DialogsOpenOverTheirFormWhenNoWindowOfOursHasTheFocus) {
+  form->Left = 500;
+  form->Top = 400;
+  Shown();
+  auto* other = new TForm(&app);
+  other->SetCaption("別の窓");
+  other->Left = 40;
+  other->Top = 60;
+  other->Show();
+  app.ProcessMessages();
+  presenter->Refresh();
+  struct Case {
+    const char* name;
+    TForm* over;
+    std::function<void()> open;
+  };
+  const Case cases[] = {
+      {"message box", form, [] { MessageDlg("読めません", mtError, mbOK); }},
+      {"file dialog of the other form", other,
+       [&] {
+         TOpenDialog open(other);
+         EXPECT_FALSE(open.Execute());
+       }},
+      {"folder dialog", form,
+       [&] {
+         std::string folder = "/";
+         EXPECT_FALSE(presenter->ChooseFolder("フォルダーの選択", folder));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QApplication::setActiveWindow(nullptr);
+    ASSERT_EQ(QApplication::activeWindow(), nullptr);
+    QWidget* owner = presenter->WidgetOf(*c.over);
+    QWidget* parent = nullptr;
+    QWindow* transientFor = nullptr;
+    WhenModal([&] {
+      QWidget* box = QApplication::activeModalWidget();
+      parent = box->parentWidget();
+      // What the window manager reads to stand it over its owner.
+      transientFor = box->windowHandle()->transientParent();
+      box->close();
+    });
+    c.open();
+    EXPECT_EQ(parent, owner);
+    EXPECT_EQ(transientFor, owner->windowHandle());
   }
 }
 
