@@ -88,6 +88,18 @@ void TForm1::FormCreate(rtl::TComponent*) {
 }
 
 void TForm1::SpeedButton1Click(rtl::TComponent*) {
+  // The waits of a run let the window take input: a press then is not a
+  // second run inside the first.
+  if (running_) return;
+  running_ = true;
+  SpeedButton1->SetEnabled(false);
+  struct Over {
+    TForm1* form;
+    ~Over() {
+      form->running_ = false;
+      form->SpeedButton1->SetEnabled(true);
+    }
+  } over{this};
   bool ended = false;
   try {
     ended = RadioButton1->Checked() ? SetupRun() : RemovalRun();
@@ -133,8 +145,10 @@ bool TForm1::CloseWindowByTitle(const std::string& title, const std::string& mes
   while (h) {
     if (asked.insert(h).second) {
       Log(message);
-      const int64_t left = std::max<int64_t>(1, until - NowMs());
-      os::SendMessage(h, os::WM_SYSCOMMAND, os::SC_CLOSE, static_cast<int>(left));
+      // Asked, but not waited for here: the wait below for the window to go
+      // keeps our own window painted, its lines shown and a close or a
+      // signal heard, however long the other program takes.
+      os::SendMessage(h, os::WM_SYSCOMMAND, os::SC_CLOSE, kClosePollMs);
     }
     if (NowMs() >= until) {
       Log("★★★" + title + "が終了しません★★★");
@@ -142,6 +156,11 @@ bool TForm1::CloseWindowByTitle(const std::string& title, const std::string& mes
       return false;
     }
     ProcessMessages();
+    // The person closed our window or stopped us: nothing more is changed.
+    if (forms::Application && forms::Application->Terminated()) {
+      Log("中止しました");
+      return false;
+    }
     Sleep(kClosePollMs);
     h = FindWindowByTitle(title);
   }

@@ -86,6 +86,9 @@ class TForm1 : public forms::TForm {
   // memo keeps the lines written so far. A run ends with "☆設定が完了しました"
   // only when it did all it set out to do; otherwise with a line for each
   // thing it did not do, and the application's exit status says failure.
+  // The button is disabled while a run waits for other programs; a press
+  // during a run is ignored. A close of the window or a termination signal
+  // during such a wait stops the run there, as not done.
   void SpeedButton1Click(rtl::TComponent* Sender);
   bool LastRunDone() const { return lastRunDone_; }
 
@@ -121,7 +124,7 @@ class TForm1 : public forms::TForm {
   void Done(const char* aim);
   void Log(const std::string& line);
   // Closes every window whose title holds title; false when one is still
-  // there at the limit (the memo says so).
+  // there at the limit, or the program is ending (the memo says so).
   bool CloseWindowByTitle(const std::string& title, const std::string& message);
   // The filing application's executable from the newest version's key
   // that names an existing file; "" when none.
@@ -142,6 +145,7 @@ class TForm1 : public forms::TForm {
   // The entry of the converter in the table, or -1.
   int FindConverterEntry(int count) const;
 
+  bool running_ = false;
   // What the run in progress has not done yet.
   std::vector<std::string> notDone_;
   bool lastRunDone_ = false;

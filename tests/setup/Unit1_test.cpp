@@ -559,6 +559,72 @@ TEST_F(SetupRun, WindowsThatDoNotCloseStopTheRun) {
   }
 }
 
+// While another program takes its time to close, the run lets messages
+// run: the window shows the lines so far and takes input, its button is
+// off, and a press then is not a second run inside the first.
+TEST_F(SetupRun, WaitsForAClosingWindowLetMessagesRun) {
+  const fs::path conv = StandIn("conv", "tarnwick", "title=" + kConverterTitle + "\nclose_delay_ms=1000\n");
+  Launch(conv);
+  setup::TForm1* f = Start();
+  std::string shown, closedAtFirstPump;
+  bool enabled = true;
+  f->ProcessMessages = [&] {
+    if (!closedAtFirstPump.empty()) return;
+    closedAtFirstPump = LogOf(conv).find("closed\n") != std::string::npos ? "yes" : "no";
+    shown = Joined(f->Memo1->Lines, 0);
+    enabled = f->SpeedButton1->Enabled();
+    f->SpeedButton1->Click();
+  };
+  const std::string memo = Press(f);
+  EXPECT_EQ(closedAtFirstPump, "no");
+  EXPECT_NE(shown.find("Corvane☆ for Lumoraファイリングを終了します\n"), std::string::npos) << shown;
+  EXPECT_FALSE(enabled);
+  EXPECT_EQ(Count(memo, "☆Lumoraファイリングの設定をします\n"), 1u) << memo;
+  EXPECT_NE(memo.find("☆設定が完了しました\n"), std::string::npos) << memo;
+  EXPECT_NE(LogOf(conv).find("closed\n"), std::string::npos);
+  EXPECT_TRUE(f->SpeedButton1->Enabled());
+  EXPECT_EQ(app->ExitCode, 0);
+}
+
+// A termination signal, or the window closed, while the run waits for
+// another program to close: the run stops there, changes nothing more and
+// fails.
+TEST_F(SetupRun, AnEndDuringAWaitStopsTheRun) {
+  const std::string cfgBefore = "[USERAPP]\nAppCnt=0\n";
+  Config("pfussmon.cfg", cfgBefore);
+  Filing(6, converter);
+  struct Case {
+    const char* label;
+    std::function<void(setup::TForm1*)> end;
+  } cases[] = {
+      {"signal",
+       [this](setup::TForm1*) {
+         forms::TApplication::RequestCloseFromSignal();
+         app->ProcessMessages();
+       }},
+      {"window closed", [](setup::TForm1* f) { f->Close(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const fs::path conv =
+        StandIn(c.label, "tarnwick", "title=" + kConverterTitle + "\nclose_delay_ms=1000\n");
+    Launch(conv);
+    setup::TForm1* f = Start();
+    f->ProcessMessages = [&] { c.end(f); };
+    const std::string memo = Press(f);
+    EXPECT_EQ(
+        memo,
+        "☆Lumoraファイリングの設定をします\nCorvane☆ for Lumoraファイリングを終了します\n中止しました\n" +
+            std::string(setup::kLaunchNotDone) + "\n" + setup::kRegisterNotDone + "\n\n");
+    EXPECT_EQ(app->ExitCode, 1);
+    EXPECT_FALSE(fs::exists(run / "tarnwick.ini"));
+    EXPECT_EQ(ReadFileBytes(cfgDir / "pfussmon.cfg"), cfgBefore);
+    EXPECT_TRUE(starts.empty());
+    // It still closes, by itself, before the next case.
+    EXPECT_TRUE(WaitFor([&] { return LogOf(conv).find("closed\n") != std::string::npos; }, 5000));
+  }
+}
+
 TEST_F(SetupRun, EveryConverterWindowIsClosedAndARefusedStartIsSaid) {
   const fs::path a = StandIn("a", "tarnwick", "title=" + kConverterTitle + "\n");
   const fs::path b = StandIn("b", "tarnwick", "title=x " + kConverterTitle + " y\n");
