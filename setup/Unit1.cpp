@@ -181,12 +181,14 @@ std::string TForm1::FindFilingApplication() {
 
 bool TForm1::StopScanner() {
   scannerPath_.clear();
+  scannerStopped_ = false;
   if (os::HWND h = FindWindowByTitle(kScannerTitle)) {
     scannerPath_ = ExePathOfWindow(h, ProcFolder);
     if (!CloseWindowByTitle(kScannerTitle, "ScanSnapManagerを終了します")) {
       scannerPath_.clear();  // still running: nothing to start again
       return false;
     }
+    scannerStopped_ = true;
   }
   return true;
 }
@@ -227,7 +229,16 @@ bool TForm1::EditConfig(const std::function<bool(TScannerConfig& config)>& edit)
 }
 
 void TForm1::RestartScanner() {
-  if (scannerPath_.empty()) return;
+  if (!scannerStopped_) return;
+  scannerStopped_ = false;
+  if (scannerPath_.empty()) {
+    // Its window named no process of this machine whose program we could
+    // see (a window without its process id, or of another user): we
+    // closed it and cannot start it again.
+    Log("ScanSnapManagerを起動できませんでした");
+    notDone_.push_back(kRestartNotDone);
+    return;
+  }
   Log("ScanSnapManagerを立ち上げます");
   if (Start(scannerPath_, {}, rtl::ExtractFilePath(scannerPath_)) != 0) {
     Log("ScanSnapManagerを起動できませんでした");

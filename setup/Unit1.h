@@ -151,6 +151,8 @@ class TForm1 : public forms::TForm {
   bool lastRunDone_ = false;
   std::string converterPath_;
   std::string scannerPath_;
+  // We closed the scanner software in this run.
+  bool scannerStopped_ = false;
   std::string configFile_;
 };
 

@@ -646,6 +646,28 @@ TEST_F(SetupRun, EveryConverterWindowIsClosedAndARefusedStartIsSaid) {
   EXPECT_EQ(starts[0], scanner.string() + "|0|" + (scratch / "scan").string() + "/");
 }
 
+// The scanner software's window names no process whose program we can see
+// (here: no process at all is seen): it is closed all the same, and the run
+// says that it could not start it again rather than that all went well.
+TEST_F(SetupRun, AScannerWhoseProgramIsNotSeenIsSaidNotStartedAgain) {
+  Config("pfussmon.cfg", "[USERAPP]\nAppCnt=0\n");
+  const fs::path scanner = StandIn("scan", "pfussmon", "title=ScanSnap Manager\n");
+  Launch(scanner);
+  setup::TForm1* f = Start();
+  fs::create_directories(scratch / "no-processes");
+  f->ProcFolder = (scratch / "no-processes").string();
+  const std::string memo = Press(f, true);
+  EXPECT_NE(memo.find("ScanSnapManagerを終了します\n"), std::string::npos) << memo;
+  EXPECT_NE(LogOf(scanner).find("closed\n"), std::string::npos);
+  EXPECT_NE(memo.find("見つかりませんでした\nScanSnapManagerを起動できませんでした\n" +
+                      std::string(setup::kRestartNotDone) + "\n\n"),
+            std::string::npos)
+      << memo;
+  EXPECT_EQ(memo.find("☆設定が完了しました"), std::string::npos) << memo;
+  EXPECT_EQ(app->ExitCode, 1);
+  EXPECT_TRUE(starts.empty());
+}
+
 // A configuration the user made read-only is not replaced, even by a table
 // we could read: the run says so, starts the scanner software again and
 // fails. A writable one is edited, and a killed save's temporary beside it
