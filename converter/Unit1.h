@@ -48,8 +48,11 @@ inline constexpr const char* kNoImageMessage = "このＰＤＦは変換でき�
 inline constexpr const char* kPasswordPrompt = "オーナー又はユーザパスワード入力";
 inline constexpr const char* kPdfFilter = "pdf file(*.pdf)|*.pdf";
 inline constexpr const char* kPdfExt = ".pdf";
-inline constexpr const char* kExeFilter = "実行形式 file(*.exe)|*.exe";
-inline constexpr const char* kExeExt = ".exe";
+// The application to start: an executable here has no extension of its
+// own (lumora_filing), so the chooser lists every file and adds none to a
+// typed name.
+inline constexpr const char* kExeFilter = "実行形式 file(*)|*";
+inline constexpr const char* kExeExt = "";
 // The About tab's links.
 inline constexpr const char* kHomePage = "https://www.corvane.example/";
 inline constexpr const char* kSupportMail = "mailto:support@corvane.example";
