@@ -212,10 +212,13 @@ TForm1::TForm1(rtl::TComponent* owner) : forms::TForm(owner) {
   WinList1->Name = "WinList1";
   Handover = std::make_unique<THandOff>(*WinList1);
   Handover->SetStatus = [this](const std::string& text) { LabelState->SetCaption(text); };
-  // The wait for the filing application gives way to a close of the program.
+  // The wait for the filing application gives way to a close of the program:
+  // a signal, or its window closed (which waits for the batch's end, and so
+  // would wait out the whole minute).
   Handover->ProcessMessages = [this] {
     if (forms::Application) forms::Application->ProcessMessages();
     CheckTerminated();
+    if (closePending_) throw rtl::EAbort("");
   };
 
   FileOperation1 = new controls::TFileOperation(this);
@@ -595,8 +598,16 @@ void TForm1::ButtonLAppClick(rtl::TComponent*) {
 }
 
 void TForm1::HandOff(const std::string& tifPath) {
-  const THandOffResult r = Handover->HandOff({Settings.DoLaunch, Settings.Launch, Settings.DD}, tifPath,
-                                             &DropFileSource1->Files());
+  THandOffResult r = hoNotAsked;
+  try {
+    r = Handover->HandOff({Settings.DoLaunch, Settings.Launch, Settings.DD}, tifPath,
+                          &DropFileSource1->Files());
+  } catch (...) {
+    // The wait for the filing application was given up (the program is
+    // closing): nobody got the TIFF, which may be the scan's only copy.
+    marks_.erase(tifPath);
+    throw;
+  }
   // Never handed to any application: the user's only copy of the scan.
   if (r == hoNoApplication || r == hoStartFailed || r == hoWaitExpired) marks_.erase(tifPath);
   if (r == hoWaitExpired) throw rtl::Exception(kFilingWaitExpired);

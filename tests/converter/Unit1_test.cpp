@@ -294,6 +294,50 @@ TEST_F(Form1, AFilingWaitThatExpiresFailsTheCommandLineBatchAndKeepsTheTiff) {
   EXPECT_TRUE(fs::exists(docs / "a.tif"));
 }
 
+// The program is closed while it waits for the filing application's window
+// (its window closed by the user, or a termination signal): the wait ends
+// there, and the TIFF, whose source is gone and which nobody got, is neither
+// logged for deletion nor deleted at the next start.
+TEST_F(Form1, AProgramClosedDuringTheFilingWaitEndsItAndKeepsTheTiff) {
+  TK_REQUIRE_TOOL("pdfimages");
+  struct Case {
+    const char* name;
+    std::function<void(TForm1*)> close;
+  };
+  const Case cases[] = {
+      {"window closed", [](TForm1* f) { f->Close(); }},
+      {"signal", [](TForm1*) { forms::TApplication::RequestCloseFromSignal(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(docs / "a.tif");
+    WriteFileBytes(docs / "lumora_filing", "");
+    WriteFileBytes(docs / "a.pdf", ImagePdf());
+    Ini("[App]\nDoLaunch=1\nLaunch=" + (docs / "lumora_filing").string() + "\n");
+    TForm1* f = Start({(docs / "a.pdf").string()});
+    int64_t now = 0;
+    f->Handover->NowMs = [&] { return now; };
+    f->Handover->Sleep = [&](int ms) {
+      now += ms;
+      c.close(f);
+    };
+    f->Handover->Start = [](const std::string&, const std::vector<std::string>&, const std::string&) {
+      return 0;
+    };
+    app->Run();
+    EXPECT_LT(now, ::converter::kFilingWaitLimitMs);
+    EXPECT_TRUE(f->Closed());
+    EXPECT_EQ(app->ExitCode, 1);
+    EXPECT_FALSE(fs::exists(docs / "a.pdf"));
+    EXPECT_TRUE(fs::exists(docs / "a.tif"));
+    EXPECT_TRUE(::converter::ReadLog().empty());
+    Stop();
+    Start();
+    EXPECT_TRUE(fs::exists(docs / "a.tif"));
+    Stop();
+  }
+}
+
 TEST_F(Form1, UnreadableSettingsEndTheProgramBeforeItTouchesAnyFile) {
   // A folder stands for every kind of settings file that cannot be read.
   fs::create_directories(run / "tarnwick.ini");
