@@ -42,6 +42,16 @@ std::string ValueKey(const std::string& name) {
   return name.empty() ? "@" : name;
 }
 
+// The whole store as it is now. A missing store is an empty one; one that
+// is there but cannot be read is an error, not a store without keys.
+rtl::TIniContent ReadStore(const std::string& file) {
+  try {
+    return rtl::TIniFile(file).Read();
+  } catch (const rtl::EIniFileException& e) {
+    throw ERegistryException(e.Message);
+  }
+}
+
 bool IsBelow(const std::string& section, const std::string& key) {
   return section.size() > key.size() && section[key.size()] == '\\' &&
          rtl::AnsiSameText(section.substr(0, key.size()), key);
@@ -82,10 +92,8 @@ std::string TRegistry::Resolve(const std::string& key) const {
 bool TRegistry::KeyExists(const std::string& key) const {
   std::string k = Resolve(key);
   if (k.empty()) return true;  // the root
-  rtl::TStringList sections;
-  rtl::TIniFile(FileName()).ReadSections(sections);
-  for (int i = 0; i < sections.Count(); ++i) {
-    std::string s = Normalise(sections[i]);
+  for (const auto& section : ReadStore(FileName()).Sections()) {
+    std::string s = Normalise(section);
     if (rtl::AnsiSameText(s, k) || IsBelow(s, k)) return true;
   }
   return false;
@@ -139,10 +147,8 @@ bool TRegistry::DeleteKey(const std::string& key) {
 
 void TRegistry::GetKeyNames(rtl::TStringList& strings) const {
   strings.Clear();
-  rtl::TStringList sections;
-  rtl::TIniFile(FileName()).ReadSections(sections);
-  for (int i = 0; i < sections.Count(); ++i) {
-    std::string s = Normalise(sections[i]);
+  for (const auto& section : ReadStore(FileName()).Sections()) {
+    std::string s = Normalise(section);
     std::string rest;
     if (current_.empty())
       rest = s;
@@ -158,17 +164,12 @@ void TRegistry::GetKeyNames(rtl::TStringList& strings) const {
 void TRegistry::GetValueNames(rtl::TStringList& strings) const {
   strings.Clear();
   if (!open_) return;
-  rtl::TStringList keys;
-  rtl::TIniFile(FileName()).ReadSection(current_, keys);
-  for (int i = 0; i < keys.Count(); ++i) strings.Add(keys[i] == "@" ? std::string() : keys[i]);
+  for (const auto& key : ReadStore(FileName()).Keys(current_)) strings.Add(key == "@" ? std::string() : key);
 }
 
 bool TRegistry::ReadRaw(const std::string& name, std::string& raw) const {
   if (!open_) return false;
-  rtl::TIniFile ini(FileName());
-  if (!ini.ValueExists(current_, ValueKey(name))) return false;
-  raw = ini.ReadString(current_, ValueKey(name), "");
-  return true;
+  return ReadStore(FileName()).Find(current_, ValueKey(name), raw);
 }
 
 bool TRegistry::ValueExists(const std::string& name) const {

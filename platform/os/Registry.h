@@ -7,7 +7,9 @@
 // ignoring case, as in the design's platform. The folder is, in this order:
 // what SetRegistryFolder set, $TK_REGISTRY_DIR, or the application-data
 // folder + "/tarnwick/registry". Every change rewrites its file atomically
-// (TIniFile), so a program sees the other's writes at its next read.
+// (TIniFile), so a program sees the other's writes at its next read. A
+// store that is there but cannot be read raises ERegistryException from
+// every call that reads it: it is not taken for one without keys.
 #pragma once
 
 #include <cstdint>

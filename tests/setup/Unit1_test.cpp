@@ -453,6 +453,9 @@ TEST_F(SetupRun, FilingApplicationLookupTable) {
          reg.WriteString("Other", app6.string());
        },
        "Lumoraファイリングが見つかりません\n", ""},
+      {"a store that cannot be read",
+       [&] { fs::create_directories(scratch / "registry" / "HKEY_LOCAL_MACHINE.ini"); },
+       "レジストリの読み込みに失敗しました\n", ""},
       {"a value that is no text", [&] { Filing(16, "", true), Filing(6, app6.string()); },
        "レジストリの読み込みに失敗しました\n", ""},
   };

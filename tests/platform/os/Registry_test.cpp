@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/TestSupport.h"
 
 namespace {
@@ -44,6 +46,19 @@ TEST_F(RegistryTest, WriteThenReadAcrossObjectsIgnoringCase) {
   TRegistry cu;
   EXPECT_FALSE(cu.KeyExists(key));
   EXPECT_TRUE(rtl::FileExists((dir_ / "reg/HKEY_LOCAL_MACHINE.ini").string()));
+}
+
+// A store that is there but cannot be read is an error for every read, not
+// a store without keys; a missing one has none.
+TEST_F(RegistryTest, AStoreThatCannotBeReadIsAnError) {
+  TRegistry r;
+  r.SetRootKey(os::HKEY_LOCAL_MACHINE);
+  EXPECT_FALSE(r.OpenKeyReadOnly("SOFTWARE\\Quenlab"));
+  std::filesystem::create_directories(dir_ / "reg" / "HKEY_LOCAL_MACHINE.ini");
+  EXPECT_THROW(r.OpenKeyReadOnly("SOFTWARE\\Quenlab"), os::ERegistryException);
+  EXPECT_THROW(r.KeyExists("SOFTWARE"), os::ERegistryException);
+  rtl::TStringList names;
+  EXPECT_THROW(r.GetKeyNames(names), os::ERegistryException);
 }
 
 TEST_F(RegistryTest, KeysRelativePathsSubkeysAndDeletion) {
