@@ -101,6 +101,10 @@ TFontRequest RequestFor(const TFont& font) {
   return r;
 }
 
+void PrepareFontMatching() {
+  Config();
+}
+
 TFontFile MatchFontFile(const TFontRequest& request) {
   FcConfig* config = Config();
   PatternPtr pattern(FcPatternCreate());

@@ -47,6 +47,12 @@ struct TFontFile {
 // no font at all.
 TFontFile MatchFontFile(const TFontRequest& request);
 
+// Loads the font configuration that matching uses, now: it reads every
+// configuration file and font cache, which takes a while. A program that
+// shows windows starts it early, on a thread of its own; safe to call from
+// any thread, any number of times.
+void PrepareFontMatching();
+
 // The text metric of a face at its size, in pixels.
 struct TTextMetric {
   int32_t tmHeight = 0;  // tmAscent + tmDescent

@@ -35,7 +35,7 @@ bool UseDesktop(TApplication& application) {
   if (!DisplayReachable()) return false;
   // The display found is an X one: Qt must not try another platform first.
   ::setenv("QT_QPA_PLATFORM", "xcb", 0);
-  application.SetPresenter(std::make_unique<TQtPresenter>());
+  application.SetPresenter(std::make_unique<TQtPresenter>(TQtPresenter::TStart::WithFirstWindow));
   return true;
 #else
   (void)application;

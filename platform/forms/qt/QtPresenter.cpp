@@ -11,10 +11,13 @@
 #include <QDialog>
 #include <QDrag>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,6 +44,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -51,6 +55,7 @@
 #include "platform/forms/FileCtrl.h"
 #include "platform/forms/Menus.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/graphics/FontEngine.h"
 #include "platform/os/DragDrop.h"
 #include "platform/os/XWindows.h"
 
@@ -340,12 +345,15 @@ struct TQtPresenter::Impl {
   };
 
   explicit Impl(TQtPresenter& owner) : self(owner), filter(*this) {
-    if (!QApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "tarnwick";
-      static char* argv[] = {name, nullptr};
-      ownedApp = std::make_unique<QApplication>(argc, argv);
-    }
+    // The font configuration that the drawn rows' text is matched with is
+    // read now, on a thread of its own, while the program starts.
+    fontsReady = std::thread([] {
+      try {
+        graphics::PrepareFontMatching();
+      } catch (const std::exception&) {
+        // Said when a text is first matched.
+      }
+    });
     ticker.setInterval(kNestedTickMs);
     QObject::connect(&ticker, &QTimer::timeout, [this] { NestedTick(); });
     wake.setSingleShot(true);
@@ -353,6 +361,8 @@ struct TQtPresenter::Impl {
   }
 
   ~Impl() {
+    for (std::thread* t : {&fontsReady, &qtFontsReady})
+      if (t->joinable()) t->join();
     os::SetDragLoop(previousDragLoop);
     ticker.stop();
     std::vector<QPointer<QWidget>> windows;
@@ -362,6 +372,34 @@ struct TQtPresenter::Impl {
     owners.clear();
     for (auto& w : windows) delete w.data();
     if (cursorOverridden) QApplication::restoreOverrideCursor();
+  }
+
+  // Qt's start, where it was left for the first window or dialog: a
+  // converter started on a scan has its first pages' tools running by
+  // then, and the start costs the conversion next to nothing.
+  void EnsureApp() {
+    if (QCoreApplication::instance()) return;
+    static int argc = 1;
+    static char name[] = "tarnwick";
+    static char* argv[] = {name, nullptr};
+    ownedApp = std::make_unique<QApplication>(argc, argv);
+    // Qt's font database (every family, read through fontconfig) and its
+    // image readers (the icons' formats) are ready before the first window
+    // asks for them; both may be filled from any thread.
+    qtFontsReady = std::thread([] {
+      QFontDatabase::families();
+      // The faces that stand in for the default one where it lacks a
+      // character (the Japanese captions), looked up once for every thread.
+      QFontMetrics(QFont()).horizontalAdvance(QString::fromUtf8("ファイル処理開始"));
+      QImageReader::supportedImageFormats();
+    });
+  }
+
+  // Before a dialog: the windows the program has shown so far are on the
+  // display first, so the dialog comes over them rather than before them.
+  void Ready() {
+    EnsureApp();
+    ApplyForms();
   }
 
   bool Alive(const TControl* c) const { return bound.count(c) != 0; }
@@ -1030,6 +1068,7 @@ struct TQtPresenter::Impl {
 
   void Pump(bool withQt) {
     const auto now = std::chrono::steady_clock::now();
+    EnsureApp();
     // A batch pumps several times per page: the display's events (and the
     // repaints of what changed meanwhile) are taken at most this often, so
     // that showing the window costs the conversion next to nothing.
@@ -1280,6 +1319,7 @@ struct TQtPresenter::Impl {
   // ---- drags out -------------------------------------------------------------------
 
   void DragLoop(os::TDragSession& session) {
+    EnsureApp();
     os::STGMEDIUM medium;
     std::vector<std::string> files;
     if (session.Data().GetData({os::CF_HDROP, nullptr, os::DVASPECT_CONTENT, -1, os::TYMED_HGLOBAL},
@@ -1392,9 +1432,13 @@ struct TQtPresenter::Impl {
   std::vector<std::string> dragFiles;
   std::map<TIconKind, QIcon> icons;
   os::TDragLoop previousDragLoop;
+  std::thread fontsReady;
+  std::thread qtFontsReady;
 };
 
-TQtPresenter::TQtPresenter() : impl_(std::make_unique<Impl>(*this)) {}
+TQtPresenter::TQtPresenter(TStart start) : impl_(std::make_unique<Impl>(*this)) {
+  if (start == TStart::Now) impl_->EnsureApp();
+}
 
 TQtPresenter::~TQtPresenter() = default;
 
@@ -1407,6 +1451,7 @@ void TQtPresenter::WaitForEvents(int ms) {
     TPresenter::WaitForEvents(ms);
     return;
   }
+  impl_->EnsureApp();
   // The timer makes sure the wait ends; any event of the display ends it
   // earlier.
   impl_->wake.start(ms);
@@ -1452,6 +1497,7 @@ void TQtPresenter::ControlFreed(TControl& control) {
 }
 
 void TQtPresenter::Refresh() {
+  impl_->EnsureApp();
   impl_->ApplyForms();
   impl_->SyncAll();
 }
@@ -1461,6 +1507,7 @@ QWidget* TQtPresenter::WidgetOf(const TControl& control) const {
 }
 
 TModalResult TQtPresenter::Message(const TMessageRequest& request) {
+  impl_->Ready();
   QMessageBox::Icon icon = request.Type == mtError          ? QMessageBox::Critical
                            : request.Type == mtWarning      ? QMessageBox::Warning
                            : request.Type == mtConfirmation ? QMessageBox::Question
@@ -1534,6 +1581,7 @@ std::string TQtPresenter::QtFilter(const std::string& filter) {
 }
 
 bool TQtPresenter::OpenFiles(TOpenDialog& dialog) {
+  impl_->Ready();
   HeldDialog<QFileDialog> box(
       new QFileDialog(impl_->DialogParent(&dialog), Q(dialog.Title), Q(dialog.InitialDir)));
   box->setOption(QFileDialog::DontUseNativeDialog, true);
@@ -1556,6 +1604,7 @@ bool TQtPresenter::OpenFiles(TOpenDialog& dialog) {
 }
 
 bool TQtPresenter::ChooseFolder(const std::string& title, std::string& folder) {
+  impl_->Ready();
   HeldDialog<QFileDialog> box(new QFileDialog(impl_->DialogParent(nullptr), Q(title), Q(folder)));
   box->setOption(QFileDialog::DontUseNativeDialog, true);
   box->setFileMode(QFileDialog::Directory);
@@ -1572,6 +1621,7 @@ bool TQtPresenter::ChooseFolder(const std::string& title, std::string& folder) {
 
 TModalResult TQtPresenter::ShowModal(TForm& form) {
   Impl& d = *impl_;
+  d.Ready();
   QWidget* w = d.EnsureWindow(form);
   w->setWindowModality(Qt::ApplicationModal);
   w->move(form.Left, form.Top);

@@ -31,7 +31,11 @@ namespace forms {
 
 class TQtPresenter : public TPresenter {
  public:
-  TQtPresenter();
+  // Qt's start (the application object, the connection to the display)
+  // comes at once, or with the first window or dialog: a program started on
+  // work of its own (a converter given a scan) has it begun by then.
+  enum class TStart { Now, WithFirstWindow };
+  explicit TQtPresenter(TStart start = TStart::Now);
   ~TQtPresenter() override;
   TQtPresenter(const TQtPresenter&) = delete;
   TQtPresenter& operator=(const TQtPresenter&) = delete;
