@@ -545,6 +545,8 @@ void TForm1::PDFDocPassword(rtl::TPersistent*, std::string& Password, bool& Cont
     return;
   }
   AskPassword = false;
+  // The file asked for is on show first (its name in the status).
+  if (forms::Application) forms::Application->ProcessMessages();
   TPromptResult answer = PromptText(kPasswordPrompt);
   if (answer.Cancelled) {
     passwordCancelled_ = true;
@@ -762,7 +764,7 @@ void TForm1::ConvertDocument(const std::string& path) {
   rtl::ChDir(work);
   LabelFile->SetCaption("ファイル" + rtl::ExtractFileName(path));
   LabelState->SetCaption("処理開始");
-  if (forms::Application) forms::Application->ProcessMessages();
+  // The captions are shown once the first pages' tools run (below).
   CheckTerminated();
 
   // The TIFF goes beside the source under its name: a source that already
@@ -829,6 +831,7 @@ void TForm1::ConvertDocument(const std::string& path) {
   splitCount_ = 0;
   splitStopped_ = false;
   pageCount_ = n;
+  pageNumber_ = 0;
   struct EndRuns {
     TForm1* f;
     ~EndRuns() {
@@ -839,29 +842,25 @@ void TForm1::ConvertDocument(const std::string& path) {
       f->split_.clear();
     }
   } endRuns{this};
-  for (int p = 1; p <= n; ++p) {
-    ProgressBar1->SetPosition(p);
-    LabelState->SetCaption(rtl::IntToStr(p) + "ページ分割処理");
+  // The first pages' tools start before anything waits on the window (the
+  // first showing of it above all, a good part of the first page's time):
+  // what they take runs beside it.
+  SplitAhead();
+  // The pages go one after the other on a thread of their own; this one
+  // shows how far they got, answers the windows (which may take their
+  // time: a first paint, a dialog) and gives them up when the program
+  // ends.
+  struct Unset {
+    TForm1* f;
+    ~Unset() { f->pages_ = nullptr; }
+  } unset{this};
+  TWorkThread pages([this] {
     if (forms::Application) forms::Application->ProcessMessages();
     CheckTerminated();
-    if (splitCount_ < p) SplitPage(p);
-    TSplitPage page = std::move(split_[p]);
-    split_.erase(p);
-    // What went wrong ahead is said in the page's turn, as it would have
-    // been had the pages gone one at a time.
-    if (page.SplitError) std::rethrow_exception(page.SplitError);
-    pageNumber_ = p;
-    pageWidth_ = page.Width;
-    pageRotation_ = page.Rotation;
-    LabelState->SetCaption(rtl::IntToStr(p) + "ページ変換処理");
-    if (forms::Application) forms::Application->ProcessMessages();
-    CheckTerminated();
-    if (page.StartError) {
-      runs_->Release(page.File);
-      std::rethrow_exception(page.StartError);
-    }
-    if (ConvertPage(page.File)) ++converted;
-  }
+  });
+  pages_ = &pages;
+  pages.Start([this, n, &converted] { ConvertPages(n, converted); });
+  pages.Finish();
   // A close asked for during the last page (a page tool that ended before
   // its first look let no message run) gives the document up here, before
   // its TIFF is placed and its source deleted.
@@ -918,6 +917,52 @@ void TForm1::ConvertDocument(const std::string& path) {
   if (copied) {
     DropFileSource1->Files().Add(target);
     placed_.push_back({placed, source});
+  }
+}
+
+void TForm1::ShowPage(int p, const std::string& state) {
+  auto show = [this, p, state] {
+    ProgressBar1->SetPosition(p);
+    LabelState->SetCaption(state);
+    if (forms::Application) forms::Application->ProcessMessages();
+    CheckTerminated();
+  };
+  if (!pages_) return show();
+  pages_->Tick();
+  pages_->Post(show);
+}
+
+void TForm1::PagesTick() {
+  if (pages_) return pages_->Tick();
+  if (forms::Application) forms::Application->ProcessMessages();
+  CheckTerminated();
+}
+
+void TForm1::OnFormThread(const std::function<void()>& fn) {
+  if (pages_)
+    pages_->Call(fn);
+  else
+    fn();
+}
+
+void TForm1::ConvertPages(int n, int& converted) {
+  for (int p = 1; p <= n; ++p) {
+    ShowPage(p, rtl::IntToStr(p) + "ページ分割処理");
+    if (splitCount_ < p) SplitPage(p);
+    TSplitPage page = std::move(split_[p]);
+    split_.erase(p);
+    // What went wrong ahead is said in the page's turn, as it would have
+    // been had the pages gone one at a time.
+    if (page.SplitError) std::rethrow_exception(page.SplitError);
+    pageNumber_ = p;
+    pageWidth_ = page.Width;
+    pageRotation_ = page.Rotation;
+    ShowPage(p, rtl::IntToStr(p) + "ページ変換処理");
+    if (page.StartError) {
+      runs_->Release(page.File);
+      std::rethrow_exception(page.StartError);
+    }
+    if (ConvertPage(page.File)) ++converted;
   }
 }
 
@@ -981,10 +1026,9 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
   try {
     SplitAhead();
     while (!runs_->Ended(pageFile)) {
-      if (forms::Application) forms::Application->ProcessMessages();
       // The runs of the pages ahead go with the document (see
       // ConvertDocument).
-      CheckTerminated();
+      PagesTick();
       runs_->Wait(kToolPollSliceMs);
       SplitAhead();
     }
@@ -1043,7 +1087,7 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
       AppendPage(24, 5, d);
     } else {
       found = false;
-      forms::MessageDlg(kNoImageMessage, forms::mtWarning, forms::mbOK);
+      OnFormThread([] { forms::MessageDlg(kNoImageMessage, forms::mtWarning, forms::mbOK); });
     }
   } catch (...) {
     runs_->Release(pageFile);

@@ -25,6 +25,7 @@
 #include "converter/PageSource.h"
 #include "converter/PageTool.h"
 #include "converter/PasswordDlg.h"
+#include "converter/WorkThread.h"
 #include "platform/forms/Buttons.h"
 #include "platform/forms/ComCtrls.h"
 #include "platform/forms/Dialogs.h"
@@ -135,6 +136,10 @@ class TForm1 : public forms::TForm {
   // Extracts the page's image with the outside tool and appends it to the
   // work TIFF; false when the page file is missing or no image came out.
   bool ConvertPage(const std::string& pageFile);
+  // The pages 1..n of the document in work, one after the other (on the
+  // pages' thread when ConvertDocument runs them), counting those that
+  // reached the TIFF.
+  void ConvertPages(int n, int& converted);
   void LoadPortableMap(const std::string& file);
   void LoadJpegPage(const std::string& file);
   // Hands a TIFF of this batch to the application of the settings. A TIFF
@@ -241,6 +246,16 @@ class TForm1 : public forms::TForm {
   // Splits the pages after the one in work while tools are free.
   void SplitAhead();
   std::unique_ptr<TPageRuns> runs_;
+  // The thread the pages of the document in work go on (nullptr when they
+  // go on the form's own): nothing on it touches a control or the windows.
+  // From the pages: the page's progress and state shown (by the form's
+  // thread, with its messages pumped), a pause in which the document is
+  // given up when the program ends, something only the form's thread may
+  // do (a message box), waited for.
+  TWorkThread* pages_ = nullptr;
+  void ShowPage(int p, const std::string& state);
+  void PagesTick();
+  void OnFormThread(const std::function<void()>& fn);
   // Where the pages of the document in work are appended, and its name in
   // messages.
   std::string tiffFile_;
