@@ -283,8 +283,8 @@ struct TQtPresenter::Impl {
     RowDelegate(Impl& impl, TCustomListBox& list, QObject* parent)
         : QAbstractItemDelegate(parent), impl_(impl), list_(list) {}
     void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-      if (!impl_.Alive(&list_)) return;
-      TDrawnRow row = list_.DrawItem(index.row());
+      TDrawnRow row;
+      if (!Draw(index.row(), row)) return;
       const QRect r = option.rect;
       const bool selected = option.state & QStyle::State_Selected;
       const QPalette& pal = option.palette;
@@ -311,8 +311,7 @@ struct TQtPresenter::Impl {
     }
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
       int width = 0;
-      if (impl_.Alive(&list_)) {
-        TDrawnRow row = list_.DrawItem(index.row());
+      if (TDrawnRow row; Draw(index.row(), row)) {
         QFontMetrics fm(option.font);
         // A left-aligned cell runs to the row's end: its text is its extent.
         for (const TDrawnCell& cell : row.Cells)
@@ -324,6 +323,19 @@ struct TQtPresenter::Impl {
     }
 
    private:
+    // The widget may still hold rows the list has lost since (a command
+    // read its folder again): those are not drawn, and they go at the next
+    // pump. Nothing the list raises may pass through Qt's painting.
+    bool Draw(int index, TDrawnRow& row) const {
+      if (!impl_.Alive(&list_) || index < 0 || index >= list_.Count()) return false;
+      try {
+        row = list_.DrawItem(index);
+      } catch (...) {
+        return false;
+      }
+      return true;
+    }
+
     Impl& impl_;
     TCustomListBox& list_;
   };

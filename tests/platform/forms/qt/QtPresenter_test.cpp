@@ -352,6 +352,35 @@ TEST_F(QtPresenterTest, ListSelectionDoubleClickAndPopUpMenuReachTheModel) {
   EXPECT_EQ(events, (std::vector<std::string>{"dbl 1", "popup", "delete"}));
 }
 
+// A list that draws its rows from entries of its own, as the converter's
+// file list does: a row it no longer has cannot be drawn.
+class TEntryList : public TListBox {
+ public:
+  using TListBox::TListBox;
+  TDrawnRow DrawItem(int index) override {
+    TDrawnRow row;
+    row.Cells.push_back({Items()[index], 0, Width, taLeftJustify});
+    return row;
+  }
+};
+
+// The list loses rows (a pop-up command read its folder again, and a file
+// had gone) and is painted before the widget has caught up: the rows the
+// list no longer has are not drawn, and the program goes on.
+TEST_F(QtPresenterTest, AListThatLostRowsIsPaintedBeforeTheWidgetCatchesUp) {
+  auto* list = Make<TEntryList>(form, form->Sheet1, "Entries");
+  for (const char* s : {"a.pdf", "b.pdf", "c.pdf", "d.pdf"}) list->Items().Add(s);
+  Shown();
+  auto* lw = Widget<QListWidget>(list);
+  ASSERT_EQ(lw->count(), 4);
+  while (list->Count() > 1) list->Items().Delete(list->Count() - 1);
+  lw->viewport()->repaint();
+  EXPECT_GE(lw->sizeHintForColumn(0), 0);
+  app.ProcessMessages();
+  presenter->Refresh();
+  EXPECT_EQ(lw->count(), 1);
+}
+
 TEST_F(QtPresenterTest, PanelMouseEventsCarryTheButtonAndPosition) {
   Shown();
   std::vector<std::string> seen;
