@@ -1,5 +1,7 @@
 #include "setup/Unit1.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -201,6 +203,13 @@ bool TForm1::EditConfig(const std::function<bool(TScannerConfig& config)>& edit)
   if (!os::GetSpecialFolderPath(os::CSIDL_APPDATA, appData) || appData.empty()) return true;
   const std::string folder = rtl::IncludeTrailingPathDelimiter(appData) + kScannerConfigFolder;
   if (!rtl::DirectoryExists(folder)) return true;
+  // A folder we may not list would read as one without a configuration,
+  // though the user's table may lie in it.
+  if (::access(folder.c_str(), R_OK | X_OK) != 0) {
+    Log("★★★" + folder + "を読み込めません★★★");
+    Log("設定ファイルは変更していません");
+    return false;
+  }
   FileListBox1->SetDirectory(folder);
   const rtl::TStringList& items = FileListBox1->Items();
   if (items.Count() == 0) return true;

@@ -136,7 +136,8 @@ class TForm1 : public forms::TForm {
   // Reads the newest configuration file and lets edit change it; true when
   // there is none, else what edit gave. A file the user made read-only, one
   // that cannot be read and a table whose count is not what the table can
-  // hold are said and left alone (false).
+  // hold are said and left alone (false), and so is a folder that cannot
+  // be listed.
   bool EditConfig(const std::function<bool(TScannerConfig& config)>& edit);
   // Stops the scanner software, edits its configuration, and starts it
   // again, also when the edit fails; aim is done when the edit gave true.
