@@ -1,8 +1,10 @@
 #include "setup/Unit1.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -202,10 +204,13 @@ bool TForm1::EditConfig(const std::function<bool(TScannerConfig& config)>& edit)
   // taken from the file system's root); without one there is nothing to do.
   if (!os::GetSpecialFolderPath(os::CSIDL_APPDATA, appData) || appData.empty()) return true;
   const std::string folder = rtl::IncludeTrailingPathDelimiter(appData) + kScannerConfigFolder;
-  if (!rtl::DirectoryExists(folder)) return true;
-  // A folder we may not list would read as one without a configuration,
-  // though the user's table may lie in it.
-  if (::access(folder.c_str(), R_OK | X_OK) != 0) {
+  // A folder we may not list, or not reach, would read as one without a
+  // configuration, though the user's table may lie in it.
+  struct stat st {};
+  const bool there = ::stat(folder.c_str(), &st) == 0;
+  if (!there && (errno == ENOENT || errno == ENOTDIR)) return true;
+  if (there && !S_ISDIR(st.st_mode)) return true;
+  if (!there || ::access(folder.c_str(), R_OK | X_OK) != 0) {
     Log("★★★" + folder + "を読み込めません★★★");
     Log("設定ファイルは変更していません");
     return false;

@@ -713,24 +713,35 @@ TEST_F(SetupRun, AReadOnlyConfigurationIsLeftAloneAndSaid) {
   EXPECT_EQ(rtl::TIniFile(cfg.string()).ReadInteger("USERAPP", "AppCnt", -1), 0);
 }
 
-// A configuration folder that the user may not list is not taken for one
-// without a configuration: the run says so and fails.
+// A configuration folder that the user may not list, or not reach, is not
+// taken for one without a configuration: the run says so and fails.
 TEST_F(SetupRun, AConfigurationFolderThatCannotBeListedIsSaid) {
   const std::string before = "[USERAPP]\nAppCnt=1\nAppPath_100=" + converter + "\n";
   const fs::path cfg = Config("pfussmon.cfg", before);
   const tk::test::User user = tk::test::OrdinaryUser();
   tk::test::GiveTo(scratch.path(), user);
-  ::chmod(cfgDir.c_str(), 0311);
-  const std::string got = tk::test::CallAs(user, [&] {
-    setup::TForm1* f = Start();
-    const std::string memo = Press(f, true);
-    return memo + "exit=" + std::to_string(app->ExitCode);
-  });
-  ::chmod(cfgDir.c_str(), 0755);
-  EXPECT_EQ(got, "☆ScanSnapの設定を解除します\n★★★" + cfgDir.string() +
-                     "を読み込めません★★★\n設定ファイルは変更していません\n" + setup::kRemoveNotDone +
-                     "\n\nexit=1");
-  EXPECT_EQ(ReadFileBytes(cfg), before);
+  struct Case {
+    const char* label;
+    fs::path locked;
+    mode_t mode;
+  } cases[] = {
+      {"the folder cannot be read", cfgDir, 0311},
+      {"the folder above it cannot be searched", cfgDir.parent_path(), 0600},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ::chmod(c.locked.c_str(), c.mode);
+    const std::string got = tk::test::CallAs(user, [&] {
+      setup::TForm1* f = Start();
+      const std::string memo = Press(f, true);
+      return memo + "exit=" + std::to_string(app->ExitCode);
+    });
+    ::chmod(c.locked.c_str(), 0755);
+    EXPECT_EQ(got, "☆ScanSnapの設定を解除します\n★★★" + cfgDir.string() +
+                       "を読み込めません★★★\n設定ファイルは変更していません\n" + setup::kRemoveNotDone +
+                       "\n\nexit=1");
+    EXPECT_EQ(ReadFileBytes(cfg), before);
+  }
 }
 
 // The program at a terminal: the person chooses the setup run; its exit
