@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 
@@ -777,6 +778,51 @@ TEST_F(SetupRun, ProgramAtATerminalFailsARunThatDidNotDoItAll) {
       EXPECT_EQ(ReadFileBytes(cfg), c.config);
     }
   }
+}
+
+// The program at a terminal while it waits for the converter to close: the
+// person sees each line as it comes, and ^C stops the run there, changing
+// nothing more, with the exit status of a run not done.
+TEST_F(SetupRun, ProgramAtATerminalIsStoppedByCtrlCWhileItWaits) {
+  TK_REQUIRE_TOOL("tmux");
+  ASSERT_TRUE(fs::exists(tk::test::RunDir() / "pellwick")) << "build the pellwick target first";
+  fs::copy_file(tk::test::RunDir() / "pellwick", run / "pellwick");
+  Config("pfussmon.cfg", "[USERAPP]\nAppCnt=0\n");
+  Filing(6, converter);
+  const fs::path conv = StandIn("conv", "tarnwick", "title=" + kConverterTitle + "\nclose_delay_ms=8000\n");
+  // Ended by the test once it has seen what it needs, not left to close.
+  const int convPid = tk::test::StartProcess({conv.string()});
+  ASSERT_GT(convPid, 0);
+  ASSERT_TRUE(WaitFor([&] { return LogOf(conv).find("ready handle=") != std::string::npos; }, 10000));
+  tk::test::EnvVar notInside("TMUX", nullptr);
+  const std::string sock = (scratch.path() / "tmux.sock").string();
+  auto tmux = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"tmux", "-S", sock});
+    return tk::test::RunTool(args);
+  };
+  auto screen = [&] { return tmux({"capture-pane", "-p", "-J", "-S", "-100"}).out; };
+  const std::string command = "env XDG_CONFIG_HOME='" + appdata.string() + "' TK_REGISTRY_DIR='" +
+                              (scratch / "registry").string() + "' XDG_RUNTIME_DIR='" +
+                              (scratch / "runtime").string() + "' '" + (run / "pellwick").string() +
+                              "'; echo EXIT=$?; sleep 60";
+  ASSERT_EQ(tmux({"new-session", "-d", "-x", "200", "-y", "50", command}).exitCode, 0);
+  EXPECT_TRUE(WaitFor([&] { return screen().find("[c]ancel?") != std::string::npos; }, 20000)) << screen();
+  tmux({"send-keys", "y", "Enter"});
+  EXPECT_TRUE(WaitFor([&] { return screen().find("を終了します") != std::string::npos; }, 10000)) << screen();
+  EXPECT_EQ(LogOf(conv).find("closed\n"), std::string::npos);  // still closing
+  tmux({"send-keys", "C-c"});
+  EXPECT_TRUE(WaitFor([&] { return screen().find("EXIT=") != std::string::npos; }, 10000)) << screen();
+  const std::string shown = screen();
+  tmux({"kill-server"});
+  ::kill(convPid, SIGKILL);
+  tk::test::WaitProcess(convPid, 5000);
+  EXPECT_NE(shown.find("中止しました\n" + std::string(setup::kLaunchNotDone) + "\n" +
+                       setup::kRegisterNotDone + "\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("EXIT=1"), std::string::npos) << shown;
+  EXPECT_FALSE(fs::exists(run / "tarnwick.ini"));
+  EXPECT_EQ(ReadFileBytes(cfgDir / "pfussmon.cfg"), "[USERAPP]\nAppCnt=0\n");
 }
 
 // The program itself, run without a terminal: it shows its introduction on
