@@ -1258,8 +1258,11 @@ struct TQtPresenter::Impl {
       case QEvent::DragEnter:
       case QEvent::DragMove: {
         auto* d = static_cast<QDropEvent*>(e);
+        // A drag of our own (the produced files from the drag panel) is
+        // not for our drop targets: taken as a batch, it would delete the
+        // very files it offers.
         std::vector<std::string> files =
-            DropWindowOf(c) ? LocalFiles(d->mimeData()) : std::vector<std::string>{};
+            DropWindowOf(c) && !d->source() ? LocalFiles(d->mimeData()) : std::vector<std::string>{};
         if (!files.empty()) {
           dragFiles = std::move(files);
           d->setDropAction(Qt::CopyAction);
@@ -1271,7 +1274,7 @@ struct TQtPresenter::Impl {
       }
       case QEvent::Drop: {
         auto* d = static_cast<QDropEvent*>(e);
-        TWinControl* target = DropWindowOf(c);
+        TWinControl* target = d->source() ? nullptr : DropWindowOf(c);
         std::vector<std::string> files = LocalFiles(d->mimeData());
         // The X drop may no longer hand over the data it offered while the
         // pointer moved over us: the names seen then are the drop's.

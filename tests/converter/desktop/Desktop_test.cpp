@@ -263,6 +263,88 @@ TEST_F(DesktopRun, ADragFromTheDragPanelOffersTheTiffsAndAMoveByTheTargetIsSeen)
   EXPECT_EQ(produced.ReadString("File", "Logs0", ""), "") << ReadFileBytes(scratch.path() / "tarnwick.err");
 }
 
+// The TIFFs dragged from the drag panel are let go over the window's own
+// file list, a few centimetres above: the window does not take them (a
+// batch over them would delete the files it was given; Qt's drag onto its
+// own window would not even end), the drag ends there, and the window
+// closes as ever.
+TEST_F(DesktopRun, TiffsDraggedOntoTheirOwnWindowStayAndTheDragEnds) {
+  TK_REQUIRE_TOOL("tiffinfo");
+  Ini("[Mode]\nDD=1\n");
+  fs::copy_file(fs::path(TK_SOURCE_DIR_FOR_TESTS) / "samples" / "sample-scan.pdf", docs / "scan.pdf");
+  const fs::path err = scratch.path() / "tarnwick.err";
+  const int pid = Start({exe.string(), (docs / "scan.pdf").string()}, err);
+  ASSERT_GT(pid, 0);
+  const std::string main = WaitWindow(::converter::kMainCaption);
+  ASSERT_FALSE(main.empty()) << ReadFileBytes(err);
+  const fs::path tif = docs / "scan.tif";
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(tif) && !fs::exists(docs / "scan.pdf"); }, kBatchTimeoutMs))
+      << ReadFileBytes(err);
+  // First a drag over another program's target, given up with Escape: the
+  // panel starts drags now (the batch's last steps are over).
+  const fs::path log = scratch.path() / "target.log";
+  ASSERT_GT(Start({(HelperDir() / "tk_drag_files").string(), "target"}, log), 0);
+  ASSERT_TRUE(WaitFor([&] { return Said(log, "ready"); }, kWindowTimeoutMs)) << ReadFileBytes(log);
+  const std::string target = ListedWindow("tk drop target");
+  ASSERT_FALSE(target.empty());
+  const auto [w, h] = Size(main);
+  for (int attempt = 0; attempt < 5 && !Said(log, "enter"); ++attempt) {
+    Hold(main, w / 2, h - 40, target, 100, 75);
+    WaitFor([&] { return Said(log, "enter"); }, 15000);
+    RunTool({"xdotool", "key", "Escape"});
+    LetGo();
+  }
+  ASSERT_TRUE(Said(log, "enter")) << ReadFileBytes(log);
+  // Then the drag that never leaves the window: up from the panel's caption
+  // into the file list.
+  const std::string m = std::to_string(std::stoul(main, nullptr, 16));
+  RunTool({"xdotool",
+           "mousemove",
+           "--sync",
+           "--window",
+           m,
+           std::to_string(w / 2),
+           std::to_string(h - 54),
+           "sleep",
+           "0.3",
+           "mousedown",
+           "1",
+           "sleep",
+           "0.2",
+           "mousemove_relative",
+           "15",
+           "-15",
+           "sleep",
+           "0.2",
+           "mousemove_relative",
+           "20",
+           "-40",
+           "sleep",
+           "0.3",
+           "mousemove",
+           "--window",
+           m,
+           std::to_string(w / 2 - 20),
+           "140",
+           "sleep",
+           "0.3",
+           "mousemove",
+           "--window",
+           m,
+           std::to_string(w / 2 - 10),
+           "150",
+           "sleep",
+           "0.5"});
+  LetGo();
+
+  RunTool({"wmctrl", "-i", "-c", main});
+  int code = -1;
+  ASSERT_TRUE(WaitFor([&] { return TryWaitProcess(pid, code); }, kWindowTimeoutMs)) << ReadFileBytes(err);
+  Forget(pid);
+  EXPECT_EQ(code, 0) << ReadFileBytes(err);
+  EXPECT_TRUE(fs::exists(tif));
+}
+
 // While the user drags the TIFFs out (Qt's drag loop runs), the setup
 // utility closes the program: the close is answered during the drag, and
 // the program ends.
