@@ -642,10 +642,30 @@ bool TForm1::RunBatch(const std::vector<std::string>& paths, bool commandLine) {
   try {
     rtl::TStrings& produced = DropFileSource1->Files();
     // Only what is still the TIFF the batch made: a file the user or the
-    // filing application put under that name since is not ours.
+    // filing application put under that name since is not ours. Nor one
+    // this batch was given (dropped back on the window, by any of its
+    // names): that one is refused as a source, and must still be there.
+    std::vector<TFileIdentity> given;
+    for (const auto& path : paths) {
+      try {
+        given.push_back(IdentifyRegularFile(path));
+      } catch (const std::exception&) {
+        // No regular file: nothing the batch would delete.
+      }
+    }
+    auto isGiven = [&](const std::string& file) {
+      try {
+        const TFileIdentity id = IdentifyRegularFile(file);
+        return std::any_of(given.begin(), given.end(), [&](const TFileIdentity& g) {
+          return g.Device == id.Device && g.Inode == id.Inode;
+        });
+      } catch (const std::exception&) {
+        return false;
+      }
+    };
     if (Settings.TRG == 0)
       for (int i = 0; i < produced.Count(); ++i)
-        if (OwnTiff(produced[i])) rtl::DeleteFile(produced[i]);
+        if (OwnTiff(produced[i]) && !isGiven(produced[i])) rtl::DeleteFile(produced[i]);
     produced.Clear();
     KeptDocuments = 0;
     marks_.clear();

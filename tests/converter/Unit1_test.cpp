@@ -338,6 +338,33 @@ TEST_F(Form1, AProgramClosedDuringTheFilingWaitEndsItAndKeepsTheTiff) {
   }
 }
 
+// The TIFF of the last batch, whose source is gone, is itself dropped on
+// the window (from a file manager; by another name of it, a second link):
+// the new batch refuses it, and does not delete it first as one of the
+// last batch's TIFFs.
+TEST_F(Form1, ABatchGivenTheLastBatchsTiffKeepsIt) {
+  struct Case {
+    const char* name;
+    std::string given;
+  };
+  const Case cases[] = {
+      {"its own name", (docs / "a.tif").string()},
+      {"another link to it", (docs / "link.tif").string()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFileBytes(docs / "a.tif", "the only copy of a scan");
+    fs::remove(docs / "link.tif");
+    fs::create_hard_link(docs / "a.tif", docs / "link.tif");
+    TForm1* f = Start();
+    UseNoPages(f);
+    f->AddProduced((docs / "a.tif").string());
+    EXPECT_ANY_THROW(f->RunBatch({c.given}, false));
+    EXPECT_EQ(ReadFileBytes(docs / "a.tif"), "the only copy of a scan");
+    Stop();
+  }
+}
+
 TEST_F(Form1, UnreadableSettingsEndTheProgramBeforeItTouchesAnyFile) {
   // A folder stands for every kind of settings file that cannot be read.
   fs::create_directories(run / "tarnwick.ini");
