@@ -905,3 +905,40 @@ TEST_F(SetupRun, ForeignScannerWindowOnTheDesktopIsClosedAndItsProgramStartedAga
     EXPECT_TRUE(os::SendMessage(again.Handle, os::WM_CLOSE, 0, 5000));
   }
 }
+
+// The program on a desktop: its window comes with its caption, is told by
+// the desktop as this program's own (its window class is not the
+// converter's), and closes on the window manager's close request.
+TEST_F(SetupRun, ProgramWindowOnTheDesktopIsItsOwnAndCloses) {
+  TK_REQUIRE_TOOL("xdotool");
+  TK_REQUIRE_TOOL("xprop");
+  TK_REQUIRE_TOOL("wmctrl");
+  ASSERT_TRUE(fs::exists(tk::test::RunDir() / "pellwick")) << "build the pellwick target first";
+  tk::test::TestDesktop& desk = tk::test::TestDesktop::Shared();
+  TK_REQUIRE_DESKTOP(desk);
+  fs::copy_file(tk::test::RunDir() / "pellwick", run / "pellwick");
+  tk::test::EnvVar display("DISPLAY", desk.Name().c_str());
+  tk::test::EnvVar windows("TK_HEADLESS", nullptr);
+  tk::test::EnvVar config("XDG_CONFIG_HOME", appdata.c_str());
+  tk::test::EnvVar registry("TK_REGISTRY_DIR", (scratch / "registry").c_str());
+  const int pid = tk::test::StartProcess({(run / "pellwick").string()}, scratch.path());
+  ASSERT_GT(pid, 0);
+  std::string id;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        id = tk::test::RunTool(
+                 {"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid), "--name", "Tarnwick"})
+                 .out;
+        return !id.empty();
+      },
+      20000));
+  id = id.substr(0, id.find('\n'));
+  if (!id.empty()) {
+    const std::string props = tk::test::RunTool({"xprop", "-id", id, "WM_CLASS", "_NET_WM_NAME"}).out;
+    EXPECT_NE(props.find("\"pellwick\""), std::string::npos) << props;
+    EXPECT_EQ(props.find("\"tarnwick\""), std::string::npos) << props;
+    EXPECT_NE(props.find(setup::kMainCaption), std::string::npos) << props;
+    tk::test::RunTool({"wmctrl", "-i", "-c", id});
+  }
+  EXPECT_EQ(tk::test::WaitProcess(pid, 20000), 0);
+}

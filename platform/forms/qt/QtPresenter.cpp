@@ -44,6 +44,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -58,6 +59,7 @@
 #include "platform/graphics/FontEngine.h"
 #include "platform/os/DragDrop.h"
 #include "platform/os/XWindows.h"
+#include "platform/rtl/SysUtils.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Qt's platform plug-in talks to the session bus from a thread of its own,
@@ -392,8 +394,11 @@ struct TQtPresenter::Impl {
   void EnsureApp() {
     if (QCoreApplication::instance()) return;
     static int argc = 1;
-    static char name[] = "tarnwick";
-    static char* argv[] = {name, nullptr};
+    // The window class the desktop tells our programs' windows apart by
+    // (and groups them under): each program's own name.
+    static std::string name = rtl::ExtractFileName(rtl::ExecutableFileName());
+    if (name.empty()) name = "tarnwick";
+    static char* argv[] = {name.data(), nullptr};
     ownedApp = std::make_unique<QApplication>(argc, argv);
     // Qt's font database (every family, read through fontconfig) and its
     // image readers (the icons' formats) are ready before the first window
