@@ -781,6 +781,16 @@ void TForm1::CheckTerminated() {
 
 void TForm1::ConvertDocument(const std::string& path) {
   const std::string work = WorkFolder();
+  // The page tool works in the work folder; the program's own current
+  // folder is given back after the document (the load button's dialog
+  // starts there, and the filing application inherits it), since the work
+  // folder goes when the program ends.
+  struct BackTo {
+    std::string Folder;
+    ~BackTo() {
+      if (!Folder.empty()) rtl::SetCurrentDir(Folder);
+    }
+  } backTo{rtl::GetCurrentDir()};
   rtl::ChDir(work);
   LabelFile->SetCaption("ファイル" + rtl::ExtractFileName(path));
   LabelState->SetCaption("処理開始");

@@ -638,6 +638,7 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
     f->TiffBesideTarget = !c.inWorkFolder;
     if (c.blockWorkTiff) fs::create_directories(Work() / "$$temp$$.tif");
     bool failed = false;
+    const fs::path folder = fs::current_path();
     try {
       f->ConvertDocument(src.string());
     } catch (const rtl::Exception& e) {
@@ -645,6 +646,8 @@ TEST_F(Conversion, WhatIsDeletedAndKeptTable) {
       EXPECT_NE(std::string(e.what()).find("TIFF Error"), std::string::npos) << e.what();
     }
     EXPECT_EQ(failed, c.error);
+    // The program's current folder is its own again, not the work folder.
+    EXPECT_EQ(fs::current_path(), folder);
     EXPECT_EQ(fs::exists(src), c.sourceStays);
     EXPECT_EQ(fs::is_regular_file(docs / "scan.tif"), c.tiffMade);
     EXPECT_EQ(f->DropFileSource1->Files().Count(), c.listed ? 1 : 0);
