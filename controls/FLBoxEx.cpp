@@ -12,7 +12,6 @@ namespace {
 
 constexpr const char* kDirText = "<DIR>";
 constexpr const char* kEllipsis = "..";
-constexpr int kIconSize = 16;
 
 template <typename T>
 int Compare3(const T& a, const T& b) {
