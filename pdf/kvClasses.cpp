@@ -271,25 +271,38 @@ int64_t TkvReadOnlyFilter::ReadFromSource(int64_t offset, void* buffer, int64_t 
 
 bool TkvReadOnlyFilter::FillWindow() {
   if (direct_ || pos_ < 0 || pos_ >= SourceSize) return false;
-  const int64_t start = pos_ / kWindowSize * kWindowSize;
   ++useClock_;
   Block* chosen = &blocks_[0];
+  int64_t size = kMinWindow;
+  // A little before the position too: the reader steps back over a few
+  // bytes it has looked at. Where it reads on from a block, from that
+  // block's end.
+  int64_t start = pos_ - std::min<int64_t>(pos_, kStepBack);
   for (Block& b : blocks_) {
-    if (b.Start == start && b.Length > 0) {
+    if (b.Length > 0 && pos_ >= b.Start && pos_ - b.Start < b.Length) {
       chosen = &b;
+      size = 0;
       break;
+    }
+    // Reading on from the end of a block, or a little beyond it: the reader
+    // goes through a run of objects.
+    const int64_t end = b.Start + b.Length;
+    if (b.Length > 0 && b.Length == b.Asked && pos_ >= end && pos_ - end < b.Asked) {
+      size = std::max(size, std::min(kWindowSize, 2 * b.Asked));
+      start = std::max(start, end);
     }
     if (b.LastUse < chosen->LastUse) chosen = &b;
   }
-  if (chosen->Start != start || chosen->Length == 0) {
-    if (chosen->Bytes.empty()) chosen->Bytes.resize(static_cast<size_t>(kWindowSize));
+  if (size > 0) {
+    if (!chosen->Bytes) chosen->Bytes.reset(new uint8_t[kWindowSize]);
     chosen->Start = start;
-    chosen->Length = ReadFromSource(start, chosen->Bytes.data(), std::min(kWindowSize, SourceSize - start));
+    chosen->Asked = std::min(size, SourceSize - start);
+    chosen->Length = ReadFromSource(start, chosen->Bytes.get(), chosen->Asked);
   }
   chosen->LastUse = useClock_;
   winStart_ = chosen->Start;
   winLen_ = chosen->Length;
-  window_ = chosen->Bytes.data();
+  window_ = chosen->Bytes.get();
   return pos_ - winStart_ < winLen_;
 }
 
@@ -307,7 +320,7 @@ int64_t TkvReadOnlyFilter::Read(void* buffer, int64_t count) {
     pos_ += done;
   }
   while (done < n && !direct_) {
-    if (n - done >= kWindowSize) {
+    if (n - done >= kMinWindow) {
       const int64_t r = ReadFromSource(pos_, out + done, n - done);
       pos_ += r;
       done += r;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -125,18 +126,25 @@ class TkvExtMemStream : public rtl::TMemoryStream {
 // parsing. So the adapter keeps its own position (starting at the source's)
 // and reads through a window of the source's bytes: over a TMemoryStream the
 // window is the stream's memory itself. Over any other stream the window is
-// one of kWindowCount blocks of kWindowSize bytes at multiples of that size,
-// the blocks last used kept: the reader goes from object to object back and
-// forth, mostly within a few blocks, and each block is read once by one call
-// (pread over a file, a seek and a read over other streams). Larger reads go
-// to the source directly. The source must therefore not be written while the
-// adapter is in use, and its own position does not follow the adapter's.
+// one of kWindowCount blocks read from the source, the blocks last used
+// kept: the reader goes from object to object back and forth, mostly within
+// a few blocks, and each block is read once by one call (pread over a file,
+// a seek and a read over other streams). A block starts where the reader
+// first needs a byte outside the blocks it holds (a little before it), and
+// is kMinWindow bytes long where the reader jumps there; where it reads on
+// from the end of a block, the next block is twice that block's length, up
+// to kWindowSize. So a reader hopping from object to object over large
+// stream bodies copies little more than it parses, and one reading a run of
+// objects reads them in a few calls. Larger reads go to the source
+// directly. The source must therefore not be written while the adapter is
+// in use, and its own position does not follow the adapter's.
 class TkvReadOnlyFilter : public rtl::TStream {
  public:
   static constexpr int kEndOfData = -1;
-  // Small enough that a reader hopping from object to object over large
-  // stream bodies does not copy much more than it parses.
-  static constexpr int64_t kWindowSize = 8 * 1024;
+  // The longest and the shortest block.
+  static constexpr int64_t kWindowSize = 64 * 1024;
+  static constexpr int64_t kMinWindow = 1024;
+  static constexpr int64_t kStepBack = 64;
   static constexpr int kWindowCount = 8;
 
   // source must not be null (EInvalidStream); not owned.
@@ -180,8 +188,8 @@ class TkvReadOnlyFilter : public rtl::TStream {
  private:
   int ReadCharOutsideWindow();
   int PeekCharOutsideWindow();
-  // Makes the block that holds the position the window, reading it when it
-  // is not kept; false at the end of the data.
+  // Makes a block that holds the position the window, reading one when none
+  // is kept; false at the end of the data.
   bool FillWindow();
   // Reads count bytes at offset from the source itself.
   int64_t ReadFromSource(int64_t offset, void* buffer, int64_t count);
@@ -191,8 +199,9 @@ class TkvReadOnlyFilter : public rtl::TStream {
   struct Block {
     int64_t Start = 0;
     int64_t Length = 0;  // 0: holds nothing
+    int64_t Asked = 0;   // the length asked of the source (Length is less at the end)
     uint64_t LastUse = 0;
-    std::vector<uint8_t> Bytes;
+    std::unique_ptr<uint8_t[]> Bytes;  // kWindowSize bytes once used
   };
   Block blocks_[kWindowCount];  // the windows of any other source
   uint64_t useClock_ = 0;
