@@ -17,27 +17,52 @@ constexpr const char* SReferenceCycle = "Reference cycle through object %d %d R"
 
 // ---- TkvPDFObjectStore ------------------------------------------------------
 
+TkvPDFObjectStore::TSlot* TkvPDFObjectStore::Slot(const TkvObjectKey& key, bool grow) {
+  if (key.SourceID != denseSource_ || key.ObjNum < 0) return nullptr;
+  const auto n = static_cast<size_t>(key.ObjNum);
+  if (n < dense_.size()) return &dense_[n];
+  // A number far beyond the others (a damaged or hostile file) goes to the
+  // hash index rather than grow the table to it.
+  const size_t limit = std::max({expected_, 2 * dense_.size(), size_t{1024}});
+  if (!grow || n >= limit) return nullptr;
+  dense_.resize(std::min(limit, std::max({n + 1, 2 * dense_.size(), expected_})));
+  return &dense_[n];
+}
+
+const TkvPDFObjectStore::TSlot* TkvPDFObjectStore::Slot(const TkvObjectKey& key) const {
+  if (key.SourceID != denseSource_ || key.ObjNum < 0 || static_cast<size_t>(key.ObjNum) >= dense_.size())
+    return nullptr;
+  return &dense_[static_cast<size_t>(key.ObjNum)];
+}
+
 void TkvPDFObjectStore::AddObject(std::unique_ptr<TkvPDFIndirectObject> obj) {
   if (!obj) throw ENullObjectError(SNullObjectError);
   if (obj->SourceID < 0 || obj->ObjNum < 0) throw EInvalidID(rtl::Format(SInvalidUniqueID, {obj->ObjNum}));
   const int index = ObjectCount();
+  const TkvObjectKey key = KeyOf(*obj);
+  if (denseSource_ < 0) denseSource_ = key.SourceID;
   // Room is made before the index learns the key, so that a failed
   // allocation leaves both as they were; it grows geometrically, as
   // push_back would.
+  TSlot* slot = Slot(key, true);
   if (objects_.size() == objects_.capacity()) objects_.reserve(std::max<size_t>(16, objects_.capacity() * 2));
-  index_.try_emplace(KeyOf(*obj), index);  // the first object of a key stays the one found
+  // The first object of a key stays the one found.
+  if (slot && slot->Index < 0 && (index_.empty() || !index_.count(key)))
+    *slot = TSlot{key.GenNum, index};
+  else if (!slot || slot->GenNum != key.GenNum)
+    index_.try_emplace(key, index);
   objects_.push_back(std::move(obj));
 }
 
 void TkvPDFObjectStore::Reserve(int n) {
   if (n <= 0) return;
   objects_.reserve(static_cast<size_t>(n));
-  index_.reserve(static_cast<size_t>(n));
+  expected_ = std::max(expected_, static_cast<size_t>(n));
 }
 
 TkvPDFIndirectObject* TkvPDFObjectStore::FindObject(const TkvObjectKey& key) const {
-  auto it = index_.find(key);
-  return it == index_.end() ? nullptr : objects_[static_cast<size_t>(it->second)].get();
+  const int index = IndexOfKey(key.SourceID, key.ObjNum, key.GenNum);
+  return index < 0 ? nullptr : objects_[static_cast<size_t>(index)].get();
 }
 
 TkvPDFIndirectObject* TkvPDFObjectStore::FindObject(const TkvPDFIndirectReference& ref) const {
@@ -45,7 +70,10 @@ TkvPDFIndirectObject* TkvPDFObjectStore::FindObject(const TkvPDFIndirectReferenc
 }
 
 int TkvPDFObjectStore::IndexOfKey(int32_t sourceID, int32_t objNum, int32_t genNum) const {
-  auto it = index_.find(TkvObjectKey{sourceID, objNum, genNum});
+  const TkvObjectKey key{sourceID, objNum, genNum};
+  if (const TSlot* slot = Slot(key); slot && slot->Index >= 0 && slot->GenNum == genNum) return slot->Index;
+  if (index_.empty()) return -1;
+  auto it = index_.find(key);
   return it == index_.end() ? -1 : it->second;
 }
 

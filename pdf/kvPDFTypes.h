@@ -32,7 +32,9 @@ class TkvXRefItem : public TkvObject {
 };
 
 // The indirect objects of one or more documents, in insertion order, found
-// by (source id, object number, generation) through a hash index.
+// by (source id, object number, generation): those of the first source seen
+// (a document's own, numbered from 1 up to about the count its file lists)
+// through a table by object number, any other through a hash index.
 class TkvPDFObjectStore {
  public:
   TkvPDFObjectStore() = default;
@@ -87,8 +89,22 @@ class TkvPDFObjectStore {
   template <typename T>
   T* Fetch(const TkvPDFObject* obj, TkvPDFObjectType type) const;
 
+  struct TSlot {
+    int32_t GenNum = 0;
+    int32_t Index = -1;  // -1: no object
+  };
+  // The slot of the key's number in the table, grown to hold it where grow
+  // is set and the number is not far beyond what the store expects;
+  // nullptr for a key the table does not cover.
+  TSlot* Slot(const TkvObjectKey& key, bool grow);
+  const TSlot* Slot(const TkvObjectKey& key) const;
+
   std::vector<std::unique_ptr<TkvPDFIndirectObject>> objects_;
-  // key -> first index
+  // key -> first index: the first source's keys by number in dense_, where
+  // the slot is free; every other key in index_.
+  int32_t denseSource_ = -1;
+  size_t expected_ = 0;
+  std::vector<TSlot> dense_;
   std::unordered_map<TkvObjectKey, int, TkvObjectKeyHash, std::equal_to<TkvObjectKey>,
                      TkvPoolAllocator<std::pair<const TkvObjectKey, int>>>
       index_;

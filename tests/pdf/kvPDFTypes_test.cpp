@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -57,6 +60,46 @@ TEST(ObjectStore, KeysDoNotCollideWhereUniqueIDsDo) {
   // Objects of two documents live side by side.
   s.AddObject(Obj(12, Int(99), 101, 3));
   EXPECT_EQ(s.FetchInteger(Ref(12, 101, 3).get())->Value, 99);
+}
+
+// Every key finds the first object added under it, wherever the store
+// keeps its index: numbers of the first source from 1 up, other sources,
+// other generations of a number, numbers far beyond the others (a damaged
+// file), and such a number again once the others have grown up to it.
+TEST(ObjectStore, FindsTheFirstObjectOfEveryKey) {
+  struct Key {
+    int32_t src, num;
+    uint16_t gen;
+  };
+  std::vector<Key> adds;
+  for (int32_t n = 1; n <= 300; ++n) adds.push_back({100, n, 0});
+  adds.push_back({100, 5000, 0});                                     // beyond what the store expects
+  adds.push_back({100, 2147483647, 0});                               // the largest number
+  adds.push_back({100, 7, 1});                                        // another generation of a number
+  adds.push_back({101, 7, 0});                                        // another document's object
+  for (int32_t n = 301; n <= 6000; ++n) adds.push_back({100, n, 0});  // up to and past 5000
+  adds.push_back({100, 5000, 0});  // a second object of a key: the first stays
+  adds.push_back({100, 7, 0});
+  adds.push_back({100, 7, 1});
+  adds.push_back({101, 7, 0});
+
+  TkvPDFObjectStore s;
+  s.Reserve(300);
+  std::map<std::tuple<int32_t, int32_t, int32_t>, int> first;
+  for (const Key& k : adds) {
+    first.try_emplace({k.src, k.num, k.gen}, s.ObjectCount());
+    s.AddObject(Obj(k.num, Int(s.ObjectCount()), k.src, k.gen));
+  }
+  for (const auto& [key, index] : first) {
+    const auto [src, num, gen] = key;
+    SCOPED_TRACE(std::to_string(src) + " " + std::to_string(num) + " " + std::to_string(gen));
+    EXPECT_EQ(s.IndexOfKey(src, num, gen), index);
+    EXPECT_EQ(s.FindObject(TkvObjectKey{src, num, gen}), s.ObjectAt(index));
+  }
+  struct Missing {
+    int32_t src, num, gen;
+  } missing[] = {{100, 0, 0}, {100, 6001, 0}, {100, 8, 1}, {101, 8, 0}, {102, 1, 0}, {100, 4999999, 0}};
+  for (const Missing& m : missing) EXPECT_EQ(s.IndexOfKey(m.src, m.num, m.gen), -1) << m.src << " " << m.num;
 }
 
 TEST(ObjectStore, Resolvers) {
