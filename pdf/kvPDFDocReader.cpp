@@ -784,11 +784,17 @@ namespace {
 std::optional<int64_t> ReadDigits(TkvPDFStreamReader& r, int64_t limit) {
   // Longer than any number up to the limits: the field is damaged.
   constexpr size_t kMaxDigits = 20;
-  std::string digits;
-  for (int c = r.PeekChar(); IsDigit(c) && digits.size() <= kMaxDigits; c = r.PeekChar())
-    digits += static_cast<char>(r.ReadChar());
+  size_t digits = 0;
   int64_t v = 0;
-  if (!rtl::TryParseDecimal(digits, v, rtl::lbRefused) || v > limit) return std::nullopt;
+  bool fits = true;
+  for (int c = r.PeekChar(); IsDigit(c) && digits <= kMaxDigits; c = r.PeekChar()) {
+    r.ReadChar();
+    ++digits;
+    const int d = c - '0';
+    if (v > (std::numeric_limits<int64_t>::max() - d) / 10) fits = false;
+    if (fits) v = v * 10 + d;
+  }
+  if (digits == 0 || !fits || v > limit) return std::nullopt;
   return v;
 }
 

@@ -89,6 +89,11 @@ bool ParseReal(const std::string& token, double& value) {
   return true;
 }
 
+// Whether a token that starts with c may be an integer.
+constexpr bool StartsInteger(int c) {
+  return (c >= '0' && c <= '9') || c == '+' || c == '-';
+}
+
 // An optional sign and at least one digit.
 bool LooksInteger(const std::string& t) {
   size_t i = !t.empty() && (t[0] == '+' || t[0] == '-') ? 1 : 0;
@@ -102,6 +107,14 @@ bool LooksInteger(const std::string& t) {
 
 TkvPDFStreamReader::TkvPDFStreamReader(int32_t sourceID, rtl::TStream* source)
     : TkvRandomAccessFilter(source), SourceID(sourceID) {}
+
+bool TkvPDFStreamReader::NextIs(int c) {
+  if (PeekChar() == kEnd) return false;
+  ReadChar();
+  const bool is = PeekChar() == c;
+  StepBack();
+  return is;
+}
 
 bool TkvPDFStreamReader::Decrypting(int32_t objNum, int32_t genNum) const {
   if (!Decryptor) return false;
@@ -160,8 +173,7 @@ std::unique_ptr<TkvPDFObject> TkvPDFStreamReader::ReadObject() {
     case '[':
       return ReadArrayObject();
     case '<':
-      PeekString(2, word);
-      if (word == "<<") return ReadDictObject();
+      if (NextIs('<')) return ReadDictObject();
       return ReadStringObject();
     case 'f':
       ReadString(5, word);
@@ -186,10 +198,16 @@ std::unique_ptr<TkvPDFObject> TkvPDFStreamReader::ReadNumberOrObject() {
   const int64_t afterToken1 = Position();
   // Only an integer can start a reference or an object header: the tokens
   // after anything else are not looked at (they could not change the result).
+  // A token is read only where its first character lets it be what is
+  // looked for: an integer starts with a sign or a digit, "R" and "obj"
+  // with their letter.
   std::string token2, token3;
-  if (LooksInteger(token1)) {
+  if (LooksInteger(token1) && StartsInteger(PeekChar())) {
     token2 = ReadToken();
-    if (LooksInteger(token2)) token3 = ReadToken();
+    if (LooksInteger(token2)) {
+      const int c = PeekChar();
+      if (c == 'R' || c == 'o' || c == 'O') token3 = ReadToken();
+    }
   }
 
   if (token3 == "R") {
@@ -318,12 +336,10 @@ std::unique_ptr<TkvPDFDictObject> TkvPDFStreamReader::ReadDictObject() {
   });
   const size_t mark = entries_.size();
   const TTrimOnExit<decltype(entries_)> trim{entries_, mark};
-  std::string two;
   for (;;) {
     SkipWhitespace();
     if (PeekChar() == kEnd) throw EDictionaryReadError(rtl::Format(SDictionaryReadError, {kEndOfDataText}));
-    PeekString(2, two);
-    if (two == ">>") {
+    if (PeekChar() == '>' && NextIs('>')) {
       SkipBytes(2);
       break;
     }

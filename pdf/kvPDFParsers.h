@@ -82,6 +82,9 @@ class TkvPDFStreamReader : public TkvRandomAccessFilter {
   int32_t CurrentGenNum = 0;
 
  private:
+  // Whether the character after the one at the position is c; the
+  // position stays.
+  bool NextIs(int c);
   std::unique_ptr<TkvPDFObject> ReadNumberOrObject();
   bool Decrypting(int32_t objNum, int32_t genNum) const;
   // "stream" and its line end; returns the body's byte count (0: empty),
