@@ -336,7 +336,7 @@ int64_t TkvReadOnlyFilter::Read(void* buffer, int64_t count) {
     pos_ += done;
   }
   while (done < n && !direct_) {
-    if (n - done >= kMinWindow) {
+    if (n - done >= kWindowSize / 4) {
       const int64_t r = ReadFromSource(pos_, out + done, n - done);
       pos_ += r;
       done += r;

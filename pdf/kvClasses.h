@@ -135,9 +135,9 @@ class TkvExtMemStream : public rtl::TMemoryStream {
 // from the end of a block, the next block is twice that block's length, up
 // to kWindowSize. So a reader hopping from object to object over large
 // stream bodies copies little more than it parses, and one reading a run of
-// objects reads them in a few calls. Larger reads go to the source
-// directly. The source must therefore not be written while the adapter is
-// in use, and its own position does not follow the adapter's.
+// objects reads them in a few calls. A read of a quarter of kWindowSize
+// or more (a stream's body) goes to the source directly. The source must therefore not be written while the
+// adapter is in use, and its own position does not follow the adapter's.
 class TkvReadOnlyFilter : public rtl::TStream {
  public:
   static constexpr int kEndOfData = -1;
