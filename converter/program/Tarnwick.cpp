@@ -33,6 +33,11 @@ int main(int argc, char** argv) {
   // end of the run: the batch still ends as it should, settings and log
   // saved.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file grown past the user's file size limit (ulimit -f) is a write that
+  // fails, said as the TIFF, the settings or the log that could not be
+  // written, with the scan kept: by default the signal would end the
+  // program without a word, its work folder left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   rtl::SetCommandLine(argc, argv);
   // The document library opens saved files through whatever the program
   // gives it; on this desktop that is the shell's open.

@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
   // of a run that may have closed the scanner software and not yet started
   // it again.
   std::signal(SIGPIPE, SIG_IGN);
+  // Nor is a file grown past the user's file size limit (ulimit -f) the
+  // end of such a run: its write fails, and the run says so.
+  std::signal(SIGXFSZ, SIG_IGN);
   rtl::SetCommandLine(argc, argv);
   forms::TApplication application;
   const bool desktop = forms::UseDesktop(application);

@@ -236,6 +236,42 @@ TEST_F(TarnwickRuns, ARunEndedByASignalKeepsTheScanSaysSoAndCleansUp) {
   }
 }
 
+TEST_F(TarnwickRuns, AFileSizeLimitIsAFailedWriteThatKeepsTheScan) {
+  TK_REQUIRE_TOOL("/usr/bin/prlimit");
+  // Grey noise, which compression does not shrink: each page's image (30 KB
+  // from the page tool) stays under the limit, the TIFF of all six pages
+  // (about 80 KB) does not.
+  const fs::path folder = docs / "limited";
+  fs::create_directories(folder);
+  std::vector<std::string> cmd = {"img2pdf"};
+  for (int p = 0; p < 6; ++p) {
+    const fs::path img = fixtures / ("noise-" + std::to_string(p) + ".png");
+    auto r = RunTool({"convert-im6.q16", "-size", "100x100", "xc:gray", "-seed", std::to_string(p + 1),
+                      "+noise", "Random", "-colorspace", "gray", "-depth", "8", img.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    cmd.push_back(img.string());
+  }
+  const fs::path src = folder / "scan.pdf";
+  cmd.insert(cmd.end(), {"-o", src.string()});
+  auto made = RunTool(cmd);
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const std::string before = ReadFileBytes(src);
+
+  const fs::path err = scratch.path() / "limited.err";
+  const int pid =
+      StartProcess({"/usr/bin/prlimit", "--fsize=49152", exe.string(), src.string()}, folder, err);
+  ProgramRun r = FinishProgram(pid, err, 60000);
+  EXPECT_FALSE(r.signalled);
+  // Said and failed, not ended by the limit's signal (128 + SIGXFSZ).
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find(src.string()), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFileBytes(src), before);
+  for (const auto& e : fs::directory_iterator(folder)) EXPECT_EQ(e.path(), src) << "left: " << e.path();
+  // The run's work folder went with it.
+  if (fs::exists(WorkRoot()))
+    for (const auto& e : fs::directory_iterator(WorkRoot())) ADD_FAILURE() << "left: " << e.path();
+}
+
 TEST_F(TarnwickRuns, SettingsThatCannotBeReadStopTheProgramBeforeItConverts) {
   int doc = 20;
   const fs::path ini = run / "tarnwick.ini";
