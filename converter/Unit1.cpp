@@ -421,7 +421,16 @@ void TForm1::FormActivate(rtl::TComponent*) {
   std::vector<TFileIdentity> named;
   int passedOver = 0;
   for (int i = 1; i <= rtl::ParamCount(); ++i) {
-    std::string p = ExpandLongPath(MakeAbsolute(rtl::ParamStr(i), StartFolder));
+    const std::string arg = rtl::ParamStr(i);
+    // A relative name is the start folder's; where that folder is not known
+    // (it was removed while the shell stood in it) the name stands for no
+    // file, and would otherwise be taken from the root of the file system.
+    if (StartFolder.empty() && !arg.empty() && arg[0] != rtl::PathDelim) {
+      ++passedOver;
+      forms::MessageDlg("Source Error: " + arg + ": " + kStartFolderGone, forms::mtError, forms::mbOK);
+      continue;
+    }
+    std::string p = ExpandLongPath(MakeAbsolute(arg, StartFolder));
     TFileIdentity id;
     try {
       id = IdentifyRegularFile(p);

@@ -61,6 +61,9 @@ inline constexpr const char* kSupportMail = "mailto:support@corvane.example";
 // before a drag starts.
 inline constexpr int kDragThreshold = 10;
 inline constexpr const char* kStartFolderPrompt = "次回の起動時にここを開くようにしますか？";
+// A relative name on the command line of a program started in a folder
+// that is gone.
+inline constexpr const char* kStartFolderGone = "the folder it was started in is gone";
 
 // Below this resolution a page image is turned by the page's rotation; at
 // or above it the image is taken as it is.

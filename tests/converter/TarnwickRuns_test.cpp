@@ -272,6 +272,25 @@ TEST_F(TarnwickRuns, AFileSizeLimitIsAFailedWriteThatKeepsTheScan) {
     for (const auto& e : fs::directory_iterator(WorkRoot())) ADD_FAILURE() << "left: " << e.path();
 }
 
+TEST_F(TarnwickRuns, ARelativeNameFromAFolderThatIsGoneIsRefusedNotTakenFromTheRoot) {
+  // The scan's name without its leading slash: from the root of the file
+  // system it names the scan.
+  const fs::path src = MakeDocument(docs / "rooted", "scan", 40, 1);
+  const std::string fromRoot = src.string().substr(1);
+  const fs::path gone = scratch.path() / "gone";
+  fs::create_directories(gone);
+  const fs::path err = scratch.path() / "gone.err";
+  const int pid = StartProcess({"/bin/sh", "-c", "cd \"$1\" && rmdir \"$1\" && exec \"$0\" \"$2\"",
+                                exe.string(), gone.string(), fromRoot},
+                               scratch.path(), err);
+  ProgramRun r = FinishProgram(pid, err, 60000);
+  EXPECT_FALSE(r.signalled);
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find(fromRoot + ": " + ::converter::kStartFolderGone), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(src));
+  EXPECT_FALSE(fs::exists(fs::path(src).replace_extension(".tif")));
+}
+
 TEST_F(TarnwickRuns, SettingsThatCannotBeReadStopTheProgramBeforeItConverts) {
   int doc = 20;
   const fs::path ini = run / "tarnwick.ini";
