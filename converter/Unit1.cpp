@@ -64,9 +64,12 @@ void LoadPortableMapInto(const std::string& file, graphics::TPicture& picture) {
     picture.LoadFromFile(file);
   }
 }
-// The picture gets a bitmap of the decoded pixels.
-void LoadJpegInto(const std::string& file, graphics::TPicture& picture) {
+// The picture gets a bitmap of the decoded pixels. The page tool writes a
+// page's JPEG image as the PDF holds it: CMYK inks as stored, or inverted
+// where the image's /Decode says so, whatever marker the data carries.
+void LoadJpegInto(const std::string& file, graphics::TPicture& picture, bool inksInverted) {
   graphics::TJPEGImage jpeg;
+  jpeg.InkStorage = inksInverted ? graphics::TJPEGImage::isInverted : graphics::TJPEGImage::isAsStored;
   jpeg.LoadFromFile(file);
   auto bitmap = std::make_unique<graphics::TBitmap>();
   bitmap->Assign(jpeg);
@@ -996,6 +999,7 @@ void TForm1::ConvertPages(int n, int& converted) {
     pageNumber_ = p;
     pageWidth_ = page.Width;
     pageRotation_ = page.Rotation;
+    pageJpegInverted_ = page.JpegInksInverted;
     ShowPage(p, rtl::IntToStr(p) + "ページ変換処理");
     if (page.StartError) {
       runs_->Release(page.File);
@@ -1023,6 +1027,7 @@ void TForm1::SplitPage(int p) {
     // The width counts whichever way the box's corners are given.
     page.Width = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
     page.Rotation = Pages->PageRotation(p);
+    page.JpegInksInverted = Pages->JpegInksInverted(p);
   } catch (...) {
     page.SplitError = std::current_exception();
     splitStopped_ = true;
@@ -1142,7 +1147,7 @@ void TForm1::LoadPortableMap(const std::string& file) {
 }
 
 void TForm1::LoadJpegPage(const std::string& file) {
-  LoadJpegInto(file, Picture());
+  LoadJpegInto(file, Picture(), pageJpegInverted_);
   rtl::DeleteFile(file);
 }
 

@@ -241,6 +241,7 @@ class TForm1 : public forms::TForm {
     std::string File;
     int Width = 0;
     int Rotation = 0;
+    bool JpegInksInverted = false;
     std::exception_ptr SplitError;
     std::exception_ptr StartError;
   };
@@ -297,10 +298,11 @@ class TForm1 : public forms::TForm {
   bool busy_ = false;
   bool closePending_ = false;
   // The page in work: its number, width in hundredths of a millimetre,
-  // /Rotate.
+  // /Rotate, and whether its JPEG image holds its inks inverted.
   int pageNumber_ = 0;
   int pageWidth_ = 0;
   int pageRotation_ = 0;
+  bool pageJpegInverted_ = false;
   // Pages of the document in work for which the page tool wrote more than
   // one image.
   std::vector<int> severalImages_;

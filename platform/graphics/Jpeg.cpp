@@ -196,7 +196,8 @@ void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
   const bool cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
   c.out_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_EXT_BGR;
   // Adobe's CMYK files store the inks inverted (0 = full ink).
-  const bool inverted = cmyk && c.saw_Adobe_marker;
+  const bool inverted =
+      cmyk && (InkStorage == isInverted || (InkStorage == isByAdobeMarker && c.saw_Adobe_marker));
   // Progressive files keep every coefficient in memory: two bytes a sample.
   c.mem->max_memory_to_use = static_cast<long>(3 * TBitmap::PixelMemoryLimit());
 

@@ -57,6 +57,13 @@ class TJPEGImage : public TGraphic {
 
   TJPEGWarningEvent OnWarning;
 
+  // How a CMYK file holds its inks. A JPEG file of its own follows the Adobe
+  // habit: with an Adobe marker the inks are stored inverted (0 = full ink).
+  // One taken out of a PDF holds them as the image's /Decode array says,
+  // marker or not: as stored, or inverted when /Decode turns them round.
+  enum TInkStorage { isByAdobeMarker, isAsStored, isInverted };
+  TInkStorage InkStorage = isByAdobeMarker;
+
  private:
   std::vector<uint8_t> data_;
   TBitmap bitmap_;

@@ -435,6 +435,71 @@ TEST_F(PageConversion, EveryPageEqualsThePageToolsImageTurnedByItsRotation) {
   ExpectPagesOf(tif, kept, pages, fixtures);
 }
 
+// A CMYK JPEG inside a PDF holds its inks as stored, whatever marker it
+// carries, unless the image's /Decode turns them round: the page in the TIFF
+// is the colour the PDF shows (pdftoppm's), not the negative.
+TEST_F(PageConversion, CmykJpegPageHasTheColourThePdfShows) {
+  TK_REQUIRE_TOOL("pdftoppm");
+  // Cyan, written with an Adobe marker and the inks inverted.
+  const fs::path jpg = scratch.path() / "cyan.jpg";
+  auto made = RunTool({"convert-im6.q16", "-size", "16x16", "xc:cyan", "-colorspace", "CMYK", "-quality",
+                       "100", jpg.string()});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const std::string data = ReadFileBytes(jpg);
+  struct Case {
+    const char* name;
+    const char* decode;
+    bool cyan;  // else the inks as stored: next to black
+  } cases[] = {
+      {"inks as stored", "", false},
+      {"inks turned round by /Decode", " /Decode [1 0 1 0 1 0 1 0]", true},
+      {"/Decode through a form", " /Decode [1 0 1 0 1 0 1 0]", true},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool form = std::strstr(c.name, "form") != nullptr;
+    using tk::test::pdf::PdfBuilder;
+    auto b = tk::test::pdf::SimpleDocument(1);
+    b.Obj(4, PdfBuilder::Stream(data, std::string(" /Type /XObject /Subtype /Image /Width 16 /Height 16"
+                                                  " /ColorSpace /DeviceCMYK /BitsPerComponent 8"
+                                                  " /Filter /DCTDecode") +
+                                          c.decode));
+    b.Obj(5, PdfBuilder::Stream(form ? "/Fm0 Do" : "16 0 0 16 0 0 cm /Im0 Do"));
+    b.Obj(6, PdfBuilder::Stream("16 0 0 16 0 0 cm /Im0 Do",
+                                " /Type /XObject /Subtype /Form /BBox [0 0 16 16]"
+                                " /Resources << /XObject << /Im0 4 0 R >> >>"));
+    b.Obj(10, std::string("<< /Type /Page /Parent 3 0 R /MediaBox [0 0 16 16] /Contents 5 0 R "
+                          "/Resources << /XObject << ") +
+                  (form ? "/Fm0 6 0 R" : "/Im0 4 0 R") + " >> >> >>");
+    const std::string name = "cmyk" + std::to_string(n++);
+    const fs::path src = docs / (name + ".pdf");
+    WriteFileBytes(src, b.Build());
+    const fs::path shown = scratch.path() / (name + "-shown");
+    ASSERT_EQ(RunTool({"pdftoppm", "-r", "72", "-singlefile", src.string(), shown.string()}).exitCode, 0);
+
+    TForm1* f = Start();
+    f->ConvertDocument(src.string());
+    const fs::path tif = docs / (name + ".tif");
+    ASSERT_TRUE(fs::exists(tif));
+    const fs::path got = scratch.path() / (name + ".pnm");
+    WriteFileBytes(got, RunTool({"tifftopnm", tif.string()}).out);
+    // The middle pixel of each, as R G B.
+    for (const fs::path& image : {fs::path(shown.string() + ".ppm"), got}) {
+      SCOPED_TRACE(image.string());
+      auto px = RunTool({"convert-im6.q16", image.string(), "-crop", "1x1+8+8", "-depth", "8", "rgb:-"});
+      ASSERT_EQ(px.out.size(), 3u) << px.err;
+      const int r = static_cast<unsigned char>(px.out[0]), g = static_cast<unsigned char>(px.out[1]),
+                bl = static_cast<unsigned char>(px.out[2]);
+      if (c.cyan) {
+        EXPECT_TRUE(r < 60 && g > 120 && bl > 180) << r << " " << g << " " << bl;
+      } else {
+        EXPECT_TRUE(r < 60 && g < 60 && bl < 60) << r << " " << g << " " << bl;
+      }
+    }
+  }
+}
+
 TEST_F(PageConversion, EncryptedFilesOpenWithoutAPromptOnlyWhenTheUserPasswordIsEmpty) {
   const std::vector<PageSpec> pages = {
       {"g4", 240, 330, 100, 0},

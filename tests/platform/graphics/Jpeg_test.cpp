@@ -97,6 +97,35 @@ TEST_F(JpegFiles, DecodesLikeDjpeg) {
   }
 }
 
+TEST_F(JpegFiles, CmykInksAreReadAsTheirStorageSays) {
+  // Cyan with an Adobe marker, stored inverted as Adobe's files are.
+  auto made = tk::test::RunTool({"convert-im6.q16", "-size", "8x8", "xc:cyan", "-colorspace", "CMYK",
+                                 "-quality", "100", (dir_ / "cyan.jpg").string()});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  struct Case {
+    const char* name;
+    TJPEGImage::TInkStorage storage;
+    bool cyan;  // else black: full ink on every plate
+  } cases[] = {
+      {"by the Adobe marker", TJPEGImage::isByAdobeMarker, true},
+      {"inverted", TJPEGImage::isInverted, true},
+      {"as stored", TJPEGImage::isAsStored, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TJPEGImage jpeg;
+    jpeg.InkStorage = c.storage;
+    jpeg.LoadFromFile((dir_ / "cyan.jpg").string());
+    const TColor px = jpeg.Bitmap().Pixel(4, 4);
+    EXPECT_LE(GetRValue(px), 8);
+    EXPECT_EQ(GetGValue(px) > 240, c.cyan);
+    EXPECT_EQ(GetBValue(px) > 240, c.cyan);
+    if (!c.cyan) {
+      EXPECT_LE(GetGValue(px) + GetBValue(px), 16);
+    }
+  }
+}
+
 TEST_F(JpegFiles, PictureLoadsByExtensionAndBitmapTakesThePixels) {
   std::string path = Make("photo.JPG", {"cjpeg"});
   TPicture picture;
