@@ -803,7 +803,14 @@ void TForm1::ConvertDocument(const std::string& path) {
       if (!Folder.empty()) rtl::SetCurrentDir(Folder);
     }
   } backTo{rtl::GetCurrentDir()};
-  rtl::ChDir(work);
+  // A work folder that could not be made (a home folder that cannot be
+  // written) is said as what it is: the bare code would read as a fault of
+  // the scan whose name the report carries.
+  if (!rtl::SetCurrentDir(work)) {
+    const int error = rtl::GetLastError();
+    throw rtl::EInOutError(rtl::Format(rtl::SInOutError, {error}) + ": the work folder " + work +
+                           " cannot be entered: " + std::strerror(error));
+  }
   LabelFile->SetCaption("ファイル" + rtl::ExtractFileName(path));
   LabelState->SetCaption("処理開始");
   // The captions are shown once the first pages' tools run (below).
