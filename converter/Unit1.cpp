@@ -1164,13 +1164,21 @@ void TForm1::AppendPage(int bitDepth, int compression, uint16_t dpi) {
   // A resolution of 0 is none: the TIFF then says nothing about it.
   if (dpi != 0) IKSetDpi(ImageHandle, dpi, dpi);
   const std::string file = tiffFile_.empty() ? std::string(kTempTif) : tiffFile_;
+  errno = 0;
   int32_t saved = IKTiffFileSave(file, ImageHandle, compression, 0, -1, "", 0, 0, "", "", "");
+  const int error = errno;
   IKFreeMemory(ImageHandle);
   ImageHandle = 0;
   // A page that did not reach the TIFF ends the document: the source stays.
-  if (saved == 0)
+  // Where the file system refused the bytes (full, over a limit), the user
+  // hears why; other codes the library leaves behind tell nothing sure.
+  if (saved == 0) {
+    const bool refused =
+        error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EROFS;
     throw rtl::Exception("TIFF Error: the page could not be added to " +
-                         (tiffName_.empty() ? file : tiffName_));
+                         (tiffName_.empty() ? file : tiffName_) +
+                         (refused ? std::string(": ") + std::strerror(error) : std::string()));
+  }
 }
 
 // ---- the drag panel and the About links -------------------------------------

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "ProgramFixture.h"
@@ -265,6 +267,7 @@ TEST_F(TarnwickRuns, AFileSizeLimitIsAFailedWriteThatKeepsTheScan) {
   // Said and failed, not ended by the limit's signal (128 + SIGXFSZ).
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_NE(r.err.find(src.string()), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(std::strerror(EFBIG)), std::string::npos) << r.err;
   EXPECT_EQ(ReadFileBytes(src), before);
   for (const auto& e : fs::directory_iterator(folder)) EXPECT_EQ(e.path(), src) << "left: " << e.path();
   // The run's work folder went with it.
