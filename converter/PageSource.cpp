@@ -37,7 +37,7 @@ class TPDFDocPages : public TPageSource {
     return {s.X1, s.Y1, s.X2, s.Y2};
   }
   int PageRotation(int page) override { return static_cast<int>(doc_.GetPageRotation(page)); }
-  bool JpegInksInverted(int page) override {
+  bool JpegSamplesInverted(int page) override {
     if (page < 1 || page > doc_.PageCount()) return false;
     pdf::TkvPDFIndirectObject* object = doc_.PageList[static_cast<size_t>(page - 1)];
     auto* dict = object ? dynamic_cast<pdf::TkvPDFDictObject*>(object->Value.get()) : nullptr;
@@ -54,7 +54,7 @@ class TPDFDocPages : public TPageSource {
 
  private:
   // Whether the first JPEG image of the resources, or of a form they hold,
-  // has its inks turned round; nothing when they hold none. Each form is
+  // has its samples turned round; nothing when they hold none. Each form is
   // looked into once, so that forms drawing each other end.
   std::optional<bool> FirstJpegInverted(const pdf::TkvPDFObject* resources,
                                         std::set<const pdf::TkvPDFStreamObject*>& seen) {

@@ -31,10 +31,10 @@ class TPageSource {
   virtual TPageBox PageSize(int page) = 0;
   // /Rotate in degrees, 0 when absent.
   virtual int PageRotation(int page) = 0;
-  // Whether the inks of the page's JPEG image are stored turned round (its
-  // /Decode array runs from 1 to 0), so that its CMYK samples are read as the
-  // PDF shows them. False when the page has no such image.
-  virtual bool JpegInksInverted(int page) {
+  // Whether the samples of the page's JPEG image are stored turned round
+  // (its /Decode array runs from 1 to 0), so that they are read as the PDF
+  // shows them. False when the page has no such image.
+  virtual bool JpegSamplesInverted(int page) {
     (void)page;
     return false;
   }

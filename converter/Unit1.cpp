@@ -65,11 +65,11 @@ void LoadPortableMapInto(const std::string& file, graphics::TPicture& picture) {
   }
 }
 // The picture gets a bitmap of the decoded pixels. The page tool writes a
-// page's JPEG image as the PDF holds it: CMYK inks as stored, or inverted
+// page's JPEG image as the PDF holds it: its samples as stored, or inverted
 // where the image's /Decode says so, whatever marker the data carries.
-void LoadJpegInto(const std::string& file, graphics::TPicture& picture, bool inksInverted) {
+void LoadJpegInto(const std::string& file, graphics::TPicture& picture, bool samplesInverted) {
   graphics::TJPEGImage jpeg;
-  jpeg.InkStorage = inksInverted ? graphics::TJPEGImage::isInverted : graphics::TJPEGImage::isAsStored;
+  jpeg.SampleStorage = samplesInverted ? graphics::TJPEGImage::ssInverted : graphics::TJPEGImage::ssAsStored;
   jpeg.LoadFromFile(file);
   auto bitmap = std::make_unique<graphics::TBitmap>();
   bitmap->Assign(jpeg);
@@ -1006,7 +1006,7 @@ void TForm1::ConvertPages(int n, int& converted) {
     pageNumber_ = p;
     pageWidth_ = page.Width;
     pageRotation_ = page.Rotation;
-    pageJpegInverted_ = page.JpegInksInverted;
+    pageJpegInverted_ = page.JpegSamplesInverted;
     ShowPage(p, rtl::IntToStr(p) + "ページ変換処理");
     if (page.StartError) {
       runs_->Release(page.File);
@@ -1034,7 +1034,7 @@ void TForm1::SplitPage(int p) {
     // The width counts whichever way the box's corners are given.
     page.Width = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
     page.Rotation = Pages->PageRotation(p);
-    page.JpegInksInverted = Pages->JpegInksInverted(p);
+    page.JpegSamplesInverted = Pages->JpegSamplesInverted(p);
   } catch (...) {
     page.SplitError = std::current_exception();
     splitStopped_ = true;

@@ -241,7 +241,7 @@ class TForm1 : public forms::TForm {
     std::string File;
     int Width = 0;
     int Rotation = 0;
-    bool JpegInksInverted = false;
+    bool JpegSamplesInverted = false;
     std::exception_ptr SplitError;
     std::exception_ptr StartError;
   };
@@ -298,7 +298,7 @@ class TForm1 : public forms::TForm {
   bool busy_ = false;
   bool closePending_ = false;
   // The page in work: its number, width in hundredths of a millimetre,
-  // /Rotate, and whether its JPEG image holds its inks inverted.
+  // /Rotate, and whether its JPEG image holds its samples inverted.
   int pageNumber_ = 0;
   int pageWidth_ = 0;
   int pageRotation_ = 0;

@@ -197,7 +197,7 @@ void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
   c.out_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_EXT_BGR;
   // Adobe's CMYK files store the inks inverted (0 = full ink).
   const bool inverted =
-      cmyk && (InkStorage == isInverted || (InkStorage == isByAdobeMarker && c.saw_Adobe_marker));
+      SampleStorage == ssInverted || (cmyk && SampleStorage == ssByAdobeMarker && c.saw_Adobe_marker);
   // Progressive files keep every coefficient in memory: two bytes a sample.
   c.mem->max_memory_to_use = static_cast<long>(3 * TBitmap::PixelMemoryLimit());
 
@@ -239,6 +239,10 @@ void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
           out[2] = static_cast<uint8_t>((cc * k + 127) / 255);
         }
       }
+    } else if (inverted) {
+      const size_t bytes = static_cast<size_t>(width) * (grey ? 1 : 3);
+      for (JDIMENSION i = 0; i < got; ++i)
+        for (size_t b = 0; b < bytes; ++b) rows[i][b] = static_cast<JSAMPLE>(255 - rows[i][b]);
     }
     int done = first + static_cast<int>(got);
     Progress(psRunning, static_cast<uint8_t>(static_cast<int64_t>(done) * 100 / height), true,

@@ -57,12 +57,13 @@ class TJPEGImage : public TGraphic {
 
   TJPEGWarningEvent OnWarning;
 
-  // How a CMYK file holds its inks. A JPEG file of its own follows the Adobe
-  // habit: with an Adobe marker the inks are stored inverted (0 = full ink).
-  // One taken out of a PDF holds them as the image's /Decode array says,
-  // marker or not: as stored, or inverted when /Decode turns them round.
-  enum TInkStorage { isByAdobeMarker, isAsStored, isInverted };
-  TInkStorage InkStorage = isByAdobeMarker;
+  // How the file holds its samples. A JPEG file of its own follows the Adobe
+  // habit: a CMYK file with an Adobe marker stores its inks inverted (0 =
+  // full ink), and grey and colour are as stored. One taken out of a PDF
+  // holds them as the image's /Decode array says, marker or not: as stored,
+  // or inverted (grey and colour too) when /Decode turns them round.
+  enum TSampleStorage { ssByAdobeMarker, ssAsStored, ssInverted };
+  TSampleStorage SampleStorage = ssByAdobeMarker;
 
  private:
   std::vector<uint8_t> data_;

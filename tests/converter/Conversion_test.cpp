@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "ConverterFixture.h"
@@ -435,44 +436,68 @@ TEST_F(PageConversion, EveryPageEqualsThePageToolsImageTurnedByItsRotation) {
   ExpectPagesOf(tif, kept, pages, fixtures);
 }
 
-// A CMYK JPEG inside a PDF holds its inks as stored, whatever marker it
+// A JPEG image inside a PDF holds its samples as stored, whatever marker it
 // carries, unless the image's /Decode turns them round: the page in the TIFF
 // is the colour the PDF shows (pdftoppm's), not the negative.
-TEST_F(PageConversion, CmykJpegPageHasTheColourThePdfShows) {
+TEST_F(PageConversion, JpegPageHasTheColourThePdfShows) {
   TK_REQUIRE_TOOL("pdftoppm");
-  // Cyan, written with an Adobe marker and the inks inverted.
-  const fs::path jpg = scratch.path() / "cyan.jpg";
-  auto made = RunTool({"convert-im6.q16", "-size", "16x16", "xc:cyan", "-colorspace", "CMYK", "-quality",
-                       "100", jpg.string()});
-  ASSERT_EQ(made.exitCode, 0) << made.err;
-  const std::string data = ReadFileBytes(jpg);
+  struct Jpeg {
+    const char* name;
+    std::vector<std::string> make;
+  } jpegs[] = {
+      // Cyan, written with an Adobe marker and the inks inverted.
+      {"cmyk", {"xc:cyan", "-colorspace", "CMYK"}},
+      {"rgb", {"xc:cyan"}},
+      {"grey", {"xc:gray25", "-colorspace", "Gray"}},
+  };
+  std::map<std::string, std::string> data;
+  for (const Jpeg& j : jpegs) {
+    const fs::path jpg = scratch.path() / (std::string(j.name) + ".jpg");
+    std::vector<std::string> argv{"convert-im6.q16", "-size", "16x16"};
+    argv.insert(argv.end(), j.make.begin(), j.make.end());
+    argv.insert(argv.end(), {"-quality", "100", jpg.string()});
+    auto made = RunTool(argv);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    data[j.name] = ReadFileBytes(jpg);
+  }
+  const auto cyan = [](int r, int g, int b) { return r < 60 && g > 120 && b > 180; };
+  const auto dark = [](int r, int g, int b) { return r < 70 && g < 70 && b < 70; };
+  const auto red = [](int r, int g, int b) { return r > 200 && g < 60 && b < 60; };
+  const auto light = [](int r, int g, int b) { return r > 170 && g > 170 && b > 170; };
   struct Case {
     const char* name;
+    const char* jpeg;
+    const char* colourSpace;
     const char* decode;
-    bool cyan;  // else the inks as stored: next to black
+    bool form;
+    std::function<bool(int, int, int)> looks;
   } cases[] = {
-      {"inks as stored", "", false},
-      {"inks turned round by /Decode", " /Decode [1 0 1 0 1 0 1 0]", true},
-      {"/Decode through a form", " /Decode [1 0 1 0 1 0 1 0]", true},
+      {"CMYK, inks as stored", "cmyk", "/DeviceCMYK", "", false, dark},
+      {"CMYK, inks turned round by /Decode", "cmyk", "/DeviceCMYK", " /Decode [1 0 1 0 1 0 1 0]", false,
+       cyan},
+      {"CMYK, /Decode through a form", "cmyk", "/DeviceCMYK", " /Decode [1 0 1 0 1 0 1 0]", true, cyan},
+      {"RGB as stored", "rgb", "/DeviceRGB", "", false, cyan},
+      {"RGB turned round by /Decode", "rgb", "/DeviceRGB", " /Decode [1 0 1 0 1 0]", false, red},
+      {"grey as stored", "grey", "/DeviceGray", "", false, dark},
+      {"grey turned round by /Decode", "grey", "/DeviceGray", " /Decode [1 0]", false, light},
   };
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const bool form = std::strstr(c.name, "form") != nullptr;
     using tk::test::pdf::PdfBuilder;
     auto b = tk::test::pdf::SimpleDocument(1);
-    b.Obj(4, PdfBuilder::Stream(data, std::string(" /Type /XObject /Subtype /Image /Width 16 /Height 16"
-                                                  " /ColorSpace /DeviceCMYK /BitsPerComponent 8"
-                                                  " /Filter /DCTDecode") +
-                                          c.decode));
-    b.Obj(5, PdfBuilder::Stream(form ? "/Fm0 Do" : "16 0 0 16 0 0 cm /Im0 Do"));
+    b.Obj(4, PdfBuilder::Stream(data[c.jpeg],
+                                std::string(" /Type /XObject /Subtype /Image /Width 16 /Height 16"
+                                            " /BitsPerComponent 8 /Filter /DCTDecode /ColorSpace ") +
+                                    c.colourSpace + c.decode));
+    b.Obj(5, PdfBuilder::Stream(c.form ? "/Fm0 Do" : "16 0 0 16 0 0 cm /Im0 Do"));
     b.Obj(6, PdfBuilder::Stream("16 0 0 16 0 0 cm /Im0 Do",
                                 " /Type /XObject /Subtype /Form /BBox [0 0 16 16]"
                                 " /Resources << /XObject << /Im0 4 0 R >> >>"));
     b.Obj(10, std::string("<< /Type /Page /Parent 3 0 R /MediaBox [0 0 16 16] /Contents 5 0 R "
                           "/Resources << /XObject << ") +
-                  (form ? "/Fm0 6 0 R" : "/Im0 4 0 R") + " >> >> >>");
-    const std::string name = "cmyk" + std::to_string(n++);
+                  (c.form ? "/Fm0 6 0 R" : "/Im0 4 0 R") + " >> >> >>");
+    const std::string name = "page" + std::to_string(n++);
     const fs::path src = docs / (name + ".pdf");
     WriteFileBytes(src, b.Build());
     const fs::path shown = scratch.path() / (name + "-shown");
@@ -484,18 +509,14 @@ TEST_F(PageConversion, CmykJpegPageHasTheColourThePdfShows) {
     ASSERT_TRUE(fs::exists(tif));
     const fs::path got = scratch.path() / (name + ".pnm");
     WriteFileBytes(got, RunTool({"tifftopnm", tif.string()}).out);
-    // The middle pixel of each, as R G B.
+    // The middle pixel of each.
     for (const fs::path& image : {fs::path(shown.string() + ".ppm"), got}) {
       SCOPED_TRACE(image.string());
       auto px = RunTool({"convert-im6.q16", image.string(), "-crop", "1x1+8+8", "-depth", "8", "rgb:-"});
       ASSERT_EQ(px.out.size(), 3u) << px.err;
       const int r = static_cast<unsigned char>(px.out[0]), g = static_cast<unsigned char>(px.out[1]),
                 bl = static_cast<unsigned char>(px.out[2]);
-      if (c.cyan) {
-        EXPECT_TRUE(r < 60 && g > 120 && bl > 180) << r << " " << g << " " << bl;
-      } else {
-        EXPECT_TRUE(r < 60 && g < 60 && bl < 60) << r << " " << g << " " << bl;
-      }
+      EXPECT_TRUE(c.looks(r, g, bl)) << r << " " << g << " " << bl;
     }
   }
 }

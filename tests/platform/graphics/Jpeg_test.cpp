@@ -97,32 +97,48 @@ TEST_F(JpegFiles, DecodesLikeDjpeg) {
   }
 }
 
-TEST_F(JpegFiles, CmykInksAreReadAsTheirStorageSays) {
-  // Cyan with an Adobe marker, stored inverted as Adobe's files are.
-  auto made = tk::test::RunTool({"convert-im6.q16", "-size", "8x8", "xc:cyan", "-colorspace", "CMYK",
-                                 "-quality", "100", (dir_ / "cyan.jpg").string()});
-  ASSERT_EQ(made.exitCode, 0) << made.err;
-  struct Case {
+TEST_F(JpegFiles, SamplesAreReadAsTheirStorageSays) {
+  // Flat colours, each 8 x 8: CMYK with an Adobe marker stores its inks
+  // inverted, as Adobe's files do; grey and colour are as stored.
+  struct File {
     const char* name;
-    TJPEGImage::TInkStorage storage;
-    bool cyan;  // else black: full ink on every plate
+    std::vector<std::string> make;
+  } files[] = {
+      {"cmyk.jpg", {"xc:cyan", "-colorspace", "CMYK"}},
+      {"rgb.jpg", {"xc:cyan"}},
+      {"grey.jpg", {"xc:gray25", "-colorspace", "Gray"}},
+  };
+  for (const File& f : files) {
+    std::vector<std::string> argv{"convert-im6.q16", "-size", "8x8"};
+    argv.insert(argv.end(), f.make.begin(), f.make.end());
+    argv.insert(argv.end(), {"-quality", "100", (dir_ / f.name).string()});
+    auto made = tk::test::RunTool(argv);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+  }
+  struct Case {
+    const char* file;
+    TJPEGImage::TSampleStorage storage;
+    int r, g, b;  // the middle pixel, give or take a little
   } cases[] = {
-      {"by the Adobe marker", TJPEGImage::isByAdobeMarker, true},
-      {"inverted", TJPEGImage::isInverted, true},
-      {"as stored", TJPEGImage::isAsStored, false},
+      {"cmyk.jpg", TJPEGImage::ssByAdobeMarker, 0, 255, 255},
+      {"cmyk.jpg", TJPEGImage::ssInverted, 0, 255, 255},
+      {"cmyk.jpg", TJPEGImage::ssAsStored, 0, 0, 0},  // full ink on every plate
+      {"rgb.jpg", TJPEGImage::ssByAdobeMarker, 0, 255, 255},
+      {"rgb.jpg", TJPEGImage::ssAsStored, 0, 255, 255},
+      {"rgb.jpg", TJPEGImage::ssInverted, 255, 0, 0},
+      {"grey.jpg", TJPEGImage::ssByAdobeMarker, 64, 64, 64},
+      {"grey.jpg", TJPEGImage::ssAsStored, 64, 64, 64},
+      {"grey.jpg", TJPEGImage::ssInverted, 191, 191, 191},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(std::string(c.file) + " storage " + std::to_string(c.storage));
     TJPEGImage jpeg;
-    jpeg.InkStorage = c.storage;
-    jpeg.LoadFromFile((dir_ / "cyan.jpg").string());
+    jpeg.SampleStorage = c.storage;
+    jpeg.LoadFromFile((dir_ / c.file).string());
     const TColor px = jpeg.Bitmap().Pixel(4, 4);
-    EXPECT_LE(GetRValue(px), 8);
-    EXPECT_EQ(GetGValue(px) > 240, c.cyan);
-    EXPECT_EQ(GetBValue(px) > 240, c.cyan);
-    if (!c.cyan) {
-      EXPECT_LE(GetGValue(px) + GetBValue(px), 16);
-    }
+    EXPECT_NEAR(GetRValue(px), c.r, 8);
+    EXPECT_NEAR(GetGValue(px), c.g, 8);
+    EXPECT_NEAR(GetBValue(px), c.b, 8);
   }
 }
 
