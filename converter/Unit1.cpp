@@ -385,11 +385,31 @@ int TForm1::DeleteLoggedFiles() {
   };
   const std::string exeFolder = real(ExeFolder()), workRoot = real(WorkRoot()),
                     settings = real(SettingsFolder());
+  // A TIFF of the last run that this start is given by name (by any of its
+  // names) is refused as a source, and stays: deleted first, it would be
+  // lost and said never to have been there.
+  std::vector<TFileIdentity> named;
+  for (int i = 1; i <= rtl::ParamCount(); ++i) {
+    const std::string arg = rtl::ParamStr(i);
+    if (arg.empty() || (arg[0] != rtl::PathDelim && StartFolder.empty())) continue;
+    try {
+      named.push_back(IdentifyRegularFile(MakeAbsolute(arg, StartFolder)));
+    } catch (const EFileGuardError&) {
+      // No regular file: nothing of the log's.
+    }
+  }
+  auto isNamed = [&](const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 &&
+           std::any_of(named.begin(), named.end(),
+                       [&](const TFileIdentity& n) { return n.Device == st.st_dev && n.Inode == st.st_ino; });
+  };
   int dropped = 0;
   for (const auto& e : entries) {
     struct stat st;
     // Gone already: nothing to say.
     if (!e.Path.empty() && e.Path[0] == '/' && ::lstat(e.Path.c_str(), &st) != 0 && errno == ENOENT) continue;
+    if (!e.Path.empty() && e.Path[0] == '/' && isNamed(e.Path)) continue;
     // Only a TIFF of ours as we made it: an absolute name ending in ".tif",
     // outside the program's own folders (a copied run folder brings its log
     // along), still the very file that was logged.

@@ -209,6 +209,39 @@ TEST_F(Form1, StartDeletesOnlyLoggedTiffsThatAreStillTheFilesItMade) {
   }
 }
 
+// A TIFF of the last run named on the command line is refused as a source
+// later; the start must not delete it first, by whichever name it is given.
+TEST_F(Form1, LoggedTiffNamedOnTheCommandLineStaysAtTheStart) {
+  struct Case {
+    const char* label;
+    std::function<std::string()> name;
+  } cases[] = {
+      {"its own name", [&] { return (docs / "made.tif").string(); }},
+      {"a second link to it",
+       [&] {
+         fs::create_hard_link(docs / "made.tif", docs / "again.tif");
+         return (docs / "again.tif").string();
+       }},
+      {"a link to it",
+       [&] {
+         fs::create_symlink(docs / "made.tif", docs / "link.pdf");
+         return (docs / "link.pdf").string();
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    WriteFileBytes(docs / "made.tif", "x");
+    WriteFileBytes(docs / "other.tif", "y");
+    WriteFileBytes(run / "tarnwick.log",
+                   "[File]\n" + LogEntry(0, docs / "made.tif") + LogEntry(1, docs / "other.tif"));
+    Start({c.name()});
+    EXPECT_TRUE(fs::exists(docs / "made.tif"));
+    EXPECT_FALSE(fs::exists(docs / "other.tif"));
+    Stop();
+    for (const char* n : {"made.tif", "again.tif", "link.pdf"}) fs::remove(docs / n);
+  }
+}
+
 TEST_F(Form1, LogWithAGapDeletesOnlyUpToTheGap) {
   WriteFileBytes(docs / "a.tif", "x");
   WriteFileBytes(docs / "c.tif", "x");
