@@ -76,6 +76,15 @@ void LoadJpegInto(const std::string& file, graphics::TPicture& picture, bool sam
   picture.TakeGraphic(std::move(bitmap));
 }
 
+// Why a write failed, where the file system refused the bytes (full, over
+// a limit): ": " and the reason, else nothing; the other codes a library
+// leaves behind after a failure tell nothing sure.
+std::string StorageRefusal(int error) {
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EROFS)
+    return std::string(": ") + std::strerror(error);
+  return {};
+}
+
 std::string MakeAbsolute(const std::string& path, const std::string& base) {
   if (path.empty() || path[0] == '/') return path;
   return rtl::IncludeTrailingPathDelimiter(base) + path;
@@ -1055,6 +1064,14 @@ void TForm1::SplitPage(int p) {
     page.Width = static_cast<int>(std::trunc(std::fabs(box.X2 - box.X1) * 100.0));
     page.Rotation = Pages->PageRotation(p);
     page.JpegSamplesInverted = Pages->JpegSamplesInverted(p);
+  } catch (const rtl::EWriteError& e) {
+    // The page's own file in the work folder, not the scan, could not be
+    // written: said with its name, and why where the file system says.
+    const std::string why = StorageRefusal(errno);
+    page.SplitError =
+        std::make_exception_ptr(rtl::EWriteError(std::string(e.what()) + ": " + page.File + why));
+    splitStopped_ = true;
+    return;
   } catch (...) {
     page.SplitError = std::current_exception();
     splitStopped_ = true;
@@ -1186,19 +1203,13 @@ void TForm1::AppendPage(int bitDepth, int compression, uint16_t dpi) {
   const std::string file = tiffFile_.empty() ? std::string(kTempTif) : tiffFile_;
   errno = 0;
   int32_t saved = IKTiffFileSave(file, ImageHandle, compression, 0, -1, "", 0, 0, "", "", "");
-  const int error = errno;
+  const std::string why = StorageRefusal(errno);
   IKFreeMemory(ImageHandle);
   ImageHandle = 0;
   // A page that did not reach the TIFF ends the document: the source stays.
-  // Where the file system refused the bytes (full, over a limit), the user
-  // hears why; other codes the library leaves behind tell nothing sure.
-  if (saved == 0) {
-    const bool refused =
-        error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EROFS;
+  if (saved == 0)
     throw rtl::Exception("TIFF Error: the page could not be added to " +
-                         (tiffName_.empty() ? file : tiffName_) +
-                         (refused ? std::string(": ") + std::strerror(error) : std::string()));
-  }
+                         (tiffName_.empty() ? file : tiffName_) + why);
 }
 
 // ---- the drag panel and the About links -------------------------------------

@@ -240,39 +240,55 @@ TEST_F(TarnwickRuns, ARunEndedByASignalKeepsTheScanSaysSoAndCleansUp) {
 
 TEST_F(TarnwickRuns, AFileSizeLimitIsAFailedWriteThatKeepsTheScan) {
   TK_REQUIRE_TOOL("/usr/bin/prlimit");
-  // Grey noise, which compression does not shrink: each page's image (30 KB
-  // from the page tool) stays under the limit, the TIFF of all six pages
-  // (about 80 KB) does not.
-  const fs::path folder = docs / "limited";
-  fs::create_directories(folder);
-  std::vector<std::string> cmd = {"img2pdf"};
-  for (int p = 0; p < 6; ++p) {
-    const fs::path img = fixtures / ("noise-" + std::to_string(p) + ".png");
-    auto r = RunTool({"convert-im6.q16", "-size", "100x100", "xc:gray", "-seed", std::to_string(p + 1),
-                      "+noise", "Random", "-colorspace", "gray", "-depth", "8", img.string()});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    cmd.push_back(img.string());
-  }
-  const fs::path src = folder / "scan.pdf";
-  cmd.insert(cmd.end(), {"-o", src.string()});
-  auto made = RunTool(cmd);
-  ASSERT_EQ(made.exitCode, 0) << made.err;
-  const std::string before = ReadFileBytes(src);
+  // Grey noise, which compression does not shrink. Each row's limit falls
+  // on another of the run's writes, which the report names with the reason.
+  struct Case {
+    const char* label;
+    int pages, side;
+    const char* limit;
+    std::string said;
+  } cases[] = {
+      // Each page's image (30 KB from the page tool) stays under the limit,
+      // the TIFF of all six pages (about 80 KB) does not.
+      {"the TIFF", 6, 100, "--fsize=49152", "the page could not be added to "},
+      // The page's own PDF in the work folder (about 90 KB) is over it.
+      {"a page's file", 1, 300, "--fsize=40000", "$temp-001.pdf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const fs::path folder = docs / c.label;
+    fs::create_directories(folder);
+    std::vector<std::string> cmd = {"img2pdf"};
+    for (int p = 0; p < c.pages; ++p) {
+      const fs::path img = folder / ("noise-" + std::to_string(p) + ".png");
+      const std::string size = std::to_string(c.side) + "x" + std::to_string(c.side);
+      auto r = RunTool({"convert-im6.q16", "-size", size, "xc:gray", "-seed", std::to_string(p + 1), "+noise",
+                        "Random", "-colorspace", "gray", "-depth", "8", img.string()});
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      cmd.push_back(img.string());
+    }
+    const fs::path src = folder / "scan.pdf";
+    cmd.insert(cmd.end(), {"-o", src.string()});
+    auto made = RunTool(cmd);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    for (int p = 0; p < c.pages; ++p) fs::remove(folder / ("noise-" + std::to_string(p) + ".png"));
+    const std::string before = ReadFileBytes(src);
 
-  const fs::path err = scratch.path() / "limited.err";
-  const int pid =
-      StartProcess({"/usr/bin/prlimit", "--fsize=49152", exe.string(), src.string()}, folder, err);
-  ProgramRun r = FinishProgram(pid, err, 60000);
-  EXPECT_FALSE(r.signalled);
-  // Said and failed, not ended by the limit's signal (128 + SIGXFSZ).
-  EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_NE(r.err.find(src.string()), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(std::strerror(EFBIG)), std::string::npos) << r.err;
-  EXPECT_EQ(ReadFileBytes(src), before);
-  for (const auto& e : fs::directory_iterator(folder)) EXPECT_EQ(e.path(), src) << "left: " << e.path();
-  // The run's work folder went with it.
-  if (fs::exists(WorkRoot()))
-    for (const auto& e : fs::directory_iterator(WorkRoot())) ADD_FAILURE() << "left: " << e.path();
+    const fs::path err = scratch.path() / "limited.err";
+    const int pid = StartProcess({"/usr/bin/prlimit", c.limit, exe.string(), src.string()}, folder, err);
+    ProgramRun r = FinishProgram(pid, err, 60000);
+    EXPECT_FALSE(r.signalled);
+    // Said and failed, not ended by the limit's signal (128 + SIGXFSZ).
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find(src.string()), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(std::strerror(EFBIG)), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFileBytes(src), before);
+    for (const auto& e : fs::directory_iterator(folder)) EXPECT_EQ(e.path(), src) << "left: " << e.path();
+    // The run's work folder went with it.
+    if (fs::exists(WorkRoot()))
+      for (const auto& e : fs::directory_iterator(WorkRoot())) ADD_FAILURE() << "left: " << e.path();
+  }
 }
 
 TEST_F(TarnwickRuns, ARelativeNameFromAFolderThatIsGoneIsRefusedNotTakenFromTheRoot) {
