@@ -1,6 +1,7 @@
 #include "converter/Unit1.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -83,6 +84,12 @@ std::string StorageRefusal(int error) {
   if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EROFS)
     return std::string(": ") + std::strerror(error);
   return {};
+}
+
+// Whether the file system of the work folder has no room left for us.
+bool WorkFolderFull(const std::string& work) {
+  struct statvfs vfs {};
+  return ::statvfs(work.c_str(), &vfs) == 0 && vfs.f_bavail == 0;
 }
 
 std::string MakeAbsolute(const std::string& path, const std::string& base) {
@@ -1177,6 +1184,14 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
       found = false;
       OnFormThread([] { forms::MessageDlg(kNoImageMessage, forms::mtWarning, forms::mbOK); });
     }
+  } catch (rtl::Exception& e) {
+    // The page tool says nothing of a disk that filled under it: its image,
+    // cut short, fails to load, which would read as a fault of the scan.
+    const std::string full = std::strerror(ENOSPC);
+    if (e.Message.find(full) == std::string::npos && WorkFolderFull(work))
+      e.Message += ": the work folder " + work + ": " + full;
+    runs_->Release(pageFile);
+    throw;
   } catch (...) {
     runs_->Release(pageFile);
     throw;

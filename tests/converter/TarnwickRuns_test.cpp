@@ -83,6 +83,26 @@ class TarnwickRuns : public Tarnwick {
     return r.out;
   }
 
+  // A scan of grey noise, which compression does not shrink: pages of side
+  // by side pixels.
+  fs::path NoiseDocument(const fs::path& folder, int pages, int side) {
+    fs::create_directories(folder);
+    std::vector<std::string> cmd = {"img2pdf"};
+    for (int p = 0; p < pages; ++p) {
+      const fs::path img = fixtures / (folder.filename().string() + "-noise-" + std::to_string(p) + ".png");
+      const std::string size = std::to_string(side) + "x" + std::to_string(side);
+      auto r = RunTool({"convert-im6.q16", "-size", size, "xc:gray", "-seed", std::to_string(p + 1), "+noise",
+                        "Random", "-colorspace", "gray", "-depth", "8", img.string()});
+      EXPECT_EQ(r.exitCode, 0) << r.err;
+      cmd.push_back(img.string());
+    }
+    const fs::path pdf = folder / "scan.pdf";
+    cmd.insert(cmd.end(), {"-o", pdf.string()});
+    auto r = RunTool(cmd);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return pdf;
+  }
+
   // A page tool in the work root that takes its time before the real one
   // runs, so that converters started one after another overlap.
   void SlowPageTool(int ms) {
@@ -240,8 +260,8 @@ TEST_F(TarnwickRuns, ARunEndedByASignalKeepsTheScanSaysSoAndCleansUp) {
 
 TEST_F(TarnwickRuns, AFileSizeLimitIsAFailedWriteThatKeepsTheScan) {
   TK_REQUIRE_TOOL("/usr/bin/prlimit");
-  // Grey noise, which compression does not shrink. Each row's limit falls
-  // on another of the run's writes, which the report names with the reason.
+  // Each row's limit falls on another of the run's writes, which the report
+  // names with the reason.
   struct Case {
     const char* label;
     int pages, side;
@@ -257,21 +277,7 @@ TEST_F(TarnwickRuns, AFileSizeLimitIsAFailedWriteThatKeepsTheScan) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     const fs::path folder = docs / c.label;
-    fs::create_directories(folder);
-    std::vector<std::string> cmd = {"img2pdf"};
-    for (int p = 0; p < c.pages; ++p) {
-      const fs::path img = folder / ("noise-" + std::to_string(p) + ".png");
-      const std::string size = std::to_string(c.side) + "x" + std::to_string(c.side);
-      auto r = RunTool({"convert-im6.q16", "-size", size, "xc:gray", "-seed", std::to_string(p + 1), "+noise",
-                        "Random", "-colorspace", "gray", "-depth", "8", img.string()});
-      ASSERT_EQ(r.exitCode, 0) << r.err;
-      cmd.push_back(img.string());
-    }
-    const fs::path src = folder / "scan.pdf";
-    cmd.insert(cmd.end(), {"-o", src.string()});
-    auto made = RunTool(cmd);
-    ASSERT_EQ(made.exitCode, 0) << made.err;
-    for (int p = 0; p < c.pages; ++p) fs::remove(folder / ("noise-" + std::to_string(p) + ".png"));
+    const fs::path src = NoiseDocument(folder, c.pages, c.side);
     const std::string before = ReadFileBytes(src);
 
     const fs::path err = scratch.path() / "limited.err";
@@ -289,6 +295,35 @@ TEST_F(TarnwickRuns, AFileSizeLimitIsAFailedWriteThatKeepsTheScan) {
     if (fs::exists(WorkRoot()))
       for (const auto& e : fs::directory_iterator(WorkRoot())) ADD_FAILURE() << "left: " << e.path();
   }
+}
+
+TEST_F(TarnwickRuns, AWorkFolderThatFillsUpIsSaidNotTakenForADamagedScan) {
+  TK_REQUIRE_TOOL("/usr/bin/unshare");
+  // The run gets a work folder of its own size in a mount namespace of its
+  // own, which goes with it.
+  fs::create_directories(WorkRoot());
+  const std::string mountWork = "mount -t tmpfs -o size=160k tmpfs \"$1\"";
+  if (RunTool({"/usr/bin/unshare", "-m", "/bin/sh", "-c", mountWork, "sh", WorkRoot().string()}).exitCode !=
+      0)
+    GTEST_SKIP() << "no tmpfs in a private mount namespace here (it takes root)";
+  // The page's own PDF (about 90 KB) fits; the page tool's image of it
+  // (270 KB) does not, and the tool does not say so.
+  const fs::path folder = docs / "full";
+  const fs::path src = NoiseDocument(folder, 1, 300);
+  const std::string before = ReadFileBytes(src);
+  const fs::path err = scratch.path() / "full.err";
+  const int pid =
+      StartProcess({"/usr/bin/unshare", "-m", "/bin/sh", "-c", mountWork + " && exec \"$0\" \"$2\"",
+                    exe.string(), WorkRoot().string(), src.string()},
+                   folder, err);
+  ProgramRun r = FinishProgram(pid, err, 60000);
+  EXPECT_FALSE(r.signalled);
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find(src.string()), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(": the work folder "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(std::strerror(ENOSPC)), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFileBytes(src), before);
+  for (const auto& e : fs::directory_iterator(folder)) EXPECT_EQ(e.path(), src) << "left: " << e.path();
 }
 
 TEST_F(TarnwickRuns, ARelativeNameFromAFolderThatIsGoneIsRefusedNotTakenFromTheRoot) {
