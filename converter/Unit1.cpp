@@ -36,6 +36,8 @@ constexpr const char* kTempTif = "$$temp$$.tif";
 // How long the wait for the page tool may go without letting messages run;
 // the wait ends as soon as a tool does, so this costs a page nothing.
 constexpr uint32_t kToolPollSliceMs = 20;
+// The bytes that may stand before a page's JPEG data.
+constexpr int kJpegLeadMax = 1024;
 
 // The exit status of a run whose command-line batch or close failed.
 constexpr int kFailedRunExitCode = 1;
@@ -68,10 +70,21 @@ void LoadPortableMapInto(const std::string& file, graphics::TPicture& picture) {
 // The picture gets a bitmap of the decoded pixels. The page tool writes a
 // page's JPEG image as the PDF holds it: its samples as stored, or inverted
 // where the image's /Decode says so, whatever marker the data carries.
+// A PDF reader also takes a JPEG image from its first SOI marker, whatever
+// few bytes stand before it (a line end counted into the stream, say), and
+// the page tool writes those bytes as they are.
 void LoadJpegInto(const std::string& file, graphics::TPicture& picture, bool samplesInverted) {
   graphics::TJPEGImage jpeg;
   jpeg.SampleStorage = samplesInverted ? graphics::TJPEGImage::ssInverted : graphics::TJPEGImage::ssAsStored;
-  jpeg.LoadFromFile(file);
+  rtl::TFileStream stream(file, rtl::fmOpenRead | rtl::fmShareDenyWrite);
+  uint8_t head[kJpegLeadMax + 3];
+  const int64_t got = stream.Read(head, sizeof head);
+  int64_t start = 0;
+  while (start + 3 <= got && !(head[start] == 0xFF && head[start + 1] == 0xD8 && head[start + 2] == 0xFF))
+    ++start;
+  // No marker near the start: the data as it is, for the reader to refuse.
+  stream.SetPosition(start + 3 <= got ? start : 0);
+  jpeg.LoadFromStream(stream);
   auto bitmap = std::make_unique<graphics::TBitmap>();
   bitmap->Assign(jpeg);
   picture.TakeGraphic(std::move(bitmap));

@@ -437,8 +437,9 @@ TEST_F(PageConversion, EveryPageEqualsThePageToolsImageTurnedByItsRotation) {
 }
 
 // A JPEG image inside a PDF holds its samples as stored, whatever marker it
-// carries, unless the image's /Decode turns them round: the page in the TIFF
-// is the colour the PDF shows (pdftoppm's), not the negative.
+// carries, unless the image's /Decode turns them round, and begins at its
+// first SOI marker: the page in the TIFF is the colour the PDF shows
+// (pdftoppm's), not the negative, nor an error.
 TEST_F(PageConversion, JpegPageHasTheColourThePdfShows) {
   TK_REQUIRE_TOOL("pdftoppm");
   struct Jpeg {
@@ -471,6 +472,7 @@ TEST_F(PageConversion, JpegPageHasTheColourThePdfShows) {
     const char* decode;
     bool form;
     std::function<bool(int, int, int)> looks;
+    std::string lead = "";  // bytes the stream holds before the JPEG data
   } cases[] = {
       {"CMYK, inks as stored", "cmyk", "/DeviceCMYK", "", false, dark},
       {"CMYK, inks turned round by /Decode", "cmyk", "/DeviceCMYK", " /Decode [1 0 1 0 1 0 1 0]", false,
@@ -480,13 +482,15 @@ TEST_F(PageConversion, JpegPageHasTheColourThePdfShows) {
       {"RGB turned round by /Decode", "rgb", "/DeviceRGB", " /Decode [1 0 1 0 1 0]", false, red},
       {"grey as stored", "grey", "/DeviceGray", "", false, dark},
       {"grey turned round by /Decode", "grey", "/DeviceGray", " /Decode [1 0]", false, light},
+      {"RGB after a line end", "rgb", "/DeviceRGB", "", false, cyan, "\n"},
+      {"RGB after blank lines", "rgb", "/DeviceRGB", "", false, cyan, "\r\n\r\n \n"},
   };
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     using tk::test::pdf::PdfBuilder;
     auto b = tk::test::pdf::SimpleDocument(1);
-    b.Obj(4, PdfBuilder::Stream(data[c.jpeg],
+    b.Obj(4, PdfBuilder::Stream(c.lead + data[c.jpeg],
                                 std::string(" /Type /XObject /Subtype /Image /Width 16 /Height 16"
                                             " /BitsPerComponent 8 /Filter /DCTDecode /ColorSpace ") +
                                     c.colourSpace + c.decode));
