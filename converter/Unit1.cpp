@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 
 #include "converter/FileGuard.h"
 #include "converter/ImageKit6.h"
@@ -70,10 +71,51 @@ void LoadPortableMapInto(const std::string& file, graphics::TPicture& picture) {
 // The picture gets a bitmap of the decoded pixels. The page tool writes a
 // page's JPEG image as the PDF holds it: its samples as stored, or inverted
 // where the image's /Decode says so, whatever marker the data carries.
+// Whether page content draws an image: an XObject (an image, or a form that
+// may hold one) or an inline image, with strings, names and comments passed
+// over.
+bool DrawsImages(const std::string& content) {
+  const size_t n = content.size();
+  auto space = [](char c) { return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; };
+  auto delimiter = [](char c) { return c != 0 && std::strchr("()<>[]{}/%", c) != nullptr; };
+  size_t i = 0;
+  while (i < n) {
+    const char c = content[i];
+    if (space(c)) {
+      ++i;
+    } else if (c == '%') {
+      while (i < n && content[i] != '\n' && content[i] != '\r') ++i;
+    } else if (c == '(') {
+      for (int depth = 0; i < n; ++i) {
+        if (content[i] == '\\') {
+          ++i;
+        } else if (content[i] == '(') {
+          ++depth;
+        } else if (content[i] == ')' && --depth == 0) {
+          ++i;
+          break;
+        }
+      }
+    } else if (c == '/') {
+      for (++i; i < n && !space(content[i]) && !delimiter(content[i]);) ++i;
+    } else if (delimiter(c)) {
+      ++i;
+    } else {
+      const size_t start = i;
+      while (i < n && !space(content[i]) && !delimiter(content[i])) ++i;
+      const std::string_view token(content.data() + start, i - start);
+      if (token == "Do" || token == "BI") return true;
+    }
+  }
+  return false;
+}
+
 // A PDF reader also takes a JPEG image from its first SOI marker, whatever
 // few bytes stand before it (a line end counted into the stream, say), and
-// the page tool writes those bytes as they are.
-void LoadJpegInto(const std::string& file, graphics::TPicture& picture, bool samplesInverted) {
+// the page tool writes those bytes as they are. Returns whether more images
+// follow the image: the page tool writes an inline JPEG image with the rest
+// of the page's content after it, and no image that the rest draws.
+bool LoadJpegInto(const std::string& file, graphics::TPicture& picture, bool samplesInverted) {
   graphics::TJPEGImage jpeg;
   jpeg.SampleStorage = samplesInverted ? graphics::TJPEGImage::ssInverted : graphics::TJPEGImage::ssAsStored;
   rtl::TFileStream stream(file, rtl::fmOpenRead | rtl::fmShareDenyWrite);
@@ -88,6 +130,7 @@ void LoadJpegInto(const std::string& file, graphics::TPicture& picture, bool sam
   auto bitmap = std::make_unique<graphics::TBitmap>();
   bitmap->Assign(jpeg);
   picture.TakeGraphic(std::move(bitmap));
+  return DrawsImages(jpeg.TrailingData());
 }
 
 // Why a write failed, where the file system refused the bytes (full, over
@@ -1184,7 +1227,9 @@ bool TForm1::ConvertPage(const std::string& pageFile) {
       if (d < kRotateBelowDpi) RotateByPageRotation(*Image1, pageRotation_);
       AppendPage(8, 5, d);
     } else if (rtl::FileExists(jpg)) {
-      LoadJpegPage(jpg);
+      // Images that the page tool left out make the page as incomplete as
+      // images it wrote beside this one.
+      if (LoadJpegPage(jpg) && images.size() <= 1) severalImages_.push_back(pageNumber_);
       // The resolution is the one of the page as scanned, before any turn:
       // the page width is the unturned box's, so a width measured after a
       // quarter turn (the former height) would give another page's
@@ -1218,9 +1263,10 @@ void TForm1::LoadPortableMap(const std::string& file) {
   rtl::DeleteFile(file);
 }
 
-void TForm1::LoadJpegPage(const std::string& file) {
-  LoadJpegInto(file, Picture(), pageJpegInverted_);
+bool TForm1::LoadJpegPage(const std::string& file) {
+  const bool more = LoadJpegInto(file, Picture(), pageJpegInverted_);
   rtl::DeleteFile(file);
+  return more;
 }
 
 void TForm1::AppendPage(int bitDepth, int compression, uint16_t dpi) {

@@ -144,7 +144,9 @@ class TForm1 : public forms::TForm {
   // reached the TIFF.
   void ConvertPages(int n, int& converted);
   void LoadPortableMap(const std::string& file);
-  void LoadJpegPage(const std::string& file);
+  // Loads the page's JPEG; true when the page draws more images after it
+  // that the page tool did not write.
+  bool LoadJpegPage(const std::string& file);
   // Hands a TIFF of this batch to the application of the settings. A TIFF
   // that was to be handed over and was not stays off the list of files to
   // delete (it may be the only copy of the scan); an expired wait or a failed

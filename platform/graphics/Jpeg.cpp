@@ -249,6 +249,7 @@ void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
              Rect(0, done - 1, width, done), "");
   }
   if (!Finish(d)) fail(d.err.message);
+  const size_t end = data.size() - std::min(data.size(), static_cast<size_t>(c.src->bytes_in_buffer));
   if (d.err.warningCount > kMaxWarnings)
     warnings.push_back(rtl::Format("%d further warnings", {d.err.warningCount - kMaxWarnings}));
   Progress(psEnding, 0, false, rowRect, "");
@@ -258,6 +259,7 @@ void TJPEGImage::LoadFromStream(rtl::TStream& stream) {
   bitmap_.TakeOver(bitmap);
   grayscale_ = grey;
   progressive_ = c.progressive_mode;
+  end_ = end;
   deliver();
 }
 
@@ -276,6 +278,7 @@ void TJPEGImage::Assign(const TGraphic& source) {
   bitmap_.Assign(src->bitmap_);
   grayscale_ = src->grayscale_;
   progressive_ = src->progressive_;
+  end_ = src->end_;
 }
 
 void TJPEGImage::AssignTo(TGraphic& dest) const {

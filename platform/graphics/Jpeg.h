@@ -7,6 +7,8 @@
 // decodable data) go to OnWarning.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,6 +56,12 @@ class TJPEGImage : public TGraphic {
   const TBitmap& Bitmap() const { return bitmap_; }
   bool Grayscale() const { return grayscale_; }
   bool ProgressiveEncoding() const { return progressive_; }
+  // What the data holds after the image's end marker (nothing, in most
+  // files).
+  std::string TrailingData() const {
+    return std::string(data_.begin() + static_cast<std::ptrdiff_t>(std::min(end_, data_.size())),
+                       data_.end());
+  }
 
   TJPEGWarningEvent OnWarning;
 
@@ -70,6 +78,7 @@ class TJPEGImage : public TGraphic {
   TBitmap bitmap_;
   bool grayscale_ = false;
   bool progressive_ = false;
+  size_t end_ = 0;
 };
 
 }  // namespace graphics

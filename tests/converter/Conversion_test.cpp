@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -521,6 +522,63 @@ TEST_F(PageConversion, JpegPageHasTheColourThePdfShows) {
       const int r = static_cast<unsigned char>(px.out[0]), g = static_cast<unsigned char>(px.out[1]),
                 bl = static_cast<unsigned char>(px.out[2]);
       EXPECT_TRUE(c.looks(r, g, bl)) << r << " " << g << " " << bl;
+    }
+  }
+}
+
+// The page tool writes an inline JPEG image with the rest of the page's
+// content after it, and none of the images drawn after it: a page that
+// draws more is not whole, however many images the tool wrote (as many as
+// pdfimages -list counts).
+TEST_F(PageConversion, InlineJpegImageWithMoreImagesAfterItKeepsTheSource) {
+  const fs::path jpg = scratch.path() / "strip.jpg";
+  auto made =
+      RunTool({"convert-im6.q16", "-size", "16x8", "gradient:white-blue", "-quality", "90", jpg.string()});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const std::string inlineJpeg = "BI /W 16 /H 8 /CS /RGB /BPC 8 /F /DCT ID " + ReadFileBytes(jpg) + "\nEI";
+  const std::string inlineGrey = "BI /W 2 /H 1 /CS /G /BPC 8 ID \x10\x80\nEI";
+  struct Case {
+    const char* name;
+    std::string content;
+    bool whole;
+  } cases[] = {
+      {"an inline JPEG alone", "q 16 0 0 8 0 0 cm " + inlineJpeg + " Q", true},
+      {"an inline JPEG, then its text",
+       "q 16 0 0 8 0 0 cm " + inlineJpeg + " Q BT /F1 4 Tf 3 Tr (Do BI) Tj ET % Do\n", true},
+      {"an inline JPEG, then an image", "q 16 0 0 8 0 0 cm " + inlineJpeg + " Q q 16 0 0 8 0 8 cm /Im0 Do Q",
+       false},
+      {"an inline JPEG, then an inline image",
+       "q 16 0 0 8 0 0 cm " + inlineJpeg + " Q q 16 0 0 8 0 8 cm " + inlineGrey + " Q", false},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    using tk::test::pdf::PdfBuilder;
+    auto b = tk::test::pdf::SimpleDocument(1);
+    b.Obj(4, PdfBuilder::Stream(std::string("\x00\xff\x81\xbd\x0f\xf0\x3c\xc3", 8),
+                                " /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceGray"
+                                " /BitsPerComponent 1"));
+    b.Obj(5, PdfBuilder::Stream(c.content));
+    b.Obj(10,
+          "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 16 16] /Contents 5 0 R "
+          "/Resources << /XObject << /Im0 4 0 R >> >> >>");
+    const std::string name = "inline" + std::to_string(n++);
+    const fs::path src = docs / (name + ".pdf");
+    WriteFileBytes(src, b.Build());
+    auto list = RunTool({"pdfimages", "-list", src.string()});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n') == 3, c.whole) << list.out;
+
+    TForm1* f = Start();
+    f->ConvertDocument(src.string());
+    EXPECT_TRUE(fs::exists(docs / (name + ".tif")));
+    EXPECT_EQ(fs::exists(src), !c.whole);
+    if (c.whole) {
+      EXPECT_TRUE(presenter->Messages.empty());
+    } else {
+      ASSERT_FALSE(presenter->Messages.empty());
+      EXPECT_NE(presenter->Messages.back().Text.find("1ページに画像が複数あります"), std::string::npos)
+          << presenter->Messages.back().Text;
     }
   }
 }
