@@ -780,6 +780,30 @@ TEST_F(SetupRun, ProgramAtATerminalFailsARunThatDidNotDoItAll) {
   }
 }
 
+// A file size limit (ulimit -f) that the new table would pass is a write
+// that fails, said, with the table as it was and nothing left beside it:
+// not the end of the program by the limit's signal.
+TEST_F(SetupRun, ProgramUnderAFileSizeLimitSaysTheTableWasNotWritten) {
+  TK_REQUIRE_TOOL("/usr/bin/prlimit");
+  ASSERT_TRUE(fs::exists(tk::test::RunDir() / "pellwick")) << "build the pellwick target first";
+  fs::copy_file(tk::test::RunDir() / "pellwick", run / "pellwick");
+  std::vector<std::string> env = {"HOME=" + (scratch / "home").string(),
+                                  "XDG_CONFIG_HOME=" + appdata.string(),
+                                  "TK_REGISTRY_DIR=" + (scratch / "registry").string(),
+                                  "XDG_RUNTIME_DIR=" + (scratch / "runtime").string(), "LANG=C.UTF-8"};
+  for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+    if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
+  const std::string table = "[USERAPP]\nAppCnt=0\n";
+  const fs::path cfg = Config("pfussmon.cfg", table);
+  const auto r = tk::test::RunAs(
+      {::geteuid(), ::getegid()}, {"/usr/bin/prlimit", "--fsize=24", (run / "pellwick").string()},
+      {.env = env, .cwd = scratch.path(), .input = "y\n", .terminal = true, .timeoutMs = 60000});
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find(cfg.string()), std::string::npos) << r.out;
+  EXPECT_EQ(ReadFileBytes(cfg), table);
+  for (const auto& e : fs::directory_iterator(cfgDir)) EXPECT_EQ(e.path(), cfg) << "left: " << e.path();
+}
+
 // The program at a terminal while it waits for the converter to close: the
 // person sees each line as it comes, and ^C stops the run there, changing
 // nothing more, with the exit status of a run not done.
