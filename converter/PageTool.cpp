@@ -9,10 +9,79 @@
 #include <filesystem>
 
 #include "converter/Rw_ini.h"
+#include "platform/graphics/Jpeg.h"
+#include "platform/rtl/Classes.h"
 #include "platform/rtl/DateTime.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace converter {
+
+namespace {
+// The bytes that may stand before a page's JPEG data.
+constexpr int kJpegLeadMax = 1024;
+}  // namespace
+
+// Whether page content draws an image: an XObject (an image, or a form that
+// may hold one) or an inline image, with strings, names and comments passed
+// over.
+bool DrawsImages(std::string_view content) {
+  const size_t n = content.size();
+  auto space = [](char c) { return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; };
+  auto delimiter = [](char c) { return c != 0 && std::strchr("()<>[]{}/%", c) != nullptr; };
+  size_t i = 0;
+  while (i < n) {
+    const char c = content[i];
+    if (space(c)) {
+      ++i;
+    } else if (c == '%') {
+      while (i < n && content[i] != '\n' && content[i] != '\r') ++i;
+    } else if (c == '(') {
+      for (int depth = 0; i < n; ++i) {
+        if (content[i] == '\\') {
+          ++i;
+        } else if (content[i] == '(') {
+          ++depth;
+        } else if (content[i] == ')' && --depth == 0) {
+          ++i;
+          break;
+        }
+      }
+    } else if (c == '/') {
+      for (++i; i < n && !space(content[i]) && !delimiter(content[i]);) ++i;
+    } else if (delimiter(c)) {
+      ++i;
+    } else {
+      const size_t start = i;
+      while (i < n && !space(content[i]) && !delimiter(content[i])) ++i;
+      const std::string_view token(content.data() + start, i - start);
+      if (token == "Do" || token == "BI") return true;
+    }
+  }
+  return false;
+}
+
+// A PDF reader also takes a JPEG image from its first SOI marker, whatever
+// few bytes stand before it (a line end counted into the stream, say), and
+// the page tool writes those bytes as they are. Returns whether more images
+// follow the image: the page tool writes an inline JPEG image with the rest
+// of the page's content after it, and no image that the rest draws.
+bool LoadPageJpeg(const std::string& file, graphics::TPicture& picture, bool samplesInverted) {
+  graphics::TJPEGImage jpeg;
+  jpeg.SampleStorage = samplesInverted ? graphics::TJPEGImage::ssInverted : graphics::TJPEGImage::ssAsStored;
+  rtl::TFileStream stream(file, rtl::fmOpenRead | rtl::fmShareDenyWrite);
+  uint8_t head[kJpegLeadMax + 3];
+  const int64_t got = stream.Read(head, sizeof head);
+  int64_t start = 0;
+  while (start + 3 <= got && !(head[start] == 0xFF && head[start + 1] == 0xD8 && head[start + 2] == 0xFF))
+    ++start;
+  // No marker near the start: the data as it is, for the reader to refuse.
+  stream.SetPosition(start + 3 <= got ? start : 0);
+  jpeg.LoadFromStream(stream);
+  auto bitmap = std::make_unique<graphics::TBitmap>();
+  bitmap->Assign(jpeg);
+  picture.TakeGraphic(std::move(bitmap));
+  return DrawsImages(jpeg.TrailingData());
+}
 
 namespace fs = std::filesystem;
 

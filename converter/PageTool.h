@@ -9,9 +9,14 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/os/Processes.h"
+
+namespace graphics {
+class TPicture;
+}
 
 namespace converter {
 
@@ -36,6 +41,16 @@ int DefaultPageTools();
 // The root of the image names the tool writes for a page file: the file's
 // name without ".pdf".
 std::string ImageRoot(const std::string& pageFile);
+
+// Whether page content draws an image: an XObject (an image, or a form that
+// may hold one) or an inline image, with strings, names and comments passed
+// over.
+bool DrawsImages(std::string_view content);
+
+// Loads the JPEG image the tool wrote for a page into the picture (as a
+// bitmap), its samples as stored or inverted; true when more images follow
+// it (see the definition). Raises the JPEG reader's errors.
+bool LoadPageJpeg(const std::string& file, graphics::TPicture& picture, bool samplesInverted);
 
 // One run of the tool. A run still going when the object is freed is killed,
 // so that a conversion given up never leaves the tool behind.
