@@ -60,6 +60,9 @@ bool DrawsImages(std::string_view content) {
   return false;
 }
 
+// The picture gets a bitmap of the decoded pixels. The page tool writes a
+// page's JPEG image as the PDF holds it: its samples as stored, or inverted
+// where the image's /Decode says so, whatever marker the data carries.
 // A PDF reader also takes a JPEG image from its first SOI marker, whatever
 // few bytes stand before it (a line end counted into the stream, say), and
 // the page tool writes those bytes as they are. Returns whether more images

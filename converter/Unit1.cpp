@@ -66,9 +66,6 @@ void LoadPortableMapInto(const std::string& file, graphics::TPicture& picture) {
     picture.LoadFromFile(file);
   }
 }
-// The picture gets a bitmap of the decoded pixels. The page tool writes a
-// page's JPEG image as the PDF holds it: its samples as stored, or inverted
-// where the image's /Decode says so, whatever marker the data carries.
 // Why a write failed, where the file system refused the bytes (full, over
 // a limit): ": " and the reason, else nothing; the other codes a library
 // leaves behind after a failure tell nothing sure.
