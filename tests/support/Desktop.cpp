@@ -196,6 +196,19 @@ TestDesktop& TestDesktop::Shared() {
   return *holder.desk;
 }
 
+TestDesktop& TestDesktop::Private() {
+  struct Holder {
+    std::unique_ptr<TestDesktop> desk = std::make_unique<TestDesktop>();
+    pid_t owner = ::getpid();
+    // A forked child must not stop the parent's server.
+    ~Holder() {
+      if (::getpid() != owner) (void)desk.release();
+    }
+  };
+  static Holder holder;
+  return *holder.desk;
+}
+
 bool TestDesktop::StartServer() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {

@@ -12,7 +12,7 @@
 // for the whole run (TK_TEST_DISPLAY); where there is none it is a private
 // one, started once per test process. Take the shared one when the other
 // windows on it do not matter, a private one when the test reads the whole
-// window manager's list.
+// window manager's list or moves the pointer.
 #pragma once
 
 #include <filesystem>
@@ -37,6 +37,11 @@ class TestDesktop {
 
   // The shared desktop (see above); borrowed, lives until the process ends.
   static TestDesktop& Shared();
+  // A private desktop of this test process, started at the first call;
+  // borrowed, lives until the process ends. For tests that move the pointer
+  // or type: another test's window on a shared desktop may come up over
+  // the window a drag aims at, or take the keyboard's focus.
+  static TestDesktop& Private();
 
   bool Ok() const { return !display_.empty(); }
   // Why the desktop could not be started.
