@@ -75,6 +75,18 @@ class SetupRun : public ::testing::Test {
     os::TWindowDirectory::SetDefaultFolder({});
   }
 
+  // The environment of the program started on its own: this run's folders,
+  // and what the sanitizers and the search for programs need.
+  std::vector<std::string> ProgramEnvironment() const {
+    std::vector<std::string> env = {"HOME=" + (scratch / "home").string(),
+                                    "XDG_CONFIG_HOME=" + appdata.string(),
+                                    "TK_REGISTRY_DIR=" + (scratch / "registry").string(),
+                                    "XDG_RUNTIME_DIR=" + (scratch / "runtime").string(), "LANG=C.UTF-8"};
+    for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+      if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
+    return env;
+  }
+
   setup::TForm1* Start() {
     app.reset();
     app = std::make_unique<forms::TApplication>();
@@ -750,12 +762,7 @@ TEST_F(SetupRun, AConfigurationFolderThatCannotBeListedIsSaid) {
 TEST_F(SetupRun, ProgramAtATerminalFailsARunThatDidNotDoItAll) {
   ASSERT_TRUE(fs::exists(tk::test::RunDir() / "pellwick")) << "build the pellwick target first";
   fs::copy_file(tk::test::RunDir() / "pellwick", run / "pellwick");
-  std::vector<std::string> env = {"HOME=" + (scratch / "home").string(),
-                                  "XDG_CONFIG_HOME=" + appdata.string(),
-                                  "TK_REGISTRY_DIR=" + (scratch / "registry").string(),
-                                  "XDG_RUNTIME_DIR=" + (scratch / "runtime").string(), "LANG=C.UTF-8"};
-  for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-    if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
+  const std::vector<std::string> env = ProgramEnvironment();
   struct Case {
     const char* config;
     int exitCode;
@@ -787,12 +794,7 @@ TEST_F(SetupRun, ProgramUnderAFileSizeLimitSaysTheTableWasNotWritten) {
   TK_REQUIRE_TOOL("/usr/bin/prlimit");
   ASSERT_TRUE(fs::exists(tk::test::RunDir() / "pellwick")) << "build the pellwick target first";
   fs::copy_file(tk::test::RunDir() / "pellwick", run / "pellwick");
-  std::vector<std::string> env = {"HOME=" + (scratch / "home").string(),
-                                  "XDG_CONFIG_HOME=" + appdata.string(),
-                                  "TK_REGISTRY_DIR=" + (scratch / "registry").string(),
-                                  "XDG_RUNTIME_DIR=" + (scratch / "runtime").string(), "LANG=C.UTF-8"};
-  for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-    if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
+  const std::vector<std::string> env = ProgramEnvironment();
   const std::string table = "[USERAPP]\nAppCnt=0\n";
   const fs::path cfg = Config("pfussmon.cfg", table);
   const auto r = tk::test::RunAs(
