@@ -55,9 +55,12 @@ class TPDFDocPages : public TPageSource {
  private:
   // Whether the first JPEG image of the resources, or of a form they hold,
   // has its samples turned round; nothing when they hold none. Each form is
-  // looked into once, so that forms drawing each other end.
+  // looked into once, so that forms drawing each other end, and forms no
+  // deeper than the library's bound on trees, so that a hostile chain of
+  // them does not exhaust the stack.
   std::optional<bool> FirstJpegInverted(const pdf::TkvPDFObject* resources,
-                                        std::set<const pdf::TkvPDFStreamObject*>& seen) {
+                                        std::set<const pdf::TkvPDFStreamObject*>& seen, int depth = 0) {
+    if (depth > pdf::TkvCustomPDFDocument::kMaxTreeDepth) return std::nullopt;
     const pdf::TkvPDFObjectStore& store = *doc_.ObjectStore;
     pdf::TkvPDFDictObject* res = store.FetchDict(resources);
     pdf::TkvPDFDictObject* xobjects = res ? store.FetchDict(res->Find("/XObject")) : nullptr;
@@ -67,7 +70,7 @@ class TPDFDocPages : public TPageSource {
       if (!x || !x->Dict || !seen.insert(x).second) continue;
       pdf::TkvPDFNameObject* subtype = store.FetchName(x->Dict->Find("/Subtype"));
       if (subtype && subtype->Text == "/Form") {
-        if (auto inverted = FirstJpegInverted(x->Dict->Find("/Resources"), seen)) return inverted;
+        if (auto inverted = FirstJpegInverted(x->Dict->Find("/Resources"), seen, depth + 1)) return inverted;
         continue;
       }
       if (!subtype || subtype->Text != "/Image" || !IsJpeg(*x->Dict)) continue;
